@@ -1,0 +1,47 @@
+# Entry points for people: `make test` builds and runs everything CI runs; `make run` starts
+# the engine from this checkout. Both install missing Debian packages first.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
+
+.PHONY: all deps build test test-plain test-asan test-fuzz run stop clean
+
+all: build
+
+deps:
+	@.ci/deps.sh
+
+build: deps
+	cmake -S . -B build -G Ninja -DNORVANE_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test-plain: build
+	cd build && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DNORVANE_WERROR=ON -DNORVANE_SANITIZE=address,undefined $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest -j $(JOBS) --output-on-failure --timeout 900
+
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+	.ci/fuzz.sh build-fuzz
+
+test: test-plain test-asan test-fuzz
+	@echo "make test: all suites passed"
+
+run: build
+	@if [[ -x build/engine/NorvaneEngine ]]; then \
+		.ci/run-engine.sh start; \
+	else \
+		echo "Built. The engine program does not exist yet, so there is nothing to start."; \
+	fi
+
+stop:
+	@if [[ -x .ci/run-engine.sh ]]; then .ci/run-engine.sh stop; fi
+
+clean:
+	rm -rf build build-asan build-fuzz build-tsan

@@ -1,0 +1,79 @@
+#include "platform/kernel/Sync.h"
+
+#include <chrono>
+
+namespace {
+
+// Waits on `cv` until `ready()` or the time-out; returns whether `ready()` held.
+template <typename Pred>
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DWORD timeoutMs,
+             Pred ready) {
+    if (timeoutMs == INFINITE) {
+        cv.wait(lock, ready);
+        return true;
+    }
+    return cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+}
+
+}  // namespace
+
+CEvent::CEvent(bool manualReset, bool initiallySignalled)
+    : m_manualReset(manualReset), m_signalled(initiallySignalled) {}
+
+void CEvent::Set() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signalled = true;
+    if (m_manualReset)
+        m_cv.notify_all();
+    else
+        m_cv.notify_one();
+}
+
+void CEvent::Reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signalled = false;
+}
+
+DWORD CEvent::Wait(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!WaitFor(m_cv, lock, timeoutMs, [this] { return m_signalled; }))
+        return WAIT_TIMEOUT;
+    if (!m_manualReset)
+        m_signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+bool CEvent::IsSignalled() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_signalled;
+}
+
+DWORD CMutex::Lock(DWORD timeoutMs) {
+    const auto self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_depth > 0 && m_owner == self) {
+        ++m_depth;
+        return WAIT_OBJECT_0;
+    }
+    if (!WaitFor(m_cv, lock, timeoutMs, [this] { return m_depth == 0; }))
+        return WAIT_TIMEOUT;
+    m_owner = self;
+    m_depth = 1;
+    return WAIT_OBJECT_0;
+}
+
+bool CMutex::Unlock() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_depth == 0 || m_owner != std::this_thread::get_id())
+        return false;
+    if (--m_depth == 0) {
+        m_owner = std::thread::id();
+        m_cv.notify_one();
+    }
+    return true;
+}
+
+bool CMutex::IsHeldByCurrentThread() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_depth > 0 && m_owner == std::this_thread::get_id();
+}

@@ -1,0 +1,345 @@
+#include "platform/kernel/Thread.h"
+
+#include "platform/kernel/Clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+class MessageQueue {
+public:
+    explicit MessageQueue(DWORD id) : m_id(id) {}
+
+    DWORD Id() const { return m_id; }
+
+    DWORD Post(const ThreadMessage& msg) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed)
+            return ERROR_INVALID_THREAD_ID;
+        if (m_queue.size() >= kMaxQueuedMessages)
+            return ERROR_NOT_ENOUGH_QUOTA;
+        m_queue.push_back({msg, GetTickCount64()});
+        m_cv.notify_one();
+        return ERROR_SUCCESS;
+    }
+
+    // Fills `msg` with the next message or due timer, waiting up to `timeoutMs`.
+    bool Receive(ThreadMessage& msg, DWORD timeoutMs, bool remove) {
+        const std::uint64_t start = GetTickCount64();
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            const std::uint64_t now = GetTickCount64();
+            Timer* timer = nullptr;
+            for (Timer& t : m_timers)
+                if (!timer || t.due < timer->due)
+                    timer = &t;
+            if (timer && timer->due <= now &&
+                (m_queue.empty() || timer->due <= m_queue.front().postedAt)) {
+                msg = {WM_TIMER, timer->id, 0};
+                if (remove)
+                    timer->due = now + std::max<DWORD>(timer->period, 1);
+                return true;
+            }
+            if (!m_queue.empty()) {
+                msg = m_queue.front().msg;
+                if (remove)
+                    m_queue.pop_front();
+                return true;
+            }
+            std::uint64_t wakeAt = UINT64_MAX;
+            if (timeoutMs != INFINITE) {
+                wakeAt = start + timeoutMs;
+                if (now >= wakeAt)
+                    return false;
+            }
+            if (timer)
+                wakeAt = std::min(wakeAt, timer->due);
+            if (wakeAt == UINT64_MAX)
+                m_cv.wait(lock);
+            else
+                m_cv.wait_for(lock, std::chrono::milliseconds(wakeAt - now));
+        }
+    }
+
+    void Close() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_queue.clear();
+        m_timers.clear();
+    }
+
+    bool AddTimer(DWORD id, DWORD periodMs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed)
+            return false;
+        m_timers.push_back({id, periodMs, GetTickCount64() + std::max<DWORD>(periodMs, 1)});
+        m_cv.notify_one();
+        return true;
+    }
+
+    bool RemoveTimer(DWORD id) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = std::find_if(m_timers.begin(), m_timers.end(),
+                               [id](const Timer& t) { return t.id == id; });
+        if (it == m_timers.end())
+            return false;
+        m_timers.erase(it);
+        return true;
+    }
+
+private:
+    struct Entry {
+        ThreadMessage msg;
+        std::uint64_t postedAt;
+    };
+    struct Timer {
+        DWORD id;
+        DWORD period;
+        std::uint64_t due;
+    };
+
+    const DWORD m_id;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Entry> m_queue;
+    std::vector<Timer> m_timers;
+    bool m_closed = false;
+};
+
+// Thread ids and timer ids to their queues. Built on first use and never destroyed, so threads
+// still running while static objects are torn down at exit find it intact.
+struct QueueRegistry {
+    std::mutex mutex;
+    std::unordered_map<DWORD, std::shared_ptr<MessageQueue>> queues;
+    std::unordered_map<DWORD, std::weak_ptr<MessageQueue>> timers;
+    DWORD nextThreadId = 1;
+    DWORD nextTimerId = 1;
+
+    static QueueRegistry& Get() {
+        static QueueRegistry* registry = new QueueRegistry;
+        return *registry;
+    }
+
+    std::shared_ptr<MessageQueue> Create() {
+        std::lock_guard<std::mutex> lock(mutex);
+        DWORD id = nextThreadId++;
+        if (nextThreadId == 0)
+            nextThreadId = 1;
+        auto queue = std::make_shared<MessageQueue>(id);
+        queues.emplace(id, queue);
+        return queue;
+    }
+
+    std::shared_ptr<MessageQueue> Find(DWORD id) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = queues.find(id);
+        return it == queues.end() ? nullptr : it->second;
+    }
+
+    void Remove(const std::shared_ptr<MessageQueue>& queue) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queues.erase(queue->Id());
+            for (auto it = timers.begin(); it != timers.end();) {
+                auto owner = it->second.lock();
+                if (!owner || owner == queue)
+                    it = timers.erase(it);
+                else
+                    ++it;
+            }
+        }
+        queue->Close();
+    }
+
+    DWORD AddTimer(const std::shared_ptr<MessageQueue>& queue, DWORD periodMs) {
+        DWORD id;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            id = nextTimerId++;
+            if (nextTimerId == 0)
+                nextTimerId = 1;
+            timers.emplace(id, queue);
+        }
+        if (!queue->AddTimer(id, periodMs)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            timers.erase(id);
+            return 0;
+        }
+        return id;
+    }
+
+    bool KillTimer(DWORD id) {
+        std::shared_ptr<MessageQueue> queue;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            auto it = timers.find(id);
+            if (it == timers.end())
+                return false;
+            queue = it->second.lock();
+            timers.erase(it);
+        }
+        return queue && queue->RemoveTimer(id);
+    }
+};
+
+// The calling thread's queue. A thread that is not a CThread gets one on first use; it is
+// withdrawn when the thread ends.
+struct QueueBinding {
+    std::shared_ptr<MessageQueue> queue;
+    bool owned = false;
+    ~QueueBinding() {
+        if (queue && owned)
+            QueueRegistry::Get().Remove(queue);
+    }
+};
+thread_local QueueBinding t_binding;
+thread_local const void* t_currentThreadObject = nullptr;
+
+MessageQueue& CurrentQueue() {
+    if (!t_binding.queue) {
+        t_binding.queue = QueueRegistry::Get().Create();
+        t_binding.owned = true;
+    }
+    return *t_binding.queue;
+}
+
+}  // namespace
+
+DWORD GetCurrentThreadId() { return CurrentQueue().Id(); }
+
+bool PostThreadMessage(DWORD threadId, UINT message, std::uintptr_t wParam, std::intptr_t lParam) {
+    auto queue = QueueRegistry::Get().Find(threadId);
+    DWORD error = queue ? queue->Post({message, wParam, lParam}) : ERROR_INVALID_THREAD_ID;
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+void PostQuitMessage(int exitCode) {
+    CurrentQueue().Post({WM_QUIT, static_cast<std::uintptr_t>(exitCode), 0});
+}
+
+bool GetMessage(ThreadMessage& msg) {
+    CurrentQueue().Receive(msg, INFINITE, true);
+    return msg.message != WM_QUIT;
+}
+
+DWORD GetMessageTimeout(ThreadMessage& msg, DWORD timeoutMs) {
+    return CurrentQueue().Receive(msg, timeoutMs, true) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+bool PeekMessage(ThreadMessage& msg, bool remove) { return CurrentQueue().Receive(msg, 0, remove); }
+
+DWORD SetThreadTimer(DWORD threadId, DWORD periodMs) {
+    auto queue = QueueRegistry::Get().Find(threadId);
+    if (!queue) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return 0;
+    }
+    return QueueRegistry::Get().AddTimer(queue, periodMs);
+}
+
+DWORD SetTimer(DWORD periodMs) { return SetThreadTimer(GetCurrentThreadId(), periodMs); }
+
+bool KillTimer(DWORD timerId) { return QueueRegistry::Get().KillTimer(timerId); }
+
+struct CThread::State {
+    std::shared_ptr<MessageQueue> queue;
+    std::shared_ptr<CEvent> ended = std::make_shared<CEvent>(true, false);
+    std::atomic<bool> started{false};
+    std::atomic<int> exitCode{0};
+
+    State() : queue(QueueRegistry::Get().Create()) {}
+};
+
+CThread::CThread() : m_state(std::make_shared<State>()), m_nThreadID(m_state->queue->Id()) {}
+
+CThread::~CThread() {
+    // A thread object destroyed by another thread while its thread still runs would leave the
+    // thread running on freed memory: wait for it instead.
+    if (m_state->started && t_currentThreadObject != this)
+        m_state->ended->Wait(INFINITE);
+    QueueRegistry::Get().Remove(m_state->queue);
+}
+
+bool CThread::CreateThread() {
+    if (m_state->started.exchange(true)) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
+    }
+    try {
+        std::thread(&CThread::Main, this, m_state).detach();
+    } catch (const std::system_error&) {
+        m_state->started = false;
+        SetLastError(ERROR_OUTOFMEMORY);
+        return false;
+    }
+    return true;
+}
+
+void CThread::Main(CThread* self, std::shared_ptr<State> state) {
+    t_binding.queue = state->queue;
+    t_binding.owned = false;
+    t_currentThreadObject = self;
+    int code = -1;
+    try {
+        code = self->InitInstance() ? self->Run() : self->ExitInstance();
+    } catch (...) {
+        code = -1;
+    }
+    QueueRegistry::Get().Remove(state->queue);
+    state->exitCode = code;
+    if (self->m_bAutoDelete)
+        delete self;
+    state->ended->Set();
+}
+
+bool CThread::PostThreadMessage(UINT message, std::uintptr_t wParam, std::intptr_t lParam) const {
+    return ::PostThreadMessage(m_nThreadID, message, wParam, lParam);
+}
+
+DWORD CThread::WaitForExit(DWORD timeoutMs) const {
+    if (!m_state->started)
+        return WAIT_OBJECT_0;
+    return m_state->ended->Wait(timeoutMs);
+}
+
+bool CThread::HasStarted() const { return m_state->started; }
+
+bool CThread::HasEnded() const { return m_state->ended->IsSignalled(); }
+
+int CThread::ExitCode() const { return m_state->exitCode; }
+
+std::shared_ptr<CEvent> CThread::EndedEvent() const { return m_state->ended; }
+
+int CThread::Run() {
+    for (;;) {
+        try {
+            if (!PumpMessage())
+                break;
+        } catch (...) {
+            OnMessageException();
+        }
+    }
+    return ExitInstance();
+}
+
+int CThread::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
+
+bool CThread::PumpMessage() {
+    if (!::GetMessage(m_msgCur))
+        return false;
+    if (!PreTranslateMessage(m_msgCur))
+        OnThreadMessage(m_msgCur);
+    return true;
+}

@@ -1,0 +1,207 @@
+#include "platform/kernel/Clock.h"
+#include "platform/kernel/Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Records every message it handles; throws on message WM_USER + 99.
+class RecordingThread : public CThread {
+public:
+    std::mutex mutex;
+    std::vector<ThreadMessage> seen;
+    std::atomic<int> exceptions{0};
+    CEvent handled{false, false};
+
+protected:
+    void OnThreadMessage(const ThreadMessage& msg) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.push_back(msg);
+        }
+        handled.Set();
+        if (msg.message == WM_USER + 99)
+            throw std::runtime_error("handler failure");
+    }
+    void OnMessageException() override { ++exceptions; }
+};
+
+TEST(ThreadTest, MessagesArriveInPostOrderAndQuitCarriesTheExitCode) {
+    RecordingThread thread;
+    // The queue exists before the thread starts: these are kept, not lost.
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(thread.PostThreadMessage(WM_USER + 1, i, -i));
+    ASSERT_TRUE(thread.CreateThread());
+    ASSERT_TRUE(thread.PostThreadMessage(WM_QUIT, 42, 0));
+    ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+    EXPECT_EQ(thread.ExitCode(), 42);
+    ASSERT_EQ(thread.seen.size(), 100u);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(thread.seen[i].wParam, static_cast<std::uintptr_t>(i));
+        EXPECT_EQ(thread.seen[i].lParam, -i);
+    }
+}
+
+TEST(ThreadTest, PostToAnEndedThreadFailsWithInvalidThreadId) {
+    RecordingThread thread;
+    ASSERT_TRUE(thread.CreateThread());
+    DWORD id = thread.ThreadId();
+    ASSERT_TRUE(PostThreadMessage(id, WM_QUIT, 0, 0));
+    ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+    SetLastError(0);
+    EXPECT_FALSE(PostThreadMessage(id, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+    // Ids are never handed out again: a new thread cannot receive the old thread's mail.
+    RecordingThread next;
+    EXPECT_NE(next.ThreadId(), id);
+    EXPECT_FALSE(PostThreadMessage(0, WM_USER, 0, 0));
+}
+
+TEST(ThreadTest, AThrowingHandlerDoesNotEndTheLoop) {
+    RecordingThread thread;
+    ASSERT_TRUE(thread.CreateThread());
+    thread.PostThreadMessage(WM_USER + 99, 0, 0);
+    thread.PostThreadMessage(WM_USER + 2, 7, 0);
+    thread.PostThreadMessage(WM_QUIT, 3, 0);
+    ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+    EXPECT_EQ(thread.exceptions, 1);
+    ASSERT_EQ(thread.seen.size(), 2u);
+    EXPECT_EQ(thread.seen[1].message, WM_USER + 2u);
+    EXPECT_EQ(thread.ExitCode(), 3);
+}
+
+TEST(ThreadTest, InitInstanceFalseSkipsTheLoop) {
+    struct Refusing : RecordingThread {
+        bool InitInstance() override { return false; }
+        int ExitInstance() override { return 17; }
+    } thread;
+    thread.PostThreadMessage(WM_USER, 0, 0);
+    ASSERT_TRUE(thread.CreateThread());
+    ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+    EXPECT_EQ(thread.ExitCode(), 17);
+    EXPECT_TRUE(thread.seen.empty());
+    EXPECT_FALSE(thread.CreateThread());
+}
+
+TEST(ThreadTest, AutoDeleteThreadDeletesItselfAfterItsLoop) {
+    static std::atomic<int> destroyed{0};
+    struct SelfDeleting : CThread {
+        ~SelfDeleting() override { ++destroyed; }
+    };
+    auto* thread = new SelfDeleting;
+    thread->m_bAutoDelete = true;
+    auto ended = thread->EndedEvent();
+    DWORD id = thread->ThreadId();
+    ASSERT_TRUE(thread->CreateThread());
+    PostThreadMessage(id, WM_QUIT, 0, 0);
+    ASSERT_EQ(ended->Wait(5000), WAIT_OBJECT_0);
+    EXPECT_EQ(destroyed, 1);
+}
+
+TEST(ThreadTest, PlainThreadsGetAQueueOnFirstUseAndLoseItWhenTheyEnd) {
+    std::atomic<DWORD> id{0};
+    std::atomic<int> got{0};
+    std::thread worker([&] {
+        id = GetCurrentThreadId();
+        ThreadMessage msg;
+        while (GetMessage(msg))
+            got = static_cast<int>(msg.wParam);
+    });
+    while (id == 0)
+        Sleep(1);
+    ASSERT_TRUE(PostThreadMessage(id, WM_USER, 5, 0));
+    ASSERT_TRUE(PostThreadMessage(id, WM_QUIT, 0, 0));
+    worker.join();
+    EXPECT_EQ(got, 5);
+    EXPECT_FALSE(PostThreadMessage(id, WM_USER, 0, 0));
+}
+
+TEST(ThreadTest, GetMessageTimeoutTimesOutOnAnEmptyQueue) {
+    ThreadMessage msg;
+    std::uint64_t start = GetTickCount64();
+    EXPECT_EQ(GetMessageTimeout(msg, 50), WAIT_TIMEOUT);
+    EXPECT_GE(GetTickCount64() - start, 45u);
+    PostThreadMessage(GetCurrentThreadId(), WM_USER + 3, 1, 2);
+    ASSERT_EQ(GetMessageTimeout(msg, 50), WAIT_OBJECT_0);
+    EXPECT_EQ(msg.message, WM_USER + 3u);
+    EXPECT_FALSE(PeekMessage(msg, true));
+}
+
+TEST(ThreadTest, QueueRefusesPostsBeyondItsBound) {
+    RecordingThread thread;  // never started: nothing drains it
+    std::size_t accepted = 0;
+    while (thread.PostThreadMessage(WM_USER, 0, 0) && accepted <= kMaxQueuedMessages)
+        ++accepted;
+    EXPECT_EQ(accepted, kMaxQueuedMessages);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+}
+
+TEST(TimerTest, ALateReaderSeesOneTimerMessageNotABacklog) {
+    std::atomic<DWORD> id{0};
+    std::atomic<DWORD> timer{0};
+    std::atomic<bool> go{false};
+    int timerMessages = 0;
+    std::thread worker([&] {
+        id = GetCurrentThreadId();
+        timer = SetTimer(10);
+        while (!go)
+            Sleep(1);
+        Sleep(200);  // twenty periods pass unread
+        ThreadMessage msg;
+        while (GetMessage(msg))
+            if (msg.message == WM_TIMER && msg.wParam == timer)
+                ++timerMessages;
+    });
+    while (timer == 0)
+        Sleep(1);
+    go = true;
+    Sleep(100);
+    // Posted after the timer fell due but before the reader looks: the single WM_TIMER comes
+    // first, then the quit.
+    PostThreadMessage(id, WM_QUIT, 0, 0);
+    worker.join();
+    EXPECT_EQ(timerMessages, 1);
+}
+
+TEST(TimerTest, TimersFireRepeatedlyAndCanBeKilledFromAnotherThread) {
+    RecordingThread thread;
+    ASSERT_TRUE(thread.CreateThread());
+    DWORD timer = SetThreadTimer(thread.ThreadId(), 20);
+    ASSERT_NE(timer, 0u);
+    auto countTimers = [&] {
+        std::lock_guard<std::mutex> lock(thread.mutex);
+        int n = 0;
+        for (auto& m : thread.seen)
+            n += (m.message == WM_TIMER && m.wParam == timer);
+        return n;
+    };
+    std::uint64_t deadline = GetTickCount64() + 5000;
+    while (countTimers() < 3 && GetTickCount64() < deadline)
+        Sleep(5);
+    EXPECT_GE(countTimers(), 3);
+    EXPECT_TRUE(KillTimer(timer));
+    EXPECT_FALSE(KillTimer(timer));
+    Sleep(30);
+    int after = countTimers();
+    Sleep(100);
+    EXPECT_EQ(countTimers(), after);
+    thread.PostThreadMessage(WM_QUIT, 0, 0);
+    thread.WaitForExit(5000);
+    EXPECT_EQ(SetThreadTimer(thread.ThreadId(), 10), 0u);
+}
+
+TEST(TimerTest, TwoTimersOnOneThreadHaveDistinctIds) {
+    DWORD a = SetTimer(1000), b = SetTimer(1000);
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(KillTimer(a));
+    EXPECT_TRUE(KillTimer(b));
+}
+
+}  // namespace
