@@ -12,6 +12,9 @@ using UINT = std::uint32_t;
 using LONG = std::int32_t;
 using BOOL = std::int32_t;
 
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+
 // Wait results and the "wait forever" time-out shared by events, mutexes and threads.
 inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
