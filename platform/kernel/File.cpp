@@ -1,0 +1,156 @@
+#include "platform/kernel/File.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsRegularFile(const std::string& name, struct stat& st) {
+    return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
+             DWORD creationDisposition) {
+    const bool read = desiredAccess & GENERIC_READ;
+    const bool write = desiredAccess & GENERIC_WRITE;
+    int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    bool truncate = false;
+    switch (creationDisposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING:
+        if (!write) {
+            errno = EINVAL;
+            return INVALID_FILE_HANDLE;
+        }
+        truncate = true;
+        break;
+    default: errno = EINVAL; return INVALID_FILE_HANDLE;
+    }
+    if (name.empty()) {
+        errno = ENOENT;
+        return INVALID_FILE_HANDLE;
+    }
+    int fd = open(name.c_str(), flags, 0666);
+    if (fd < 0)
+        return INVALID_FILE_HANDLE;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        close(fd);
+        errno = error;
+        return INVALID_FILE_HANDLE;
+    }
+    // The share check comes before any truncation, so a refused open changes nothing.
+    if (flock(fd, (shareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE) ? LOCK_SH : LOCK_EX) |
+                      LOCK_NB) != 0) {
+        close(fd);
+        errno = EBUSY;
+        return INVALID_FILE_HANDLE;
+    }
+    if (truncate && write && ftruncate(fd, 0) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return INVALID_FILE_HANDLE;
+    }
+    return fd;
+}
+
+bool CloseFile(int handle) { return handle >= 0 && close(handle) == 0; }
+
+std::int64_t ReadFileAt(int handle, void* buffer, std::size_t count, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (;;) {
+        ssize_t n = pread(handle, buffer, count, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::uint64_t offset) {
+    const char* p = static_cast<const char*>(bytes);
+    std::size_t done = 0;
+    while (done < count) {
+        if (offset + done > static_cast<std::uint64_t>(INT64_MAX)) {
+            errno = EFBIG;
+            return -1;
+        }
+        ssize_t n = pwrite(handle, p + done, count - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(count);
+}
+
+std::int64_t FileSizeOf(int handle) {
+    struct stat st;
+    return fstat(handle, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool FileExists(const std::string& name) {
+    struct stat st;
+    return IsRegularFile(name, st);
+}
+
+std::int64_t FileSizeOf(const std::string& name) {
+    struct stat st;
+    return IsRegularFile(name, st) ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool RemoveFile(const std::string& name) {
+    struct stat st;
+    return IsRegularFile(name, st) && unlink(name.c_str()) == 0;
+}
+
+bool CopyFileTo(const std::string& source, const std::string& target) {
+    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st;
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(in);
+        return false;
+    }
+    int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    bool ok = true;
+    char block[65536];
+    for (std::uint64_t offset = 0;;) {
+        std::int64_t n = ReadFileAt(in, block, sizeof block, offset);
+        if (n == 0)
+            break;
+        if (n < 0 || WriteFileAt(out, block, static_cast<std::size_t>(n), offset) < 0) {
+            ok = false;
+            break;
+        }
+        offset += static_cast<std::uint64_t>(n);
+    }
+    if (close(out) != 0)
+        ok = false;
+    close(in);
+    if (!ok)
+        unlink(target.c_str());
+    return ok;
+}
