@@ -1,0 +1,4 @@
+#include "platform/framework/Exception.h"
+
+IMPLEMENT_DYNAMIC(CException, CObject)
+IMPLEMENT_DYNAMIC(CNotSupportedException, CException)
