@@ -1,8 +1,9 @@
 #include "platform/framework/File.h"
 
+#include "platform/kernel/File.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,22 +21,15 @@ CFile::~CFile() {
 
 bool CFile::Open(const std::string& path, unsigned flags, int* error) {
     Close();
-    int oflags = O_CLOEXEC;
-    switch (flags & 0x3) {
-        case modeWrite: oflags |= O_WRONLY; break;
-        case modeReadWrite: oflags |= O_RDWR; break;
-        default: oflags |= O_RDONLY; break;
-    }
-    if (flags & modeCreate) {
-        oflags |= O_CREAT;
-        if (!(flags & modeNoTruncate))
-            oflags |= O_TRUNC;
-    }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), oflags, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    const DWORD access = (flags & 0x3) == modeWrite       ? GENERIC_WRITE
+                         : (flags & 0x3) == modeReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                                          : GENERIC_READ;
+    const DWORD share = (flags & shareExclusive) ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD disposition = !(flags & modeCreate)       ? OPEN_EXISTING
+                              : (flags & modeNoTruncate) ? OPEN_ALWAYS
+                                                         : CREATE_ALWAYS;
+    const int fd = OpenFile(path, access, share, disposition);
+    if (fd == INVALID_FILE_HANDLE) {
         if (error != nullptr)
             *error = errno;
         return false;

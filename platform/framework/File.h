@@ -25,11 +25,13 @@ private:
 
 class CFile {
 public:
-    // Open flags; combine one access mode with the creation bits.
+    // Open flags; combine one access mode, one share mode and the creation bits.
     enum OpenFlags : unsigned {
         modeRead = 0x0000,
         modeWrite = 0x0001,
         modeReadWrite = 0x0002,
+        shareDenyNone = 0x0000,   // others may open the file too (the default)
+        shareExclusive = 0x0010,  // nobody else may have it open (see platform/kernel/File.h)
         modeCreate = 0x1000,      // create when missing; empties an existing file...
         modeNoTruncate = 0x2000,  // ...unless this is given too
     };
@@ -40,8 +42,8 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // Opens `path` (a file created here gets mode 0600). Returns false with `*error` set to
-    // the errno when it cannot; an open file is closed first.
+    // Opens `path` through the kernel's share-mode opens (folders are refused). Returns false
+    // with `*error` set to the errno when it cannot; an open file is closed first.
     bool Open(const std::string& path, unsigned flags, int* error = nullptr);
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& GetFilePath() const { return m_path; }

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 
@@ -17,9 +15,10 @@ TEST(CFileTest, WriteSeekReadAndCut) {
     const std::string path = dir.Path() + "/data";
     CFile file;
     ASSERT_TRUE(file.Open(path, CFile::modeReadWrite | CFile::modeCreate));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    CFile other;
+    EXPECT_FALSE(other.Open(path, CFile::modeRead | CFile::shareExclusive));
+    EXPECT_TRUE(other.Open(path, CFile::modeRead));
+    other.Close();
     file.Write("hello world", 11);
     EXPECT_EQ(file.GetPosition(), 11u);
     EXPECT_EQ(file.Seek(-5, CFile::end), 6u);
