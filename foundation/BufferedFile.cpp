@@ -138,7 +138,7 @@ int CBufferedFile::AppendFile(const char* format, ...) {
         }
         source.Close();
     } catch (CMFileException* e) {
-        delete e;
+        e->Delete();
         copied = false;
     }
     if (!copied)

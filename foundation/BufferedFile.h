@@ -13,6 +13,7 @@
 
 #include "foundation/Format.h"
 #include "foundation/MFileException.h"
+#include "platform/framework/Object.h"
 #include "platform/kernel/File.h"
 #include "platform/kernel/Types.h"
 
@@ -23,7 +24,8 @@
 #include <string>
 #include <string_view>
 
-class CBufferedFile {
+// An object-root class without a run-time record of its own: it is never created by name.
+class CBufferedFile : public CObject {
 public:
     // Size of the read buffer: the allocation granularity of the platform the format came from.
     static constexpr std::size_t BufferSize = 65536;
@@ -32,7 +34,7 @@ public:
     // The name is formed printf-style.
     explicit CBufferedFile(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
     // Closes the file when it is still open.
-    virtual ~CBufferedFile();
+    ~CBufferedFile() override;
     CBufferedFile(const CBufferedFile&) = delete;
     CBufferedFile& operator=(const CBufferedFile&) = delete;
 

@@ -21,9 +21,11 @@ constexpr const char* kUndocumented = "Undocumented file error occured";
 
 }  // namespace
 
+IMPLEMENT_DYNAMIC(CMFileException, CException)
+
 CMFileException::CMFileException() : m_code(1) {}
 
-CMFileException::CMFileException(int code) : m_code(code), m_text(TextOf(code)) {}
+CMFileException::CMFileException(int code) : CException(TextOf(code)), m_code(code) {}
 
 const char* CMFileException::TextOf(int code) {
     for (const CodeText& entry : kTexts)

@@ -1,10 +1,13 @@
 #pragma once
 // The failure of a buffered-file operation. Like every exception of the library it is thrown
-// by pointer (`throw new CMFileException(code)`); whoever catches it deletes it.
+// by pointer (`throw new CMFileException(code)`); whoever catches it deletes it (Delete()).
+
+#include "platform/framework/Exception.h"
 
 #include <string>
 
-class CMFileException {
+class CMFileException : public CException {
+    DECLARE_DYNAMIC(CMFileException)
 public:
     // Codes of the operations that fail with an exception; the text of each is fixed.
     static constexpr int GenericError = 0;
@@ -20,15 +23,14 @@ public:
     // The code with its text from the table (an unknown code gets the text for undocumented
     // errors).
     explicit CMFileException(int code);
-    virtual ~CMFileException() = default;
 
     int GetCode() const { return m_code; }
-    const std::string& GetText() const { return m_text; }
+    const std::string& GetText() const { return m_message; }
+    std::string GetErrorMessage() const override { return m_message; }
 
     // The fixed text of a code.
     static const char* TextOf(int code);
 
 private:
     int m_code;
-    std::string m_text;
 };

@@ -175,7 +175,7 @@ TEST_F(BufferedFileTest, FailuresThrowByPointerOrReturnTheirCode) {
     } catch (CMFileException* e) {
         EXPECT_EQ(e->GetCode(), -3);
         EXPECT_EQ(e->GetText(), "Error closing file");
-        delete e;
+        e->Delete();
     }
     EXPECT_EQ(file.GetStatus(), -3);
 
@@ -199,7 +199,7 @@ TEST_F(BufferedFileTest, FailuresThrowByPointerOrReturnTheirCode) {
     } catch (CMFileException* e) {
         EXPECT_EQ(e->GetCode(), -4);
         EXPECT_EQ(e->GetText(), "Error deleting file");
-        delete e;
+        e->Delete();
     }
 }
 
@@ -217,6 +217,17 @@ TEST_F(BufferedFileTest, ExceptionTexts) {
     CMFileException plain;
     EXPECT_EQ(plain.GetCode(), 1);
     EXPECT_EQ(plain.GetText(), "");
+
+    // A library exception: a catch of the root catches it, and run-time checks know it.
+    try {
+        throw new CMFileException(-2);
+    } catch (CException* e) {
+        EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(CMFileException)));
+        EXPECT_EQ(e->GetErrorMessage(), "Error opening file");
+        e->Delete();
+    }
+    EXPECT_EQ(RUNTIME_CLASS(CMFileException)->GetSchema(), 0xFFFF);
+    EXPECT_EQ(CRuntimeClass::FromName("CMFileException"), nullptr);
 }
 
 TEST_F(BufferedFileTest, CopyRefusesToOverwrite) {
@@ -266,7 +277,7 @@ TEST_F(BufferedFileTest, AppendFileFailuresAreReportedAsAddError) {
     } catch (CMFileException* e) {
         EXPECT_EQ(e->GetCode(), -6);
         EXPECT_EQ(e->GetText(), "Error adding file");
-        delete e;
+        e->Delete();
     }
     holder.Close();
     EXPECT_EQ(file.AppendFile("%s", source.c_str()), 1);
