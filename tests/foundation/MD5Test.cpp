@@ -1,6 +1,4 @@
-#include "foundation/HexText.h"
 #include "foundation/MD5.h"
-#include "foundation/Scrambler.h"
 
 #include <gtest/gtest.h>
 
@@ -82,73 +80,6 @@ TEST(MD5Test, ObjectIsReusableAfterFinalAndTheStringFormKeepsNulBytes) {
     CMD5::DigestString("a\0b", cText);
     EXPECT_EQ(PaddedHex(cText, 16), "0cc175b9c0f1b6a831c399e269772661");
     EXPECT_NE(DigestOf(std::string("a\0b", 3)), "0cc175b9c0f1b6a831c399e269772661");
-}
-
-TEST(HexTextTest, LowerCaseWithoutLeadingZeros) {
-    const BYTE bytes[] = {0x00, 0x0A, 0xFF, 0x10, 0x09, 0xAB};
-    std::string out = "left over";
-    BytesToHex(out, bytes, sizeof bytes);
-    EXPECT_EQ(out, "0aff109ab");
-    BytesToHex(out, bytes, 0);
-    EXPECT_EQ(out, "");
-}
-
-TEST(HexTextTest, DigestTextIsShortenedAndMayCollide) {
-    BYTE digest[CMD5::DigestSize];
-    CMD5::DigestString("", digest);  // d4 1d 8c d9 8f 00 b2 04 e9 80 09 98 ec f8 42 7e
-    std::string text;
-    BytesToHex(text, digest, sizeof digest);
-    EXPECT_EQ(text, "d41d8cd98f0b24e980998ecf8427e");
-
-    BYTE lows[16] = {}, highs[16];
-    for (BYTE& b : highs)
-        b = 0xF0;
-    BytesToHex(text, lows, 16);
-    EXPECT_EQ(text.size(), 16u);
-    BytesToHex(text, highs, 16);
-    EXPECT_EQ(text.size(), 32u);
-
-    const BYTE one[] = {0x01, 0x23}, other[] = {0x12, 0x03};
-    std::string a, b;
-    BytesToHex(a, one, 2);
-    BytesToHex(b, other, 2);
-    EXPECT_EQ(a, "123");
-    EXPECT_EQ(a, b);
-}
-
-TEST(ScramblerTest, XorsEachByteWithTwiceItsPositionPlusTwo) {
-    std::string text = "abc";
-    ScramblePassword(text);
-    EXPECT_EQ(text, "cfe");
-    ScramblePassword(text);
-    EXPECT_EQ(text, "abc");
-
-    std::string empty;
-    ScramblePassword(empty);
-    EXPECT_EQ(empty, "");
-
-    // Keys wrap modulo 256: position 127 has key 0, position 200 key 0x92.
-    std::string long_(201, '\x41');
-    ScramblePassword(long_);
-    EXPECT_EQ(static_cast<unsigned char>(long_[0]), 0x43);
-    EXPECT_EQ(static_cast<unsigned char>(long_[127]), 0x41);
-    EXPECT_EQ(static_cast<unsigned char>(long_[200]), 0x41 ^ 0x92);
-}
-
-TEST(ScramblerTest, PasswordThatScramblesToNulKeepsItsLength) {
-    // 40 characters, '@' (0x40 = 2 * 31 + 2) at index 31, and bytes above 0x7F.
-    std::string plain = "Pa\xE9ss\xFFword-0123456789-abcdefghi@KLMNOPQ\x80";
-    ASSERT_EQ(plain.size(), 40u);
-    ASSERT_EQ(plain[31], '@');
-    std::string scrambled = plain;
-    ScramblePassword(scrambled);
-    EXPECT_EQ(scrambled.size(), 40u);
-    EXPECT_EQ(scrambled[31], '\0');
-    EXPECT_EQ(static_cast<unsigned char>(scrambled[0]), 'P' ^ 2);
-    EXPECT_EQ(static_cast<unsigned char>(scrambled[2]), 0xE9 ^ 6);
-    EXPECT_EQ(static_cast<unsigned char>(scrambled[39]), 0x80 ^ 80);
-    ScramblePassword(scrambled);
-    EXPECT_EQ(scrambled, plain);
 }
 
 }  // namespace
