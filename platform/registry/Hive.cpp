@@ -43,7 +43,8 @@ const char* const kSqlKeyExists = "SELECT 1 FROM keys WHERE id=?1";
 const char* const kSqlFindChild = "SELECT id FROM keys WHERE parent=?1 AND name=?2";
 const char* const kSqlCreateChild = "INSERT INTO keys(parent, name) VALUES(?1, ?2)";
 const char* const kSqlChildAt = "SELECT name FROM keys WHERE parent=?1 ORDER BY name LIMIT 1 OFFSET ?2";
-const char* const kSqlChildNames = "SELECT name FROM keys WHERE parent=?1 ORDER BY name";
+const char* const kSqlChildren = "SELECT id, name FROM keys WHERE parent=?1 ORDER BY name";
+const char* const kSqlValues = "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id";
 const char* const kSqlCountChildren = "SELECT count(*) FROM keys WHERE parent=?1";
 const char* const kSqlCountValues = "SELECT count(*) FROM vals WHERE key=?1";
 const char* const kSqlGetValue = "SELECT type, data FROM vals WHERE key=?1 AND name=?2";
@@ -452,15 +453,27 @@ LONG CHive::ChildAt(KeyId parent, DWORD index, std::string& name) {
     return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc);
 }
 
-LONG CHive::ChildNames(KeyId parent, std::vector<std::string>& names) {
-    Statement stmt(Prepare(kSqlChildNames));
+LONG CHive::Children(KeyId parent, std::vector<std::pair<KeyId, std::string>>& children) {
+    Statement stmt(Prepare(kSqlChildren));
     if (!stmt.Ok())
         return ERROR_REGISTRY_IO_FAILED;
     stmt.Bind(1, parent);
-    names.clear();
+    children.clear();
     int rc;
     while ((rc = stmt.Step()) == SQLITE_ROW)
-        names.push_back(stmt.Bytes(0));
+        children.emplace_back(stmt.Int(0), stmt.Bytes(1));
+    return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+LONG CHive::Values(KeyId key, std::vector<RegTreeValue>& values) {
+    Statement stmt(Prepare(kSqlValues));
+    if (!stmt.Ok())
+        return ERROR_REGISTRY_IO_FAILED;
+    stmt.Bind(1, key);
+    values.clear();
+    int rc;
+    while ((rc = stmt.Step()) == SQLITE_ROW)
+        values.push_back(RegTreeValue{stmt.Bytes(0), static_cast<DWORD>(stmt.Int(1)), stmt.Bytes(2)});
     return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 

@@ -13,6 +13,7 @@
 // with WAL and synchronous=FULL a committed write is durable when Write returns.
 
 #include "platform/kernel/Types.h"
+#include "platform/registry/Registry.h"
 
 #include <cstdint>
 #include <functional>
@@ -63,7 +64,8 @@ public:
     LONG CreateChild(KeyId parent, std::string_view name, KeyId& child);
     // The sub-key at `index` in case-insensitive name order, or ERROR_NO_MORE_ITEMS.
     LONG ChildAt(KeyId parent, DWORD index, std::string& name);
-    LONG ChildNames(KeyId parent, std::vector<std::string>& names);
+    // Every sub-key (id and name) in case-insensitive name order.
+    LONG Children(KeyId parent, std::vector<std::pair<KeyId, std::string>>& children);
     LONG CountChildren(KeyId parent, DWORD& count);
     LONG CountValues(KeyId key, DWORD& count);
     // ERROR_SUCCESS, or ERROR_FILE_NOT_FOUND when the value does not exist.
@@ -74,6 +76,8 @@ public:
     LONG DeleteValue(KeyId key, std::string_view name);
     // The value at `index` in insertion order, or ERROR_NO_MORE_ITEMS.
     LONG ValueAt(KeyId key, DWORD index, std::string& name, DWORD& type, std::string& data);
+    // Every value of `key` in insertion order.
+    LONG Values(KeyId key, std::vector<RegTreeValue>& values);
     // Deletes a key without sub-keys, with its values; ERROR_KEY_HAS_CHILDREN otherwise.
     LONG DeleteKey(KeyId key);
     // Deletes everything below `key`, and the key itself when `includeKey`.

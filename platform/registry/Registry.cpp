@@ -10,6 +10,7 @@
 #include <new>
 #include <pwd.h>
 #include <string_view>
+#include <type_traits>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -192,6 +193,30 @@ LONG Walk(CHive& hive, CHive::KeyId key, const std::vector<std::string_view>& pa
     return result;
 }
 
+// Follows `parts` from `key`, creating what is missing (which needs KEY_CREATE_SUB_KEY in
+// `access`); `created` is set when anything was.
+LONG CreatePath(CHive& hive, CHive::KeyId key, REGSAM access, const std::vector<std::string_view>& parts,
+                CHive::KeyId& found, bool& created) {
+    LONG step = ERROR_SUCCESS;
+    for (std::size_t i = 0; step == ERROR_SUCCESS && i < parts.size(); ++i) {
+        step = hive.FindChild(key, parts[i], key);
+        if (step == ERROR_FILE_NOT_FOUND) {
+            if ((access & KEY_CREATE_SUB_KEY) == 0)
+                return ERROR_ACCESS_DENIED;
+            step = hive.CreateChild(key, parts[i], key);
+            created = true;
+        }
+    }
+    if (step == ERROR_SUCCESS)
+        found = key;
+    return step;
+}
+
+bool ValidValue(DWORD type, std::size_t size) {
+    bool kindOk = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_BINARY || (type == REG_DWORD && size == 4);
+    return kindOk && size <= REG_MAX_VALUE_SIZE;
+}
+
 LONG NewHandle(std::shared_ptr<CHive> hive, CHive::KeyId id, REGSAM access, HKEY* result) {
     RegKeyObject* handle = new (std::nothrow) RegKeyObject(Root::None);
     if (!handle)
@@ -225,7 +250,12 @@ LONG OnKey(HKEY key, REGSAM need, CHive::OpenMode mode, bool write, Body body) {
     CHive& hive = *target.hive;
     auto checked = [&] {
         LONG exists = hive.KeyExists(target.id);
-        return exists == ERROR_SUCCESS ? body(hive, target.id) : exists;
+        if (exists != ERROR_SUCCESS)
+            return exists;
+        if constexpr (std::is_invocable_v<Body, CHive&, CHive::KeyId, REGSAM>)
+            return body(hive, target.id, target.access);
+        else
+            return body(hive, target.id);
     };
     return write ? hive.Write(checked) : hive.Read(checked);
 }
@@ -264,6 +294,15 @@ const char* RegErrorText(LONG error) {
     default: return "Unknown error.";
     }
 }
+
+bool RegIsValidKeyPath(std::string_view path) {
+    if (path.find('\0') != std::string_view::npos)
+        return false;
+    std::vector<std::string_view> parts;
+    return SplitPath(std::string(path).c_str(), parts) == ERROR_SUCCESS;
+}
+
+bool RegIsValidValueName(std::string_view name) { return ValidName(name, REG_MAX_VALUE_NAME); }
 
 std::string RegHivePath(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE || root == HKEY_CURRENT_USER)
@@ -314,19 +353,8 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, REGSAM access, HKEY* result, D
     bool created = false;
     if (error == ERROR_FILE_NOT_FOUND) {
         error = hive.Write([&] {
-            CHive::KeyId at = target.id;
-            LONG step = hive.KeyExists(at);
-            for (std::size_t i = 0; step == ERROR_SUCCESS && i < parts.size(); ++i) {
-                step = hive.FindChild(at, parts[i], at);
-                if (step == ERROR_FILE_NOT_FOUND) {
-                    if ((target.access & KEY_CREATE_SUB_KEY) == 0)
-                        return static_cast<LONG>(ERROR_ACCESS_DENIED);
-                    step = hive.CreateChild(at, parts[i], at);
-                    created = true;
-                }
-            }
-            found = at;
-            return step;
+            LONG step = hive.KeyExists(target.id);
+            return step == ERROR_SUCCESS ? CreatePath(hive, target.id, target.access, parts, found, created) : step;
         });
     }
     if (error != ERROR_SUCCESS)
@@ -400,9 +428,7 @@ LONG RegSetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWO
     LONG error = ValueName(name, valueName);
     if (error != ERROR_SUCCESS)
         return error;
-    bool kindOk = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_BINARY ||
-                  (type == REG_DWORD && size == 4);
-    if (!kindOk || size > REG_MAX_VALUE_SIZE)
+    if (!ValidValue(type, size))
         return ERROR_INVALID_PARAMETER;
     return WriteKey(key, KEY_SET_VALUE, CHive::OpenMode::Create, [&](CHive& hive, CHive::KeyId id) {
         return hive.SetValue(id, valueName, type, bytes);
@@ -513,9 +539,107 @@ LONG RegEnumKeyNames(HKEY key, std::vector<std::string>* names) {
         return ERROR_INVALID_PARAMETER;
     std::vector<std::string> found;
     LONG error = ReadKey(key, KEY_ENUMERATE_SUB_KEYS, [&](CHive& hive, CHive::KeyId id) {
-        return hive.ChildNames(id, found);
+        std::vector<std::pair<CHive::KeyId, std::string>> children;
+        LONG step = hive.Children(id, children);
+        for (auto& child : children)
+            found.push_back(std::move(child.second));
+        return step;
     });
     if (error == ERROR_SUCCESS)
         *names = std::move(found);
     return error;
+}
+
+LONG RegReadTree(HKEY key, const char* subKey, std::vector<RegTreeKey>* keys) {
+    if (!keys)
+        return ERROR_INVALID_PARAMETER;
+    std::vector<std::string_view> parts;
+    LONG error = SplitPath(subKey, parts);
+    if (error != ERROR_SUCCESS)
+        return error;
+    std::vector<RegTreeKey> found;
+    error = ReadKey(key, KEY_QUERY_VALUE, [&](CHive& hive, CHive::KeyId id) {
+        CHive::KeyId top = 0;
+        LONG step = Walk(hive, id, parts, top);
+        // Depth-first, each key before its sub-keys, sub-keys in name order. The depth bound
+        // ends the walk on a damaged file whose parent links form a cycle.
+        struct Pending {
+            CHive::KeyId id;
+            std::string path;
+            std::size_t depth;
+        };
+        std::vector<Pending> stack;
+        if (step == ERROR_SUCCESS)
+            stack.push_back({top, "", parts.size()});
+        std::vector<std::pair<CHive::KeyId, std::string>> children;
+        while (step == ERROR_SUCCESS && !stack.empty()) {
+            Pending at = std::move(stack.back());
+            stack.pop_back();
+            if (at.depth > REG_MAX_KEY_DEPTH)
+                return static_cast<LONG>(ERROR_BADDB);
+            RegTreeKey entry;
+            entry.path = at.path;
+            step = hive.Values(at.id, entry.values);
+            if (step == ERROR_SUCCESS)
+                step = hive.Children(at.id, children);
+            found.push_back(std::move(entry));
+            for (auto child = children.rbegin(); step == ERROR_SUCCESS && child != children.rend(); ++child)
+                stack.push_back({child->first, at.path.empty() ? child->second : at.path + "\\" + child->second,
+                                 at.depth + 1});
+        }
+        return step;
+    });
+    if (error == ERROR_SUCCESS)
+        *keys = std::move(found);
+    return error;
+}
+
+LONG RegApplyEdits(HKEY key, const std::vector<RegEdit>& edits) {
+    // Everything is checked before the transaction starts.
+    std::vector<std::vector<std::string_view>> paths(edits.size());
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const RegEdit& edit = edits[i];
+        if (!RegIsValidKeyPath(edit.path) || SplitPath(edit.path.c_str(), paths[i]) != ERROR_SUCCESS)
+            return ERROR_INVALID_PARAMETER;
+        bool valueEdit = edit.kind == RegEdit::Kind::SetValue || edit.kind == RegEdit::Kind::DeleteValue;
+        if (valueEdit && !ValidName(edit.name, REG_MAX_VALUE_NAME))
+            return ERROR_INVALID_PARAMETER;
+        if (edit.kind == RegEdit::Kind::SetValue && !ValidValue(edit.type, edit.data.size()))
+            return ERROR_INVALID_PARAMETER;
+        if (edit.kind == RegEdit::Kind::DeleteTree && paths[i].empty())
+            return ERROR_INVALID_PARAMETER;
+    }
+    return WriteKey(key, KEY_SET_VALUE, CHive::OpenMode::Create, [&](CHive& hive, CHive::KeyId id, REGSAM access) {
+        LONG step = ERROR_SUCCESS;
+        for (std::size_t i = 0; step == ERROR_SUCCESS && i < edits.size(); ++i) {
+            const RegEdit& edit = edits[i];
+            CHive::KeyId at = 0;
+            bool created = false;
+            switch (edit.kind) {
+            case RegEdit::Kind::CreateKey:
+                step = CreatePath(hive, id, access, paths[i], at, created);
+                break;
+            case RegEdit::Kind::SetValue:
+                step = CreatePath(hive, id, access, paths[i], at, created);
+                if (step == ERROR_SUCCESS)
+                    step = hive.SetValue(at, edit.name, edit.type, edit.data);
+                break;
+            case RegEdit::Kind::DeleteTree:
+                step = Walk(hive, id, paths[i], at);
+                if (step == ERROR_SUCCESS)
+                    step = hive.DeleteSubtree(at, true);
+                break;
+            case RegEdit::Kind::DeleteValue:
+                step = Walk(hive, id, paths[i], at);
+                if (step == ERROR_SUCCESS)
+                    step = hive.DeleteValue(at, edit.name);
+                break;
+            }
+            // Deleting what is not there leaves the store as the edit wants it.
+            bool isDelete = edit.kind == RegEdit::Kind::DeleteTree || edit.kind == RegEdit::Kind::DeleteValue;
+            if (isDelete && step == ERROR_FILE_NOT_FOUND)
+                step = ERROR_SUCCESS;
+        }
+        return step;
+    });
 }

@@ -7,8 +7,8 @@
 // $XDG_CONFIG_HOME/norvane/user.db (default ~/.config/norvane/user.db). The locations are read
 // from the environment at each open of a predefined handle, so a test may point them at a
 // temporary folder. A hive file is created (mode 0600, folders 0700 as needed) only by
-// RegCreateKeyEx and by writes through a predefined handle; RegOpenKeyEx with read access
-// never creates anything and also works when the folder is not writable.
+// RegCreateKeyEx, RegApplyEdits and value writes through a predefined handle; RegOpenKeyEx
+// with read access never creates anything and also works when the folder is not writable.
 //
 // Names. A key path is a sequence of key names joined by '\'; an empty path (null or "")
 // means the key itself. A key name is 1-255 bytes, a value name 0-16383 bytes (the empty name
@@ -39,6 +39,8 @@
 #include "platform/kernel/Types.h"
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 struct RegKeyObject;
@@ -93,6 +95,10 @@ inline constexpr DWORD ERROR_KEY_HAS_CHILDREN = 1020;    // a key with sub-keys 
 // The text for an error number of this API ("The system cannot find the file specified."),
 // for messages to administrators.
 const char* RegErrorText(LONG error);
+
+// The name rules above: a key path ("" allowed, meaning the key itself) and a value name.
+bool RegIsValidKeyPath(std::string_view path);
+bool RegIsValidValueName(std::string_view name);
 
 // The database file behind a predefined handle as the environment names it now; empty for
 // any other handle.
@@ -154,6 +160,46 @@ LONG RegQueryInfoKey(HKEY key, DWORD* subKeys, DWORD* values);
 
 // All sub-key names of `key` in enumeration order, read in one transaction.
 LONG RegEnumKeyNames(HKEY key, std::vector<std::string>* names);
+
+// --- whole trees (for export and import) ------------------------------------------------------
+
+struct RegTreeValue {
+    std::string name;
+    DWORD type = 0;
+    std::string data;
+};
+
+struct RegTreeKey {
+    std::string path;  // relative to the key read; "" for that key itself
+    std::vector<RegTreeValue> values;  // in enumeration order
+};
+
+// Reads the key `subKey` below `key` and everything below it as one snapshot: the key
+// first, then each sub-key's tree in enumeration order. Needs KEY_QUERY_VALUE.
+LONG RegReadTree(HKEY key, const char* subKey, std::vector<RegTreeKey>* keys);
+
+// One change of an import. Paths are relative to the key the edits are applied to.
+struct RegEdit {
+    enum class Kind {
+        CreateKey,    // create `path` with every missing component
+        DeleteTree,   // delete `path` with everything below it, if it exists (not "")
+        SetValue,     // set value `name` of `path` (created when missing) to `type`/`data`
+        DeleteValue,  // delete value `name` of `path`, if it exists
+    };
+    RegEdit() = default;
+    RegEdit(Kind kind, std::string path, std::string name = {}, DWORD type = 0, std::string data = {})
+        : kind(kind), path(std::move(path)), name(std::move(name)), type(type), data(std::move(data)) {}
+
+    Kind kind = Kind::CreateKey;
+    std::string path;
+    std::string name;
+    DWORD type = 0;
+    std::string data;
+};
+
+// Applies `edits` in order as one transaction: all of them or, when any fails (a bad name,
+// kind or size, a refused right, a full disk), none. Needs write rights on `key`.
+LONG RegApplyEdits(HKEY key, const std::vector<RegEdit>& edits);
 
 // Owns one key handle and closes it when it goes (predefined handles are never closed).
 class CRegKey {

@@ -338,6 +338,64 @@ TEST_F(RegistryTest, ManyThreadsShareOneHive) {
     }
 }
 
+TEST_F(RegistryTest, ATreeIsReadAsOneSnapshotInOrder) {
+    CRegKey b = Create(HKEY_LOCAL_MACHINE, "Top\\b\\Deep");
+    Create(HKEY_LOCAL_MACHINE, "Top\\A");
+    CRegKey top = Create(HKEY_LOCAL_MACHINE, "Top");
+    ASSERT_EQ(RegSetValueEx(top.Get(), "z", REG_SZ, "1\0"s), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueEx(top.Get(), "a", REG_BINARY, "\x02"s), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueEx(b.Get(), "d", REG_DWORD, "\x01\0\0\0"s), ERROR_SUCCESS);
+    std::vector<RegTreeKey> tree;
+    ASSERT_EQ(RegReadTree(HKEY_LOCAL_MACHINE, "top", &tree), ERROR_SUCCESS);
+    ASSERT_EQ(tree.size(), 4u);
+    EXPECT_EQ(tree[0].path, "");
+    ASSERT_EQ(tree[0].values.size(), 2u);
+    EXPECT_EQ(tree[0].values[0].name, "z");
+    EXPECT_EQ(tree[0].values[1].data, "\x02"s);
+    EXPECT_EQ(tree[1].path, "A");
+    EXPECT_EQ(tree[2].path, "b");
+    EXPECT_EQ(tree[3].path, "b\\Deep");
+    ASSERT_EQ(tree[3].values.size(), 1u);
+    EXPECT_EQ(tree[3].values[0].type, REG_DWORD);
+    EXPECT_EQ(RegReadTree(HKEY_LOCAL_MACHINE, "Missing", &tree), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, EditsApplyAllOrNothing) {
+    CRegKey kept = Create(HKEY_LOCAL_MACHINE, "Kept\\Child");
+    ASSERT_EQ(RegSetValueEx(kept.Get(), "v", REG_SZ, "old\0"s), ERROR_SUCCESS);
+    using Kind = RegEdit::Kind;
+    std::vector<RegEdit> good = {
+        RegEdit{Kind::CreateKey, "New\\Empty"},
+        RegEdit{Kind::SetValue, "New\\Values", "s", REG_SZ, "x\0"s},
+        RegEdit{Kind::SetValue, "kept\\child", "v", REG_SZ, "new\0"s},
+        RegEdit{Kind::DeleteValue, "Kept\\Child", "missing"},
+        RegEdit{Kind::DeleteTree, "Missing\\Tree"},
+        RegEdit{Kind::DeleteTree, "New\\Empty"},
+    };
+    ASSERT_EQ(RegApplyEdits(HKEY_LOCAL_MACHINE, good), ERROR_SUCCESS);
+    std::string data;
+    ASSERT_EQ(RegQueryValueEx(kept.Get(), "v", nullptr, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, "new\0"s);
+    CRegKey values;
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "New\\Values", KEY_READ, values.Receive()), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "New\\Empty", KEY_READ, values.Receive()), ERROR_FILE_NOT_FOUND);
+
+    // A bad edit anywhere refuses the whole batch before anything is written.
+    std::vector<RegEdit> bad = {RegEdit{Kind::SetValue, "Kept\\Child", "v", REG_SZ, "lost\0"s},
+                                RegEdit{Kind::SetValue, "Kept", "w", REG_DWORD, "\x01"s}};
+    EXPECT_EQ(RegApplyEdits(HKEY_LOCAL_MACHINE, bad), ERROR_INVALID_PARAMETER);
+    bad = {RegEdit{Kind::DeleteTree, "Kept"}, RegEdit{Kind::CreateKey, "a\\\\b"}};
+    EXPECT_EQ(RegApplyEdits(HKEY_LOCAL_MACHINE, bad), ERROR_INVALID_PARAMETER);
+    // A failure inside the transaction rolls back what came before it.
+    CRegKey noCreate;
+    ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Kept", KEY_SET_VALUE, noCreate.Receive()), ERROR_SUCCESS);
+    bad = {RegEdit{Kind::SetValue, "Child", "v", REG_SZ, "lost\0"s}, RegEdit{Kind::DeleteTree, "Child"},
+           RegEdit{Kind::CreateKey, "Brand\\New"}};
+    EXPECT_EQ(RegApplyEdits(noCreate.Get(), bad), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegQueryValueEx(kept.Get(), "v", nullptr, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, "new\0"s);
+}
+
 // --- read-only opening ----------------------------------------------------------------------
 
 // Run in a process of its own as an unprivileged user: fills the hive named by
