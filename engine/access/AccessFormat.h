@@ -1,0 +1,49 @@
+#pragma once
+// The stored form of the access-control objects: their registry value names and the names of
+// the numbered sub-keys their lists are saved under, as a table. Other programs and older
+// configurations rely on every name here, byte for byte.
+//
+//   object            value           kind      default on load
+//   filter component  Name            string    ""
+//                     Description     string    ""
+//   time slice        Every           DWORD     1
+//                     CheckTime       DWORD     0
+//                     EveryWhat       DWORD     127
+//                     StartTime       double    0.0       (8-byte binary, days since 1899-12-30)
+//                     EndTime         double    0.0
+//   time filter       <key>\Inclusion<n>, <key>\Exclusion<n>: one time slice each, n from 0
+//   address filter    InternalFilter  string    ""        (taken as stored, never rebuilt)
+//                     Filter          string    ""
+//   location          the address filter's values, then
+//                     Username        string    "Guest"
+//   location array    <key>\Location<n>: one location each, n from 0
+//
+// A list's saver deletes the list's whole key tree first, so a shrunken list leaves nothing
+// stale behind.
+
+namespace AccessFormat {
+
+inline constexpr char kName[] = "Name";
+inline constexpr char kDescription[] = "Description";
+
+inline constexpr char kEvery[] = "Every";
+inline constexpr char kCheckTime[] = "CheckTime";
+inline constexpr char kEveryWhat[] = "EveryWhat";
+inline constexpr char kStartTime[] = "StartTime";
+inline constexpr char kEndTime[] = "EndTime";
+
+inline constexpr char kInclusionKey[] = "Inclusion";
+inline constexpr char kExclusionKey[] = "Exclusion";
+// A time filter's sub-key is an inclusion or an exclusion by exactly these first four
+// characters (case-sensitive); any other sub-key is ignored.
+inline constexpr char kInclusionMark[] = "Incl";
+inline constexpr char kExclusionMark[] = "Excl";
+
+inline constexpr char kInternalFilter[] = "InternalFilter";
+inline constexpr char kFilter[] = "Filter";
+inline constexpr char kUsername[] = "Username";
+inline constexpr char kDefaultUsername[] = "Guest";
+
+inline constexpr char kLocationKey[] = "Location";
+
+}  // namespace AccessFormat
