@@ -1,0 +1,3 @@
+#include "foundation/LockableArray.h"
+
+IMPLEMENT_SERIAL(CLockableArray, CObjectArray, 1)

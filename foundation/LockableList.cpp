@@ -1,0 +1,3 @@
+#include "foundation/LockableList.h"
+
+IMPLEMENT_SERIAL(CLockableList, CObjectList, 1)
