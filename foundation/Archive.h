@@ -33,6 +33,9 @@
 //     otherwise a NEW object of class T (run-time record and C++ type both checked before
 //     its fields are read), returned as a unique_ptr. A back-reference is refused, so one
 //     object can never land in two owners, or twice in one.
+// Receivers name the class they expect: a read that admits any class may return a plain
+// lockable container filled from the stream, whose elements nobody owns; free such a result
+// with DeleteLoaded (foundation/Containers.h), which frees the contents as well.
 // When an object's Serialize fails, the object is deleted before the exception leaves the
 // read, and every object entered while it was being read is withdrawn: a later
 // back-reference to any of them fails with bad index instead of reaching freed memory.

@@ -2,6 +2,7 @@
 // The first byte picks the buffer size so that block boundaries fall everywhere.
 
 #include "foundation/Archive.h"
+#include "foundation/Containers.h"
 #include "foundation/MemFile.h"
 
 #include <cstddef>
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ar.ReadTime();
         while (!ar.IsAtEnd()) {
             std::string text = ar.ReadString();
-            std::unique_ptr<CObject> owned(ar.ReadOwnedObject(nullptr, true));
+            DeleteLoaded(ar.ReadOwnedObject(nullptr, true));
         }
     } catch (CException* e) {
         e->Delete();
