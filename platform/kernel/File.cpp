@@ -1,6 +1,8 @@
 #include "platform/kernel/File.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,7 +14,72 @@ bool IsRegularFile(const std::string& name, struct stat& st) {
     return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The canonical form of an existing path, or "" (errno set).
+std::string CanonicalPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+// The path an open descriptor refers to now, or "".
+std::string PathOfDescriptor(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string path(PATH_MAX, '\0');
+    ssize_t n = readlink(link.c_str(), path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= path.size())
+        return {};
+    path.resize(static_cast<std::size_t>(n));
+    return path;
+}
+
+// True when `path` names something strictly below the folder `root`.
+bool IsBelow(const std::string& path, const std::string& root) {
+    const std::string prefix = root == "/" ? root : root + "/";
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
+
 }  // namespace
+
+int OpenConfinedFile(const std::string& folder, const std::string& relative) {
+    if (folder.empty() || relative.empty() || relative.find('\0') != std::string::npos ||
+        folder.find('\0') != std::string::npos) {
+        errno = ENOENT;
+        return INVALID_FILE_HANDLE;
+    }
+    const std::string root = CanonicalPath(folder);
+    struct stat st{};
+    if (root.empty() || stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        errno = ENOENT;
+        return INVALID_FILE_HANDLE;
+    }
+    const std::string path = root + (root == "/" ? "" : "/") + relative;
+    const std::string canonical = CanonicalPath(path);
+    if (canonical.empty())
+        return INVALID_FILE_HANDLE;
+    if (!IsBelow(canonical, root)) {
+        errno = EACCES;
+        return INVALID_FILE_HANDLE;
+    }
+    int fd = open(canonical.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return INVALID_FILE_HANDLE;
+    int error = 0;
+    if (fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode) || !IsBelow(PathOfDescriptor(fd), root))
+        error = EACCES;
+    else if (flock(fd, LOCK_SH | LOCK_NB) != 0)
+        error = EBUSY;
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return INVALID_FILE_HANDLE;
+    }
+    return fd;
+}
 
 int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
              DWORD creationDisposition) {

@@ -50,6 +50,16 @@ std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::
 // Size of an open file, or -1.
 std::int64_t FileSizeOf(int handle);
 
+// Opens the regular file at `relative` below `folder` for reading, shared for reading, for
+// serving it to a client. The file's canonical path (links resolved) must lie inside the
+// canonical folder; anything else (a link or ".." leading out, a folder, a device, a pipe, an
+// empty or missing folder) is refused. The open never blocks (a pipe planted in the folder
+// cannot hang the caller), and the place is checked again on the opened descriptor, so a
+// link swapped in between check and open does not lead out either. Returns the handle
+// (close it with CloseFile), or INVALID_FILE_HANDLE with errno set (EACCES when the file
+// lies outside the folder or is not a regular file).
+int OpenConfinedFile(const std::string& folder, const std::string& relative);
+
 // True when a file (not a folder) of that name exists.
 bool FileExists(const std::string& name);
 // Size of the named file, or -1.
