@@ -1,0 +1,83 @@
+#include "proxies/web/HeaderList.h"
+
+#include <algorithm>
+
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+void CHeaderList::Add(std::string name, std::string value) {
+    m_entries.emplace_back(std::move(name), std::move(value));
+}
+
+std::string CHeaderList::Get(std::string_view name) const {
+    for (const Entry& entry : m_entries)
+        if (EqualsNoCase(entry.first, name))
+            return entry.second;
+    return {};
+}
+
+bool CHeaderList::Contains(std::string_view name) const { return Count(name) > 0; }
+
+std::size_t CHeaderList::Count(std::string_view name) const {
+    return static_cast<std::size_t>(std::count_if(
+        m_entries.begin(), m_entries.end(),
+        [name](const Entry& entry) { return EqualsNoCase(entry.first, name); }));
+}
+
+bool CHeaderList::Remove(std::string_view name) {
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (EqualsNoCase(it->first, name)) {
+            m_entries.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t CHeaderList::RemoveAll(std::string_view name) {
+    return std::erase_if(m_entries,
+                         [name](const Entry& entry) { return EqualsNoCase(entry.first, name); });
+}
+
+void CHeaderList::Set(std::string_view name, std::string value) {
+    for (Entry& entry : m_entries) {
+        if (EqualsNoCase(entry.first, name)) {
+            entry.second = std::move(value);
+            return;
+        }
+    }
+    m_entries.emplace_back(std::string(name), std::move(value));
+}
+
+void CHeaderList::SetUnique(std::string_view name, std::string value) {
+    auto first = std::find_if(m_entries.begin(), m_entries.end(),
+                              [name](const Entry& entry) { return EqualsNoCase(entry.first, name); });
+    if (first == m_entries.end()) {
+        m_entries.emplace_back(std::string(name), std::move(value));
+        return;
+    }
+    first->second = std::move(value);
+    m_entries.erase(std::remove_if(std::next(first), m_entries.end(),
+                                   [name](const Entry& entry) { return EqualsNoCase(entry.first, name); }),
+                    m_entries.end());
+}
+
+std::string CHeaderList::Format() const {
+    std::string text;
+    for (const Entry& entry : m_entries) {
+        text += entry.first;
+        text += ": ";
+        text += entry.second;
+        text += "\r\n";
+    }
+    return text;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The ordered (name, value) header list of one request or response head. Names are compared
+// without regard to case (ASCII); order and duplicates are kept as received, because the list
+// is sent on in the order it holds.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+class CHeaderList {
+public:
+    using Entry = std::pair<std::string, std::string>;
+
+    // Appends, even when the name is there already.
+    void Add(std::string name, std::string value);
+    // Value of the first entry named `name`, or "" when there is none.
+    std::string Get(std::string_view name) const;
+    // True when an entry named `name` exists (its value may be empty).
+    bool Contains(std::string_view name) const;
+    // Removes the first entry named `name`; false when there was none.
+    bool Remove(std::string_view name);
+    // Removes every entry named `name`; the number removed.
+    std::size_t RemoveAll(std::string_view name);
+    // Replaces the value of the first entry named `name`, or appends one.
+    void Set(std::string_view name, std::string value);
+    // Like Set, and removes every later entry of that name.
+    void SetUnique(std::string_view name, std::string value);
+    // Number of entries named `name`.
+    std::size_t Count(std::string_view name) const;
+
+    void Clear() { m_entries.clear(); }
+    bool Empty() const { return m_entries.empty(); }
+    std::size_t Size() const { return m_entries.size(); }
+    const std::vector<Entry>& Entries() const { return m_entries; }
+
+    // Each entry as "name: value\r\n", in list order.
+    std::string Format() const;
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+// ASCII case-insensitive equality, as header names, schemes and methods are compared.
+bool EqualsNoCase(std::string_view a, std::string_view b);
