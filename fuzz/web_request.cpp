@@ -51,7 +51,7 @@ void CheckRequest(const CWWWRequest& request) {
     }
     CBodyRelay relay(request);
     Require(relay.Take(100) <= 100);
-    std::string value;
+    CNVDataObject value;
     for (DWORD index = 0; index < 26; ++index)
         GetWebRequestValue(request, index, value);
 }

@@ -1,19 +1,19 @@
 #include "proxies/web/WWWVariables.h"
 
-EWebValue GetWebRequestValue(const CWWWRequest& request, DWORD index, std::string& value) {
+bool GetWebRequestValue(const CWWWRequest& request, DWORD index, CNVDataObject& data) {
     switch (index) {
-    case kVariableHTTPProtocol: value = GetProtocolName(request.protocolCode); break;
-    case kVariableHTTPMethod: value = request.method; break;
-    case kVariableHTTPResource: value = request.path; break;
-    case kVariableHTTPURL: value = request.cacheKey; break;
-    case kVariableHTTPPostData: value = request.postBody; break;
-    case kVariableHTTPQuery: value = request.query; break;
-    case kVariableHTTPHeaderField: return EWebValue::unchanged;
-    default: return EWebValue::base;
+    case kVariableHTTPProtocol: data.SetString(GetProtocolName(request.protocolCode)); break;
+    case kVariableHTTPMethod: data.SetString(request.method); break;
+    case kVariableHTTPResource: data.SetString(request.path); break;
+    case kVariableHTTPURL: data.SetString(request.cacheKey); break;
+    case kVariableHTTPPostData: data.SetString(request.postBody); break;
+    case kVariableHTTPQuery: data.SetString(request.query); break;
+    case kVariableHTTPHeaderField: break;
+    default: return false;
     }
-    return EWebValue::answered;
+    return true;
 }
 
-std::string GetWebRequestVariable(const CWWWRequest& request, std::string_view name) {
-    return request.headers.Get(name);
+void GetWebRequestVariable(const CWWWRequest& request, std::string_view name, CNVDataObject& data) {
+    data.SetString(request.headers.Get(name));
 }

@@ -361,24 +361,29 @@ TEST(WWWRequestTest, VariablesForRequestCriteria) {
         {12, "HTTP"}, {13, "POST"}, {14, "/p/q"}, {15, "h:81/p/q"}, {16, "body"}, {17, "x=1"},
     };
     for (const auto& [index, text] : answered) {
-        std::string value = "untouched";
-        EXPECT_EQ(GetWebRequestValue(p.request, index, value), EWebValue::answered) << index;
-        EXPECT_EQ(value, text) << index;
+        CNVDataObject data(DWORD{7});
+        EXPECT_TRUE(GetWebRequestValue(p.request, index, data)) << index;
+        EXPECT_EQ(data.DataType, CNVDataObject::TypeString) << index;
+        EXPECT_EQ(data.strData, text) << index;
     }
-    std::string value = "untouched";
-    EXPECT_EQ(GetWebRequestValue(p.request, 18, value), EWebValue::unchanged);
+    CNVDataObject data(DWORD{7});
+    EXPECT_TRUE(GetWebRequestValue(p.request, 18, data));
     for (DWORD index : {0u, 2u, 11u, 19u, 24u, 1000u})
-        EXPECT_EQ(GetWebRequestValue(p.request, index, value), EWebValue::base) << index;
-    EXPECT_EQ(value, "untouched");
-    EXPECT_EQ(GetWebRequestVariable(p.request, "COOKIE"), "c=1");
-    EXPECT_EQ(GetWebRequestVariable(p.request, "Referer"), "");
+        EXPECT_FALSE(GetWebRequestValue(p.request, index, data)) << index;
+    EXPECT_EQ(data.DataType, CNVDataObject::TypeDWORD);
+    EXPECT_EQ(data.dwData, 7u);
+    GetWebRequestVariable(p.request, "COOKIE", data);
+    EXPECT_EQ(data.DataType, CNVDataObject::TypeString);
+    EXPECT_EQ(data.strData, "c=1");
+    GetWebRequestVariable(p.request, "Referer", data);
+    EXPECT_EQ(data.strData, "");
 
     p.request.protocolCode = 99;
-    GetWebRequestValue(p.request, 12, value);
-    EXPECT_EQ(value, "");
+    GetWebRequestValue(p.request, 12, data);
+    EXPECT_EQ(data.strData, "");
     p.request.protocolCode = PROTOCOL_SSL;
-    GetWebRequestValue(p.request, 12, value);
-    EXPECT_EQ(value, "SSL");
+    GetWebRequestValue(p.request, 12, data);
+    EXPECT_EQ(data.strData, "SSL");
 }
 
 TEST(WWWRequestTest, ProtocolCodesByScheme) {
