@@ -1,0 +1,29 @@
+#pragma once
+// The texts the access-control objects show: the descriptions the console lists them by.
+
+namespace AccessTexts {
+
+// A recurring time slice: "Every " + the days + (when its times count) " from " + start
+// + " to " + end, the times in the locale's time form ("%X").
+inline constexpr char kEvery[] = "Every ";
+inline constexpr char kEveryDay[] = "day";          // mask 127
+inline constexpr char kEveryWeekday[] = "weekday";  // mask 62
+inline constexpr char kEveryWeekend[] = "weekend";  // mask 65
+inline constexpr char kFrom[] = " from ";
+inline constexpr char kTo[] = " to ";
+inline constexpr char kTimeFormat[] = "%X";
+
+// Any other mask: the letters of its days run together, in this order (bit, letter).
+struct DayLetter {
+    unsigned bit;
+    const char* letter;
+};
+inline constexpr DayLetter kDayLetters[] = {
+    {1, "M"}, {2, "T"}, {3, "W"}, {4, "Th"}, {5, "F"}, {6, "S"}, {0, "Su"},
+};
+
+// A one-off slice: "From " + start + " to " + end, in the locale's date and time ("%c").
+inline constexpr char kOneOffFrom[] = "From ";
+inline constexpr char kDateTimeFormat[] = "%c";
+
+}  // namespace AccessTexts
