@@ -84,8 +84,11 @@ int OpenConfinedFile(const std::string& folder, const std::string& relative) {
 int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
              DWORD creationDisposition) {
     const bool read = desiredAccess & GENERIC_READ;
-    const bool write = desiredAccess & GENERIC_WRITE;
+    const bool append = desiredAccess & FILE_APPEND_DATA;
+    const bool write = (desiredAccess & GENERIC_WRITE) || append;
     int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    if (append)
+        flags |= O_APPEND;
     bool truncate = false;
     switch (creationDisposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
@@ -145,15 +148,16 @@ std::int64_t ReadFileAt(int handle, void* buffer, std::size_t count, std::uint64
     }
 }
 
-std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::uint64_t offset) {
+namespace {
+
+// Writes all `count` bytes through `writeSome(pointer, size, done)`, which writes part of them
+// and answers like write(2); retried on EINTR.
+template <class WriteSome>
+std::int64_t WriteAll(const void* bytes, std::size_t count, WriteSome writeSome) {
     const char* p = static_cast<const char*>(bytes);
     std::size_t done = 0;
     while (done < count) {
-        if (offset + done > static_cast<std::uint64_t>(INT64_MAX)) {
-            errno = EFBIG;
-            return -1;
-        }
-        ssize_t n = pwrite(handle, p + done, count - done, static_cast<off_t>(offset + done));
+        ssize_t n = writeSome(p + done, count - done, done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -166,6 +170,24 @@ std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(count);
+}
+
+}  // namespace
+
+std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::uint64_t offset) {
+    return WriteAll(bytes, count, [&](const char* p, std::size_t size, std::size_t done) -> ssize_t {
+        if (offset + done > static_cast<std::uint64_t>(INT64_MAX)) {
+            errno = EFBIG;
+            return -1;
+        }
+        return pwrite(handle, p, size, static_cast<off_t>(offset + done));
+    });
+}
+
+std::int64_t AppendFile(int handle, const void* bytes, std::size_t count) {
+    return WriteAll(bytes, count, [&](const char* p, std::size_t size, std::size_t) {
+        return write(handle, p, size);
+    });
 }
 
 std::int64_t FileSizeOf(int handle) {

@@ -16,6 +16,10 @@
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
+// Write access where every write goes to the end of the file as it is at that moment, whoever
+// else appended meanwhile (O_APPEND); one write is never interleaved with another's. Use
+// AppendFile with such handles.
+inline constexpr DWORD FILE_APPEND_DATA = 0x4;
 
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
@@ -47,6 +51,10 @@ bool CloseFile(int handle);
 std::int64_t ReadFileAt(int handle, void* buffer, std::size_t count, std::uint64_t offset);
 // Writes all `count` bytes at `offset`: `count`, or -1 when the write failed part-way or at all.
 std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::uint64_t offset);
+// Writes all `count` bytes at the end of a file opened with FILE_APPEND_DATA: `count`, or -1
+// when the write failed part-way or at all. A single call that the system completes at once
+// lands as one piece.
+std::int64_t AppendFile(int handle, const void* bytes, std::size_t count);
 // Size of an open file, or -1.
 std::int64_t FileSizeOf(int handle);
 

@@ -60,4 +60,26 @@ TEST(FileTest, ReadsAndWritesAtExplicitOffsets) {
     EXPECT_FALSE(FileExists(path));
 }
 
+TEST(FileTest, AppendHandlesWriteAtTheEndWhateverOthersDid) {
+    TempDir dir;
+    std::string path = dir.Path() + "/append.txt";
+    std::ofstream(path) << "start;";
+    int appender = OpenFile(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+    ASSERT_NE(appender, INVALID_FILE_HANDLE);
+    int writer = OpenFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(writer, INVALID_FILE_HANDLE);
+    EXPECT_EQ(AppendFile(appender, "one;", 4), 4);
+    EXPECT_EQ(WriteFileAt(writer, "other;", 6, 10), 6);
+    EXPECT_EQ(AppendFile(appender, "two;", 4), 4);
+    char buffer[32] = {};
+    EXPECT_EQ(ReadFileAt(writer, buffer, sizeof buffer, 0), -1);  // opened for writing only
+    CloseFile(writer);
+    int reader = OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    EXPECT_EQ(ReadFileAt(reader, buffer, sizeof buffer, 0), 20);
+    EXPECT_EQ(std::string(buffer, 20), "start;one;other;two;");
+    EXPECT_EQ(AppendFile(reader, "x", 1), -1);  // not opened for writing
+    CloseFile(reader);
+    CloseFile(appender);
+}
+
 }  // namespace

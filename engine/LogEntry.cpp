@@ -1,0 +1,3 @@
+#include "engine/LogEntry.h"
+
+IMPLEMENT_DYNAMIC(CLogEntry, CObject)

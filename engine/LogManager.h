@@ -1,0 +1,60 @@
+#pragma once
+// The log manager: the one thread that writes every log file of the engine, so that session
+// and service threads never wait for a disk. Writers (engine/LogWriters.h) build a whole line
+// and post it here; the thread appends each line to its file, in the order posted.
+//
+// Entries travel as thread message WM_USER + 1 with the CLogEntry in lParam. The manager keeps
+// the set of entries it has handed out but not yet written: a message whose lParam is not one
+// of them is ignored without being touched, and entries that can no longer be written (posted
+// after WM_QUIT, or to a manager whose thread never ran) are freed when the manager goes, so a
+// queued line never leaks and a stray message never reaches freed memory.
+//
+// Lifetime: one manager is a member of the engine object, whose shut-down calls Stop and then
+// a bounded WaitForStop. It is not an auto-delete thread. The destructor stops a running thread
+// and waits for it.
+
+#include "engine/LogEntry.h"
+#include "engine/LogFile.h"
+#include "platform/kernel/Thread.h"
+#include "platform/kernel/Types.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+class CLogManager : public CThread {
+public:
+    CLogManager() = default;
+    ~CLogManager() override;
+
+    // Starts the log thread. FALSE when it could not be created or was started before.
+    BOOL Start();
+    // Tells the log thread to quit: entries posted before are still written, later ones not.
+    void Stop();
+    // Waits for the log thread to end after Stop: TRUE when it has ended (or never started).
+    BOOL WaitForStop(DWORD timeoutMs);
+
+    // Queues `line` for `file`; callable from any thread, never waits for the disk. FALSE,
+    // with nothing queued, when `file` is null, the log thread has ended, or its queue is full.
+    BOOL PostLogEntry(const CLogFileRef& file, std::string line);
+
+    // On the log thread: writes the entry's whole text to its file with one write, then
+    // deletes the entry. An entry this manager did not hand out is ignored.
+    void WriteEntry(CLogEntry* entry);
+
+    // Lines that could not be written (write errors), for diagnostics.
+    std::uint64_t GetFailedWrites() const;
+
+protected:
+    int ExitInstance() override;
+    void OnThreadMessage(const ThreadMessage& msg) override;
+
+private:
+    // Removes `entry` from the pending set; FALSE when it was not there.
+    bool TakePending(CLogEntry* entry);
+
+    mutable std::mutex m_mutex;
+    std::unordered_set<CLogEntry*> m_pending;
+    std::uint64_t m_failedWrites = 0;
+};

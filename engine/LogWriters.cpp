@@ -1,0 +1,249 @@
+#include "engine/LogWriters.h"
+
+#include "engine/LogFormat.h"
+#include "engine/LogManager.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <span>
+
+using namespace LogFormat;
+
+namespace {
+
+// Assembles one line within the limit: whole units only (a character, or one "\xHH"), so a
+// cut never splits an escape; the CR LF always fits.
+class LineBuilder {
+public:
+    LineBuilder() { m_line.reserve(256); }
+
+    void Literal(std::string_view text) {
+        for (char c : text)
+            if (!Unit(std::string_view(&c, 1)))
+                return;
+    }
+
+    void Field(std::string_view text) {
+        for (char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, kControlEscape, byte);
+                if (!Unit(escaped))
+                    return;
+            } else if (!Unit(std::string_view(&c, 1))) {
+                return;
+            }
+        }
+    }
+
+    std::string Finish() {
+        m_line += kLineEnd;
+        return std::move(m_line);
+    }
+
+private:
+    static constexpr std::size_t kContentLimit = kLineLimit - 2;
+
+    bool Unit(std::string_view unit) {
+        if (m_full || m_line.size() + unit.size() > kContentLimit) {
+            m_full = true;
+            return false;
+        }
+        m_line.append(unit);
+        return true;
+    }
+
+    std::string m_line;
+    bool m_full = false;
+};
+
+const LogLineForm* FindForm(std::span<const LogLineForm> forms, DWORD bit) {
+    for (const LogLineForm& form : forms)
+        if (form.bit == bit)
+            return &form;
+    return nullptr;
+}
+
+std::string Number(const char* format, DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
+    return text;
+}
+
+std::string TrafficText(const LogTraffic& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, kTrafficFields, static_cast<unsigned>(t.clientSent),
+                  static_cast<unsigned>(t.clientReceived), static_cast<unsigned>(t.remoteSent),
+                  static_cast<unsigned>(t.remoteReceived), static_cast<unsigned>(t.seconds));
+    return text;
+}
+
+// Writes the line's label and field after the subject's fields.
+std::string FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
+                       std::string_view message) {
+    line.Literal(form.label);
+    switch (form.field) {
+    case LogField::kNone: break;
+    case LogField::kText: line.Field(message); break;
+    case LogField::kDescription:
+        if (session)
+            line.Field(session->description);
+        break;
+    case LogField::kTraffic:
+        if (session)
+            line.Literal(TrafficText(session->traffic));
+        break;
+    }
+    return line.Finish();
+}
+
+// "time \t" then, for a session, "client \t [user \t] session \t", then the event's label and
+// field.
+std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string_view timeStamp,
+                      const SessionLogFields* session, bool withUser, std::string_view message) {
+    const LogLineForm* form = FindForm(forms, bit);
+    if (!form)
+        return {};
+    LineBuilder line;
+    line.Field(timeStamp);
+    line.Literal(kFieldSeparator);
+    if (session) {
+        line.Field(session->clientAddress);
+        line.Literal(kFieldSeparator);
+        if (withUser) {
+            line.Field(session->userName);
+            line.Literal(kFieldSeparator);
+        }
+        line.Literal(Number(kSessionNumber, session->sessionId));
+        line.Literal(kFieldSeparator);
+    }
+    return FinishLine(line, *form, session, message);
+}
+
+// The bit has a line in `forms`, it is chosen in `options`, and there is a file to write to.
+bool Wanted(std::span<const LogLineForm> forms, const CLogFileRef& file, DWORD options, DWORD bit) {
+    return file && (options & bit) == bit && FindForm(forms, bit) != nullptr;
+}
+
+}  // namespace
+
+std::string LogTimeStamp() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return LogTimeStamp(now);
+}
+
+std::string LogTimeStamp(const SYSTEMTIME& time) {
+    char text[48];
+    std::snprintf(text, sizeof text, kTimeStamp, static_cast<unsigned>(time.wMonth),
+                  static_cast<unsigned>(time.wDay), static_cast<unsigned>(time.wYear % 100),
+                  static_cast<unsigned>(time.wHour), static_cast<unsigned>(time.wMinute),
+                  static_cast<unsigned>(time.wSecond));
+    return text;
+}
+
+std::string BuildServiceLogLine(DWORD eventBit, std::string_view timeStamp, std::string_view message) {
+    return BuildLine(kServiceLines, eventBit, timeStamp, nullptr, false, message);
+}
+
+std::string BuildDialerLogLine(DWORD type, std::string_view timeStamp, std::string_view message) {
+    return BuildLine(kDialerLines, type, timeStamp, nullptr, false, message);
+}
+
+std::string BuildSessionLogLine(DWORD eventBit, std::string_view timeStamp,
+                                const SessionLogFields& session, std::string_view message) {
+    return BuildLine(kSessionLines, eventBit, timeStamp, &session, true, message);
+}
+
+std::string BuildAuditLogLine(DWORD eventBit, std::string_view timeStamp,
+                              const SessionLogFields& session, std::string_view message) {
+    return BuildLine(kAuditLines, eventBit, timeStamp, &session, false, message);
+}
+
+std::string FormatLogMessageV(const char* format, va_list args) {
+    char buffer[kMessageBuffer];
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    if (length < 0)
+        return {};
+    std::string message(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
+        message.pop_back();
+    return message;
+}
+
+namespace {
+
+// The writers' common path: nothing unless the line is wanted; else the message, the line for
+// the current time, and the post.
+template <class Build>
+BOOL PostLine(CLogManager& manager, std::span<const LogLineForm> forms, const CLogFileRef& file,
+              DWORD options, DWORD bit, const char* format, va_list args, Build build) {
+    if (!Wanted(forms, file, options, bit))
+        return FALSE;
+    std::string message = FormatLogMessageV(format, args);
+    return manager.PostLogEntry(file, build(LogTimeStamp(), message));
+}
+
+}  // namespace
+
+BOOL PostServiceLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                         DWORD eventBit, const char* format, va_list args) {
+    return PostLine(manager, kServiceLines, file, options, eventBit, format, args,
+                    [&](std::string_view stamp, std::string_view message) {
+                        return BuildServiceLogLine(eventBit, stamp, message);
+                    });
+}
+
+BOOL PostSessionLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                         DWORD eventBit, const SessionLogFields& session, const char* format,
+                         va_list args) {
+    return PostLine(manager, kSessionLines, file, options, eventBit, format, args,
+                    [&](std::string_view stamp, std::string_view message) {
+                        return BuildSessionLogLine(eventBit, stamp, session, message);
+                    });
+}
+
+BOOL PostAuditLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                       DWORD eventBit, const SessionLogFields& session, const char* format,
+                       va_list args) {
+    return PostLine(manager, kAuditLines, file, options, eventBit, format, args,
+                    [&](std::string_view stamp, std::string_view message) {
+                        return BuildAuditLogLine(eventBit, stamp, session, message);
+                    });
+}
+
+BOOL PostDialerLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options, DWORD type,
+                        const char* format, va_list args) {
+    return PostLine(manager, kDialerLines, file, options, type, format, args,
+                    [&](std::string_view stamp, std::string_view message) {
+                        return BuildDialerLogLine(type, stamp, message);
+                    });
+}
+
+#define NV_FORWARD_VARIADIC(call) \
+    va_list args;                 \
+    va_start(args, format);       \
+    BOOL posted = call;           \
+    va_end(args);                 \
+    return posted;
+
+BOOL PostServiceLogLine(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                        DWORD eventBit, const char* format, ...) {
+    NV_FORWARD_VARIADIC(PostServiceLogLineV(manager, file, options, eventBit, format, args))
+}
+
+BOOL PostSessionLogLine(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                        DWORD eventBit, const SessionLogFields& session, const char* format, ...) {
+    NV_FORWARD_VARIADIC(PostSessionLogLineV(manager, file, options, eventBit, session, format, args))
+}
+
+BOOL PostAuditLogLine(CLogManager& manager, const CLogFileRef& file, DWORD options,
+                      DWORD eventBit, const SessionLogFields& session, const char* format, ...) {
+    NV_FORWARD_VARIADIC(PostAuditLogLineV(manager, file, options, eventBit, session, format, args))
+}
+
+BOOL PostDialerLogLine(CLogManager& manager, const CLogFileRef& file, DWORD options, DWORD type,
+                       const char* format, ...) {
+    NV_FORWARD_VARIADIC(PostDialerLogLineV(manager, file, options, type, format, args))
+}
