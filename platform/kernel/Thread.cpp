@@ -20,15 +20,27 @@ public:
 
     DWORD Id() const { return m_id; }
 
-    DWORD Post(const ThreadMessage& msg) {
+    DWORD Post(const ThreadMessage& msg) { return Add({msg, 0, {}}, false); }
+
+    // Adds `msg` unless a message with the same number and wParam is still waiting.
+    DWORD PostOnce(const ThreadMessage& msg) { return Add({msg, 0, {}}, true); }
+
+    // A refused call is destroyed with Add's argument, after our lock is released.
+    DWORD PostCall(std::function<void()> call) { return Add({{}, 0, std::move(call)}, false); }
+
+    std::size_t Withdraw(UINT first, UINT last, std::uintptr_t wParam) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed)
-            return ERROR_INVALID_THREAD_ID;
-        if (m_queue.size() >= kMaxQueuedMessages)
-            return ERROR_NOT_ENOUGH_QUOTA;
-        m_queue.push_back({msg, GetTickCount64()});
-        m_cv.notify_one();
-        return ERROR_SUCCESS;
+        std::size_t count = 0;
+        for (auto it = m_queue.begin(); it != m_queue.end();) {
+            if (!it->call && it->msg.message >= first && it->msg.message <= last &&
+                it->msg.wParam == wParam) {
+                it = m_queue.erase(it);
+                ++count;
+            } else {
+                ++it;
+            }
+        }
+        return count;
     }
 
     // Fills `msg` with the next message or due timer, waiting up to `timeoutMs`.
@@ -49,6 +61,20 @@ public:
                 return true;
             }
             if (!m_queue.empty()) {
+                if (m_queue.front().call) {
+                    // A posted call runs here, on the reading thread, without our lock, and
+                    // is taken whether or not the reader removes messages.
+                    std::function<void()> call = std::move(m_queue.front().call);
+                    m_queue.pop_front();
+                    lock.unlock();
+                    try {
+                        call();
+                    } catch (...) {
+                    }
+                    call = nullptr;
+                    lock.lock();
+                    continue;
+                }
                 msg = m_queue.front().msg;
                 if (remove)
                     m_queue.pop_front();
@@ -70,9 +96,10 @@ public:
     }
 
     void Close() {
+        std::deque<Entry> dropped;  // calls among them are destroyed after the lock is released
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closed = true;
-        m_queue.clear();
+        dropped.swap(m_queue);
         m_timers.clear();
     }
 
@@ -99,7 +126,27 @@ private:
     struct Entry {
         ThreadMessage msg;
         std::uint64_t postedAt;
+        std::function<void()> call;  // set for a posted call, which carries no message
     };
+
+    DWORD Add(Entry entry, bool once) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_closed)
+            return ERROR_INVALID_THREAD_ID;
+        if (once) {
+            for (const Entry& waiting : m_queue)
+                if (!waiting.call && waiting.msg.message == entry.msg.message &&
+                    waiting.msg.wParam == entry.msg.wParam)
+                    return ERROR_SUCCESS;
+        }
+        if (m_queue.size() >= kMaxQueuedMessages)
+            return ERROR_NOT_ENOUGH_QUOTA;
+        entry.postedAt = GetTickCount64();
+        m_queue.push_back(std::move(entry));
+        m_cv.notify_one();
+        return ERROR_SUCCESS;
+    }
+
     struct Timer {
         DWORD id;
         DWORD period;
@@ -215,14 +262,39 @@ MessageQueue& CurrentQueue() {
 
 DWORD GetCurrentThreadId() { return CurrentQueue().Id(); }
 
-bool PostThreadMessage(DWORD threadId, UINT message, std::uintptr_t wParam, std::intptr_t lParam) {
+namespace {
+
+// Runs `op` on the queue of `threadId` and turns its error into the kernel's last error.
+template <typename Op>
+bool PostToQueue(DWORD threadId, Op op) {
     auto queue = QueueRegistry::Get().Find(threadId);
-    DWORD error = queue ? queue->Post({message, wParam, lParam}) : ERROR_INVALID_THREAD_ID;
+    DWORD error = queue ? op(*queue) : ERROR_INVALID_THREAD_ID;
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool PostThreadMessage(DWORD threadId, UINT message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return PostToQueue(threadId, [&](MessageQueue& q) { return q.Post({message, wParam, lParam}); });
+}
+
+bool PostThreadMessageOnce(DWORD threadId, UINT message, std::uintptr_t wParam,
+                           std::intptr_t lParam) {
+    return PostToQueue(threadId,
+                       [&](MessageQueue& q) { return q.PostOnce({message, wParam, lParam}); });
+}
+
+std::size_t WithdrawThreadMessages(DWORD threadId, UINT first, UINT last, std::uintptr_t wParam) {
+    auto queue = QueueRegistry::Get().Find(threadId);
+    return queue ? queue->Withdraw(first, last, wParam) : 0;
+}
+
+bool PostThreadCall(DWORD threadId, std::function<void()> call) {
+    return PostToQueue(threadId, [&](MessageQueue& q) { return q.PostCall(std::move(call)); });
 }
 
 void PostQuitMessage(int exitCode) {

@@ -17,7 +17,9 @@
 #include "platform/kernel/Types.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 inline constexpr UINT WM_QUIT = 0x0012;
@@ -42,6 +44,24 @@ DWORD GetCurrentThreadId();
 // ERROR_INVALID_THREAD_ID when that thread has ended (or never existed), or to
 // ERROR_NOT_ENOUGH_QUOTA when its queue is full.
 bool PostThreadMessage(DWORD threadId, UINT message, std::uintptr_t wParam, std::intptr_t lParam);
+
+// Like PostThreadMessage, except that nothing is added while a message with the same number and
+// wParam is still waiting in that queue (the waiting one keeps its place and its lParam); true in
+// both cases. A notice posted this way is "outstanding" exactly until its thread takes it.
+bool PostThreadMessageOnce(DWORD threadId, UINT message, std::uintptr_t wParam,
+                           std::intptr_t lParam);
+
+// Removes the messages numbered `first`..`last` with this wParam that still wait in the queue
+// of `threadId` (for instance, notices about a handle that has just been closed). Returns how
+// many were removed; 0 also when that thread has ended.
+std::size_t WithdrawThreadMessages(DWORD threadId, UINT first, UINT last, std::uintptr_t wParam);
+
+// Queues `call` to run on thread `threadId`: it runs inside that thread's GetMessage,
+// GetMessageTimeout or PeekMessage, in queue order with the thread's messages, and is never
+// returned as a message. An exception it throws is swallowed. Fails like PostThreadMessage; a
+// call that is still waiting when its thread ends is destroyed without running (outside any
+// lock of this layer, so its destructor may post or lock).
+bool PostThreadCall(DWORD threadId, std::function<void()> call);
 
 // Posts WM_QUIT with `exitCode` in wParam to the calling thread.
 void PostQuitMessage(int exitCode);

@@ -4,12 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 namespace {
+
+bool WaitUntilTrue(const std::function<bool()>& ready) {
+    for (int i = 0; i < 2500; ++i) {
+        if (ready())
+            return true;
+        Sleep(2);
+    }
+    return false;
+}
 
 // Records every message it handles; throws on message WM_USER + 99.
 class RecordingThread : public CThread {
@@ -140,6 +151,88 @@ TEST(ThreadTest, QueueRefusesPostsBeyondItsBound) {
         ++accepted;
     EXPECT_EQ(accepted, kMaxQueuedMessages);
     EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_QUOTA);
+}
+
+TEST(ThreadTest, PostOnceKeepsOneWaitingMessagePerNumberAndWParam) {
+    const DWORD self = GetCurrentThreadId();
+    ASSERT_TRUE(PostThreadMessageOnce(self, WM_USER + 3, 7, 1));
+    ASSERT_TRUE(PostThreadMessageOnce(self, WM_USER + 3, 7, 2));  // folded into the first
+    ASSERT_TRUE(PostThreadMessageOnce(self, WM_USER + 3, 8, 3));  // another wParam
+    ASSERT_TRUE(PostThreadMessageOnce(self, WM_USER + 4, 7, 4));  // another number
+    ThreadMessage msg;
+    std::vector<std::pair<UINT, std::intptr_t>> got;
+    while (PeekMessage(msg, true))
+        got.push_back({msg.message, msg.lParam});
+    EXPECT_EQ(got, (std::vector<std::pair<UINT, std::intptr_t>>{
+                       {WM_USER + 3, 1}, {WM_USER + 3, 3}, {WM_USER + 4, 4}}));
+    // Once taken, the same notice may be posted again.
+    ASSERT_TRUE(PostThreadMessageOnce(self, WM_USER + 3, 7, 5));
+    ASSERT_TRUE(PeekMessage(msg, true));
+    EXPECT_EQ(msg.lParam, 5);
+}
+
+TEST(ThreadTest, WithdrawRemovesOnlyTheMatchingWaitingMessages) {
+    const DWORD self = GetCurrentThreadId();
+    PostThreadMessage(self, WM_USER + 2, 5, 0);
+    PostThreadMessage(self, WM_USER + 3, 5, 0);
+    PostThreadMessage(self, WM_USER + 3, 6, 0);
+    PostThreadMessage(self, WM_USER + 6, 5, 0);
+    EXPECT_EQ(WithdrawThreadMessages(self, WM_USER + 2, WM_USER + 5, 5), 2u);
+    ThreadMessage msg;
+    std::vector<std::pair<UINT, std::uintptr_t>> left;
+    while (PeekMessage(msg, true))
+        left.push_back({msg.message, msg.wParam});
+    EXPECT_EQ(left, (std::vector<std::pair<UINT, std::uintptr_t>>{{WM_USER + 3, 6},
+                                                                   {WM_USER + 6, 5}}));
+    EXPECT_EQ(WithdrawThreadMessages(0xFFFFFFF0u, WM_USER, WM_USER + 9, 5), 0u);
+}
+
+TEST(ThreadTest, PostedCallsRunInsideQueueReadsInOrderAndAreNeverReturned) {
+    RecordingThread thread;
+    std::vector<int> order;  // touched only on the thread, read after it ended
+    std::thread::id ranOn;
+    ASSERT_TRUE(thread.PostThreadMessage(WM_USER + 1, 1, 0));
+    ASSERT_TRUE(PostThreadCall(thread.ThreadId(), [&] {
+        order.push_back(2);
+        ranOn = std::this_thread::get_id();
+        throw std::runtime_error("swallowed");
+    }));
+    ASSERT_TRUE(thread.PostThreadMessage(WM_USER + 1, 3, 0));
+    ASSERT_TRUE(PostThreadCall(thread.ThreadId(), [&] { order.push_back(4); }));
+    ASSERT_TRUE(thread.PostThreadMessage(WM_QUIT, 0, 0));
+    ASSERT_TRUE(thread.CreateThread());
+    ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+    ASSERT_EQ(thread.seen.size(), 2u);  // the calls never reached the handler
+    EXPECT_EQ(thread.seen[0].wParam, 1u);
+    EXPECT_EQ(thread.seen[1].wParam, 3u);
+    EXPECT_EQ(order, (std::vector<int>{2, 4}));
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_EQ(thread.exceptions, 0);
+}
+
+TEST(ThreadTest, CallsToAnEndedThreadFailAndWaitingCallsAreDestroyedUnrun) {
+    auto token = std::make_shared<int>(0);
+    bool ran = false;
+    {
+        RecordingThread thread;
+        ASSERT_TRUE(thread.CreateThread());
+        // The thread reads WM_QUIT first and ends with the call still waiting.
+        ASSERT_TRUE(thread.PostThreadMessage(WM_QUIT, 0, 0));
+        ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+        SetLastError(0);
+        EXPECT_FALSE(PostThreadCall(thread.ThreadId(), [token, &ran] { ran = true; }));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+    }
+    EXPECT_EQ(token.use_count(), 1);  // the refused call let go of what it held
+    RecordingThread late;
+    ASSERT_TRUE(PostThreadCall(late.ThreadId(), [token, &ran] { ran = true; }));
+    ASSERT_TRUE(late.PostThreadMessage(WM_QUIT, 0, 0));
+    // Quit is read before the call can run: destroying the queue drops the call.
+    PostThreadCall(late.ThreadId(), [token, &ran] { ran = true; });
+    ASSERT_TRUE(late.CreateThread());
+    ASSERT_EQ(late.WaitForExit(5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ran);  // the first call ran before WM_QUIT
+    EXPECT_TRUE(WaitUntilTrue([&] { return token.use_count() == 1; }));
 }
 
 TEST(TimerTest, ALateReaderSeesOneTimerMessageNotABacklog) {
