@@ -1,0 +1,71 @@
+#pragma once
+// The dispatcher's record of one socket (internal to platform/net: Sockets.cpp and
+// SocketDispatcher.cpp). A registration lives from NetSocket/NetAccept to NetClose; its
+// generation is never reused, so an epoll event or a notice made for it can never be taken for
+// a later socket that got the same descriptor number.
+//
+// Locking: `mutex` guards the fields below it and is held around every non-blocking call on
+// the descriptor that can change what is due (receive, peek, accept) together with the
+// evaluation that follows, so the dispatcher's view and the socket's state never disagree.
+// Sinks are called with it held. The table lock of the dispatcher is never taken while a
+// registration lock is held, except to register the socket that an accept created.
+
+#include "platform/kernel/Types.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+enum class SocketRole { Unconnected, Connecting, Connected, Listening, Datagram };
+
+struct SocketRegistration {
+    SocketRegistration(int s, std::uint64_t gen, SocketRole r) : fd(s), generation(gen), role(r) {}
+
+    std::mutex mutex;
+    const int fd;
+    const std::uint64_t generation;
+    // Cleared (under `mutex`) when the socket is closed; readable without the lock by waiters
+    // that poll in slices and must stop when another thread closes the socket.
+    std::atomic<bool> alive{true};
+
+    SocketRole role;
+    unsigned mask = 0;
+    bool selecting = false;
+    bool writeDue = false;     // a write notice is owed (after connect/accept, or a waiting send)
+    bool closePosted = false;  // the close notice went out since selection last (re)started
+};
+
+using RegistrationPtr = std::shared_ptr<SocketRegistration>;
+
+namespace SocketDispatcher {
+
+// What an evaluation looks at.
+inline constexpr unsigned kEvalRead = 1;
+inline constexpr unsigned kEvalWrite = 2;
+inline constexpr unsigned kEvalClose = 4;
+inline constexpr unsigned kEvalAccept = 8;
+inline constexpr unsigned kEvalAll = 15;
+
+// Errors that an ICMP message leaves pending on a datagram socket; they are consumed, never
+// reported, so one unreachable peer cannot fail the socket's other traffic.
+inline bool IsIcmpError(int err) {
+    return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH || err == EHOSTDOWN;
+}
+
+// Watches `fd` under a new generation. nullptr (errno set) when the dispatcher cannot.
+RegistrationPtr Register(int fd, SocketRole role);
+
+// The live registration of `fd`, or nullptr.
+RegistrationPtr Find(int fd);
+
+// Ends the registration of `fd` (no notice is made for it afterwards) and returns it, or
+// nullptr when there was none. The descriptor itself is left open.
+RegistrationPtr Unregister(int fd);
+
+// Announces what is due for `r` among `what`; `restart` makes a close notice due again. Call
+// with r.mutex held.
+void Evaluate(SocketRegistration& r, unsigned what, bool restart);
+
+}  // namespace SocketDispatcher

@@ -1,0 +1,497 @@
+#include "platform/net/Sockets.h"
+
+#include "platform/kernel/Clock.h"
+#include "platform/net/SocketErrors.h"
+#include "platform/net/SocketRegistration.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+using namespace SocketDispatcher;
+
+namespace {
+
+// Waits in slices of at most this long, so a wait notices when another thread closes the socket.
+constexpr int kWaitSliceMs = 250;
+// How long a datagram send waits for room in the send buffer.
+constexpr DWORD kDatagramSendWaitMs = 10000;
+// Pending ICMP errors consumed in one receive, at most.
+constexpr int kMaxErrorsPerReceive = 16;
+
+bool Fail(int socketError) {
+    WSASetLastError(socketError);
+    return false;
+}
+
+bool FailErrno() { return Fail(SocketErrorFromErrno(errno)); }
+
+// The same for calls that answer a number: -1.
+int FailedWith(int socketError) {
+    WSASetLastError(socketError);
+    return -1;
+}
+
+int FailedWithErrno() { return FailedWith(SocketErrorFromErrno(errno)); }
+
+sockaddr_in ToSockaddr(const NetAddress& a) {
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(a.address);
+    sin.sin_port = htons(a.port);
+    return sin;
+}
+
+NetAddress FromSockaddr(const sockaddr_in& sin) {
+    return {ntohl(sin.sin_addr.s_addr), ntohs(sin.sin_port)};
+}
+
+RegistrationPtr FindOrFail(int s) {
+    RegistrationPtr r = Find(s);
+    if (!r)
+        Fail(WSAENOTSOCK);
+    return r;
+}
+
+// Waits until `events` are ready on the socket: 1 when ready, 0 at the deadline (ms on the
+// monotonic clock; UINT64_MAX for none), -1 when the socket was closed or poll failed.
+int WaitReady(const SocketRegistration& r, short events, std::uint64_t deadline) {
+    for (;;) {
+        if (!r.alive) {
+            WSASetLastError(WSAEINTR);
+            return -1;
+        }
+        const std::uint64_t now = GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        int slice = static_cast<int>(std::min<std::uint64_t>(deadline - now, kWaitSliceMs));
+        pollfd p{r.fd, events, 0};
+        int rc = poll(&p, 1, slice);
+        if (rc > 0)
+            return 1;
+        if (rc < 0 && errno != EINTR) {
+            FailErrno();
+            return -1;
+        }
+    }
+}
+
+std::uint64_t DeadlineAfter(DWORD timeoutMs) {
+    return timeoutMs == INFINITE ? UINT64_MAX : GetTickCount64() + timeoutMs;
+}
+
+// One receive on a registered socket, with the evaluation that follows it. Datagram sockets
+// consume pending ICMP errors and report truncation; stream sockets report nothing waiting as 0.
+long Receive(int s, void* buffer, std::size_t size, bool peek, NetAddress* from) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    const bool datagram = r->role == SocketRole::Datagram;
+    sockaddr_in sin{};
+    long result = -1;
+    int error = 0;
+    for (int step = 0; step <= kMaxErrorsPerReceive; ++step) {
+        iovec iov{buffer, size};
+        msghdr msg{};
+        msg.msg_name = &sin;
+        msg.msg_namelen = sizeof sin;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        ssize_t n = recvmsg(s, &msg, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
+        if (n >= 0) {
+            if (datagram && !peek && (msg.msg_flags & MSG_TRUNC)) {
+                error = WSAEMSGSIZE;  // the datagram is gone; its head is in the buffer
+            } else {
+                result = n;
+                if (from && datagram)
+                    *from = FromSockaddr(sin);
+            }
+            break;
+        }
+        if (errno == EINTR || (datagram && IsIcmpError(errno)))
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            result = 0;
+        else
+            error = SocketErrorFromErrno(errno);
+        break;
+    }
+    if (result < 0 && error == 0)
+        result = 0;  // only ICMP errors were waiting
+    Evaluate(*r, kEvalRead | kEvalClose, false);
+    if (error != 0)
+        return FailedWith(error);
+    if (from && !datagram && !NetGetPeerAddress(s, from))
+        *from = NetAddress{};
+    return result;
+}
+
+bool SetIntOption(int s, int level, int name, int value) {
+    if (setsockopt(s, level, name, &value, sizeof value) != 0)
+        return FailErrno();
+    return true;
+}
+
+}  // namespace
+
+int NetSocket(int type) {
+    int kind;
+    if (type == NET_SOCK_STREAM)
+        kind = SOCK_STREAM;
+    else if (type == NET_SOCK_DGRAM)
+        kind = SOCK_DGRAM;
+    else
+        return FailedWith(WSAESOCKTNOSUPPORT);
+    int s = socket(AF_INET, kind | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return FailedWithErrno();
+    const bool datagram = kind == SOCK_DGRAM;
+    RegistrationPtr r = Register(s, datagram ? SocketRole::Datagram : SocketRole::Unconnected);
+    if (!r) {
+        int err = errno;
+        close(s);
+        return FailedWith(SocketErrorFromErrno(err));
+    }
+    if (datagram) {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        r->writeDue = true;  // a datagram socket can send from the start
+    }
+    return s;
+}
+
+bool NetClose(int s) {
+    // The registration ends first, so no notice and no dispatcher look can reach the number
+    // once close has released it; close itself may linger, so no lock is held across it.
+    RegistrationPtr r = Unregister(s);
+    if (!r)
+        return Fail(WSAENOTSOCK);
+    if (close(s) != 0 && errno != EINTR)
+        return FailErrno();
+    return true;
+}
+
+bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    const sockaddr_in sin = ToSockaddr(to);
+    {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        if (r->role == SocketRole::Datagram) {
+            if (connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0)
+                return FailErrno();
+            return true;
+        }
+        if (r->role != SocketRole::Unconnected)
+            return Fail(r->role == SocketRole::Connected ? WSAEISCONN : WSAEINVAL);
+        r->role = SocketRole::Connecting;
+    }
+    int error = 0;
+    if (connect(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            error = SocketErrorFromErrno(errno);
+        } else {
+            int ready = WaitReady(*r, POLLOUT, DeadlineAfter(timeoutMs));
+            if (ready < 0) {
+                error = WSAGetLastError();
+            } else if (ready == 0) {
+                error = WSAETIMEDOUT;
+                // Abandon the attempt, so the socket does not connect behind the caller's back.
+                sockaddr unspec{};
+                unspec.sa_family = AF_UNSPEC;
+                connect(s, &unspec, sizeof unspec);
+            } else {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                if (getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len) != 0)
+                    soError = errno;
+                if (soError != 0)
+                    error = SocketErrorFromErrno(soError);
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (error != 0) {
+        if (r->role == SocketRole::Connecting)
+            r->role = SocketRole::Unconnected;
+        return Fail(error);
+    }
+    r->role = SocketRole::Connected;
+    r->writeDue = true;
+    Evaluate(*r, kEvalAll, true);
+    return true;
+}
+
+bool NetBind(int s, const NetAddress& local) {
+    if (!FindOrFail(s))
+        return false;
+    const sockaddr_in sin = ToSockaddr(local);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0)
+        return FailErrno();
+    return true;
+}
+
+bool NetListen(int s, int backlog) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (listen(s, backlog) != 0)
+        return FailErrno();
+    r->role = SocketRole::Listening;
+    Evaluate(*r, kEvalAccept, false);
+    return true;
+}
+
+int NetAccept(int s, NetAddress* peer, DWORD waitMs) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    const std::uint64_t deadline = DeadlineAfter(waitMs);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(r->mutex);
+            if (!r->alive)
+                return FailedWith(WSAEINTR);
+            sockaddr_in sin{};
+            socklen_t len = sizeof sin;
+            int a = accept4(s, reinterpret_cast<sockaddr*>(&sin), &len,
+                            SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (a >= 0) {
+                RegistrationPtr ar = Register(a, SocketRole::Connected);
+                if (!ar) {
+                    int err = errno;
+                    close(a);
+                    Evaluate(*r, kEvalAccept, false);
+                    return FailedWith(SocketErrorFromErrno(err));
+                }
+                {
+                    std::lock_guard<std::mutex> alock(ar->mutex);
+                    ar->writeDue = true;
+                }
+                if (peer)
+                    *peer = FromSockaddr(sin);
+                Evaluate(*r, kEvalAccept, false);
+                return a;
+            }
+            // A connection that was reset while it waited is skipped, as if never pending.
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR &&
+                errno != ECONNABORTED)
+                return FailedWithErrno();
+        }
+        if (waitMs == 0)
+            return FailedWith(WSAEWOULDBLOCK);
+        int ready = WaitReady(*r, POLLIN, deadline);
+        if (ready == 0)
+            return FailedWith(WSAETIMEDOUT);
+        if (ready < 0)
+            return -1;
+    }
+}
+
+long NetSend(int s, const void* bytes, std::size_t count, DWORD timeoutMs) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    bool datagram;
+    {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        datagram = r->role == SocketRole::Datagram;
+    }
+    const std::uint64_t deadline = DeadlineAfter(timeoutMs);
+    const char* p = static_cast<const char*>(bytes);
+    std::size_t sent = 0;
+    bool waited = false;
+    // A stream send goes on until every byte is out; a datagram (even an empty one) is one send.
+    while (datagram || sent < count) {
+        ssize_t n = send(s, p + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            sent += static_cast<std::size_t>(n);
+            if (datagram)
+                break;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return FailedWithErrno();
+        waited = true;
+        int ready = WaitReady(*r, POLLOUT, deadline);
+        if (ready == 0)
+            return FailedWith(WSAETIMEDOUT);
+        if (ready < 0)
+            return -1;
+    }
+    if (waited) {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        r->writeDue = true;
+        Evaluate(*r, kEvalWrite, false);
+    }
+    return static_cast<long>(sent);
+}
+
+long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    if (to.address == NET_ADDR_BROADCAST && !SetIntOption(s, SOL_SOCKET, SO_BROADCAST, 1))
+        return -1;
+    const sockaddr_in sin = ToSockaddr(to);
+    const std::uint64_t deadline = DeadlineAfter(kDatagramSendWaitMs);
+    for (;;) {
+        ssize_t n = sendto(s, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT,
+                           reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+        if (n >= 0)
+            return static_cast<long>(n);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return FailedWithErrno();
+        int ready = WaitReady(*r, POLLOUT, deadline);
+        if (ready == 0)
+            return FailedWith(WSAETIMEDOUT);
+        if (ready < 0)
+            return -1;
+    }
+}
+
+long NetRecv(int s, void* buffer, std::size_t size, bool peek) {
+    return Receive(s, buffer, size, peek, nullptr);
+}
+
+long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from) {
+    return Receive(s, buffer, size, false, from);
+}
+
+long NetBytesAvailable(int s) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (r->role != SocketRole::Datagram) {
+        int bytes = 0;
+        if (ioctl(s, FIONREAD, &bytes) != 0)
+            return FailedWithErrno();
+        return bytes;
+    }
+    // Empty datagrams and ICMP errors at the head are consumed: a reader that waits for bytes
+    // must not be held up by a datagram that has none. The lock keeps the owner's own reads
+    // from slipping between the look and the take.
+    for (;;) {
+        ssize_t n = recv(s, nullptr, 0, MSG_PEEK | MSG_DONTWAIT | MSG_TRUNC);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n == 0) {
+            char none;
+            recv(s, &none, sizeof none, MSG_DONTWAIT);
+            continue;
+        }
+        if (errno == EINTR || IsIcmpError(errno))
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return FailedWithErrno();
+    }
+}
+
+bool NetShutdownSend(int s) {
+    if (shutdown(s, SHUT_WR) != 0)
+        return FailErrno();
+    return true;
+}
+
+std::size_t NetDrain(int s, DWORD timeoutMs, std::size_t maxBytes) {
+    RegistrationPtr r = Find(s);
+    if (!r)
+        return 0;
+    const std::uint64_t deadline = DeadlineAfter(timeoutMs);
+    std::size_t drained = 0;
+    char scratch[4096];
+    while (drained < maxBytes) {
+        ssize_t n = recv(s, scratch, std::min(sizeof scratch, maxBytes - drained), MSG_DONTWAIT);
+        if (n > 0) {
+            drained += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitReady(*r, POLLIN, deadline) <= 0)
+            break;
+    }
+    return drained;
+}
+
+bool NetSetLinger(int s, bool on, int seconds) {
+    linger l{};
+    l.l_onoff = on ? 1 : 0;
+    l.l_linger = seconds;
+    if (setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0)
+        return FailErrno();
+    return true;
+}
+
+bool NetSetNoDelay(int s, bool on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on); }
+
+bool NetSetReuseAddress(int s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
+
+namespace {
+
+bool GetEndAddress(int s, NetAddress* end,
+                   int (*query)(int, sockaddr*, socklen_t*)) {
+    sockaddr_in sin{};
+    socklen_t len = sizeof sin;
+    if (query(s, reinterpret_cast<sockaddr*>(&sin), &len) != 0)
+        return FailErrno();
+    *end = FromSockaddr(sin);
+    return true;
+}
+
+}  // namespace
+
+bool NetGetLocalAddress(int s, NetAddress* local) { return GetEndAddress(s, local, getsockname); }
+
+bool NetGetPeerAddress(int s, NetAddress* peer) { return GetEndAddress(s, peer, getpeername); }
+
+bool NetIsDatagram(int s) {
+    RegistrationPtr r = Find(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    return r->role == SocketRole::Datagram;
+}
+
+bool NetAsyncSelect(int s, unsigned mask) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    r->mask = mask;
+    r->selecting = mask != 0;
+    Evaluate(*r, kEvalAll, true);
+    return true;
+}
+
+bool NetReevaluate(int s) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    Evaluate(*r, kEvalRead | kEvalClose | kEvalAccept, true);
+    return true;
+}
+
+std::uint64_t NetGeneration(int s) {
+    RegistrationPtr r = Find(s);
+    return r ? r->generation : 0;
+}

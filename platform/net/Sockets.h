@@ -1,0 +1,100 @@
+#pragma once
+// The socket calls of the system: IPv4 stream and datagram sockets whose failures carry the
+// classic socket error numbers (SocketErrors.h; WSAGetLastError() after a failing call), and
+// whose events are announced by the socket dispatcher (SocketDispatcher.h) once selection is on.
+//
+// Every socket made here is non-blocking underneath; the calls that wait (connect, a send that
+// finds no room, an accept asked to wait) wait with poll and a deadline, and give up when the
+// socket is closed by another thread. Receives never wait. Sends never raise SIGPIPE.
+//
+// A descriptor is known to this layer from NetSocket or NetAccept until NetClose; calls on any
+// other descriptor fail with WSAENOTSOCK.
+
+#include "platform/kernel/Types.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr int NET_SOCK_STREAM = 1;
+inline constexpr int NET_SOCK_DGRAM = 2;
+
+// Event bits of the asynchronous selection.
+inline constexpr unsigned FD_READ = 0x01;
+inline constexpr unsigned FD_WRITE = 0x02;
+inline constexpr unsigned FD_OOB = 0x04;
+inline constexpr unsigned FD_ACCEPT = 0x08;
+inline constexpr unsigned FD_CONNECT = 0x10;
+inline constexpr unsigned FD_CLOSE = 0x20;
+
+inline constexpr int INVALID_SOCKET_HANDLE = -1;
+inline constexpr DWORD NET_ADDR_ANY = 0;
+inline constexpr DWORD NET_ADDR_BROADCAST = 0xFFFFFFFFu;
+
+// An IPv4 address and port, both in host byte order.
+struct NetAddress {
+    DWORD address = 0;
+    WORD port = 0;
+};
+
+// A new socket of NET_SOCK_STREAM or NET_SOCK_DGRAM, or -1.
+int NetSocket(int type);
+
+// Ends the socket's notices, then closes it. The descriptor is released even when close
+// reports an error (false then).
+bool NetClose(int s);
+
+// Connects, waiting at most `timeoutMs` (WSAETIMEDOUT after that; the attempt is abandoned). A
+// datagram socket only fixes its peer.
+bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs);
+
+bool NetBind(int s, const NetAddress& local);
+bool NetListen(int s, int backlog);
+
+// Takes a pending connection: its new socket, or -1. With `waitMs` 0 it never waits
+// (WSAEWOULDBLOCK when nothing is pending); otherwise it waits that long (INFINITE: until a
+// connection comes or the socket is closed).
+int NetAccept(int s, NetAddress* peer, DWORD waitMs);
+
+// Sends all `count` bytes of a stream socket, waiting for room up to `timeoutMs` in all
+// (WSAETIMEDOUT after that); one datagram on a datagram socket. Returns the count or -1.
+long NetSend(int s, const void* bytes, std::size_t count, DWORD timeoutMs);
+
+// One datagram to `to` (the broadcast address is allowed). Returns the count or -1.
+long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to);
+
+// Takes (or, with `peek`, copies) at most `size` waiting bytes; 0 when none wait. On a
+// datagram socket: one datagram; an empty one is consumed and gives 0; one longer than `size`
+// is consumed and fails with WSAEMSGSIZE; a pending ICMP error is consumed and not reported.
+long NetRecv(int s, void* buffer, std::size_t size, bool peek);
+
+// NetRecv with the sender's address (a stream socket gives its peer).
+long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from);
+
+// Bytes waiting on a stream socket; on a datagram socket the length of the next datagram,
+// after consuming empty datagrams at the head of the queue. -1 on failure.
+long NetBytesAvailable(int s);
+
+bool NetShutdownSend(int s);
+
+// Reads and discards what arrives until the peer's end of stream, `maxBytes` or `timeoutMs`;
+// returns the bytes discarded.
+std::size_t NetDrain(int s, DWORD timeoutMs, std::size_t maxBytes);
+
+bool NetSetLinger(int s, bool on, int seconds);
+bool NetSetNoDelay(int s, bool on);
+bool NetSetReuseAddress(int s, bool on);
+bool NetGetLocalAddress(int s, NetAddress* local);
+bool NetGetPeerAddress(int s, NetAddress* peer);
+bool NetIsDatagram(int s);
+
+// Asynchronous selection: starts (or restarts) announcing the events in `mask` for the socket,
+// or stops with mask 0. Starting re-evaluates the socket's state at once (SocketDispatcher.h
+// gives the rules).
+bool NetAsyncSelect(int s, unsigned mask);
+
+// Re-evaluates a selected socket after its notices changed hands, as a restart would.
+bool NetReevaluate(int s);
+
+// The generation of the socket's registration: a number never given to another socket of the
+// process, so a notice can be matched to the socket it was made for. 0 for an unknown handle.
+std::uint64_t NetGeneration(int s);
