@@ -1,6 +1,8 @@
 #include "foundation/Format.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 
 std::string FormatText(const char* format, ...) {
     va_list args;
@@ -20,4 +22,31 @@ std::string FormatTextV(const char* format, va_list args) {
     std::string text(static_cast<std::size_t>(length), '\0');
     std::vsnprintf(text.data(), text.size() + 1, format, args);
     return text;
+}
+
+bool FormatHasConversions(std::string_view format, std::string_view expected) {
+    const auto skipDigits = [&](std::size_t& i) {
+        while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
+            ++i;
+    };
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%')
+            continue;
+        if (++i >= format.size())
+            return false;  // a lone '%' at the end
+        if (format[i] == '%')
+            continue;
+        while (i < format.size() && format[i] != '\0' && std::strchr("-+ #0", format[i]))
+            ++i;
+        skipDigits(i);
+        if (i < format.size() && format[i] == '.') {
+            ++i;
+            skipDigits(i);
+        }
+        if (i >= format.size() || next >= expected.size() || format[i] != expected[next])
+            return false;
+        ++next;
+    }
+    return next == expected.size();
 }

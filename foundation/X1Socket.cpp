@@ -1,0 +1,459 @@
+#include "foundation/X1Socket.h"
+
+#include "foundation/Format.h"
+#include "foundation/SocketErrorTexts.h"
+#include "foundation/X1SocketNotifyWindow.h"
+#include "foundation/X1SocketReadWorker.h"
+#include "platform/kernel/File.h"
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Thread.h"
+#include "platform/net/Resolver.h"
+#include "platform/net/SocketErrors.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <functional>
+#include <memory>
+#include <vector>
+
+std::atomic<int> X1Socket::s_nDefaultMode{X1Socket::kModePlain};
+
+namespace {
+
+X1SocketNotifyWindow& Window() { return X1SocketNotifyWindow::Instance(); }
+
+// The time-out of a send of `count` bytes: ten times the count plus 10000 ms.
+DWORD SendTimeout(std::size_t count) {
+    const std::uint64_t ms = 10ull * count + 10000;
+    return static_cast<DWORD>(std::min<std::uint64_t>(ms, INFINITE - 1));
+}
+
+}  // namespace
+
+// Lends a socket's notices to the read worker for one blocking read, and gives them back to
+// the registration they had (owner thread or callback) with the selection state the blocking
+// reads leave: mask FD_READ | FD_CLOSE, selection on if it was on before, off otherwise.
+class X1Socket::NoticeLoan {
+public:
+    explicit NoticeLoan(X1Socket& socket) : m_socket(socket) {}
+    ~NoticeLoan() { GiveBack(); }
+    NoticeLoan(const NoticeLoan&) = delete;
+    NoticeLoan& operator=(const NoticeLoan&) = delete;
+
+    void Lend(DWORD workerThread) {
+        const int h = m_socket.m_hSocket;
+        m_handle = h;
+        m_owner = Window().GetOwner(h);
+        m_callbackSocket = Window().GetCallbackSocket(h);
+        m_wasAsync = m_socket.m_bAsync;
+        m_lent = true;
+        Window().RegisterOwner(h, workerThread);
+        m_socket.SetEventMask(kReadCloseMask);
+        m_socket.StartAsyncSelect();
+    }
+
+    // Never throws: it also runs while an exception passes.
+    void GiveBack() noexcept {
+        if (!m_lent)
+            return;
+        m_lent = false;
+        try {
+            if (!m_wasAsync) {
+                m_socket.m_lEventMask = kReadCloseMask;
+                m_socket.StopAsyncSelect();
+            }
+            if (m_callbackSocket)
+                Window().RegisterCallback(m_handle, m_callbackSocket);
+            else
+                Window().RegisterOwner(m_handle, m_owner ? m_owner : GetCurrentThreadId());
+            if (m_wasAsync) {
+                m_socket.SetEventMask(kReadCloseMask);
+                m_socket.StartAsyncSelect();
+            }
+        } catch (CException* e) {
+            e->Delete();  // the socket was closed under the read: nothing left to give back
+        } catch (...) {
+        }
+    }
+
+private:
+    X1Socket& m_socket;
+    int m_handle = INVALID_SOCKET_HANDLE;
+    DWORD m_owner = 0;
+    X1Socket* m_callbackSocket = nullptr;
+    bool m_wasAsync = false;
+    bool m_lent = false;
+};
+
+X1Socket::X1Socket() : m_nMode(s_nDefaultMode.load()) {
+    if (!Window().IsCreated())
+        Window().Create();
+}
+
+IMPLEMENT_DYNCREATE(X1Socket, CObject)
+
+X1Socket::~X1Socket() {
+    try {
+        Close();
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
+    Window().WaitForCallbacks(this);
+}
+
+void X1Socket::SetDefaultMode(int mode) { s_nDefaultMode = mode; }
+
+int X1Socket::GetDefaultMode() { return s_nDefaultMode.load(); }
+
+void X1Socket::Register() {
+    if (m_pCallback)
+        Window().RegisterCallback(m_hSocket, this);
+    else
+        Window().RegisterCurrentThread(m_hSocket);
+}
+
+int X1Socket::RequireOpen() const {
+    if (m_hSocket == INVALID_SOCKET_HANDLE)
+        throw new X1SocketException(WSAENOTSOCK);
+    return m_hSocket;
+}
+
+void X1Socket::ThrowIoError(int code) const {
+    throw new X1SocketException(m_nMode == kModeOverlapped ? OverlappedErrorFromSocketError(code)
+                                                       : code);
+}
+
+DWORD X1Socket::ResolveOrThrow(const std::string& host) {
+    DWORD address = 0;
+    if (!ResolveHostAddress(host, &address)) {
+        WSASetLastError(WSAEINVAL);
+        throw new X1SocketException(WSAEINVAL, HostnameLookupFailedText(host));
+    }
+    return address;
+}
+
+void X1Socket::Create(int type) {
+    if (m_hSocket != INVALID_SOCKET_HANDLE)
+        Close();
+    const int s = NetSocket(type);
+    if (s == INVALID_SOCKET_HANDLE)
+        throw new X1SocketException(WSAGetLastError());
+    m_hSocket = s;
+    m_nMode = type == NET_SOCK_DGRAM ? kModeDatagram
+                                     : (s_nDefaultMode == kModeDatagram ? kModePlain
+                                                                        : s_nDefaultMode.load());
+    m_bSelected = false;
+    m_bConnected = false;
+    Register();
+}
+
+void X1Socket::Attach(int handle) {
+    if (handle == INVALID_SOCKET_HANDLE)
+        return;
+    if (m_hSocket != INVALID_SOCKET_HANDLE && m_hSocket != handle)
+        Close();
+    m_hSocket = handle;
+    m_nMode = NetIsDatagram(handle) ? kModeDatagram
+                                    : (s_nDefaultMode == kModeDatagram ? kModePlain
+                                                                       : s_nDefaultMode.load());
+    Register();
+    m_bConnected = true;
+}
+
+int X1Socket::Detach() {
+    const int h = m_hSocket;
+    if (h == INVALID_SOCKET_HANDLE)
+        return INVALID_SOCKET_HANDLE;
+    Window().Unregister(h);
+    m_hSocket = INVALID_SOCKET_HANDLE;
+    m_bConnected = false;
+    m_bSelected = false;
+    return h;
+}
+
+void X1Socket::Close() {
+    const int h = m_hSocket;
+    if (h == INVALID_SOCKET_HANDLE)
+        return;
+    Window().Unregister(h);
+    const bool closed = NetClose(h);
+    const int error = WSAGetLastError();
+    // The descriptor is released whatever close reported: the handle must not be used again.
+    m_hSocket = INVALID_SOCKET_HANDLE;
+    m_bConnected = false;
+    m_bSelected = false;
+    m_bCipherActive = false;
+    if (!closed)
+        throw new X1SocketException(error);
+}
+
+void X1Socket::CloseGracefully(DWORD drainMs) {
+    const int h = m_hSocket;
+    if (h == INVALID_SOCKET_HANDLE)
+        return;
+    Window().Unregister(h);
+    NetAsyncSelect(h, 0);
+    if (NetShutdownSend(h))
+        NetDrain(h, drainMs, kGracefulDrainBytes);
+    Close();
+}
+
+void X1Socket::SetCallback(X1SocketCallback callback, void* userData) {
+    m_pCallback = callback;
+    m_pUserData = userData;
+}
+
+void X1Socket::Connect(const std::string& host, UINT port) {
+    const DWORD address = ResolveOrThrow(host);
+    if (!NetConnect(RequireOpen(), {address, static_cast<WORD>(port)}, kConnectTimeoutMs))
+        throw new X1SocketException(WSAGetLastError());
+    m_bConnected = true;
+}
+
+void X1Socket::Bind(UINT port, const std::string& address) {
+    DWORD local = NET_ADDR_ANY;
+    if (!address.empty() && !ParseDottedAddress(address, &local))
+        throw new X1SocketException(WSAEINVAL);
+    if (!NetBind(RequireOpen(), {local, static_cast<WORD>(port)}))
+        throw new X1SocketException(WSAGetLastError());
+}
+
+void X1Socket::Listen(int backlog) {
+    if (!NetListen(RequireOpen(), backlog))
+        throw new X1SocketException(WSAGetLastError());
+}
+
+int X1Socket::Accept() {
+    const int a = NetAccept(RequireOpen(), nullptr, m_bSelected ? 0 : INFINITE);
+    if (a == INVALID_SOCKET_HANDLE)
+        throw new X1SocketException(WSAGetLastError());
+    return a;
+}
+
+void X1Socket::SetEventMask(unsigned mask) {
+    m_lEventMask = mask;
+    if (m_bAsync && m_hSocket != INVALID_SOCKET_HANDLE)
+        StartAsyncSelect();
+}
+
+void X1Socket::StartAsyncSelect() {
+    if (!NetAsyncSelect(RequireOpen(), m_lEventMask))
+        throw new X1SocketException(WSAGetLastError());
+    m_bAsync = true;
+    m_bSelected = m_lEventMask != 0;
+}
+
+void X1Socket::StopAsyncSelect() {
+    if (!NetAsyncSelect(RequireOpen(), 0))
+        throw new X1SocketException(WSAGetLastError());
+    m_bAsync = false;
+    m_bSelected = false;
+}
+
+int X1Socket::RawSend(const void* bytes, int count) {
+    if (count <= 0)
+        return 0;
+    const int s = RequireOpen();
+    const long sent = NetSend(s, bytes, static_cast<std::size_t>(count), SendTimeout(count));
+    if (sent < 0)
+        ThrowIoError(WSAGetLastError());
+    AddBytesSent(static_cast<DWORD>(sent));
+    return static_cast<int>(sent);
+}
+
+int X1Socket::Send(const void* bytes, int count) { return RawSend(bytes, count); }
+
+int X1Socket::SendTo(const void* bytes, int count, UINT port, const std::string& host) {
+    const DWORD address = host.empty() ? NET_ADDR_BROADCAST : ResolveOrThrow(host);
+    const long sent = NetSendTo(RequireOpen(), bytes, static_cast<std::size_t>(std::max(count, 0)),
+                                {address, static_cast<WORD>(port)});
+    if (sent < 0)
+        throw new X1SocketException(WSAGetLastError());
+    AddBytesSent(static_cast<DWORD>(sent));
+    return static_cast<int>(sent);
+}
+
+int X1Socket::SendString(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = FormatTextV(format, args);
+    va_end(args);
+    if (text.size() > 0x7FFFFFFF)
+        throw new X1SocketException(WSAEMSGSIZE);
+    return Send(text.data(), static_cast<int>(text.size()));
+}
+
+void X1Socket::SendFile(int fileHandle) {
+    std::vector<char> block(kSendFileBlock);
+    std::uint64_t offset = 0;
+    for (;;) {
+        const std::int64_t n = ReadFileAt(fileHandle, block.data(), block.size(), offset);
+        if (n <= 0)
+            break;
+        Send(block.data(), static_cast<int>(n));
+        offset += static_cast<std::uint64_t>(n);
+    }
+}
+
+BOOL X1Socket::SendFileByName(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string name = FormatTextV(format, args);
+    va_end(args);
+    const int file = OpenFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (file == INVALID_FILE_HANDLE)
+        return FALSE;
+    try {
+        SendFile(file);
+    } catch (X1SocketException* e) {
+        e->Delete();  // the peer went away: the sending ends, the file was found
+    }
+    CloseFile(file);
+    return TRUE;
+}
+
+int X1Socket::RawReceive(void* buffer, int size) {
+    if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
+        return 0;
+    long got;
+    if (m_nMode == kModeDatagram) {
+        // Always a receive, so an empty datagram (which leaves 0 bytes "available") is taken.
+        got = NetRecv(m_hSocket, buffer, static_cast<std::size_t>(size), false);
+    } else {
+        const int waiting = GetBytesAvailable();
+        if (waiting <= 0)
+            return 0;
+        got = NetRecv(m_hSocket, buffer, static_cast<std::size_t>(std::min(waiting, size)), false);
+    }
+    if (got < 0)
+        ThrowIoError(WSAGetLastError());
+    AddBytesReceived(static_cast<DWORD>(got));
+    return static_cast<int>(got);
+}
+
+int X1Socket::Receive(void* buffer, int size) { return RawReceive(buffer, size); }
+
+int X1Socket::ReceiveFrom(void* buffer, int size, std::string& host, UINT& port) {
+    if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
+        return 0;
+    if (m_nMode != kModeDatagram && GetBytesAvailable() <= 0)
+        return 0;
+    NetAddress from;
+    const long got = NetRecvFrom(m_hSocket, buffer, static_cast<std::size_t>(size), &from);
+    if (got < 0)
+        throw new X1SocketException(WSAGetLastError());
+    host = FormatDottedAddress(from.address);
+    port = from.port;
+    AddBytesReceived(static_cast<DWORD>(got));
+    return static_cast<int>(got);
+}
+
+int X1Socket::Peek(void* buffer, int size) {
+    if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
+        return 0;
+    const int waiting = GetBytesAvailable();
+    if (waiting <= 0)
+        return 0;
+    const long got =
+        NetRecv(m_hSocket, buffer, static_cast<std::size_t>(std::min(waiting, size)), true);
+    if (got < 0)
+        ThrowIoError(WSAGetLastError());
+    return static_cast<int>(got);
+}
+
+int X1Socket::GetBytesAvailable() {
+    const long waiting = NetBytesAvailable(RequireOpen());
+    if (waiting < 0)
+        throw new X1SocketException(WSAGetLastError());
+    return static_cast<int>(std::min<long>(waiting, 0x7FFFFFFF));
+}
+
+void X1Socket::WaitForWorker(CEvent& wake, DWORD timeoutMs,
+                             const std::function<bool()>& withdraw) {
+    NoticeLoan loan(*this);
+    try {
+        loan.Lend(Window().GetReadWorker().ThreadId());
+        wake.Wait(timeoutMs);
+    } catch (...) {
+        withdraw();
+        throw;  // the loan gives the socket back on the way out
+    }
+    // Taking the request back also waits until the worker has let go of it. A request the
+    // worker completed just as the wait timed out is not filed any more: it counts as
+    // completed, and its bytes are returned rather than lost.
+    withdraw();
+    loan.GiveBack();
+}
+
+int X1Socket::RecvLine(std::string& line, DWORD timeoutMs) {
+    if (m_bCipherActive)
+        throw new X1SocketException(0, kRecvLineEncipheredText);
+    RequireOpen();
+    line.clear();
+    if (X1SocketReadWorker::ReadLineStep(*this, line))
+        return static_cast<int>(line.size());
+
+    X1SocketReadWorker& worker = Window().GetReadWorker();
+    CEvent wake(false, false);
+    X1SocketLineRequest request{&line, this, &wake, GetCurrentThreadId()};
+    worker.AddLineRequest(&request);
+    WaitForWorker(wake, timeoutMs, [&] { return worker.WithdrawLineRequest(&request); });
+    if (!request.completed)
+        throw new X1SocketException(0, RecvLineTimeoutText());
+    return static_cast<int>(line.size());
+}
+
+int X1Socket::RecvFixedAmount(void* buffer, int count, DWORD timeoutMs) {
+    if (count <= 0)
+        return 0;
+    RequireOpen();
+    X1SocketReadWorker& worker = Window().GetReadWorker();
+    CEvent wake(false, false);
+    X1SocketFixedRequest request{static_cast<unsigned char*>(buffer),
+                                 static_cast<std::size_t>(count),
+                                 this,
+                                 &wake,
+                                 GetCurrentThreadId(),
+                                 static_cast<std::size_t>(count)};
+    worker.AddFixedRequest(&request);
+    WaitForWorker(wake, timeoutMs, [&] { return worker.WithdrawFixedRequest(&request); });
+    if (!request.completed)
+        throw new X1SocketException(0, RecvFixedTimeoutText());
+    return count - static_cast<int>(request.missing);
+}
+
+void X1Socket::SetLinger(bool on) {
+    if (!NetSetLinger(RequireOpen(), on, kLingerSeconds))
+        throw new X1SocketException(WSAGetLastError());
+}
+
+void X1Socket::SetNoDelay(bool on) {
+    if (!NetSetNoDelay(RequireOpen(), on))
+        throw new X1SocketException(WSAGetLastError());
+}
+
+void X1Socket::SetReuseAddress(bool on) {
+    if (!NetSetReuseAddress(RequireOpen(), on))
+        throw new X1SocketException(WSAGetLastError());
+}
+
+NetAddress X1Socket::EndAddress(bool peer) const {
+    NetAddress a;
+    if (!(peer ? NetGetPeerAddress : NetGetLocalAddress)(RequireOpen(), &a))
+        throw new X1SocketException(WSAGetLastError());
+    return a;
+}
+
+std::string X1Socket::GetLocalAddress() { return FormatDottedAddress(EndAddress(false).address); }
+
+UINT X1Socket::GetLocalPort() { return EndAddress(false).port; }
+
+std::string X1Socket::GetPeerAddress() { return FormatDottedAddress(EndAddress(true).address); }
+
+UINT X1Socket::GetPeerPort() { return EndAddress(true).port; }
+
+void X1Socket::ResetByteCounters() {
+    m_dwBytesSent = 0;
+    m_dwBytesReceived = 0;
+}

@@ -1,0 +1,152 @@
+#pragma once
+// The process-wide router of socket events. Every X1Socket is registered here by its handle,
+// either for an owner thread, which receives its events as the thread messages 0x402-0x405
+// (handle in wParam, 0 in lParam), or in callback mode, where its callback (or its own On...
+// operations) runs on the callback thread. The socket dispatcher (platform/net) decides when an
+// event is due; this object decides where it goes.
+//
+// Owner threads: a notice is posted only while no notice of the same kind for the same handle
+// waits in the owner's queue (so at most one of each kind is outstanding), and every notice
+// still waiting is withdrawn when the handle is unregistered or handed to another owner, so a
+// handle number that is closed and reused never receives its predecessor's events.
+//
+// The callback thread: callback-mode sockets run on the thread registered with
+// SetCallbackThread (the engine thread in the engine), whichever thread created them; with none
+// registered, or once the registered thread has ended, they run on the socket dispatcher's own
+// thread (the console's case). The registered thread must read its message queue (a CThread
+// message loop, GetMessage or PeekMessage): callbacks arrive as thread calls that run inside
+// those reads, never as messages. X1SocketCallbackThread below registers a thread for a scope.
+// At most one call per socket and event waits at a time. Unregister (and so Close) waits for
+// a callback of that socket in progress on another thread, so a socket's object may be
+// destroyed as soon as Close returns; a callback may close its own socket. A thread must not
+// close a callback-mode socket while it holds a lock that the socket's callback takes.
+
+#include "platform/kernel/Thread.h"
+#include "platform/net/SocketDispatcher.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class X1Socket;
+class X1SocketReadWorker;
+
+class X1SocketNotifyWindow : private ISocketNoticeSink {
+public:
+    // The notification message of the original window (first: handle; second: the event in
+    // the low 16 bits), and the thread messages posted to owner threads.
+    static constexpr UINT kSocketNotify = WM_USER + 1;  // 0x401
+    static constexpr UINT kSocketAccept = 0x402;
+    static constexpr UINT kSocketRead = 0x403;
+    static constexpr UINT kSocketWrite = 0x404;
+    static constexpr UINT kSocketClose = 0x405;
+
+    // The one instance of the process. It is never destroyed: threads still closing sockets
+    // while the process exits find it intact.
+    static X1SocketNotifyWindow& Instance();
+
+    X1SocketNotifyWindow(const X1SocketNotifyWindow&) = delete;
+    X1SocketNotifyWindow& operator=(const X1SocketNotifyWindow&) = delete;
+
+    // Starts the socket dispatcher and the read worker thread, once; later calls do nothing.
+    // Throws X1SocketException(0, "X1Socket callback window creation failed") on failure.
+    void Create();
+    bool IsCreated() const { return m_created.load(); }
+    // The read worker (Create must have succeeded).
+    X1SocketReadWorker& GetReadWorker();
+
+    // Sets the owner of `handle` (replacing any registration). When the owner changes, the
+    // notices still waiting for the previous owner are withdrawn and the socket's state is
+    // evaluated again for the new one (bytes waiting give a read notice, a finished peer a
+    // close notice).
+    void RegisterOwner(int handle, DWORD threadId);
+    void RegisterCurrentThread(int handle);
+    // Serves `handle` in callback mode through `socket`.
+    void RegisterCallback(int handle, X1Socket* socket);
+    // Ends the registration of `handle` (nothing for -1): waiting notices are withdrawn; a
+    // callback of it in progress on another thread is waited for.
+    void Unregister(int handle);
+    // Waits until no callback of `socket` is in progress on another thread (X1Socket's
+    // destructor calls it, whatever the socket's registration is by then).
+    void WaitForCallbacks(const X1Socket* socket);
+
+    // The current registration of `handle`: its owner thread (0 for none) or its callback
+    // socket (nullptr for none).
+    DWORD GetOwner(int handle) const;
+    X1Socket* GetCallbackSocket(int handle) const;
+
+    // Routes one notification for `handle` (event in the low 16 bits of `lParam`) by the two
+    // maps, as the dispatcher's notices are routed, except that a callback runs here, on the
+    // calling thread. Events other than accept, read, write and close are dropped; a post to
+    // an owner thread that has ended removes the registration. Always 0.
+    long OnSocketMessage(int handle, long lParam);
+
+    // The thread on which callbacks run (0: the socket dispatcher's thread).
+    void SetCallbackThread(DWORD threadId);
+    DWORD GetCallbackThread() const;
+
+    // The thread message for an FD_ event, or 0 for events that are not forwarded.
+    static UINT MessageForEvent(unsigned event);
+
+private:
+    struct OwnerEntry {
+        DWORD thread;
+        std::uint64_t generation;
+    };
+    struct CallbackEntry {
+        X1Socket* socket;
+        std::uint64_t generation;
+        std::atomic<unsigned> pending{0};  // events whose call waits on the callback thread
+    };
+    // Callbacks in progress, by socket object: the object must outlive them.
+    struct Running {
+        int count = 0;
+        std::thread::id runner;
+    };
+    using CallbackPtr = std::shared_ptr<CallbackEntry>;
+
+    X1SocketNotifyWindow() = default;
+
+    void OnSocketNotice(int s, std::uint64_t generation, unsigned event) override;
+    // Posts a call of the callback for `event` to the callback thread. m_mutex held.
+    void ScheduleCallback(int handle, const CallbackPtr& entry, unsigned event);
+    // Runs the callback of `entry` for `event` on this thread, if `entry` still serves
+    // `handle`. Takes m_mutex (from `lock`, which must hold it) and gives it back.
+    void RunCallback(std::unique_lock<std::mutex>& lock, int handle, const CallbackPtr& entry,
+                     unsigned event);
+    // Removes the owner entry of `handle`, withdrawing its waiting notices. m_mutex held.
+    void DropOwner(int handle);
+    // Posts the notice `message` to the owner in `owner`; drops the entry when its thread has
+    // ended. m_mutex held.
+    void PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle, UINT message);
+    // Waits until no callback of `socket` runs on another thread. `lock` holds m_mutex.
+    void WaitForCallbacks(std::unique_lock<std::mutex>& lock, const X1Socket* socket);
+
+    std::mutex m_createMutex;
+    std::atomic<bool> m_created{false};
+    X1SocketReadWorker* m_worker = nullptr;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_callbackDone;
+    std::map<int, OwnerEntry> m_owners;
+    std::map<int, CallbackPtr> m_callbacks;
+    std::map<const X1Socket*, Running> m_running;
+    DWORD m_callbackThread = 0;
+};
+
+// Registers the calling thread as the callback thread for the life of the object, and restores
+// the previous one afterwards. The thread must keep reading its message queue meanwhile.
+class X1SocketCallbackThread {
+public:
+    X1SocketCallbackThread();
+    ~X1SocketCallbackThread();
+    X1SocketCallbackThread(const X1SocketCallbackThread&) = delete;
+    X1SocketCallbackThread& operator=(const X1SocketCallbackThread&) = delete;
+
+private:
+    DWORD m_previous;
+};
