@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-plain test-asan test-fuzz run stop clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz run stop clean
 
 all: build
 
@@ -25,12 +25,19 @@ test-asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest -j $(JOBS) --output-on-failure --timeout 900
 
+# ThreadSanitizer over the threaded core only (threads, queues, the socket layer): one CTest
+# entry, see tests/CMakeLists.txt.
+test-tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DNORVANE_WERROR=ON -DNORVANE_SANITIZE=thread -DNORVANE_GUI=OFF $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target norvane_tsan_tests
+	cd build-tsan && ctest --output-on-failure --timeout 900
+
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 	.ci/fuzz.sh build-fuzz
 
-test: test-plain test-asan test-fuzz
+test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
 run: build
