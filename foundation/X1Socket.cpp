@@ -28,6 +28,11 @@ DWORD SendTimeout(std::size_t count) {
     return static_cast<DWORD>(std::min<std::uint64_t>(ms, INFINITE - 1));
 }
 
+// The mode of a new stream socket: the process-wide default (which is never the datagram mode).
+int StreamMode(int defaultMode) {
+    return defaultMode == X1Socket::kModeDatagram ? X1Socket::kModePlain : defaultMode;
+}
+
 }  // namespace
 
 // Lends a socket's notices to the read worker for one blocking read, and gives them back to
@@ -140,9 +145,7 @@ void X1Socket::Create(int type) {
     if (s == INVALID_SOCKET_HANDLE)
         throw new X1SocketException(WSAGetLastError());
     m_hSocket = s;
-    m_nMode = type == NET_SOCK_DGRAM ? kModeDatagram
-                                     : (s_nDefaultMode == kModeDatagram ? kModePlain
-                                                                        : s_nDefaultMode.load());
+    m_nMode = type == NET_SOCK_DGRAM ? kModeDatagram : StreamMode(s_nDefaultMode);
     m_bSelected = false;
     m_bConnected = false;
     Register();
@@ -154,9 +157,7 @@ void X1Socket::Attach(int handle) {
     if (m_hSocket != INVALID_SOCKET_HANDLE && m_hSocket != handle)
         Close();
     m_hSocket = handle;
-    m_nMode = NetIsDatagram(handle) ? kModeDatagram
-                                    : (s_nDefaultMode == kModeDatagram ? kModePlain
-                                                                       : s_nDefaultMode.load());
+    m_nMode = NetIsDatagram(handle) ? kModeDatagram : StreamMode(s_nDefaultMode);
     Register();
     m_bConnected = true;
 }

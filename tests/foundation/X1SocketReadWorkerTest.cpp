@@ -7,6 +7,7 @@
 #include "foundation/X1Socket.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/kernel/Clock.h"
+#include "platform/kernel/Sync.h"
 #include "support/SocketTestKit.h"
 #include "support/TempDir.h"
 
@@ -225,6 +226,42 @@ TEST(RecvFixedAmountTest, ATimeOutThrowsCode0AndTheBufferIsNotWrittenLater) {
     ASSERT_TRUE(c.WaitForCount(kRead, 1));
     Sleep(100);
     EXPECT_EQ(std::string(buf, 8), "........");
+}
+
+// The end of a wait as the reader sees it: it takes its request back, and a request that the
+// worker completed meanwhile (a time-out racing with completion) is found completed, its bytes
+// kept; a request still filed is withdrawn and the worker does not touch it afterwards.
+TEST(ReadWorkerTest, TakingARequestBackTellsCompletedFromStillWaiting) {
+    OwnedConnection c({}, FD_CLOSE);
+    c.Peer().Send("done\nrest");
+    ASSERT_TRUE(WaitUntil([&] {
+        int waiting = 0;
+        c.Run([&](X1Socket& s) { waiting = s.GetBytesAvailable(); });
+        return waiting == 9;
+    }));
+    c.Run([&](X1Socket& s) {
+        std::string line;
+        CEvent wake(false, false);
+        X1SocketLineRequest request{&line, &s, &wake, GetCurrentThreadId()};
+        Worker().AddLineRequest(&request);
+        Worker().OnSocketRead(s.GetHandle());  // served here, as the worker thread would
+        EXPECT_FALSE(Worker().WithdrawLineRequest(&request));
+        EXPECT_TRUE(request.completed);
+        EXPECT_EQ(line, "done\n");
+        EXPECT_EQ(wake.Wait(0), WAIT_OBJECT_0);
+
+        char buf[8] = {};
+        X1SocketFixedRequest fixed{reinterpret_cast<unsigned char*>(buf), 8, &s, &wake,
+                                   GetCurrentThreadId(), 8};
+        Worker().AddFixedRequest(&fixed);
+        EXPECT_TRUE(Worker().WithdrawFixedRequest(&fixed));
+        EXPECT_FALSE(fixed.completed);
+        Worker().OnSocketRead(s.GetHandle());
+        Worker().OnSocketClose(s.GetHandle(), 0);
+        EXPECT_EQ(buf[0], 0);                     // not written after it was withdrawn
+        EXPECT_EQ(s.GetBytesAvailable(), 4);      // "rest" still waits
+        EXPECT_EQ(wake.Wait(0), WAIT_TIMEOUT);    // and nobody woke the reader
+    });
 }
 
 TEST(RecvFixedAmountTest, ManyReadersOnManySocketsAtOnce) {
