@@ -5,21 +5,22 @@
 // two-ended session's GetValue (client address, user, server, ...). Its GetVariable(name,
 // data) is GetWebRequestVariable.
 
+#include "engine/access/RequestVariables.h"
 #include "foundation/NVDataObject.h"
 #include "platform/kernel/Types.h"
 #include "proxies/web/WWWRequest.h"
 
 #include <string_view>
 
-// Indexes of the request variables the web session supplies (the shared request-variable
-// table numbers them so).
-inline constexpr DWORD kVariableHTTPProtocol = 12;
-inline constexpr DWORD kVariableHTTPMethod = 13;
-inline constexpr DWORD kVariableHTTPResource = 14;
-inline constexpr DWORD kVariableHTTPURL = 15;
-inline constexpr DWORD kVariableHTTPPostData = 16;
-inline constexpr DWORD kVariableHTTPQuery = 17;
-inline constexpr DWORD kVariableHTTPHeaderField = 18;  // answered through GetVariable
+// Indexes of the request variables the web session supplies, from the shared request-variable
+// table (engine/access/RequestVariables.h).
+inline constexpr DWORD kVariableHTTPProtocol = RequestHTTPProtocol;
+inline constexpr DWORD kVariableHTTPMethod = RequestHTTPMethod;
+inline constexpr DWORD kVariableHTTPResource = RequestHTTPResource;
+inline constexpr DWORD kVariableHTTPURL = RequestHTTPURL;
+inline constexpr DWORD kVariableHTTPPostData = RequestHTTPPostData;
+inline constexpr DWORD kVariableHTTPQuery = RequestHTTPQueryString;
+inline constexpr DWORD kVariableHTTPHeaderField = RequestHTTPHeaderField;  // through GetVariable
 
 // Sets `data` to a string for 12 protocol name ("" for a code without one), 13 method,
 // 14 path, 15 cache key (host, optional ":" and port, path), 16 POST body and 17 query; leaves
