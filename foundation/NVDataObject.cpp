@@ -75,10 +75,14 @@ void CNVDataObject::Serialize(CArchive& ar) {
         return;
     }
     try {
-        ar >> DataType >> dwData >> nData >> dData >> strData;
+        ReadFields(ar);
     } catch (CException* e) {
         e->Delete();
     }
+}
+
+void CNVDataObject::ReadFields(CArchive& ar) {
+    ar >> DataType >> dwData >> nData >> dData >> strData;
 }
 
 BOOL CNVDataObject::SaveToRegistry(const std::string& subKeyPath) const {

@@ -51,6 +51,9 @@ public:
     // and the caller's read goes on (and meets the same end of the stream itself). A failure
     // while storing is passed on, so a broken stream is never sent as if whole.
     void Serialize(CArchive& ar) override;
+    // The same fields read without containing a failure: the archive's exception goes on to
+    // the caller, for owners that load transactionally (read aside, then assign).
+    void ReadFields(CArchive& ar);
 
     // The five values in the key `subKeyPath`: DataType, dwData, nData as DWORDs, dData as an
     // 8-byte double, strData as a string (every byte kept). TRUE when all were written.

@@ -17,6 +17,16 @@
 //   location          the address filter's values, then
 //                     Username        string    "Guest"
 //   location array    <key>\Location<n>: one location each, n from 0
+//   request criterion Type            string    (the run-time class name, written on save;
+//                                               the filter's loader picks the class by it)
+//                     Name, Description
+//                     Comparison      DWORD     0
+//                     DataIndex       DWORD     0
+//                     VariableName    string    ""
+//                     Not             DWORD     0
+//                     then the typed value's own values (foundation/DataObjectValues.h)
+//   request filter    Name, Description, then <key>\Criterion<n>: one criterion each
+//   filter collection <key>\Filter<n>: one request filter each
 //
 // A list's saver deletes the list's whole key tree first, so a shrunken list leaves nothing
 // stale behind.
@@ -45,5 +55,13 @@ inline constexpr char kUsername[] = "Username";
 inline constexpr char kDefaultUsername[] = "Guest";
 
 inline constexpr char kLocationKey[] = "Location";
+
+inline constexpr char kType[] = "Type";
+inline constexpr char kComparison[] = "Comparison";
+inline constexpr char kDataIndex[] = "DataIndex";
+inline constexpr char kVariableName[] = "VariableName";
+inline constexpr char kNot[] = "Not";
+inline constexpr char kCriterionKey[] = "Criterion";
+inline constexpr char kFilterKey[] = "Filter";
 
 }  // namespace AccessFormat

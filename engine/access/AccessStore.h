@@ -6,6 +6,7 @@
 #include "foundation/Archive.h"
 #include "foundation/ObjectArray.h"
 #include "foundation/ObjectList.h"
+#include "foundation/RegistryStore.h"
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
 
@@ -76,6 +77,40 @@ void CommitStaged(CObjectList& list, std::vector<std::unique_ptr<T>>& fresh, std
         if (CObject* element = list.RemoveHead())
             element->Release();
     }
+}
+
+// Puts `fresh` in place of every element of `list`, all or nothing (on failure the vector
+// still owns its elements), and gives the old elements up. The caller holds the list's lock.
+template <class T>
+void ReplaceOwnedElements(CObjectList& list, std::vector<std::unique_ptr<T>>& fresh) {
+    CommitStaged(list, fresh, AppendStaged(list, fresh));
+}
+
+// Saves each element of `list` (of class T) under "<keyPath>\<prefix><n>", n from 0 in list
+// order, with `save(element, subKeyPath)`; stops at the first that answers FALSE. The caller
+// holds the list's lock.
+template <class T, class Save>
+BOOL SaveNumberedElements(const CObjectList& list, const std::string& keyPath,
+                          std::string_view prefix, Save save) {
+    std::size_t index = 0;
+    for (const CObject* element : list) {
+        if (!save(*static_cast<const T*>(element), NumberedSubKeyPath(keyPath, prefix, index++)))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// One new element for each sub-key of `keyPath`, "<prefix><n>" in the numeric order of n
+// first, then any others: `load(subKeyPath)` makes it, or answers null to skip the sub-key.
+template <class T, class Load>
+std::vector<std::unique_ptr<T>> LoadSubKeyElements(const std::string& keyPath,
+                                                   std::string_view prefix, Load load) {
+    std::vector<std::unique_ptr<T>> elements;
+    for (const std::string& name : RegEnumNumberedSubKeys(keyPath, prefix)) {
+        if (std::unique_ptr<T> element = load(SubKeyPath(keyPath, name)))
+            elements.push_back(std::move(element));
+    }
+    return elements;
 }
 
 // Puts `freshFirst` in place of every element of `first` and `freshSecond` in place of

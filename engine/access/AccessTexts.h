@@ -26,4 +26,14 @@ inline constexpr DayLetter kDayLetters[] = {
 inline constexpr char kOneOffFrom[] = "From ";
 inline constexpr char kDateTimeFormat[] = "%c";
 
+// A request criterion: "Not " when inverted, the variable's name, the comparison's text
+// (engine/access/RequestVariables.h), then the value in the form of the variable's type; a
+// header-field criterion names the header before the comparison.
+inline constexpr char kCriterionNot[] = "Not ";
+inline constexpr char kCriterionInteger[] = "%s%s %s %i";
+inline constexpr char kCriterionUnsigned[] = "%s%s %s %u";
+inline constexpr char kCriterionString[] = "%s%s %s \"%s\"";
+inline constexpr char kCriterionHeaderField[] = "%s%s %s %s \"%s\"";
+inline constexpr char kCriterionDouble[] = "%s%s %s %g";
+
 }  // namespace AccessTexts

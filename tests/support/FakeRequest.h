@@ -1,0 +1,67 @@
+#pragma once
+// Request and cache-entry values for testing criteria, filters and rights without a session
+// or a cache: whatever a test sets is answered, every other index leaves the value as passed.
+
+#include "engine/access/RequestValueSource.h"
+#include "foundation/NVDataObject.h"
+
+#include <map>
+#include <string>
+
+class FakeRequest : public CRequestValueSource {
+public:
+    FakeRequest& Set(DWORD index, const CNVDataObject& value) {
+        m_values[index].Copy(value);
+        return *this;
+    }
+    // A header (names compared without regard to ASCII case); without any header set the
+    // request has no headers at all and GetVariable leaves the value alone.
+    FakeRequest& Header(const std::string& name, const std::string& value) {
+        m_headers[Lower(name)] = value;
+        return *this;
+    }
+
+    void GetValue(DWORD index, CNVDataObject& data) override {
+        ++m_lookups;
+        auto it = m_values.find(index);
+        if (it != m_values.end())
+            data.Copy(it->second);
+    }
+    void GetVariable(const std::string& name, CNVDataObject& data) override {
+        ++m_lookups;
+        if (m_headers.empty())
+            return;
+        auto it = m_headers.find(Lower(name));
+        data.SetString(it == m_headers.end() ? "" : it->second);
+    }
+    // How many values were asked for.
+    int Lookups() const { return m_lookups; }
+
+private:
+    static std::string Lower(std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return text;
+    }
+
+    std::map<DWORD, CNVDataObject> m_values;
+    std::map<std::string, std::string> m_headers;
+    int m_lookups = 0;
+};
+
+class FakeCacheEntry : public CCacheEntryValueSource {
+public:
+    FakeCacheEntry& Set(DWORD index, const CNVDataObject& value) {
+        m_values[index].Copy(value);
+        return *this;
+    }
+    void GetValue(DWORD index, CNVDataObject& data) const override {
+        auto it = m_values.find(index);
+        if (it != m_values.end())
+            data.Copy(it->second);
+    }
+
+private:
+    std::map<DWORD, CNVDataObject> m_values;
+};
