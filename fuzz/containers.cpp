@@ -25,6 +25,8 @@ class CFuzzMachine : public CMachineBase {
 public:
     std::string GetAddressText() const override { return m_address; }
     void DeleteAllSessions() override {}
+    std::string GetUserName() const override { return m_user; }
+    void CheckIdleSessions() override {}
     void Serialize(CArchive& ar) override {
         if (ar.IsStoring())
             ar << m_address << m_user;

@@ -26,6 +26,8 @@ public:
         sessionsDeleted += sessions;
         sessions = 0;
     }
+    std::string GetUserName() const override { return user; }
+    void CheckIdleSessions() override {}
     void Serialize(CArchive& ar) override {
         if (ar.IsStoring())
             ar << address << user;
