@@ -1,0 +1,37 @@
+#pragma once
+// The worker threads the process must let finish before it ends: session threads, UDP service
+// threads, dialer worker threads. Each enters itself once it runs (from its InitInstance, on
+// its own thread, so that an auto-delete object is certainly alive at that moment); the
+// roster keeps only the thread's id and its shared "ended" event, never the object, so a thread
+// object may delete itself at any time. Ended threads are pruned as new ones enter, so the
+// roster stays as large as the number of live threads.
+
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Thread.h"
+#include "platform/kernel/Types.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class CThreadRoster {
+public:
+    CThreadRoster() = default;
+    CThreadRoster(const CThreadRoster&) = delete;
+    CThreadRoster& operator=(const CThreadRoster&) = delete;
+
+    // Enters a thread that has started (call on that thread, or while it certainly runs).
+    void Enter(const CThread& thread);
+
+    // Waits until every entered thread except the calling one has ended, at most `timeoutMs`
+    // in all. Returns how many are still running (0: all ended).
+    std::size_t WaitForAll(DWORD timeoutMs) const;
+
+    // Threads entered that have not ended.
+    std::size_t CountRunning() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<DWORD, std::shared_ptr<CEvent>> m_threads;
+};
