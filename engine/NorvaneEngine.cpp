@@ -1,0 +1,507 @@
+#include "engine/NorvaneEngine.h"
+
+#include "foundation/Format.h"
+#include "foundation/X1SocketException.h"
+#include "foundation/X1SocketNotifyWindow.h"
+#include "foundation/RegistryStore.h"
+#include "foundation/ScopedLock.h"
+#include "platform/framework/Exception.h"
+#include "platform/kernel/Clock.h"
+
+#include <algorithm>
+#include <utility>
+
+using namespace EngineFormat;
+
+namespace {
+
+// Called inside a catch handler: frees a library exception (thrown by pointer), drops any
+// other.
+void DropCurrentException() noexcept {
+    try {
+        throw;
+    } catch (CException* e) {
+        e->Delete();
+    } catch (...) {
+    }
+}
+
+// The engine's debug texts. They go nowhere until the service layer's trace sink exists; the
+// service wiring routes them there.
+void Trace(const std::string& text) { (void)text; }
+
+std::atomic<CNorvaneEngine*> g_instance{nullptr};
+
+}  // namespace
+
+// --- Construction and the process's engine ------------------------------------------------
+
+CNorvaneEngine::CNorvaneEngine() { m_machines.MarkLive(); }
+
+CNorvaneEngine::~CNorvaneEngine() {
+    if (HasStarted() && !HasEnded()) {
+        PostThreadMessage(WM_QUIT, 0, 0);
+        WaitForExit(INFINITE);
+    }
+    CNorvaneEngine* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+CNorvaneEngine& CNorvaneEngine::Instance() {
+    if (CNorvaneEngine* engine = g_instance.load())
+        return *engine;
+    // Made once and never destroyed: threads may still use it while the process ends.
+    static CNorvaneEngine* const fallback = new CNorvaneEngine;
+    return *fallback;
+}
+
+void CNorvaneEngine::SetInstance(CNorvaneEngine* engine) { g_instance.store(engine); }
+
+// --- Lifecycle -------------------------------------------------------------------------------
+
+BOOL CNorvaneEngine::Initialize() {
+    Trace(kTraceInitialize);
+    const bool created = CreateThread();
+    Trace(FormatText(kTraceCreateThread, created ? kTraceSucceeded : kTraceFailed));
+    return created ? TRUE : FALSE;
+}
+
+bool CNorvaneEngine::InitInstance() {
+    struct StartUpDone {
+        CEvent& event;
+        ~StartUpDone() { event.Set(); }
+    } done{m_startUpDone};
+
+    // Callback-mode sockets (the services' listeners) run on this thread from now on.
+    X1SocketNotifyWindow::Instance().SetCallbackThread(ThreadId());
+
+    using Step = void (CNorvaneEngine::*)();
+    static constexpr Step kSteps[] = {
+        &CNorvaneEngine::SelectRegistryRoot,
+        &CNorvaneEngine::LoadConfiguration,
+        &CNorvaneEngine::CreateBuiltInAccounts,
+        &CNorvaneEngine::EnsureRemoteControlService,
+        &CNorvaneEngine::CreateDefaultRights,
+        &CNorvaneEngine::StartLogManager,
+        &CNorvaneEngine::LoadCacheIndex,
+        &CNorvaneEngine::StartDialer,
+        &CNorvaneEngine::StartServices,
+        &CNorvaneEngine::OpenAuditFiles,
+    };
+    try {
+        for (Step step : kSteps) {
+            if (m_shuttingDown)
+                break;
+            (this->*step)();
+        }
+    } catch (...) {
+        DropCurrentException();
+    }
+    if (!m_shuttingDown)
+        SetEngineTimer();
+    return true;
+}
+
+int CNorvaneEngine::ExitInstance() {
+    if (X1SocketNotifyWindow::Instance().GetCallbackThread() == ThreadId())
+        X1SocketNotifyWindow::Instance().SetCallbackThread(0);
+    m_bAutoDelete = false;
+    return 0;
+}
+
+void CNorvaneEngine::OnThreadMessage(const ThreadMessage& msg) {
+    if (msg.message == WM_TIMER)
+        OnTimer(static_cast<DWORD>(msg.wParam));
+    else if (msg.message == kRestartDialerMessage)
+        RestartDialer();
+}
+
+void CNorvaneEngine::OnMessageException() { DropCurrentException(); }
+
+void CNorvaneEngine::ShutDown(BOOL exitProcess) {
+    m_shuttingDown = true;
+    {
+        std::lock_guard<std::mutex> lock(m_shutDownMutex);
+        if (!m_shutDownDone) {
+            m_shutDownDone = true;
+            Trace(kTraceShutDown);
+            // Start-up must not go on starting what the shut-down is stopping.
+            if (HasStarted() && GetCurrentThreadId() != ThreadId())
+                m_startUpDone.Wait(kStartUpWaitMs);
+            RunShutDownSteps();
+        }
+    }
+    if (exitProcess)
+        RequestProcessExit();
+}
+
+void CNorvaneEngine::RunShutDownSteps() {
+    try {
+        KillEngineTimer();
+        DeleteMachines();
+        Pause(kPauseAfterMachinesMs);
+        StopAndDeleteServices();
+        CloseCache();
+        HangUpDialer();
+        Pause(kPauseAfterDialerMs);
+        // The traffic booked since the last tick would be lost with the users.
+        SaveUserDatabase();
+        DeleteUsersAndGroups();
+        DeleteLocations();
+        ClearConsoles();
+        StopLogManager();
+        StopEngineThread();
+    } catch (...) {
+        DropCurrentException();
+    }
+}
+
+void CNorvaneEngine::SetProcessExitHandler(std::function<void()> handler) {
+    std::lock_guard<std::mutex> lock(m_exitMutex);
+    m_exitHandler = std::move(handler);
+}
+
+void CNorvaneEngine::RequestProcessExit() {
+    std::function<void()> handler;
+    {
+        std::lock_guard<std::mutex> lock(m_exitMutex);
+        handler = m_exitHandler;
+    }
+    if (handler)
+        handler();
+}
+
+std::size_t CNorvaneEngine::WaitForThreads(DWORD timeoutMs) {
+    const std::size_t running = m_threads.WaitForAll(timeoutMs);
+    if (running != 0)
+        Trace(FormatText(kTraceThreadsLeft, static_cast<unsigned>(running)));
+    return running;
+}
+
+void CNorvaneEngine::SelectRegistryRoot() { SetRegistryRoot(kCompany, kProduct); }
+
+void CNorvaneEngine::StartLogManager() { m_logManager.Start(); }
+
+void CNorvaneEngine::SetEngineTimer() { m_timerId = SetTimer(kTimerPeriodMs); }
+
+void CNorvaneEngine::KillEngineTimer() {
+    if (DWORD id = m_timerId.exchange(0))
+        KillTimer(id);
+}
+
+void CNorvaneEngine::DeleteMachines() {
+    ReleaseMachines(TakeMachines([](CMachineBase&) { return true; }));
+}
+
+void CNorvaneEngine::DeleteLocations() { m_locations.RemoveAll(); }
+
+void CNorvaneEngine::ClearConsoles() {
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    m_consoles.clear();
+}
+
+void CNorvaneEngine::StopLogManager() {
+    m_logManager.Stop();
+    m_logManager.WaitForStop(kThreadEndWaitMs);
+}
+
+void CNorvaneEngine::StopEngineThread() {
+    PostThreadMessage(WM_QUIT, 0, 0);
+    if (HasStarted() && GetCurrentThreadId() != ThreadId())
+        WaitForExit(kThreadEndWaitMs);
+}
+
+void CNorvaneEngine::Pause(DWORD ms) { Sleep(ms); }
+
+// --- Timer and dialer restart ----------------------------------------------------------------
+
+void CNorvaneEngine::OnTimer(DWORD timerId) {
+    if (timerId == 0 || timerId != m_timerId.load())
+        return;
+    {
+        CScopedLock lock(m_machines);
+        // References, not the map itself: a check that ends a machine's last session removes
+        // the machine from the map during the walk.
+        for (const CRef<CObject>& object : m_machines.Snapshot()) {
+            auto* machine = dynamic_cast<CMachineBase*>(object.Get());
+            if (machine == nullptr)
+                continue;
+            try {
+                machine->CheckIdleSessions();
+            } catch (...) {
+                DropCurrentException();
+            }
+        }
+    }
+    if (m_ticks.fetch_add(1) % kStatisticsEveryTicks == 0)
+        SaveUserDatabase();
+}
+
+void CNorvaneEngine::RestartDialer() {
+    try {
+        HangUpDialer();
+        WaitForDialer(kThreadEndWaitMs);
+        Pause(kDialerRestartPauseMs);
+        StartDialer();
+    } catch (...) {
+        DropCurrentException();
+    }
+}
+
+// --- Configuration ---------------------------------------------------------------------------
+
+void CNorvaneEngine::LoadConfiguration() {
+    try {
+        for (const EnginePartKey& part : kParts)
+            LoadPart(part.part, part.key);
+        for (const EngineRight& right : kRights)
+            LoadRight(right.kind, right.key);
+    } catch (...) {
+        DropCurrentException();
+    }
+}
+
+BOOL CNorvaneEngine::SaveConfiguration() {
+    BOOL usersSaved = FALSE;
+    try {
+        usersSaved = SavePart(EnginePart::kUserDatabase, kParts[0].key);
+    } catch (...) {
+        DropCurrentException();
+    }
+    if (!usersSaved)
+        NotifyAlert(kAlertCaption, kUserDatabaseSaveFailed);
+
+    bool restSaved = true;
+    try {
+        for (const EnginePartKey& part : kParts) {
+            if (part.part == EnginePart::kUserDatabase)
+                continue;
+            if (!SavePart(part.part, part.key)) {
+                restSaved = false;
+                break;
+            }
+        }
+        for (int kind = 0; restSaved && kind < kRightCount; ++kind)
+            restSaved = SaveRight(kRights[kind].kind, kRights[kind].key) != FALSE;
+    } catch (...) {
+        DropCurrentException();
+        restSaved = false;
+    }
+    if (!restSaved)
+        NotifyAlert(kAlertCaption, kConfigurationSaveFailed);
+    return usersSaved && restSaved ? TRUE : FALSE;
+}
+
+void CNorvaneEngine::CreateDefaultRights() {
+    for (const EngineRight& right : kRights) {
+        if (GetRightDescription(right.kind).empty())
+            MakeDefaultRight(right.kind, right.description, right.recipientGroup);
+    }
+}
+
+BOOL CNorvaneEngine::SaveUserDatabase() {
+    try {
+        return SaveUserStatistics();
+    } catch (...) {
+        DropCurrentException();
+        return FALSE;
+    }
+}
+
+void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
+    switch (part) {
+    case EnginePart::kLocations: m_locations.LoadFromRegistry(key); break;
+    case EnginePart::kUserDatabase:  // seam: CGroupMemberDatabase::LoadFromRegistry
+    case EnginePart::kServices:      // seam: CServiceManager::LoadFromRegistry
+    case EnginePart::kDialer:        // seam: CDialer::LoadFromRegistry
+    case EnginePart::kCache:         // seam: CWWWCache::LoadFromRegistry
+        break;
+    }
+}
+
+BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
+    switch (part) {
+    case EnginePart::kLocations: return m_locations.SaveToRegistry(key);
+    case EnginePart::kUserDatabase:  // seam: CGroupMemberDatabase::SaveToRegistry
+    case EnginePart::kServices:      // seam: CServiceManager::SaveToRegistry
+    case EnginePart::kDialer:        // seam: CDialer::SaveToRegistry
+    case EnginePart::kCache:         // seam: CWWWCache::SaveToRegistry
+        break;
+    }
+    return TRUE;
+}
+
+// Seams: each does nothing until its class exists (see the header).
+void CNorvaneEngine::LoadRight(int, const std::string&) {}
+BOOL CNorvaneEngine::SaveRight(int, const std::string&) { return TRUE; }
+std::string CNorvaneEngine::GetRightDescription(int) { return {}; }
+void CNorvaneEngine::MakeDefaultRight(int, const std::string&, const char*) {}
+void CNorvaneEngine::CreateBuiltInAccounts() {}
+void CNorvaneEngine::OpenAuditFiles() {}
+BOOL CNorvaneEngine::SaveUserStatistics() { return TRUE; }
+void CNorvaneEngine::DeleteUsersAndGroups() {}
+BOOL CNorvaneEngine::RemoveUser(const std::string&) { return FALSE; }
+CFilterComponent* CNorvaneEngine::FindUser(const std::string&, BOOL) { return nullptr; }
+void CNorvaneEngine::EnsureRemoteControlService() {}
+void CNorvaneEngine::StartServices() {}
+void CNorvaneEngine::StopAndDeleteServices() {}
+void CNorvaneEngine::LoadCacheIndex() {}
+void CNorvaneEngine::CloseCache() {}
+void CNorvaneEngine::StartDialer() {}
+void CNorvaneEngine::HangUpDialer() {}
+BOOL CNorvaneEngine::WaitForDialer(DWORD) { return TRUE; }
+void CNorvaneEngine::DialOnDemand(CSession*) {}
+BOOL CNorvaneEngine::AdmitSession(CSession*) { return FALSE; }
+
+// --- Machines and users ----------------------------------------------------------------------
+
+template <class Pick>
+std::vector<CMachineBase*> CNorvaneEngine::TakeMachines(Pick pick) {
+    std::vector<CMachineBase*> taken;
+    CScopedLock lock(m_machines);
+    for (auto it = m_machines.begin(); it != m_machines.end();) {
+        auto* machine = dynamic_cast<CMachineBase*>(it->second);
+        if (machine != nullptr && pick(*machine)) {
+            taken.push_back(machine);
+            it = m_machines.Erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return taken;
+}
+
+void CNorvaneEngine::ReleaseMachines(const std::vector<CMachineBase*>& machines) {
+    for (CMachineBase* machine : machines)
+        machine->Release();
+}
+
+BOOL CNorvaneEngine::RegisterSession(CSession* session) {
+    if (m_shuttingDown || session == nullptr)
+        return FALSE;
+    return AdmitSession(session);
+}
+
+void CNorvaneEngine::RemoveMachine(const std::string& addressText) {
+    CMachineBase* machine = nullptr;
+    {
+        CScopedLock lock(m_machines);
+        machine = m_machines.FindMachine(addressText);
+        if (machine != nullptr)
+            m_machines.RemoveMachine(machine);
+    }
+    if (machine != nullptr)
+        machine->Release();
+}
+
+void CNorvaneEngine::DeleteUser(const std::string& name) {
+    if (!RemoveUser(name))
+        return;
+    ReleaseMachines(TakeMachines([&](CMachineBase& machine) { return machine.GetUserName() == name; }));
+}
+
+// --- Consoles --------------------------------------------------------------------------------
+
+void CNorvaneEngine::RegisterConsole(IEngineConsole* console) {
+    if (console == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    if (std::find(m_consoles.begin(), m_consoles.end(), console) == m_consoles.end())
+        m_consoles.push_back(console);
+}
+
+void CNorvaneEngine::UnregisterConsole(IEngineConsole* console) {
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    std::erase(m_consoles, console);
+}
+
+std::size_t CNorvaneEngine::GetConsoleCount() const {
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    return m_consoles.size();
+}
+
+void CNorvaneEngine::NotifyConsoles(WORD op, const std::string& text1, const std::string& text2,
+                                    const std::string& text3) {
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    for (IEngineConsole* console : m_consoles) {
+        try {
+            console->QueueMessage(op, text1, text2, text3);
+        } catch (...) {
+            DropCurrentException();
+        }
+    }
+}
+
+void CNorvaneEngine::SendToMachineConsoles(const std::string& addressText, WORD op,
+                                           const std::string& text1, const std::string& text2,
+                                           const std::string& text3) {
+    std::lock_guard<std::mutex> lock(m_consolesMutex);
+    for (IEngineConsole* console : m_consoles) {
+        try {
+            if (console->GetClientAddress() == addressText)
+                console->QueueMessage(op, text1, text2, text3);
+        } catch (...) {
+            DropCurrentException();
+        }
+    }
+}
+
+void CNorvaneEngine::NotifyMachineAdded(const std::string& address, const std::string& user,
+                                        DWORD level) {
+    NotifyConsoles(kOpMachineAdded, address, user, FormatText(kNumber, level));
+}
+
+void CNorvaneEngine::NotifyMachineChanged(const std::string& address, const std::string& user,
+                                          DWORD level) {
+    NotifyConsoles(kOpMachineChanged, address, user, FormatText(kNumber, level));
+}
+
+void CNorvaneEngine::NotifyMachineRemoved(const std::string& address, DWORD secondsConnected) {
+    NotifyConsoles(kOpMachineRemoved, address, FormatText(kNumber, secondsConnected), "");
+}
+
+void CNorvaneEngine::NotifySessionStarted(const std::string& address, DWORD sessionId,
+                                          const std::string& description) {
+    NotifyConsoles(kOpSessionStarted, address, FormatText(kNumber, sessionId), description);
+}
+
+void CNorvaneEngine::NotifySessionStatus(const std::string& address, DWORD sessionId,
+                                         const std::string& text) {
+    NotifyConsoles(kOpSessionStatus, address, FormatText(kNumber, sessionId), text);
+}
+
+void CNorvaneEngine::NotifySessionEnded(const std::string& address, DWORD sessionId,
+                                        DWORD clientSent, DWORD clientReceived, DWORD remoteSent,
+                                        DWORD remoteReceived) {
+    NotifyConsoles(kOpSessionEnded, address, FormatText(kNumber, sessionId),
+                   FormatText(kSessionCounters, clientSent, clientReceived, remoteSent, remoteReceived));
+}
+
+void CNorvaneEngine::NotifyDialerStatus(const std::string& profile, DWORD state,
+                                        const std::string& text) {
+    NotifyConsoles(kOpDialerStatus, profile, FormatText(kNumber, state), text);
+}
+
+void CNorvaneEngine::NotifyAlert(const std::string& caption, const std::string& text) {
+    NotifyConsoles(kOpAlert, caption, text, "");
+}
+
+// --- Dial on demand --------------------------------------------------------------------------
+
+void CNorvaneEngine::CheckDialFirst(CSession* session) {
+    bool refused = false;
+    int code = 0;
+    std::string text;
+    try {
+        DialOnDemand(session);
+    } catch (X1SocketException* e) {
+        refused = true;
+        code = e->GetErrorCode();
+        text = e->GetErrorText();
+        e->Delete();
+    } catch (...) {
+        DropCurrentException();
+    }
+    if (refused)
+        throw new X1SocketException(code, std::move(text));
+}
