@@ -29,6 +29,8 @@ std::string ProgramDirectory() {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool SetCurrentDirectory(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
+
 bool MakeDirectories(const std::string& path, unsigned mode) {
     if (path.empty())
         return false;

@@ -11,6 +11,9 @@ std::string StateDirectory();
 std::string ProgramPath();
 std::string ProgramDirectory();
 
+// Makes `path` the process's current folder (for every thread). False when it cannot.
+bool SetCurrentDirectory(const std::string& path);
+
 // Creates `path` and every missing parent with `mode`; true when it exists as a folder after.
 bool MakeDirectories(const std::string& path, unsigned mode = 0700);
 

@@ -1,0 +1,74 @@
+// NorvaneEngine: carries out one command-line switch, or runs as the service.
+
+#include "engine/NorvaneEngineService.h"
+#include "engine/ServiceHelpers.h"
+#include "engine/ServiceTexts.h"
+#include "engine/StandInEngine.h"
+#include "platform/kernel/Clock.h"
+#include "platform/kernel/Paths.h"
+#include "platform/net/SocketStartup.h"
+
+#include <cstdio>
+#include <string>
+
+using namespace ServiceTexts;
+
+namespace {
+
+// The one engine object of the process, built before main runs.
+CStandInEngine theEngine;
+
+// A service left by a beta version ran under the name that is now the display name: stop it
+// and remove it.
+void RemovePreviousBetaVersion(CNTService& service) {
+    if (!ServiceExists(kBetaServiceName))
+        return;
+    if (!StopServiceByName(kBetaServiceName)) {
+        std::printf("%s", kPrintNotStoppedBeta);
+        service.LogEvent(EVENTLOG_WARNING_TYPE, EVMSG_DEBUG, kNotStoppedBeta);
+        return;
+    }
+    service.LogEvent(EVENTLOG_WARNING_TYPE, EVMSG_DEBUG, kStoppedBeta);
+    if (DeleteServiceByName(kBetaServiceName)) {
+        std::printf("%s", kPrintRemovedBeta);
+        service.LogEvent(EVENTLOG_WARNING_TYPE, EVMSG_DEBUG, kRemovedBeta);
+    } else {
+        std::printf("%s", kPrintNotRemovedBeta);
+        service.LogEvent(EVENTLOG_WARNING_TYPE, EVMSG_DEBUG, kNotRemovedBeta);
+    }
+}
+
+// The engine's relative folders (logs, audit, cache) are meant to resolve in its own folder.
+void ChangeToProgramFolder(CNTService& service) {
+    const std::string folder = ProgramDirectory();
+    if (folder.empty() || SetCurrentDirectory(folder))
+        return;
+    std::printf(kPrintHomeFolder, folder.c_str());
+    char text[4352];
+    std::snprintf(text, sizeof text, kHomeFolderEvent, folder.c_str());
+    service.LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_DEBUG, text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CNorvaneEngineService service(theEngine);
+    RemovePreviousBetaVersion(service);
+    ChangeToProgramFolder(service);
+    if (service.ParseStandardArgs(argc, argv))
+        return service.ExitStatus();
+
+    service.LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_DEBUG, kStartingEngine);
+    if (!SocketStartup()) {
+        service.LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_DEBUG, kSocketInitFailed);
+        return 1;
+    }
+    // No callback window here: this platform delivers socket and dial-up notifications to
+    // threads, so the dispatcher is entered directly.
+    if (!service.StartService()) {
+        std::fprintf(stderr, kPrintNotAService, service.DisplayName().c_str(),
+                     static_cast<unsigned>(GetLastError()));
+        return 1;
+    }
+    return service.ExitStatus();
+}
