@@ -1,0 +1,492 @@
+"""End-to-end test harness: the real NorvaneEngine in a temporary state folder.
+
+Python standard library only; run with /usr/bin/python3. A test file looks like this:
+
+    import harness
+
+    class WebProxy(harness.EngineTestCase):
+        def test_fetch(self):
+            norvane = self.new_norvane()          # temporary state folder, nothing running
+            port = harness.free_port()
+            norvane.import_reg(REG_TEXT.format(port=port))
+            norvane.install_and_start()           # -i and -start through the engine's switches
+            norvane.wait_for_port(port)
+            ...
+
+    if __name__ == "__main__":
+        harness.main()
+
+Every installation made by new_norvane() is stopped when its test ends, and every process
+that runs with its state folder is ended. The folder is removed when the test passed and kept,
+with its path printed, when it failed (events.log and trace.log are in it).
+
+The programs are found through NORVANE_BINARY_DIR (CTest sets it); without it, the build
+folder of the checkout is used.
+"""
+
+import atexit
+import ctypes
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import fcntl
+
+SOURCE_DIR = os.environ.get("NORVANE_SOURCE_DIR") or os.path.abspath(
+    os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+BINARY_DIR = os.environ.get("NORVANE_BINARY_DIR") or os.path.join(SOURCE_DIR, "build")
+
+SERVICE_NAME = "NorvaneEngine"
+DISPLAY_NAME = "Urvo Norvane Engine"
+INSTANCE_LOCK = "NorvaneEngineApp"
+
+# Time limits in seconds.
+COMMAND_TIMEOUT = 90      # one run of a program's command line (a -stop waits for shut-down)
+WAIT_TIMEOUT = 20         # default for the wait_for_* helpers
+KILL_GRACE = 5            # between SIGTERM and SIGKILL at clean-up
+
+
+class HarnessError(AssertionError):
+    """A harness step failed; the message says what was expected and what was found."""
+
+
+def engine_program():
+    return _program(os.path.join("engine", "NorvaneEngine"))
+
+
+def nvreg_program():
+    return _program(os.path.join("tools", "nvreg", "nvreg"), os.path.join("tools", "nvreg"))
+
+
+def _program(*candidates):
+    for relative in candidates:
+        path = os.path.join(BINARY_DIR, relative)
+        if os.path.isfile(path) and os.access(path, os.X_OK):
+            return path
+    raise HarnessError("program not built: none of %s under %s" % (", ".join(candidates), BINARY_DIR))
+
+
+# --- ports ------------------------------------------------------------------------------------
+
+_handed_ports = set()
+
+
+def free_port(host="127.0.0.1", udp_too=True):
+    """A port that is free now for TCP (and UDP, unless udp_too is false) on `host`, and that
+    this process has not handed out before."""
+    for _ in range(200):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+            probe.bind((host, 0))
+            port = probe.getsockname()[1]
+        if port in _handed_ports:
+            continue
+        if udp_too and not _udp_free(host, port):
+            continue
+        _handed_ports.add(port)
+        return port
+    raise HarnessError("no free port found on %s" % host)
+
+
+def free_ports(count, host="127.0.0.1", udp_too=True):
+    return [free_port(host, udp_too) for _ in range(count)]
+
+
+def _udp_free(host, port):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.bind((host, port))
+            return True
+        except OSError:
+            return False
+
+
+def port_accepts(port, host="127.0.0.1", timeout=1.0):
+    try:
+        with socket.create_connection((host, port), timeout=timeout):
+            return True
+    except OSError:
+        return False
+
+
+def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
+    """Calls `condition` until it returns a true value, which is returned; raises HarnessError
+    with `message` (a text, or a function giving one) after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            text = message() if callable(message) else message
+            raise HarnessError(text or "condition not met within %.1f s" % timeout)
+        time.sleep(interval)
+
+
+# --- processes --------------------------------------------------------------------------------
+
+def _become_subreaper():
+    """Detached engines are re-parented to this process instead of init, so that they are
+    reaped here and never linger as zombies (some containers' init reaps nothing)."""
+    try:
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
+    except (OSError, AttributeError):
+        pass
+
+
+def _process_table():
+    """(pid, parent pid, state, command name) of every process."""
+    table = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        name = stat[stat.find("(") + 1:stat.rfind(")")]
+        fields = stat[stat.rfind(")") + 2:].split()
+        table.append((int(entry), int(fields[1]), fields[0], name))
+    return table
+
+
+# Programs that detach themselves, and so are adopted by this process when they end.
+_DETACHED_PROGRAMS = {"NorvaneEngine"}
+
+
+def _reap_adopted():
+    """Reaps ended detached programs adopted by this process. Children it started itself are
+    left to whoever waits for them, so their exit statuses stay right."""
+    me = os.getpid()
+    for pid, ppid, state, name in _process_table():
+        if ppid == me and state in ("Z", "X") and name in _DETACHED_PROGRAMS:
+            try:
+                os.waitpid(pid, os.WNOHANG)
+            except ChildProcessError:
+                pass
+
+
+def process_alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            stat = f.read()
+    except OSError:
+        return False
+    return stat[stat.rfind(")") + 2] not in "ZX"
+
+
+def processes_with_env(name, value):
+    """Pids of the live processes whose environment holds name=value."""
+    wanted = ("%s=%s" % (name, value)).encode()
+    found = []
+    for pid, _, state, _ in _process_table():
+        if pid == os.getpid() or state in ("Z", "X"):
+            continue
+        try:
+            with open("/proc/%d/environ" % pid, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if wanted in env:
+            found.append(pid)
+    return found
+
+
+def end_processes(pids, grace=KILL_GRACE):
+    """SIGTERM, then SIGKILL after `grace` seconds for what is still alive."""
+    pids = [p for p in pids if process_alive(p)]
+    for pid in pids:
+        _signal(pid, signal.SIGTERM)
+    deadline = time.monotonic() + grace
+    while time.monotonic() < deadline and any(process_alive(p) for p in pids):
+        _reap_adopted()
+        time.sleep(0.05)
+    for pid in pids:
+        if process_alive(pid):
+            _signal(pid, signal.SIGKILL)
+    _reap_adopted()
+
+
+def _signal(pid, sig):
+    try:
+        os.kill(pid, sig)
+    except ProcessLookupError:
+        pass
+
+
+# --- one engine installation ------------------------------------------------------------------
+
+class Event:
+    """One line of the event file."""
+
+    def __init__(self, line):
+        fields = line.rstrip("\n").split("\t")
+        if len(fields) != 5:
+            raise HarnessError("malformed event line: %r" % line)
+        self.time, source, self.type, event_id, self.text = fields
+        self.source, _, pid = source.partition("[")
+        self.pid = int(pid.rstrip("]") or 0)
+        self.id = int(event_id)
+
+    def __repr__(self):
+        return "Event(%s %d %s %r)" % (self.type, self.id, self.source, self.text)
+
+
+class Norvane:
+    """An engine installation in a temporary folder of its own:
+
+        <root>/state       NORVANE_STATE_DIR (machine hive, run/ with locks and endpoints)
+        <root>/config      XDG_CONFIG_HOME (user hive)
+        <root>/events.log  NORVANE_EVENTLOG_FILE
+        <root>/trace.log   NORVANE_TRACE_FILE
+
+    Commands run with that environment. close() stops the engine and ends every process that
+    runs with this state folder; remove() deletes the folder."""
+
+    _live = []
+
+    def __init__(self, label="norvane"):
+        self.root = tempfile.mkdtemp(prefix="norvane-e2e-%s-" % label)
+        self.state_dir = os.path.join(self.root, "state")
+        self.config_dir = os.path.join(self.root, "config")
+        self.event_file = os.path.join(self.root, "events.log")
+        self.trace_file = os.path.join(self.root, "trace.log")
+        self.env = dict(os.environ)
+        self.env.update({
+            "NORVANE_STATE_DIR": self.state_dir,
+            "XDG_CONFIG_HOME": self.config_dir,
+            "NORVANE_EVENTLOG_FILE": self.event_file,
+            "NORVANE_TRACE_FILE": self.trace_file,
+        })
+        self._imports = 0
+        self._started = []   # Popen objects of helper processes started through spawn()
+        self.closed = False
+        Norvane._live.append(self)
+
+    # --- commands ---
+
+    def run(self, argv, timeout=COMMAND_TIMEOUT, input=None, check=False):
+        """Runs a program with this installation's environment; returns the CompletedProcess
+        (text output). With check, a non-zero exit raises HarnessError with the output."""
+        try:
+            done = subprocess.run(argv, env=self.env, input=input, capture_output=True,
+                                  text=True, timeout=timeout, errors="replace")
+        except subprocess.TimeoutExpired as e:
+            raise HarnessError("%s did not end within %d s\n%s" % (" ".join(argv), timeout,
+                                                                   self.diagnostics())) from e
+        if check and done.returncode != 0:
+            raise HarnessError("%s exited with %d\nstdout: %s\nstderr: %s" % (
+                " ".join(argv), done.returncode, done.stdout, done.stderr))
+        return done
+
+    def engine(self, *args, **kwargs):
+        """Runs NorvaneEngine with `args` (one switch, or none)."""
+        return self.run([engine_program()] + list(args), **kwargs)
+
+    def nvreg(self, *args, **kwargs):
+        return self.run([nvreg_program()] + list(args), **kwargs)
+
+    def import_reg(self, text):
+        """Imports registry text (REGEDIT4 form) with nvreg; a leading "REGEDIT4" line is added
+        when missing."""
+        if not text.lstrip().startswith("REGEDIT4"):
+            text = "REGEDIT4\n\n" + text
+        self._imports += 1
+        path = os.path.join(self.root, "import-%d.reg" % self._imports)
+        with open(path, "w") as f:
+            f.write(text)
+        self.nvreg("import", path, check=True)
+
+    def spawn(self, argv, **kwargs):
+        """Starts a helper process (a client, a server) with this environment; it is ended at
+        close()."""
+        process = subprocess.Popen(argv, env=self.env, **kwargs)
+        self._started.append(process)
+        return process
+
+    # --- the service ---
+
+    def install(self):
+        done = self.engine("-i")
+        if done.returncode != 0:
+            raise HarnessError("NorvaneEngine -i failed (%d): %s%s" % (
+                done.returncode, done.stdout, done.stderr))
+        return done
+
+    def start(self, wait=True):
+        """-start; with wait, returns once the service reports it has started."""
+        done = self.engine("-start")
+        if done.returncode != 0:
+            raise HarnessError("NorvaneEngine -start failed (%d): %s%s\n%s" % (
+                done.returncode, done.stdout, done.stderr, self.diagnostics()))
+        if wait:
+            self.wait_for_event("The service has been started.")
+        return done
+
+    def install_and_start(self):
+        self.install()
+        return self.start()
+
+    def stop(self):
+        return self.engine("-stop")
+
+    def engine_pids(self):
+        """Pids of the engine processes running with this state folder."""
+        program = os.path.realpath(engine_program())
+        pids = []
+        for pid in processes_with_env("NORVANE_STATE_DIR", self.state_dir):
+            try:
+                if os.path.realpath("/proc/%d/exe" % pid) == program:
+                    pids.append(pid)
+            except OSError:
+                pass
+        return pids
+
+    def lock_held(self, name=INSTANCE_LOCK):
+        """True when someone holds the single-instance lock `name` of this state folder."""
+        path = os.path.join(self.state_dir, "run", name + ".lock")
+        try:
+            fd = os.open(path, os.O_RDONLY)
+        except FileNotFoundError:
+            return False
+        try:
+            # struct flock: l_type, l_whence (shorts), l_start, l_len (off_t), l_pid (int)
+            query = struct.pack("hhqqi4x", fcntl.F_RDLCK, 0, 0, 0, 0)
+            answer = fcntl.fcntl(fd, fcntl.F_GETLK, query)
+            return struct.unpack("hhqqi4x", answer)[0] != fcntl.F_UNLCK
+        finally:
+            os.close(fd)
+
+    # --- what happened ---
+
+    def events(self):
+        try:
+            with open(self.event_file, errors="replace") as f:
+                return [Event(line) for line in f if line.strip()]
+        except FileNotFoundError:
+            return []
+
+    def event_texts(self):
+        return [e.text for e in self.events()]
+
+    def wait_for_event(self, text, timeout=WAIT_TIMEOUT, count=1):
+        """Waits until the event file holds `count` events with exactly `text`."""
+        return wait_until(
+            lambda: self.event_texts().count(text) >= count, timeout,
+            message=lambda: "event %r (x%d) not seen within %d s\n%s" % (
+                text, count, timeout, self.diagnostics()))
+
+    def wait_for_port(self, port, host="127.0.0.1", timeout=WAIT_TIMEOUT):
+        """Waits until `host`:`port` accepts TCP connections."""
+        return wait_until(
+            lambda: port_accepts(port, host), timeout,
+            message=lambda: "%s:%d does not accept connections after %d s\n%s" % (
+                host, port, timeout, self.diagnostics()))
+
+    def wait_for_engine_end(self, timeout=WAIT_TIMEOUT):
+        return wait_until(
+            lambda: (_reap_adopted(), not self.engine_pids())[1], timeout,
+            message=lambda: "engine still running after %d s: %s\n%s" % (
+                timeout, self.engine_pids(), self.diagnostics()))
+
+    def diagnostics(self, lines=25):
+        """The state of this installation, for failure messages."""
+        out = ["state folder: %s" % self.root,
+               "engine processes: %s" % (self.engine_pids() or "none"),
+               "instance lock held: %s" % self.lock_held()]
+        for label, path in (("events", self.event_file), ("trace", self.trace_file)):
+            try:
+                with open(path, errors="replace") as f:
+                    tail = f.readlines()[-lines:]
+            except FileNotFoundError:
+                tail = ["(none)\n"]
+            out.append("last %s:\n  %s" % (label, "  ".join(tail).rstrip()))
+        return "\n".join(out)
+
+    # --- the end ---
+
+    def close(self):
+        """Stops the engine and ends every process of this installation. Safe to repeat."""
+        if self.closed:
+            return
+        self.closed = True
+        if self.engine_pids():
+            try:
+                self.engine("-stop", timeout=60)
+            except HarnessError:
+                pass
+        for process in self._started:
+            if process.poll() is None:
+                process.terminate()
+                try:
+                    process.wait(KILL_GRACE)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        end_processes(processes_with_env("NORVANE_STATE_DIR", self.state_dir))
+        _reap_adopted()
+        if self in Norvane._live:
+            Norvane._live.remove(self)
+
+    def remove(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+@atexit.register
+def _close_all():
+    for norvane in list(Norvane._live):
+        norvane.close()
+
+
+# --- tests ------------------------------------------------------------------------------------
+
+class EngineTestCase(unittest.TestCase):
+    """Base of end-to-end tests: new_norvane() gives an installation that is closed when the
+    test ends, and whose folder is removed if the test passed and kept if it failed."""
+
+    def new_norvane(self, label=None):
+        norvane = Norvane(label or self._testMethodName)
+        self._norvanes.append(norvane)
+        self.addCleanup(norvane.close)
+        return norvane
+
+    def run(self, result=None):
+        self._norvanes = []
+        if result is None:
+            result = self.defaultTestResult()
+        problems = len(result.failures) + len(result.errors)
+        try:
+            return super().run(result)
+        finally:
+            for norvane in self._norvanes:
+                norvane.close()
+            failed = len(result.failures) + len(result.errors) > problems
+            for norvane in self._norvanes:
+                if failed:
+                    sys.stderr.write("\n%s: state folder kept for inspection: %s\n" % (
+                        self.id(), norvane.root))
+                else:
+                    norvane.remove()
+
+    def assertEvent(self, norvane, text):
+        if text not in norvane.event_texts():
+            self.fail("event %r not in the event file\n%s" % (text, norvane.diagnostics()))
+
+
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt("signal %d" % signum)
+
+
+def main():
+    """Runs the test file's tests. SIGTERM (a CTest time-out) unwinds like Ctrl-C, so every
+    installation is still closed."""
+    _become_subreaper()
+    signal.signal(signal.SIGTERM, _interrupt)
+    unittest.main(verbosity=2)
