@@ -40,15 +40,12 @@ test-fuzz: deps
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
+# The engine of this checkout with its state in ./var; `make stop` stops it.
 run: build
-	@if [[ -x build/engine/NorvaneEngine ]]; then \
-		.ci/run-engine.sh start; \
-	else \
-		echo "Built. The engine program does not exist yet, so there is nothing to start."; \
-	fi
+	@.ci/run-engine.sh start
 
 stop:
-	@if [[ -x .ci/run-engine.sh ]]; then .ci/run-engine.sh stop; fi
+	@.ci/run-engine.sh stop
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan
