@@ -1,11 +1,17 @@
 #include "engine/NorvaneEngineService.h"
 
 #include "engine/ServiceTexts.h"
+#include "foundation/X1Socket.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/InstanceLock.h"
 #include "platform/service/ServiceControlManager.h"
 
 using namespace ServiceTexts;
+
+namespace {
+// The engine's stream sockets send and receive with time-outs (the socket layer's mode 2).
+constexpr int kEngineSocketMode = 2;
+}  // namespace
 
 CNorvaneEngineService::CNorvaneEngineService(IEngineLifecycle& engine)
     : CNTService(kServiceName, kDisplayName), m_engine(engine) {
@@ -26,6 +32,7 @@ void CNorvaneEngineService::Run() {
         break;
     case CInstanceLock::Result::Acquired:
         DisableDesktopInteraction();
+        X1Socket::SetDefaultMode(kEngineSocketMode);
         m_engine.Initialize();
         while (m_bIsRunning)
             Sleep(1000);

@@ -1,6 +1,7 @@
 #include "engine/NorvaneEngineService.h"
 #include "engine/ServiceTexts.h"
 #include "foundation/RegistryStore.h"
+#include "foundation/X1Socket.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/InstanceLock.h"
 #include "platform/kernel/Paths.h"
@@ -23,6 +24,7 @@ namespace {
 class FakeEngine : public IEngineLifecycle {
 public:
     BOOL Initialize() override {
+        modeAtInitialize = X1Socket::GetDefaultMode();
         ++initialized;
         return TRUE;
     }
@@ -31,6 +33,7 @@ public:
         lockHeldDuringShutDown = CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName);
     }
     std::atomic<int> initialized{0};
+    std::atomic<int> modeAtInitialize{-1};
     std::vector<BOOL> shutDowns;
     bool lockHeldDuringShutDown = false;
 };
@@ -102,6 +105,7 @@ protected:
         if (m_dispatch.joinable() && !m_dispatchReturned)
             Control(SERVICE_CONTROL_STOP);
         Join();
+        X1Socket::SetDefaultMode(0);
     }
 
     void Join() {
@@ -127,6 +131,7 @@ protected:
 }  // namespace
 
 TEST_F(EngineServiceTest, RunTakesTheLockStartsTheEngineAndStopsOnTheStopControl) {
+    X1Socket::SetDefaultMode(0);
     CNorvaneEngineService& service = Service();
     Dispatch(service);
     ASSERT_TRUE(WaitForServiceState(ServiceTexts::kServiceName, SERVICE_RUNNING));
@@ -140,6 +145,7 @@ TEST_F(EngineServiceTest, RunTakesTheLockStartsTheEngineAndStopsOnTheStopControl
     for (int i = 0; i < 100 && m_engine.initialized == 0; ++i)
         Sleep(10);
     EXPECT_EQ(m_engine.initialized, 1);
+    EXPECT_EQ(m_engine.modeAtInitialize, 2);  // set before the engine started
     EXPECT_TRUE(Contains(Events(), "The service has been started."));
 
     // Controls the service does not know are bad requests; interrogate is not.
