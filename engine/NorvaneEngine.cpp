@@ -7,6 +7,7 @@
 #include "foundation/ScopedLock.h"
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
+#include "platform/service/DebugTrace.h"
 
 #include <algorithm>
 #include <utility>
@@ -26,9 +27,8 @@ void DropCurrentException() noexcept {
     }
 }
 
-// The engine's debug texts. They go nowhere until the service layer's trace sink exists; the
-// service wiring routes them there.
-void Trace(const std::string& text) { (void)text; }
+// The engine's debug texts go to the debug trace sink.
+void Trace(const std::string& text) { OutputDebugString(text.c_str()); }
 
 std::atomic<CNorvaneEngine*> g_instance{nullptr};
 

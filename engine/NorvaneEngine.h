@@ -39,6 +39,7 @@
 // it in (and adds the member and an accessor). Tests override the steps to record the order.
 
 #include "engine/EngineConsole.h"
+#include "engine/EngineLifecycle.h"
 #include "engine/EngineFormat.h"
 #include "engine/LogManager.h"
 #include "engine/ThreadRoster.h"
@@ -58,7 +59,7 @@
 class CFilterComponent;
 class CSession;
 
-class CNorvaneEngine : public CThread {
+class CNorvaneEngine : public CThread, public IEngineLifecycle {
 public:
     CNorvaneEngine();
     // Stops a thread still running (without the shut-down's steps) and waits for it. A class
@@ -76,9 +77,9 @@ public:
     // --- Lifecycle ---------------------------------------------------------------------------
     // Starts the engine thread and returns. FALSE when the thread could not be created (then
     // no engine runs, and the caller reports it). Called once.
-    BOOL Initialize();
+    BOOL Initialize() override;
     // The shut-down of the header comment. `exitProcess`: afterwards ask the process to end.
-    void ShutDown(BOOL exitProcess);
+    void ShutDown(BOOL exitProcess) override;
     // What ShutDown(TRUE) calls to end the process; the service host installs one that stops
     // the service, so that main returns. Without one, ShutDown(TRUE) ends nothing.
     void SetProcessExitHandler(std::function<void()> handler);

@@ -33,7 +33,10 @@ void CNorvaneEngineService::Run() {
     case CInstanceLock::Result::Acquired:
         DisableDesktopInteraction();
         X1Socket::SetDefaultMode(kEngineSocketMode);
-        m_engine.Initialize();
+        if (!m_engine.Initialize()) {
+            LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_DEBUG, kEngineThreadFailed);
+            break;
+        }
         while (m_bIsRunning)
             Sleep(1000);
         instance.Release();
@@ -70,3 +73,5 @@ void CNorvaneEngineService::OnShutdown() {
 }
 
 BOOL CNorvaneEngineService::OnUserControl(DWORD) { return FALSE; }
+
+void CNorvaneEngineService::EndAfterEngineShutDown() { m_bIsRunning = false; }

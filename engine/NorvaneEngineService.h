@@ -17,6 +17,11 @@ public:
     void OnShutdown() override;
     BOOL OnUserControl(DWORD control) override;
 
+    // Ends the service as a stop control would, without shutting the engine down again: for
+    // an engine that has shut itself down and wants the process to end (a console's request).
+    // Run then returns within a second and the dispatcher returns to main.
+    void EndAfterEngineShutDown();
+
 private:
     // Clears SERVICE_INTERACTIVE_PROCESS from the service's own record; failures are skipped.
     void DisableDesktopInteraction();

@@ -57,6 +57,8 @@ inline constexpr const char* kEngineStopped = "Engine stopped";
 inline constexpr const char* kAlreadyRunning = "NorvaneEngine already running - terminating";
 inline constexpr const char* kInstanceLockFailed =
     "Could not create the single-instance lock NorvaneEngineApp - terminating";
+inline constexpr const char* kEngineThreadFailed =
+    "Could not start the engine thread - terminating";
 inline constexpr const char* kInteractiveDisabled =
     "Service was set to interact with desktop - disabled - will take effect on next start";
 inline constexpr const char* kStopReceived =

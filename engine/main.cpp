@@ -1,9 +1,9 @@
 // NorvaneEngine: carries out one command-line switch, or runs as the service.
 
+#include "engine/NorvaneEngine.h"
 #include "engine/NorvaneEngineService.h"
 #include "engine/ServiceHelpers.h"
 #include "engine/ServiceTexts.h"
-#include "engine/StandInEngine.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Paths.h"
 #include "platform/net/SocketStartup.h"
@@ -16,7 +16,7 @@ using namespace ServiceTexts;
 namespace {
 
 // The one engine object of the process, built before main runs.
-CStandInEngine theEngine;
+CNorvaneEngine theEngine;
 
 // A service left by a beta version ran under the name that is now the display name: stop it
 // and remove it.
@@ -52,6 +52,7 @@ void ChangeToProgramFolder(CNTService& service) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CNorvaneEngine::SetInstance(&theEngine);
     CNorvaneEngineService service(theEngine);
     RemovePreviousBetaVersion(service);
     ChangeToProgramFolder(service);
@@ -63,11 +64,18 @@ int main(int argc, char** argv) {
         service.LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_DEBUG, kSocketInitFailed);
         return 1;
     }
+    // A shut-down a console asked for ends the process through the service, so that main
+    // returns and the process ends with exit code 0.
+    theEngine.SetProcessExitHandler([&service] { service.EndAfterEngineShutDown(); });
     // No callback window here: this platform delivers socket and dial-up notifications to
     // threads, so the dispatcher is entered directly.
-    if (!service.StartService()) {
+    const BOOL dispatched = service.StartService();
+    const DWORD error = GetLastError();
+    theEngine.WaitForThreads();
+    theEngine.SetProcessExitHandler(nullptr);
+    if (!dispatched) {
         std::fprintf(stderr, kPrintNotAService, service.DisplayName().c_str(),
-                     static_cast<unsigned>(GetLastError()));
+                     static_cast<unsigned>(error));
         return 1;
     }
     return service.ExitStatus();

@@ -26,7 +26,7 @@ public:
     BOOL Initialize() override {
         modeAtInitialize = X1Socket::GetDefaultMode();
         ++initialized;
-        return TRUE;
+        return failInitialize ? FALSE : TRUE;
     }
     void ShutDown(BOOL exitProcess) override {
         shutDowns.push_back(exitProcess);
@@ -34,6 +34,7 @@ public:
     }
     std::atomic<int> initialized{0};
     std::atomic<int> modeAtInitialize{-1};
+    bool failInitialize = false;
     std::vector<BOOL> shutDowns;
     bool lockHeldDuringShutDown = false;
 };
@@ -187,6 +188,33 @@ TEST_F(EngineServiceTest, ASecondEngineOnTheSameStateFolderEndsAtOnce) {
     auto events = Events();
     EXPECT_TRUE(Contains(events, "NorvaneEngine already running - terminating."));
     EXPECT_EQ(events.back(), "Engine stopped.");
+}
+
+TEST_F(EngineServiceTest, AnEngineThatShutItselfDownEndsTheService) {
+    CNorvaneEngineService& service = Service();
+    Dispatch(service);
+    ASSERT_TRUE(WaitForServiceState(ServiceTexts::kServiceName, SERVICE_RUNNING));
+    service.EndAfterEngineShutDown();
+    Join();
+    EXPECT_TRUE(m_dispatchResult);
+    EXPECT_TRUE(m_engine.shutDowns.empty());  // its shut-down has run already
+    EXPECT_EQ(service.ExitStatus(), 0);
+    auto events = Events();
+    EXPECT_FALSE(Contains(events, "The service has been stopped."));
+    EXPECT_EQ(events.back(), "Engine stopped.");
+    EXPECT_FALSE(CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName));
+}
+
+TEST_F(EngineServiceTest, AnEngineThatCannotStartEndsTheService) {
+    m_engine.failInitialize = true;
+    CNorvaneEngineService& service = Service();
+    Dispatch(service);
+    Join();
+    EXPECT_TRUE(m_dispatchResult);
+    auto events = Events();
+    EXPECT_TRUE(Contains(events, "Could not start the engine thread - terminating."));
+    EXPECT_EQ(events.back(), "Engine stopped.");
+    EXPECT_FALSE(CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName));
 }
 
 TEST_F(EngineServiceTest, SigtermShutsTheEngineDownAndEndsTheService) {
