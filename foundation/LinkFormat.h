@@ -82,6 +82,11 @@ inline constexpr char kTextUserTooLong[] =
     "User name too long for the link handshake";  // name + response + 10 > 255
 inline constexpr char kTextUserHasNul[] = "User name for the link handshake contains a NUL byte";
 
+// Either half on a socket whose link credentials were never set.
+inline constexpr char kTextNoCredentials[] = "No link credentials set on this socket";
+// A send on a link whose earlier enciphered send failed part-way.
+inline constexpr char kTextSendOutOfStep[] = "Link cipher out of step after a failed send";
+
 // Texts of the server half.
 inline constexpr char kTextNoResponseFromClient[] = "No response from client to challenge";
 inline constexpr char kTextWrongCommand[] = "Wrong command";

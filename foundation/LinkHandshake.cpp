@@ -159,6 +159,7 @@ void CLinkHandshake::StartCipher(bool serverSide) {
     m_send.Key(serverSide ? serverToClient : clientToServer);
     m_receive.Key(serverSide ? clientToServer : serverToClient);
     m_cipherActive = true;
+    m_sendOutOfStep = false;
 }
 
 std::string CLinkHandshake::ChallengeFrame(const std::string& challenge) {

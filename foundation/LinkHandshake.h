@@ -71,6 +71,10 @@ public:
     void StartCipher(bool serverSide);
     void StopCipher() { m_cipherActive = false; }
     bool IsCipherActive() const { return m_cipherActive; }
+    // A send that failed part-way has taken keystream for bytes the peer never got: nothing
+    // sent afterwards could be deciphered, so the link refuses to send until a new handshake.
+    void SetSendOutOfStep() { m_sendOutOfStep = true; }
+    bool IsSendOutOfStep() const { return m_sendOutOfStep; }
     CLinkCipher& SendCipher() { return m_send; }
     CLinkCipher& ReceiveCipher() { return m_receive; }
     // LinkFormat::kCipherChunk bytes for enciphering outgoing data.
@@ -96,6 +100,7 @@ private:
     std::string m_password;
     std::string m_challenge;
     bool m_cipherActive = false;
+    bool m_sendOutOfStep = false;
     CLinkCipher m_send;
     CLinkCipher m_receive;
     std::array<BYTE, LinkFormat::kCipherChunk> m_buffer{};

@@ -254,8 +254,10 @@ TEST(LinkHandshakeTest, KeysCrossBetweenClientAndServer) {
     EXPECT_EQ(std::vector<BYTE>(up, up + 8), std::vector<BYTE>(8, 0));
     EXPECT_EQ(std::vector<BYTE>(down, down + 8), std::vector<BYTE>(8, 0));
 
-    // A new handshake restarts both states.
+    // A new handshake restarts both states and ends a send stream's being out of step.
+    client.SetSendOutOfStep();
     client.StartCipher(false);
+    EXPECT_FALSE(client.IsSendOutOfStep());
     BYTE again = 0;
     client.SendCipher().Apply(&again, 1);
     EXPECT_EQ(again, 0xef);
