@@ -184,7 +184,8 @@ void X1Socket::Close() {
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
     m_bSelected = false;
-    m_bCipherActive = false;
+    if (m_pLink)
+        m_pLink->StopCipher();
     if (!closed)
         throw new X1SocketException(error);
 }
@@ -209,6 +210,8 @@ void X1Socket::Connect(const std::string& host, UINT port) {
     const DWORD address = ResolveOrThrow(host);
     if (!NetConnect(RequireOpen(), {address, static_cast<WORD>(port)}, kConnectTimeoutMs))
         throw new X1SocketException(WSAGetLastError());
+    if (m_bHandshakeOnConnect)
+        ClientHandshake();
     m_bConnected = true;
 }
 
@@ -263,10 +266,21 @@ int X1Socket::RawSend(const void* bytes, int count) {
     return static_cast<int>(sent);
 }
 
-int X1Socket::Send(const void* bytes, int count) { return RawSend(bytes, count); }
+int X1Socket::Send(const void* bytes, int count) {
+    return IsCipherActive() ? SendEnciphered(bytes, count) : RawSend(bytes, count);
+}
 
 int X1Socket::SendTo(const void* bytes, int count, UINT port, const std::string& host) {
     const DWORD address = host.empty() ? NET_ADDR_BROADCAST : ResolveOrThrow(host);
+    // A datagram is enciphered whole: cutting it into cipher chunks would change what the
+    // peer receives.
+    std::vector<BYTE> enciphered;
+    if (IsCipherActive() && count > 0) {
+        enciphered.resize(static_cast<std::size_t>(count));
+        m_pLink->SendCipher().Apply(static_cast<const BYTE*>(bytes), enciphered.data(),
+                                    enciphered.size());
+        bytes = enciphered.data();
+    }
     const long sent = NetSendTo(RequireOpen(), bytes, static_cast<std::size_t>(std::max(count, 0)),
                                 {address, static_cast<WORD>(port)});
     if (sent < 0)
@@ -333,7 +347,9 @@ int X1Socket::RawReceive(void* buffer, int size) {
     return static_cast<int>(got);
 }
 
-int X1Socket::Receive(void* buffer, int size) { return RawReceive(buffer, size); }
+int X1Socket::Receive(void* buffer, int size) {
+    return IsCipherActive() ? ReceiveDeciphered(buffer, size) : RawReceive(buffer, size);
+}
 
 int X1Socket::ReceiveFrom(void* buffer, int size, std::string& host, UINT& port) {
     if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
@@ -344,6 +360,8 @@ int X1Socket::ReceiveFrom(void* buffer, int size, std::string& host, UINT& port)
     const long got = NetRecvFrom(m_hSocket, buffer, static_cast<std::size_t>(size), &from);
     if (got < 0)
         throw new X1SocketException(WSAGetLastError());
+    if (IsCipherActive() && got > 0)
+        m_pLink->ReceiveCipher().Apply(static_cast<BYTE*>(buffer), static_cast<std::size_t>(got));
     host = FormatDottedAddress(from.address);
     port = from.port;
     AddBytesReceived(static_cast<DWORD>(got));
@@ -388,7 +406,7 @@ void X1Socket::WaitForWorker(CEvent& wake, DWORD timeoutMs,
 }
 
 int X1Socket::RecvLine(std::string& line, DWORD timeoutMs) {
-    if (m_bCipherActive)
+    if (IsCipherActive())
         throw new X1SocketException(0, kRecvLineEncipheredText);
     RequireOpen();
     line.clear();

@@ -21,6 +21,7 @@
 // A class derived from X1Socket that serves events through its own On... operations must
 // Close in its own destructor, so no callback reaches it half destroyed.
 
+#include "foundation/LinkHandshake.h"
 #include "foundation/X1SocketException.h"
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
@@ -29,6 +30,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 class CEvent;
@@ -162,7 +164,24 @@ public:
     int GetMode() const { return m_nMode; }
     X1SocketCallback GetCallback() const { return m_pCallback; }
     void* GetUserData() const { return m_pUserData; }
-    bool IsCipherActive() const { return m_bCipherActive; }
+
+    // The link handshake and cipher (X1SocketLink.cpp).
+    // Stores the credentials of the link handshake: from then on Connect runs the client half
+    // before the socket counts as connected. The cipher stays off until a handshake succeeds.
+    void SetLinkCredentials(BYTE linkType, bool fixedUser, const std::string& userName,
+                            const std::string& password);
+    // The client half on a connected socket (Connect calls it). Throws X1SocketException with
+    // the refusal's code and text; the caller closes the socket.
+    void ClientHandshake();
+    // The server half on an accepted socket whose credentials are set. Without a fixed user,
+    // `lookup` finds the client's user and password. Throws like ClientHandshake.
+    void ServerHandshake(const CLinkUserLookup& lookup = {});
+    // The link type (after a server's promotion of a console link to 3), and the user name (on
+    // a server, the client's); 0 and empty without credentials.
+    BYTE GetLinkType() const;
+    std::string GetLinkUserName() const;
+    // On from a successful handshake until Close.
+    bool IsCipherActive() const { return m_pLink && m_pLink->IsCipherActive(); }
 
     // Event handlers of callback-mode sockets without a callback function; empty here.
     virtual void OnAccept() {}
@@ -174,9 +193,6 @@ protected:
     // The sends and receives below the link cipher (no cipher is applied here).
     int RawSend(const void* bytes, int count);
     int RawReceive(void* buffer, int size);
-
-    // Set once the link handshake has keyed the cipher; cleared by Close.
-    bool m_bCipherActive = false;
 
 private:
     class NoticeLoan;
@@ -194,6 +210,15 @@ private:
     static DWORD ResolveOrThrow(const std::string& host);
     int RequireOpen() const;
 
+    // Link helpers (X1SocketLink.cpp).
+    CLinkHandshake& BeginHandshake();
+    void ReadLinkFrame(std::string& body, const char* noFrameText, const char* shortFrameText);
+    void SendLinkFrame(const std::string& frame);
+    // RawSend until all `count` bytes are written (or it throws).
+    void RawSendAll(const void* bytes, int count);
+    int SendEnciphered(const void* bytes, int count);
+    int ReceiveDeciphered(void* buffer, int size);
+
     int m_hSocket = INVALID_SOCKET_HANDLE;
     int m_nMode;
     unsigned m_lEventMask = 0;
@@ -204,6 +229,10 @@ private:
     bool m_bConnected = false;
     std::atomic<DWORD> m_dwBytesSent{0};
     std::atomic<DWORD> m_dwBytesReceived{0};
+    // The link members: credentials, challenge, cipher states and buffer; null until
+    // SetLinkCredentials.
+    std::unique_ptr<CLinkHandshake> m_pLink;
+    bool m_bHandshakeOnConnect = false;
 
     static std::atomic<int> s_nDefaultMode;
 };

@@ -156,21 +156,6 @@ TEST(RecvLineTest, AStoredTimeOutTextIsUsed) {
     EXPECT_EQ(text, "Server too slow");
 }
 
-class EncipheredSocket : public X1Socket {
-public:
-    void PretendHandshakeDone() { m_bCipherActive = true; }
-};
-
-TEST(RecvLineTest, IsRefusedOnAnEncipheredSocket) {
-    EncipheredSocket s;
-    s.Create();
-    s.PretendHandshakeDone();
-    std::string line;
-    CaughtSocketError e = CatchSocketError([&] { s.RecvLine(line, 1000); });
-    EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(e.text, kRecvLineEncipheredText);
-}
-
 TEST(RecvLineTest, SelectionThatWasOffStaysOffAfterTheRead) {
     OwnedConnection c;
     c.Run([](X1Socket& s) { s.StopAsyncSelect(); });
