@@ -37,6 +37,15 @@
 // the console list, the locations and the log manager are protected virtual operations below
 // (marked "seam"); each does nothing until its class exists, and whoever lands the class fills
 // it in (and adds the member and an accessor). Tests override the steps to record the order.
+// Besides those:
+//  - sessions and services reach the engine through Instance(); their log writers post to
+//    Instance().GetLogManager() (engine/LogWriters.h);
+//  - every session thread and UDP service thread enters itself in GetThreadRoster() from its
+//    InitInstance, so that the process waits for it (a console's shut-down reply included);
+//  - the remote-control session derives from IEngineConsole, registers with RegisterConsole
+//    and unregisters before it goes; NotifyConsolesMessage(message) arrives with the protocol
+//    message class and passes the message's operation code and three texts to NotifyConsoles;
+//  - a refused RegisterSession (FALSE) ends the session with code 1.
 
 #include "engine/EngineConsole.h"
 #include "engine/EngineLifecycle.h"
