@@ -25,9 +25,12 @@ std::string FormatTextV(const char* format, va_list args) {
 }
 
 bool FormatHasConversions(std::string_view format, std::string_view expected) {
+    // False when more digits follow than a width or precision may have.
     const auto skipDigits = [&](std::size_t& i) {
+        const std::size_t start = i;
         while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
             ++i;
+        return i - start <= kMaxFormatFieldDigits;
     };
     std::size_t next = 0;
     for (std::size_t i = 0; i < format.size(); ++i) {
@@ -39,10 +42,12 @@ bool FormatHasConversions(std::string_view format, std::string_view expected) {
             continue;
         while (i < format.size() && format[i] != '\0' && std::strchr("-+ #0", format[i]))
             ++i;
-        skipDigits(i);
+        if (!skipDigits(i))
+            return false;
         if (i < format.size() && format[i] == '.') {
             ++i;
-            skipDigits(i);
+            if (!skipDigits(i))
+                return false;
         }
         if (i >= format.size() || next >= expected.size() || format[i] != expected[next])
             return false;

@@ -14,7 +14,9 @@ std::string FormatTextV(const char* format, va_list args) NV_PRINTF_FORMAT(1, 0)
 
 // True when `format` holds, in this order, exactly the conversions named in `expected` (one
 // conversion letter each, e.g. "s" or "su") and otherwise only plain text and "%%". Flags, a
-// width and a precision in digits are allowed; '*', '$', length modifiers, "%n" and every
+// width and a precision of at most kMaxFormatFieldDigits digits each are allowed (so a stored
+// text cannot ask for a field of gigabytes); '*', '$', length modifiers, "%n" and every
 // conversion not expected make it false. A text read from the configuration store is used as a
 // format only when this holds for the arguments its caller passes.
+inline constexpr std::size_t kMaxFormatFieldDigits = 3;
 bool FormatHasConversions(std::string_view format, std::string_view expected);
