@@ -47,6 +47,8 @@ public:
     bool RemoveKey(std::string_view key);
     iterator Erase(const_iterator position) { return m_entries.erase(position); }
     void RemoveAll() { m_entries.clear(); }
+    // Exchanges the whole contents with `other` (nothing is copied, nothing can fail).
+    void SwapEntries(CObjectMap& other) noexcept { m_entries.swap(other.m_entries); }
     // Gives up every distinct value (Release: deleted unless shared) and empties the map.
     void DeleteElements();
 

@@ -259,3 +259,41 @@ void SortNumberedSubKeys(std::vector<std::string>& names, std::string_view prefi
         return NumberLess(na, nb);
     });
 }
+
+std::vector<std::string> RegEnumSubKeys(RegArg subKeyPath) {
+    std::vector<std::string> names;
+    CRegKey key(OpenRegistryKey(subKeyPath));
+    if (!key || RegEnumKeyNames(key.Get(), &names) != ERROR_SUCCESS)
+        names.clear();
+    return names;
+}
+
+std::vector<RegTreeValue> RegEnumValues(RegArg subKeyPath) {
+    std::vector<RegTreeValue> values;
+    CRegKey key(OpenRegistryKey(subKeyPath));
+    if (!key)
+        return values;
+    for (DWORD index = 0;; ++index) {
+        RegTreeValue value;
+        if (RegEnumValue(key.Get(), index, &value.name, &value.type, &value.data) != ERROR_SUCCESS)
+            break;
+        values.push_back(std::move(value));
+    }
+    return values;
+}
+
+bool RegNamesEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    return true;
+}
+
+std::string RegFoldName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = AsciiLower(c);
+    return folded;
+}

@@ -88,3 +88,18 @@ std::vector<std::string> RegEnumNumberedSubKeys(RegArg subKeyPath, RegArg prefix
 
 // The same ordering for names already enumerated (for callers holding the key open).
 void SortNumberedSubKeys(std::vector<std::string>& names, std::string_view prefix);
+
+// Every sub-key name of the key at subKeyPath, in the store's order (case-insensitive name
+// order), read in one transaction. Empty when the key cannot be opened.
+std::vector<std::string> RegEnumSubKeys(RegArg subKeyPath);
+
+// Every value of the key at subKeyPath (name, kind and stored bytes), in the store's order,
+// read while the key is open. Empty when the key cannot be opened; a failure part-way ends
+// the list there.
+std::vector<RegTreeValue> RegEnumValues(RegArg subKeyPath);
+
+// Whether two key or value names name the same thing in the store: equal but for the case
+// of the ASCII letters ("Bob" and "bob"; not "Bø" and "BØ"). RegFoldName gives the name
+// with its ASCII letters in lower case: two names are equal exactly when their folds are.
+bool RegNamesEqual(std::string_view a, std::string_view b);
+std::string RegFoldName(std::string_view name);

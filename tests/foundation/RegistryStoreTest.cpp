@@ -256,6 +256,35 @@ TEST_F(RegistryStoreTest, NumberedListsLoadInNumericOrder) {
                                                "Filterx1", "alpha"}));
 }
 
+TEST_F(RegistryStoreTest, EnumeratingSubKeysAndValues) {
+    ASSERT_TRUE(RegWriteString("L\\beta", "x", "1"));
+    ASSERT_TRUE(RegWriteString("L\\Alpha\\deep", "x", "1"));
+    ASSERT_TRUE(RegWriteDWORD("L", "Second", 0x01020304));
+    ASSERT_TRUE(RegWriteString("L", "first", "a\0b"s));
+    ASSERT_TRUE(RegWriteDWORD("L", "Second", 5));  // keeps its place
+    EXPECT_EQ(RegEnumSubKeys("L"), (std::vector<std::string>{"Alpha", "beta"}));
+    const std::vector<RegTreeValue> values = RegEnumValues("L");
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0].name, "Second");
+    EXPECT_EQ(values[0].type, REG_DWORD);
+    EXPECT_EQ(values[0].data, "\x05\0\0\0"s);
+    EXPECT_EQ(values[1].name, "first");
+    EXPECT_EQ(values[1].type, REG_SZ);
+    EXPECT_EQ(values[1].data, "a\0b\0"s);
+    EXPECT_TRUE(RegEnumSubKeys("L\\beta").empty());
+    EXPECT_TRUE(RegEnumValues("Nothing").empty());
+    EXPECT_TRUE(RegEnumSubKeys("bad\\\\path").empty());
+}
+
+TEST(RegistryNames, CompareAsTheStoreDoes) {
+    EXPECT_TRUE(RegNamesEqual("Bob", "bOB"));
+    EXPECT_TRUE(RegNamesEqual("", ""));
+    EXPECT_FALSE(RegNamesEqual("Bob", "Bob "));
+    EXPECT_FALSE(RegNamesEqual("B\xC3\xB8", "B\xC3\x98"));  // only ASCII letters fold
+    EXPECT_FALSE(RegNamesEqual("[", "{"));
+    EXPECT_EQ(RegFoldName("AbC-\xC3\x98z"), "abc-\xC3\x98z");
+}
+
 TEST_F(RegistryStoreTest, WithoutRootNamesNothingOpens) {
     SetRegistryRoot("", "");
     EXPECT_EQ(OpenRegistryRoot(), nullptr);
