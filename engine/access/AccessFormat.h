@@ -27,6 +27,27 @@
 //                     then the typed value's own values (foundation/DataObjectValues.h)
 //   request filter    Name, Description, then <key>\Criterion<n>: one criterion each
 //   filter collection <key>\Filter<n>: one request filter each
+//   group             Name, Description, then
+//                     Type            string    ""        "Group"
+//                     <key>\Members: one DWORD value per member, named by the member:
+//                                     1 when it was a group when added, 0 a user (default 0)
+//   user              Name, Description, then
+//                     Type            string    ""        "User"
+//                     RealName        string    ""
+//                     Password        string    ""        scrambled (foundation/Scrambler.h)
+//                     the statistics: ClientSendTraffic, ClientRecvTraffic,
+//                       NonClientSendTraffic, NonClientRecvTraffic, TimeOnLine (DWORD, 0),
+//                       OpeningBalanceHi/Lo, ClosingBalanceHi/Lo
+//                     the rates: ClientSendTrafficRateHi/Lo, ClientRecvTrafficRateHi/Lo,
+//                       NonClientSendTrafficRateHi/Lo, NonClientRecvTrafficRateHi/Lo,
+//                       TimeRateHi/Lo
+//                     AccountEnabled  DWORD     1
+//                     UserCannotChangePassword, UserMustChangePassword, AuditUser,
+//                       AuditOptions  DWORD     0
+//                     An amount is two DWORDs: <name>Hi the high 32 bits and <name>Lo the
+//                     low 32 bits of its 64-bit count of ten-thousandths (0 each).
+//   user database     UserDatabase\<name>: one user or group each, by its Type; other
+//                     sub-keys are skipped on loading and deleted by the next save
 //
 // A list's saver deletes the list's whole key tree first, so a shrunken list leaves nothing
 // stale behind.
@@ -63,5 +84,30 @@ inline constexpr char kVariableName[] = "VariableName";
 inline constexpr char kNot[] = "Not";
 inline constexpr char kCriterionKey[] = "Criterion";
 inline constexpr char kFilterKey[] = "Filter";
+inline constexpr char kTypeUser[] = "User";
+inline constexpr char kTypeGroup[] = "Group";
+inline constexpr char kMembersKey[] = "Members";
+inline constexpr char kUserDatabaseKey[] = "UserDatabase";
+
+inline constexpr char kRealName[] = "RealName";
+inline constexpr char kPassword[] = "Password";
+inline constexpr char kAccountEnabled[] = "AccountEnabled";
+inline constexpr char kUserCannotChangePassword[] = "UserCannotChangePassword";
+inline constexpr char kUserMustChangePassword[] = "UserMustChangePassword";
+inline constexpr char kAuditUser[] = "AuditUser";
+inline constexpr char kAuditOptions[] = "AuditOptions";
+inline constexpr char kHighSuffix[] = "Hi";
+inline constexpr char kLowSuffix[] = "Lo";
+
+// A user's usage counters, in the order of its archive form.
+inline constexpr const char* kUserCounters[] = {
+    "ClientSendTraffic", "ClientRecvTraffic", "NonClientSendTraffic", "NonClientRecvTraffic",
+    "TimeOnLine",
+};
+// A user's amounts, in the order of its archive form: the five rates, then the balances.
+inline constexpr const char* kUserAmounts[] = {
+    "ClientSendTrafficRate", "ClientRecvTrafficRate", "NonClientSendTrafficRate",
+    "NonClientRecvTrafficRate", "TimeRate", "OpeningBalance", "ClosingBalance",
+};
 
 }  // namespace AccessFormat

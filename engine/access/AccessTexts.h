@@ -1,5 +1,6 @@
 #pragma once
-// The texts the access-control objects show: the descriptions the console lists them by.
+// The texts the access-control objects show: the descriptions the console lists them by, and
+// the names and descriptions of the built-in accounts.
 
 namespace AccessTexts {
 
@@ -35,5 +36,15 @@ inline constexpr char kCriterionUnsigned[] = "%s%s %s %u";
 inline constexpr char kCriterionString[] = "%s%s %s \"%s\"";
 inline constexpr char kCriterionHeaderField[] = "%s%s %s %s \"%s\"";
 inline constexpr char kCriterionDouble[] = "%s%s %s %g";
+
+// The built-in accounts and groups of the user database, and their descriptions.
+inline constexpr char kAdministrator[] = "Administrator";
+inline constexpr char kGuest[] = "Guest";
+inline constexpr char kAdministrators[] = "Administrators";
+inline constexpr char kUsers[] = "Users";
+inline constexpr char kAdministratorDescription[] = "Built in account for administering this server";
+inline constexpr char kGuestDescription[] = "Built in account for guest access to this server";
+inline constexpr char kAdministratorsDescription[] = "Members can administer this server";
+inline constexpr char kUsersDescription[] = "Ordinary users";
 
 }  // namespace AccessTexts

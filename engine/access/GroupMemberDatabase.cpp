@@ -1,0 +1,285 @@
+#include "engine/access/GroupMemberDatabase.h"
+
+#include "engine/access/AccessFormat.h"
+#include "engine/access/AccessStore.h"
+#include "engine/access/AccessTexts.h"
+#include "foundation/Archive.h"
+#include "foundation/RegistryStore.h"
+#include "foundation/ScopedLock.h"
+#include "platform/kernel/Paths.h"
+
+#include <memory>
+#include <unordered_set>
+
+IMPLEMENT_SERIAL(CGroupMemberDatabase, CLockableMap, 1)
+
+namespace {
+
+struct BuiltInName {
+    const char* name;
+    bool isGroup;
+};
+constexpr BuiltInName kBuiltInNames[] = {
+    {AccessTexts::kAdministrator, false},
+    {AccessTexts::kGuest, false},
+    {AccessTexts::kAdministrators, true},
+    {AccessTexts::kUsers, true},
+};
+
+// A built-in name belongs to its built-in entry alone: no other letter case of it, and no
+// entry of the other kind, may take it (the built-ins are re-created at every start).
+bool ClashesWithBuiltIn(std::string_view name, bool isGroup) {
+    for (const BuiltInName& builtIn : kBuiltInNames) {
+        if (RegNamesEqual(name, builtIn.name) && (name != builtIn.name || isGroup != builtIn.isGroup))
+            return true;
+    }
+    return false;
+}
+
+bool IsGroup(const CObject* entry) { return dynamic_cast<const CGroup*>(entry) != nullptr; }
+
+// The entry as a user or group of the database, or null for anything else.
+CFilterComponent* AsEntry(CObject* object) {
+    if (dynamic_cast<CUser*>(object) == nullptr && dynamic_cast<CGroup*>(object) == nullptr)
+        return nullptr;
+    return dynamic_cast<CFilterComponent*>(object);
+}
+
+std::string EntryKeyPath(std::string_view name) {
+    return SubKeyPath(AccessFormat::kUserDatabaseKey, name);
+}
+
+}  // namespace
+
+CGroupMemberDatabase::~CGroupMemberDatabase() { RemoveAll(); }
+
+bool CGroupMemberDatabase::IsValidName(std::string_view name) {
+    return name.size() <= REG_MAX_KEY_NAME && IsSafeName(std::string(name));
+}
+
+bool CGroupMemberDatabase::MayTake(std::string_view name, bool isGroup, CFilterComponent** replacing) const {
+    *replacing = nullptr;
+    if (!IsValidName(name) || ClashesWithBuiltIn(name, isGroup))
+        return false;
+    for (const auto& [key, entry] : *this) {
+        if (key == name) {
+            if (IsGroup(entry) != isGroup)
+                return false;
+            *replacing = AsEntry(entry);
+        } else if (RegNamesEqual(key, name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+BOOL CGroupMemberDatabase::CanTakeName(std::string_view name, bool isGroup) const {
+    CScopedLock lock(*this);
+    CFilterComponent* replacing = nullptr;
+    return MayTake(name, isGroup, &replacing) ? TRUE : FALSE;
+}
+
+void CGroupMemberDatabase::Adopt(CFilterComponent* entry) {
+    SetAt(entry->GetName(), entry);
+    if (auto* group = dynamic_cast<CGroup*>(entry))
+        group->SetDatabase(this);
+}
+
+void CGroupMemberDatabase::LetGo(CObject* entry) {
+    if (auto* group = dynamic_cast<CGroup*>(entry))
+        group->SetDatabase(nullptr);
+}
+
+BOOL CGroupMemberDatabase::AddEntry(CFilterComponent* entry, BOOL* saved) {
+    if (saved != nullptr)
+        *saved = FALSE;
+    if (entry == nullptr || AsEntry(entry) == nullptr)
+        return FALSE;
+    CScopedLock lock(*this);
+    const std::string& name = entry->GetName();
+    bool held = false;
+    for (const auto& [key, value] : *this) {
+        if (value == entry) {
+            if (key != name)
+                return FALSE;  // renamed while held: it would sit under two names
+            held = true;
+        }
+    }
+    if (!held) {
+        CFilterComponent* replacing = nullptr;
+        if (!MayTake(name, IsGroup(entry), &replacing))
+            return FALSE;
+        Adopt(entry);  // the only step that may throw (allocation), before anything is given up
+        if (replacing != nullptr) {
+            LetGo(replacing);
+            replacing->Release();
+        }
+    }
+    const BOOL stored = entry->SaveToRegistry(EntryKeyPath(name));
+    if (saved != nullptr)
+        *saved = stored;
+    return TRUE;
+}
+
+BOOL CGroupMemberDatabase::DeleteEntry(std::string_view name) {
+    if (!IsValidName(name))
+        return FALSE;  // such a name is never held, and as a key path it could reach others
+    CScopedLock lock(*this);
+    CObject* entry = Lookup(name);
+    const bool present = entry != nullptr;
+    if (present) {
+        RemoveKey(name);
+        LetGo(entry);
+        entry->Release();
+    }
+    for (const auto& [key, value] : *this) {
+        if (RegNamesEqual(key, name))
+            return present ? TRUE : FALSE;  // the store's key is that entry's
+    }
+    RegDeleteKeyTree(EntryKeyPath(name));
+    return present ? TRUE : FALSE;
+}
+
+CFilterComponent* CGroupMemberDatabase::FindEntry(std::string_view name) const {
+    CScopedLock lock(*this);
+    return AsEntry(Lookup(name));
+}
+
+CFilterComponent* CGroupMemberDatabase::FindUser(std::string_view name, BOOL wantGroup) const {
+    CScopedLock lock(*this);
+    CObject* entry = Lookup(name);
+    if (entry == nullptr || IsGroup(entry) != (wantGroup != FALSE))
+        return nullptr;
+    return AsEntry(entry);
+}
+
+CUser* CGroupMemberDatabase::FindUserAccount(std::string_view name) const {
+    return static_cast<CUser*>(FindUser(name, FALSE));
+}
+
+CGroup* CGroupMemberDatabase::FindGroup(std::string_view name) const {
+    return static_cast<CGroup*>(FindUser(name, TRUE));
+}
+
+void CGroupMemberDatabase::RemoveAll() {
+    CScopedLock lock(*this);
+    for (const auto& [key, entry] : *this)
+        LetGo(entry);
+    DeleteElements();
+}
+
+void CGroupMemberDatabase::CreateBuiltInAccounts() {
+    using namespace AccessTexts;
+    CScopedLock lock(*this);
+    auto addUser = [&](const char* name, const char* description, BOOL mustChangePassword) {
+        if (FindEntry(name) != nullptr)
+            return;
+        auto user = std::make_unique<CUser>(name, "", "", description);
+        user->SetUserMustChangePassword(mustChangePassword);
+        if (AddEntry(user.get()))
+            user.release();
+    };
+    auto addGroup = [&](const char* name, const char* description,
+                        std::initializer_list<const char*> members) {
+        if (FindEntry(name) != nullptr)
+            return;
+        auto group = std::make_unique<CGroup>(name, description);
+        for (const char* member : members) {
+            if (const CFilterComponent* entry = FindEntry(member))
+                group->AddMember(*entry);
+        }
+        if (AddEntry(group.get()))
+            group.release();
+    };
+    addUser(kAdministrator, kAdministratorDescription, TRUE);
+    addUser(kGuest, kGuestDescription, FALSE);
+    addGroup(kAdministrators, kAdministratorsDescription, {kAdministrator});
+    addGroup(kUsers, kUsersDescription, {kAdministrator, kGuest});
+}
+
+void CGroupMemberDatabase::TakeEntriesOf(CGroupMemberDatabase& fresh) {
+    SwapEntries(fresh);
+    for (const auto& [key, entry] : fresh)
+        LetGo(entry);
+    for (const auto& [key, entry] : *this) {
+        if (auto* group = dynamic_cast<CGroup*>(entry))
+            group->SetDatabase(this);
+    }
+}
+
+void CGroupMemberDatabase::CheckLoaded() const {
+    std::unordered_set<std::string> folded;
+    for (const auto& [key, object] : *this) {
+        const CFilterComponent* entry = AsEntry(object);
+        if (entry == nullptr || entry->GetName() != key || !IsValidName(key) ||
+            ClashesWithBuiltIn(key, IsGroup(entry)) || !folded.insert(RegFoldName(key)).second)
+            throw new CArchiveException(CArchiveException::generic);
+    }
+}
+
+void CGroupMemberDatabase::Serialize(CArchive& ar) {
+    if (ar.IsStoring()) {
+        CScopedLock lock(*this);
+        CObjectMap::Serialize(ar);
+        return;
+    }
+    // Users have the lockable object as their run-time base, groups the filter component:
+    // the common class admits both, and CheckLoaded refuses every other.
+    CGroupMemberDatabase fresh;
+    fresh.LoadOwned<CFilterComponent>(ar, RUNTIME_CLASS(CLockableObject));
+    fresh.CheckLoaded();
+    CScopedLock lock(*this);
+    TakeEntriesOf(fresh);
+}
+
+BOOL CGroupMemberDatabase::SaveToRegistry(const std::string& keyPath) const {
+    CScopedLock lock(*this);
+    std::unordered_set<std::string> names;
+    for (const auto& [key, entry] : *this)
+        names.insert(RegFoldName(key));
+    for (const std::string& subKey : RegEnumSubKeys(keyPath)) {
+        if (names.count(RegFoldName(subKey)) == 0 && !RegDeleteKeyTree(SubKeyPath(keyPath, subKey)))
+            return FALSE;
+    }
+    for (const auto& [key, entry] : *this) {
+        if (!AsEntry(entry)->SaveToRegistry(SubKeyPath(keyPath, key)))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CGroupMemberDatabase::SaveStatistics(const std::string& keyPath) const {
+    CScopedLock lock(*this);
+    for (const auto& [key, entry] : *this) {
+        const auto* user = dynamic_cast<const CUser*>(entry);
+        if (user != nullptr && !user->SaveStatistics(SubKeyPath(keyPath, key)))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+void CGroupMemberDatabase::LoadFromRegistry(const std::string& keyPath) {
+    using namespace AccessFormat;
+    CGroupMemberDatabase fresh;
+    std::unordered_set<std::string> folded;
+    for (const std::string& subKey : RegEnumSubKeys(keyPath)) {
+        const std::string path = SubKeyPath(keyPath, subKey);
+        const std::string type = RegReadString(path, kType, "");
+        std::unique_ptr<CFilterComponent> entry;
+        if (type == kTypeUser)
+            entry = std::make_unique<CUser>();
+        else if (type == kTypeGroup)
+            entry = std::make_unique<CGroup>();
+        else
+            continue;
+        entry->LoadFromRegistry(path);
+        const std::string& name = entry->GetName();
+        if (!IsValidName(name) || ClashesWithBuiltIn(name, IsGroup(entry.get())) ||
+            !folded.insert(RegFoldName(name)).second)
+            continue;
+        fresh.SetAt(name, entry.get());
+        entry.release();
+    }
+    CScopedLock lock(*this);
+    TakeEntriesOf(fresh);
+}

@@ -1,0 +1,113 @@
+// The user database as a console uploads it: arbitrary archive bytes loaded into a database
+// that holds the built-in entries, or into a single user or group. A load either fails and
+// leaves the database as it was, or yields entries that are kept under their own acceptable
+// names and survive a store and reload unchanged; membership tests end for any group graph.
+// The first byte picks the case.
+
+#include "engine/access/GroupMemberDatabase.h"
+#include "foundation/Archive.h"
+#include "foundation/MemFile.h"
+#include "foundation/RegistryStore.h"
+#include "foundation/ScopedLock.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+template <class Fn>
+bool Load(const std::uint8_t* data, std::size_t size, Fn read) {
+    CMemFile file(data, size);
+    try {
+        CArchive ar(&file, CArchive::load, 128);
+        read(ar);
+        return true;
+    } catch (CException* e) {
+        e->Delete();
+        return false;
+    }
+}
+
+std::vector<std::uint8_t> Store(CObject& object) {
+    CMemFile file;
+    {
+        CArchive ar(&file, CArchive::store, 128);
+        object.Serialize(ar);
+        ar.Close();
+    }
+    return file.Detach();
+}
+
+void Check(bool condition) {
+    if (!condition)
+        __builtin_trap();
+}
+
+void CheckDatabase(CGroupMemberDatabase& db) {
+    CScopedLock lock(db);
+    std::unordered_set<std::string> folded;
+    for (const auto& [key, object] : db) {
+        const CFilterComponent* entry = db.FindEntry(key);
+        Check(entry != nullptr && entry->GetName() == key);
+        Check(CGroupMemberDatabase::IsValidName(key));
+        Check(folded.insert(RegFoldName(key)).second);
+    }
+    for (const auto& [key, object] : db) {
+        if (CGroup* group = db.FindGroup(key))
+            group->ContainsUser("Administrator");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const std::uint8_t pick = data[0] % 3;
+    ++data;
+    --size;
+    switch (pick) {
+        case 0: {
+            CGroupMemberDatabase db;
+            db.CreateBuiltInAccounts();
+            const std::vector<std::uint8_t> before = Store(db);
+            const bool loaded = Load(data, size, [&](CArchive& ar) { db.Serialize(ar); });
+            const std::vector<std::uint8_t> after = Store(db);
+            if (!loaded) {
+                Check(after == before);
+                break;
+            }
+            CheckDatabase(db);
+            CGroupMemberDatabase again;
+            Check(Load(after.data(), after.size(), [&](CArchive& ar) { again.Serialize(ar); }));
+            Check(Store(again) == after);
+            break;
+        }
+        case 1: {
+            CUser user("keep", "", "", "");
+            const std::vector<std::uint8_t> before = Store(user);
+            if (!Load(data, size, [&](CArchive& ar) { user.Serialize(ar); })) {
+                Check(Store(user) == before);
+                break;
+            }
+            user.UpdateBalance();
+            const std::vector<std::uint8_t> after = Store(user);
+            CUser again;
+            Check(Load(after.data(), after.size(), [&](CArchive& ar) { again.Serialize(ar); }));
+            Check(Store(again) == after);
+            break;
+        }
+        default: {
+            CGroup group("keep", "");
+            group.AddMember("member", CGroup::kUserMember);
+            const std::vector<std::uint8_t> before = Store(group);
+            if (!Load(data, size, [&](CArchive& ar) { group.Serialize(ar); }))
+                Check(Store(group) == before);
+            break;
+        }
+    }
+    return 0;
+}
