@@ -489,8 +489,11 @@ TEST_F(GroupMemberDatabaseTest, ConcurrentTestsChangesAndUploads) {
             auto* user = new CUser("temp" + std::to_string(i % 5), "", "", "");
             if (!db.AddEntry(user))
                 user->Release();
-            if (CGroup* users = db.FindGroup("Users"))
-                users->AddMember("temp" + std::to_string(i % 5), CGroup::kUserMember);
+            {
+                CScopedLock lock(db);  // an upload may replace the group once the lock is gone
+                if (CGroup* users = db.FindGroup("Users"))
+                    users->AddMember("temp" + std::to_string(i % 5), CGroup::kUserMember);
+            }
             db.DeleteEntry("temp" + std::to_string((i + 2) % 5));
         }
     });
