@@ -48,6 +48,17 @@
 //                     low 32 bits of its 64-bit count of ten-thousandths (0 each).
 //   user database     UserDatabase\<name>: one user or group each, by its Type; other
 //                     sub-keys are skipped on loading and deleted by the next save
+//   right             RightType       DWORD     0
+//                     Description     string    ""
+//                     IncludeDefaultRights DWORD 1
+//                     <key>\Recipient<n>: one recipient each, n from 0
+//   recipient         UserName        string    ""
+//                     Description     string    ""
+//                     SpecifyUser, SpecifyLocation, SpecifyTime, SpecifyRequest,
+//                       MinimumSecurityLevel  DWORD  0
+//                     <key>\IncludedLocations, <key>\ExcludedLocations: one DWORD value
+//                       (data 0, ignored on loading) per address pattern, named by it
+//                     <key>\TimeFilter: a time filter; <key>\RequestFilter: a collection
 //
 // A list's saver deletes the list's whole key tree first, so a shrunken list leaves nothing
 // stale behind.
@@ -84,6 +95,20 @@ inline constexpr char kVariableName[] = "VariableName";
 inline constexpr char kNot[] = "Not";
 inline constexpr char kCriterionKey[] = "Criterion";
 inline constexpr char kFilterKey[] = "Filter";
+
+inline constexpr char kRightType[] = "RightType";
+inline constexpr char kIncludeDefaultRights[] = "IncludeDefaultRights";
+inline constexpr char kRecipientKey[] = "Recipient";
+inline constexpr char kUserName[] = "UserName";
+inline constexpr char kSpecifyUser[] = "SpecifyUser";
+inline constexpr char kSpecifyLocation[] = "SpecifyLocation";
+inline constexpr char kSpecifyTime[] = "SpecifyTime";
+inline constexpr char kSpecifyRequest[] = "SpecifyRequest";
+inline constexpr char kMinimumSecurityLevel[] = "MinimumSecurityLevel";
+inline constexpr char kIncludedLocationsKey[] = "IncludedLocations";
+inline constexpr char kExcludedLocationsKey[] = "ExcludedLocations";
+inline constexpr char kTimeFilterKey[] = "TimeFilter";
+inline constexpr char kRequestFilterKey[] = "RequestFilter";
 inline constexpr char kTypeUser[] = "User";
 inline constexpr char kTypeGroup[] = "Group";
 inline constexpr char kMembersKey[] = "Members";

@@ -47,4 +47,16 @@ inline constexpr char kGuestDescription[] = "Built in account for guest access t
 inline constexpr char kAdministratorsDescription[] = "Members can administer this server";
 inline constexpr char kUsersDescription[] = "Ordinary users";
 
+// A recipient: the one built by default stands for everyone, unrestricted. Its description
+// is "Unrestricted Rights", or "Restricted by " and the restrictions that apply, in this
+// order, joined by ", ".
+inline constexpr char kEveryone[] = "Everyone";
+inline constexpr char kUnrestrictedRights[] = "Unrestricted Rights";
+inline constexpr char kRestrictedBy[] = "Restricted by ";
+inline constexpr char kRestrictionSeparator[] = ", ";
+inline constexpr char kSecurityLevelRestriction[] = "security level";
+inline constexpr char kLocationRestriction[] = "location";
+inline constexpr char kTimeRestriction[] = "time";
+inline constexpr char kRequestRestriction[] = "request";
+
 }  // namespace AccessTexts

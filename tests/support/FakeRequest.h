@@ -2,6 +2,7 @@
 // Request and cache-entry values for testing criteria, filters and rights without a session
 // or a cache: whatever a test sets is answered, every other index leaves the value as passed.
 
+#include "engine/access/RequestFilter.h"
 #include "engine/access/RequestValueSource.h"
 #include "foundation/NVDataObject.h"
 
@@ -65,3 +66,19 @@ public:
 private:
     std::map<DWORD, CNVDataObject> m_values;
 };
+
+// A new criterion "<variable index> <comparison> <value>" (the caller owns it).
+inline CRequestCriterion* NewCriterion(DWORD index, DWORD comparison, const CNVDataObject& value) {
+    auto* criterion = new CRequestCriterion();
+    criterion->SetDataIndex(index);
+    criterion->SetComparison(comparison);
+    criterion->SetValue(value);
+    return criterion;
+}
+
+// A new filter named `name` holding the one criterion "HTTP URL contains <word>".
+inline CRequestFilter* NewUrlFilter(const char* word, const std::string& name = "") {
+    auto* filter = new CRequestFilter(name, "");
+    filter->AddCriterion(NewCriterion(RequestHTTPURL, ComparisonContains, CNVDataObject(word)));
+    return filter;
+}

@@ -18,10 +18,7 @@
 namespace {
 
 CRequestCriterion* New(DWORD index, DWORD comparison, const CNVDataObject& value, const char* name = "") {
-    auto* criterion = new CRequestCriterion();
-    criterion->SetDataIndex(index);
-    criterion->SetComparison(comparison);
-    criterion->SetValue(value);
+    CRequestCriterion* criterion = NewCriterion(index, comparison, value);
     criterion->SetName(name);
     return criterion;
 }
