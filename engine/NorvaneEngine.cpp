@@ -311,7 +311,7 @@ BOOL CNorvaneEngine::SaveUserDatabase() {
 void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
     switch (part) {
     case EnginePart::kLocations: m_locations.LoadFromRegistry(key); break;
-    case EnginePart::kUserDatabase:  // seam: CGroupMemberDatabase::LoadFromRegistry
+    case EnginePart::kUserDatabase: m_users.LoadFromRegistry(key); break;
     case EnginePart::kServices:      // seam: CServiceManager::LoadFromRegistry
     case EnginePart::kDialer:        // seam: CDialer::LoadFromRegistry
     case EnginePart::kCache:         // seam: CWWWCache::LoadFromRegistry
@@ -322,7 +322,7 @@ void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
 BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
     switch (part) {
     case EnginePart::kLocations: return m_locations.SaveToRegistry(key);
-    case EnginePart::kUserDatabase:  // seam: CGroupMemberDatabase::SaveToRegistry
+    case EnginePart::kUserDatabase: return m_users.SaveToRegistry(key);
     case EnginePart::kServices:      // seam: CServiceManager::SaveToRegistry
     case EnginePart::kDialer:        // seam: CDialer::SaveToRegistry
     case EnginePart::kCache:         // seam: CWWWCache::SaveToRegistry
@@ -336,12 +336,6 @@ void CNorvaneEngine::LoadRight(int, const std::string&) {}
 BOOL CNorvaneEngine::SaveRight(int, const std::string&) { return TRUE; }
 std::string CNorvaneEngine::GetRightDescription(int) { return {}; }
 void CNorvaneEngine::MakeDefaultRight(int, const std::string&, const char*) {}
-void CNorvaneEngine::CreateBuiltInAccounts() {}
-void CNorvaneEngine::OpenAuditFiles() {}
-BOOL CNorvaneEngine::SaveUserStatistics() { return TRUE; }
-void CNorvaneEngine::DeleteUsersAndGroups() {}
-BOOL CNorvaneEngine::RemoveUser(const std::string&) { return FALSE; }
-CFilterComponent* CNorvaneEngine::FindUser(const std::string&, BOOL) { return nullptr; }
 void CNorvaneEngine::EnsureRemoteControlService() {}
 void CNorvaneEngine::StartServices() {}
 void CNorvaneEngine::StopAndDeleteServices() {}
@@ -352,6 +346,25 @@ void CNorvaneEngine::HangUpDialer() {}
 BOOL CNorvaneEngine::WaitForDialer(DWORD) { return TRUE; }
 void CNorvaneEngine::DialOnDemand(CSession*) {}
 BOOL CNorvaneEngine::AdmitSession(CSession*) { return FALSE; }
+
+// --- The user database -----------------------------------------------------------------------
+
+void CNorvaneEngine::CreateBuiltInAccounts() { m_users.CreateBuiltInAccounts(); }
+
+void CNorvaneEngine::OpenAuditFiles() { m_users.OpenAuditFiles(); }
+
+BOOL CNorvaneEngine::SaveUserStatistics() { return m_users.SaveStatistics(kParts[0].key); }
+
+void CNorvaneEngine::DeleteUsersAndGroups() { m_users.RemoveAll(); }
+
+BOOL CNorvaneEngine::RemoveUser(const std::string& name) {
+    CScopedLock lock(m_users);
+    return m_users.FindUser(name, FALSE) != nullptr ? m_users.DeleteEntry(name) : FALSE;
+}
+
+CFilterComponent* CNorvaneEngine::FindUser(const std::string& name, BOOL wantGroup) {
+    return m_users.FindUser(name, wantGroup);
+}
 
 // --- Machines and users ----------------------------------------------------------------------
 

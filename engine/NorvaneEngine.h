@@ -34,9 +34,10 @@
 // machine map.
 //
 // Where later classes plug in. The steps that belong to classes other than the machine map,
-// the console list, the locations and the log manager are protected virtual operations below
-// (marked "seam"); each does nothing until its class exists, and whoever lands the class fills
-// it in (and adds the member and an accessor). Tests override the steps to record the order.
+// the console list, the user database, the locations and the log manager are protected virtual
+// operations below (marked "seam"); each does nothing until its class exists, and whoever
+// lands the class fills it in (and adds the member and an accessor). Tests override the steps
+// to record the order.
 // Besides those:
 //  - sessions and services reach the engine through Instance(); their log writers post to
 //    Instance().GetLogManager() (engine/LogWriters.h);
@@ -52,6 +53,7 @@
 #include "engine/EngineFormat.h"
 #include "engine/LogManager.h"
 #include "engine/ThreadRoster.h"
+#include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/LocationArray.h"
 #include "foundation/MachineMap.h"
 #include "platform/kernel/Sync.h"
@@ -156,6 +158,7 @@ public:
 
     // --- Parts -------------------------------------------------------------------------------
     CMachineMap& GetMachineMap() { return m_machines; }
+    CGroupMemberDatabase& GetUserDatabase() { return m_users; }
     CLocationArray& GetLocations() { return m_locations; }
     CLogManager& GetLogManager() { return m_logManager; }
     CThreadRoster& GetThreadRoster() { return m_threads; }
@@ -192,9 +195,8 @@ protected:
     virtual void Pause(DWORD ms);
 
     // Loads / saves one configuration object from / under `key`. A save answers FALSE (or
-    // throws) when it failed. The locations are real; the others are seams: user database
-    // (CGroupMemberDatabase::LoadFromRegistry / SaveToRegistry), services (CServiceManager),
-    // dialer (CDialer), cache (CWWWCache).
+    // throws) when it failed. The user database and the locations are real; the others are
+    // seams: services (CServiceManager), dialer (CDialer), cache (CWWWCache).
     virtual void LoadPart(EngineFormat::EnginePart part, const std::string& key);
     virtual BOOL SavePart(EngineFormat::EnginePart part, const std::string& key);
     // Seams of the rights (CRight, kinds 0-10): load / save one right, read its description,
@@ -207,7 +209,7 @@ protected:
     virtual void MakeDefaultRight(int kind, const std::string& description,
                                   const char* recipientGroup);
 
-    // Seams of the user database (CGroupMemberDatabase).
+    // Steps of the user database (CGroupMemberDatabase).
     virtual void CreateBuiltInAccounts();     // CreateBuiltInAccounts()
     virtual void OpenAuditFiles();            // OpenAuditFile() of every CUser
     virtual BOOL SaveUserStatistics();        // SaveStatistics("UserDatabase")
@@ -247,6 +249,7 @@ private:
     CMachineMap m_machines;
     mutable std::mutex m_consolesMutex;
     std::vector<IEngineConsole*> m_consoles;
+    CGroupMemberDatabase m_users;
     CLocationArray m_locations;
     CLogManager m_logManager;
     CThreadRoster m_threads;

@@ -88,6 +88,8 @@ void CGroupMemberDatabase::Adopt(CFilterComponent* entry) {
 void CGroupMemberDatabase::LetGo(CObject* entry) {
     if (auto* group = dynamic_cast<CGroup*>(entry))
         group->SetDatabase(nullptr);
+    else if (auto* user = dynamic_cast<CUser*>(entry))
+        user->CloseAuditFile();
 }
 
 BOOL CGroupMemberDatabase::AddEntry(CFilterComponent* entry, BOOL* saved) {
@@ -195,6 +197,35 @@ void CGroupMemberDatabase::CreateBuiltInAccounts() {
     addUser(kGuest, kGuestDescription, FALSE);
     addGroup(kAdministrators, kAdministratorsDescription, {kAdministrator});
     addGroup(kUsers, kUsersDescription, {kAdministrator, kGuest});
+}
+
+void CGroupMemberDatabase::OpenAuditFiles() {
+    CScopedLock lock(*this);
+    for (const auto& [key, entry] : *this) {
+        if (auto* user = dynamic_cast<CUser*>(entry))
+            user->OpenAuditFile();
+    }
+}
+
+BOOL CGroupMemberDatabase::WriteAudit(CLogManager& manager, const std::string& userName,
+                                      DWORD eventBit, const SessionLogFields& session,
+                                      const char* format, ...) const {
+    va_list args;
+    va_start(args, format);
+    const BOOL posted = WriteAuditV(manager, userName, eventBit, session, format, args);
+    va_end(args);
+    return posted;
+}
+
+BOOL CGroupMemberDatabase::WriteAuditV(CLogManager& manager, const std::string& userName,
+                                       DWORD eventBit, const SessionLogFields& session,
+                                       const char* format, va_list args) const {
+    CScopedLock lock(*this);
+    const CUser* user = FindUserAccount(userName);
+    if (user == nullptr || !user->GetAuditUser())
+        return FALSE;
+    return PostAuditLogLineV(manager, user->GetAuditFile(), user->GetAuditOptions(), eventBit,
+                             session, format, args);
 }
 
 void CGroupMemberDatabase::TakeEntriesOf(CGroupMemberDatabase& fresh) {

@@ -10,7 +10,7 @@
 // "Administrators", "Users") in another letter case or of the other kind.
 //
 // Ownership: the database owns its entries and gives them up with Release (a holder of a
-// CRef keeps one alive). AddEntry takes the entry on TRUE; on FALSE the caller keeps it.
+// CRef keeps one alive); a user it gives up has its audit file closed at once. AddEntry takes the entry on TRUE; on FALSE the caller keeps it.
 //
 // Locking: the database lock is the map's re-entrant mutex (Lock/Unlock, CScopedLock). Every
 // operation takes it. A pointer from FindEntry/FindUser is used only while the caller holds
@@ -33,13 +33,17 @@
 // refused upload leaves the database as it was and throws the archive's exception
 // (generic cause for a refused entry) on to the caller.
 
+#include "engine/LogWriters.h"
 #include "engine/access/Group.h"
 #include "engine/access/User.h"
 #include "foundation/LockableMap.h"
 #include "platform/kernel/Types.h"
 
+#include <cstdarg>
 #include <string>
 #include <string_view>
+
+class CLogManager;
 
 class CGroupMemberDatabase : public CLockableMap {
     DECLARE_SERIAL(CGroupMemberDatabase)
@@ -80,6 +84,18 @@ public:
     // built-in members found at that moment.
     void CreateBuiltInAccounts();
 
+    // OpenAuditFile of every user (engine start-up).
+    void OpenAuditFiles();
+    // A session's audit line for the user `userName`: under the database lock, posted only
+    // when that user exists, AuditUser is set, `eventBit` is in its AuditOptions and its audit
+    // file is open (engine/LogWriters.h gives the lines). TRUE when a line was queued.
+    BOOL WriteAudit(CLogManager& manager, const std::string& userName, DWORD eventBit,
+                    const SessionLogFields& session, const char* format, ...) const
+        NV_PRINTF_FORMAT(6, 7);
+    BOOL WriteAuditV(CLogManager& manager, const std::string& userName, DWORD eventBit,
+                     const SessionLogFields& session, const char* format, va_list args) const
+        NV_PRINTF_FORMAT(6, 0);
+
     void Serialize(CArchive& ar) override;
     // Deletes the sub-keys of keyPath that name no entry (letter case ignored, as the store
     // does), then saves every entry under "<keyPath>\<name>". TRUE when everything was
@@ -95,7 +111,8 @@ private:
     bool MayTake(std::string_view name, bool isGroup, CFilterComponent** replacing) const;
     // Puts `entry` under its Name without saving; the caller holds the lock and has checked.
     void Adopt(CFilterComponent* entry);
-    // Gives one entry up: it no longer resolves members through this database.
+    // Gives one entry up: a group no longer resolves members through this database, a user's
+    // audit file is closed.
     static void LetGo(CObject* entry);
     // Replaces every entry by those of `fresh`, giving the old ones up.
     void TakeEntriesOf(CGroupMemberDatabase& fresh);

@@ -4,8 +4,10 @@
 #include "foundation/Archive.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/Scrambler.h"
+#include "platform/framework/Exception.h"
 
 #include <limits>
+#include <new>
 
 // The run-time base is the lockable object, as stored class records of users have it.
 IMPLEMENT_SERIAL(CUser, CLockableObject, 1)
@@ -60,6 +62,38 @@ void CUser::AddUsage(DWORD clientSent, DWORD clientReceived, DWORD nonClientSent
     const DWORD added[kCounterCount] = {clientSent, clientReceived, nonClientSent, nonClientReceived, seconds};
     for (std::size_t i = 0; i < kCounterCount; ++i)
         m_account.counters[i] = SaturatingAdd(m_account.counters[i], added[i]);
+}
+
+void CUser::OpenAuditFile() {
+    CloseAuditFile();
+    if (!m_account.auditUser)
+        return;
+    CLogFileRef file;
+    try {
+        file = CLogFile::OpenAuditLog(GetName());
+    } catch (CException* e) {
+        e->Delete();  // anything failing on the way turns auditing off, as a failed open does
+    } catch (const std::bad_alloc&) {
+    }
+    if (!file) {
+        m_account.auditUser = FALSE;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_auditMutex);
+    m_auditFile = std::move(file);
+}
+
+void CUser::CloseAuditFile() {
+    CLogFileRef closing;
+    {
+        std::lock_guard<std::mutex> lock(m_auditMutex);
+        closing.swap(m_auditFile);
+    }
+}
+
+CLogFileRef CUser::GetAuditFile() const {
+    std::lock_guard<std::mutex> lock(m_auditMutex);
+    return m_auditFile;
 }
 
 CCurrency CUser::TrafficCharge(const CCurrency& ratePerMiB, DWORD bytes) {

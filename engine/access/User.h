@@ -27,16 +27,24 @@
 // UserMustChangePassword, AuditUser, AuditOptions (4 bytes each). A load reads everything
 // aside and changes the user only when the whole record was read.
 //
+// Audit file: while AuditUser is set, OpenAuditFile opens "<AuditDirectory>/<Name>.log"
+// (engine/LogFile.h), which the audit lines of the user's sessions are appended to through the
+// log manager. The user holds one reference to the open file, and each queued line another,
+// so closing or reopening the file never cuts off a line already queued.
+//
 // Locking: none of its own for the account fields. A user in the engine's database is read
 // and changed only under the database lock (engine/access/GroupMemberDatabase.h); a user
-// outside it belongs to one thread (a console dialog's working copy, a received record).
+// outside it belongs to one thread (a console dialog's working copy, a received record). The
+// audit file reference has a small lock of its own, so that it is never read half-changed.
 
+#include "engine/LogFile.h"
 #include "engine/access/FilterComponent.h"
 #include "foundation/Currency.h"
 #include "platform/kernel/Types.h"
 
 #include <array>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -69,7 +77,8 @@ public:
     CUser(const CUser&) = delete;
     CUser& operator=(const CUser&) = delete;
 
-    // Becomes a copy of every field of `other` (the audit file excepted).
+    // Becomes a copy of every field of `other` (the audit file excepted: this user keeps its
+    // own).
     void Copy(const CUser& other);
 
     const std::string& GetRealName() const { return m_account.realName; }
@@ -98,6 +107,14 @@ public:
     void SetAuditUser(BOOL flag) { m_account.auditUser = flag; }
     DWORD GetAuditOptions() const { return m_account.auditOptions; }
     void SetAuditOptions(DWORD options) { m_account.auditOptions = options; }
+
+    // Closes the audit file if open; then, while AuditUser is set, opens it (creating the
+    // audit folder and the file as needed). When it cannot be opened, AuditUser is cleared and
+    // no file is held. The registry root must be set.
+    void OpenAuditFile();
+    void CloseAuditFile();
+    // The open audit file, or null.
+    CLogFileRef GetAuditFile() const;
 
     // The charge rule (see the top of this file).
     static CCurrency TrafficCharge(const CCurrency& ratePerMiB, DWORD bytes);
@@ -132,4 +149,6 @@ private:
     };
 
     Account m_account;
+    mutable std::mutex m_auditMutex;
+    CLogFileRef m_auditFile;
 };

@@ -235,6 +235,16 @@ TEST_F(GroupMemberDatabaseTest, ReplacingGivesTheOldEntryUp) {
     EXPECT_EQ(old->GetReferenceCount(), 1);  // the database's reference is gone
     EXPECT_EQ(RegReadString("UserDatabase\\bob", "RealName", ""), "New");
 
+    // A user given up has its audit file closed, even while someone still holds it.
+    ASSERT_TRUE(RegWriteString("Settings", "AuditDirectory", state.Path() + "/audit"));
+    fresh->SetAuditUser(TRUE);
+    fresh->OpenAuditFile();
+    ASSERT_NE(fresh->GetAuditFile(), nullptr);
+    CRef<CUser> heldFresh(fresh);
+    ASSERT_TRUE(db.AddEntry(new CUser("bob", "", "", "")));
+    EXPECT_EQ(fresh->GetAuditFile(), nullptr);
+    fresh = db.FindUserAccount("bob");
+
     // A group given up no longer resolves through the database.
     CGroup* group = AddGroup("G", {"bob"});
     CRef<CGroup> heldGroup(group);

@@ -241,6 +241,41 @@ TEST(UserTest, StatisticsWriteOnlyTheirValues) {
                                                "ClosingBalanceHi", "ClosingBalanceLo"}));
 }
 
+TEST(UserTest, AuditFileFollowsAuditUser) {
+    TempStateDir state;
+    SetRegistryRoot("Urvo Software", "Norvane 2");
+    const std::string folder = state.Path() + "/audit";
+    ASSERT_TRUE(RegWriteString("Settings", "AuditDirectory", folder));
+    CUser user("carol", "", "", "");
+    user.OpenAuditFile();
+    EXPECT_EQ(user.GetAuditFile(), nullptr);  // not audited
+
+    user.SetAuditUser(TRUE);
+    user.OpenAuditFile();
+    const CLogFileRef first = user.GetAuditFile();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->GetPath(), folder + "/carol.log");
+    EXPECT_TRUE(user.GetAuditUser());
+    user.OpenAuditFile();  // reopened: a new file object, the old one left to its holders
+    EXPECT_NE(user.GetAuditFile(), first);
+    EXPECT_EQ(first.use_count(), 1);
+
+    CUser copy;
+    copy.Copy(user);
+    EXPECT_TRUE(copy.GetAuditUser());
+    EXPECT_EQ(copy.GetAuditFile(), nullptr);  // the copy has a file of its own to open
+    user.CloseAuditFile();
+    EXPECT_EQ(user.GetAuditFile(), nullptr);
+    EXPECT_TRUE(user.GetAuditUser());
+
+    // A name that cannot be a file name turns auditing off.
+    CUser odd("a/b", "", "", "");
+    odd.SetAuditUser(TRUE);
+    odd.OpenAuditFile();
+    EXPECT_FALSE(odd.GetAuditUser());
+    EXPECT_EQ(odd.GetAuditFile(), nullptr);
+}
+
 TEST(UserTest, CopyTakesEveryField) {
     std::unique_ptr<CUser> source(Sample());
     source->SetDescription("text");
