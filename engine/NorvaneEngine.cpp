@@ -331,11 +331,47 @@ BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
     return TRUE;
 }
 
+static_assert(kRightCount == static_cast<int>(kRightKindCount));
+
+CRight* CNorvaneEngine::GetRight(DWORD kind) {
+    return kind < kRightKindCount ? &m_rights[kind] : nullptr;
+}
+
+CRight* CNorvaneEngine::GetDefaultRight(DWORD kind) {
+    return kind <= kLastDefaultRightKind ? &m_rights[kind] : nullptr;
+}
+
+void CNorvaneEngine::LoadRight(int kind, const std::string& key) {
+    if (CRight* right = GetRight(static_cast<DWORD>(kind))) {
+        right->LoadFromRegistry(key);
+        right->SetRightType(static_cast<DWORD>(kind));
+    }
+}
+
+BOOL CNorvaneEngine::SaveRight(int kind, const std::string& key) {
+    CRight* right = GetRight(static_cast<DWORD>(kind));
+    return right != nullptr ? right->SaveToRegistry(key) : FALSE;
+}
+
+std::string CNorvaneEngine::GetRightDescription(int kind) {
+    CRight* right = GetRight(static_cast<DWORD>(kind));
+    return right != nullptr ? right->GetDescription() : std::string();
+}
+
+void CNorvaneEngine::MakeDefaultRight(int kind, const std::string& description,
+                                      const char* recipientGroup) {
+    CRight* right = GetRight(static_cast<DWORD>(kind));
+    if (right == nullptr)
+        return;
+    right->SetRightType(static_cast<DWORD>(kind));
+    right->SetDescription(description);
+    if (recipientGroup == nullptr)
+        right->AddRecipient(new CRecipient());
+    else
+        right->AddRecipientFor(recipientGroup);
+}
+
 // Seams: each does nothing until its class exists (see the header).
-void CNorvaneEngine::LoadRight(int, const std::string&) {}
-BOOL CNorvaneEngine::SaveRight(int, const std::string&) { return TRUE; }
-std::string CNorvaneEngine::GetRightDescription(int) { return {}; }
-void CNorvaneEngine::MakeDefaultRight(int, const std::string&, const char*) {}
 void CNorvaneEngine::EnsureRemoteControlService() {}
 void CNorvaneEngine::StartServices() {}
 void CNorvaneEngine::StopAndDeleteServices() {}

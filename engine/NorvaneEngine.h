@@ -34,13 +34,16 @@
 // machine map.
 //
 // Where later classes plug in. The steps that belong to classes other than the machine map,
-// the console list, the user database, the locations and the log manager are protected virtual
-// operations below (marked "seam"); each does nothing until its class exists, and whoever
-// lands the class fills it in (and adds the member and an accessor). Tests override the steps
-// to record the order.
+// the console list, the user database, the locations, the rights and the log manager are
+// protected virtual operations below (marked "seam"); each does nothing until its class
+// exists, and whoever lands the class fills it in (and adds the member and an accessor).
+// Tests override the steps to record the order.
 // Besides those:
 //  - sessions and services reach the engine through Instance(); their log writers post to
 //    Instance().GetLogManager() (engine/LogWriters.h);
+//  - the engine is the sessions' access context (engine/access/AccessContext.h): a session's
+//    GetAccessContext() answers Instance(), so that rights look users up in its database and
+//    consult its default rights;
 //  - every session thread and UDP service thread enters itself in GetThreadRoster() from its
 //    InitInstance, so that the process waits for it (a console's shut-down reply included);
 //  - the remote-control session derives from IEngineConsole, registers with RegisterConsole
@@ -53,8 +56,10 @@
 #include "engine/EngineFormat.h"
 #include "engine/LogManager.h"
 #include "engine/ThreadRoster.h"
+#include "engine/access/AccessContext.h"
 #include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/LocationArray.h"
+#include "engine/access/Right.h"
 #include "foundation/MachineMap.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
@@ -70,7 +75,7 @@
 class CFilterComponent;
 class CSession;
 
-class CNorvaneEngine : public CThread, public IEngineLifecycle {
+class CNorvaneEngine : public CThread, public IEngineLifecycle, public CAccessContext {
 public:
     CNorvaneEngine();
     // Stops a thread still running (without the shut-down's steps) and waits for it. A class
@@ -158,7 +163,14 @@ public:
 
     // --- Parts -------------------------------------------------------------------------------
     CMachineMap& GetMachineMap() { return m_machines; }
-    CGroupMemberDatabase& GetUserDatabase() { return m_users; }
+    // The user database, where sessions' access decisions look users and groups up.
+    CGroupMemberDatabase& GetUserDatabase() override { return m_users; }
+    // The right of kind 0-10 (engine/access/Right.h): the three default rights, then the
+    // system rights that guard the console's requests; null for any other kind.
+    CRight* GetRight(DWORD kind);
+    // The default right of kind 0-2 that a service's right of that kind consults first; null
+    // for the system rights and any other kind.
+    CRight* GetDefaultRight(DWORD kind) override;
     CLocationArray& GetLocations() { return m_locations; }
     CLogManager& GetLogManager() { return m_logManager; }
     CThreadRoster& GetThreadRoster() { return m_threads; }
@@ -199,10 +211,11 @@ protected:
     // seams: services (CServiceManager), dialer (CDialer), cache (CWWWCache).
     virtual void LoadPart(EngineFormat::EnginePart part, const std::string& key);
     virtual BOOL SavePart(EngineFormat::EnginePart part, const std::string& key);
-    // Seams of the rights (CRight, kinds 0-10): load / save one right, read its description,
-    // and make it the default right (set kind and description, add the recipient: the
-    // default one when `recipientGroup` is null, else an unrestricted recipient naming that
-    // group).
+    // The rights (CRight, kinds 0-10): load / save one right, read its description, and make
+    // it the default right (set kind and description, add the recipient: the default one
+    // when `recipientGroup` is null, else an unrestricted recipient naming that group). A
+    // loaded right takes the kind of its place, whatever its stored RightType says, so that a
+    // system right never consults a default right.
     virtual void LoadRight(int kind, const std::string& key);
     virtual BOOL SaveRight(int kind, const std::string& key);
     virtual std::string GetRightDescription(int kind);
@@ -252,6 +265,7 @@ private:
     CGroupMemberDatabase m_users;
     CLocationArray m_locations;
     CLogManager m_logManager;
+    CRight m_rights[EngineFormat::kRightCount];
     CThreadRoster m_threads;
     std::atomic<DWORD> m_timerId{0};
     std::atomic<std::uint64_t> m_ticks{0};
