@@ -8,6 +8,7 @@
 #include "foundation/ScopedLock.h"
 #include "support/FakeSession.h"
 #include "support/SocketTestKit.h"
+#include "support/QuickEngine.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,6 @@
 namespace {
 
 using namespace EngineFormat;
-
-class CQuickEngine : public CNorvaneEngine {
-public:
-    ~CQuickEngine() override {
-        ShutDown(FALSE);
-        PostThreadMessage(WM_QUIT, 0, 0);
-        WaitForExit(INFINITE);
-    }
-
-protected:
-    void Pause(DWORD) override {}
-};
 
 std::vector<std::string> RecipientNames(const CRight& right) {
     CScopedLock lock(right);

@@ -9,6 +9,7 @@
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
 #include "support/SocketTestKit.h"
+#include "support/QuickEngine.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,19 +21,6 @@
 #include <vector>
 
 namespace {
-
-// The real engine, without the shut-down's pauses.
-class CQuickEngine : public CNorvaneEngine {
-public:
-    ~CQuickEngine() override {
-        ShutDown(FALSE);
-        PostThreadMessage(WM_QUIT, 0, 0);
-        WaitForExit(INFINITE);
-    }
-
-protected:
-    void Pause(DWORD) override {}
-};
 
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
