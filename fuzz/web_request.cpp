@@ -3,6 +3,7 @@
 // upstream. Besides crashes it checks that nothing a client sends can add a line to that head
 // or smuggle a line break into an FTP command.
 
+#include "WebHeadChecks.h"
 #include "proxies/web/ErrorPage.h"
 #include "proxies/web/LocalFile.h"
 #include "proxies/web/OutboundRequest.h"
@@ -18,26 +19,6 @@
 #include <string_view>
 
 namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-// Every line of `head` ends in CR LF and holds no other CR or LF; the head ends at its only
-// blank line.
-void CheckHead(const std::string& head) {
-    Require(head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0);
-    Require(head.find("\r\n\r\n") == head.size() - 4);
-    std::size_t start = 0;
-    while (start < head.size()) {
-        const std::size_t end = head.find("\r\n", start);
-        Require(end != std::string::npos);
-        const std::string_view line(head.data() + start, end - start);
-        Require(line.find_first_of("\r\n") == std::string_view::npos);
-        start = end + 2;
-    }
-}
 
 void CheckRequest(const CWWWRequest& request) {
     Require(request.ftpUser.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);

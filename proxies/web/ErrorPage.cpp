@@ -2,6 +2,7 @@
 
 #include "foundation/Format.h"
 #include "foundation/RegistryStore.h"
+#include "proxies/web/WWWProtocol.h"
 
 std::string HtmlEscape(std::string_view text) {
     std::string result;
@@ -28,9 +29,20 @@ std::string ReadErrorText(const SErrorText& text) {
 }
 
 std::string BuildErrorPage(std::string_view title, std::string_view description) {
+    return BuildErrorPageWithStatus(kErrorPageStatus, title, description);
+}
+
+std::string BuildErrorPageWithStatus(std::string_view statusLine, std::string_view title,
+                                     std::string_view description) {
     const std::string safeTitle = HtmlEscape(title);
-    return FormatText(kErrorPageFormat, safeTitle.c_str(), safeTitle.c_str(),
-                      HtmlEscape(description).c_str());
+    return FormatText(kErrorPageFormat, std::string(statusLine).c_str(), safeTitle.c_str(),
+                      safeTitle.c_str(), HtmlEscape(description).c_str());
+}
+
+const char* ErrorPageStatus(DWORD protocolCode, ETunnelFailure failure) {
+    if (protocolCode != PROTOCOL_SSL)
+        return kErrorPageStatus;
+    return failure == ETunnelFailure::refused ? kTunnelRefusedStatus : kTunnelFailedStatus;
 }
 
 std::string BuildErrorPage(const SErrorText& title, const SErrorText& description) {

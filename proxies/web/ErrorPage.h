@@ -1,6 +1,7 @@
 #pragma once
 // The HTML page with which the web proxy answers every failure, and the texts on it.
 
+#include "platform/kernel/Types.h"
 #include "proxies/web/WWWTexts.h"
 
 #include <cstddef>
@@ -27,3 +28,18 @@ std::string BuildErrorPage(std::string_view title, std::string_view description)
 
 // The page for two configured texts.
 std::string BuildErrorPage(const SErrorText& title, const SErrorText& description);
+
+// The same page under another status line (without its line end): a CONNECT that is refused
+// (kTunnelRefusedStatus) or cannot reach its target (kTunnelFailedStatus).
+std::string BuildErrorPageWithStatus(std::string_view statusLine, std::string_view title,
+                                     std::string_view description);
+
+// Why a CONNECT got no tunnel.
+enum class ETunnelFailure {
+    refused,  // the rights refused the request
+    failed,   // the target (or the upstream proxy) could not be reached
+};
+
+// The status line for a failed request: kErrorPageStatus, except for a CONNECT (protocol
+// code 7, PROTOCOL_SSL) that got no tunnel.
+const char* ErrorPageStatus(DWORD protocolCode, ETunnelFailure failure);

@@ -81,3 +81,68 @@ std::string CHeaderList::Format() const {
     }
     return text;
 }
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// More digits than this are beyond any body either side can send; it keeps the value exact.
+constexpr std::size_t kMaxLengthDigits = 18;
+
+}  // namespace
+
+EContentLength GetContentLength(const CHeaderList& headers, std::uint64_t& length) {
+    bool found = false;
+    std::uint64_t value = 0;
+    for (const CHeaderList::Entry& entry : headers.Entries()) {
+        if (!EqualsNoCase(entry.first, "Content-Length"))
+            continue;
+        std::string_view text = entry.second;
+        while (!text.empty() && IsBlank(text.back()))
+            text.remove_suffix(1);
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+            return EContentLength::invalid;
+        while (text.size() > 1 && text.front() == '0')
+            text.remove_prefix(1);
+        if (text.size() > kMaxLengthDigits)
+            return EContentLength::invalid;
+        std::uint64_t number = 0;
+        for (char c : text)
+            number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        if (found && number != value)
+            return EContentLength::invalid;
+        found = true;
+        value = number;
+    }
+    if (!found)
+        return EContentLength::absent;
+    length = value;
+    return EContentLength::valid;
+}
+
+std::vector<std::string_view> HeaderElements(const CHeaderList& headers, std::string_view name) {
+    std::vector<std::string_view> elements;
+    for (const CHeaderList::Entry& entry : headers.Entries()) {
+        if (!EqualsNoCase(entry.first, name))
+            continue;
+        std::string_view rest = entry.second;
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view element = TrimBlanks(rest.substr(0, comma));
+            if (!element.empty())
+                elements.push_back(element);
+            if (comma == std::string_view::npos)
+                break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return elements;
+}

@@ -3,6 +3,7 @@
 // without regard to case (ASCII); order and duplicates are kept as received, because the list
 // is sent on in the order it holds.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,3 +44,17 @@ private:
 
 // ASCII case-insensitive equality, as header names, schemes and methods are compared.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// What the Content-Length headers of a head say.
+enum class EContentLength {
+    absent,   // there is none
+    valid,    // every one is decimal digits (trailing blanks allowed) of one value
+    invalid,  // one is not, they disagree, or the value has more than 18 digits: the proxy
+              // and the other side could count the body differently, so it is not trusted
+};
+// `length` is set for valid.
+EContentLength GetContentLength(const CHeaderList& headers, std::uint64_t& length);
+
+// The comma-separated elements of every header named `name`, in order, each without the
+// blanks around it; empty elements are left out ("no-cache, private" gives two).
+std::vector<std::string_view> HeaderElements(const CHeaderList& headers, std::string_view name);

@@ -1,10 +1,8 @@
 #include "proxies/web/LocalFile.h"
 
-#include "foundation/Format.h"
 #include "platform/kernel/File.h"
-#include "proxies/web/HTTPDate.h"
 #include "proxies/web/MimeTypes.h"
-#include "proxies/web/WWWTexts.h"
+#include "proxies/web/ResponseHead.h"
 
 bool IsServablePath(std::string_view relative) {
     if (relative.empty())
@@ -51,6 +49,9 @@ void CLocalFile::Close() {
 }
 
 std::string CLocalFile::BuildHead(std::int64_t now) const {
-    return FormatText(kLocalFileHeadFormat, FormatHTTPDate(now).c_str(), kServerName,
-                      GetMimeType(m_path).c_str(), static_cast<unsigned long long>(m_size));
+    const std::string type = GetMimeType(m_path);
+    return BuildDocumentHead({.now = now,
+                              .contentType = type,
+                              .lastModified = std::nullopt,
+                              .contentLength = m_size});
 }

@@ -59,12 +59,6 @@ std::string_view TrimLeading(std::string_view text) {
     return text;
 }
 
-std::string_view TrimTrailing(std::string_view text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The redirect address as it may stand in a header line: cut at the first control byte.
 std::string HeaderSafe(const std::string& text) {
     std::size_t end = 0;
@@ -98,24 +92,13 @@ bool PlanBody(CWWWRequest& request) {
         return true;
     }
     const bool chunked = request.headers.Contains("Transfer-Encoding");
+    std::uint64_t value = 0;
+    const EContentLength lengthHeader = GetContentLength(request.headers, value);
+    if (lengthHeader == EContentLength::invalid)
+        return false;
     std::optional<std::uint64_t> length;
-    for (const CHeaderList::Entry& entry : request.headers.Entries()) {
-        if (!EqualsNoCase(entry.first, "Content-Length"))
-            continue;
-        std::string_view text = TrimTrailing(entry.second);
-        if (!IsDigits(text))
-            return false;
-        while (text.size() > 1 && text.front() == '0')
-            text.remove_prefix(1);
-        if (text.size() > 18)  // beyond any body a client can send; keeps the sum exact
-            return false;
-        std::uint64_t value = 0;
-        for (char c : text)
-            value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (length && *length != value)
-            return false;
+    if (lengthHeader == EContentLength::valid)
         length = value;
-    }
     if (chunked && length)
         return false;
     if (chunked) {

@@ -46,20 +46,30 @@ inline constexpr SErrorText kFileAccessDeniedDescription{"FileAccessDeniedDescri
 
 // ---- Wire texts ------------------------------------------------------------------------
 
-// Every error page, whatever went wrong, goes out with this head and body (title, title,
-// description), and the connection is closed after it.
+// Every error page goes out with this head and body (status line, title, title,
+// description), and the connection is closed after it. The status line is kErrorPageStatus,
+// whatever went wrong, except for a CONNECT that is refused or cannot reach its target: a
+// client that reads "200" there takes the tunnel as up and starts TLS into the page.
 inline constexpr const char* kErrorPageFormat =
-    "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"
+    "%s\r\nPragma: no-cache\r\n\r\n"
     "<HTML><HEAD><TITLE>%s</TITLE></HEAD>\r\n"
     "<BODY><H1>%s</H1><P><P>%s\r\n</BODY></HTML>\r\n";
+inline constexpr const char* kErrorPageStatus = "HTTP/1.0 200 OK";
+inline constexpr const char* kTunnelRefusedStatus = "HTTP/1.0 403 Forbidden";
+inline constexpr const char* kTunnelFailedStatus = "HTTP/1.0 502 Bad Gateway";
 
 // The answer to a relative request under non-proxy action 2 (the redirect address).
 inline constexpr const char* kRedirectFormat = "HTTP/1.0 302 Found\r\nLocation: %s\r\n\r\n";
 
-// Head of a file served from disk: date (now, UTC), server name, MIME type, size.
-inline constexpr const char* kLocalFileHeadFormat =
-    "HTTP/1.0 200 Document Follows\r\nDate: %s\r\nServer: %s\r\nContent-Type: %s\r\n"
-    "Content-Length: %llu\r\n\r\n";
+// Heads of the documents the proxy makes itself (files from disk, cached copies, ftp://
+// files and listings): the status line, then these lines in this order, each only where the
+// document has it, then the blank line. Date is the current time (UTC), Server kServerName.
+inline constexpr const char* kDocumentStatusLine = "HTTP/1.0 200 Document Follows\r\n";
+inline constexpr const char* kDocumentDateLine = "Date: %s\r\n";
+inline constexpr const char* kDocumentServerLine = "Server: %s\r\n";
+inline constexpr const char* kDocumentTypeLine = "Content-Type: %s\r\n";
+inline constexpr const char* kDocumentLastModifiedLine = "Last-Modified: %s\r\n";
+inline constexpr const char* kDocumentLengthLine = "Content-Length: %s\r\n";
 
 // The name the proxy gives itself in the Server header of the heads it makes.
 inline constexpr const char* kServerName = "Norvane Engine";
@@ -108,3 +118,34 @@ inline constexpr const char* kErrorLineOnReadSocket =
     "Caught socket exception in CWWWSession::OnRead() %s - terminating";
 inline constexpr const char* kErrorLineOnReadUnknown =
     "Caught unknown exception in CWWWSession::OnRead() - terminating";
+
+// ---- Log texts of the response side and the cache ---------------------------------------
+
+inline constexpr const char* kLogMoreResponse = "More to come in server response\n";
+inline constexpr const char* kLogResponseResourceData =
+    "Server response contains %u bytes of resource data\n";
+inline constexpr const char* kLogParsingResponse =
+    "WWW Session parsing HTTP response in thread %x\n";
+inline constexpr const char* kLogProcessingResponse =
+    "WWW Session processing HTTP response in thread %x - response code %u \n";
+inline constexpr const char* kLogUnhandledResponseCode = "Unhandled Server Response code %u \n";
+inline constexpr const char* kLogSendingCachedResource =
+    "WWW Session sending cached resource to client in thread %x\n";
+inline constexpr const char* kLogSendCachedException = "Caught exception in SendCachedResource()\n";
+inline constexpr const char* kLogClientClosed = "Client closed connection in thread %x\n";
+inline constexpr const char* kLogServerClosed = "Server closed connection in thread %x\n";
+// The session status the consoles see while a cached copy is sent.
+inline constexpr const char* kStatusCached = "cached";
+inline constexpr const char* kErrorLineCacheGone =
+    "Cache file does not exist - downloading server copy";
+inline constexpr const char* kErrorLineCacheWrite =
+    "Error (%s) writing to cache file - deleting file, stopping caching";
+inline constexpr const char* kErrorLineOnCloseSocket =
+    "Caught socket exception in CWWWSession::OnClose() %s - terminating";
+inline constexpr const char* kErrorLineOnCloseUnknown =
+    "Caught unknown exception in CWWWSession::OnClose() - terminating";
+// The description of the socket-error page for a response head over the collector's cap.
+inline constexpr const char* kResponseHeadTooLargeText =
+    "The server's response head is too large";
+// The description of the socket-error page for a server that closed before it answered.
+inline constexpr const char* kNoResponseText = "The server closed the connection without a response";

@@ -1,6 +1,7 @@
 #include "proxies/web/ErrorPage.h"
 
 #include "foundation/RegistryStore.h"
+#include "proxies/web/WWWProtocol.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,25 @@ TEST_F(ErrorPageTest, SocketErrorTextIsEscapedToo) {
               "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"
               "<HTML><HEAD><TITLE>Socket Error</TITLE></HEAD>\r\n"
               "<BODY><H1>Socket Error</H1><P><P>Connect to &lt;h&gt; failed\r\n</BODY></HTML>\r\n");
+}
+
+TEST_F(ErrorPageTest, AConnectWithoutATunnelGetsTheSamePageUnderAFailureStatus) {
+    EXPECT_EQ(BuildErrorPageWithStatus(ErrorPageStatus(PROTOCOL_SSL, ETunnelFailure::refused),
+                                       "Access Denied", "No <rights>"),
+              "HTTP/1.0 403 Forbidden\r\nPragma: no-cache\r\n\r\n"
+              "<HTML><HEAD><TITLE>Access Denied</TITLE></HEAD>\r\n"
+              "<BODY><H1>Access Denied</H1><P><P>No &lt;rights&gt;\r\n</BODY></HTML>\r\n");
+    EXPECT_EQ(BuildErrorPageWithStatus(ErrorPageStatus(PROTOCOL_SSL, ETunnelFailure::failed),
+                                       "Socket Error", "Connection refused"),
+              "HTTP/1.0 502 Bad Gateway\r\nPragma: no-cache\r\n\r\n"
+              "<HTML><HEAD><TITLE>Socket Error</TITLE></HEAD>\r\n"
+              "<BODY><H1>Socket Error</H1><P><P>Connection refused\r\n</BODY></HTML>\r\n");
+    // Every other request keeps the "200 OK" pages, whatever went wrong.
+    for (DWORD code : {PROTOCOL_HTTP, PROTOCOL_FTP, PROTOCOL_NONE, PROTOCOL_HTTPS}) {
+        EXPECT_STREQ(ErrorPageStatus(code, ETunnelFailure::refused), "HTTP/1.0 200 OK");
+        EXPECT_STREQ(ErrorPageStatus(code, ETunnelFailure::failed), "HTTP/1.0 200 OK");
+    }
+    EXPECT_EQ(BuildErrorPageWithStatus(kErrorPageStatus, "t", "d"), BuildErrorPage("t", "d"));
 }
 
 }  // namespace

@@ -1,0 +1,74 @@
+#include "proxies/web/CacheCheck.h"
+
+#include "proxies/web/HTTPDate.h"
+
+namespace {
+
+constexpr std::string_view kIfModifiedSince = "If-Modified-Since";
+constexpr std::string_view kPragma = "Pragma";
+constexpr std::string_view kNoCache = "no-cache";
+
+bool AsksForNoCache(const CHeaderList& headers) {
+    for (std::string_view element : HeaderElements(headers, kPragma))
+        if (EqualsNoCase(element, kNoCache))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+bool MayUseCache(const CWWWRequest& request, bool cacheNonProxyRequests, bool lookupEnabled,
+                 bool cacheable) {
+    return (!request.nonProxy || cacheNonProxyRequests) && request.query.empty() &&
+           lookupEnabled && cacheable;
+}
+
+SCacheCheck CheckCache(CWWWRequest& request, const SCachedCopy* copy) {
+    SCacheCheck check;
+    check.considered = true;
+    if (request.headers.Contains(kIfModifiedSince))
+        check.clientIfModifiedSince = request.headers.Get(kIfModifiedSince);
+
+    if (AsksForNoCache(request.headers)) {
+        request.headers.RemoveAll(kIfModifiedSince);
+        check.state = kCacheFetch;
+        return check;
+    }
+    if (!copy) {
+        check.state = check.clientIfModifiedSince ? kCachePassConditional : kCacheFetch;
+        return check;
+    }
+
+    const auto revalidate = [&] {
+        request.headers.SetUnique(kIfModifiedSince, FormatHTTPDate(copy->lastModified));
+        return kCacheRevalidate;
+    };
+    if (!check.clientIfModifiedSince) {
+        check.state = copy->fresh ? kCacheServe : revalidate();
+        check.markChecked = true;
+        return check;
+    }
+    std::int64_t clientDate = 0;
+    const bool readable = ParseHTTPDate(*check.clientIfModifiedSince, clientDate);
+    if (readable && clientDate > copy->lastModified) {
+        check.state = kCachePassConditional;
+        return check;
+    }
+    const bool equal = readable && clientDate == copy->lastModified;
+    if (copy->fresh)
+        check.state = equal ? kCacheNotModified : kCacheServe;
+    else
+        check.state = equal ? kCachePassConditional : revalidate();
+    check.markChecked = true;
+    return check;
+}
+
+SCacheCheck RestoreClientRequest(CWWWRequest& request, const SCacheCheck& check) {
+    request.headers.RemoveAll(kIfModifiedSince);
+    if (check.clientIfModifiedSince)
+        request.headers.Add(std::string(kIfModifiedSince), *check.clientIfModifiedSince);
+    SCacheCheck fetch;
+    fetch.considered = true;
+    fetch.clientIfModifiedSince = check.clientIfModifiedSince;
+    return fetch;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The content file of one response on its way into the web cache: created when the response
+// may be stored, written as the body is relayed, and either kept for registration, when the
+// body arrived whole, or deleted.
+//
+// The session's OpenCacheFile is CWWWCache::AllocateEntry(cache key) and, when the entry got
+// a file name, Open(CWWWCache::GetContentPath(entry), response); a failed Open discards the
+// entry (CWWWCache::DiscardEntry). RelayResponseData calls Write before it sends the bytes to
+// the client; a failed Write writes kErrorLineCacheWrite with GetErrorText() and discards the
+// entry, and the body still reaches the client. CloseCacheFile is Finish: with a result, set
+// the entry's last-modified time, content type and size from it and register it
+// (CWWWCache::AddEntry); without, CWWWCache::DiscardEntry. OnEnd and every other end of the
+// session call Finish(EEnd::abandoned) (the destructor does it too).
+//
+// A download is complete, and kept, only when it can be served as the server sent it: with a
+// Content-Length, exactly that many bytes, whoever closed; without one, everything until the
+// server closed. A body cut short, grown past its Content-Length, or beyond the 32-bit size
+// the index records is discarded.
+
+#include "platform/kernel/Types.h"
+#include "proxies/web/WWWResponse.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// What the cache entry of a complete download records.
+struct SCompletedDownload {
+    std::int64_t lastModified = 0;  // the response's Last-Modified, or the time it ended
+    std::string contentType;        // its Content-Type, or the type of the request path
+    DWORD size = 0;                 // bytes in the content file
+};
+
+class CCacheDownload {
+public:
+    enum class EEnd {
+        serverClosed,  // the server closed the connection after the body
+        clientClosed,  // the client went away first
+        abandoned,     // the session ended any other way
+    };
+
+    CCacheDownload() = default;
+    ~CCacheDownload();
+    CCacheDownload(const CCacheDownload&) = delete;
+    CCacheDownload& operator=(const CCacheDownload&) = delete;
+
+    // Creates the content file at `path` for writing, replacing a file of that name, for the
+    // body of `response`. False when it cannot be created (nothing is left behind). A
+    // download in progress is abandoned first.
+    bool Open(const std::string& path, const CWWWResponse& response);
+    bool IsOpen() const { return m_handle >= 0; }
+
+    // Appends body bytes. False when the download is not open, or has just failed: a write
+    // error (GetErrorText says which) or a body that outgrew what it may be; the file is
+    // then deleted and later writes are refused.
+    bool Write(const void* bytes, std::size_t count);
+    std::uint64_t GetWritten() const { return m_written; }
+    // The system's text for the error of the last failed write ("" when there was none).
+    std::string GetErrorText() const;
+
+    // Ends the download. Complete: the file is closed and kept, and the result says what its
+    // entry records (`requestPath` gives the type when the response had no Content-Type; `now`
+    // the last-modified time when it had no readable Last-Modified). Otherwise the file is
+    // deleted and there is no result. Nothing to finish gives no result either.
+    std::optional<SCompletedDownload> Finish(EEnd end, std::string_view requestPath,
+                                             std::int64_t now);
+
+private:
+    void Discard();
+
+    int m_handle = -1;
+    std::string m_path;
+    std::uint64_t m_written = 0;
+    std::optional<std::uint64_t> m_expected;  // the Content-Length, when there is one
+    bool m_lengthTrusted = true;               // false: a Content-Length not to be trusted
+    std::string m_lastModified;                // the response's headers, as sent
+    std::string m_contentType;
+    bool m_hasContentType = false;
+    int m_error = 0;
+};
