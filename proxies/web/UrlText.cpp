@@ -14,9 +14,28 @@ int HexValue(char c) {
     return -1;
 }
 
-bool StandsAsIs(unsigned char c) {
+// A letter, a digit, or one of `others`.
+bool IsAlphanumericOr(unsigned char c, const char* others) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           (c != 0 && std::strchr("-._~!$&'()*+,;=", c) != nullptr);
+           (c != 0 && std::strchr(others, c) != nullptr);
+}
+
+// `text` with every byte for which `standsAsIs` is false written as "%XX".
+template <typename Predicate>
+std::string PercentEncode(std::string_view text, Predicate standsAsIs) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string result;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (standsAsIs(byte)) {
+            result += c;
+        } else {
+            result += '%';
+            result += kDigits[byte >> 4];
+            result += kDigits[byte & 0x0F];
+        }
+    }
+    return result;
 }
 
 }  // namespace
@@ -37,19 +56,11 @@ std::string PercentDecode(std::string_view text) {
 }
 
 std::string PercentEncodeUserInfo(std::string_view text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string result;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (StandsAsIs(byte)) {
-            result += c;
-        } else {
-            result += '%';
-            result += kDigits[byte >> 4];
-            result += kDigits[byte & 0x0F];
-        }
-    }
-    return result;
+    return PercentEncode(text, [](unsigned char c) { return IsAlphanumericOr(c, "-._~!$&'()*+,;="); });
+}
+
+std::string PercentEncodePath(std::string_view text) {
+    return PercentEncode(text, [](unsigned char c) { return IsAlphanumericOr(c, "-._~/"); });
 }
 
 bool HasLineBreakOrNul(std::string_view text) {

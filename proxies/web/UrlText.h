@@ -13,5 +13,10 @@ std::string PercentDecode(std::string_view text);
 // and "/" inside a name cannot change where the parts of the URL end.
 std::string PercentEncodeUserInfo(std::string_view text);
 
+// Escapes every byte of `text` but letters, digits, "-._~" and "/", for a path or a name that
+// goes into an HREF: nothing in it can end the attribute, start a query or a fragment, or be
+// read as an escape it was not.
+std::string PercentEncodePath(std::string_view text);
+
 // True when `text` holds a CR, LF or NUL byte: text that must not reach a protocol line.
 bool HasLineBreakOrNul(std::string_view text);

@@ -149,3 +149,79 @@ inline constexpr const char* kResponseHeadTooLargeText =
     "The server's response head is too large";
 // The description of the socket-error page for a server that closed before it answered.
 inline constexpr const char* kNoResponseText = "The server closed the connection without a response";
+
+// ---- CONNECT tunnels ---------------------------------------------------------------------
+
+inline constexpr const char* kLogProcessingTunnel =
+    "WWW Session processing SSL TUNNELING request in thread %x\n";
+inline constexpr const char* kErrorLineTunnelSocket =
+    "Socket error in SSLPreProcessRequest %s - terminating";
+
+// ---- ftp:// for browsers -----------------------------------------------------------------
+
+// Error texts of ftp:// requests beyond the ones above (same key, kErrorStringsKey). A
+// description that comes with a server's reply line is the text, a space and the line.
+inline constexpr SErrorText kFTPErrorTitle{"FTPErrorTitle", "FTP Error"};
+inline constexpr SErrorText kFTPReplyErrorDescription{"FTPReplyErrorDescription",
+                                                      "The FTP server refused the request:"};
+inline constexpr SErrorText kFTPBadReplyDescription{"FTPBadReplyDescription",
+                                                    "The FTP server sent a reply that cannot be used:"};
+inline constexpr SErrorText kFTPServerClosedDescription{
+    "FTPServerClosedDescription", "The FTP server closed the connection before it answered"};
+inline constexpr SErrorText kFTPMethodDescription{
+    "FTPMethodDescription", "Only GET and PUT requests are supported for ftp:// URLs"};
+inline constexpr SErrorText kFTPUploadLengthDescription{
+    "FTPUploadLengthDescription", "An upload to an FTP server needs a Content-Length"};
+
+// The client's answer once the FTP server has stored an upload (its 226).
+inline constexpr const char* kUploadDoneResponse = "HTTP/1.0 200 OK\r\n\r\n";
+// The interim answer to a client that waits with "Expect: 100-continue" when the FTP server
+// is ready for the upload.
+inline constexpr const char* kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// The directory listing page. Every text from the server or the URL in it is HTML-escaped
+// and every HREF part percent-encoded before it fills a "%s".
+//   top:    directory text (twice), banner
+//   banner: the server's last multi-line reply text, when there is one
+//   parent: directory path (ending in "/"), directory icon
+//   entry:  [path,] name, "/" for a directory, icon, name, padding, information
+inline constexpr const char* kListingTopFormat =
+    "<HTML><HEAD><TITLE>Directory of %s</TITLE></HEAD><BODY>\r\n<H2>Directory of %s</H2><PRE>%s\r\n";
+inline constexpr const char* kListingBannerFormat = "<HR><FONT SIZE=3>%s</FONT><HR>";
+inline constexpr const char* kListingParentFormat =
+    "<A HREF=\"%s../\"><IMG BORDER=0 ALIGN=absbottom SRC=\"%s\"><B>Parent directory</B></A>\r\n";
+inline constexpr const char* kListingAbsoluteEntryFormat =
+    "<A HREF=\"%s%s\"><IMG BORDER=0 ALIGN=absbottom SRC=\"%s\"><B>%s</B></A>%s\t%s\r\n";
+inline constexpr const char* kListingEntryFormat =
+    "<A HREF=\"%s%s%s\"><IMG BORDER=0 ALIGN=absbottom SRC=\"%s\"><B>%s</B></A>%s\t%s\r\n";
+inline constexpr const char* kListingFooter =
+    "</PRE><HR><FONT COLOR=BLUE SIZE=2><I><B>"
+    "Norvane 2 proxy server from <A HREF=\"http://www.urvo-software.example/\">Urvo Software</A>"
+    "</B></I></FONT></BODY></HTML>\r\n";
+// Names are padded with spaces to this width before their information.
+inline constexpr int kListingNameWidth = 20;
+
+// Listing icons: files below the engine's folder, and the addresses they are served under
+// (the internal host); the browser's own icons when the file is not there.
+inline constexpr const char* kDirectoryIconFile = "Resources/Directory.gif";
+inline constexpr const char* kDirectoryIconURL = "http://norvane-internal/Resources/Directory.gif";
+inline constexpr const char* kDirectoryIconFallback = "internal-gopher-menu";
+inline constexpr const char* kExtensionIconFileFormat = "Resources/%s.gif";
+inline constexpr const char* kExtensionIconURLFormat = "http://norvane-internal/Resources/%s.gif";
+inline constexpr const char* kDefaultIconFile = "Resources/Default.gif";
+inline constexpr const char* kDefaultIconURL = "http://norvane-internal/Resources/Default.gif";
+inline constexpr const char* kDefaultIconFallback = "internal-gopher-unknown";
+
+inline constexpr const char* kLogProcessingFTP = "WWW Session processing FTP request in thread %x\n";
+inline constexpr const char* kLogReceivingFTPReply = "WWW Session receiving FTP response in thread %x\n";
+inline constexpr const char* kLogFTPReply = "FTP Response (Thread %x): %s";
+inline constexpr const char* kLogProcessingFTPReply =
+    "WWW Session processing FTP response in thread %x\n";
+inline constexpr const char* kLogFTPCommand = "FTP Command (Thread %x): %s";
+inline constexpr const char* kLogFTPDataClosed = "Server closed FTP data socket in thread %x\n";
+inline constexpr const char* kErrorLineFTPUnknown =
+    "Caught unknown exception in CWWWSession::FTPProcessRequest() - terminating";
+inline constexpr const char* kErrorLineFTPMemory =
+    "Caught memory exception in CWWWSession::FTPProcessRequest() - terminating";
+inline constexpr const char* kErrorLineFTPSocket =
+    "Caught socket exception in CWWWSession::FTPProcessRequest() %s - terminating";
