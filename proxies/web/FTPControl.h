@@ -49,9 +49,11 @@ enum EFTPTransfer : DWORD {
 // What the session does, in this order.
 struct SFTPStep {
     std::string toClient;                // send to the client
-    std::optional<WORD> dataPort;        // connect the data socket to the control
-                                         // connection's server at this port (through the
-                                         // outbound target guard), read and close events
+    std::optional<WORD> dataPort;        // connect the data socket (ConnectRemote, so
+                                         // through ConnectMethod and COutboundTargetGuard)
+                                         // to the FTP server of the control connection,
+                                         // never to the reply's address, at this port;
+                                         // read and close events
     DWORD commandCode = FTP_NONE;        // FTP_NONE: no command
     std::string command;                 // send on the control connection (log it with
                                          // FTPCommandForLog)

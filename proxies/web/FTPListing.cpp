@@ -204,7 +204,7 @@ std::string CFTPListing::Entry(const SListingEntry& entry) {
     const std::string& icon = Icon(entry);
     const std::string shown = HtmlEscape(entry.name);
     const std::string info = HtmlEscape(entry.info);
-    if (entry.name.front() == '/')
+    if (!entry.name.empty() && entry.name.front() == '/')
         return FormatText(kListingAbsoluteEntryFormat, name.c_str(), slash, icon.c_str(),
                           shown.c_str(), padding.c_str(), info.c_str());
     return FormatText(kListingEntryFormat, PercentEncodePath(m_path).c_str(), name.c_str(), slash,

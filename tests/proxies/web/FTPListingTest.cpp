@@ -144,6 +144,11 @@ TEST_F(FTPListingPageTest, EntriesArePaddedEscapedAndEncoded) {
               "<A HREF=\"/etc/motd\"><IMG BORDER=0 ALIGN=absbottom "
               "SRC=\"http://norvane-internal/Resources/Default.gif\"><B>/etc/motd</B></A>"
               "           \tx\r\n");
+    // An empty name (never a parsed entry) still makes a line.
+    EXPECT_EQ(listing.Entry({"", "i", false}),
+              "<A HREF=\"/pub/\"><IMG BORDER=0 ALIGN=absbottom "
+              "SRC=\"http://norvane-internal/Resources/Default.gif\"><B></B></A>"
+              "                    \ti\r\n");
     EXPECT_EQ(listing.Entry({"<script>\"x\"&#.txt", "<i>", false}),
               "<A HREF=\"/pub/%3Cscript%3E%22x%22%26%23.txt\"><IMG BORDER=0 ALIGN=absbottom "
               "SRC=\"http://norvane-internal/Resources/txt.gif\">"
