@@ -60,7 +60,7 @@ std::string CFTPControl::CheckRequest(const CWWWRequest& request) {
 }
 
 SFTPStep CFTPControl::OnReply(const SFTPReply& reply, std::int64_t now) {
-    if (m_done || m_pageSent || m_lastCommand == FTP_QUIT)
+    if (m_done || m_ended || m_lastCommand == FTP_QUIT)
         return {};
     m_replyCode = reply.code;
     if (reply.code == 0)
@@ -176,6 +176,8 @@ SFTPStep CFTPControl::Send(DWORD code, std::string_view argument) {
 
 SFTPStep CFTPControl::SendHead(const SFTPReply& reply, std::int64_t now) {
     SFTPStep step;
+    if (m_headSent)
+        return step;
     if (m_transfer == kFTPListing) {
         step.toClient = BuildDocumentHead({.now = now,
                                            .contentType = "text/html",
@@ -196,7 +198,9 @@ SFTPStep CFTPControl::Page(const SErrorText& title, const SErrorText& descriptio
     SFTPStep step;
     step.endSession = true;
     step.closeData = true;
-    if (m_headSent || m_pageSent)
+    const bool answered = m_headSent || m_ended;
+    m_ended = true;
+    if (answered)
         return step;
     std::string text = ReadErrorText(description);
     if (!replyLine.empty()) {
@@ -204,7 +208,6 @@ SFTPStep CFTPControl::Page(const SErrorText& title, const SErrorText& descriptio
         text += replyLine;
     }
     step.toClient = BuildErrorPage(ReadErrorText(title), text);
-    m_pageSent = true;
     return step;
 }
 

@@ -106,6 +106,8 @@ public:
     bool IsHeadSent() const { return m_headSent; }
     // A 226 was taken: later replies are ignored.
     bool IsDone() const { return m_done; }
+    // An error ended the conversation: later replies are ignored.
+    bool IsEnded() const { return m_ended; }
     DWORD GetTransferState() const { return m_transfer; }
     DWORD GetLastCommand() const { return m_lastCommand; }
     DWORD GetReplyCode() const { return m_replyCode; }
@@ -132,6 +134,6 @@ private:
     DWORD m_replyCode = 0;
     std::optional<std::uint64_t> m_size;
     bool m_headSent = false;
-    bool m_pageSent = false;
+    bool m_ended = false;  // an error ended the conversation (with a page or without)
     bool m_done = false;
 };

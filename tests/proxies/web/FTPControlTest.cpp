@@ -126,9 +126,24 @@ TEST_F(FTPControlTest, AFileIsDownloadedWithItsSizeWhenTheServerGivesDigits) {
     const SFTPStep closed = control->OnDataClosed();
     EXPECT_EQ(closed.toClient, "");
     EXPECT_EQ(closed.command, "QUIT\r\n");
-    // A failure after the head can only end the session.
+    // After QUIT the server's answers change nothing.
+    EXPECT_EQ(Reply("221 Goodbye").command, "");
+}
+
+TEST_F(FTPControlTest, ASecondPreliminaryReplyNeverSendsASecondHead) {
+    Start("GET ftp://h/f HTTP/1.0\r\n\r\n");
+    for (const char* line : {"220 R", "230 In", "215 U", "550 No", "227 (1,2,3,4,0,21)", "200 I",
+                             "213 7"})
+        Reply(line);
+    EXPECT_NE(Reply("150 Go").toClient, "");
+    EXPECT_EQ(Reply("125 Go again").toClient, "");
+    // A failure after the head can only end the session, and nothing after it sends more.
     const SFTPStep late = Reply("426 Transfer aborted");
     EXPECT_EQ(late.toClient, "");
+    EXPECT_TRUE(late.endSession);
+    EXPECT_TRUE(control->IsEnded());
+    EXPECT_EQ(Reply("150 Again").toClient, "");
+    EXPECT_EQ(control->OnControlClosed().toClient, "");
 }
 
 TEST_F(FTPControlTest, NoLengthUnlessTheSizeReplyIsAllDigits) {
