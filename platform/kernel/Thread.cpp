@@ -372,7 +372,7 @@ void CThread::Main(CThread* self, std::shared_ptr<State> state) {
     QueueRegistry::Get().Remove(state->queue);
     state->exitCode = code;
     if (self->m_bAutoDelete)
-        delete self;
+        self->Delete();
     state->ended->Set();
 }
 

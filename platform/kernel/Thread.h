@@ -92,8 +92,8 @@ bool KillTimer(DWORD timerId);
 // OnThreadMessage.
 //
 // The object must outlive its thread unless m_bAutoDelete is set, in which case the thread
-// deletes the object after ExitInstance and nobody else may. A thread ends when Run returns;
-// its queue is closed at that moment and later posts fail.
+// gives the object up after ExitInstance (Delete) and nobody else may delete it. A thread ends
+// when Run returns; its queue is closed at that moment and later posts fail.
 class CThread {
     struct State;
     std::shared_ptr<State> m_state;  // first: the id below is read from it
@@ -125,6 +125,12 @@ public:
     bool m_bAutoDelete = false;
 
 protected:
+    // Called last on the thread of an auto-delete object, after its queue was closed: gives the
+    // object up. By default it deletes the object. A class whose objects other threads may
+    // hold counted references to (CObject::AddRef) gives up the thread's reference instead, so
+    // the object goes with its last holder. Nothing of the object is touched afterwards.
+    virtual void Delete() { delete this; }
+
     virtual bool InitInstance() { return true; }
     virtual int Run();
     virtual int ExitInstance();

@@ -115,6 +115,40 @@ TEST(ThreadTest, AutoDeleteThreadDeletesItselfAfterItsLoop) {
     EXPECT_EQ(destroyed, 1);
 }
 
+TEST(ThreadTest, AutoDeleteGivesTheObjectUpThroughDeleteOnItsOwnThreadAfterItsQueueClosed) {
+    // A shared object: the thread gives up its own reference, the test keeps another.
+    struct Shared : CThread {
+        std::atomic<int> references{2};
+        std::atomic<bool> exited{false};
+        std::atomic<bool> deleteSawExit{false};
+        std::atomic<bool> deleteOnOwnThread{false};
+        std::atomic<bool> postFailedInDelete{false};
+        int ExitInstance() override {
+            exited = true;
+            return 5;
+        }
+        void Delete() override {
+            deleteSawExit = exited.load();
+            deleteOnOwnThread = GetCurrentThreadId() == ThreadId();
+            postFailedInDelete = !PostThreadMessage(WM_USER, 0, 0);
+            if (--references == 0)
+                delete this;
+        }
+    };
+    auto* thread = new Shared;
+    thread->m_bAutoDelete = true;
+    auto ended = thread->EndedEvent();
+    ASSERT_TRUE(thread->CreateThread());
+    thread->PostThreadMessage(WM_QUIT, 0, 0);
+    ASSERT_EQ(ended->Wait(5000), WAIT_OBJECT_0);
+    EXPECT_TRUE(thread->deleteSawExit);
+    EXPECT_TRUE(thread->deleteOnOwnThread);
+    EXPECT_TRUE(thread->postFailedInDelete);
+    EXPECT_EQ(thread->ExitCode(), 5);
+    ASSERT_EQ(--thread->references, 0);
+    delete thread;  // the last holder; the thread has ended, so nothing waits
+}
+
 TEST(ThreadTest, PlainThreadsGetAQueueOnFirstUseAndLoseItWhenTheyEnd) {
     std::atomic<DWORD> id{0};
     std::atomic<int> got{0};
