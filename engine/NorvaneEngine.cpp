@@ -16,17 +16,6 @@ using namespace EngineFormat;
 
 namespace {
 
-// Called inside a catch handler: frees a library exception (thrown by pointer), drops any
-// other.
-void DropCurrentException() noexcept {
-    try {
-        throw;
-    } catch (CException* e) {
-        e->Delete();
-    } catch (...) {
-    }
-}
-
 // The engine's debug texts go to the debug trace sink.
 void Trace(const std::string& text) { OutputDebugString(text.c_str()); }
 

@@ -32,6 +32,10 @@ protected:
     std::string m_message;
 };
 
+// For use inside a catch handler: frees the exception being handled if it is a library
+// exception (thrown by pointer), drops any other. For handlers whose failures are contained.
+void DropCurrentException() noexcept;
+
 // An operation the object does not support (writing a class that may not be serialised,
 // emptying a container whose elements are in live use).
 class CNotSupportedException : public CException {
