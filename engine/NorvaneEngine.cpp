@@ -1,5 +1,8 @@
 #include "engine/NorvaneEngine.h"
 
+#include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/Machine.h"
+#include "engine/framework/Session.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
@@ -25,7 +28,10 @@ std::atomic<CNorvaneEngine*> g_instance{nullptr};
 
 // --- Construction and the process's engine ------------------------------------------------
 
-CNorvaneEngine::CNorvaneEngine() { m_machines.MarkLive(); }
+CNorvaneEngine::CNorvaneEngine() {
+    m_machines.MarkLive();
+    m_services.MarkLive();
+}
 
 CNorvaneEngine::~CNorvaneEngine() {
     if (HasStarted() && !HasEnded()) {
@@ -301,7 +307,7 @@ void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
     switch (part) {
     case EnginePart::kLocations: m_locations.LoadFromRegistry(key); break;
     case EnginePart::kUserDatabase: m_users.LoadFromRegistry(key); break;
-    case EnginePart::kServices:      // seam: CServiceManager::LoadFromRegistry
+    case EnginePart::kServices: m_services.LoadFromRegistry(key); break;
     case EnginePart::kDialer:        // seam: CDialer::LoadFromRegistry
     case EnginePart::kCache:         // seam: CWWWCache::LoadFromRegistry
         break;
@@ -312,7 +318,7 @@ BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
     switch (part) {
     case EnginePart::kLocations: return m_locations.SaveToRegistry(key);
     case EnginePart::kUserDatabase: return m_users.SaveToRegistry(key);
-    case EnginePart::kServices:      // seam: CServiceManager::SaveToRegistry
+    case EnginePart::kServices: return m_services.SaveToRegistry(key);
     case EnginePart::kDialer:        // seam: CDialer::SaveToRegistry
     case EnginePart::kCache:         // seam: CWWWCache::SaveToRegistry
         break;
@@ -360,17 +366,21 @@ void CNorvaneEngine::MakeDefaultRight(int kind, const std::string& description,
         right->AddRecipientFor(recipientGroup);
 }
 
+// --- The services ----------------------------------------------------------------------------
+
+void CNorvaneEngine::EnsureRemoteControlService() { m_services.EnsureRemoteControlService(); }
+void CNorvaneEngine::StartServices() { m_services.StartServices(); }
+void CNorvaneEngine::StopAndDeleteServices() { m_services.StopAndDeleteAll(); }
+
+BOOL CNorvaneEngine::AdmitSession(CSession* session) { return CMachine::Admit(*session); }
+
 // Seams: each does nothing until its class exists (see the header).
-void CNorvaneEngine::EnsureRemoteControlService() {}
-void CNorvaneEngine::StartServices() {}
-void CNorvaneEngine::StopAndDeleteServices() {}
 void CNorvaneEngine::LoadCacheIndex() {}
 void CNorvaneEngine::CloseCache() {}
 void CNorvaneEngine::StartDialer() {}
 void CNorvaneEngine::HangUpDialer() {}
 BOOL CNorvaneEngine::WaitForDialer(DWORD) { return TRUE; }
 void CNorvaneEngine::DialOnDemand(CSession*) {}
-BOOL CNorvaneEngine::AdmitSession(CSession*) { return FALSE; }
 
 // --- The user database -----------------------------------------------------------------------
 
@@ -406,6 +416,11 @@ std::vector<CMachineBase*> CNorvaneEngine::TakeMachines(Pick pick) {
             ++it;
         }
     }
+    // Ended under the map's lock: a machine admitted again for the same address is announced
+    // after this one's removal.
+    for (CMachineBase* machine : taken)
+        if (auto* record = dynamic_cast<CMachine*>(machine))
+            record->Close();
     return taken;
 }
 
@@ -415,8 +430,13 @@ void CNorvaneEngine::ReleaseMachines(const std::vector<CMachineBase*>& machines)
 }
 
 BOOL CNorvaneEngine::RegisterSession(CSession* session) {
-    if (m_shuttingDown || session == nullptr)
+    if (session == nullptr)
         return FALSE;
+    if (m_shuttingDown) {
+        // A refused session ends here, whoever asked (a UDP service goes on without it).
+        session->Terminate(FrameworkFormat::kExitError);
+        return FALSE;
+    }
     return AdmitSession(session);
 }
 
@@ -425,8 +445,11 @@ void CNorvaneEngine::RemoveMachine(const std::string& addressText) {
     {
         CScopedLock lock(m_machines);
         machine = m_machines.FindMachine(addressText);
-        if (machine != nullptr)
+        if (machine != nullptr) {
             m_machines.RemoveMachine(machine);
+            if (auto* record = dynamic_cast<CMachine*>(machine))
+                record->Close();
+        }
     }
     if (machine != nullptr)
         machine->Release();

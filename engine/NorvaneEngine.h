@@ -33,11 +33,11 @@
 // a console's outgoing queue. DeleteUser releases the user database before it takes the
 // machine map.
 //
-// Where later classes plug in. The steps that belong to classes other than the machine map,
-// the console list, the user database, the locations, the rights and the log manager are
-// protected virtual operations below (marked "seam"); each does nothing until its class
-// exists, and whoever lands the class fills it in (and adds the member and an accessor).
-// Tests override the steps to record the order.
+// Where later classes plug in. The steps that belong to classes other than the machine map
+// and its machines, the console list, the user database, the locations, the rights, the
+// services and the log manager are protected virtual operations below (marked "seam"); each
+// does nothing until its class exists, and whoever lands the class fills it in (and adds the
+// member and an accessor). Tests override the steps to record the order.
 // Besides those:
 //  - sessions and services reach the engine through Instance(); their log writers post to
 //    Instance().GetLogManager() (engine/LogWriters.h);
@@ -49,7 +49,11 @@
 //  - the remote-control session derives from IEngineConsole, registers with RegisterConsole
 //    and unregisters before it goes; NotifyConsolesMessage(message) arrives with the protocol
 //    message class and passes the message's operation code and three texts to NotifyConsoles;
-//  - a refused RegisterSession (FALSE) ends the session with code 1.
+//  - RegisterSession refuses every session once a shut-down has begun: it terminates the
+//    session (code 1) and answers FALSE;
+//  - deleting a client machine (RemoveMachine, DeleteUser, the shut-down) removes it from the
+//    map and ends it (CMachine::Close) under the map's lock; the object goes with its last
+//    reference (its sessions hold one each while they end).
 
 #include "engine/EngineConsole.h"
 #include "engine/EngineLifecycle.h"
@@ -60,6 +64,7 @@
 #include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/LocationArray.h"
 #include "engine/access/Right.h"
+#include "engine/framework/ServiceManager.h"
 #include "foundation/MachineMap.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
@@ -118,8 +123,8 @@ public:
     BOOL SaveUserDatabase();
 
     // --- Machines and users ------------------------------------------------------------------
-    // Admission of a new session to its client machine. FALSE once a shut-down has begun (the
-    // session must end), else the admission's answer.
+    // Admission of a new session to its client machine (CMachine::Admit). Once a shut-down has
+    // begun the session is refused: it is terminated (code 1) and FALSE returned.
     BOOL RegisterSession(CSession* session);
     // Under the machine-map lock, removes the machine of that address from the map; the
     // map's reference is given up after the lock (deleting the machine, which ends its
@@ -172,6 +177,7 @@ public:
     // for the system rights and any other kind.
     CRight* GetDefaultRight(DWORD kind) override;
     CLocationArray& GetLocations() { return m_locations; }
+    CServiceManager& GetServiceManager() { return m_services; }
     CLogManager& GetLogManager() { return m_logManager; }
     CThreadRoster& GetThreadRoster() { return m_threads; }
     DWORD GetTimerId() const { return m_timerId.load(); }
@@ -207,8 +213,8 @@ protected:
     virtual void Pause(DWORD ms);
 
     // Loads / saves one configuration object from / under `key`. A save answers FALSE (or
-    // throws) when it failed. The user database and the locations are real; the others are
-    // seams: services (CServiceManager), dialer (CDialer), cache (CWWWCache).
+    // throws) when it failed. The user database, the services and the locations are real; the
+    // others are seams: dialer (CDialer), cache (CWWWCache).
     virtual void LoadPart(EngineFormat::EnginePart part, const std::string& key);
     virtual BOOL SavePart(EngineFormat::EnginePart part, const std::string& key);
     // The rights (CRight, kinds 0-10): load / save one right, read its description, and make
@@ -231,10 +237,10 @@ protected:
     // TRUE when a user was removed.
     virtual BOOL RemoveUser(const std::string& name);
 
-    // Seams of the services (CServiceManager).
+    // Steps of the services (CServiceManager).
     virtual void EnsureRemoteControlService();  // EnsureRemoteControlService()
     virtual void StartServices();               // each: OpenLogFile(), StartIfEnabled()
-    virtual void StopAndDeleteServices();       // StopAndDelete() of each running; empty map
+    virtual void StopAndDeleteServices();       // StopAndDelete() of every one; empty map
 
     // Seams of the web cache (CWWWCache).
     virtual void LoadCacheIndex();
@@ -246,8 +252,7 @@ protected:
     virtual BOOL WaitForDialer(DWORD timeoutMs);  // TRUE when its thread has ended
     virtual void DialOnDemand(CSession* session);  // CDialer::CheckDialFirst(session)
 
-    // Seam of the client machines (CMachine): the admission algorithm. Answers whether the
-    // session was admitted.
+    // The admission algorithm (CMachine::Admit). Answers whether the session was admitted.
     virtual BOOL AdmitSession(CSession* session);
 
 private:
@@ -264,6 +269,7 @@ private:
     std::vector<IEngineConsole*> m_consoles;
     CGroupMemberDatabase m_users;
     CLocationArray m_locations;
+    CServiceManager m_services;
     CLogManager m_logManager;
     CRight m_rights[EngineFormat::kRightCount];
     CThreadRoster m_threads;

@@ -1,5 +1,7 @@
 #include "engine/NorvaneEngine.h"
 
+#include "engine/framework/Session.h"
+
 #include "engine/LogFormat.h"
 #include "engine/LogWriters.h"
 #include "foundation/RegistryStore.h"
@@ -318,8 +320,11 @@ TEST_F(NorvaneEngineTest, ShutDownRunsItsStepsInOrder) {
 
     // No session is admitted once the shut-down has begun, and a second shut-down only adds
     // its exit request.
-    // (The session is never looked at once the shut-down has begun.)
-    EXPECT_FALSE(engine.RegisterSession(reinterpret_cast<CSession*>(&console)));
+    // A refused session is ended.
+    auto refused = CRef<CSession>::Adopt(new CSession);
+    EXPECT_FALSE(engine.RegisterSession(refused.Get()));
+    EXPECT_EQ(refused->GetTerminateCount(), 1);
+    EXPECT_TRUE(refused->HasSessionEnded());
     EXPECT_FALSE(journal.Contains("AdmitSession"));
     journal.Clear();
     engine.ShutDown(TRUE);

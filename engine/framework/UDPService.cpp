@@ -1,0 +1,215 @@
+#include "engine/framework/UDPService.h"
+
+#include "engine/LogFormat.h"
+#include "engine/NorvaneEngine.h"
+#include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/QuietClose.h"
+#include "engine/framework/UDPSession.h"
+#include "foundation/X1SocketNotifyWindow.h"
+#include "platform/framework/Exception.h"
+
+#include <utility>
+#include <vector>
+
+using namespace FrameworkFormat;
+
+IMPLEMENT_SERIAL(CUDPService, CService, 1)
+
+CUDPService::CUDPService() = default;
+
+CUDPService::CUDPService(UINT port, std::string name, std::string description, BOOL critical)
+    : CService(port, std::move(name), std::move(description), critical) {}
+
+CUDPService::~CUDPService() = default;
+
+// --- Thread ---------------------------------------------------------------------------------
+
+bool CUDPService::StartThread() {
+    if (HasStarted())
+        return !HasEnded();
+    m_bAutoDelete = true;
+    AddRef();  // the thread's own
+    if (CreateThread())
+        return true;
+    m_bAutoDelete = false;
+    Release();
+    return false;
+}
+
+void CUDPService::StartIfEnabled() { StartThread(); }
+
+void CUDPService::StopAndDelete() {
+    if (HasStarted())
+        PostThreadMessage(WM_QUIT, 0, 0);
+    Release();
+}
+
+bool CUDPService::InitInstance() {
+    CNorvaneEngine::Instance().GetThreadRoster().Enter(*this);
+    try {
+        OnServiceThreadStart();
+        if (GetEnabled())
+            StartOnThread();
+    } catch (...) {
+        DropCurrentException();
+    }
+    return true;
+}
+
+int CUDPService::Run() {
+    for (;;) {
+        try {
+            if (!PumpMessage())
+                return ExitInstance();
+        } catch (CException* e) {
+            e->Delete();
+            WriteLog(LogFormat::kLogError, "%s", kUDPRunIgnoring);
+        } catch (...) {
+            WriteLog(LogFormat::kLogError, "%s", kUDPRunIgnoring);
+        }
+    }
+}
+
+int CUDPService::ExitInstance() {
+    try {
+        StopOnThread();
+        OnServiceThreadEnd();
+    } catch (...) {
+        DropCurrentException();
+    }
+    // The sessions still here end with the service (their machines hold them too).
+    std::map<DWORD, CRef<CUDPSession>> sessions;
+    {
+        CMutexLock lock(m_sessionsMutex);
+        sessions.swap(m_sessions);
+    }
+    for (auto& entry : sessions) {
+        try {
+            entry.second->Terminate(kExitNormal);
+        } catch (...) {
+            DropCurrentException();
+        }
+    }
+    return 0;
+}
+
+void CUDPService::OnThreadMessage(const ThreadMessage& msg) {
+    if (msg.message == X1SocketNotifyWindow::kSocketRead)
+        OnDatagram(static_cast<int>(msg.wParam));
+    else if (msg.message == kHostLookupMessage)
+        OnHostLookupResult(msg.wParam, msg.lParam);
+}
+
+// --- Start and stop -------------------------------------------------------------------------
+
+void CUDPService::Start() {
+    if (IsServiceThread()) {
+        StartOnThread();
+        return;
+    }
+    if (!HasStarted()) {
+        StartThread();  // its start-up starts the socket when Enabled
+        return;
+    }
+    CRef<CUDPService> self(this);
+    PostThreadCall(ThreadId(), [self] { self->StartOnThread(); });
+}
+
+void CUDPService::Stop() {
+    if (IsServiceThread() || !HasStarted() || HasEnded()) {
+        StopOnThread();
+        return;
+    }
+    CRef<CUDPService> self(this);
+    PostThreadCall(ThreadId(), [self] { self->StopOnThread(); });
+}
+
+void CUDPService::StartOnThread() {
+    CMutexLock run(RunMutex());
+    if (!GetEnabled() || GetRunState() == kRunning)
+        return;
+    try {
+        m_socket.SetCallback(nullptr, nullptr);
+        m_socket.Create(NET_SOCK_DGRAM);
+        m_socket.SetEventMask(FD_READ | FD_WRITE);
+        m_socket.StartAsyncSelect();
+        if (GetCriticalService()) {
+            try {
+                m_socket.SetReuseAddress(true);
+            } catch (X1SocketException* e) {
+                e->Delete();
+                WriteLog(LogFormat::kLogError, kReuseAddressFailed, GetDescription().c_str());
+            }
+        }
+        BindServiceSocket();
+        RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Udp);
+        SetRunState(kRunning);
+        WriteLog(LogFormat::kLogServiceEvent, "%s", kServiceStarted);
+    } catch (X1SocketException* e) {
+        const std::string text = e->GetErrorText();
+        e->Delete();
+        CloseQuietly(m_socket);
+        SetRunState(kStartFailed);
+        WriteLog(LogFormat::kLogError, kServiceFailedStartup, text.c_str());
+    }
+}
+
+void CUDPService::StopOnThread() { StopListening(); }
+
+// --- Sessions -------------------------------------------------------------------------------
+
+void CUDPService::AddSession(CUDPSession* session) {
+    if (session == nullptr)
+        return;
+    CRef<CUDPSession> replaced;
+    {
+        CMutexLock lock(m_sessionsMutex);
+        CRef<CUDPSession>& entry = m_sessions[session->GetKey()];
+        replaced = std::move(entry);
+        entry = CRef<CUDPSession>(session);
+    }
+}
+
+void CUDPService::RemoveSession(CUDPSession* session) {
+    if (session == nullptr)
+        return;
+    CRef<CUDPSession> removed;
+    {
+        CMutexLock lock(m_sessionsMutex);
+        auto it = m_sessions.find(session->GetKey());
+        if (it == m_sessions.end() || it->second.Get() != session)
+            return;
+        removed = std::move(it->second);
+        m_sessions.erase(it);
+    }
+}
+
+CUDPSession* CUDPService::FindSession(DWORD key) {
+    CMutexLock lock(m_sessionsMutex);
+    auto it = m_sessions.find(key);
+    return it == m_sessions.end() ? nullptr : it->second.Get();
+}
+
+CRef<CUDPSession> CUDPService::FindSessionRef(DWORD key) {
+    CMutexLock lock(m_sessionsMutex);
+    auto it = m_sessions.find(key);
+    return it == m_sessions.end() ? CRef<CUDPSession>() : it->second;
+}
+
+std::size_t CUDPService::GetSessionCount() const {
+    CMutexLock lock(m_sessionsMutex);
+    return m_sessions.size();
+}
+
+void CUDPService::ScheduleRemoveSession(CUDPSession* session) {
+    if (session == nullptr)
+        return;
+    if (IsServiceThread() || !HasStarted()) {
+        RemoveSession(session);
+        return;
+    }
+    CRef<CUDPService> self(this);
+    CRef<CUDPSession> held(session);
+    // When the thread has ended its map was emptied at its end: nothing is left to remove.
+    PostThreadCall(ThreadId(), [self, held] { self->RemoveSession(held.Get()); });
+}
