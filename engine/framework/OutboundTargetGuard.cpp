@@ -19,8 +19,10 @@ bool IsValidPort(UINT port) { return port >= 1 && port <= kMaxPort; }
 }  // namespace
 
 COutboundTargetGuard& COutboundTargetGuard::Instance() {
-    static COutboundTargetGuard guard;
-    return guard;
+    // Never destroyed: a service thread still stopping while the process exits may unregister
+    // its port after static destruction has begun.
+    static auto* guard = new COutboundTargetGuard;
+    return *guard;
 }
 
 void COutboundTargetGuard::RegisterListeningPort(UINT port, OutboundTransport transport) {

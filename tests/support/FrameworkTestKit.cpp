@@ -81,6 +81,8 @@ void FrameworkTest::SetUp() {
 void FrameworkTest::TearDown() {
     m_engine->UnregisterConsole(&m_console);
     m_engine->ShutDown(FALSE);
+    // Threads the test stopped without waiting (services, sessions) end before the engine goes.
+    EXPECT_EQ(m_engine->WaitForThreads(10000), 0u);
     m_engine.reset();
     CNorvaneEngine::SetInstance(nullptr);
 }
