@@ -144,17 +144,31 @@ void CTCPService::LoadFromRegistry(const std::string& keyPath) {
 
 void CTCPService::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
-        CMutexLock lock(SettingsMutex());
-        StoreRecord(ar);
-        ar << m_upstream.ConnectMethod << m_upstream.ProxyServer << m_upstream.ProxyPort
-           << m_upstream.SOCKS4Password;
+        StoreTCPRecord(ar);
         return;
     }
-    std::unique_ptr<Record> record = ReadRecord(ar);
-    COutboundSettings upstream;
+    TCPRecord record = ReadTCPRecord(ar);
+    ApplyTCPRecord(record);
+}
+
+void CTCPService::StoreTCPRecord(CArchive& ar) {
+    CMutexLock lock(SettingsMutex());
+    StoreRecord(ar);
+    ar << m_upstream.ConnectMethod << m_upstream.ProxyServer << m_upstream.ProxyPort
+       << m_upstream.SOCKS4Password;
+}
+
+CTCPService::TCPRecord CTCPService::ReadTCPRecord(CArchive& ar) const {
+    TCPRecord record;
+    record.base = ReadRecord(ar);
+    COutboundSettings& upstream = record.upstream;
     ar >> upstream.ConnectMethod >> upstream.ProxyServer >> upstream.ProxyPort >>
         upstream.SOCKS4Password;
+    return record;
+}
+
+void CTCPService::ApplyTCPRecord(TCPRecord& record) {
     CMutexLock lock(SettingsMutex());
-    ApplyRecord(*record);
-    m_upstream = std::move(upstream);
+    ApplyRecord(*record.base);
+    m_upstream = std::move(record.upstream);
 }

@@ -14,6 +14,7 @@
 #include "engine/framework/Service.h"
 #include "platform/kernel/Types.h"
 
+#include <memory>
 #include <string>
 
 class CSession;
@@ -57,6 +58,16 @@ public:
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
+    // The TCP service's archive record (the base's fields, then the upstream settings), for
+    // derived classes whose loads append fields: read the whole record first, then apply it,
+    // so a record cut short changes nothing.
+    struct TCPRecord {
+        std::unique_ptr<Record> base;
+        COutboundSettings upstream;
+    };
+    void StoreTCPRecord(CArchive& ar);
+    TCPRecord ReadTCPRecord(CArchive& ar) const;
+    void ApplyTCPRecord(TCPRecord& record);
 
 private:
     COutboundSettings m_upstream;

@@ -44,6 +44,17 @@ inline constexpr SErrorText kFileAccessDeniedTitle{"FileAccessDeniedTitle", "Acc
 inline constexpr SErrorText kFileAccessDeniedDescription{"FileAccessDeniedDescription",
                                                          "File not found or access denied"};
 
+// The web proxy service: its name and description, port and the upstream methods its
+// console sheet offers (direct, HTTP proxy, SOCKS 4, CONNECT tunnel), and its own values.
+inline constexpr const char* kWWWServiceName = "WWW Proxy server";
+inline constexpr UINT kWWWServicePort = 80;
+inline constexpr DWORD kWWWServiceMethods = 7;
+inline constexpr const char* kCacheNonProxyRequestsValue = "CacheNonProxyRequests";
+inline constexpr const char* kPrependResourceValue = "PrependResource";
+inline constexpr const char* kPrependInfoValue = "PrependInfo";
+inline constexpr const char* kRedirectURLValue = "RedirectURL";
+inline constexpr const char* kServerRootValue = "ServerRoot";
+
 // ---- Wire texts ------------------------------------------------------------------------
 
 // Every error page goes out with this head and body (status line, title, title,

@@ -1,0 +1,218 @@
+#pragma once
+// CWWWSession: one browser connection to the web proxy, on its own thread. It serves one
+// request: it collects the request head (CRequestCollector), parses it (ParseRequest), answers
+// what the proxy answers itself (redirects, its own files, refusals), checks the request
+// against the service's access right, asks the cache, and otherwise sends the request to the
+// server or the upstream proxy and relays the response back, keeping a cacheable body in the
+// cache as it passes. CONNECT tunnels and ftp:// URLs take their own paths (the block near the
+// end of the class).
+//
+// Sockets. The client socket (the accepted connection), the remote socket (the server, the
+// upstream proxy or the FTP server's control connection) and the FTP data socket all belong to
+// the session's thread; their notices arrive as thread messages carrying the socket's handle,
+// and OnRead(socket) / OnClose(socket) dispatch them. A notice whose handle is none of the
+// three (a socket closed since it was posted) is dropped.
+//
+// One request per connection. Every request goes out with "Connection: close" and every
+// response head the client gets says "Connection: close" and "Proxy-Connection: close", so a
+// client opens a new connection for its next request at once. Once the session has decided to
+// end (Finish), later notices are ignored.
+//
+// Failures after the first byte of an answer reached the client close the connection: an
+// error page appended to part of a body would corrupt it.
+
+#include "engine/framework/TwoEndTCPSession.h"
+#include "foundation/X1Socket.h"
+#include "platform/kernel/Types.h"
+#include "proxies/web/CacheCheck.h"
+#include "proxies/web/CacheDownload.h"
+#include "proxies/web/ErrorPage.h"
+#include "proxies/web/OutboundRequest.h"
+#include "proxies/web/RequestCollector.h"
+#include "proxies/web/ResponseCollector.h"
+#include "proxies/web/WWWRequest.h"
+#include "proxies/web/WWWResponse.h"
+#include "proxies/web/WWWTexts.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+class CFTPControl;
+class CNVDataObject;
+class CService;
+
+class CWWWSession : public CTwoEndTCPSession {
+    DECLARE_SERIAL(CWWWSession)
+public:
+    // Bytes taken from a socket in one receive.
+    static constexpr std::size_t kReceiveBufferSize = 8096;
+
+    CWWWSession();
+    explicit CWWWSession(int acceptedHandle);
+    ~CWWWSession() override;
+
+    // The base's copy, then, from a CWWWService, its five web settings.
+    void SetService(CService& service) override;
+    // The non-proxy settings of a session a SOCKS session handed its client connection to.
+    void SetTarget(DWORD action, const std::string& host, DWORD port, DWORD cacheNonProxy);
+    // The access-denied page (a CONNECT gets it under "403 Forbidden").
+    void SendAccessDenied() override;
+    // The first request header named `name` (any case), or "".
+    void GetVariable(const std::string& name, CNVDataObject& data) override;
+    // 12-17 from the request (proxies/web/WWWVariables.h), the rest as every two-ended session.
+    void GetValue(DWORD index, CNVDataObject& data) override;
+    // Discards a cache download in progress and forgets the request and response.
+    void OnEnd() override;
+
+    // Read and close notices of the session's three sockets.
+    using CTCPSession::OnClose;
+    using CTCPSession::OnRead;
+    void OnRead(X1Socket& socket);
+    void OnClose(X1Socket& socket);
+
+    // The request as parsed (empty before).
+    const CWWWRequest& GetRequest() const { return m_request; }
+
+protected:
+    void OnThreadMessage(const ThreadMessage& msg) override;
+    void CloseSockets() override;
+    std::uint64_t GetActivityCount() const override;
+
+    // --- Request half -------------------------------------------------------------------
+    // Takes one receive into the request head; true when the head is complete (false also
+    // when the session ended on it).
+    bool ReceiveRequest();
+    // Parses the head and carries out what the parser decided; true when the request goes on
+    // (rights check, then by protocol code).
+    bool ParseRequest();
+    // After a parsed request: report it, log it, check the rights, go on by protocol code.
+    void DispatchRequest();
+    // Serves from the cache or connects and sends the request head and what came of its body.
+    void HTTPProcessRequest();
+    // A client read while its bytes go to the server (RelayClientData).
+    void RelayClientData();
+
+    // --- Response half ------------------------------------------------------------------
+    // The cache's decision for a request of protocol code 2 or 3, before it goes out.
+    void CheckCache();
+    // A remote read of codes 2, 3 and 7.
+    void OnRemoteRead();
+    // Takes one receive into the response head; true when the head is complete. `received`
+    // (optional) gets the receive's count.
+    bool ReceiveResponse(int* received = nullptr);
+    void ParseResponse();
+    // Judges the parsed head: answers from the cache, or sends the head on (starting the cache
+    // download when the body may be kept) and relays the body bytes that came with it.
+    void ProcessResponse();
+    // Bytes of the response body: into the cache download first, then to the client.
+    void RelayResponseData(std::string_view bytes);
+    // The server closed: what it still sent goes to the client, then the session ends.
+    void OnRemoteClose();
+
+    // The cache: the download of a cacheable body, and cached copies.
+    void OpenCacheFile();
+    void CloseCacheFile(CCacheDownload::EEnd end);
+    // True when the cached copy was sent, false when its content file is gone.
+    bool SendCachedResource();
+    // Whether new responses may be stored now.
+    bool IsCacheStoringEnabled() const;
+
+    // --- Answers ------------------------------------------------------------------------
+    // Sends bytes to the client; from the first one on, the answer has begun.
+    void SendToClient(std::string_view bytes);
+    bool HasAnswerBegun() const { return m_answerBegun; }
+    // The error page with the two texts, then the client connection is closed; only the close
+    // once the answer has begun. Socket errors while sending are swallowed.
+    void SendErrorPage(std::string_view title, std::string_view description,
+                       ETunnelFailure failure = ETunnelFailure::failed);
+    void SendErrorPage(const SErrorText& title, const SErrorText& description,
+                       ETunnelFailure failure = ETunnelFailure::failed);
+    // The socket-error page with the exception's text.
+    void SendSocketErrorPage(const std::string& text);
+    // Serves `relative` below `folder`, or answers the file-access-denied page.
+    void SendLocalFile(const std::string& folder, const std::string& relative);
+    // Closes the client connection after the last answer, letting the client's last bytes
+    // drain first (never throws).
+    void CloseClient();
+    // Ends the session once with `code`; later notices are ignored.
+    void Finish(int code);
+    bool IsFinished() const { return m_finished; }
+
+    // Service-log lines of the session: debug lines (with the thread's number where the
+    // format has "%x") and error lines.
+    void DebugLine(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
+    void ErrorLine(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
+
+    // --- CONNECT tunnel and FTP for browsers (WWWSessionTunnel.cpp, WWWSessionFTP.cpp) ---
+    // Protocol code 7: the tunnel to host:port (or the CONNECT through the upstream proxy).
+    void SSLPreProcessRequest();
+    // Protocol code 4: the FTP conversation (or the request through the upstream proxy).
+    void FTPProcessRequest();
+    // Read and close notices of the FTP control connection (the remote socket under code 4).
+    void OnFTPControlRead();
+    void OnFTPControlClose();
+    // Read and close notices of the FTP data socket.
+    void OnFTPDataRead();
+    void OnFTPDataClose();
+    // A client read during an upload (transfer state 2): body bytes to the data socket.
+    void RelayUploadData();
+    // One reply of the control connection: true when a whole reply is in.
+    bool ReceiveFTPReply();
+    void ProcessFTPReply();
+    void SendFTPCommand(DWORD code, const std::string& argument);
+    // Listing bytes of the data socket; false when none waited.
+    bool ReadListing();
+    void SendListingHeader();
+    void SendListingEntry(const std::string& name, const std::string& info, bool isDirectory);
+    void SendListingFooter();
+
+    X1Socket m_ftpDataSocket;
+    std::unique_ptr<CFTPControl> m_ftp;  // the conversation, from FTPProcessRequest on
+    DWORD m_ftpTransferState = 0;        // 0 listing, 1 download, 2 upload
+    // --- end of the CONNECT tunnel and FTP part ---
+
+    // Request and response.
+    CRequestCollector m_requestCollector;
+    CWWWRequest m_request;
+    std::string m_requestBody;  // body bytes that came with the head, not yet sent on
+    std::optional<CBodyRelay> m_bodyRelay;
+    CResponseCollector m_responseCollector;
+    CWWWResponse m_response;
+    std::string m_responseBody;  // body bytes that came with the response head
+    int m_remoteConnection = 0;  // counts the connections the request went out on
+
+    bool m_requestReceived = false;
+    bool m_relayClientData = false;
+    bool m_clientDataPending = false;
+    bool m_responseReceived = false;
+
+    // Copies of the service's settings.
+    SNonProxySettings m_nonProxy;
+    DWORD m_cacheNonProxyRequests = 0;
+    std::string m_serverRoot;
+
+    // Cache.
+    ECacheState m_cacheState = kCacheFetch;
+    bool m_cacheConsidered = false;
+    SCacheCheck m_cacheCheck;
+    CCacheDownload m_cacheDownload;
+
+private:
+    // A client read: the request head while it is collected, then the body or upload.
+    void OnClientRead();
+    // Runs a notice's handler; a socket exception writes `socketErrorLine` with its text
+    // (and, with `sendPage`, answers the socket-error page), any other the unknown line; both
+    // end the session.
+    void Guarded(const char* socketErrorLine, const char* unknownErrorLine, bool sendPage,
+                 const std::function<void()>& handler);
+    // Which of the session's sockets `handle` is (nullptr: none).
+    X1Socket* SocketOf(int handle);
+
+    bool m_answerBegun = false;
+    bool m_finished = false;
+};

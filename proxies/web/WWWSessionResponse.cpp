@@ -1,0 +1,164 @@
+// The response half of CWWWSession: the cache's decision before the request goes out, the
+// server's response head collected, parsed and judged, the body relayed (and kept in the cache
+// as it passes), and the end of the server's connection.
+
+#include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/QuietClose.h"
+#include "proxies/web/ResponseDecision.h"
+#include "proxies/web/WWWSession.h"
+
+#include <ctime>
+
+using FrameworkFormat::kExitError;
+using FrameworkFormat::kExitNormal;
+
+void CWWWSession::CheckCache() {
+    m_cacheState = kCacheFetch;
+    m_cacheConsidered = false;
+    m_cacheCheck = {};
+    // The web cache (CWWWCache) answers here once the engine has one; until then every
+    // request goes to its server and nothing is stored.
+}
+
+void CWWWSession::OpenCacheFile() {}
+
+void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
+    if (!m_cacheDownload.IsOpen())
+        return;
+    m_cacheDownload.Finish(end, m_request.path, std::time(nullptr));
+}
+
+bool CWWWSession::SendCachedResource() { return false; }
+
+bool CWWWSession::IsCacheStoringEnabled() const { return false; }
+
+void CWWWSession::OnRemoteRead() {
+    if (!m_responseReceived) {
+        int received = 0;
+        if (!ReceiveResponse(&received))
+            return;
+        ParseResponse();
+        ProcessResponse();
+        return;
+    }
+    char buffer[kReceiveBufferSize];
+    const int received = m_remoteSocket.Receive(buffer, sizeof buffer);
+    if (received > 0)
+        RelayResponseData({buffer, static_cast<std::size_t>(received)});
+}
+
+bool CWWWSession::ReceiveResponse(int* received) {
+    char buffer[kReceiveBufferSize];
+    const int count = m_remoteSocket.Receive(buffer, sizeof buffer);
+    if (received != nullptr)
+        *received = count;
+    if (count <= 0)
+        return false;
+    switch (m_responseCollector.Append(buffer, static_cast<std::size_t>(count))) {
+    case CResponseCollector::incomplete:
+        DebugLine("%s", kLogMoreResponse);
+        return false;
+    case CResponseCollector::tooLarge:
+        SendSocketErrorPage(kResponseHeadTooLargeText);
+        Finish(kExitError);
+        return false;
+    case CResponseCollector::complete: break;
+    }
+    m_responseBody = m_responseCollector.TakeBody();
+    if (!m_responseBody.empty())
+        DebugLine(kLogResponseResourceData, static_cast<unsigned>(m_responseBody.size()));
+    m_responseReceived = true;
+    return true;
+}
+
+void CWWWSession::ParseResponse() {
+    DebugLine(kLogParsingResponse, ThreadId());
+    ::ParseResponse(m_responseCollector.GetHead(), m_response);
+}
+
+void CWWWSession::ProcessResponse() {
+    DebugLine(kLogProcessingResponse, ThreadId(), m_response.code);
+    const SResponseDecision decision = DecideResponse(
+        m_cacheState, m_cacheConsidered, m_request, m_response, IsCacheStoringEnabled());
+    if (decision.unhandledCode)
+        DebugLine(kLogUnhandledResponseCode, m_response.code);
+    m_cacheState = decision.state;
+    m_cacheConsidered = decision.considered;
+    switch (decision.action) {
+    case EResponseAction::notModified:
+        SendToClient(kUseCachedCopyResponse);
+        Finish(kExitNormal);
+        return;
+    case EResponseAction::serveCached:
+        if (SendCachedResource()) {
+            Finish(kExitNormal);
+            return;
+        }
+        ErrorLine("%s", kErrorLineCacheGone);
+        m_cacheCheck = RestoreClientRequest(m_request, m_cacheCheck);
+        m_cacheState = m_cacheCheck.state;
+        m_cacheConsidered = m_cacheCheck.considered;
+        m_responseCollector.Reset();
+        m_response = CWWWResponse{};
+        m_responseBody.clear();
+        m_responseReceived = false;
+        CloseQuietly(m_remoteSocket);
+        HTTPProcessRequest();
+        return;
+    case EResponseAction::relay: break;
+    }
+    if (decision.store)
+        OpenCacheFile();
+    SendToClient(decision.head);
+    const std::string body = std::move(m_responseBody);
+    m_responseBody.clear();
+    if (!body.empty())
+        RelayResponseData(body);
+}
+
+void CWWWSession::RelayResponseData(std::string_view bytes) {
+    if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size())) {
+        ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
+        CloseCacheFile(CCacheDownload::EEnd::abandoned);
+    }
+    SendToClient(bytes);
+}
+
+void CWWWSession::OnRemoteClose() {
+    // What the server sent before it closed is still to be read.
+    const int connection = m_remoteConnection;
+    char buffer[kReceiveBufferSize];
+    for (;;) {
+        if (m_finished || m_remoteConnection != connection)
+            return;  // ended, or the request went out again on a new connection
+        if (!m_responseReceived) {
+            int received = 0;
+            if (ReceiveResponse(&received)) {
+                ParseResponse();
+                ProcessResponse();
+                continue;
+            }
+            if (received <= 0)
+                break;
+            continue;
+        }
+        const int received = m_remoteSocket.Receive(buffer, sizeof buffer);
+        if (received <= 0)
+            break;
+        RelayResponseData({buffer, static_cast<std::size_t>(received)});
+    }
+    if (!m_responseReceived) {
+        // The head never ended: the bytes go to the client as they came, or, with none, the
+        // socket-error page.
+        const std::string received = m_responseCollector.TakeReceived();
+        if (!received.empty())
+            SendToClient(received);
+        else
+            SendSocketErrorPage(kNoResponseText);
+    }
+    CloseCacheFile(CCacheDownload::EEnd::serverClosed);
+    CloseQuietly(m_remoteSocket);
+    CloseClient();
+    DebugLine(kLogServerClosed, ThreadId());
+    Finish(kExitNormal);
+}

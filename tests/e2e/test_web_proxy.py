@@ -1,0 +1,348 @@
+"""The web proxy in the real NorvaneEngine, with real clients (curl, wget) and real origins
+(python3 -m http.server, and small socket servers where an origin must misbehave)."""
+
+import hashlib
+import os
+import shutil
+import socket
+import subprocess
+import threading
+import time
+
+import harness
+
+ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+REG = "[" + ROOT + r'''\Settings]
+"LogFileDirectory"="{logs}"
+
+[''' + ROOT + r'''\Services\Web]
+"ServiceType"="CWWWService"
+"Name"="Web"
+"Description"="Web"
+"PortNumber"=dword:{port:08x}
+"SpecifiedInterfaceAddress"=dword:00000001
+"InterfaceAddress"="127.0.0.1"
+"LogOptions"=dword:{log_options:08x}
+"NonProxyRequestAction"=dword:{action:08x}
+"NonProxyRequestHost"="127.0.0.1"
+"NonProxyRequestPort"=dword:{forward_port:08x}
+"RedirectURL"="http://example.invalid/moved"
+"ServerRoot"="{server_root}"
+'''
+
+# Every service-log event, debug lines included.
+ALL_LOG_OPTIONS = 0x3FF
+CLIENT_TIMEOUT = 30
+
+
+def reg_path(path):
+    return path.replace("\\", "\\\\")
+
+
+class Origin:
+    """python3 -m http.server on a loopback port, serving `folder`; its access log (stderr)
+    is kept in a file."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.port = harness.free_port()
+        self.log_path = os.path.join(folder, "..", "origin-%d.log" % self.port)
+        self._log = open(self.log_path, "wb")
+        self.process = subprocess.Popen(
+            ["/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1", str(self.port)],
+            cwd=folder, stdout=self._log, stderr=subprocess.STDOUT)
+        harness.wait_until(lambda: harness.port_accepts(self.port),
+                           message="the origin did not listen")
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def requests(self):
+        with open(self.log_path, encoding="latin-1") as f:
+            return [line for line in f if '"' in line]
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self._log.close()
+
+
+class ScriptedOrigin:
+    """A one-shot origin: accepts connections and answers each with `answer(request)` (bytes,
+    or a function of the socket). The request head (and any body) it read is recorded."""
+
+    def __init__(self, answer, read_body=0):
+        self.answer = answer
+        self.read_body = read_body
+        self.requests = []
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            with conn:
+                conn.settimeout(10)
+                data = b""
+                try:
+                    while b"\r\n\r\n" not in data:
+                        chunk = conn.recv(65536)
+                        if not chunk:
+                            break
+                        data += chunk
+                    while len(data) - data.find(b"\r\n\r\n") - 4 < self.read_body:
+                        chunk = conn.recv(65536)
+                        if not chunk:
+                            break
+                        data += chunk
+                    self.requests.append(data)
+                    if callable(self.answer):
+                        self.answer(conn)
+                    else:
+                        conn.sendall(self.answer)
+                except OSError:
+                    pass
+
+    def url(self, path="/"):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def close(self):
+        self.listener.close()
+
+
+class WebProxyTest(harness.EngineTestCase):
+    action = 0
+
+    def setUp(self):
+        super().setUp()
+        self.norvane = self.new_norvane()
+        self.docs = os.path.join(self.norvane.root, "docs")
+        self.server_root = os.path.join(self.norvane.root, "serverroot")
+        self.logs = os.path.join(self.norvane.root, "logs")
+        for folder in (self.docs, self.server_root, self.logs):
+            os.makedirs(folder)
+        self.origin = Origin(self.docs)
+        self.addCleanup(self.origin.close)
+        self.port = harness.free_port()
+        self.start_engine(self.action)
+
+    def start_engine(self, action):
+        self.norvane.import_reg(REG.format(
+            logs=reg_path(self.logs), port=self.port, log_options=ALL_LOG_OPTIONS,
+            action=action, forward_port=self.origin.port,
+            server_root=reg_path(self.server_root)))
+        self.norvane.install_and_start()
+        self.norvane.wait_for_port(self.port)
+
+    @property
+    def proxy(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def write_doc(self, name, data):
+        path = os.path.join(self.docs, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def curl(self, *args, check=True):
+        result = subprocess.run(["curl", "-sS", "--max-time", str(CLIENT_TIMEOUT)] + list(args),
+                                capture_output=True, timeout=CLIENT_TIMEOUT + 10)
+        if check and result.returncode != 0:
+            self.fail("curl %s failed (%d): %s" % (args, result.returncode, result.stderr))
+        return result
+
+    def raw(self, request, timeout=10):
+        """Sends `request` to the proxy and returns everything it answers until it closes."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as s:
+            s.sendall(request)
+            data = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    return data
+                data += chunk
+
+    def service_log(self):
+        path = os.path.join(self.logs, "Web.log")
+        try:
+            with open(path, encoding="latin-1") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+
+class ProxyRequests(WebProxyTest):
+    def test_curl_and_wget_fetch_byte_identical_pages(self):
+        data = os.urandom(70000) + b"\r\n\r\nHTTP/1.0 200 OK\r\n"
+        self.write_doc("page.bin", data)
+        got = self.curl("-x", self.proxy, self.origin.url("/page.bin")).stdout
+        self.assertEqual(hashlib.sha256(got).hexdigest(), hashlib.sha256(data).hexdigest())
+
+        target = os.path.join(self.norvane.root, "wget.bin")
+        env = dict(os.environ, http_proxy=self.proxy)
+        subprocess.run(["wget", "-q", "-t", "1", "-T", str(CLIENT_TIMEOUT), "-O", target,
+                        self.origin.url("/page.bin")], env=env, check=True,
+                       timeout=CLIENT_TIMEOUT + 10)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), data)
+
+    def test_two_urls_on_one_curl_complete_without_waiting(self):
+        self.write_doc("a.txt", b"first\n")
+        self.write_doc("b.txt", b"second\n")
+        started = time.monotonic()
+        got = self.curl("-x", self.proxy, self.origin.url("/a.txt"), self.origin.url("/b.txt"))
+        self.assertEqual(got.stdout, b"first\nsecond\n")
+        # Both answers say the connection closes, so curl never waits for an idle time-out.
+        self.assertLess(time.monotonic() - started, 10)
+
+    def test_post_body_reaches_the_origin_and_the_answer_comes_back(self):
+        body = b"x=" + b"7" * 100000
+        origin = ScriptedOrigin(
+            b"HTTP/1.1 201 Created\r\nContent-Length: 4\r\nConnection: keep-alive\r\n\r\ndone",
+            read_body=len(body))
+        self.addCleanup(origin.close)
+        got = subprocess.run(
+            ["curl", "-sS", "-i", "--max-time", str(CLIENT_TIMEOUT), "-x", self.proxy,
+             "--data-binary", "@-", origin.url("/form")],
+            input=body, capture_output=True, timeout=CLIENT_TIMEOUT + 10)
+        self.assertEqual(got.returncode, 0, got.stderr)
+        self.assertTrue(got.stdout.startswith(b"HTTP/1.1 201 Created\r\n"), got.stdout[:200])
+        self.assertIn(b"\r\nConnection: close\r\n", got.stdout)
+        self.assertIn(b"\r\nProxy-Connection: close\r\n", got.stdout)
+        self.assertNotIn(b"keep-alive", got.stdout)
+        self.assertTrue(got.stdout.endswith(b"\r\n\r\ndone"))
+        request = origin.requests[0]
+        head, _, sent_body = request.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"POST /form HTTP/1.1\r\n"), head)
+        self.assertIn(b"\r\nHost: 127.0.0.1:%d" % origin.port, head)
+        self.assertIn(b"\r\nConnection: close", head)
+        self.assertNotIn(b"Proxy-Connection", head)
+        self.assertEqual(sent_body, body)
+
+    def test_a_large_file_relays_intact(self):
+        path = os.path.join(self.docs, "big.bin")
+        digest = hashlib.sha256()
+        block = os.urandom(1 << 20)
+        with open(path, "wb") as f:
+            for i in range(100):
+                chunk = block[i:] + block[:i]
+                digest.update(chunk)
+                f.write(chunk)
+        result = subprocess.run(
+            "curl -sS --max-time 120 -x %s %s | sha256sum" % (self.proxy, self.origin.url("/big.bin")),
+            shell=True, capture_output=True, timeout=150)
+        self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
+
+    def test_heads_over_the_cap_are_refused(self):
+        # A request head beyond 64 KiB: the malformed-request page.
+        big = b"GET " + self.origin.url("/").encode() + b" HTTP/1.0\r\nX-Fill: " + b"a" * 70000
+        answer = self.raw(big + b"\r\n\r\n")
+        self.assertIn(b"<H1>Browser Error</H1>", answer)
+        self.assertEqual(self.origin.requests(), [])
+
+        # A response head beyond 64 KiB: the socket-error page, nothing of the head relayed.
+        origin = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nX-Fill: " + b"b" * 70000 + b"\r\n\r\nbody")
+        self.addCleanup(origin.close)
+        answer = self.raw(b"GET " + origin.url("/").encode() + b" HTTP/1.0\r\n\r\n")
+        self.assertTrue(answer.startswith(b"HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"), answer[:100])
+        self.assertIn(b"<H1>Socket Error</H1>", answer)
+        self.assertNotIn(b"bbbb", answer)
+
+    def test_an_origin_that_closes_mid_body(self):
+        origin = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n" + b"z" * 300)
+        self.addCleanup(origin.close)
+        got = self.curl("-x", self.proxy, origin.url("/cut"), check=False)
+        # The client gets the bytes that came and sees the body end short; no error page is
+        # appended to it.
+        self.assertEqual(got.returncode, 18, got.stderr)
+        self.assertEqual(got.stdout, b"z" * 300)
+
+        # A server that closes before its head is complete: its bytes are relayed as they are.
+        origin2 = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nX-Partial: yes")
+        self.addCleanup(origin2.close)
+        answer = self.raw(b"GET " + origin2.url("/").encode() + b" HTTP/1.0\r\n\r\n")
+        self.assertEqual(answer, b"HTTP/1.0 200 OK\r\nX-Partial: yes")
+
+    def test_service_log_and_audit_lines_of_a_request(self):
+        self.write_doc("logged.txt", b"hello\n")
+        self.curl("-x", self.proxy, self.origin.url("/logged.txt"))
+        url = self.origin.url("/logged.txt")
+        harness.wait_until(lambda: "Terminated" in self.service_log(),
+                           message=lambda: "no end line in the service log:\n" + self.service_log())
+        log = self.service_log()
+        self.assertIn("Requested:\tGET " + url, log)
+        self.assertIn("WWW Session sending server request in thread", log)
+        self.assertIn("exit code 0", log)
+
+
+class NonProxyRefused(WebProxyTest):
+    action = 0
+
+    def test_relative_request_is_malformed_and_internal_host_serves_files(self):
+        answer = self.raw(b"GET /index.html HTTP/1.0\r\n\r\n")
+        self.assertIn(b"<TITLE>Browser Error</TITLE>", answer)
+
+        resources = os.path.join(harness.BINARY_DIR, "engine", "Resources")
+        with open(os.path.join(resources, "Default.gif"), "rb") as f:
+            icon = f.read()
+        got = self.curl("-i", "-x", self.proxy, "http://norvane-internal/Resources/Default.gif")
+        head, _, body = got.stdout.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.0 200 Document Follows\r\n"), head)
+        self.assertIn(b"Content-Type: image/gif", head)
+        self.assertEqual(body, icon)
+
+        answer = self.raw(b"GET http://norvane-internal/Resources/../Resources/Default.gif "
+                          b"HTTP/1.0\r\n\r\n")
+        self.assertIn(b"<H1>Access Denied</H1><P><P>File not found or access denied", answer)
+
+
+class NonProxyForwarded(WebProxyTest):
+    action = 1
+
+    def test_relative_request_goes_to_the_configured_host(self):
+        self.write_doc("fwd.txt", b"forwarded\n")
+        got = self.curl(self.proxy + "/fwd.txt")
+        self.assertEqual(got.stdout, b"forwarded\n")
+
+
+class NonProxyRedirected(WebProxyTest):
+    action = 2
+
+    def test_relative_request_is_redirected(self):
+        answer = self.raw(b"GET /x HTTP/1.0\r\n\r\n")
+        self.assertEqual(answer, b"HTTP/1.0 302 Found\r\nLocation: http://example.invalid/moved\r\n\r\n")
+
+
+class NonProxyServerRoot(WebProxyTest):
+    action = 3
+
+    def test_files_under_the_server_root_only(self):
+        with open(os.path.join(self.server_root, "page.html"), "wb") as f:
+            f.write(b"<p>root</p>")
+        with open(os.path.join(self.norvane.root, "secret.txt"), "wb") as f:
+            f.write(b"secret")
+        got = self.curl("-i", self.proxy + "/page.html")
+        self.assertIn(b"Content-Type: text/html", got.stdout)
+        self.assertTrue(got.stdout.endswith(b"\r\n\r\n<p>root</p>"))
+        answer = self.raw(b"GET /../secret.txt HTTP/1.0\r\n\r\n")
+        self.assertIn(b"<H1>Access Denied</H1>", answer)
+        self.assertNotIn(b"secret", answer)
+        answer = self.raw(b"GET /missing.txt HTTP/1.0\r\n\r\n")
+        self.assertIn(b"File not found or access denied", answer)
+
+
+if __name__ == "__main__":
+    harness.main()
