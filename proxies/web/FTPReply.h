@@ -42,6 +42,8 @@ public:
     // The code of the multi-line reply being read (0: none).
     DWORD GetPendingCode() const { return m_pending; }
     const std::string& GetCollected() const { return m_collected; }
+    // Bytes of a line that has begun and not ended (at most kMaxLineLength).
+    std::size_t GetPendingBytes() const { return m_lines.GetPending(); }
 
 private:
     void Collect(std::string_view text);

@@ -31,9 +31,6 @@ namespace {
 // could destroy the answer on its way.
 constexpr DWORD kAnswerDrainMs = 500;
 
-// The engine's folder, where its own resources lie (the engine runs in its program's folder).
-constexpr const char* kEngineFolder = ".";
-
 }  // namespace
 
 CWWWSession::CWWWSession() = default;
@@ -87,6 +84,10 @@ void CWWWSession::OnEnd() {
 // --- Notices ------------------------------------------------------------------------------
 
 void CWWWSession::OnThreadMessage(const ThreadMessage& msg) {
+    if (msg.message == WM_TIMER) {
+        OnFTPReplyTimer(static_cast<DWORD>(msg.wParam));
+        return;
+    }
     const bool read = msg.message == X1SocketNotifyWindow::kSocketRead;
     if (!read && msg.message != X1SocketNotifyWindow::kSocketClose) {
         CTwoEndTCPSession::OnThreadMessage(msg);

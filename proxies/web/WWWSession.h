@@ -27,6 +27,7 @@
 #include "proxies/web/CacheCheck.h"
 #include "proxies/web/CacheDownload.h"
 #include "proxies/web/ErrorPage.h"
+#include "proxies/web/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
 #include "proxies/web/RequestCollector.h"
 #include "proxies/web/ResponseCollector.h"
@@ -43,6 +44,7 @@
 #include <string_view>
 
 class CFTPControl;
+struct SFTPStep;
 class CNVDataObject;
 class CService;
 
@@ -149,6 +151,9 @@ protected:
     void ErrorLine(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
 
     // --- CONNECT tunnel and FTP for browsers (WWWSessionTunnel.cpp, WWWSessionFTP.cpp) ---
+    // How long a reply line of the FTP server may stay unfinished.
+    static constexpr DWORD kFTPReplyTimeoutMs = 30000;
+
     // Protocol code 7: the tunnel to host:port (or the CONNECT through the upstream proxy).
     void SSLPreProcessRequest();
     // Protocol code 4: the FTP conversation (or the request through the upstream proxy).
@@ -161,19 +166,36 @@ protected:
     void OnFTPDataClose();
     // A client read during an upload (transfer state 2): body bytes to the data socket.
     void RelayUploadData();
-    // One reply of the control connection: true when a whole reply is in.
-    bool ReceiveFTPReply();
-    void ProcessFTPReply();
-    void SendFTPCommand(DWORD code, const std::string& argument);
-    // Listing bytes of the data socket; false when none waited.
+    // The thread timer that limits an unfinished reply line.
+    void OnFTPReplyTimer(DWORD timerId);
+
+    void ProcessFTPReply(const SFTPReply& reply);
+    void SendFTPCommand(DWORD code, const std::string& line);
+    void ApplyFTPStep(const SFTPStep& step);
+    void SendFTPPage(const std::string& page);
+    void WatchFTPReplyLine();
+    void StopFTPReplyTimer();
+    void OpenFTPData(WORD port);
+    void CloseFTPData();
+    void StartFTPData();
     bool ReadListing();
-    void SendListingHeader();
-    void SendListingEntry(const std::string& name, const std::string& info, bool isDirectory);
-    void SendListingFooter();
+    bool RelayDownloadData();
+    void StartUpload();
+    void SendUploadData(std::string_view bytes);
 
     X1Socket m_ftpDataSocket;
     std::unique_ptr<CFTPControl> m_ftp;  // the conversation, from FTPProcessRequest on
+    CFTPReplyReader m_ftpReplyReader;
     DWORD m_ftpTransferState = 0;        // 0 listing, 1 download, 2 upload
+    bool m_ftpDataStarted = false;       // the head went; data events are taken
+    bool m_ftpDataClosePending = false;  // the data socket closed before the head went
+    bool m_ftpControlClosed = false;     // the server closed while the data still flowed
+    // The reply-line timer of the session's thread; it goes with the session.
+    struct SFTPReplyTimer {
+        DWORD id = 0;
+        ~SFTPReplyTimer();
+    } m_ftpReplyTimer;
+    std::uint64_t m_ftpLineDeadline = 0;
     // --- end of the CONNECT tunnel and FTP part ---
 
     // Request and response.

@@ -1,25 +1,290 @@
-// ftp:// URLs of CWWWSession. Not served yet: an ftp:// request gets the protocol-error page,
-// and the FTP sockets never open.
+// CWWWSession, protocol code 4: an ftp:// URL fetched by speaking FTP to its server in passive
+// mode, and answered as HTTP (a file as its bytes, a directory as an HTML page, an upload with
+// "200 OK" once the server stored it). CFTPControl decides every step; this file carries the
+// steps out on the control connection (the remote socket), the data socket and the client.
+//
+// The data connection's events wait for the client's head: its bytes stay in the socket and a
+// close is remembered until the head went, and then are taken in order (StartFTPData).
 
-#include "engine/framework/FrameworkFormat.h"
-#include "proxies/web/FTPControl.h"
 #include "proxies/web/WWWSession.h"
+
+#include "engine/NorvaneEngine.h"
+#include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/OutboundFormat.h"
+#include "engine/framework/QuietClose.h"
+#include "foundation/X1SocketException.h"
+#include "platform/kernel/Clock.h"
+#include "platform/kernel/Thread.h"
+#include "platform/net/Sockets.h"
+#include "proxies/web/FTPControl.h"
+
+#include <ctime>
+#include <new>
+
+using FrameworkFormat::kExitError;
+using FrameworkFormat::kExitNormal;
 
 void CWWWSession::FTPProcessRequest() {
     DebugLine(kLogProcessingFTP, ThreadId());
-    SendErrorPage(kProtocolErrorTitle, kProtocolErrorDescription);
-    Finish(FrameworkFormat::kExitNormal);
+    if (GetUpstream().ConnectMethod == OutboundFormat::kMethodHttpProxy) {
+        HTTPProcessRequest();
+        return;
+    }
+    if (const std::string page = CFTPControl::CheckRequest(m_request); !page.empty()) {
+        SendFTPPage(page);
+        return;
+    }
+    try {
+        m_ftp = std::make_unique<CFTPControl>(m_request, kEngineFolder, m_requestBody.size());
+        CNorvaneEngine::Instance().CheckDialFirst(this);
+        ConnectRemote(m_remoteSocket, m_request.host, m_request.port);
+        m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
+        m_remoteSocket.StartAsyncSelect();
+    } catch (X1SocketException* e) {
+        const std::string text = e->GetErrorText();
+        e->Delete();
+        SendSocketErrorPage(text);
+        ErrorLine(kErrorLineFTPSocket, text.c_str());
+        Finish(kExitError);
+    } catch (const std::bad_alloc&) {
+        ErrorLine("%s", kErrorLineFTPMemory);
+        Finish(kExitError);
+    } catch (...) {
+        ErrorLine("%s", kErrorLineFTPUnknown);
+        Finish(kExitError);
+    }
 }
 
-void CWWWSession::OnFTPControlRead() {}
-void CWWWSession::OnFTPControlClose() {}
-void CWWWSession::OnFTPDataRead() {}
-void CWWWSession::OnFTPDataClose() {}
-void CWWWSession::RelayUploadData() {}
-bool CWWWSession::ReceiveFTPReply() { return false; }
-void CWWWSession::ProcessFTPReply() {}
-void CWWWSession::SendFTPCommand(DWORD, const std::string&) {}
-bool CWWWSession::ReadListing() { return false; }
-void CWWWSession::SendListingHeader() {}
-void CWWWSession::SendListingEntry(const std::string&, const std::string&, bool) {}
-void CWWWSession::SendListingFooter() {}
+// --- control connection ---------------------------------------------------------------------
+
+// One receive; every reply it completes is taken in order. Once the conversation is over
+// (after a 226, or an error), what the server still says is read and dropped, so that its
+// close is noticed.
+void CWWWSession::OnFTPControlRead() {
+    if (!m_ftp)
+        return;
+    DebugLine(kLogReceivingFTPReply, ThreadId());
+    char buffer[kReceiveBufferSize];
+    const int count = m_remoteSocket.Receive(buffer, sizeof buffer);
+    if (count <= 0 || m_ftp->IsDone() || m_ftp->IsEnded())
+        return;
+    for (const SFTPReply& reply : m_ftpReplyReader.Append(std::string_view(buffer, count))) {
+        if (IsFinished())
+            return;
+        DebugLine(kLogFTPReply, ThreadId(), reply.line.c_str());
+        ProcessFTPReply(reply);
+    }
+    WatchFTPReplyLine();
+}
+
+void CWWWSession::ProcessFTPReply(const SFTPReply& reply) {
+    DebugLine(kLogProcessingFTPReply, ThreadId());
+    ApplyFTPStep(m_ftp->OnReply(reply, static_cast<std::int64_t>(std::time(nullptr))));
+}
+
+// Replies that came before the close were taken with its read notices.
+void CWWWSession::OnFTPControlClose() {
+    if (!m_ftp || IsFinished())
+        return;
+    StopFTPReplyTimer();
+    m_ftpControlClosed = true;
+    // A server that closes while the data connection is still open: what it holds ends the
+    // transfer.
+    if (m_ftpDataSocket.GetHandle() != INVALID_SOCKET_HANDLE && m_ftp->IsHeadSent()) {
+        OnFTPDataClose();
+        return;
+    }
+    ApplyFTPStep(m_ftp->OnControlClosed());
+}
+
+void CWWWSession::SendFTPCommand(DWORD code, const std::string& line) {
+    DebugLine(kLogFTPCommand, ThreadId(), FTPCommandForLog(code, line).c_str());
+    m_remoteSocket.Send(line.data(), static_cast<int>(line.size()));
+}
+
+// A reply line left unfinished gets kFTPReplyTimeoutMs to end, checked by a timer of the
+// session's thread (OnFTPReplyTimer).
+void CWWWSession::WatchFTPReplyLine() {
+    if (m_ftpReplyReader.GetPendingBytes() == 0) {
+        StopFTPReplyTimer();
+        return;
+    }
+    if (m_ftpReplyTimer.id == 0) {
+        m_ftpLineDeadline = GetTickCount64() + kFTPReplyTimeoutMs;
+        m_ftpReplyTimer.id = SetTimer(kFTPReplyTimeoutMs);
+    }
+}
+
+void CWWWSession::StopFTPReplyTimer() {
+    if (m_ftpReplyTimer.id != 0)
+        KillTimer(m_ftpReplyTimer.id);
+    m_ftpReplyTimer.id = 0;
+}
+
+CWWWSession::SFTPReplyTimer::~SFTPReplyTimer() {
+    if (id != 0)
+        KillTimer(id);
+}
+
+void CWWWSession::OnFTPReplyTimer(DWORD timerId) {
+    if (timerId != m_ftpReplyTimer.id || !m_ftp || IsFinished() ||
+        GetTickCount64() < m_ftpLineDeadline)
+        return;
+    StopFTPReplyTimer();
+    ApplyFTPStep(m_ftp->OnReplyTimeout());
+}
+
+// --- steps ----------------------------------------------------------------------------------
+
+// Carries out one step of CFTPControl, in the order of its fields.
+void CWWWSession::ApplyFTPStep(const SFTPStep& step) {
+    if (step.endSession) {
+        if (!step.toClient.empty()) {
+            SendFTPPage(step.toClient);
+            return;
+        }
+        CloseFTPData();
+        Finish(m_ftp->IsHeadSent() ? kExitNormal : kExitError);
+        return;
+    }
+    if (!step.toClient.empty())
+        SendToClient(step.toClient);
+    if (step.dataPort)
+        OpenFTPData(*step.dataPort);
+    if (step.commandCode != FTP_NONE && !m_ftpControlClosed)
+        SendFTPCommand(step.commandCode, step.command);
+    if (step.relayUpload)
+        StartUpload();
+    if (step.closeData)
+        CloseFTPData();
+    if (m_ftp->IsHeadSent() && !m_ftpDataStarted) {
+        m_ftpDataStarted = true;
+        StartFTPData();
+    }
+}
+
+// A page that ends the request; the client connection closes after it.
+void CWWWSession::SendFTPPage(const std::string& page) {
+    try {
+        SendToClient(page);
+    } catch (X1SocketException* e) {
+        e->Delete();
+    }
+    CloseClient();
+    CloseFTPData();
+    Finish(kExitNormal);
+}
+
+// --- data connection -------------------------------------------------------------------------
+
+// The data connection goes to the server of the control connection, never to the address
+// the passive reply names: directly, to the control connection's peer address (no second
+// lookup of the name); through an upstream SOCKS server or tunnel, to the URL's host. Either
+// way through ConnectRemote, so the target guard sees it.
+void CWWWSession::OpenFTPData(WORD port) {
+    const bool direct = GetUpstream().ConnectMethod == OutboundFormat::kMethodDirect;
+    const std::string host = direct ? m_remoteSocket.GetPeerAddress() : m_request.host;
+    m_ftpTransferState = m_ftp->GetTransferState();
+    CloseFTPData();
+    m_ftpDataClosePending = false;
+    ConnectRemote(m_ftpDataSocket, host, port);
+    m_ftpDataSocket.SetEventMask(FD_READ | FD_CLOSE);
+    m_ftpDataSocket.StartAsyncSelect();
+}
+
+void CWWWSession::CloseFTPData() { CloseQuietly(m_ftpDataSocket); }
+
+// The head went to the client: what the data connection held back follows.
+void CWWWSession::StartFTPData() {
+    if (m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
+        return;
+    if (m_ftpDataClosePending)
+        OnFTPDataClose();
+    else
+        OnFTPDataRead();
+}
+
+void CWWWSession::OnFTPDataRead() {
+    if (!m_ftp || IsFinished() || !m_ftp->IsHeadSent())
+        return;
+    if (m_ftpTransferState == kFTPListing)
+        ReadListing();
+    else if (m_ftpTransferState == kFTPDownload)
+        RelayDownloadData();
+}
+
+// Listing bytes of the data socket become page markup; false when none waited.
+bool CWWWSession::ReadListing() {
+    char buffer[kReceiveBufferSize];
+    const int count = m_ftpDataSocket.Receive(buffer, sizeof buffer);
+    if (count <= 0)
+        return false;
+    const std::string markup = m_ftp->OnListingData(std::string_view(buffer, count));
+    if (!markup.empty())
+        SendToClient(markup);
+    return true;
+}
+
+bool CWWWSession::RelayDownloadData() {
+    char buffer[kReceiveBufferSize];
+    const int count = m_ftpDataSocket.Receive(buffer, sizeof buffer);
+    if (count <= 0)
+        return false;
+    SendToClient(std::string_view(buffer, count));
+    return true;
+}
+
+void CWWWSession::OnFTPDataClose() {
+    if (!m_ftp || IsFinished() || m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
+        return;
+    if (!m_ftp->IsHeadSent() && m_ftpTransferState != kFTPUpload) {
+        m_ftpDataClosePending = true;
+        return;
+    }
+    if (m_ftpTransferState == kFTPListing) {
+        while (ReadListing()) {
+        }
+    } else if (m_ftpTransferState == kFTPDownload) {
+        while (RelayDownloadData()) {
+        }
+    }
+    ApplyFTPStep(m_ftp->OnDataClosed());
+    DebugLine(kLogFTPDataClosed, ThreadId());
+}
+
+// --- uploads ---------------------------------------------------------------------------------
+
+// The server is ready for the file: the body that came with the head, then every client read.
+void CWWWSession::StartUpload() {
+    m_relayClientData = true;
+    if (!m_requestBody.empty()) {
+        const std::string body = std::move(m_requestBody);
+        m_requestBody.clear();
+        SendUploadData(body);
+    }
+    if (m_clientDataPending) {
+        m_clientDataPending = false;
+        RelayUploadData();
+    }
+}
+
+void CWWWSession::RelayUploadData() {
+    if (!m_ftp || IsFinished() || m_ftpTransferState != kFTPUpload)
+        return;
+    char buffer[kReceiveBufferSize];
+    const int count = m_clientSocket.Receive(buffer, sizeof buffer);
+    if (count > 0)
+        SendUploadData(std::string_view(buffer, count));
+}
+
+void CWWWSession::SendUploadData(std::string_view bytes) {
+    if (m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
+        return;
+    const CFTPControl::SUpload upload = m_ftp->OnUploadData(bytes.size());
+    if (upload.send > 0)
+        m_ftpDataSocket.Send(bytes.data(), static_cast<int>(upload.send));
+    // The whole body went: the close tells the server the file ends, and its 226 answers
+    // the client.
+    if (upload.complete)
+        CloseFTPData();
+}

@@ -92,6 +92,9 @@ inline constexpr const char* kConnectedResponse = "HTTP/1.0 200 Connected OK\r\n
 // HTTP date as written: "Sun, 06 Nov 1994 08:49:37 GMT".
 inline constexpr const char* kHTTPDateFormat = "%s, %02u %s %04d %02u:%02u:%02u GMT";
 
+// The engine's folder, where its own resources lie (the engine runs in its program's folder).
+inline constexpr const char* kEngineFolder = ".";
+
 // Host name that addresses the proxy's own files (compared without regard to case).
 inline constexpr const char* kInternalHost = "norvane-internal";
 
