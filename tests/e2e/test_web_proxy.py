@@ -31,6 +31,17 @@ REG = "[" + ROOT + r'''\Settings]
 "ServerRoot"="{server_root}"
 '''
 
+# The account unknown hosts' sessions run under, with every audit event on.
+AUDITED_GUEST = "[" + ROOT + r'''\Settings]
+"AuditDirectory"="{logs}"
+
+[''' + ROOT + r'''\UserDatabase\Guest]
+"Type"="User"
+"Name"="Guest"
+"AuditUser"=dword:00000001
+"AuditOptions"=dword:000003ff
+'''
+
 # Every service-log event, debug lines included.
 ALL_LOG_OPTIONS = 0x3FF
 CLIENT_TIMEOUT = 30
@@ -125,6 +136,7 @@ class ScriptedOrigin:
 
 class WebProxyTest(harness.EngineTestCase):
     action = 0
+    extra_reg = ""
 
     def setUp(self):
         super().setUp()
@@ -143,7 +155,8 @@ class WebProxyTest(harness.EngineTestCase):
         self.norvane.import_reg(REG.format(
             logs=reg_path(self.logs), port=self.port, log_options=ALL_LOG_OPTIONS,
             action=action, forward_port=self.origin.port,
-            server_root=reg_path(self.server_root)))
+            server_root=reg_path(self.server_root)) + "\n" +
+            self.extra_reg.format(logs=reg_path(self.logs)))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(self.port)
 
@@ -175,8 +188,8 @@ class WebProxyTest(harness.EngineTestCase):
                     return data
                 data += chunk
 
-    def service_log(self):
-        path = os.path.join(self.logs, "Web.log")
+    def service_log(self, name="Web"):
+        path = os.path.join(self.logs, name + ".log")
         try:
             with open(path, encoding="latin-1") as f:
                 return f.read()
@@ -276,16 +289,25 @@ class ProxyRequests(WebProxyTest):
         answer = self.raw(b"GET " + origin2.url("/").encode() + b" HTTP/1.0\r\n\r\n")
         self.assertEqual(answer, b"HTTP/1.0 200 OK\r\nX-Partial: yes")
 
+class AuditedRequests(WebProxyTest):
+    extra_reg = AUDITED_GUEST
+
     def test_service_log_and_audit_lines_of_a_request(self):
         self.write_doc("logged.txt", b"hello\n")
-        self.curl("-x", self.proxy, self.origin.url("/logged.txt"))
         url = self.origin.url("/logged.txt")
-        harness.wait_until(lambda: "Terminated" in self.service_log(),
-                           message=lambda: "no end line in the service log:\n" + self.service_log())
+        self.curl("-x", self.proxy, url + "?q=1")
+        for name in ("Web", "Guest"):
+            harness.wait_until(lambda: "Terminated" in self.service_log(name),
+                               message=lambda: "no end line in %s.log:\n%s" % (
+                                   name, self.service_log(name)))
         log = self.service_log()
-        self.assertIn("Requested:\tGET " + url, log)
-        self.assertIn("WWW Session sending server request in thread", log)
-        self.assertIn("exit code 0", log)
+        self.assertIn("\tGuest\t", log)
+        self.assertIn("Requested:\tGET %s?q=1\n" % url, log)
+        self.assertIn("Debug:\tWWW Session sending server request in thread", log)
+        self.assertIn("Terminated exit code 0\n", log)
+        audit = self.service_log("Guest")
+        self.assertIn("Requested\tGET %s?q=1\n" % url, audit)
+        self.assertIn("Terminated exit code 0", audit)
 
 
 class NonProxyRefused(WebProxyTest):
