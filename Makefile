@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz run stop clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop clean
 
 all: build
 
@@ -40,6 +40,11 @@ test-fuzz: deps
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
+# Web proxy throughput against nginx direct, tinyproxy and squid, with its own optimised build
+# in build-bench (bench/README.md). Not part of `test`: it installs its peers and takes minutes.
+bench:
+	bench/http.sh
+
 # The engine of this checkout with its state in ./var; `make stop` stops it.
 run: build
 	@.ci/run-engine.sh start
@@ -48,4 +53,4 @@ stop:
 	@.ci/run-engine.sh stop
 
 clean:
-	rm -rf build build-asan build-fuzz build-tsan
+	rm -rf build build-asan build-fuzz build-tsan build-bench

@@ -1,0 +1,487 @@
+#!/bin/bash
+# Web proxy throughput on loopback, every figure measured in this one run.
+#
+# For a 1 KiB and a 1 MiB object served by nginx, wrk (16 connections, bench/absolute.lua:
+# absolute-URI requests with "Connection: close", so one new connection per request) measures
+# requests per second and transfer rate
+#   - direct to the nginx origin (the baseline),
+#   - through Norvane (this checkout, optimised build in build-bench/), cache off and cache hits,
+#   - through tinyproxy, and through squid with its cache off and on (cache hits),
+# and prints each figure with its ratio to direct and to the best peer of the same kind.
+#
+# Missing programs (wrk, nginx, tinyproxy, squid and the build tools) are installed with apt-get
+# when run as root; otherwise the one command to run is printed. Every server runs as the
+# current user (squid, which refuses root, as "proxy" when run as root) in a temporary folder,
+# on free high ports, and is ended when the script ends, however it ends.
+#
+# Environment: BENCH_DURATION seconds per figure (10), BENCH_THREADS wrk threads (4),
+# BENCH_KEEP=1 keeps the temporary folder (logs, configurations) and prints its path.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+duration=${BENCH_DURATION:-10}
+threads=${BENCH_THREADS:-4}
+connections=16
+build=$root/build-bench
+engine=$build/engine/NorvaneEngine
+nvreg=$build/tools/nvreg/nvreg
+lua=$root/bench/absolute.lua
+
+rows=(direct norvane-off norvane-hit tinyproxy squid-off squid-hit)
+declare -A row_label=(
+    [direct]="direct (nginx)"
+    [norvane-off]="Norvane, cache off"
+    [norvane-hit]="Norvane, cache hits"
+    [tinyproxy]="tinyproxy"
+    [squid-off]="squid, cache off"
+    [squid-hit]="squid, cache hits"
+)
+# The peers a row is compared with: forwarding rows with the forwarding peers, cache-hit rows
+# with the best any peer does when the object is asked for again (tinyproxy has no cache).
+declare -A row_peers=(
+    [direct]="tinyproxy squid-off"
+    [norvane-off]="tinyproxy squid-off"
+    [tinyproxy]="tinyproxy squid-off"
+    [squid-off]="tinyproxy squid-off"
+    [norvane-hit]="tinyproxy squid-hit"
+    [squid-hit]="tinyproxy squid-hit"
+)
+sizes=(1k 1m)
+declare -A size_bytes=([1k]=1024 [1m]=1048576)
+declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
+
+# --- programs -----------------------------------------------------------------------------
+
+install_missing() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        [[ $(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true) == "install ok installed" ]] ||
+            missing+=("$pkg")
+    done
+    ((${#missing[@]} == 0)) && return 0
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "Missing packages. Run:" >&2
+        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # The packages' own services are not wanted: keep their start-up scripts from running.
+    local policy=/usr/sbin/policy-rc.d added_policy=0
+    if [[ ! -e $policy ]]; then
+        printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && added_policy=1
+    fi
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" || {
+        ((added_policy)) && rm -f "$policy"
+        exit 1
+    }
+    ((added_policy)) && rm -f "$policy"
+    return 0
+}
+
+.ci/deps.sh
+install_missing wrk nginx tinyproxy squid
+
+echo "Building the engine (Release) in build-bench/ ..."
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF \
+    -DNORVANE_GUI=OFF >"$root/build-bench.log" 2>&1 &&
+    cmake --build "$build" -j "$(nproc)" --target NorvaneEngine nvreg >>"$root/build-bench.log" 2>&1 ||
+    { tail -30 "$root/build-bench.log" >&2; exit 1; }
+rm -f "$root/build-bench.log"
+
+# --- the temporary folder and clean-up ------------------------------------------------------
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
+chmod 755 "$work"
+started=()          # servers started by this script, ended at exit
+norvane_up=0
+
+stop_pid() {
+    local pid=$1 tries=100
+    kill -TERM "$pid" 2>/dev/null || return 0
+    while kill -0 "$pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    stop_norvane
+    local pid
+    for pid in "${started[@]}"; do stop_pid "$pid"; done
+    if [[ ${BENCH_KEEP:-0} == 1 ]]; then
+        echo "Temporary folder kept: $work"
+    else
+        rm -rf "$work"
+    fi
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Free TCP ports on 127.0.0.1 below the ephemeral range (so that the many short connections
+# of a run never take one as their local port before its server binds it), all held at once
+# while they are chosen so none repeats.
+free_ports() {
+    python3 - "$1" <<'EOF'
+import random, socket, sys
+with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+    ephemeral_low = int(f.read().split()[0])
+top = ephemeral_low if ephemeral_low > 11000 else 65536
+held = []
+while len(held) < int(sys.argv[1]):
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", random.randrange(10000, top)))
+        held.append(s)
+    except OSError:
+        s.close()
+print(" ".join(str(s.getsockname()[1]) for s in held))
+EOF
+}
+
+wait_port() {  # wait_port PORT SECONDS
+    local tries=$(($2 * 20))
+    while ((tries-- > 0)); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+read -r origin_port tiny_port squid_port nv_port nv_hit_port nv_remote_port < <(free_ports 6)
+
+# --- the origin -----------------------------------------------------------------------------
+
+mkdir -p "$work/www" "$work/nginx"
+for size in "${sizes[@]}"; do
+    head -c "${size_bytes[$size]}" /dev/urandom >"$work/www/$size.bin"
+done
+origin_url="http://127.0.0.1:$origin_port"
+
+nginx_user=""
+[[ $(id -u) -eq 0 ]] && nginx_user="user $(id -un) $(id -gn);"
+cat >"$work/nginx/nginx.conf" <<EOF
+$nginx_user
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 4096; }
+http {
+    default_type application/octet-stream;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    # One line per request reaching the origin: how cache hits are told from forwarding.
+    access_log $work/nginx/access.log;
+    server {
+        listen 127.0.0.1:$origin_port;
+        root $work/www;
+    }
+}
+EOF
+nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" &
+started+=($!)
+wait_port "$origin_port" 10 || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
+
+origin_requests() { wc -l <"$work/nginx/access.log"; }
+
+# --- measuring --------------------------------------------------------------------------------
+
+declare -A rps mibs errors read_errors origin_share note
+
+# measure ROW SIZE PORT: first one fetch through 127.0.0.1:PORT (the origin's port for the
+# direct row) that must be byte-identical to the object, then wrk for BENCH_DURATION seconds.
+measure() {
+    local row=$1 size=$2 port=$3 url="$origin_url/$2.bin" key="$1/$2"
+    local fetched="$work/fetched.bin"
+    rm -f "$fetched"
+    if ! curl -sf --max-time 10 --proxy "http://127.0.0.1:$port" -o "$fetched" "$url" ||
+        ! cmp -s "$fetched" "$work/www/$size.bin"; then
+        note[$key]="fetch through it failed or differed"
+        return
+    fi
+    local before after out line
+    before=$(origin_requests)
+    out=$(wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout 10s -s "$lua" \
+        "http://127.0.0.1:$port/" -- "$url" 2>&1) || true
+    after=$(origin_requests)
+    line=$(grep '^RESULT ' <<<"$out" || true)
+    if [[ -z $line ]]; then
+        note[$key]="wrk failed: $(head -c 200 <<<"$out")"
+        return
+    fi
+    local us responses bytes connect read write status timeout
+    read -r _ us responses bytes connect read write status timeout <<<"$line"
+    # Responses other than 2xx/3xx are no service: they do not count as requests served.
+    rps[$key]=$(awk -v n="$((responses - status))" -v us="$us" 'BEGIN { printf "%.1f", n * 1e6 / us }')
+    mibs[$key]=$(awk -v b="$bytes" -v us="$us" 'BEGIN { printf "%.1f", b * 1e6 / us / 1048576 }')
+    errors[$key]=$((connect + write + status + timeout))
+    read_errors[$key]=$read
+    origin_share[$key]=$(awk -v o="$((after - before))" -v n="$responses" \
+        'BEGIN { printf "%.2f", n ? o / n : 0 }')
+    if [[ $row == *-hit ]] && awk -v s="${origin_share[$key]}" 'BEGIN { exit !(s > 0.1) }'; then
+        note[$key]="requests reached the origin: not answered from the cache"
+        unset "rps[$key]" "mibs[$key]"
+    fi
+}
+
+# measure_all ROW PORT [warm]: both sizes; with warm, each object is fetched twice first so the
+# proxy's cache holds it.
+measure_all() {
+    local row=$1 port=$2 size
+    for size in "${sizes[@]}"; do
+        if [[ ${3:-} == warm ]]; then
+            curl -sf --max-time 10 --proxy "http://127.0.0.1:$port" -o /dev/null "$origin_url/$size.bin" || true
+            curl -sf --max-time 10 --proxy "http://127.0.0.1:$port" -o /dev/null "$origin_url/$size.bin" || true
+        fi
+        echo "  ${row_label[$row]}, ${size_label[$size]} ..."
+        measure "$row" "$size" "$port"
+    done
+}
+
+not_available() {  # not_available ROW REASON
+    local size
+    for size in "${sizes[@]}"; do note[$1/$size]=$2; done
+}
+
+# --- tinyproxy ------------------------------------------------------------------------------
+
+start_tinyproxy() {
+    mkdir -p "$work/tinyproxy"
+    cat >"$work/tinyproxy/tinyproxy.conf" <<EOF
+Port $tiny_port
+Listen 127.0.0.1
+Timeout 600
+MaxClients 1024
+LogFile "$work/tinyproxy/tinyproxy.log"
+# Notices and worse only: at Info this tinyproxy writes and syncs several lines per request,
+# which caps it far below what it relays with logging out of the way.
+LogLevel Notice
+PidFile "$work/tinyproxy/tinyproxy.pid"
+Allow 127.0.0.1
+EOF
+    tinyproxy -d -c "$work/tinyproxy/tinyproxy.conf" >"$work/tinyproxy/stderr.log" 2>&1 &
+    tiny_pid=$!
+    started+=("$tiny_pid")
+    wait_port "$tiny_port" 10
+}
+
+# --- squid ----------------------------------------------------------------------------------
+
+# start_squid on|off: one squid with its memory cache in use or refused for everything.
+start_squid() {
+    local dir="$work/squid-$1" policy="cache deny all"
+    [[ $1 == on ]] && policy="cache allow all"
+    mkdir -p "$dir"
+    local user_line=""
+    if [[ $(id -u) -eq 0 ]]; then
+        user_line="cache_effective_user proxy"
+        chown proxy: "$dir"
+    fi
+    cat >"$dir/squid.conf" <<EOF
+http_port 127.0.0.1:$squid_port
+visible_hostname norvane-bench
+$user_line
+pid_filename $dir/squid.pid
+cache_log $dir/cache.log
+access_log stdio:$dir/access.log
+cache_store_log none
+netdb_filename none
+coredump_dir $dir
+shutdown_lifetime 0 seconds
+max_filedescriptors 8192
+http_access allow localhost
+http_access deny all
+$policy
+cache_mem 256 MB
+maximum_object_size_in_memory 2 MB
+# nginx sends no expiry: its objects are fresh for an hour after they were fetched.
+refresh_pattern . 60 50% 1440
+EOF
+    squid -N -f "$dir/squid.conf" >"$dir/stderr.log" 2>&1 &
+    squid_pid=$!
+    started+=("$squid_pid")
+    wait_port "$squid_port" 20
+}
+
+# --- Norvane --------------------------------------------------------------------------------
+
+nv=$work/norvane
+nv_root='HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2'
+
+# Runs a program with the temporary installation's state folder and files.
+in_norvane() {
+    env NORVANE_STATE_DIR="$nv/state" XDG_CONFIG_HOME="$nv/config" \
+        NORVANE_EVENTLOG_FILE="$nv/events.log" NORVANE_TRACE_FILE="$nv/trace.log" "$@"
+}
+
+# start_norvane CACHE-OPTIONS PORT: the web proxy service on PORT with the cache's option bits
+# (0: neither store nor answer; 3: both); the installation is made at the first start. Each
+# start takes a port of its own: the previous one is still held by the connections the engine
+# closed, and the service binds without address reuse.
+start_norvane() {
+    if [[ ! -e $nv/state/machine.db ]]; then
+        mkdir -p "$nv/logs" "$nv/cache"
+        cat >"$nv/bench.reg" <<EOF
+REGEDIT4
+
+[$nv_root\\Settings]
+"LogFileDirectory"="$nv/logs"
+
+[$nv_root\\Services\\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:$(printf %08x "$nv_remote_port")
+
+[$nv_root\\Services\\Web Proxy]
+"ServiceType"="CWWWService"
+"Name"="Web Proxy"
+"Description"="WWW Proxy server"
+"SpecifiedInterfaceAddress"=dword:00000001
+"InterfaceAddress"="127.0.0.1"
+
+[$nv_root\\Cache]
+"CacheDirectory"="$nv/cache"
+EOF
+        in_norvane "$nvreg" import "$nv/bench.reg" >/dev/null
+        in_norvane "$engine" -i >/dev/null
+    fi
+    in_norvane "$nvreg" set "$nv_root\\Cache" CacheOptions dword "$1" >/dev/null
+    in_norvane "$nvreg" set "$nv_root\\Services\\Web Proxy" PortNumber dword "$2" >/dev/null
+    in_norvane "$engine" -start >/dev/null
+    norvane_up=1
+    wait_port "$nv_remote_port" 20 && wait_port "$2" 5
+}
+
+# Ends the engine, and whatever else still runs with its state folder.
+stop_norvane() {
+    ((norvane_up)) || return 0
+    norvane_up=0
+    in_norvane "$engine" -stop >/dev/null 2>&1 || true
+    local environ pid
+    for environ in $(grep -lzxF "NORVANE_STATE_DIR=$nv/state" /proc/[0-9]*/environ 2>/dev/null); do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        [[ $pid != "$$" ]] && stop_pid "$pid"
+    done
+}
+
+norvane_failure() {
+    local reason="no web proxy service answered on its port"
+    [[ -s $nv/events.log ]] && reason+=" (engine events: $(tail -1 "$nv/events.log" | cut -f5))"
+    echo "$reason"
+}
+
+# --- the run --------------------------------------------------------------------------------
+
+# The one-minute load average before anything is measured: other work on the machine.
+read -r load_before _ </proc/loadavg
+echo "Measuring, ${duration} s per figure ..."
+measure_all direct "$origin_port"
+
+if start_norvane 0 "$nv_port"; then
+    measure_all norvane-off "$nv_port"
+else
+    not_available norvane-off "$(norvane_failure)"
+fi
+stop_norvane
+if start_norvane 3 "$nv_hit_port"; then
+    measure_all norvane-hit "$nv_hit_port" warm
+else
+    not_available norvane-hit "$(norvane_failure)"
+fi
+stop_norvane
+
+if start_tinyproxy; then
+    measure_all tinyproxy "$tiny_port"
+else
+    not_available tinyproxy "tinyproxy did not start: $(tail -1 "$work/tinyproxy/stderr.log")"
+fi
+stop_pid "$tiny_pid"
+
+for mode in off on; do
+    row=squid-$mode
+    [[ $mode == on ]] && row=squid-hit
+    if start_squid "$mode"; then
+        measure_all "$row" "$squid_port" "$([[ $mode == on ]] && echo warm)"
+    else
+        not_available "$row" "squid did not start: $(tail -1 "$work/squid-$mode/cache.log" 2>/dev/null)"
+    fi
+    stop_pid "$squid_pid"
+done
+
+# --- the table ------------------------------------------------------------------------------
+
+best_peer() {  # best_peer ROW SIZE FIGURE-ARRAY-NAME: the highest figure of the row's peers
+    local -n figures=$3
+    local peer best=""
+    for peer in ${row_peers[$1]}; do
+        local value=${figures[$peer/$2]:-}
+        [[ -z $value ]] && continue
+        if [[ -z $best ]] || awk -v a="$value" -v b="$best" 'BEGIN { exit !(a > b) }'; then
+            best=$value
+        fi
+    done
+    echo "$best"
+}
+
+ratio() {  # ratio A B: A/B with two decimals, "-" when either is missing
+    if [[ -z $1 || -z $2 ]] || awk -v b="$2" 'BEGIN { exit !(b == 0) }'; then
+        echo "-"
+    else
+        awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+    fi
+}
+
+echo
+echo "Web proxy throughput on loopback: $connections clients ($threads wrk threads), ${duration} s per" \
+    "figure, one new connection per request (absolute URI, \"Connection: close\")"
+echo "origin nginx $(nginx -v 2>&1 | sed 's|.*/||'), tinyproxy $(dpkg-query -W -f='${Version}' tinyproxy)," \
+    "squid $(dpkg-query -W -f='${Version}' squid), Norvane $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "?") (Release)," \
+    "$(nproc) CPUs, load average $load_before before the run"
+if awk -v l="$load_before" -v n="$(nproc)" 'BEGIN { exit !(l > n / 2) }'; then
+    echo "The machine was busy besides this run: every figure is lower and less steady than on an idle one."
+fi
+echo
+format="%-6s  %-20s %10s %8s %8s  %8s %8s %8s  %6s %6s %6s\n"
+# shellcheck disable=SC2059
+printf "$format" object row req/s xdirect xpeer MiB/s xdirect xpeer origin errors read
+declare -a notes=()
+for size in "${sizes[@]}"; do
+    for row in "${rows[@]}"; do
+        key=$row/$size
+        if [[ -z ${rps[$key]:-} ]]; then
+            # shellcheck disable=SC2059
+            printf "$format" "${size_label[$size]}" "${row_label[$row]}" n/a - - n/a - - - - -
+            notes+=("${size_label[$size]}, ${row_label[$row]}: ${note[$key]:-not measured}")
+            continue
+        fi
+        # shellcheck disable=SC2059
+        printf "$format" "${size_label[$size]}" "${row_label[$row]}" \
+            "${rps[$key]}" "$(ratio "${rps[$key]}" "${rps[direct/$size]:-}")" \
+            "$(ratio "${rps[$key]}" "$(best_peer "$row" "$size" rps)")" \
+            "${mibs[$key]}" "$(ratio "${mibs[$key]}" "${mibs[direct/$size]:-}")" \
+            "$(ratio "${mibs[$key]}" "$(best_peer "$row" "$size" mibs)")" \
+            "${origin_share[$key]}" "${errors[$key]}" "${read_errors[$key]}"
+    done
+done
+echo
+cat <<'EOF'
+xdirect: ratio to the direct row. xpeer: ratio to the best peer of the same kind (forwarding
+rows: tinyproxy, squid cache off; cache-hit rows: tinyproxy, squid cache hits). origin:
+requests reaching nginx per response. errors: wrk's connect, write and time-out errors and
+responses other than 2xx/3xx (those are not counted in req/s). read: wrk's read errors, which
+also count a connection closed after a complete response that did not announce the close
+(an HTTP/1.1 response without "Connection: close"); the response itself is counted.
+EOF
+for line in "${notes[@]}"; do echo "n/a  $line"; done
