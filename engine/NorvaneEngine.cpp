@@ -11,6 +11,7 @@
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "platform/service/DebugTrace.h"
+#include "proxies/web/CacheFormat.h"
 
 #include <algorithm>
 #include <utility>
@@ -31,6 +32,11 @@ std::atomic<CNorvaneEngine*> g_instance{nullptr};
 CNorvaneEngine::CNorvaneEngine() {
     m_machines.MarkLive();
     m_services.MarkLive();
+    // The cache turns storing off (or on again) by itself when it fills: the consoles are
+    // told that its settings changed.
+    m_cache.SetSettingsNotifier([this] {
+        NotifyConsoles(CacheFormat::kSettingsChangedNotification, "", "", "");
+    });
 }
 
 CNorvaneEngine::~CNorvaneEngine() {
@@ -308,8 +314,8 @@ void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
     case EnginePart::kLocations: m_locations.LoadFromRegistry(key); break;
     case EnginePart::kUserDatabase: m_users.LoadFromRegistry(key); break;
     case EnginePart::kServices: m_services.LoadFromRegistry(key); break;
+    case EnginePart::kCache: m_cache.LoadFromRegistry(key); break;
     case EnginePart::kDialer:        // seam: CDialer::LoadFromRegistry
-    case EnginePart::kCache:         // seam: CWWWCache::LoadFromRegistry
         break;
     }
 }
@@ -319,8 +325,8 @@ BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
     case EnginePart::kLocations: return m_locations.SaveToRegistry(key);
     case EnginePart::kUserDatabase: return m_users.SaveToRegistry(key);
     case EnginePart::kServices: return m_services.SaveToRegistry(key);
+    case EnginePart::kCache: return m_cache.SaveToRegistry(key);
     case EnginePart::kDialer:        // seam: CDialer::SaveToRegistry
-    case EnginePart::kCache:         // seam: CWWWCache::SaveToRegistry
         break;
     }
     return TRUE;
@@ -374,9 +380,16 @@ void CNorvaneEngine::StopAndDeleteServices() { m_services.StopAndDeleteAll(); }
 
 BOOL CNorvaneEngine::AdmitSession(CSession* session) { return CMachine::Admit(*session); }
 
+// --- The web cache -------------------------------------------------------------------------
+
+void CNorvaneEngine::LoadCacheIndex() {
+    m_cache.MarkLive();
+    m_cache.LoadIndex();
+}
+
+void CNorvaneEngine::CloseCache() { m_cache.Close(); }
+
 // Seams: each does nothing until its class exists (see the header).
-void CNorvaneEngine::LoadCacheIndex() {}
-void CNorvaneEngine::CloseCache() {}
 void CNorvaneEngine::StartDialer() {}
 void CNorvaneEngine::HangUpDialer() {}
 BOOL CNorvaneEngine::WaitForDialer(DWORD) { return TRUE; }

@@ -35,7 +35,7 @@
 //
 // Where later classes plug in. The steps that belong to classes other than the machine map
 // and its machines, the console list, the user database, the locations, the rights, the
-// services and the log manager are protected virtual operations below (marked "seam"); each
+// services, the web cache and the log manager are protected virtual operations below (marked "seam"); each
 // does nothing until its class exists, and whoever lands the class fills it in (and adds the
 // member and an accessor). Tests override the steps to record the order.
 // Besides those:
@@ -69,6 +69,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
 #include "platform/kernel/Types.h"
+#include "proxies/web/WWWCache.h"
 
 #include <atomic>
 #include <cstdint>
@@ -178,6 +179,9 @@ public:
     CRight* GetDefaultRight(DWORD kind) override;
     CLocationArray& GetLocations() { return m_locations; }
     CServiceManager& GetServiceManager() { return m_services; }
+    // The web cache: web sessions look entries up and store downloads in it; consoles read
+    // and replace its settings and purge it. Live once start-up has loaded its index.
+    CWWWCache& GetCache() { return m_cache; }
     CLogManager& GetLogManager() { return m_logManager; }
     CThreadRoster& GetThreadRoster() { return m_threads; }
     DWORD GetTimerId() const { return m_timerId.load(); }
@@ -213,8 +217,8 @@ protected:
     virtual void Pause(DWORD ms);
 
     // Loads / saves one configuration object from / under `key`. A save answers FALSE (or
-    // throws) when it failed. The user database, the services and the locations are real; the
-    // others are seams: dialer (CDialer), cache (CWWWCache).
+    // throws) when it failed. The user database, the services, the locations and the cache
+    // are real; the dialer (CDialer) is a seam.
     virtual void LoadPart(EngineFormat::EnginePart part, const std::string& key);
     virtual BOOL SavePart(EngineFormat::EnginePart part, const std::string& key);
     // The rights (CRight, kinds 0-10): load / save one right, read its description, and make
@@ -242,9 +246,9 @@ protected:
     virtual void StartServices();               // each: OpenLogFile(), StartIfEnabled()
     virtual void StopAndDeleteServices();       // StopAndDelete() of every one; empty map
 
-    // Seams of the web cache (CWWWCache).
-    virtual void LoadCacheIndex();
-    virtual void CloseCache();  // writes the index
+    // Steps of the web cache (CWWWCache).
+    virtual void LoadCacheIndex();  // MarkLive(), LoadIndex()
+    virtual void CloseCache();      // Close(), which writes the index
 
     // Seams of the dialer (CDialer).
     virtual void StartDialer();
@@ -270,6 +274,7 @@ private:
     CGroupMemberDatabase m_users;
     CLocationArray m_locations;
     CServiceManager m_services;
+    CWWWCache m_cache;
     CLogManager m_logManager;
     CRight m_rights[EngineFormat::kRightCount];
     CThreadRoster m_threads;

@@ -3,6 +3,7 @@
 // thread when it goes (the thread calls the overrides, so it must end first).
 
 #include "engine/NorvaneEngine.h"
+#include "platform/kernel/Paths.h"
 
 class CQuickEngine : public CNorvaneEngine {
 public:
@@ -14,4 +15,9 @@ public:
 
 protected:
     void Pause(DWORD) override {}
+    // The cache of a test's engine lives in the state folder, not beside the test program.
+    void LoadCacheIndex() override {
+        GetCache().SetCacheDirectory(StateDirectory() + "/cache");
+        CNorvaneEngine::LoadCacheIndex();
+    }
 };

@@ -1,0 +1,578 @@
+#include "proxies/web/WWWCache.h"
+
+#include "engine/access/AccessStore.h"
+#include "engine/access/RequestVariables.h"
+#include "foundation/Archive.h"
+#include "foundation/NVDataObject.h"
+#include "foundation/RegistryStore.h"
+#include "foundation/ScopedLock.h"
+#include "platform/framework/Exception.h"
+#include "platform/kernel/File.h"
+#include "platform/kernel/Paths.h"
+#include "proxies/web/CacheFormat.h"
+#include "proxies/web/HeaderList.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+using namespace CacheFormat;
+
+IMPLEMENT_SERIAL(CWWWCache, CLockableMap, 1)
+
+namespace {
+
+// How many names an allocation tries before it gives up: a name is skipped while a file of
+// that name exists (the counter can only meet one after it went round, or was set by a
+// damaged index).
+constexpr int kNameAttempts = 64;
+
+// The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
+// given out, the count going round to "00000000" instead.
+void AdvanceCounter(std::string& counter) {
+    const std::string_view digits = kFileNameDigits;
+    for (std::size_t i = counter.size(); i-- > 0;) {
+        const std::size_t value = digits.find(counter[i]);
+        if (value != std::string_view::npos && value + 1 < digits.size()) {
+            counter[i] = digits[value + 1];
+            break;
+        }
+        counter[i] = '0';
+    }
+    if (counter == std::string(kFileNameLength, 'Z'))
+        counter = kFirstCounter;
+}
+
+std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The folder as the file system takes it: '/' for the stored '\', "." for an empty one.
+// Empty (unusable) when it holds a NUL, which would cut the path short.
+std::string FolderPath(std::string folder) {
+    if (folder.find('\0') != std::string::npos)
+        return {};
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder.empty() ? std::string(".") : folder;
+}
+
+}  // namespace
+
+CWWWCache::CWWWCache()
+    : m_directory(kDefaultCacheDirectory),
+      m_options(kDefaultCacheOptions),
+      m_specifyWhatToCache(kDefaultSpecifyWhatToCache),
+      m_limitCacheSize(kDefaultLimitCacheSize),
+      m_maxSize(kDefaultMaxSize),
+      m_autoPurge(kDefaultAutoPurge),
+      m_daysVolatile(kDefaultDaysVolatile),
+      m_daysNonVolatile(kDefaultDaysNonVolatile),
+      m_totals(std::make_shared<SCacheTotals>()),
+      m_counter(kFirstCounter) {}
+
+CWWWCache::~CWWWCache() {
+    DeleteElements();
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    m_index.reset();
+}
+
+// --- Settings ------------------------------------------------------------------------------
+
+std::string CWWWCache::GetCacheDirectory() const {
+    CScopedLock lock(*this);
+    return m_directory;
+}
+
+void CWWWCache::SetCacheDirectory(std::string directory) {
+    CScopedLock lock(*this);
+    m_directory = std::move(directory);
+}
+
+void CWWWCache::SetCacheOptions(DWORD options) {
+    CScopedLock lock(*this);
+    m_options = options;
+    m_suspendedForSize = false;  // the administrator's choice stands
+}
+
+std::string CWWWCache::GetNameCounter() const {
+    CScopedLock lock(*this);
+    return m_counter;
+}
+
+void CWWWCache::SetSettingsNotifier(std::function<void()> notifier) {
+    CScopedLock lock(*this);
+    m_notifier = std::move(notifier);
+}
+
+void CWWWCache::NotifySettingsChanged() {
+    std::function<void()> notifier;
+    {
+        CScopedLock lock(*this);
+        notifier = m_notifier;
+    }
+    if (notifier)
+        notifier();
+}
+
+void CWWWCache::Serialize(CArchive& ar) {
+    if (ar.IsStoring()) {
+        CScopedLock lock(*this);
+        ar << m_directory << m_options.load() << m_limitCacheSize.load()
+           << m_specifyWhatToCache.load() << m_maxSize.load() << m_autoPurge.load()
+           << m_daysVolatile.load() << m_daysNonVolatile.load() << GetTotalSize()
+           << GetTotalServed();
+        m_cacheFilter.Serialize(ar);
+        m_purgeFilter.Serialize(ar);
+        return;
+    }
+    std::string directory;
+    DWORD options = 0, limit = 0, specify = 0, maxSize = 0, autoPurge = 0, daysVolatile = 0,
+          daysNonVolatile = 0;
+    double totalSize = 0.0, totalServed = 0.0;
+    ar >> directory >> options >> limit >> specify >> maxSize >> autoPurge >> daysVolatile >>
+        daysNonVolatile >> totalSize >> totalServed;
+    CRequestFilterCollection cacheFilter, purgeFilter;
+    cacheFilter.Serialize(ar);
+    purgeFilter.Serialize(ar);
+
+    CScopedLock lock(*this);
+    m_directory = std::move(directory);
+    m_options = options;
+    m_limitCacheSize = limit;
+    m_specifyWhatToCache = specify;
+    m_maxSize = maxSize;
+    m_autoPurge = autoPurge;
+    m_daysVolatile = daysVolatile;
+    m_daysNonVolatile = daysNonVolatile;
+    m_suspendedForSize = false;
+    if (!m_live) {
+        m_totals->size = totalSize;
+        m_totals->served = totalServed;
+    }
+    m_cacheFilter.Copy(cacheFilter);
+    m_purgeFilter.Copy(purgeFilter);
+}
+
+BOOL CWWWCache::SaveToRegistry(const std::string& keyPath) const {
+    BOOL ok = RegWriteString(keyPath, kCacheDirectoryValue, GetCacheDirectory());
+    ok &= RegWriteDWORD(keyPath, kCacheOptionsValue, m_options);
+    ok &= RegWriteDWORD(keyPath, kSpecifyWhatToCacheValue, m_specifyWhatToCache);
+    ok &= RegWriteDWORD(keyPath, kLimitCacheSizeValue, m_limitCacheSize);
+    ok &= RegWriteDWORD(keyPath, kMaxSizeValue, m_maxSize);
+    ok &= RegWriteDWORD(keyPath, kAutoPurgeValue, m_autoPurge);
+    ok &= RegWriteDWORD(keyPath, kDaysVolatileValue, m_daysVolatile);
+    ok &= RegWriteDWORD(keyPath, kDaysNonVolatileValue, m_daysNonVolatile);
+    ok &= m_cacheFilter.SaveToRegistry(SubKeyPath(keyPath, kCacheFilterKey));
+    ok &= m_purgeFilter.SaveToRegistry(SubKeyPath(keyPath, kPurgeFilterKey));
+    return ok;
+}
+
+void CWWWCache::LoadFromRegistry(const std::string& keyPath) {
+    SetCacheDirectory(RegReadString(keyPath, kCacheDirectoryValue, kDefaultCacheDirectory));
+    SetCacheOptions(RegReadDWORD(keyPath, kCacheOptionsValue, kDefaultCacheOptions));
+    m_specifyWhatToCache =
+        RegReadDWORD(keyPath, kSpecifyWhatToCacheValue, kDefaultSpecifyWhatToCache);
+    m_limitCacheSize = RegReadDWORD(keyPath, kLimitCacheSizeValue, kDefaultLimitCacheSize);
+    m_maxSize = RegReadDWORD(keyPath, kMaxSizeValue, kDefaultMaxSize);
+    m_autoPurge = RegReadDWORD(keyPath, kAutoPurgeValue, kDefaultAutoPurge);
+    m_daysVolatile = RegReadDWORD(keyPath, kDaysVolatileValue, kDefaultDaysVolatile);
+    m_daysNonVolatile = RegReadDWORD(keyPath, kDaysNonVolatileValue, kDefaultDaysNonVolatile);
+    m_cacheFilter.LoadFromRegistry(SubKeyPath(keyPath, kCacheFilterKey));
+    m_purgeFilter.LoadFromRegistry(SubKeyPath(keyPath, kPurgeFilterKey));
+}
+
+// --- Sessions ------------------------------------------------------------------------------
+
+bool CWWWCache::IsLookupEnabled() const {
+    return (m_options & kOptionLookup) != 0 && !m_busy && !m_closed;
+}
+
+bool CWWWCache::IsStoringEnabled() const {
+    return (m_options & kOptionStore) != 0 && !m_busy && !m_closed;
+}
+
+BOOL CWWWCache::IsCacheable(CRequestValueSource& session) const {
+    try {
+        CNVDataObject protocol, method;
+        session.GetValue(RequestHTTPProtocol, protocol);
+        session.GetValue(RequestHTTPMethod, method);
+        if (protocol.DataType != CNVDataObject::TypeString ||
+            method.DataType != CNVDataObject::TypeString ||
+            !EqualsNoCase(protocol.strData, "HTTP") || !EqualsNoCase(method.strData, "GET"))
+            return FALSE;
+        if (m_specifyWhatToCache != 0)
+            return m_cacheFilter.MatchRequest(session);
+        return TRUE;
+    } catch (...) {
+        DropCurrentException();
+        return FALSE;
+    }
+}
+
+CCacheEntry* CWWWCache::FindLocked(std::string_view key) const {
+    return static_cast<CCacheEntry*>(CObjectMap::Lookup(key));
+}
+
+CCacheEntryRef CWWWCache::Lookup(std::string_view key) const {
+    CScopedLock lock(*this);
+    return CCacheEntryRef(FindLocked(key));
+}
+
+bool CWWWCache::Contains(std::string_view key) const {
+    CScopedLock lock(*this);
+    return FindLocked(key) != nullptr;
+}
+
+bool CWWWCache::IsFresh(const CCacheEntry& entry, std::int64_t now) const {
+    const DWORD days = EqualsNoCase(entry.GetContentType(), kVolatileContentType)
+                           ? m_daysVolatile.load()
+                           : m_daysNonVolatile.load();
+    return entry.GetLastChecked() > now - static_cast<std::int64_t>(days) * kSecondsPerDay;
+}
+
+void CWWWCache::MarkChecked(CCacheEntry& entry, std::int64_t now) {
+    CScopedLock lock(*this);
+    entry.SetLastChecked(now);
+}
+
+void CWWWCache::CountHit(CCacheEntry& entry, std::int64_t now) {
+    CScopedLock lock(*this);
+    if (entry.GetHits() < std::numeric_limits<DWORD>::max()) {
+        entry.SetHits(entry.GetHits() + 1);
+        if (FindLocked(entry.GetURL()) == &entry)
+            AddToTotals(0.0, entry.GetSize());
+    }
+    entry.SetLastChecked(now);
+}
+
+std::string CWWWCache::ContentPathLocked(const std::string& fileName) const {
+    return m_activeDirectory + "/" + fileName + kContentSuffix;
+}
+
+std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
+    if (!entry.HasFileName())
+        return {};
+    CScopedLock lock(*this);
+    return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
+}
+
+std::string CWWWCache::NextFreeNameLocked() {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        AdvanceCounter(m_counter);
+        if (m_pending.count(m_counter) == 0 && !FileExists(ContentPathLocked(m_counter)))
+            return m_counter;
+    }
+    return {};
+}
+
+CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key) {
+    auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
+    entry->SetTotals(m_totals);
+    CScopedLock lock(*this);
+    if (m_closed || m_activeDirectory.empty() || key.size() > kMaxRecordText)
+        return entry;
+    std::string name = NextFreeNameLocked();
+    if (name.empty())
+        return entry;
+    if (const CCacheEntry* old = FindLocked(key)) {
+        entry->SetHits(old->GetHits());
+        RemoveLocked(key);
+    }
+    const std::int64_t now = Now();
+    entry->SetFileName(name);
+    entry->SetLastChecked(now);
+    entry->SetLastModified(now);
+    m_pending.insert(std::move(name));
+    return entry;
+}
+
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download) {
+    if (!entry)
+        return FALSE;
+    entry->SetLastModified(download.lastModified);
+    entry->SetContentType(download.contentType);
+    entry->SetSize(download.size);
+    return AddEntry(entry);
+}
+
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
+    if (!entry)
+        return FALSE;
+    {
+        CScopedLock lock(*this);
+        if (m_pending.count(entry->GetFileName()) == 0)
+            return FALSE;
+        if (m_closed || entry->GetContentType().size() > kMaxRecordText) {
+            DiscardEntry(entry);
+            return FALSE;
+        }
+    }
+    // The record goes to the index before the entry is mapped, under the index mutex only,
+    // so that lookups never wait for the disk.
+    AppendIndexRecord(*entry);
+
+    bool suspended = false, purge = false;
+    {
+        CScopedLock lock(*this);
+        if (m_pending.erase(entry->GetFileName()) == 0)
+            return FALSE;  // discarded meanwhile
+        if (m_closed) {
+            RemoveFile(ContentPathLocked(entry->GetFileName()));
+            return FALSE;
+        }
+        const std::string key = entry->GetURL();
+        if (const CCacheEntry* old = FindLocked(key))
+            RemoveLocked(key, old->GetFileName() == entry->GetFileName());
+        MapLocked(entry);
+        if (OverLimitLocked()) {
+            RemoveLocked(key);
+            if (m_autoPurge != 0)
+                purge = true;
+            else
+                suspended = SuspendStoringLocked();
+        }
+    }
+    if (purge)
+        Purge();
+    if (suspended)
+        NotifySettingsChanged();
+    return TRUE;
+}
+
+void CWWWCache::DiscardEntry(const CCacheEntryRef& entry) {
+    if (!entry)
+        return;
+    CScopedLock lock(*this);
+    if (m_pending.erase(entry->GetFileName()) != 0 && !m_activeDirectory.empty())
+        RemoveFile(ContentPathLocked(entry->GetFileName()));
+}
+
+// --- Administration ------------------------------------------------------------------------
+
+void CWWWCache::AddToTotals(double size, double served) {
+    // Kept at 0 or above even if an entry changed after it was counted.
+    m_totals->size = std::max(0.0, m_totals->size.load() + size);
+    m_totals->served = std::max(0.0, m_totals->served.load() + served);
+}
+
+void CWWWCache::MapLocked(CCacheEntryRef entry) {
+    AddToTotals(entry->GetSize(), entry->GetHitsTimesSize());
+    const std::string key = entry->GetURL();
+    SetAt(key, entry.Detach());
+}
+
+void CWWWCache::RemoveLocked(std::string_view key, bool keepFile) {
+    CCacheEntry* entry = FindLocked(key);
+    if (entry == nullptr)
+        return;
+    RemoveKey(key);
+    if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty())
+        RemoveFile(ContentPathLocked(entry->GetFileName()));
+    AddToTotals(-static_cast<double>(entry->GetSize()), -entry->GetHitsTimesSize());
+    entry->Release();
+}
+
+bool CWWWCache::OverLimitLocked() const {
+    return m_limitCacheSize != 0 && m_maxSize < GetTotalSize() / kBytesPerMegabyte;
+}
+
+bool CWWWCache::SuspendStoringLocked() {
+    m_suspendedForSize = true;
+    return (m_options.fetch_and(~kOptionStore) & kOptionStore) != 0;
+}
+
+void CWWWCache::RemoveEntry(std::string_view key, BOOL reenable) {
+    bool resumed = false;
+    {
+        CScopedLock lock(*this);
+        if (FindLocked(key) == nullptr)
+            return;
+        RemoveLocked(key);
+        if (reenable && m_suspendedForSize && !OverLimitLocked()) {
+            m_suspendedForSize = false;
+            resumed = (m_options.fetch_or(kOptionStore) & kOptionStore) == 0;
+        }
+    }
+    if (resumed)
+        NotifySettingsChanged();
+}
+
+void CWWWCache::RemoveEntryByURL(std::string_view text) {
+    const std::string_view scheme = kHttpScheme;
+    if (text.size() >= scheme.size() && EqualsNoCase(text.substr(0, scheme.size()), scheme))
+        text.remove_prefix(scheme.size());
+    RemoveEntry(text, TRUE);
+}
+
+template <class Remove>
+void CWWWCache::RunExclusive(Remove removeWhich, bool deleteUnusedFiles) {
+    bool expected = false;
+    if (!m_busy.compare_exchange_strong(expected, true))
+        return;
+    struct Idle {
+        std::atomic<bool>& busy;
+        ~Idle() { busy = false; }
+    } idle{m_busy};
+
+    bool suspended = false;
+    {
+        CScopedLock lock(*this);
+        std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+        std::vector<std::string> doomed;
+        for (const auto& [key, object] : static_cast<CObjectMap&>(*this)) {
+            if (removeWhich(*static_cast<const CCacheEntry*>(object)))
+                doomed.push_back(key);
+        }
+        for (const std::string& key : doomed)
+            RemoveLocked(key);
+        if (deleteUnusedFiles)
+            DeleteUnusedFilesLocked();
+        WriteIndex();
+        if (OverLimitLocked())
+            suspended = SuspendStoringLocked();
+    }
+    if (suspended)
+        NotifySettingsChanged();
+}
+
+void CWWWCache::Purge() {
+    RunExclusive([this](const CCacheEntry& entry) {
+        return m_purgeFilter.MatchCacheEntry(entry) != FALSE;
+    }, false);
+}
+
+void CWWWCache::RebuildIndex() {
+    RunExclusive([this](const CCacheEntry& entry) {
+        return m_activeDirectory.empty() || !entry.HasFileName() ||
+               !FileExists(ContentPathLocked(entry.GetFileName()));
+    }, true);
+}
+
+void CWWWCache::DeleteUnusedFilesLocked() {
+    if (m_activeDirectory.empty())
+        return;
+    std::set<std::string, std::less<>> used = m_pending;
+    for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
+        used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
+    const std::string_view suffix = kContentSuffix;
+    std::error_code error;
+    std::vector<std::string> unused;
+    for (auto it = std::filesystem::directory_iterator(m_activeDirectory, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        const std::string file = it->path().filename().string();
+        if (file.size() != kFileNameLength + suffix.size() || !file.ends_with(suffix))
+            continue;
+        const std::string name = file.substr(0, kFileNameLength);
+        if (CCacheEntry::IsValidFileName(name) && used.count(name) == 0 &&
+            it->is_regular_file(error))
+            unused.push_back(name);
+    }
+    for (const std::string& name : unused)
+        RemoveFile(ContentPathLocked(name));
+}
+
+void CWWWCache::LoadIndex() {
+    CScopedLock lock(*this);
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    DeleteElements();
+    m_totals->size = 0.0;
+    m_totals->served = 0.0;
+    m_closed = false;
+    m_index.reset();
+    m_activeDirectory = FolderPath(m_directory);
+    if (m_activeDirectory.empty())
+        return;
+    MakeDirectories(m_activeDirectory, 0755);
+    auto file = std::make_unique<CFile>();
+    if (!file->Open(m_activeDirectory + "/" + kIndexFileName,
+                    CFile::modeReadWrite | CFile::modeCreate | CFile::modeNoTruncate))
+        return;
+    m_index = std::move(file);
+
+    std::unordered_map<std::string, std::string> owners;  // file name -> key
+    try {
+        CArchive ar(m_index.get(), CArchive::load, kLoadBufferSize);
+        while (!ar.IsAtEnd()) {
+            auto entry = CCacheEntryRef::Adopt(new CCacheEntry);
+            entry->Serialize(ar);
+            const std::string& name = entry->GetFileName();
+            if (!entry->HasFileName())
+                continue;
+            auto owner = owners.find(name);
+            if (owner != owners.end() && owner->second != entry->GetURL())
+                continue;  // the file is another entry's
+            if (const CCacheEntry* old = FindLocked(entry->GetURL()))
+                RemoveLocked(entry->GetURL(), old->GetFileName() == name);
+            if (name > m_counter)
+                m_counter = name;
+            owners[name] = entry->GetURL();
+            entry->SetTotals(m_totals);
+            MapLocked(std::move(entry));
+        }
+    } catch (...) {
+        DropCurrentException();  // a damaged index is read up to its first bad record
+    }
+    WriteIndex();
+}
+
+BOOL CWWWCache::WriteIndex() {
+    CScopedLock lock(*this);
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    double size = 0.0, served = 0.0;
+    for (const auto& [key, object] : static_cast<CObjectMap&>(*this)) {
+        const auto* entry = static_cast<const CCacheEntry*>(object);
+        size += entry->GetSize();
+        served += entry->GetHitsTimesSize();
+    }
+    m_totals->size = size;
+    m_totals->served = served;
+    if (!m_index)
+        return TRUE;
+    try {
+        // Emptied first: a rewrite cut short leaves whole records and at most one cut at the
+        // end, never new records followed by the tail of old ones.
+        m_index->SetLength(0);
+        m_index->Seek(0, CFile::begin);
+        CArchive ar(m_index.get(), CArchive::store, kWriteBufferSize);
+        for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
+            object->Serialize(ar);
+        ar.Close();
+        return TRUE;
+    } catch (...) {
+        DropCurrentException();
+        return FALSE;
+    }
+}
+
+void CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    if (!m_index)
+        return;
+    std::uint64_t start = 0;
+    try {
+        start = m_index->Seek(0, CFile::end);
+        CArchive ar(m_index.get(), CArchive::store, kAppendBufferSize);
+        const_cast<CCacheEntry&>(entry).Serialize(ar);
+        ar.Close();
+    } catch (...) {
+        DropCurrentException();
+        // A record cut short would end the next reading there: take it back.
+        try {
+            m_index->SetLength(start);
+            m_index->Seek(static_cast<std::int64_t>(start), CFile::begin);
+        } catch (...) {
+            DropCurrentException();
+        }
+    }
+}
+
+void CWWWCache::Close() {
+    WriteIndex();
+    CScopedLock lock(*this);
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    m_closed = true;
+    DeleteElements();
+    m_index.reset();
+}

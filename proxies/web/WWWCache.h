@@ -1,0 +1,214 @@
+#pragma once
+// The web proxy's disk cache: a map from cache key (host, optional ":" and port, path) to
+// CCacheEntry, one content file per entry and the index file "cache.idx" in the cache folder
+// (layouts in proxies/web/CacheFormat.h), with the settings the console edits.
+//
+// The engine owns the one live cache (MarkLive): it loads the settings, then LoadIndex at
+// start-up, and Close at shut-down. Web sessions use it so:
+//   CheckCache     IsLookupEnabled, IsCacheable, Lookup, IsFresh, MarkChecked;
+//   serving        GetContentPath, CountHit;
+//   storing        IsStoringEnabled; AllocateEntry (an entry with a file name, or without one
+//                  when nothing may be stored); GetContentPath; then AddEntry(entry, result)
+//                  for a complete download, or DiscardEntry.
+// Consoles read and replace the settings (Serialize), and run Purge, RemoveEntryByURL and
+// RebuildIndex.
+//
+// Folder. LoadIndex takes the folder CacheDirectory names then; the index and the content files
+// stay there until the next LoadIndex (the next start), whatever CacheDirectory becomes.
+//
+// Index. LoadIndex reads the records, maps those with a valid file name (a later record for a
+// key replaces the earlier one and deletes its content file), stops at the first damaged
+// record, and rewrites the file whole. Every registered download appends its record; WriteIndex
+// rewrites the file whole (after purge and rebuild, and at Close). Without an index file the
+// cache works in memory.
+//
+// Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
+// busy flag; CacheOptions itself is left alone), and once the cache is closed. A download that
+// takes the total over MaxSize (with LimitCacheSize set) is removed at once; then the cache is
+// purged when AutoPurge is set, else storing is suspended by clearing bit value 1. A purge
+// that leaves the cache over its limit suspends storing too. Storing suspended so is resumed
+// by the first removal that brings the total under the limit; settings that a console or the
+// store gives override it.
+//
+// Locks: the map's own mutex guards the map, the totals, the name counter and the folder; the
+// index mutex guards the index file. Order: map, then index. AppendIndexRecord takes only the
+// index mutex. Both are re-entrant. The settings DWORDs are atomic; the filter collections
+// guard themselves. Filters are never tested against a request under the map lock.
+
+#include "engine/access/RequestFilterCollection.h"
+#include "engine/access/RequestValueSource.h"
+#include "foundation/LockableMap.h"
+#include "platform/framework/File.h"
+#include "platform/kernel/Types.h"
+#include "proxies/web/CacheDownload.h"
+#include "proxies/web/CacheEntry.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+
+class CWWWCache : public CLockableMap {
+    DECLARE_SERIAL(CWWWCache)
+public:
+    // The defaults of proxies/web/CacheFormat.h, LimitCacheSize included; no folder yet.
+    CWWWCache();
+    // Gives up every entry and closes the index file (without writing it).
+    ~CWWWCache() override;
+    CWWWCache(const CWWWCache&) = delete;
+    CWWWCache& operator=(const CWWWCache&) = delete;
+
+    // --- Settings ---------------------------------------------------------------------------
+    std::string GetCacheDirectory() const;
+    void SetCacheDirectory(std::string directory);
+    DWORD GetCacheOptions() const { return m_options.load(); }
+    void SetCacheOptions(DWORD options);
+    DWORD GetSpecifyWhatToCache() const { return m_specifyWhatToCache.load(); }
+    void SetSpecifyWhatToCache(DWORD value) { m_specifyWhatToCache = value; }
+    DWORD GetLimitCacheSize() const { return m_limitCacheSize.load(); }
+    void SetLimitCacheSize(DWORD value) { m_limitCacheSize = value; }
+    DWORD GetMaxSize() const { return m_maxSize.load(); }
+    void SetMaxSize(DWORD megabytes) { m_maxSize = megabytes; }
+    DWORD GetAutoPurge() const { return m_autoPurge.load(); }
+    void SetAutoPurge(DWORD value) { m_autoPurge = value; }
+    DWORD GetDaysBeforeCheckVolatile() const { return m_daysVolatile.load(); }
+    void SetDaysBeforeCheckVolatile(DWORD days) { m_daysVolatile = days; }
+    DWORD GetDaysBeforeCheckNonVolatile() const { return m_daysNonVolatile.load(); }
+    void SetDaysBeforeCheckNonVolatile(DWORD days) { m_daysNonVolatile = days; }
+    CRequestFilterCollection& GetCacheFilter() { return m_cacheFilter; }
+    CRequestFilterCollection& GetPurgeFilter() { return m_purgeFilter; }
+
+    // The running totals, kept true as entries come, go and count hits: bytes of the mapped
+    // entries, and the sum of their hits * size.
+    double GetTotalSize() const { return m_totals->size.load(); }
+    double GetTotalServed() const { return m_totals->served.load(); }
+    // The name the last allocation took ("00000000" before any).
+    std::string GetNameCounter() const;
+    bool IsBusy() const { return m_busy.load(); }
+
+    // The engine's cache is live: settings a console sends leave its totals alone. Any other
+    // cache (the console's copy) takes the totals it is sent.
+    void MarkLive() { m_live = true; }
+    // Called, outside the cache's locks, whenever the cache itself turned storing off or on
+    // again (the engine tells the consoles that the settings changed).
+    void SetSettingsNotifier(std::function<void()> notifier);
+
+    // Archive form of proxies/web/CacheFormat.h. Loading reads everything aside and changes
+    // the settings only when the whole form was read.
+    void Serialize(CArchive& ar) override;
+    // The eight values in table order, then "<key>\CacheFilter" and "<key>\PurgeFilter". TRUE
+    // when everything was written.
+    virtual BOOL SaveToRegistry(const std::string& keyPath) const;
+    // The same, with the table's defaults for missing values.
+    virtual void LoadFromRegistry(const std::string& keyPath);
+
+    // --- Sessions ---------------------------------------------------------------------------
+    // CacheOptions bit value 2 (bit value 1), no purge or rebuild running, not closed.
+    bool IsLookupEnabled() const;
+    bool IsStoringEnabled() const;
+    // The request's protocol (request value 12) is "HTTP" and its method (13) "GET", both
+    // without regard to case, and, with SpecifyWhatToCache set, the cache filter matches it.
+    // Any failure answers FALSE.
+    BOOL IsCacheable(CRequestValueSource& session) const;
+    // The entry mapped under `key`, or none.
+    CCacheEntryRef Lookup(std::string_view key) const;
+    bool Contains(std::string_view key) const;
+    // Checked within its age limit: DaysBeforeCheckVolatile days for "text/html" (any case),
+    // DaysBeforeCheckNonVolatile for every other type; last checked later than now minus that.
+    bool IsFresh(const CCacheEntry& entry, std::int64_t now) const;
+    // The entry's last-checked time becomes `now` / it counts one more hit and becomes
+    // checked `now`; under the map lock.
+    void MarkChecked(CCacheEntry& entry, std::int64_t now);
+    void CountHit(CCacheEntry& entry, std::int64_t now);
+
+    // A new entry for `key`, with the next free file name from the name counter and both
+    // times now. An entry mapped under the key is removed first (its content file deleted,
+    // its size off the totals); the new entry keeps its hit count. The entry is not mapped
+    // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
+    // has no folder, or the key is too long for an index record.
+    CCacheEntryRef AllocateEntry(const std::string& key);
+    // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
+    std::string GetContentPath(const CCacheEntry& entry) const;
+    // Registers a finished download of an entry from AllocateEntry: appends its record to
+    // the index, maps it (removing an entry mapped under its key meanwhile, file and size),
+    // adds its size to the total, and enforces the size limit. An entry that was not
+    // allocated here, or is registered already, changes nothing (FALSE). After Close the
+    // download is discarded (FALSE). The second form first sets the entry's last-modified
+    // time, content type and size from the download.
+    BOOL AddEntry(const CCacheEntryRef& entry);
+    BOOL AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download);
+    // Drops an allocated entry that will not be registered, deleting its content file. An
+    // entry not allocated here, or registered already, is left alone.
+    void DiscardEntry(const CCacheEntryRef& entry);
+
+    // --- Administration ---------------------------------------------------------------------
+    // Unmaps the key's entry, deletes its content file and takes it off the totals. With
+    // `reenable`, storing suspended because the cache was full is resumed once the total is
+    // under the limit again.
+    void RemoveEntry(std::string_view key, BOOL reenable);
+    // RemoveEntry(text, TRUE), without a leading "http://" (any case).
+    void RemoveEntryByURL(std::string_view text);
+    // Removes every entry the purge filter matches and rewrites the index; a cache still over
+    // its limit then suspends storing. Does nothing while a purge or rebuild runs.
+    void Purge();
+    // Like Purge, but removes the entries whose content file is missing, and deletes the
+    // content files of the folder that no entry uses (nor a download in progress).
+    void RebuildIndex();
+    // Takes CacheDirectory as the cache's folder (created when missing), opens or creates its
+    // index, reads it and rewrites it. Entries mapped before are given up.
+    void LoadIndex();
+    // Recomputes both totals and, with an index file, rewrites it whole. FALSE when the file
+    // could not be written.
+    BOOL WriteIndex();
+    // WriteIndex, then gives up every entry and closes the index file. Later allocations get
+    // no file name and later downloads are discarded.
+    void Close();
+
+private:
+    CCacheEntry* FindLocked(std::string_view key) const;
+    // Unmaps `key`, deletes the entry's file unless `keepFile`, and takes it off the totals.
+    void RemoveLocked(std::string_view key, bool keepFile = false);
+    void MapLocked(CCacheEntryRef entry);
+    bool OverLimitLocked() const;
+    // Suspends storing (bit value 1 cleared); TRUE when it was on.
+    bool SuspendStoringLocked();
+    std::string ContentPathLocked(const std::string& fileName) const;
+    std::string NextFreeNameLocked();
+    void AppendIndexRecord(const CCacheEntry& entry);
+    // The body of a purge and a rebuild: unless one runs already, removes the entries for
+    // which `removeWhich` holds (under both locks, with the busy flag set), optionally the
+    // content files no entry uses, rewrites the index and checks the size limit.
+    template <class Remove>
+    void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
+    void DeleteUnusedFilesLocked();
+    void NotifySettingsChanged();
+    void AddToTotals(double size, double served);
+
+    std::string m_directory;        // the CacheDirectory setting
+    std::string m_activeDirectory;  // the folder LoadIndex opened ("" before it)
+    std::atomic<DWORD> m_options;
+    std::atomic<DWORD> m_specifyWhatToCache;
+    std::atomic<DWORD> m_limitCacheSize;
+    std::atomic<DWORD> m_maxSize;
+    std::atomic<DWORD> m_autoPurge;
+    std::atomic<DWORD> m_daysVolatile;
+    std::atomic<DWORD> m_daysNonVolatile;
+    CRequestFilterCollection m_cacheFilter;
+    CRequestFilterCollection m_purgeFilter;
+
+    std::shared_ptr<SCacheTotals> m_totals;
+    std::string m_counter;
+    std::set<std::string, std::less<>> m_pending;  // file names allocated, not yet registered
+    bool m_suspendedForSize = false;
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_closed{false};
+    std::atomic<bool> m_live{false};
+    std::function<void()> m_notifier;
+
+    mutable std::recursive_mutex m_indexMutex;
+    std::unique_ptr<CFile> m_index;
+};
