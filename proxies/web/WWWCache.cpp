@@ -311,7 +311,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
     }
     // The record goes to the index before the entry is mapped, under the index mutex only,
     // so that lookups never wait for the disk.
-    AppendIndexRecord(*entry);
+    const std::uint64_t appendedTo = AppendIndexRecord(*entry);
 
     bool suspended = false, purge = false;
     {
@@ -325,6 +325,14 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         const std::string key = entry->GetURL();
         if (const CCacheEntry* old = FindLocked(key))
             RemoveLocked(key, old->GetFileName() == entry->GetFileName());
+        {
+            // Whatever reached the index since the append (a rewrite of the map without this
+            // entry, another record of its key) must not outlast it: the record goes again,
+            // so that the index's last word on the key is the entry now mapped.
+            std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+            if (m_indexWrites != appendedTo)
+                AppendIndexRecord(*entry);
+        }
         MapLocked(entry);
         if (OverLimitLocked()) {
             RemoveLocked(key);
@@ -528,6 +536,7 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
+    ++m_indexWrites;
     if (!m_index)
         return TRUE;
     try {
@@ -546,10 +555,11 @@ BOOL CWWWCache::WriteIndex() {
     }
 }
 
-void CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
+std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     if (!m_index)
-        return;
+        return m_indexWrites;
+    ++m_indexWrites;
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
@@ -566,6 +576,7 @@ void CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
             DropCurrentException();
         }
     }
+    return m_indexWrites;
 }
 
 void CWWWCache::Close() {

@@ -178,7 +178,8 @@ private:
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
     std::string NextFreeNameLocked();
-    void AppendIndexRecord(const CCacheEntry& entry);
+    // Appends the entry's record; returns the count of index writes with this one.
+    std::uint64_t AppendIndexRecord(const CCacheEntry& entry);
     // The body of a purge and a rebuild: unless one runs already, removes the entries for
     // which `removeWhich` holds (under both locks, with the busy flag set), optionally the
     // content files no entry uses, rewrites the index and checks the size limit.
@@ -211,4 +212,5 @@ private:
 
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
+    std::uint64_t m_indexWrites = 0;  // appends and rewrites so far
 };
