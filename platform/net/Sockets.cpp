@@ -234,6 +234,14 @@ bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs) {
 bool NetBind(int s, const NetAddress& local) {
     if (!FindOrFail(s))
         return false;
+    // Windows lets a listener bind a port that an earlier listener's connections still hold in
+    // TIME_WAIT; Linux only with SO_REUSEADDR. Without it a service stopped after traffic could
+    // not start again for a minute. On Linux the option never lets a second listener take a
+    // port that is listening, so stream sockets always carry it.
+    int type = 0;
+    socklen_t typeSize = sizeof type;
+    if (getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_STREAM)
+        NetSetReuseAddress(s, true);
     const sockaddr_in sin = ToSockaddr(local);
     if (bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0)
         return FailErrno();

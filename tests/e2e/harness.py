@@ -27,6 +27,7 @@ folder of the checkout is used.
 import atexit
 import ctypes
 import os
+import random
 import shutil
 import signal
 import socket
@@ -77,24 +78,42 @@ def _program(*candidates):
 _handed_ports = set()
 
 
+def _ephemeral_floor():
+    """The lowest port the kernel hands out by itself (connections' local ports, bind to 0)."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
 def free_port(host="127.0.0.1", udp_too=True):
     """A port that is free now for TCP (and UDP, unless udp_too is false) on `host`, and that
-    this process has not handed out before."""
-    for _ in range(200):
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-            probe.bind((host, 0))
-            port = probe.getsockname()[1]
-        if port in _handed_ports:
+    this process has not handed out before. It lies below the kernel's ephemeral range, so no
+    outgoing connection of a busy machine takes it between this probe and the engine's bind."""
+    top = max(_ephemeral_floor() - 1, 12000)
+    for _ in range(500):
+        port = random.randint(10000, top)
+        if port in _handed_ports or not _tcp_free(host, port):
             continue
         if udp_too and not _udp_free(host, port):
             continue
         _handed_ports.add(port)
         return port
-    raise HarnessError("no free port found on %s" % host)
+    raise HarnessError("no free port found")
 
 
 def free_ports(count, host="127.0.0.1", udp_too=True):
     return [free_port(host, udp_too) for _ in range(count)]
+
+
+def _tcp_free(host, port):
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        try:
+            probe.bind((host, port))
+            return True
+        except OSError:
+            return False
 
 
 def _udp_free(host, port):

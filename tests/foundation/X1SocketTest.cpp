@@ -164,6 +164,28 @@ TEST(X1SocketTest, ListenersReuseTheirAddressAndAPortInUseFailsWith10048) {
     EXPECT_EQ(ErrorCodeOf([&] { second.Bind(first.GetLocalPort(), "127.0.0.1"); }), 10048);
 }
 
+TEST(X1SocketTest, AStoppedListenerIsReplacedAtOnceWhileItsConnectionsWaitInTimeWait) {
+    UINT port = 0;
+    {
+        X1Socket listener;
+        listener.Create();
+        listener.Bind(0, "127.0.0.1");
+        listener.Listen(5);
+        port = listener.GetLocalPort();
+        RawPeer client = RawPeer::Connect(static_cast<std::uint16_t>(port));
+        X1Socket accepted;
+        ASSERT_TRUE(WaitUntil([&] {
+            return CatchSocketError([&] { accepted.Attach(listener.Accept()); }).code == -1;
+        }));
+        accepted.Close();  // this side closes first, so its end of the connection waits
+    }
+    X1Socket again;
+    again.Create();
+    again.Bind(port, "127.0.0.1");
+    again.Listen(5);
+    EXPECT_EQ(again.GetLocalPort(), port);
+}
+
 TEST(X1SocketTest, ReceiveAndPeekReturnZeroAtOnceWhenNothingWaits) {
     Pair p;
     char buf[8];

@@ -15,6 +15,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <mutex>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <sstream>
 
@@ -144,16 +147,46 @@ bool WaitFor(const std::function<bool()>& ready, int timeoutMs) {
     return ready();
 }
 
-std::uint16_t FreeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+bool CanBind(int type, std::uint16_t port) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    address.sin_port = htons(port);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return ntohs(address.sin_port);
+    return bound;
+}
+
+int EphemeralFloor() {
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 0;
+    return range >> low && low > 12000 ? low : 32768;
+}
+
+}  // namespace
+
+std::uint16_t FreeTcpPort() {
+    // Below the kernel's ephemeral range, so that no outgoing connection of a busy machine
+    // takes the port between this probe and the service's bind; free for UDP too, as tests
+    // use these ports for datagram services as well.
+    static std::mutex mutex;
+    static std::mt19937 random(std::random_device{}());
+    static std::set<std::uint16_t> handed;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::uniform_int_distribution<int> pick(10000, EphemeralFloor() - 1);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const auto port = static_cast<std::uint16_t>(pick(random));
+        if (!handed.count(port) && CanBind(SOCK_STREAM, port) && CanBind(SOCK_DGRAM, port)) {
+            handed.insert(port);
+            return port;
+        }
+    }
+    throw std::runtime_error("no free test port");
 }
 
 RawPeer ConnectFrom(const std::string& source, std::uint16_t port) {
