@@ -26,6 +26,7 @@
 #include "platform/kernel/Types.h"
 #include "proxies/web/CacheCheck.h"
 #include "proxies/web/CacheDownload.h"
+#include "proxies/web/CacheEntry.h"
 #include "proxies/web/ErrorPage.h"
 #include "proxies/web/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
@@ -222,6 +223,8 @@ protected:
     ECacheState m_cacheState = kCacheFetch;
     bool m_cacheConsidered = false;
     SCacheCheck m_cacheCheck;
+    CCacheEntryRef m_cacheEntry;     // the entry CheckCache judged (served or revalidated)
+    CCacheEntryRef m_downloadEntry;  // the entry a download in progress is allocated to
     CCacheDownload m_cacheDownload;
 
 private:

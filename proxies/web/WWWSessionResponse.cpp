@@ -2,35 +2,107 @@
 // server's response head collected, parsed and judged, the body relayed (and kept in the cache
 // as it passes), and the end of the server's connection.
 
+#include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
+#include "foundation/X1SocketException.h"
+#include "proxies/web/LocalFile.h"
 #include "proxies/web/ResponseDecision.h"
+#include "proxies/web/ResponseHead.h"
+#include "proxies/web/WWWCache.h"
 #include "proxies/web/WWWSession.h"
 
 #include <ctime>
+#include <optional>
 
 using FrameworkFormat::kExitError;
 using FrameworkFormat::kExitNormal;
+
+namespace {
+
+CWWWCache& Cache() { return CNorvaneEngine::Instance().GetCache(); }
+
+}  // namespace
 
 void CWWWSession::CheckCache() {
     m_cacheState = kCacheFetch;
     m_cacheConsidered = false;
     m_cacheCheck = {};
-    // The web cache (CWWWCache) answers here once the engine has one; until then every
-    // request goes to its server and nothing is stored.
+    m_cacheEntry.Reset();
+    CWWWCache& cache = Cache();
+    if (!MayUseCache(m_request, m_cacheNonProxyRequests != 0, cache.IsLookupEnabled(),
+                     cache.IsCacheable(*this) != FALSE))
+        return;
+    const std::int64_t now = std::time(nullptr);
+    CCacheEntryRef entry = cache.Lookup(m_request.cacheKey);
+    std::optional<SCachedCopy> copy;
+    if (entry)
+        copy = SCachedCopy{.lastModified = entry->GetLastModified(),
+                           .fresh = cache.IsFresh(*entry, now)};
+    m_cacheCheck = ::CheckCache(m_request, copy ? &*copy : nullptr);
+    m_cacheState = m_cacheCheck.state;
+    m_cacheConsidered = m_cacheCheck.considered;
+    if (entry && m_cacheCheck.markChecked) {
+        cache.MarkChecked(*entry, now);
+        m_cacheEntry = entry;
+    }
 }
 
-void CWWWSession::OpenCacheFile() {}
+void CWWWSession::OpenCacheFile() {
+    CloseCacheFile(CCacheDownload::EEnd::abandoned);
+    CWWWCache& cache = Cache();
+    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey);
+    if (!entry)
+        return;
+    const std::string path = cache.GetContentPath(*entry);
+    if (path.empty() || !m_cacheDownload.Open(path, m_response)) {
+        cache.DiscardEntry(entry);
+        return;
+    }
+    m_downloadEntry = entry;
+}
 
 void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
-    if (!m_cacheDownload.IsOpen())
+    if (!m_downloadEntry)
         return;
-    m_cacheDownload.Finish(end, m_request.path, std::time(nullptr));
+    const CCacheEntryRef entry = std::move(m_downloadEntry);
+    m_downloadEntry.Reset();
+    const std::optional<SCompletedDownload> download =
+        m_cacheDownload.Finish(end, m_request.path, std::time(nullptr));
+    if (download)
+        Cache().AddEntry(entry, *download);
+    else
+        Cache().DiscardEntry(entry);
 }
 
-bool CWWWSession::SendCachedResource() { return false; }
+bool CWWWSession::SendCachedResource() {
+    if (!m_cacheEntry)
+        return false;
+    CWWWCache& cache = Cache();
+    const std::string path = cache.GetContentPath(*m_cacheEntry);
+    const std::size_t slash = path.rfind('/');
+    CLocalFile file;
+    if (path.empty() || slash == std::string::npos ||
+        !file.Open(path.substr(0, slash), path.substr(slash + 1)))
+        return false;
+    DebugLine(kLogSendingCachedResource, ThreadId());
+    ReportStatus(kStatusCached);
+    const std::int64_t now = std::time(nullptr);
+    cache.CountHit(*m_cacheEntry, now);
+    try {
+        SendToClient(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
+                                             m_cacheEntry->GetLastModified(), file.GetSize()));
+        m_clientSocket.SendFile(file.GetHandle());
+    } catch (X1SocketException* e) {
+        e->Delete();
+        DebugLine("%s", kLogSendCachedException);
+    }
+    file.Close();
+    CloseClient();
+    return true;
+}
 
-bool CWWWSession::IsCacheStoringEnabled() const { return false; }
+bool CWWWSession::IsCacheStoringEnabled() const { return Cache().IsStoringEnabled(); }
 
 void CWWWSession::OnRemoteRead() {
     if (!m_responseReceived) {

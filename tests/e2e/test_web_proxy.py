@@ -29,6 +29,12 @@ REG = "[" + ROOT + r'''\Settings]
 "NonProxyRequestPort"=dword:{forward_port:08x}
 "RedirectURL"="http://example.invalid/moved"
 "ServerRoot"="{server_root}"
+
+[''' + ROOT + r'''\Cache]
+"CacheDirectory"="{cache}"
+"CacheOptions"=dword:00000003
+"DaysBeforeCheckVolatile"=dword:{days:08x}
+"DaysBeforeCheckNonVolatile"=dword:{days:08x}
 '''
 
 # The account unknown hosts' sessions run under, with every audit event on.
@@ -137,6 +143,8 @@ class ScriptedOrigin:
 class WebProxyTest(harness.EngineTestCase):
     action = 0
     extra_reg = ""
+    # Days before a cached copy is checked with its server again (0: at every request).
+    cache_days = 2
 
     def setUp(self):
         super().setUp()
@@ -144,6 +152,7 @@ class WebProxyTest(harness.EngineTestCase):
         self.docs = os.path.join(self.norvane.root, "docs")
         self.server_root = os.path.join(self.norvane.root, "serverroot")
         self.logs = os.path.join(self.norvane.root, "logs")
+        self.cache = os.path.join(self.norvane.root, "cache")
         for folder in (self.docs, self.server_root, self.logs):
             os.makedirs(folder)
         self.origin = Origin(self.docs)
@@ -155,7 +164,8 @@ class WebProxyTest(harness.EngineTestCase):
         self.norvane.import_reg(REG.format(
             logs=reg_path(self.logs), port=self.port, log_options=ALL_LOG_OPTIONS,
             action=action, forward_port=self.origin.port,
-            server_root=reg_path(self.server_root)) + "\n" +
+            server_root=reg_path(self.server_root), cache=reg_path(self.cache),
+            days=self.cache_days) + "\n" +
             self.extra_reg.format(logs=reg_path(self.logs)))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(self.port)
@@ -187,6 +197,11 @@ class WebProxyTest(harness.EngineTestCase):
                 if not chunk:
                     return data
                 data += chunk
+
+    def remove_cached_files(self):
+        for name in os.listdir(self.cache):
+            if name.endswith(".nvc"):
+                os.remove(os.path.join(self.cache, name))
 
     def service_log(self, name="Web"):
         path = os.path.join(self.logs, name + ".log")
@@ -308,6 +323,76 @@ class AuditedRequests(WebProxyTest):
         audit = self.service_log("Guest")
         self.assertIn("Requested\tGET %s?q=1\n" % url, audit)
         self.assertIn("Terminated exit code 0", audit)
+
+
+class Cache(WebProxyTest):
+    def test_a_second_fetch_comes_from_the_cache(self):
+        data = os.urandom(5000)
+        self.write_doc("cached.bin", data)
+        url = self.origin.url("/cached.bin")
+        self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
+        harness.wait_until(lambda: os.path.isfile(os.path.join(self.cache, "cache.idx")) and
+                           any(n.endswith(".nvc") for n in os.listdir(self.cache)))
+        got = self.curl("-i", "-x", self.proxy, url).stdout
+        head, _, body = got.partition(b"\r\n\r\n")
+        self.assertTrue(head.startswith(b"HTTP/1.0 200 Document Follows\r\n"), head)
+        self.assertIn(b"\r\nContent-Length: 5000", head)
+        self.assertIn(b"\r\nServer: Norvane Engine", head)
+        self.assertEqual(body, data)
+        self.assertEqual(len([r for r in self.origin.requests() if "GET /cached.bin" in r]), 1)
+
+        # A request with a query, or with "Pragma: no-cache", goes to the server.
+        self.curl("-x", self.proxy, url, "-H", "Pragma: no-cache")
+        self.assertEqual(len([r for r in self.origin.requests() if "GET /cached.bin" in r]), 2)
+
+        # A fresh copy whose file vanished is fetched again.
+        self.remove_cached_files()
+        self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
+        self.assertEqual(len([r for r in self.origin.requests() if "GET /cached.bin" in r]), 3)
+
+    def test_private_and_cut_answers_are_never_kept(self):
+        private = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nCache-Control: private\r\n"
+                                 b"Content-Length: 3\r\n\r\nabc")
+        self.addCleanup(private.close)
+        cut = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabc")
+        self.addCleanup(cut.close)
+        for origin in (private, cut, private, cut):
+            self.curl("-x", self.proxy, origin.url("/p"), check=False)
+        self.assertEqual(len(private.requests), 2)
+        self.assertEqual(len(cut.requests), 2)
+        self.assertEqual([n for n in os.listdir(self.cache) if n.endswith(".nvc")], [])
+
+
+class CacheRevalidation(WebProxyTest):
+    cache_days = 0
+
+    def test_a_stale_copy_is_revalidated_and_served_after_304(self):
+        data = b"<p>stale but good</p>" * 100
+        self.write_doc("page.html", data)
+        url = self.origin.url("/page.html")
+        self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
+        harness.wait_until(lambda: any(n.endswith(".nvc") for n in os.listdir(self.cache)))
+        got = self.curl("-i", "-x", self.proxy, url).stdout
+        self.assertTrue(got.startswith(b"HTTP/1.0 200 Document Follows\r\n"), got[:200])
+        self.assertTrue(got.endswith(data))
+        requests = [r for r in self.origin.requests() if "GET /page.html" in r]
+        self.assertEqual(len(requests), 2)
+        self.assertIn('" 304 ', requests[1])
+
+        # A client with its own If-Modified-Since no older than the copy gets a 304 from
+        # the server passed on; a client that sent none never gets one.
+        later = "Sun, 06 Nov 2094 08:49:37 GMT"
+        got = self.curl("-i", "-x", self.proxy, url, "-H", "If-Modified-Since: " + later).stdout
+        self.assertTrue(got.startswith(b"HTTP/1.0 304 "), got[:200])
+
+        # The copy's file vanished: the server's 304 to the cache's own date cannot be used,
+        # and the request goes out again as the client sent it, without that date.
+        self.remove_cached_files()
+        got = self.curl("-i", "-x", self.proxy, url).stdout
+        self.assertTrue(got.startswith(b"HTTP/1.0 200 OK\r\n"), got[:200])
+        self.assertTrue(got.endswith(data))
+        statuses = [r.split('" ')[1][:3] for r in self.origin.requests() if "GET /page.html" in r]
+        self.assertEqual(statuses[-2:], ["304", "200"])
 
 
 class NonProxyRefused(WebProxyTest):
