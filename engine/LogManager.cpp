@@ -2,6 +2,7 @@
 
 #include "engine/LogFormat.h"
 
+#include <algorithm>
 #include <memory>
 
 using namespace LogFormat;
@@ -18,7 +19,15 @@ CLogManager::~CLogManager() {
 
 BOOL CLogManager::Start() { return CreateThread() ? TRUE : FALSE; }
 
-void CLogManager::Stop() { PostThreadMessage(WM_QUIT, 0, 0); }
+void CLogManager::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopped = true;
+    }
+    // Whatever waits now was posted before the stop: one last pass writes it ahead of the quit.
+    PostThreadMessage(kWriteEntryMessage, 0, 0);
+    PostThreadMessage(WM_QUIT, 0, 0);
+}
 
 BOOL CLogManager::WaitForStop(DWORD timeoutMs) {
     return WaitForExit(timeoutMs) == WAIT_OBJECT_0 ? TRUE : FALSE;
@@ -29,16 +38,46 @@ BOOL CLogManager::PostLogEntry(const CLogFileRef& file, std::string line) {
         return FALSE;
     auto entry = std::make_unique<CLogEntry>(file, std::move(line));
     CLogEntry* posted = entry.get();
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopped) {
+            // Kept (and freed with the manager) but never written, as a line behind the quit.
+            m_pending.insert(entry.release());
+            return HasEnded() ? FALSE : TRUE;
+        }
+        if (m_waiting.size() >= kMaxQueuedMessages)
+            return FALSE;
         m_pending.insert(posted);
+        m_waiting.push_back(posted);
+        wake = !m_wakePosted;
+        m_wakePosted = true;
     }
     entry.release();
-    if (PostThreadMessage(kWriteEntryMessage, 0, reinterpret_cast<std::intptr_t>(posted)))
+    // Only the line that finds the queue empty wakes the thread; later ones ride on that wake.
+    if (!wake || PostThreadMessage(kWriteEntryMessage, 0, 0))
         return TRUE;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_wakePosted = false;
+        auto it = std::find(m_waiting.begin(), m_waiting.end(), posted);
+        if (it != m_waiting.end())
+            m_waiting.erase(it);
+    }
     if (TakePending(posted))
         delete posted;
     return FALSE;
+}
+
+void CLogManager::WriteWaiting() {
+    std::deque<CLogEntry*> batch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        batch.swap(m_waiting);
+        m_wakePosted = false;  // a line posted from here on sends a new wake
+    }
+    for (CLogEntry* entry : batch)
+        WriteEntry(entry);
 }
 
 void CLogManager::WriteEntry(CLogEntry* entry) {
@@ -62,8 +101,11 @@ int CLogManager::ExitInstance() {
 }
 
 void CLogManager::OnThreadMessage(const ThreadMessage& msg) {
-    if (msg.message == kWriteEntryMessage)
+    if (msg.message != kWriteEntryMessage)
+        return;
+    if (msg.lParam != 0)
         WriteEntry(reinterpret_cast<CLogEntry*>(msg.lParam));
+    WriteWaiting();
 }
 
 bool CLogManager::TakePending(CLogEntry* entry) {

@@ -3,9 +3,11 @@
 // and service threads never wait for a disk. Writers (engine/LogWriters.h) build a whole line
 // and post it here; the thread appends each line to its file, in the order posted.
 //
-// Entries travel as thread message WM_USER + 1 with the CLogEntry in lParam. The manager keeps
-// the set of entries it has handed out but not yet written: a message whose lParam is not one
-// of them is ignored without being touched, and entries that can no longer be written (posted
+// Entries wait in the manager's own queue; thread message WM_USER + 1 wakes the thread, which
+// then writes every entry waiting. Only the entry that finds the queue empty posts a wake, so a
+// burst of lines costs one wake-up. A wake may carry a CLogEntry in lParam, written first. The
+// manager keeps the set of entries it has handed out but not yet written: an lParam that is
+// not one of them is ignored without being touched, and entries that can no longer be written (posted
 // after WM_QUIT, or to a manager whose thread never ran) are freed when the manager goes, so a
 // queued line never leaks and a stray message never reaches freed memory.
 //
@@ -19,6 +21,7 @@
 #include "platform/kernel/Types.h"
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -53,8 +56,13 @@ protected:
 private:
     // Removes `entry` from the pending set; FALSE when it was not there.
     bool TakePending(CLogEntry* entry);
+    // On the log thread: writes every entry waiting, in the order posted.
+    void WriteWaiting();
 
     mutable std::mutex m_mutex;
     std::unordered_set<CLogEntry*> m_pending;
+    std::deque<CLogEntry*> m_waiting;  // posted, not yet taken by the log thread, in order
+    bool m_wakePosted = false;         // a wake for m_waiting is on its way to the thread
+    bool m_stopped = false;            // Stop was called: later lines are never written
     std::uint64_t m_failedWrites = 0;
 };
