@@ -336,10 +336,14 @@ int X1Socket::RawReceive(void* buffer, int size) {
         // Always a receive, so an empty datagram (which leaves 0 bytes "available") is taken.
         got = NetRecv(m_hSocket, buffer, static_cast<std::size_t>(size), false);
     } else {
-        const int waiting = GetBytesAvailable();
-        if (waiting <= 0)
+        // One non-blocking receive: nothing waiting reads as 0. A failed receive reads as the
+        // count of waiting bytes would: 0 on a reset or ended connection, the count's own
+        // error on a socket that has no stream (a listener).
+        got = NetRecv(m_hSocket, buffer, static_cast<std::size_t>(size), false);
+        if (got < 0) {
+            GetBytesAvailable();
             return 0;
-        got = NetRecv(m_hSocket, buffer, static_cast<std::size_t>(std::min(waiting, size)), false);
+        }
     }
     if (got < 0)
         ThrowIoError(WSAGetLastError());

@@ -59,11 +59,12 @@ struct StreamState {
 StreamState LookAtStream(int fd) {
     StreamState st;
     pollfd p{fd, POLLIN | POLLRDHUP, 0};
-    if (poll(&p, 1, 0) > 0) {
-        st.ended = (p.revents & (POLLRDHUP | POLLHUP)) != 0;
-        st.failed = (p.revents & POLLERR) != 0;
-    }
-    if (ioctl(fd, FIONREAD, &st.bytes) != 0)
+    if (poll(&p, 1, 0) <= 0)
+        return st;
+    st.ended = (p.revents & (POLLRDHUP | POLLHUP)) != 0;
+    st.failed = (p.revents & POLLERR) != 0;
+    // A stream with bytes waiting always polls readable: without that, there is nothing to count.
+    if ((p.revents & POLLIN) && ioctl(fd, FIONREAD, &st.bytes) != 0)
         st.bytes = 0;
     return st;
 }
