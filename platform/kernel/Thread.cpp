@@ -3,6 +3,7 @@
 #include "platform/kernel/Clock.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -250,6 +251,81 @@ struct QueueBinding {
 thread_local QueueBinding t_binding;
 thread_local const void* t_currentThreadObject = nullptr;
 
+// Functions that reset the per-thread values of other layers between two runs of one system
+// thread. Never destroyed, like the registry.
+std::vector<void (*)()>& ThreadStateResets() {
+    static auto* resets = new std::vector<void (*)()>;
+    return *resets;
+}
+std::mutex g_resetsMutex;
+
+// System threads that have served a CThread wait here for the next one: creating a system
+// thread for each CThread and ending it afterwards (its stack mapped, then freed with the TLB
+// shootdowns that brings) costs more than a short session's own work. A parked thread that
+// gets no work for a while ends; at most kMaxParked wait at once.
+class ThreadPark {
+public:
+    static ThreadPark& Get() {
+        static ThreadPark* park = new ThreadPark;
+        return *park;
+    }
+
+    // Runs `job` on a parked system thread, or on a new one. Throws std::system_error when
+    // no thread could be created.
+    void Run(std::function<void()> job) {
+        std::shared_ptr<Worker> worker;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_idle.empty()) {
+                worker = std::move(m_idle.back());
+                m_idle.pop_back();
+                worker->job = std::move(job);
+            }
+        }
+        if (worker) {
+            worker->wake.notify_one();
+            return;
+        }
+        auto fresh = std::make_shared<Worker>();
+        fresh->job = std::move(job);
+        std::thread(&ThreadPark::Serve, this, std::move(fresh)).detach();
+    }
+
+private:
+    static constexpr std::size_t kMaxParked = 256;
+    static constexpr auto kParkTime = std::chrono::seconds(2);
+
+    struct Worker {
+        std::condition_variable wake;
+        std::function<void()> job;  // set, under the park's mutex, when work is handed over
+    };
+
+    void Serve(std::shared_ptr<Worker> self) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            std::function<void()> job = std::move(self->job);
+            self->job = nullptr;
+            lock.unlock();
+            job();
+            job = nullptr;
+            ResetThreadState();
+            lock.lock();
+            if (m_idle.size() >= kMaxParked)
+                return;
+            m_idle.push_back(self);
+            if (!self->wake.wait_for(lock, kParkTime, [&] { return bool(self->job); })) {
+                m_idle.erase(std::find(m_idle.begin(), m_idle.end(), self));
+                return;
+            }
+        }
+    }
+
+    static void ResetThreadState();
+
+    std::mutex m_mutex;
+    std::vector<std::shared_ptr<Worker>> m_idle;
+};
+
 MessageQueue& CurrentQueue() {
     if (!t_binding.queue) {
         t_binding.queue = QueueRegistry::Get().Create();
@@ -258,7 +334,27 @@ MessageQueue& CurrentQueue() {
     return *t_binding.queue;
 }
 
+void ThreadPark::ResetThreadState() {
+    t_binding.queue.reset();
+    t_binding.owned = false;
+    t_currentThreadObject = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    errno = 0;
+    std::vector<void (*)()> resets;
+    {
+        std::lock_guard<std::mutex> lock(g_resetsMutex);
+        resets = ThreadStateResets();
+    }
+    for (void (*reset)() : resets)
+        reset();
+}
+
 }  // namespace
+
+void RegisterThreadStateReset(void (*reset)()) {
+    std::lock_guard<std::mutex> lock(g_resetsMutex);
+    ThreadStateResets().push_back(reset);
+}
 
 DWORD GetCurrentThreadId() { return CurrentQueue().Id(); }
 
@@ -350,7 +446,7 @@ bool CThread::CreateThread() {
         return false;
     }
     try {
-        std::thread(&CThread::Main, this, m_state).detach();
+        ThreadPark::Get().Run([this, state = m_state] { Main(this, state); });
     } catch (const std::system_error&) {
         m_state->started = false;
         SetLastError(ERROR_OUTOFMEMORY);

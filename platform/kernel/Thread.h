@@ -6,7 +6,9 @@
 // fails (GetLastError() == ERROR_INVALID_THREAD_ID) instead of reaching a newer thread. A
 // CThread's queue exists from the moment the object is constructed, so messages may be posted
 // to it before it starts; any other thread gets a queue the first time it asks for its id or
-// reads its queue, and loses it when it ends.
+// reads its queue, and loses it when it ends. A CThread runs on a system thread that may have
+// served an earlier CThread (kept parked for a short while); each run starts with its own
+// queue, its own id and the per-thread values of a new thread.
 //
 // Thread timers are kept by the queue that owns them and are delivered as WM_TIMER with the
 // timer id in wParam. A timer is never pending more than once: however late its thread reads
@@ -85,6 +87,11 @@ DWORD SetTimer(DWORD periodMs);
 // Stops a timer from any thread; a WM_TIMER of it that is not yet read is withdrawn. Returns
 // false when no such timer runs.
 bool KillTimer(DWORD timerId);
+
+// Registers `reset`, which sets one of the calling layer's per-thread values back to what a new
+// system thread starts with. System threads are reused: one that has served a CThread may serve
+// the next, and runs every registered reset in between.
+void RegisterThreadStateReset(void (*reset)());
 
 // Base of every thread object. Derived classes override InitInstance (set-up on the new
 // thread; returning false skips Run), Run (by default the message loop) and ExitInstance (its

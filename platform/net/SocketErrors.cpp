@@ -1,10 +1,15 @@
 #include "platform/net/SocketErrors.h"
 
+#include "platform/kernel/Thread.h"
+
 #include <cerrno>
 
 namespace {
 
 thread_local int t_lastSocketError = 0;
+// A reused system thread starts its next CThread with no socket error, as a new one would.
+[[maybe_unused]] const bool g_resetRegistered =
+    (RegisterThreadStateReset([] { t_lastSocketError = 0; }), true);
 
 struct ErrnoMapping {
     int err;

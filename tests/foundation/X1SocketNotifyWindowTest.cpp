@@ -463,7 +463,9 @@ TEST(SocketDeliveryTest, AThousandShortConnectionsLeaveNoDescriptorOrThreadBehin
     engine.Call([&] { registration.reset(); });
     EXPECT_TRUE(WaitUntil([&] { return OpenDescriptorCount() == descriptors; }, 10000))
         << OpenDescriptorCount() << " descriptors, " << descriptors << " before";
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threads; }, 10000))
+    // Session threads stay parked for reuse a short while, then end; threads parked by
+    // earlier work may end meanwhile too, so fewer than before is fine.
+    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= threads; }, 10000))
         << ThreadCount() << " threads, " << threads << " before";
 }
 

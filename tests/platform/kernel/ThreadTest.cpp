@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -72,6 +73,49 @@ TEST(ThreadTest, PostToAnEndedThreadFailsWithInvalidThreadId) {
     RecordingThread next;
     EXPECT_NE(next.ThreadId(), id);
     EXPECT_FALSE(PostThreadMessage(0, WM_USER, 0, 0));
+}
+
+// Looks at what it starts with, then leaves a last error and an unread message behind.
+class LeftoverThread : public CThread {
+public:
+    DWORD errorAtStart = 0xFFFFFFFF;
+    DWORD idSeen = 0;
+    bool messageWaiting = true;
+    std::thread::id systemThread;
+
+protected:
+    bool InitInstance() override {
+        errorAtStart = GetLastError();
+        idSeen = GetCurrentThreadId();
+        ThreadMessage msg;
+        messageWaiting = PeekMessage(msg, false);
+        systemThread = std::this_thread::get_id();
+        SetLastError(1234);
+        ::PostThreadMessage(GetCurrentThreadId(), WM_USER, 0, 0);
+        return false;
+    }
+};
+
+TEST(ThreadTest, ReusedSystemThreadsStartEachThreadWithItsOwnIdEmptyQueueAndNoError) {
+    constexpr int kRuns = 20;
+    std::vector<DWORD> ids;
+    std::vector<std::thread::id> systemThreads;
+    for (int i = 0; i < kRuns; ++i) {
+        Sleep(10);  // time for the last system thread to park
+        LeftoverThread thread;
+        ASSERT_TRUE(thread.CreateThread());
+        ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
+        EXPECT_EQ(thread.errorAtStart, 0u);
+        EXPECT_EQ(thread.idSeen, thread.ThreadId());
+        EXPECT_FALSE(thread.messageWaiting);
+        for (DWORD earlier : ids)
+            EXPECT_NE(thread.ThreadId(), earlier);
+        ids.push_back(thread.ThreadId());
+        if (std::find(systemThreads.begin(), systemThreads.end(), thread.systemThread) ==
+            systemThreads.end())
+            systemThreads.push_back(thread.systemThread);
+    }
+    EXPECT_LT(systemThreads.size(), static_cast<std::size_t>(kRuns));  // reuse did happen
 }
 
 TEST(ThreadTest, AThrowingHandlerDoesNotEndTheLoop) {
