@@ -92,6 +92,14 @@ class UDPMapping(harness.EngineTestCase):
         n.install_and_start()
         n.wait_for_port(remote)
 
+        # Each mapped client holds a socket: the engine may open as many as its hard limit allows.
+        pids = n.engine_pids()
+        self.assertTrue(pids)
+        for pid in pids:
+            with open("/proc/%d/limits" % pid) as f:
+                files = [line.split()[3:5] for line in f if line.startswith("Max open files")]
+            self.assertEqual(files[0][0], files[0][1], files)
+
         first = Client("127.0.0.2", port)
         self.addCleanup(first.close)
         harness.wait_until(lambda: first.ask(b"ready", timeout=0.5) == b"ready",
