@@ -3,6 +3,8 @@
 #include "engine/EngineFormat.h"
 #include "foundation/NVDataObject.h"
 #include "proxies/mapping/UDPMappingSession.h"
+#include "foundation/RegistryStore.h"
+#include "support/ArchiveHelpers.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
@@ -195,6 +197,50 @@ protected:
     CRef<CUDPMappingService> m_service;
     std::uint16_t m_port = 0;
 };
+
+// The table travels with the service: under "<key>\Mappings" in the store, after the
+// service's fields in the archive; a record cut inside the table changes nothing.
+TEST_F(UDPMappingServiceTest, TheTableTravelsWithTheService) {
+    auto service = CRef<CUDPMappingService>::Adopt(new CUDPMappingService);
+    EXPECT_EQ(service->GetName(), "UDP Mapping service");
+    EXPECT_EQ(service->GetServiceKind(), 1);
+    EXPECT_FALSE(service->HasExtraSettingsPage());
+    EXPECT_TRUE(service->HasMappings());
+    auto* table = new CMappings;
+    table->SetDefaultTarget(CHostPort("ns", 53));
+    for (int i = 0; i < 11; ++i) {
+        auto* mapping = new CMapping;
+        mapping->SetTarget("host" + std::to_string(i), 1000 + i);
+        table->AddMapping(mapping);
+    }
+    service->SetMappings(CRef<CMappings>::Adopt(table));
+    service->SetDescription("mapped");
+    ASSERT_TRUE(service->SaveToRegistry("Services\\UDPMap"));
+    EXPECT_EQ(RegReadString("Services\\UDPMap", "ServiceType", "-"), "CUDPMappingService");
+    EXPECT_EQ(RegReadString("Services\\UDPMap\\Mappings\\Mapping10", "Host", "-"), "host10");
+
+    auto loaded = CRef<CUDPMappingService>::Adopt(new CUDPMappingService);
+    loaded->LoadFromRegistry("Services\\UDPMap");
+    EXPECT_EQ(loaded->GetDescription(), "mapped");
+    ASSERT_EQ(loaded->GetMappings()->GetMappingCount(), 11u);
+    EXPECT_EQ(loaded->GetMappings()->GetMappings()[10]->GetTarget(), CHostPort("host10", 1010));
+    EXPECT_EQ(loaded->GetMappings()->GetDefaultTarget(), CHostPort("ns", 53));
+
+    const std::vector<std::uint8_t> bytes = StoreBytes([&](CArchive& ar) { service->Serialize(ar); });
+    auto received = CRef<CUDPMappingService>::Adopt(new CUDPMappingService);
+    const CRef<CMappings> before = received->GetMappings();
+    const std::vector<std::uint8_t> cut(bytes.begin(), bytes.end() - 3);
+    EXPECT_TRUE(ThrowsPtr<CArchiveException>([&] {
+        LoadBytes(cut, [&](CArchive& ar) { received->Serialize(ar); });
+    }));
+    EXPECT_EQ(received->GetDescription(), "UDP Mapping service");
+    EXPECT_EQ(received->GetMappings().Get(), before.Get());
+    EXPECT_TRUE(LoadBytes(bytes, [&](CArchive& ar) { received->Serialize(ar); }));
+    EXPECT_EQ(received->GetDescription(), "mapped");
+    EXPECT_EQ(received->GetMappings()->GetMappingCount(), 11u);
+    // The old table lives on for whoever still holds it.
+    EXPECT_EQ(before->GetMappingCount(), 0u);
+}
 
 TEST_F(UDPMappingServiceTest, RelaysEachClientThroughItsOwnSocketAndDropsWhatDoesNotFit) {
     EchoTarget target;
