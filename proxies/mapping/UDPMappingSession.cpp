@@ -19,9 +19,7 @@ CUDPMappingSession::~CUDPMappingSession() { CloseSocket(); }
 
 void CUDPMappingSession::OpenSocket() {
     m_socket.SetCallback(nullptr, nullptr);
-    m_socket.Create(NET_SOCK_DGRAM);
-    m_socket.Bind(0);
-    m_portRegistration.emplace(m_socket.GetLocalPort(), OutboundTransport::Udp);
+    OpenGuardedSocket(m_socket, NET_SOCK_DGRAM);
     m_socket.SetEventMask(FD_READ);
     m_socket.StartAsyncSelect();
     SetKey(static_cast<DWORD>(m_socket.GetHandle()));
@@ -49,10 +47,7 @@ int CUDPMappingSession::ReceiveFromTarget(void* buffer, int size) {
     return got;
 }
 
-void CUDPMappingSession::CloseSocket() {
-    CloseQuietly(m_socket);
-    m_portRegistration.reset();
-}
+void CUDPMappingSession::CloseSocket() { CloseQuietly(m_socket); }
 
 void CUDPMappingSession::SetTarget(const std::string& host, DWORD port) {
     std::lock_guard lock(m_targetMutex);

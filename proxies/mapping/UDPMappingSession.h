@@ -18,7 +18,6 @@
 #include "platform/kernel/Types.h"
 
 #include <mutex>
-#include <optional>
 #include <string>
 
 class CUDPMappingService;
@@ -30,8 +29,9 @@ public:
     explicit CUDPMappingSession(CUDPMappingService* owner);
     ~CUDPMappingSession() override;
 
-    // A datagram socket for the calling (service) thread, bound to a free port, read events
-    // only, notices started; the session's key becomes its handle. Throws X1SocketException.
+    // A datagram socket for the calling (service) thread, bound to a free port that the
+    // target guard holds while it is open (OpenGuardedSocket), read events only, notices
+    // started; the session's key becomes its handle. Throws X1SocketException.
     void OpenSocket();
     // Connects the socket to the target through the engine's target guard (UDP): the checked
     // address is the one connected. Throws X1SocketException.
@@ -42,7 +42,7 @@ public:
     // The length goes to the bytes received from the remote side. A datagram longer than
     // `size` is consumed and throws X1SocketException(10040).
     int ReceiveFromTarget(void* buffer, int size);
-    // Closes the socket and gives its port registration up; nothing when closed.
+    // Closes the socket (its port leaves the target guard); nothing when closed.
     void CloseSocket();
     bool IsSocketOpen() const { return m_socket.GetHandle() != INVALID_SOCKET_HANDLE; }
 
@@ -58,7 +58,6 @@ public:
 
 private:
     X1Socket m_socket;
-    std::optional<CListeningPortRegistration> m_portRegistration;
     std::string m_clientKey;
     mutable std::mutex m_targetMutex;  // leaf
     std::string m_targetHost;
