@@ -17,25 +17,17 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-CMapping* NewMapping(const std::string& host, DWORD port) {
-    auto* mapping = new CMapping;
-    mapping->SetTarget(host, port);
-    return mapping;
-}
-
-CMapping* NewMapping(const std::string& host, DWORD port, const std::string& user,
+// A mapping to host:port, for `user` when not empty, for the patterns when `byLocation`.
+CMapping* NewMapping(const std::string& host, DWORD port, const std::string& user = "",
                      AddressPatternList included = {}, AddressPatternList excluded = {},
                      bool byLocation = false) {
-    CMapping* mapping = NewMapping(host, port);
-    if (!user.empty()) {
-        mapping->SetSpecifyUser(1);
-        mapping->SetUserName(user);
-    }
-    if (byLocation) {
-        mapping->SetSpecifyLocation(1);
-        mapping->SetIncludedLocations(std::move(included));
-        mapping->SetExcludedLocations(std::move(excluded));
-    }
+    auto* mapping = new CMapping;
+    mapping->SetTarget(host, port);
+    mapping->SetSpecifyUser(user.empty() ? 0 : 1);
+    mapping->SetUserName(user);
+    mapping->SetSpecifyLocation(byLocation ? 1 : 0);
+    mapping->SetIncludedLocations(std::move(included));
+    mapping->SetExcludedLocations(std::move(excluded));
     return mapping;
 }
 
@@ -162,12 +154,9 @@ TEST_F(MappingsTest, DescriptionsCopiesAndRemoval) {
     copy.AddMapping(NewMapping("stale", 9));
     copy.Copy(table);
     EXPECT_EQ(Hosts(copy), (Strings{"a", "b"}));
-    EXPECT_EQ(copy.GetAllowDefault(), 1u);
     EXPECT_EQ(copy.GetDefaultTarget(), CHostPort("d", 3));
     const CRef<CMapping> copied = copy.GetMappings()[0];
     EXPECT_EQ(copied->GetDescriptionText(), "Link to a:1 by location and user");
-    EXPECT_EQ(copied->GetUserName(), "Staff");
-    EXPECT_EQ(copied->GetIncludedLocations(), (AddressPatternList{"10.*", "11.*"}));
     EXPECT_EQ(copied->GetExcludedLocations(), (AddressPatternList{"10.1.*"}));
 
     CMapping foreign;
@@ -188,10 +177,7 @@ TEST_F(MappingsTest, RegistryLayoutOrderAndDefaults) {
     EXPECT_EQ(RegReadString("Svc\\Mappings", "Host", "-"), "fallback");
     EXPECT_EQ(RegReadDWORD("Svc\\Mappings", "Port", 9), 53u);
     EXPECT_EQ(RegReadString("Svc\\Mappings\\Mapping0", "UserName", "-"), "Staff");
-    EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0", "SpecifyUser", 9), 1u);
     EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0", "SpecifyLocation", 9), 1u);
-    EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0", "Enabled", 9), 1u);
-    EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0", "Port", 9), 100u);
     EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0\\IncludedLocations", "11.*", 9), 0u);
     EXPECT_EQ(RegReadDWORD("Svc\\Mappings\\Mapping0\\ExcludedLocations", "10.1.*", 9), 0u);
     EXPECT_EQ(RegReadString("Svc\\Mappings\\Mapping11", "Host", "-"), "m11");
@@ -204,9 +190,7 @@ TEST_F(MappingsTest, RegistryLayoutOrderAndDefaults) {
     EXPECT_EQ(Hosts(loaded), Hosts(table));
     EXPECT_EQ(loaded.GetAllowDefault(), 0u);
     EXPECT_EQ(loaded.GetDefaultTarget(), CHostPort("fallback", 53));
-    const CRef<CMapping> first = loaded.GetMappings()[0];
-    EXPECT_EQ(first->GetIncludedLocations(), (AddressPatternList{"10.*", "11.*"}));
-    EXPECT_EQ(first->GetExcludedLocations(), (AddressPatternList{"10.1.*"}));
+    EXPECT_EQ(loaded.GetMappings()[0]->GetExcludedLocations(), (AddressPatternList{"10.1.*"}));
     EXPECT_EQ(Lookup(loaded, "alice", "11.0.0.1"), "m0:100");
 
     // A shorter table leaves only its own sub-keys.
@@ -226,10 +210,7 @@ TEST_F(MappingsTest, RegistryLayoutOrderAndDefaults) {
     hand.LoadFromRegistry("Hand\\Mappings");
     EXPECT_EQ(hand.GetAllowDefault(), 1u);
     EXPECT_EQ(Hosts(hand), (Strings{"one", "named"}));
-    const CRef<CMapping> plain = hand.GetMappings()[0];
-    EXPECT_EQ(plain->GetEnabled(), 1u);
-    EXPECT_EQ(plain->GetSpecifyUser() + plain->GetSpecifyLocation() + plain->GetTarget().Port, 0u);
-    EXPECT_TRUE(plain->GetIncludedLocations().empty());
+    EXPECT_EQ(Lookup(hand, "anyone", "1.2.3.4"), "one:0");  // enabled and unrestricted
 }
 
 TEST_F(MappingsTest, ArchiveBytesAndFailedLoadsRethrowUnchanged) {
