@@ -7,6 +7,7 @@
 #include "console/WardenhallApp.h"
 
 #include <QAction>
+#include <QLayout>
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
@@ -18,6 +19,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -196,6 +199,9 @@ void CMainFrame::CreatePanes() {
     m_configurationPane = MakePane(m_splitter, "configurationPane");
     m_splitter->addWidget(m_activityPane);
     m_splitter->addWidget(m_configurationPane);
+    // The activity pane keeps its width as the window grows; the configuration pane takes the rest.
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({kActivityPaneWidth, kConfigurationPaneWidth});
     setCentralWidget(m_splitter);
     setFocusProxy(m_activityPane);
@@ -215,6 +221,10 @@ void CMainFrame::showEvent(QShowEvent* event) {
             frame.moveCenter(screen->availableGeometry().center());
             move(frame.topLeft());
         }
+        // The splitter shares out only the width it has: the left pane gets exactly its own.
+        layout()->activate();
+        int rest = m_splitter->width() - m_splitter->handleWidth() - kActivityPaneWidth;
+        m_splitter->setSizes({kActivityPaneWidth, std::max(rest, kConfigurationPaneWidth / 4)});
         m_activityPane->setFocus();
         UpdateIndicators();
     }
