@@ -17,8 +17,9 @@ namespace {
 constexpr QRgb kTransparent = qRgb(0, 255, 0);
 
 std::vector<QIcon>& ImageList() {
-    static std::vector<QIcon> images;
-    return images;
+    // Never destroyed: pixmaps may not be freed after the application object has gone.
+    static auto* images = new std::vector<QIcon>;
+    return *images;
 }
 
 QImage LoadTransparent(const QString& file) {

@@ -3,7 +3,6 @@
 #include "foundation/RegistryStore.h"
 #include "platform/registry/Registry.h"
 
-#include <cstring>
 
 namespace {
 
