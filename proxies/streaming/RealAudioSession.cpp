@@ -2,6 +2,7 @@
 
 #include "engine/LogFormat.h"
 #include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
 #include "platform/framework/Exception.h"
@@ -287,7 +288,7 @@ void CRealAudioSession::HandleServerMessages(std::string_view bytes) {
             m_serverRobustPort = answer->serverRobustPort;
         } else if (!answer->robustOffered) {
             WriteServiceLog(kLogDebug, "%s", kDebugNoRobust);
-            m_RobustUDPSocket.Close();
+            CloseQuietly(m_RobustUDPSocket);
         }
     }
     SendAll(m_clientSocket, out);

@@ -4,6 +4,7 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundConnection.h"
+#include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
 #include "platform/framework/Exception.h"
@@ -80,7 +81,7 @@ void CStreamingSession::SendAll(X1Socket& to, std::string_view bytes) {
 }
 
 WORD CStreamingSession::OpenStreamSocket(X1Socket& socket) {
-    socket.Close();
+    CloseQuietly(socket);
     OpenDatagramSocket(socket);
     socket.SetEventMask(FD_READ);
     socket.StartAsyncSelect();
