@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -57,41 +56,6 @@ TEST(RealAudioProtocolTest, StatusPackets) {
     EXPECT_EQ(BuildRealAudioStatusPacket(2, "Bad Info Passed"),
               "\x00\x11\x06\x02"s "Bad Info Passed");
     EXPECT_EQ(BuildRealAudioStatusPacket(1, std::string(70000, 'x')).size(), 0xFFFFu + 2);
-}
-
-class CRecorder : public CRealAudioClientMessages::CHandler {
-public:
-    WORD OpenClientPort(WORD id, WORD clientPort) override {
-        events.push_back("open " + std::to_string(id) + " " + std::to_string(clientPort));
-        return id == 1 ? 0x1234 : 0x5678;
-    }
-    void MessageForwarded(WORD id, WORD length, std::size_t taken) override {
-        events.push_back("sent " + std::to_string(id) + " " + std::to_string(length) + " " +
-                         std::to_string(taken));
-    }
-    std::vector<std::string> events;
-};
-
-TEST(RealAudioProtocolTest, ClientMessagesGoOnWholeWithTheProxysPorts) {
-    const std::string in = "PNA\x00\x0a"s + "\x00\x01\x00\x04\x1b\x3a" "xy"s +
-                           "\x00\x07\x00\x02\x1b\x3b"s + "\x00\x02\x00\x00"s + "\x00\x00\x00\x09"s +
-                           "\x00\x01\x00\x02" "raw"s;
-    CRecorder recorder;
-    CRealAudioClientMessages messages;
-    std::string out;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        messages.Feed(in.substr(i, 1), out, recorder);
-        if (i + 1 < 11) {  // the preamble waits for 11 bytes
-            EXPECT_EQ(out, "");
-        } else if (i + 1 < 13) {  // and the data-port message for its whole payload
-            EXPECT_EQ(out, "PNA\x00\x0a"s);
-        }
-    }
-    EXPECT_EQ(out, "PNA\x00\x0a"s + "\x00\x01\x00\x04\x12\x34" "xy"s + "\x00\x07\x00\x02\x56\x78"s +
-                       in.substr(19));
-    EXPECT_EQ(recorder.events, (std::vector<std::string>{"open 1 6970", "sent 1 4 4",
-                                                         "open 7 6971", "sent 7 2 2", "sent 2 0 0"}));
-    EXPECT_TRUE(messages.IsRaw());
 }
 
 TEST(RealAudioProtocolTest, ServerAnswerOffersTheRobustChannelOnlyWithItsMark) {

@@ -1,12 +1,5 @@
 #include "proxies/streaming/VDOLiveMessage.h"
 
-#include "foundation/NVDataObject.h"
-#include "proxies/streaming/RealAudioService.h"
-#include "proxies/streaming/RealAudioSession.h"
-#include "proxies/streaming/VDOLiveService.h"
-#include "proxies/streaming/VDOLiveSession.h"
-#include "support/FrameworkTestKit.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,7 +7,6 @@
 namespace {
 
 using EKind = SVDOLivePort::EKind;
-using EResult = SVDOLiveFrame::EResult;
 using namespace std::string_literals;
 
 std::string Dword(DWORD value) {
@@ -30,27 +22,6 @@ std::string Message(DWORD type, const std::string& body) {
 std::string Text4(const std::string& text) {
     return Dword(static_cast<DWORD>(text.size())) + text +
            std::string((4 - text.size() % 4) % 4, '\0');
-}
-
-TEST(VDOLiveMessageTest, FramingChecksTheLengthWordIn64Bits) {
-    const struct {
-        std::string bytes;
-        EResult result;
-        std::size_t size;
-    } rows[] = {
-        {"\x00\x00\x00"s, EResult::incomplete, 0},
-        {"\x00\x00\x00\x03"s, EResult::badLength, 0},
-        {"\x00\x00\x00\x04\x00\x00\x00"s, EResult::incomplete, 0},
-        {"\x00\x00\x00\x04\x00\x00\x00\x01"s, EResult::whole, 8},
-        {Dword(2044) + std::string(2044, 'x'), EResult::whole, 2048},
-        {Dword(2045) + std::string(2045, 'x'), EResult::badLength, 0},
-        {Dword(0xFFFFFFFC), EResult::badLength, 0},  // L + 4 is 0 in 32 bits
-    };
-    for (const auto& row : rows) {
-        const SVDOLiveFrame frame = FrameVDOLiveMessage(row.bytes);
-        EXPECT_EQ(frame.result, row.result) << row.bytes.size();
-        EXPECT_EQ(frame.size, row.size);
-    }
 }
 
 TEST(VDOLiveMessageTest, NamesArePaddedToMultiplesOfFourBeforeTheNextField) {
@@ -96,37 +67,6 @@ TEST(VDOLiveMessageTest, FieldsOutsideTheMessageAndTheMark) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(FindVDOLivePlayerPort(row.message).kind, row.kind) << row.message.size();
-}
-
-class StreamingServicesTest : public FrameworkTest {};
-
-TEST_F(StreamingServicesTest, DefaultsAndSessions) {
-    auto realAudio = CRef<CRealAudioService>::Adopt(new CRealAudioService);
-    auto vdoLive = CRef<CVDOLiveService>::Adopt(new CVDOLiveService);
-    EXPECT_EQ(realAudio->GetName(), "RealAudio Proxy server");
-    EXPECT_EQ(realAudio->GetDescription(), "RealAudio Proxy server");
-    EXPECT_EQ(realAudio->GetPortNumber(), 1090u);
-    EXPECT_EQ(realAudio->GetServiceKind(), 10);
-    EXPECT_EQ(vdoLive->GetName(), "VDOLive Proxy server");
-    EXPECT_EQ(vdoLive->GetPortNumber(), 7000u);
-    EXPECT_EQ(vdoLive->GetServiceKind(), 11);
-    for (const char* name : {"CRealAudioService", "CVDOLiveService"}) {
-        const CRuntimeClass* cls = CRuntimeClass::FromName(name);
-        ASSERT_NE(cls, nullptr);
-        EXPECT_TRUE(cls->IsDerivedFrom(RUNTIME_CLASS(CTCPService)));
-    }
-    EXPECT_EQ(realAudio->GetSupportedMethods() + vdoLive->GetSupportedMethods(), 0u);
-    EXPECT_TRUE(realAudio->HasExtraSettingsPage() && vdoLive->HasExtraSettingsPage());
-
-    auto ra = CRef<CSession>::Adopt(realAudio->CreateSession(-1));
-    auto vdo = CRef<CSession>::Adopt(vdoLive->CreateSession(-1));
-    ASSERT_TRUE(dynamic_cast<CRealAudioSession*>(ra.Get()));
-    ASSERT_TRUE(dynamic_cast<CVDOLiveSession*>(vdo.Get()));
-    EXPECT_EQ(ra->GetDescription(), "RealPlayer: ");
-    EXPECT_EQ(vdo->GetDescription(), "VDOLive: ");
-    CNVDataObject clip;
-    vdo->GetValue(21, clip);
-    EXPECT_EQ(clip.DataType, CNVDataObject::TypeString);
 }
 
 }  // namespace
