@@ -133,18 +133,20 @@ std::size_t CAsyncResolver::GetThreadCount() const {
 void CAsyncResolver::Work() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        if (!m_stopping && m_queue.empty()) {
-            // A request usually follows soon under load: look again for a moment before
-            // sleeping, which spares the requester the cost of waking a thread.
+        if (!m_stopping && m_queue.empty() && !m_looking) {
+            // A request usually follows soon under load: one idle thread looks again for a
+            // moment before sleeping, which spares the requester the cost of waking a thread.
+            m_looking = true;
             lock.unlock();
             for (int look = 0; look < kLooksBeforeSleep && m_queued.load() == 0; ++look)
                 std::this_thread::yield();
             lock.lock();
-            while (!m_stopping && m_queue.empty()) {
-                ++m_sleepingThreads;
-                m_wake.wait(lock);
-                --m_sleepingThreads;
-            }
+            m_looking = false;
+        }
+        while (!m_stopping && m_queue.empty()) {
+            ++m_sleepingThreads;
+            m_wake.wait(lock);
+            --m_sleepingThreads;
         }
         if (m_stopping)
             return;
