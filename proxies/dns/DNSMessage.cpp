@@ -43,19 +43,25 @@ bool CDNSMessage::ParseQuestion(std::string* name, WORD* type, WORD* qclass) {
         return false;
     std::size_t p = kHeaderSize;
     std::size_t after = 0;  // where the fixed part follows, once a pointer was taken
+    // Bytes at and past `limit` are not the name's. Once a pointer was taken, the name must lie
+    // before it: a reply keeps the question and nothing after it.
+    std::size_t limit = m_length;
     std::size_t octets = 0;
     for (int step = 0;; ++step) {
-        if (step >= kMaxNameSteps || p >= m_length)
+        if (step >= kMaxNameSteps || p >= limit)
             return false;
         const BYTE b = m_bytes[p];
         if ((b & kPointerMask) == kPointerMask) {
-            if (p + 1 >= m_length)
+            if (p + 1 >= limit)
                 return false;
-            const std::size_t target = (static_cast<std::size_t>(b & ~kPointerMask) << 8) | m_bytes[p + 1];
+            const std::size_t target =
+                (static_cast<std::size_t>(b & ~kPointerMask) << 8) | m_bytes[p + 1];
             if (target < kHeaderSize || target >= p)
                 return false;
-            if (after == 0)
+            if (after == 0) {
                 after = p + 2;
+                limit = p;
+            }
             p = target;
             continue;
         }
@@ -69,7 +75,7 @@ bool CDNSMessage::ParseQuestion(std::string* name, WORD* type, WORD* qclass) {
         const std::size_t length = b;
         // The label, its length byte, and the zero byte the name still needs.
         octets += 1 + length;
-        if (octets + 1 > kMaxName || p + 1 + length >= m_length)
+        if (octets + 1 > kMaxName || p + 1 + length >= limit)
             return false;
         if (!name->empty())
             name->push_back('.');

@@ -12,8 +12,9 @@
 // A question is rejected (ParseQuestion false) when the header says there is none, when a
 // label or a pointer or the QTYPE and QCLASS lie past the received bytes, when a label type
 // other than a plain label or a compression pointer appears, when a pointer does not point
-// backwards to a place after the header, or when the name exceeds 255 octets or 255 labels and
-// pointers. The question must then be answered as a format error.
+// backwards to a place after the header, when the name reached through a pointer runs on to
+// that pointer or past it, or when the name exceeds 255 octets or 255 labels and pointers.
+// The question must then be answered as a format error.
 
 #include "proxies/dns/DNSFormat.h"
 #include "platform/kernel/Types.h"

@@ -91,6 +91,8 @@ TEST(DNSMessage, MalformedQuestionsAreFormatErrorsWithTheHeaderAlone) {
         {"pointer to itself", {0xC0, 12, 0, 1, 0, 1}},
         {"forward pointer", {0xC0, 14, 1, 'a', 0, 0, 1, 0, 1}},
         {"pointer into the header", {0xC0, 2, 0, 1, 0, 1}},
+        // "\x03a" then a pointer into it, whose label runs over the pointer to a zero byte.
+        {"name running past its pointer", {2, 3, 'a', 0xC0, 13, 0, 1, 0, 1}},
         {"pointer cut short", {0xC0}},
         {"label past the end", {5, 'a', 'b'}},
         {"name without its zero", {1, 'a'}},
