@@ -66,18 +66,7 @@ measure() {
 
 # --- Norvane --------------------------------------------------------------------------------
 
-mkdir -p "$nv/logs"
-cat >"$nv/bench.reg" <<EOF
-REGEDIT4
-
-[$nv_root\\Settings]
-"LogFileDirectory"="$nv/logs"
-
-[$nv_root\\Services\\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:$(printf %08x "$nv_remote_port")
+{ reg_head "$nv_remote_port"; cat; } >"$nv/bench.reg" <<EOF
 
 [$nv_root\\Services\\DNS server]
 "ServiceType"="CDNSService"

@@ -11,6 +11,8 @@
 #   wait_port PORT SECONDS   waits until a TCP port accepts connections
 #   stop_pid PID             SIGTERM, then SIGKILL after 5 s
 #   in_norvane CMD...        runs CMD with the benchmark installation's state folder ($nv)
+#   reg_head REMOTE-PORT     the start of an installation's configuration: the log folder
+#                            ($nv/logs) and the remote-control service on REMOTE-PORT
 #   install_engine REG       imports the configuration and installs the engine, once
 #   start_engine / stop_norvane   starts / ends the installation's engine
 #   ratio A B                A/B with two decimals, "-" when either is missing or B is 0
@@ -132,6 +134,22 @@ wait_port() {  # wait_port PORT SECONDS
 in_norvane() {
     env NORVANE_STATE_DIR="$nv/state" XDG_CONFIG_HOME="$nv/config" \
         NORVANE_EVENTLOG_FILE="$nv/events.log" NORVANE_TRACE_FILE="$nv/trace.log" "$@"
+}
+
+reg_head() {
+    mkdir -p "$nv/logs"
+    cat <<EOF
+REGEDIT4
+
+[$nv_root\\Settings]
+"LogFileDirectory"="$nv/logs"
+
+[$nv_root\\Services\\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:$(printf %08x "$1")
+EOF
 }
 
 # install_engine REG-FILE: a new installation with that configuration, which must name the
