@@ -11,6 +11,8 @@
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSSession.h"
 
+#include <utility>
+
 using namespace DNSFormat;
 
 IMPLEMENT_SERIAL(CDNSService, CUDPService, 1)
@@ -131,7 +133,7 @@ void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam
     if (session == nullptr || session->GetLookupId() != id || session->HasSessionEnded())
         return;
     try {
-        session->OnLookupDone(error, lookup);
+        session->OnLookupDone(error, std::move(lookup));
         session->SendReply();
     } catch (X1SocketException* e) {
         const std::string text = e->GetErrorText();

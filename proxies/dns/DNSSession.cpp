@@ -2,6 +2,7 @@
 
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
+#include "engine/framework/DisplayText.h"
 #include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/X1SocketException.h"
@@ -10,6 +11,8 @@
 #include "platform/net/SocketErrors.h"
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSService.h"
+
+#include <utility>
 
 using namespace DNSFormat;
 
@@ -85,10 +88,12 @@ BOOL CDNSSession::ProcessQuery() {
         BuildRefusal(kRcodeFormatError);
         return FALSE;
     }
+    // The name as logs and consoles show it: its bytes came from the network.
+    const std::string shown = SanitizeDisplayText(name);
     if (type != kTypeA) {
         for (const UnsupportedType& row : kUnsupportedTypes) {
             if (row.type == type)
-                WriteServiceLog(LogFormat::kLogError, row.text, name.c_str());
+                WriteServiceLog(LogFormat::kLogError, row.text, shown.c_str());
         }
         BuildRefusal(kRcodeFormatError);
         return FALSE;
@@ -99,7 +104,7 @@ BOOL CDNSSession::ProcessQuery() {
         return FALSE;
     }
     SetQueriedName(name);
-    SetDescription(FormatText(kDescriptionFormat, name.c_str()));
+    SetDescription(FormatText(kDescriptionFormat, shown.c_str()));
     CNorvaneEngine::Instance().NotifySessionStarted(GetClientAddress(), GetSessionId(),
                                                     GetDescription());
     WriteAudit(LogFormat::kAuditRequest, "%s", "");
@@ -143,10 +148,10 @@ bool CDNSSession::StartLookup(const std::string& name) {
     return true;
 }
 
-void CDNSSession::OnLookupDone(int error, const HostLookup& lookup) {
+void CDNSSession::OnLookupDone(int error, HostLookup lookup) {
     m_lookupId = 0;
     if (error == 0) {
-        m_hostEntry = lookup;
+        m_hostEntry = std::move(lookup);
         BuildAnswer();
     } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
         BuildRefusal(kRcodeNameError);

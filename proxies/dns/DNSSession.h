@@ -46,7 +46,7 @@ public:
     BOOL ProcessQuery();
     // The lookup's outcome: `error` 0 answers with the official name and first address,
     // 11001 and 11004 (no such name, no address) a name error, anything else a server failure.
-    void OnLookupDone(int error, const HostLookup& lookup);
+    void OnLookupDone(int error, HostLookup lookup);
     // Sends the reply, if any, to the client from the service's socket.
     void SendReply();
 

@@ -126,6 +126,9 @@ class DNSService(harness.EngineTestCase):
         reply = self.exchange(short)
         self.assertEqual(len(reply), 11)
         self.assertEqual(reply[3] & 0x8F, 0x81)
+        # Names are logged with their control characters escaped: no forged log line.
+        reply = self.exchange(query("x\r\nforged", qtype=15))
+        self.assertEqual(reply[3] & 0x0F, 1)
         # A response is dropped; the service still answers afterwards.
         self.assertIsNone(self.exchange(query(name, flags=0x8100), timeout=0.5))
         reply = self.exchange(query(name, ident=9))
@@ -135,6 +138,7 @@ class DNSService(harness.EngineTestCase):
         self.assertIn("\tRequested:\tDNS: Address lookup for %s\r\n" % name, log)
         self.assertIn("\tError:\tReceived unsupported DNS Query - TYPE_MX for %s\r\n" % name, log)
         self.assertNotIn("Address lookup for 10.0.0.1", log)
+        self.assertIn("TYPE_MX for x\\x0D\\x0Aforged\r\n", log)
         self.assertEqual(self.norvane.stop().returncode, 0)
 
 
