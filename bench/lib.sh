@@ -3,7 +3,8 @@
 #
 #   install_missing PKG...   installs missing Debian packages (root), or prints the command
 #   build_engine             the optimised engine and nvreg in build-bench/ ($engine, $nvreg)
-#   bench_workdir            a temporary folder ($work), removed at exit unless BENCH_KEEP=1;
+#   bench_workdir            a temporary folder ($work, with the installation's folder $nv and
+#                            its log folder), removed at exit unless BENCH_KEEP=1;
 #                            servers whose pids are added to `started` are ended at exit, and
 #                            the engine started with start_engine too
 #   free_ports N [udp]       N free ports on 127.0.0.1 below the ephemeral range (TCP, and UDP
@@ -89,6 +90,7 @@ bench_workdir() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
     chmod 755 "$work"
     nv=$work/norvane
+    mkdir -p "$nv/logs"
     trap bench_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
@@ -137,7 +139,6 @@ in_norvane() {
 }
 
 reg_head() {
-    mkdir -p "$nv/logs"
     cat <<EOF
 REGEDIT4
 
