@@ -13,8 +13,9 @@ namespace {
 
 // How long a lookup thread waits before it posts again to a requester whose queue was full.
 constexpr auto kFullQueueRetry = std::chrono::milliseconds(1);
-// How many times an idle lookup thread looks at the queue before it sleeps.
-constexpr int kLooksBeforeSleep = 64;
+// How long an idle lookup thread looks at the queue before it sleeps: a little more than the
+// time between two queries of a busy network, a little less than one of a quiet one.
+constexpr auto kLookBeforeSleep = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -138,7 +139,9 @@ void CAsyncResolver::Work() {
             // moment before sleeping, which spares the requester the cost of waking a thread.
             m_looking = true;
             lock.unlock();
-            for (int look = 0; look < kLooksBeforeSleep && m_queued.load() == 0; ++look)
+            const auto until = std::chrono::steady_clock::now() + kLookBeforeSleep;
+            while (m_queued.load() == 0 && !m_stopping.load() &&
+                   std::chrono::steady_clock::now() < until)
                 std::this_thread::yield();
             lock.lock();
             m_looking = false;

@@ -100,5 +100,5 @@ private:
     std::size_t m_sleepingThreads = 0;
     std::uint64_t m_lastId = 0;
     bool m_looking = false;  // an idle thread looks at the queue before it sleeps
-    bool m_stopping = false;
+    std::atomic<bool> m_stopping{false};
 };
