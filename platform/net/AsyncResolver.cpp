@@ -71,10 +71,11 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         request.prepare = std::move(prepare);
         m_queue.push_back(id);
         m_queued = m_queue.size();
-        // Threads that are awake take the queue's requests as they finish their own; a
-        // sleeping thread is woken, or a thread added, only for requests beyond those.
-        const std::size_t awake = m_threads.size() - m_sleepingThreads;
-        if (m_queue.size() > awake) {
+        // Threads that are awake and free take the queue's requests; a sleeping thread is
+        // woken, or a thread added, only for requests beyond those. A thread inside a lookup
+        // is not counted: a slow name must not hold up the requests behind it.
+        const std::size_t free = m_threads.size() - m_sleepingThreads - m_busyThreads;
+        if (m_queue.size() > free) {
             if (m_sleepingThreads > 0) {
                 wake = true;
             } else if (m_threads.size() < m_maxThreads) {
@@ -161,6 +162,7 @@ void CAsyncResolver::Work() {
             continue;  // cancelled while it waited
         Request& request = it->second;
         request.state = State::running;
+        ++m_busyThreads;
         const std::string host = request.host;
         const DWORD threadId = request.threadId;
         const UINT message = request.message;
@@ -176,6 +178,7 @@ void CAsyncResolver::Work() {
             error != 0 ? 0 : lookup.officialName.size() + 1 + 4 * lookup.addresses.size();
 
         lock.lock();
+        --m_busyThreads;
         it = m_requests.find(id);
         if (it == m_requests.end())
             continue;  // cancelled during the lookup

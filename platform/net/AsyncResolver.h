@@ -11,7 +11,9 @@
 // nor abandoned gets exactly one message: a post refused because the requester's queue is full
 // is retried until it is taken or the request cancelled. A cancelled request gets no message
 // after Cancel returns (one posted earlier finds no result), and a lookup that finishes after
-// it is discarded; so is the result of a requester whose thread has ended.
+// it is discarded; so is the result of a requester whose thread has ended before the
+// completion was posted. A requester ends by cancelling what it still waits for: a completion
+// posted just before its end would otherwise keep its result until the resolver goes.
 //
 // Requests wait in one queue, first in first out, for one of at most `threads` lookup threads
 // (started as the queue needs them and kept until the resolver goes). At most `maxRequests`
@@ -97,7 +99,8 @@ private:
     std::deque<std::uint64_t> m_queue;
     std::atomic<std::size_t> m_queued{0};  // m_queue's size, for threads that look without the lock
     std::vector<std::thread> m_threads;
-    std::size_t m_sleepingThreads = 0;
+    std::size_t m_sleepingThreads = 0;  // waiting for a request
+    std::size_t m_busyThreads = 0;      // inside a request's preparation or lookup
     std::uint64_t m_lastId = 0;
     bool m_looking = false;  // an idle thread looks at the queue before it sleeps
     std::atomic<bool> m_stopping{false};

@@ -67,34 +67,52 @@ TEST(AsyncResolverTest, ResultsReachTheRequesterUnderIdsNeverReused) {
     EXPECT_LE(resolver.GetThreadCount(), 2u);
 }
 
-TEST(AsyncResolverTest, CancelledAndAbandonedRequestsDeliverNothingAndTheLimitHolds) {
-    CAsyncResolver resolver(1, 3);
+TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDeliverNothing) {
+    CAsyncResolver resolver(2, 5);
     const DWORD me = GetCurrentThreadId();
-    CEvent entered, release(true);
-    // The one lookup thread is held inside the first request's preparation.
-    const std::uint64_t held =
-        resolver.Start("localhost", me, kDone, [&] { entered.Set(); release.Wait(); return 0; });
-    ASSERT_EQ(entered.Wait(5000), WAIT_OBJECT_0);
+    CEvent entered1, entered2, release(true);
+    const auto holding = [&](CEvent& entered) {
+        return [&] {
+            entered.Set();
+            release.Wait(10000);
+            return 0;
+        };
+    };
+    // One lookup thread is held inside the first request; the second thread serves the next.
+    const std::uint64_t held = resolver.Start("localhost", me, kDone, holding(entered1));
+    ASSERT_EQ(entered1.Wait(5000), WAIT_OBJECT_0);
+    const std::uint64_t quick = resolver.Start("localhost", me, kDone);
+    auto done = Completions(1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.begin()->first, quick);
+    int error = 0;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(quick, &error, &lookup));
+
+    // Both threads held: later requests wait in the queue, up to the limit of five; one of
+    // them for a requester that has ended by the time its lookup is done.
+    const std::uint64_t held2 = resolver.Start("localhost", me, kDone, holding(entered2));
+    ASSERT_EQ(entered2.Wait(5000), WAIT_OBJECT_0);
     const std::uint64_t waiting = resolver.Start("localhost", me, kDone);
     const std::uint64_t kept = resolver.Start("localhost", me, kDone);
-    EXPECT_EQ(resolver.Start("localhost", me, kDone), 0u);  // three outstanding: the limit
+    std::uint64_t orphan = 0;
+    std::thread requester([&] { orphan = resolver.Start("localhost", GetCurrentThreadId(), kDone); });
+    requester.join();
+    ASSERT_NE(orphan, 0u);
+    EXPECT_EQ(resolver.Start("localhost", me, kDone), 0u);
     EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
 
     EXPECT_TRUE(resolver.Cancel(held));     // while its lookup runs
     EXPECT_TRUE(resolver.Cancel(waiting));  // while it waits in the queue
     EXPECT_FALSE(resolver.Cancel(waiting));
     release.Set();
-    const auto done = Completions(2, 1000);
-    ASSERT_EQ(done.size(), 1u);
-    EXPECT_EQ(done.begin()->first, kept);
+    done = Completions(3, 1000);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done.count(held2), 1u);
+    EXPECT_EQ(done.count(kept), 1u);
 
-    // A requester that has ended gets nothing, and its result is not kept.
-    std::uint64_t orphan = 0;
-    std::thread requester([&] { orphan = resolver.Start("localhost", GetCurrentThreadId(), kDone); });
-    requester.join();
-    ASSERT_NE(orphan, 0u);
-    int error = 0;
-    HostLookup lookup;
+    // The ended requester's result is not kept.
+    ASSERT_TRUE(resolver.TakeResult(held2, &error, &lookup));
     ASSERT_TRUE(resolver.TakeResult(kept, &error, &lookup));
     for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
