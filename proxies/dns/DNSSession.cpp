@@ -31,8 +31,12 @@ void CDNSSession::EndSession(int code) {
 }
 
 void CDNSSession::SendAccessDenied() {
-    if (m_message.Length() == 0)
-        return;
+    if (m_message.Length() == 0 || m_message.IsResponse())
+        return;  // nothing to answer, or a response, which is never answered
+    std::string name;
+    WORD type = 0;
+    WORD qclass = 0;
+    m_message.ParseQuestion(&name, &type, &qclass);  // the refusal repeats a question it can read
     BuildRefusal(kRcodeRefused);
     SendReply();
 }

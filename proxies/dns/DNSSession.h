@@ -33,7 +33,8 @@ public:
 
     // Cancels a pending lookup, then ends as a UDP session.
     void EndSession(int code) override;
-    // A REFUSED reply (code 5) to the client.
+    // A REFUSED reply (code 5) to the client, with the question when it can be read; nothing
+    // for a response.
     void SendAccessDenied() override;
     void GetValue(DWORD id, CNVDataObject& value) override;
 

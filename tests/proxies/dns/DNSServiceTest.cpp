@@ -168,6 +168,13 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
     EXPECT_EQ(reply.substr(0, 4), std::string("\x00\x04\x85\x80", 4));
     EXPECT_EQ(Engine().calls.load(), 3);
 
+    // A client the access right refuses is told so, with its question.
+    DenyEveryone(*service);
+    client.SendTo(port, Query(5));
+    ASSERT_TRUE(client.Receive(&reply, 5000));
+    EXPECT_EQ(reply, std::string("\x00\x05\x85\x85\x00\x01", 6) + std::string(6, '\0') +
+                         Query(5).substr(12));
+
     service->StopAndDelete();
     ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
     const auto lines = WithoutTimes(LogLines("DNS server"));
