@@ -8,18 +8,7 @@ import subprocess
 
 import harness
 
-ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
-
-REG = "[" + ROOT + r'''\Settings]
-"LogFileDirectory"="{logs}"
-
-[''' + ROOT + r'''\Services\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:{remote:08x}
-
-[''' + ROOT + r'''\Services\DNS]
+REG = "[" + harness.CONFIG_ROOT + r'''\Services\DNS]
 "ServiceType"="CDNSService"
 "Name"="DNS"
 "Description"="DNS"
@@ -56,8 +45,7 @@ class DNSService(harness.EngineTestCase):
         self.logs = os.path.join(self.norvane.root, "logs")
         os.makedirs(self.logs)
         self.port, remote = harness.free_ports(2)
-        self.norvane.import_reg(REG.format(logs=self.logs.replace("\\", "\\\\"),
-                                           port=self.port, remote=remote))
+        self.norvane.import_reg(harness.base_reg(self.logs, remote) + REG.format(port=self.port))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(remote)
         harness.wait_until(lambda: "status: NOERROR" in self.dig("localhost", "+tries=1"),
