@@ -98,7 +98,7 @@ class DNSService(harness.EngineTestCase):
         # A dotted number is refused as a name error without a lookup.
         self.assertIn("status: NXDOMAIN", self.dig("10.0.0.1"))
 
-        # Malformed datagrams: each gets a format error of the header alone, or the same length.
+        # Malformed datagrams: each gets a format error of the header alone.
         header_only = [
             ("pointer loop", struct.pack("!HHHHHH", 7, 0x0100, 1, 0, 0, 0) + b"\x01x\xc0\x0c\0\x01\0\x01"),
             ("forward pointer", struct.pack("!HHHHHH", 7, 0x0100, 1, 0, 0, 0) + b"\xc0\x0e\x01a\0\0\x01\0\x01"),
@@ -110,10 +110,6 @@ class DNSService(harness.EngineTestCase):
             self.assertEqual(len(reply), 12, what)
             self.assertEqual(reply[2:4], b"\x85\x81", what)
             self.assertEqual(reply[4:12], bytes(8), what)
-        short = bytes(range(11))
-        reply = self.exchange(short)
-        self.assertEqual(len(reply), 11)
-        self.assertEqual(reply[3] & 0x8F, 0x81)
         # Names are logged with their control characters escaped: no forged log line.
         reply = self.exchange(query("x\r\nforged", qtype=15))
         self.assertEqual(reply[3] & 0x0F, 1)

