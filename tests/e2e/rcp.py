@@ -216,6 +216,24 @@ class Client:
         self.send_message(op, arg1, arg2, arg3)
         return self.statuses()
 
+    def pending(self, quiet=0.5):
+        """Every message that arrives until none has come for `quiet` seconds."""
+        found = []
+        self.channel.sock.settimeout(quiet)
+        try:
+            while True:
+                try:
+                    head = self.channel.sock.recv(1, socket.MSG_PEEK)
+                except socket.timeout:
+                    return found
+                if not head:
+                    return found
+                self.channel.sock.settimeout(TIMEOUT)
+                found.append(self.next_message())
+                self.channel.sock.settimeout(quiet)
+        finally:
+            self.channel.sock.settimeout(TIMEOUT)
+
     def notices(self, count):
         """The next `count` notifications."""
         found = [self.next_message() for _ in range(count)]
