@@ -1,8 +1,6 @@
 #include "remote/RemoteControlSession.h"
 
-#include "engine/EngineFormat.h"
 #include "engine/access/User.h"
-#include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/Machine.h"
 #include "engine/framework/TCPService.h"
 #include "foundation/Format.h"
@@ -63,10 +61,10 @@ struct Console {
         return message;
     }
     std::vector<BYTE> NextImage() { return channel.Receive(kShortPayload); }
-    std::string Describe(const CNVRCPMessage& m) {
+    std::string NextText() {
+        const CNVRCPMessage m = Next();
         return std::to_string(m.Op) + "|" + m.Arg1 + "|" + m.Arg2 + "|" + m.Arg3;
     }
-    std::string NextText() { return Describe(Next()); }
 
     X1Socket socket;
     CRCPChannel channel{socket};
@@ -182,20 +180,6 @@ TEST_F(RemoteControlSessionTest, ADeletedMachineEndsItsConsoleWhichKeepsItsOwnNa
     EXPECT_EQ(session->GetUserName(), "alice");
     EXPECT_EQ(session->GetClientAddress(), "127.0.0.1");
     EXPECT_EQ(LastLogLine(*session), "Terminated exit code 4294967295");
-}
-
-TEST_F(RemoteControlSessionTest, APeerThatClosesLeavesItsMachineAssumed) {
-    CRef<CRemoteControlSession> session;
-    {
-        Console console;
-        session = LogOn(console);
-    }
-    ASSERT_TRUE(WaitFor([&] { return m_engine->GetConsoleCount() == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return MachineCount() == 0; }));
-    const std::vector<std::string> changes = m_console.Messages(EngineFormat::kOpMachineChanged);
-    ASSERT_FALSE(changes.empty());
-    EXPECT_EQ(changes.back(), "72|127.0.0.1|alice|1");
-    EXPECT_EQ(LastLogLine(*session), "Terminated exit code 0");
 }
 
 TEST_F(RemoteControlSessionTest, RequestResultsSetTheDescriptionAndEchoChanges) {
