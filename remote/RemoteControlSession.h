@@ -14,13 +14,14 @@
 //   3. AfterAdmission: the machine's user becomes the handshake's user at level 2
 //      (authenticated; the consoles hear machine changed, 72), and the session takes both.
 //   4. The session is announced (74) and logged as created.
-//   5. StartProtocol: read, write and close notices, the queue timer, then the log-on
-//      (Initialize): the service's access right, request test included, must grant the
-//      session. Refused: notification 90 "Access Denied" is queued, and the session ends with
-//      code 5 after a 200 ms pause; the 90 still goes out, since the thread's quit is queued
-//      behind it. A user no longer in the database ends the session with code 5. Otherwise
-//      120 (the password must change first) or 5 (logged on) is queued, and "Logged in" is
-//      audited.
+//   5. StartProtocol: the queue timer, the log-on (Initialize), then read, write and close
+//      notices, so the log-on's answer is queued before any request can be read and is the
+//      console's first message. The log-on: the service's access right, request test
+//      included, must grant the session. Refused: notification 90 "Access Denied" is queued,
+//      and the session ends with code 5 after a 200 ms pause; the 90 still goes out, since the
+//      thread's quit is queued behind it. A user no longer in the database ends the session
+//      with code 5. Otherwise 120 (the password must change first) or 5 (logged on) is
+//      queued, and "Logged in" is audited.
 // The session counts as logged on from the moment its 5 goes out; until then every request but
 // a password change (120) is refused. A 120 notification is sent only as this log-on's own
 // answer: one queued by anyone else is dropped, so no other party can make a console ask for
