@@ -214,7 +214,9 @@ typedef struct RASDIALNOTIFIER {
  * ERROR_AUTHENTICATION_FAILURE. An entry already connected answers 0 at once with its handle
  * (and one RASCS_Connected event); an entry whose line is still dialling, failed or dropped but
  * not hung up, or lingering after a hang-up answers ERROR_PORT_ALREADY_OPEN and handle 0; an
- * unknown entry ERROR_CANNOT_FIND_PHONEBOOK_ENTRY and handle 0. */
+ * unknown entry ERROR_CANNOT_FIND_PHONEBOOK_ENTRY and handle 0; ERROR_OUT_OF_BUFFERS when the
+ * library already holds 1024 connections (or 64 answers to one connected entry are still on
+ * their way). */
 uint32_t RasDialA(const RASDIALEXTENSIONS* extensions, const char* phonebook,
                   const RASDIALPARAMSA* params, uint32_t notifierType, void* notifier,
                   HRASCONN* connection);

@@ -34,6 +34,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMaxConnections = 1024;
+// Answers to asynchronous dials of a connected entry whose events are still on their way.
+constexpr unsigned kMaxPendingAnswers = 64;
 
 // Set while this thread calls a notifier: a hang-up from there cannot wait for its events.
 thread_local bool t_inNotifier = false;
@@ -378,6 +380,10 @@ std::uint32_t Simulator::Dial(const RASDIALEXTENSIONS* extensions, const char* p
         *out = line->handle;
         if (!notifier)
             return RAS_SUCCESS;
+        if (line->pendingAnswers >= kMaxPendingAnswers) {
+            *out = 0;
+            return ERROR_OUT_OF_BUFFERS;
+        }
         // The caller waits for a terminal event as after any asynchronous dial.
         ++line->pendingAnswers;
         try {
