@@ -40,19 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (book.entries.size() > rassim::kMaxEntries)
             std::abort();
         for (const rassim::SimEntry& entry : book.entries) {
-            if (entry.name.empty() || !Fits(entry.name, RAS_MAX_ENTRY_NAME) ||
-                book.Find(entry.name) != &entry || !Fits(entry.deviceType, RAS_MAX_DEVICE_TYPE) ||
-                !Fits(entry.deviceName, RAS_MAX_DEVICE_NAME) ||
-                !Fits(entry.ipAddress, RAS_MAX_IP_ADDRESS) ||
-                !Fits(entry.serverIpAddress, RAS_MAX_IP_ADDRESS) ||
-                (entry.userName && !Fits(*entry.userName, RAS_MAX_USER_NAME)) ||
-                (entry.password && !Fits(*entry.password, RAS_MAX_PASSWORD)) ||
-                (entry.domain && !Fits(*entry.domain, RAS_MAX_DOMAIN)) ||
-                entry.lingerMs > rassim::kMaxDelayMs)
-                std::abort();
+            bool fits = !entry.name.empty() && Fits(entry.name, RAS_MAX_ENTRY_NAME) &&
+                        book.Find(entry.name) == &entry && Fits(entry.deviceType, RAS_MAX_DEVICE_TYPE) &&
+                        Fits(entry.deviceName, RAS_MAX_DEVICE_NAME) &&
+                        Fits(entry.ipAddress, RAS_MAX_IP_ADDRESS) &&
+                        Fits(entry.serverIpAddress, RAS_MAX_IP_ADDRESS) &&
+                        Fits(entry.userName.value_or(""), RAS_MAX_USER_NAME) &&
+                        Fits(entry.password.value_or(""), RAS_MAX_PASSWORD) &&
+                        Fits(entry.domain.value_or(""), RAS_MAX_DOMAIN) &&
+                        entry.lingerMs <= rassim::kMaxDelayMs;
             for (std::uint32_t delay : entry.delayMs)
-                if (delay > rassim::kMaxDelayMs)
-                    std::abort();
+                fits = fits && delay <= rassim::kMaxDelayMs;
+            if (!fits)
+                std::abort();
             CheckOutcomes(entry.outcomes);
         }
     }

@@ -293,19 +293,15 @@ TEST_F(RasSimTest, CredentialsAreCheckedRecordedAndSaved) {
         EXPECT_EQ(ras.RasHangUpA(handle), 0u);
     }
     // Saved dial parameters: kept for the entry, the password only until it is removed.
-    RASDIALPARAMSA saved = Params("Account", "alice", "pw", "DOM");
+    RASDIALPARAMSA saved = Params("Account", "alice", "pw", "DOM"), got = Params("Account");
     std::strcpy(saved.szPhoneNumber, "5551234");
-    ASSERT_EQ(ras.RasSetEntryDialParamsA(nullptr, &saved, 0), 0u);
-    RASDIALPARAMSA got = Params("Account");
     std::int32_t retrieved = 0;
+    ASSERT_EQ(ras.RasSetEntryDialParamsA(nullptr, &saved, 0), 0u);
     ASSERT_EQ(ras.RasGetEntryDialParamsA(nullptr, &got, &retrieved), 0u);
-    EXPECT_EQ(std::memcmp(&got, &saved, sizeof got), 0);
-    EXPECT_EQ(retrieved, 1);
+    EXPECT_TRUE(std::memcmp(&got, &saved, sizeof got) == 0 && retrieved == 1);
     ASSERT_EQ(ras.RasSetEntryDialParamsA(nullptr, &saved, 1), 0u);
     ASSERT_EQ(ras.RasGetEntryDialParamsA(nullptr, &got, &retrieved), 0u);
-    EXPECT_STREQ(got.szPassword, "");
-    EXPECT_STREQ(got.szUserName, "alice");
-    EXPECT_EQ(retrieved, 0);
+    EXPECT_TRUE(!*got.szPassword && std::strcmp(got.szUserName, "alice") == 0 && retrieved == 0);
     got = Params("Nobody");
     EXPECT_EQ(ras.RasGetEntryDialParamsA(nullptr, &got, &retrieved), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
     EXPECT_EQ(lastDial("Nobody", &got), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY);
@@ -389,16 +385,12 @@ TEST_F(RasSimTest, EnumerationsAnswerTheSizeNeededAndEveryRecordSizeIsChecked) {
     HRASCONN first = 0, second = 0;
     ASSERT_EQ(Dial(Params("One"), first), 0u);
     ASSERT_EQ(Dial(Params("Two"), second), 0u);
-    RASCONNA connection{sizeof connection, 0, {}, {}, {}};
-    bytes = sizeof connection;
-    ASSERT_EQ(ras.RasEnumConnectionsA(&connection, &bytes, &count), ERROR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(bytes, 2 * 412u);
-    std::vector<RASCONNA> lines = Connections();
+    std::vector<RASCONNA> lines = Connections();  // answered 603 first, with 2 * 412 bytes
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].hrasconn, first);
     EXPECT_EQ(lines[1].hrasconn, second);
-    connection.dwSize = 400;
-    EXPECT_EQ(ras.RasEnumConnectionsA(&connection, &bytes, &count), ERROR_INVALID_SIZE);
+    lines[0].dwSize = 400;
+    EXPECT_EQ(ras.RasEnumConnectionsA(lines.data(), &bytes, &count), ERROR_INVALID_SIZE);
 
     RASCONNSTATUSA status{159, 0, 0, {}, {}};
     EXPECT_EQ(ras.RasGetConnectStatusA(first, &status), ERROR_INVALID_SIZE);
@@ -409,28 +401,24 @@ TEST_F(RasSimTest, EnumerationsAnswerTheSizeNeededAndEveryRecordSizeIsChecked) {
     EXPECT_EQ(ras.RasGetProjectionInfoA(first, RASP_PppIp, &ip, &bytes), ERROR_BUFFER_TOO_SMALL);
     EXPECT_EQ(bytes, 40u);
     EXPECT_EQ(ras.RasGetProjectionInfoA(first, 0x803F, &ip, &bytes), ERROR_PROTOCOL_NOT_CONFIGURED);
-    RASDIALPARAMSA params = Params("Three");
-    params.dwSize = 1051;
+    RASDIALPARAMSA params = Params("Three"), shortParams = params;
+    shortParams.dwSize = 1051;
     HRASCONN none = 0;
-    EXPECT_EQ(ras.RasDialA(nullptr, nullptr, &params, 0, nullptr, &none), ERROR_INVALID_SIZE);
     std::int32_t retrieved;
-    EXPECT_EQ(ras.RasGetEntryDialParamsA(nullptr, &params, &retrieved), ERROR_INVALID_SIZE);
-    params = Params("Three");
     RASDIALEXTENSIONS extensions{12, 0, 0, 0};
-    EXPECT_EQ(ras.RasDialA(&extensions, nullptr, &params, 0, nullptr, &none), ERROR_INVALID_SIZE);
     RASDIALNOTIFIER notifier{};
+    EXPECT_EQ(ras.RasDialA(nullptr, nullptr, &shortParams, 0, nullptr, &none), ERROR_INVALID_SIZE);
+    EXPECT_EQ(ras.RasGetEntryDialParamsA(nullptr, &shortParams, &retrieved), ERROR_INVALID_SIZE);
+    EXPECT_EQ(ras.RasDialA(&extensions, nullptr, &params, 0, nullptr, &none), ERROR_INVALID_SIZE);
     EXPECT_EQ(ras.RasDialA(nullptr, nullptr, &params, 0, &notifier, &none), ERROR_INVALID_PARAMETER);
     std::memset(params.szDomain, 'x', sizeof params.szDomain);  // no terminating NUL
     EXPECT_EQ(ras.RasDialA(nullptr, nullptr, &params, 0, nullptr, &none), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(none, 0u);
 
+    char text[256], small[4];
     for (std::uint32_t code : {6u, 8u, 87u, 602u, 603u, 614u, 621u, 622u, 623u, 625u, 628u, 631u,
-                               632u, 691u, 703u, 730u, 731u}) {
-        char text[256] = {};
-        EXPECT_EQ(ras.RasGetErrorStringA(code, text, sizeof text), 0u) << code;
-        EXPECT_GT(std::strlen(text), 10u) << code;
-    }
-    char small[4];
+                               632u, 691u, 703u, 730u, 731u})
+        EXPECT_TRUE(!ras.RasGetErrorStringA(code, text, sizeof text) && std::strlen(text) > 10) << code;
     EXPECT_EQ(ras.RasGetErrorStringA(0, small, sizeof small), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(ras.RasGetErrorStringA(12345, small, sizeof small), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(ras.RasGetErrorStringA(691, small, sizeof small), ERROR_BUFFER_TOO_SMALL);
