@@ -174,6 +174,8 @@ bool ParseKey(EntryDraft& draft, std::string_view key, std::string_view value, s
         } else {
             if (!ParseNumber(key.substr(6), RASCS_Connected, state) || DialStep(state) == kDialSteps)
                 return fail("names no state a dial passes through");
+            if (draft.delayAt[DialStep(state)])
+                return fail("names a state twice");
             draft.delayAt[DialStep(state)] = ms;
         }
     } else if (EqualNoCase(key, "outcomes")) {
