@@ -170,6 +170,7 @@ int X1Socket::Detach() {
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
     m_bSelected = false;
+    m_lease.reset();
     return h;
 }
 
@@ -184,6 +185,7 @@ void X1Socket::Close() {
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
     m_bSelected = false;
+    m_lease.reset();
     if (m_pLink)
         m_pLink->StopCipher();
     if (!closed)
@@ -199,6 +201,11 @@ void X1Socket::CloseGracefully(DWORD drainMs) {
     if (NetShutdownSend(h))
         NetDrain(h, drainMs, kGracefulDrainBytes);
     Close();
+}
+
+void X1Socket::ShutdownSend() {
+    if (!NetShutdownSend(RequireOpen()))
+        throw new X1SocketException(WSAGetLastError());
 }
 
 void X1Socket::SetCallback(X1SocketCallback callback, void* userData) {

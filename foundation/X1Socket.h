@@ -84,6 +84,12 @@ public:
     // Stops the socket's events, shuts its sending side down, reads and discards what the
     // peer still sends for at most `drainMs`, then closes.
     void CloseGracefully(DWORD drainMs = kGracefulDrainMs);
+    // Half-close: ends the sending side only (the peer reads end of stream) while this side
+    // can still receive. Throws the socket error on failure.
+    void ShutdownSend();
+    // Keeps `lease` (a registration of the socket's port, say) until the handle is closed or
+    // detached here; a second lease replaces the first.
+    void HoldWhileOpen(std::shared_ptr<void> lease) { m_lease = std::move(lease); }
     // Callback mode for the next Create or Attach (nullptr: owner-thread mode).
     void SetCallback(X1SocketCallback callback, void* userData);
 
@@ -233,6 +239,7 @@ private:
     // SetLinkCredentials.
     std::unique_ptr<CLinkHandshake> m_pLink;
     bool m_bHandshakeOnConnect = false;
+    std::shared_ptr<void> m_lease;  // HoldWhileOpen
 
     static std::atomic<int> s_nDefaultMode;
 };

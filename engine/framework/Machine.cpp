@@ -136,6 +136,16 @@ void CMachine::SetLogonState(int level) {
     CNorvaneEngine::Instance().NotifyMachineChanged(m_address, user, static_cast<DWORD>(level));
 }
 
+void CMachine::LogOn(CSession& session, const std::string& userName, int level) {
+    {
+        CScopedLock lock(*this);
+        m_userName = userName;
+    }
+    SetLogonState(level);
+    CScopedLock lock(*this);
+    session.SetUser(m_userName, m_logonLevel);
+}
+
 DWORD CMachine::GetSecondsConnected() const {
     const std::uint64_t seconds = (CSession::Now() - m_connectTick) / 1000;
     return static_cast<DWORD>(std::min<std::uint64_t>(seconds, std::numeric_limits<DWORD>::max()));
@@ -237,6 +247,32 @@ BOOL CMachine::EndSession(DWORD sessionId, int reason) {
     }
     if (empty)
         RemoveIfEmpty();
+    return TRUE;
+}
+
+BOOL CMachine::HandOver(CSession& predecessor, CSession& successor, int code) {
+    CRef<CMachine> self(this);  // the predecessor's reference to us goes below
+    CRef<CSession> ended;
+    CScopedLock lock(*this);
+    auto it = m_sessions.find(predecessor.GetSessionId());
+    if (it == m_sessions.end() || it->second.Get() != &predecessor)
+        return FALSE;
+    if (!predecessor.CountTerminate())
+        return FALSE;  // another thread is ending it
+    successor.m_handedOver = true;
+    AttachSession(successor);
+    ended = std::move(it->second);
+    m_sessions.erase(it);
+    ended->DetachFromMachine();
+    const Traffic t = BookTraffic(*ended);
+    try {
+        CNorvaneEngine::Instance().NotifySessionEnded(m_address, ended->GetSessionId(),
+                                                     t.clientSent, t.clientReceived,
+                                                     t.remoteSent, t.remoteReceived);
+    } catch (...) {
+        DropCurrentException();
+    }
+    ended->EndOnce(code);
     return TRUE;
 }
 

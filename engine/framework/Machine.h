@@ -73,6 +73,9 @@ public:
     int GetLogonState() const;
     // Stores the level and tells the consoles (machine changed, 72).
     void SetLogonState(int level);
+    // A console log-on from this machine: the machine's user becomes `userName`, its level
+    // `level` (SetLogonState, so the consoles hear of it), and `session` takes both.
+    void LogOn(CSession& session, const std::string& userName, int level);
     std::time_t GetConnectTime() const { return m_connectTime; }
     DWORD GetSecondsConnected() const;
 
@@ -93,6 +96,15 @@ public:
     // database), then the session's EndSession. Then, if no session is left, RemoveIfEmpty.
     // FALSE when the machine does not hold that session.
     BOOL EndSession(DWORD sessionId, int reason);
+    // Gives `predecessor`'s place to `successor` (a session on the predecessor's client
+    // connection, not started): the successor is attached (machine, user, level, a number of
+    // its own, marked as handed over so its thread does not admit it again), then the
+    // predecessor is ended as EndSession would end it, with `code`: its traffic booked, the
+    // consoles told, its EndSession run. The machine never empties in between, so it is
+    // neither removed nor made again and keeps its user and level. FALSE, with nothing
+    // changed, when the machine no longer holds the predecessor or its Terminate was counted
+    // already (it is ending).
+    BOOL HandOver(CSession& predecessor, CSession& successor, int code);
     // Ends every session with `reason` after booking its traffic; no notices.
     void CloseAllSessions(int reason);
     // The engine timer's idle check: collects the expired sessions under the lock, then

@@ -107,3 +107,10 @@ void COutboundConnection::Connect(X1Socket& socket, const std::string& host, UIN
 void COutboundConnection::ConnectDirect(X1Socket& socket, const std::string& host, UINT port) {
     ConnectChecked(socket, COutboundTargetGuard::Instance().ResolveChecked(host, port), port);
 }
+
+int COutboundConnection::SendDatagram(X1Socket& socket, const void* bytes, int count,
+                                      const std::string& host, UINT port) {
+    const DWORD address =
+        COutboundTargetGuard::Instance().ResolveChecked(host, port, OutboundTransport::Udp);
+    return socket.SendTo(bytes, count, port, FormatDottedAddress(address));
+}

@@ -64,4 +64,10 @@ public:
     // Connects `socket` to `host`:`port` directly, through the target guard: method 0 of
     // Connect, whatever the service's settings.
     static void ConnectDirect(X1Socket& socket, const std::string& host, UINT port);
+
+    // Sends one datagram of `count` bytes from the datagram socket `socket` to `host`:`port`
+    // after the target guard has passed it as a UDP target (the checked address is the one
+    // sent to). Returns the bytes sent; a refusal or a send failure throws.
+    static int SendDatagram(X1Socket& socket, const void* bytes, int count,
+                            const std::string& host, UINT port);
 };

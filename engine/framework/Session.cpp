@@ -87,6 +87,19 @@ void CSession::DetachFromMachine() {
     // The machine's reference is given up after the session's own mutex.
 }
 
+BOOL CSession::HandOverTo(CSession& successor, int code) {
+    CRef<CMachine> machine = GetMachine();
+    return machine ? machine->HandOver(*this, successor, code) : FALSE;
+}
+
+BOOL CSession::LogOnToMachine(const std::string& userName, int level) {
+    CRef<CMachine> machine = GetMachine();
+    if (!machine)
+        return FALSE;
+    machine->LogOn(*this, userName, level);
+    return TRUE;
+}
+
 void CSession::SetUser(const std::string& userName, int level) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_userName = userName;

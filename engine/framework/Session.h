@@ -108,6 +108,17 @@ public:
     // as descriptions are.
     void ReportStatus(std::string_view text);
 
+    // --- Machine ------------------------------------------------------------------------
+    // Gives this session's place on its client machine to `successor`, a session made on this
+    // session's client connection and not started yet (CMachine::HandOver): the successor is
+    // admitted with the machine's user and level and a number of its own, this session's
+    // traffic is booked and it ends with `code`. FALSE (nothing changed) when this session no
+    // longer belongs to a machine or is already ending.
+    BOOL HandOverTo(CSession& successor, int code);
+    // Logs `userName` on to the session's machine with `level` (CMachine::LogOn) and takes the
+    // machine's user and level. FALSE when the session belongs to no machine.
+    BOOL LogOnToMachine(const std::string& userName, int level);
+
     // --- Access decision ----------------------------------------------------------------
     std::string GetUserName() const override;
     int GetLogonLevel() const override;
@@ -184,6 +195,8 @@ protected:
     virtual std::uint64_t GetActivityCount() const;
     // An auto-delete session thread gives up the thread's reference when it ends.
     void Delete() override { Release(); }
+    // Whether the session was admitted by a hand-over (HandOverTo) rather than by the engine.
+    bool WasHandedOver() const { return m_handedOver.load(); }
 
 private:
     friend class CMachine;
@@ -216,6 +229,7 @@ private:
 
     std::atomic<int> m_terminateCount{0};
     std::atomic<bool> m_ended{false};
+    std::atomic<bool> m_handedOver{false};
     BOOL m_hasRemoteSide = FALSE;
 
     DWORD m_nonProxyAction = 0;

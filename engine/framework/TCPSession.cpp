@@ -3,18 +3,27 @@
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
+#include "engine/framework/Machine.h"
+#include "engine/framework/OutboundTargetGuard.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
 #include "platform/net/Sockets.h"
 
+#include <algorithm>
+#include <memory>
+
 using namespace FrameworkFormat;
 
 IMPLEMENT_SERIAL(CTCPSession, CSession, 1)
 
-CTCPSession::CTCPSession() : m_acceptedHandle(INVALID_SOCKET_HANDLE) {}
+CTCPSession::CTCPSession() : m_acceptedHandle(INVALID_SOCKET_HANDLE) {
+    WatchSocket(m_clientSocket);
+}
 
-CTCPSession::CTCPSession(int acceptedHandle) : m_acceptedHandle(acceptedHandle) {}
+CTCPSession::CTCPSession(int acceptedHandle) : m_acceptedHandle(acceptedHandle) {
+    WatchSocket(m_clientSocket);
+}
 
 CTCPSession::~CTCPSession() {
     const int handle = m_acceptedHandle.exchange(INVALID_SOCKET_HANDLE);
@@ -29,6 +38,9 @@ void CTCPSession::StartSession() {
         AddRef();  // the thread's own
         if (!CreateThread()) {
             m_bAutoDelete = false;
+            // A handed-over session is on its machine already: it leaves it here.
+            if (GetMachine())
+                Terminate(kExitError);
             Release();
         }
     } catch (...) {
@@ -38,40 +50,58 @@ void CTCPSession::StartSession() {
 
 bool CTCPSession::InitInstance() {
     CNorvaneEngine& engine = CNorvaneEngine::Instance();
+    const InitErrorTexts texts = GetInitErrorTexts();
     try {
         engine.GetThreadRoster().Enter(*this);
         m_clientSocket.Attach(m_acceptedHandle.exchange(INVALID_SOCKET_HANDLE));
+        if (GetTerminateCount() != 0) {
+            // Ended before its thread ran (a handed-over session its machine let go).
+            m_clientSocket.Close();
+            return false;
+        }
         SetClientAddress(m_clientSocket.GetPeerAddress(), m_clientSocket.GetPeerPort());
         m_localAddress = m_clientSocket.GetLocalAddress();
-        const bool firstAdmission = GetSessionId() == 0;
-        if (!engine.RegisterSession(this)) {
+        BeforeAdmission();
+        // A handed-over session was admitted by the hand-over and is announced here once; any
+        // other is announced when its first admission gives it a number.
+        const bool announce = WasHandedOver() || GetSessionId() == 0;
+        if (!WasHandedOver() && !engine.RegisterSession(this)) {
             // Refused (the engine is shutting down): the session ends unadmitted.
             m_clientSocket.Close();
             Terminate(kExitError);
             return false;
         }
-        if (firstAdmission)
+        AfterAdmission();
+        if (announce)
             engine.NotifySessionStarted(GetClientAddress(), GetSessionId(), GetDescription());
         WriteAudit(LogFormat::kAuditSessionCreated, "%s", "");
         WriteServiceLog(LogFormat::kLogSessionCreated, "%s", "");
-        if (CheckAccess(TRUE)) {
-            Initialize();
-            m_clientSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-            m_clientSocket.StartAsyncSelect();
-        }
+        StartProtocol();
         return true;
     } catch (X1SocketException* e) {
         CloseQuietly(m_clientSocket);
-        WriteServiceLog(LogFormat::kLogError, kTCPInitSocketException, e->GetErrorText().c_str());
+        WriteServiceLog(LogFormat::kLogError, texts.socketException, e->GetErrorText().c_str());
         e->Delete();
         Terminate(kExitError);
         return false;
     } catch (...) {
         DropCurrentException();
     }
-    WriteServiceLog(LogFormat::kLogError, "%s", kTCPInitUnknownException);
+    WriteServiceLog(LogFormat::kLogError, "%s", texts.unknownException);
     Terminate(kExitError);
     return false;
+}
+
+void CTCPSession::StartProtocol() {
+    if (CheckAccess(TRUE)) {
+        Initialize();
+        m_clientSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
+        m_clientSocket.StartAsyncSelect();
+    }
+}
+
+CTCPSession::InitErrorTexts CTCPSession::GetInitErrorTexts() const {
+    return {kTCPInitSocketException, kTCPInitUnknownException};
 }
 
 int CTCPSession::Run() {
@@ -104,13 +134,37 @@ int CTCPSession::ExitInstance() {
 void CTCPSession::OnThreadMessage(const ThreadMessage& msg) {
     switch (msg.message) {
     case kIdleCheckMessage: OnIdleCheck(); break;
-    case X1SocketNotifyWindow::kSocketAccept: OnAccept(); break;
-    case X1SocketNotifyWindow::kSocketRead: OnRead(); break;
-    case X1SocketNotifyWindow::kSocketWrite: OnWrite(); break;
-    case X1SocketNotifyWindow::kSocketClose: OnClose(); break;
+    case X1SocketNotifyWindow::kSocketAccept:
+    case X1SocketNotifyWindow::kSocketRead:
+    case X1SocketNotifyWindow::kSocketWrite:
+    case X1SocketNotifyWindow::kSocketClose:
+        HandleSocketNotice(msg.message, static_cast<int>(msg.wParam));
+        break;
     default: break;
     }
 }
+
+void CTCPSession::HandleSocketNotice(UINT message, int handle) {
+    // An ended session's end lines are written and its traffic booked: nothing more happens
+    // on its behalf, whichever thread ended it.
+    if (HasSessionEnded())
+        return;
+    X1Socket* socket = FindWatchedSocket(handle);
+    if (socket == nullptr)
+        return;
+    switch (message) {
+    case X1SocketNotifyWindow::kSocketAccept: OnAccept(*socket); break;
+    case X1SocketNotifyWindow::kSocketRead: OnRead(*socket); break;
+    case X1SocketNotifyWindow::kSocketWrite: OnWrite(*socket); break;
+    case X1SocketNotifyWindow::kSocketClose: OnClose(*socket); break;
+    default: break;
+    }
+}
+
+void CTCPSession::OnAccept(X1Socket&) {}
+void CTCPSession::OnRead(X1Socket&) {}
+void CTCPSession::OnWrite(X1Socket&) {}
+void CTCPSession::OnClose(X1Socket&) {}
 
 void CTCPSession::OnIdleCheck() { CheckIdleTimeout(); }
 
@@ -131,7 +185,43 @@ void CTCPSession::Delete() {
 }
 
 void CTCPSession::CloseSockets() {
-    CloseQuietly(m_clientSocket);
+    for (auto it = m_watched.rbegin(); it != m_watched.rend(); ++it)
+        CloseQuietly(**it);
+}
+
+std::uint64_t CTCPSession::GetActivityCount() const {
+    std::uint64_t count = 0;
+    for (const X1Socket* socket : m_watched)
+        count += std::uint64_t{socket->GetBytesSent()} + socket->GetBytesReceived();
+    return count;
+}
+
+void CTCPSession::WatchSocket(X1Socket& socket) {
+    if (!IsWatched(socket))
+        m_watched.push_back(&socket);
+}
+
+bool CTCPSession::IsWatched(const X1Socket& socket) const {
+    return std::find(m_watched.begin(), m_watched.end(), &socket) != m_watched.end();
+}
+
+X1Socket* CTCPSession::FindWatchedSocket(int handle) const {
+    if (handle == INVALID_SOCKET_HANDLE)
+        return nullptr;
+    for (X1Socket* socket : m_watched) {
+        if (socket->GetHandle() == handle)
+            return socket;
+    }
+    return nullptr;
+}
+
+void CTCPSession::OpenListener(X1Socket& socket, UINT port, const std::string& address,
+                               int backlog) {
+    OpenGuardedSocket(socket, NET_SOCK_STREAM, port, address, backlog);
+}
+
+void CTCPSession::OpenDatagramSocket(X1Socket& socket, UINT port, const std::string& address) {
+    OpenGuardedSocket(socket, NET_SOCK_DGRAM, port, address);
 }
 
 BOOL CTCPSession::IsOwnAddress(const std::string& text) {

@@ -1,15 +1,18 @@
 #include "engine/framework/TwoEndTCPSession.h"
 
-#include "engine/framework/QuietClose.h"
 #include "foundation/NVDataObject.h"
 #include "platform/framework/Exception.h"
 
 IMPLEMENT_SERIAL(CTwoEndTCPSession, CTCPSession, 1)
 
-CTwoEndTCPSession::CTwoEndTCPSession() { SetHasRemoteSide(TRUE); }
+CTwoEndTCPSession::CTwoEndTCPSession() {
+    SetHasRemoteSide(TRUE);
+    WatchSocket(m_remoteSocket);
+}
 
 CTwoEndTCPSession::CTwoEndTCPSession(int acceptedHandle) : CTCPSession(acceptedHandle) {
     SetHasRemoteSide(TRUE);
+    WatchSocket(m_remoteSocket);
 }
 
 BOOL CTwoEndTCPSession::IsOwnAddress(const std::string& text) {
@@ -60,9 +63,4 @@ void CTwoEndTCPSession::SetRemoteTarget(const std::string& host, UINT port) {
     std::lock_guard<std::mutex> lock(m_remoteMutex);
     m_remoteHost = host;
     m_remotePort = port;
-}
-
-void CTwoEndTCPSession::CloseSockets() {
-    CloseQuietly(m_remoteSocket);
-    CTCPSession::CloseSockets();
 }

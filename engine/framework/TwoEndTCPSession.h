@@ -51,9 +51,7 @@ public:
     X1Socket& GetRemoteSocket() { return m_remoteSocket; }
 
 protected:
-    void CloseSockets() override;
-
-    X1Socket m_remoteSocket;
+    X1Socket m_remoteSocket;  // watched
 
 private:
     mutable std::mutex m_remoteMutex;  // leaf

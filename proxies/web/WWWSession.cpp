@@ -33,9 +33,11 @@ constexpr DWORD kAnswerDrainMs = 500;
 
 }  // namespace
 
-CWWWSession::CWWWSession() = default;
+CWWWSession::CWWWSession() { WatchSocket(m_ftpDataSocket); }
 
-CWWWSession::CWWWSession(int acceptedHandle) : CTwoEndTCPSession(acceptedHandle) {}
+CWWWSession::CWWWSession(int acceptedHandle) : CTwoEndTCPSession(acceptedHandle) {
+    WatchSocket(m_ftpDataSocket);
+}
 
 CWWWSession::~CWWWSession() = default;
 
@@ -88,35 +90,12 @@ void CWWWSession::OnThreadMessage(const ThreadMessage& msg) {
         OnFTPReplyTimer(static_cast<DWORD>(msg.wParam));
         return;
     }
-    const bool read = msg.message == X1SocketNotifyWindow::kSocketRead;
-    if (!read && msg.message != X1SocketNotifyWindow::kSocketClose) {
-        CTwoEndTCPSession::OnThreadMessage(msg);
-        return;
-    }
-    if (m_finished)
-        return;
-    X1Socket* socket = SocketOf(static_cast<int>(msg.wParam));
-    if (socket == nullptr)
-        return;
-    if (read)
-        OnRead(*socket);
-    else
-        OnClose(*socket);
-}
-
-X1Socket* CWWWSession::SocketOf(int handle) {
-    if (handle < 0)
-        return nullptr;
-    if (handle == m_clientSocket.GetHandle())
-        return &m_clientSocket;
-    if (handle == m_remoteSocket.GetHandle())
-        return &m_remoteSocket;
-    if (handle == m_ftpDataSocket.GetHandle())
-        return &m_ftpDataSocket;
-    return nullptr;
+    CTwoEndTCPSession::OnThreadMessage(msg);
 }
 
 void CWWWSession::OnRead(X1Socket& socket) {
+    if (m_finished)
+        return;
     Guarded(kErrorLineOnReadSocket, kErrorLineOnReadUnknown, true, [&] {
         if (&socket == &m_clientSocket)
             OnClientRead();
@@ -155,6 +134,8 @@ void CWWWSession::OnClientRead() {
 }
 
 void CWWWSession::OnClose(X1Socket& socket) {
+    if (m_finished)
+        return;
     Guarded(kErrorLineOnCloseSocket, kErrorLineOnCloseUnknown, false, [&] {
         if (&socket == &m_clientSocket) {
             if (m_cacheDownload.IsOpen())
@@ -196,16 +177,6 @@ void CWWWSession::Guarded(const char* socketErrorLine, const char* unknownErrorL
         ErrorLine("%s", unknownErrorLine);
         Finish(kExitError);
     }
-}
-
-void CWWWSession::CloseSockets() {
-    CloseQuietly(m_ftpDataSocket);
-    CTwoEndTCPSession::CloseSockets();
-}
-
-std::uint64_t CWWWSession::GetActivityCount() const {
-    return CTwoEndTCPSession::GetActivityCount() + m_ftpDataSocket.GetBytesSent() +
-           m_ftpDataSocket.GetBytesReceived();
 }
 
 // --- Request half -------------------------------------------------------------------------

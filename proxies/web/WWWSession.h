@@ -8,10 +8,9 @@
 // end of the class).
 //
 // Sockets. The client socket (the accepted connection), the remote socket (the server, the
-// upstream proxy or the FTP server's control connection) and the FTP data socket all belong to
-// the session's thread; their notices arrive as thread messages carrying the socket's handle,
-// and OnRead(socket) / OnClose(socket) dispatch them. A notice whose handle is none of the
-// three (a socket closed since it was posted) is dropped.
+// upstream proxy or the FTP server's control connection) and the FTP data socket are the
+// session's watched sockets (CTCPSession): their read and close notices reach OnRead(socket)
+// and OnClose(socket), which tell them apart.
 //
 // One request per connection. Every request goes out with "Connection: close" and every
 // response head the client gets says "Connection: close" and "Proxy-Connection: close", so a
@@ -72,19 +71,16 @@ public:
     // Discards a cache download in progress and forgets the request and response.
     void OnEnd() override;
 
-    // Read and close notices of the session's three sockets.
-    using CTCPSession::OnClose;
-    using CTCPSession::OnRead;
-    void OnRead(X1Socket& socket);
-    void OnClose(X1Socket& socket);
+    // Read and close notices of the session's three sockets (client, remote, FTP data).
+    void OnRead(X1Socket& socket) override;
+    void OnClose(X1Socket& socket) override;
 
     // The request as parsed (empty before).
     const CWWWRequest& GetRequest() const { return m_request; }
 
 protected:
+    // The FTP reply-line timer; socket notices as every TCP session.
     void OnThreadMessage(const ThreadMessage& msg) override;
-    void CloseSockets() override;
-    std::uint64_t GetActivityCount() const override;
 
     // --- Request half -------------------------------------------------------------------
     // Takes one receive into the request head; true when the head is complete (false also
@@ -184,7 +180,7 @@ protected:
     void StartUpload();
     void SendUploadData(std::string_view bytes);
 
-    X1Socket m_ftpDataSocket;
+    X1Socket m_ftpDataSocket;  // watched
     std::unique_ptr<CFTPControl> m_ftp;  // the conversation, from FTPProcessRequest on
     CFTPReplyReader m_ftpReplyReader;
     DWORD m_ftpTransferState = 0;        // 0 listing, 1 download, 2 upload
@@ -235,8 +231,6 @@ private:
     // end the session.
     void Guarded(const char* socketErrorLine, const char* unknownErrorLine, bool sendPage,
                  const std::function<void()>& handler);
-    // Which of the session's sockets `handle` is (nullptr: none).
-    X1Socket* SocketOf(int handle);
 
     bool m_answerBegun = false;
     bool m_finished = false;

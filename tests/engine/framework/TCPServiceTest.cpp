@@ -44,7 +44,7 @@ public:
             throw new X1SocketException(10054);
         m_clientSocket.SendString("hello\r\n");
     }
-    void OnRead() override {
+    void OnRead(X1Socket&) override {
         if (m_behaviour == Behaviour::ThrowInRead)
             throw 7;
         char buffer[512];
@@ -52,7 +52,7 @@ public:
         if (n > 0)
             m_clientSocket.Send(buffer, n);
     }
-    void OnClose() override { Terminate(0); }
+    void OnClose(X1Socket&) override { Terminate(0); }
     void SendAccessDenied() override {
         ++deniedSent;
         m_clientSocket.SendString("denied\r\n");
