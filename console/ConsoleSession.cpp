@@ -1,17 +1,14 @@
 #include "console/ConsoleSession.h"
 
 #include "console/WardenhallApp.h"
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
+#include "remote/NVRCPMessage.h"
+#include "remote/RCPFraming.h"
 
 #include <atomic>
 
 namespace {
 
 std::atomic<IConsoleSession*> installed{nullptr};
-
-// The longest message image the engine's remote-control link accepts in one frame.
-constexpr std::uint64_t kMaxImageLength = 16384;
 
 }  // namespace
 
@@ -23,12 +20,8 @@ IConsoleSession& ConsoleSession() {
 void SetConsoleSession(IConsoleSession* session) { installed.store(session); }
 
 bool FitsInOneFrame(WORD op, const std::string& arg1, const std::string& arg2, const std::string& arg3) {
-    // A request travels as the image of its message: the code, then the three archive strings.
-    if (arg1.size() + arg2.size() + arg3.size() > kMaxImageLength)
+    if (arg1.size() + arg2.size() + arg3.size() > RCPFormat::kMaxImageLength)
         return false;
-    CMemFile image;
-    CArchive ar(&image, CArchive::store);
-    ar << op << arg1 << arg2 << arg3;
-    ar.Close();
-    return image.GetLength() <= kMaxImageLength;
+    CNVRCPMessage message(op, arg1, arg2, arg3);
+    return RCPFraming::Encode(message, false).size() <= RCPFormat::kLengthBytes + RCPFormat::kMaxImageLength;
 }

@@ -8,6 +8,7 @@
 
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
+#include "remote/RCPFormat.h"
 
 #include <string>
 
@@ -30,12 +31,12 @@ IConsoleSession& ConsoleSession();
 // alive while it is installed.
 void SetConsoleSession(IConsoleSession* session);
 
-// Request codes the console's own windows send.
+// Request codes the console's own windows send (remote/RCPFormat.h has them all).
 namespace ConsoleRequests {
-inline constexpr WORD kCommitConfiguration = 12;
-inline constexpr WORD kSendMessage = 91;
-inline constexpr WORD kChangePassword = 120;
-inline constexpr WORD kShutdown = 140;
+inline constexpr WORD kCommitConfiguration = RCPFormat::kCommitConfiguration;
+inline constexpr WORD kSendMessage = RCPFormat::kSendMessage;
+inline constexpr WORD kChangePassword = RCPFormat::kChangePassword;
+inline constexpr WORD kShutdown = RCPFormat::kShutdown;
 }  // namespace ConsoleRequests
 
 // Whether request `op` with these strings fits in one frame of the remote-control link (the
