@@ -1,6 +1,7 @@
 #include "console/ConsoleSession.h"
 
 #include "console/WardenhallApp.h"
+#include "platform/framework/Exception.h"
 #include "remote/NVRCPMessage.h"
 #include "remote/RCPFraming.h"
 
@@ -23,5 +24,12 @@ bool FitsInOneFrame(WORD op, const std::string& arg1, const std::string& arg2, c
     if (arg1.size() + arg2.size() + arg3.size() > RCPFormat::kMaxImageLength)
         return false;
     CNVRCPMessage message(op, arg1, arg2, arg3);
-    return RCPFraming::Encode(message, false).size() <= RCPFormat::kLengthBytes + RCPFormat::kMaxImageLength;
+    try {
+        // The framing refuses an image over the limit.
+        RCPFraming::Encode(message, false);
+        return true;
+    } catch (CException* e) {
+        e->Delete();
+        return false;
+    }
 }
