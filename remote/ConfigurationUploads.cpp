@@ -16,14 +16,17 @@ namespace ConfigurationUploads {
 
 namespace {
 
-[[noreturn]] void Refuse() { throw new CArchiveException(CArchiveException::generic); }
+[[noreturn]] void Refuse() {
+    throw new CArchiveException(CArchiveException::generic);
+}
 
 void Decode(const Image& image, CObject& object) {
     RCPFraming::DecodeInto(image.data(), image.size(), object);
 }
 
 // A new entry of the kind asked for, read from the image, that names `name`.
-std::unique_ptr<CFilterComponent> ReadEntry(bool group, const std::string& name, const Image& image) {
+std::unique_ptr<CFilterComponent> ReadEntry(bool group, const std::string& name,
+                                            const Image& image) {
     std::unique_ptr<CFilterComponent> entry;
     if (group)
         entry = std::make_unique<CGroup>();
@@ -82,7 +85,8 @@ void ReplaceRights(CRight* const* rights, std::size_t count, const std::vector<I
 CService& AddService(CServiceManager& services, const std::string& name,
                      std::unique_ptr<CObject> received) {
     auto* service = dynamic_cast<CService*>(received.get());
-    if (service == nullptr || service->GetName() != name || name == FrameworkFormat::kRemoteControlName)
+    if (service == nullptr || service->GetName() != name ||
+        name == FrameworkFormat::kRemoteControlName)
         Refuse();
     CScopedLock lock(services);
     if (!services.AddService(service))
@@ -97,8 +101,8 @@ CRef<CService> ModifyService(CServiceManager& services, const std::string& name,
     if (!service)
         return {};
     // Read into a new service of the same class first: the record must name this service.
-    auto scratch = CRef<CService>::Adopt(
-        dynamic_cast<CService*>(service->GetRuntimeClass()->CreateObject()));
+    auto scratch =
+        CRef<CService>::Adopt(dynamic_cast<CService*>(service->GetRuntimeClass()->CreateObject()));
     if (!scratch)
         Refuse();
     Decode(image, *scratch);

@@ -45,8 +45,8 @@ CFilterComponent& AddEntry(CGroupMemberDatabase& database, bool group, const std
                            const Image& image);
 // Requests 24 and 27: the user or group of that exact name and kind takes the record; null,
 // with the record read and dropped, when there is none.
-CFilterComponent* ModifyEntry(CGroupMemberDatabase& database, bool group,
-                              const std::string& name, const Image& image);
+CFilterComponent* ModifyEntry(CGroupMemberDatabase& database, bool group, const std::string& name,
+                              const Image& image);
 
 // Requests 41 and 42: one image per right, kind 0 first; all of them or none change. Each
 // right keeps its kind.

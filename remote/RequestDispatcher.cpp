@@ -131,7 +131,9 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
 
     case kRetrieveLocations: ListLocations(); break;
     case kUploadLocations: m_session.ReceiveObject(locations); break;
-    case kAddLocation: ConfigurationUploads::AddLocation(locations, m_session.ReceiveImage()); break;
+    case kAddLocation:
+        ConfigurationUploads::AddLocation(locations, m_session.ReceiveImage());
+        break;
     case kDeleteLocation: locations.RemoveLocation(arg1); break;
     case kModifyLocation:
         ConfigurationUploads::ModifyLocation(locations, arg1, m_session.ReceiveImage());
@@ -144,10 +146,12 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
     case kTerminateSession: TerminateSession(message); break;
 
     case kSendMessage:
+        m_engine.SendToMachineConsoles(arg1, kNotifyMessage, m_session.GetClientAddress(),
+                                       m_session.GetUserName(), message.Arg2);
+        break;
     case kAttention:
-        m_engine.SendToMachineConsoles(arg1, message.Op == kSendMessage ? kNotifyMessage : kNotifyAttention,
-                                       m_session.GetClientAddress(), m_session.GetUserName(),
-                                       message.Op == kSendMessage ? message.Arg2 : std::string());
+        m_engine.SendToMachineConsoles(arg1, kNotifyAttention, m_session.GetClientAddress(),
+                                       m_session.GetUserName(), "");
         break;
     case kChangePassword: m_session.ChangePassword(message); break;
 
@@ -228,7 +232,8 @@ void CRequestDispatcher::AddService(const CNVRCPMessage& message) {
         return;
     CServiceManager& services = m_engine.GetServiceManager();
     CScopedLock lock(services);
-    CService& service = ConfigurationUploads::AddService(services, message.Arg1, std::move(received));
+    CService& service =
+        ConfigurationUploads::AddService(services, message.Arg1, std::move(received));
     if (service.GetEnabled()) {
         service.OpenLogFile();
         service.StartIfEnabled();
@@ -286,9 +291,10 @@ void CRequestDispatcher::ReceiveRights() {
 void CRequestDispatcher::ListLocations() {
     CLocationArray& locations = m_engine.GetLocations();
     CScopedLock lock(locations);
-    for (const CObject* element : locations)
-        m_session.QueueMessage(kNotifyLocationAdded, static_cast<const CLocation*>(element)->GetFilter(),
-                               "", "");
+    for (const CObject* element : locations) {
+        const auto* location = static_cast<const CLocation*>(element);
+        m_session.QueueMessage(kNotifyLocationAdded, location->GetFilter(), "", "");
+    }
 }
 
 // --- Activity --------------------------------------------------------------------------------
@@ -302,8 +308,9 @@ void CRequestDispatcher::ListActivity() {
             continue;
         CScopedLock machineLock(*machine);
         const std::string address = machine->GetAddressText();
+        const auto level = static_cast<DWORD>(machine->GetLogonState());
         m_session.QueueMessage(kNotifyMachineAdded, address, machine->GetUserName(),
-                               FormatText(EngineFormat::kNumber, static_cast<DWORD>(machine->GetLogonState())));
+                               FormatText(EngineFormat::kNumber, level));
         for (const CRef<CSession>& session : machine->GetSessions())
             m_session.QueueMessage(EngineFormat::kOpSessionStarted, address,
                                    FormatText(EngineFormat::kNumber, session->GetSessionId()),

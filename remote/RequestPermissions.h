@@ -64,9 +64,9 @@ inline constexpr Rule kRules[] = {
 
 // The rule of `code`, or null (refused).
 inline const Rule* FindRule(WORD code) {
-    const Rule* found = std::find_if(std::begin(kRules), std::end(kRules), [code](const Rule& rule) {
-        return code >= rule.first && code <= rule.last;
-    });
+    const Rule* found =
+        std::find_if(std::begin(kRules), std::end(kRules),
+                     [code](const Rule& rule) { return code >= rule.first && code <= rule.last; });
     return found == std::end(kRules) ? nullptr : found;
 }
 

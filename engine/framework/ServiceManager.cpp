@@ -195,8 +195,11 @@ void CServiceManager::Serialize(CArchive& ar) {
         fresh.LoadOwned<CService>(ar);
         for (const auto& entry : fresh) {
             CService* service = AsService(entry.second);
-            if (service == nullptr || !IsSafeName(entry.first) || service->GetName() != entry.first ||
-                (entry.first == kRemoteControlName && !service->IsKindOf(RUNTIME_CLASS(CRemoteControlService))))
+            const bool foreignConsoleService =
+                service != nullptr && entry.first == kRemoteControlName &&
+                !service->IsKindOf(RUNTIME_CLASS(CRemoteControlService));
+            if (service == nullptr || !IsSafeName(entry.first) ||
+                service->GetName() != entry.first || foreignConsoleService)
                 throw new CArchiveException(CArchiveException::generic);
         }
     } catch (...) {
