@@ -10,9 +10,8 @@ Frames: a 4-byte little-endian length N (at most 16384), then N bytes of archive
 message is untagged: op (2 bytes LE), then three archive strings (length byte below 255, else
 FF and a 2-byte length, else FF FF FF and a 4-byte length). Statuses are ops 1-4; the engine
 sends notifications (ops 5 and up, some followed by objects, a frame each) between requests.
-Also: editing and composing object images (untagged records, class-tagged objects, the map and
-list forms), and registry text for the remote-control service and for users (passwords
-scrambled).
+Also: object images edited and composed, and registry text for the remote-control service and
+for users (passwords scrambled).
 """
 
 import socket
@@ -45,20 +44,15 @@ def archive_string(data):
 
 
 def read_string(data, pos):
-    """The archive string at `pos` and the position after it."""
-    def take(count):
-        if pos + count > len(data):
-            raise ProtocolError("image ends early: %r" % data)
-        return data[pos:pos + count]
-    n = take(1)[0]
-    pos += 1
+    """The archive string at `pos`, and the position after it."""
+    n, pos = data[pos], pos + 1
     if n == 0xFF:
-        n, = struct.unpack("<H", take(2))
-        pos += 2
+        n, pos = struct.unpack_from("<H", data, pos)[0], pos + 2
         if n == 0xFFFF:
-            n, = struct.unpack("<I", take(4))
-            pos += 4
-    return take(n), pos + n
+            n, pos = struct.unpack_from("<I", data, pos)[0], pos + 4
+    if pos + n > len(data):
+        raise ProtocolError("image ends early: %r" % data)
+    return data[pos:pos + n], pos + n
 
 
 class Message:
@@ -72,13 +66,11 @@ class Message:
 
     @classmethod
     def parse(cls, image):
-        if len(image) < 2:
-            raise ProtocolError("message image ends early: %r" % image)
         pos, args = 2, []
         for _ in range(3):
             arg, pos = read_string(image, pos)
             args.append(arg)
-        return cls(struct.unpack("<H", image[:2])[0], *args)
+        return cls(struct.unpack_from("<H", image)[0], *args)
 
     def __eq__(self, other):
         return (self.op, self.args) == (other.op, other.args)
@@ -225,32 +217,28 @@ def connect_refused(port, user, password):
 # --- object images ---------------------------------------------------------------------------
 
 def set_fields(image, layout, changes):
-    """`image` with the fields at the positions in `changes` replaced; `layout` names the
-    leading fields in order ("s" an archive string, "I" 4 bytes)."""
+    """`image` with the leading fields at the positions in `changes` replaced; `layout` names
+    them in order ("s" an archive string, "I" 4 bytes)."""
     out, pos = b"", 0
     for index, kind in enumerate(layout):
-        if kind == "s":
-            value, end = read_string(image, pos)
-            new = archive_string(changes[index]) if index in changes else None
+        end = read_string(image, pos)[1] if kind == "s" else pos + 4
+        value = changes.get(index)
+        if value is None:
+            out += image[pos:end]
         else:
-            value, end = image[pos:pos + 4], pos + 4
-            new = struct.pack("<I", changes[index]) if index in changes else None
-        out += new if new is not None else image[pos:end]
+            out += archive_string(value) if kind == "s" else struct.pack("<I", value)
         pos = end
     return out + image[pos:]
 
 
-# Leading fields of records: a service up to its restart-requested flag (name 0, port 2,
-# enabled 5, restart 14), a user up to AccountEnabled (30), a location (filter 1, user 2),
-# the cache settings up to CacheOptions (1).
-SERVICE, USER, LOCATION, CACHE = "ssIIsIIIIIsIIII", "ssss" + "I" * 27, "sss", "sI"
+# Leading fields: a service's up to its restart-requested flag (name 0, port 2, restart 14),
+# a user's up to AccountEnabled (30), the cache settings' up to CacheOptions (1).
+SERVICE, USER, CACHE = "ssIIsIIIIIsIIII", "ssss" + "I" * 27, "sI"
 
 
 def untag(image):
-    """(class name, record) of a class-tagged object that opens with its class record."""
-    tag, _schema, length = struct.unpack("<HHH", image[:6])
-    if tag != 0xFFFF:
-        raise ProtocolError("no class record: %r" % image[:8])
+    """(class name, record) of an object that opens with its class record."""
+    length, = struct.unpack_from("<H", image, 4)
     return image[6:6 + length], image[6 + length:]
 
 
