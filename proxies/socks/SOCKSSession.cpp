@@ -131,17 +131,8 @@ void CSOCKSSession::Finish(int code) {
     if (m_finished)
         return;
     m_finished = true;
-    CloseClient();
+    CloseGracefullyQuietly(m_clientSocket, kClientDrainMs);
     Terminate(code);
-}
-
-void CSOCKSSession::CloseClient() {
-    try {
-        m_clientSocket.CloseGracefully(kClientDrainMs);
-    } catch (X1SocketException* e) {
-        e->Delete();
-        CloseQuietly(m_clientSocket);
-    }
 }
 
 // --- The request --------------------------------------------------------------------------
@@ -247,17 +238,7 @@ void CSOCKSSession::ReceiveSocks4Request(std::string& bytes) {
         return;
     }
     m_password = m_request.userId;
-    if (!AcceptTarget())
-        return;
-    switch (m_request.command) {
-    case kCommandConnect: Connect(); break;
-    case kCommandBind: Bind(); break;
-    default:
-        WriteServiceLog(LogFormat::kLogError, "%s", kErrorInvalidCommand);
-        SendFailureReply(kReplyCommandNotSupported);
-        Finish(kExitError);
-        break;
-    }
+    CarryOut();
 }
 
 void CSOCKSSession::ReceiveSocks5Request(std::string& bytes) {
@@ -274,24 +255,28 @@ void CSOCKSSession::ReceiveSocks5Request(std::string& bytes) {
         Finish(kExitError);
         return;
     }
-    if (!AcceptTarget())
-        return;
-    switch (m_request.command) {
-    case kCommandConnect: Connect(); break;
-    case kCommandBind: Bind(); break;
-    case kCommandUdpAssociate: UdpAssociate(); break;
-    default:
-        WriteServiceLog(LogFormat::kLogError, "%s", kErrorInvalidCommand);
-        SendFailureReply(kReplyCommandNotSupported);
-        Finish(kExitError);
-        break;
-    }
+    CarryOut();
 }
 
-bool CSOCKSSession::AcceptTarget() {
+void CSOCKSSession::CarryOut() {
     m_displayName = DisplayName();
     SetRemoteTarget(m_request.host, m_request.port);
-    return CheckAccess(FALSE) != FALSE;
+    if (!CheckAccess(FALSE))
+        return;  // refused: answered and ended
+    switch (m_request.command) {
+    case kCommandConnect: Connect(); return;
+    case kCommandBind: Bind(); return;
+    case kCommandUdpAssociate:
+        if (m_request.version == kVersion5) {
+            UdpAssociate();
+            return;
+        }
+        break;
+    default: break;
+    }
+    WriteServiceLog(LogFormat::kLogError, "%s", kErrorInvalidCommand);
+    SendFailureReply(kReplyCommandNotSupported);
+    Finish(kExitError);
 }
 
 std::string CSOCKSSession::DisplayName() const {

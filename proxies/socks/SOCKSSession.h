@@ -95,9 +95,9 @@ protected:
     bool NegotiateMethod(std::string& bytes);
     void ReceiveSocks4Request(std::string& bytes);
     void ReceiveSocks5Request(std::string& bytes);
-    // The request's target is known: set it, then the access check. False when refused.
-    bool AcceptTarget();
-    // Carry out the parsed request by its command.
+    // Carries out the parsed request: the target becomes the remote host and port, the access
+    // check, then the command (an unknown one is refused).
+    void CarryOut();
     void Connect();
     void Bind();
     void UdpAssociate();
@@ -119,7 +119,9 @@ protected:
     // a web session.
     bool TryHandOver();
     void HandOver();
-    // Datagrams of the UDP association.
+    // Datagrams of the UDP association. ReceiveDatagram takes one into m_datagram: its
+    // length, or -1 when there was none to relay (too long, or an ICMP error).
+    int ReceiveDatagram(X1Socket& socket, std::string& sender, UINT& port);
     void OnClientSideDatagram();
     void OnOutsideDatagram();
     // Wraps `data` from `sender`:`port` and sends it to the client's datagram address.
@@ -128,7 +130,6 @@ protected:
     // Ends the session once with `code`, closing the client connection gracefully (a reply
     // the client has not read yet is not destroyed by a reset); later notices are ignored.
     void Finish(int code);
-    void CloseClient();
     bool IsFinished() const { return m_finished; }
 
 private:

@@ -167,18 +167,21 @@ void CSOCKSSession::HandOver() {
 
 // --- UDP ASSOCIATE ------------------------------------------------------------------------
 
-void CSOCKSSession::OnClientSideDatagram() {
-    std::string sender;
-    UINT senderPort = 0;
-    int got;
+int CSOCKSSession::ReceiveDatagram(X1Socket& socket, std::string& sender, UINT& port) {
     try {
-        got = m_udpClientSocket.ReceiveFrom(m_datagram.data(), static_cast<int>(m_datagram.size()),
-                                           sender, senderPort);
+        return socket.ReceiveFrom(m_datagram.data(), static_cast<int>(m_datagram.size()), sender,
+                                  port);
     } catch (X1SocketException* e) {
         // Longer than the relay takes (consumed), or an earlier datagram's ICMP error.
         e->Delete();
-        return;
+        return -1;
     }
+}
+
+void CSOCKSSession::OnClientSideDatagram() {
+    std::string sender;
+    UINT senderPort = 0;
+    const int got = ReceiveDatagram(m_udpClientSocket, sender, senderPort);
     if (got < 0)
         return;
     const std::string_view datagram(m_datagram.data(), static_cast<std::size_t>(got));
@@ -221,14 +224,7 @@ void CSOCKSSession::OnClientSideDatagram() {
 void CSOCKSSession::OnOutsideDatagram() {
     std::string sender;
     UINT senderPort = 0;
-    int got;
-    try {
-        got = m_udpOutsideSocket.ReceiveFrom(m_datagram.data(), static_cast<int>(m_datagram.size()),
-                                            sender, senderPort);
-    } catch (X1SocketException* e) {
-        e->Delete();
-        return;
-    }
+    const int got = ReceiveDatagram(m_udpOutsideSocket, sender, senderPort);
     if (got >= 0)
         SendToClient(sender, senderPort,
                      std::string_view(m_datagram.data(), static_cast<std::size_t>(got)));

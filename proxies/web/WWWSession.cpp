@@ -369,14 +369,7 @@ void CWWWSession::SendErrorPage(std::string_view title, std::string_view descrip
     CloseClient();
 }
 
-void CWWWSession::CloseClient() {
-    try {
-        m_clientSocket.CloseGracefully(kAnswerDrainMs);
-    } catch (X1SocketException* e) {
-        e->Delete();
-        CloseQuietly(m_clientSocket);
-    }
-}
+void CWWWSession::CloseClient() { CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs); }
 
 void CWWWSession::SendErrorPage(const SErrorText& title, const SErrorText& description,
                                 ETunnelFailure failure) {

@@ -11,12 +11,15 @@ import time
 
 import harness
 import webpeers
+from linkclient import recv_exact
 from test_web_proxy import Origin
 
 ROOT = webpeers.ROOT
 
 # Two SOCKS services: "SOCKS" without authentication, whose rights refuse one port (a request
-# variable that is known before the access check), and "SOCKS Auth" with RFC 1929. Users:
+# variable that is known before the access check), and "SOCKS Auth" with RFC 1929, whose
+# rights take SOCKS 5 only (the version variable) and whose hand-over names a web service
+# that does not exist. Users:
 # alice (enabled) and bob (disabled), both with the password "pa:ss".
 REG = "[" + ROOT + r'''\Settings]
 "LogFileDirectory"="{logs}"
@@ -63,6 +66,28 @@ REG = "[" + ROOT + r'''\Settings]
 "UseSpecifiedPolicy"=dword:00000001
 "HTTPPolicy"="No such service"
 
+[''' + ROOT + r'''\Services\SOCKS Auth\AccessRights]
+"RightType"=dword:00000000
+"Description"="SOCKS 5 only"
+"IncludeDefaultRights"=dword:00000000
+
+[''' + ROOT + r'''\Services\SOCKS Auth\AccessRights\Recipient0]
+"UserName"="Everyone"
+"SpecifyRequest"=dword:00000001
+
+[''' + ROOT + r'''\Services\SOCKS Auth\AccessRights\Recipient0\RequestFilter]
+"Name"=""
+
+[''' + ROOT + r'''\Services\SOCKS Auth\AccessRights\Recipient0\RequestFilter\Filter0]
+"Name"="version 5"
+
+[''' + ROOT + r'''\Services\SOCKS Auth\AccessRights\Recipient0\RequestFilter\Filter0\Criterion0]
+"Type"="CRequestCriterion"
+"Comparison"=dword:00000000
+"DataIndex"=dword:00000016
+"DataType"=dword:00000001
+"dwData"=dword:00000005
+
 [''' + ROOT + r'''\UserDatabase\alice]
 "Type"="User"
 "Name"="alice"
@@ -92,16 +117,6 @@ def address(host):
     return socket.inet_aton(host)
 
 
-def recv_exactly(s, count):
-    data = b""
-    while len(data) < count:
-        chunk = s.recv(count - len(data))
-        if not chunk:
-            break
-        data += chunk
-    return data
-
-
 def recv_all(s):
     data = b""
     while True:
@@ -122,7 +137,7 @@ def socks5(port, methods=b"\0"):
     """Connects and sends a SOCKS 5 greeting; returns the socket and the method reply."""
     s = socket.create_connection(("127.0.0.1", port), timeout=20)
     s.sendall(bytes([5, len(methods)]) + methods)
-    return s, recv_exactly(s, 2)
+    return s, recv_exact(s, 2)
 
 
 def socks5_request(s, command, host, port):
@@ -159,10 +174,8 @@ class UdpEcho(threading.Thread):
 
 
 def web_origin_on_8080(test, folder):
-    """python3 -m http.server on port 8080 (one of the hand-over ports) of a loopback address
-    other than 127.0.0.1; its access log is returned as a function. Skips when every tried
-    address has 8080 taken."""
-    log_path = os.path.join(folder, "..", "origin8080.log")
+    """An origin (python3 -m http.server) on port 8080, a hand-over port, of a loopback address
+    other than 127.0.0.1. Skips when every tried address has 8080 taken."""
     for last in range(2, 40):
         host = "127.0.0.%d" % last
         with socket.socket() as probe:
@@ -170,18 +183,9 @@ def web_origin_on_8080(test, folder):
                 probe.bind((host, 8080))
             except OSError:
                 continue
-        log = open(log_path, "wb")
-        test.addCleanup(log.close)
-        process = subprocess.Popen(["/usr/bin/python3", "-m", "http.server", "--bind", host, "8080"],
-                                   cwd=folder, stdout=log, stderr=subprocess.STDOUT)
-        test.addCleanup(process.wait)
-        test.addCleanup(process.terminate)
-        harness.wait_until(lambda: harness.port_accepts(8080, host), message="origin not up")
-
-        def requests():
-            with open(log_path, encoding="latin-1") as f:
-                return [line for line in f if '"GET /' in line]
-        return host, requests
+        origin = Origin(folder, host, 8080)
+        test.addCleanup(origin.close)
+        return origin
     test.skipTest("port 8080 is taken on every loopback address tried")
 
 
@@ -222,7 +226,7 @@ class Socks(harness.EngineTestCase):
         # Granted: 0x00 90 and six zeros; the bytes after the user id's NUL came in the same
         # piece and are relayed, and a client that ends its sending side still gets the rest.
         with socks4(self.port, 1, echo.port, "127.0.0.1", b"someone", b"early") as s:
-            self.assertEqual(recv_exactly(s, 8), b"\x00\x5a" + ZEROS)
+            self.assertEqual(recv_exact(s, 8), b"\x00\x5a" + ZEROS)
             s.sendall(b" and late")
             s.shutdown(socket.SHUT_WR)
             self.assertEqual(recv_all(s), b"early and late")
@@ -265,11 +269,11 @@ class Socks(harness.EngineTestCase):
         with s:
             self.assertEqual(reply, b"\x05\x00")
             socks5_request(s, 1, "127.0.0.1", echo.port)
-            head = recv_exactly(s, 10)
+            head = recv_exact(s, 10)
             self.assertEqual(head[:8], b"\x05\x00\x00\x01" + address("127.0.0.1"))
             self.assertNotEqual(head[8:], b"\0\0")
             s.sendall(b"ping")
-            self.assertEqual(recv_exactly(s, 4), b"ping")
+            self.assertEqual(recv_exact(s, 4), b"ping")
         # An IPv6 address type: 0x05 0x08; an unknown command: 0x05 0x07; a refused port:
         # 0x05 0x02; each then closes.
         for request, code in ((b"\x05\x01\x00\x04" + b"\0" * 18, 8),
@@ -286,7 +290,7 @@ class Socks(harness.EngineTestCase):
         with s:
             self.assertEqual(reply, b"\x05\x00")
             socks5_request(s, 1, "localhost", echo.port)
-            self.assertEqual(recv_exactly(s, 4), b"\x05\x00\x00\x01")
+            self.assertEqual(recv_exact(s, 4), b"\x05\x00\x00\x01")
         # The right password; a wrong one; a disabled account; an unknown user.
         for user, password, status in ((b"alice", PASSWORD, 0), (b"alice", b"pa:sS", 2),
                                        (b"bob", PASSWORD, 2), (b"nobody", b"", 2)):
@@ -294,15 +298,19 @@ class Socks(harness.EngineTestCase):
             with s:
                 self.assertEqual(reply, b"\x05\x02")
                 user_password(s, user, password)
-                self.assertEqual(recv_exactly(s, 2), bytes([1, status]), user)
+                self.assertEqual(recv_exact(s, 2), bytes([1, status]), user)
                 if status:
                     self.assertEqual(recv_all(s), b"\x05\x02\x00\x01" + ZEROS)
                     continue
                 socks5_request(s, 1, "127.0.0.1", echo.port)
-                self.assertEqual(recv_exactly(s, 10)[:4], b"\x05\x00\x00\x01")
+                self.assertEqual(recv_exact(s, 10)[:4], b"\x05\x00\x00\x01")
                 s.sendall(b"authorised")
-                self.assertEqual(recv_exactly(s, 10), b"authorised")
+                self.assertEqual(recv_exact(s, 10), b"authorised")
         self.wait_for_log("Error:\tCould not negotiate SOCKS5 access - terminating", "SOCKS Auth")
+
+        # The rights of "SOCKS Auth" take SOCKS 5 only.
+        with socks4(self.auth_port, 1, echo.port, "127.0.0.1") as s:
+            self.assertEqual(recv_all(s), b"\x00\x5b" + ZEROS)
 
         # curl as it is, against a loopback origin: by address, by name (the proxy resolves
         # it), and with a user name and password.
@@ -329,23 +337,23 @@ class Socks(harness.EngineTestCase):
         s, _ = socks5(self.port)
         with s:
             socks5_request(s, 2, "127.0.0.1", 0)
-            first = recv_exactly(s, 10)
+            first = recv_exact(s, 10)
             self.assertEqual(first[:8], b"\x05\x00\x00\x01" + address("127.0.0.1"))
             (listener,) = struct.unpack(">H", first[8:])
             with socket.create_connection(("127.0.0.1", listener), timeout=20) as peer:
-                second = recv_exactly(s, 10)
+                second = recv_exact(s, 10)
                 self.assertEqual(second, b"\x05\x00\x00\x01" + address("127.0.0.1") +
                                  struct.pack(">H", peer.getsockname()[1]))
                 s.sendall(b"to the peer")
-                self.assertEqual(recv_exactly(peer, 11), b"to the peer")
+                self.assertEqual(recv_exact(peer, 11), b"to the peer")
                 peer.sendall(b"to the client")
-                self.assertEqual(recv_exactly(s, 13), b"to the client")
+                self.assertEqual(recv_exact(s, 13), b"to the client")
             self.assertEqual(recv_all(s), b"")
         self.wait_for_log("SOCKS5 Bind 127.0.0.1:0 - connected")
 
         # SOCKS 4 BIND: a connection from another host than the expected one ends it.
         with socks4(self.port, 2, 0, "127.0.0.1", b"u") as s:
-            first = recv_exactly(s, 8)
+            first = recv_exact(s, 8)
             self.assertEqual(first[:2] + first[4:], b"\x00\x5a" + address("127.0.0.1"))
             (listener,) = struct.unpack(">H", first[2:4])
             with socket.socket() as stranger:
@@ -363,7 +371,7 @@ class Socks(harness.EngineTestCase):
             udp.bind(("127.0.0.1", 0))
             udp.settimeout(10)
             socks5_request(s, 3, "0.0.0.0", 0)
-            reply = recv_exactly(s, 10)
+            reply = recv_exact(s, 10)
             self.assertEqual(reply[:8], b"\x05\x00\x00\x01" + address("127.0.0.1"))
             relay = ("127.0.0.1", struct.unpack(">H", reply[8:])[0])
             answer_head = b"\0\0\0\x01" + address("127.0.0.1") + struct.pack(">H", echo.port)
@@ -382,7 +390,11 @@ class Socks(harness.EngineTestCase):
         self.wait_for_log("Requested:\tSOCKS5 UDP Associate 0.0.0.0:0")
 
     def test_plain_http_is_handed_to_a_web_session(self):
-        host, origin_requests = web_origin_on_8080(self, self.docs)
+        origin = web_origin_on_8080(self, self.docs)
+        host = origin.host
+
+        def origin_requests():
+            return [line for line in origin.requests() if '"GET /' in line]
         with open(os.path.join(self.docs, "page.txt"), "wb") as f:
             f.write(b"handed over")
 
@@ -390,7 +402,7 @@ class Socks(harness.EngineTestCase):
             s, _ = socks5(port)
             with s:
                 socks5_request(s, 1, host, 8080)
-                recv_exactly(s, 10)
+                recv_exact(s, 10)
                 s.sendall(b"%s /page.txt HTTP/1.0\r\nHost: %s\r\n\r\n" % (method, host_header))
                 return recv_all(s)
 
@@ -423,7 +435,7 @@ class Socks(harness.EngineTestCase):
         s, _ = socks5(self.port)
         with s:
             socks5_request(s, 1, "127.0.0.1", echo.port)
-            recv_exactly(s, 10)
+            recv_exact(s, 10)
             s.sendall(b"GET /page.txt HTTP/1.0\r\n\r\n")
             s.shutdown(socket.SHUT_WR)
             self.assertEqual(recv_all(s), b"GET /page.txt HTTP/1.0\r\n\r\n")
