@@ -49,7 +49,8 @@ SSOCKSParse ReadAsTheSession(std::string_view input, const Parser& parse, std::s
     }
 }
 
-void FuzzParser(std::string_view input, const Parser& parse) {
+// Returns the decided state.
+State FuzzParser(std::string_view input, const Parser& parse) {
     std::size_t taken = 0;
     const SSOCKSParse parsed = ReadAsTheSession(input, parse, taken);
     // The same bytes at once decide the same way, and more bytes change nothing decided.
@@ -62,6 +63,7 @@ void FuzzParser(std::string_view input, const Parser& parse) {
     }
     if (parsed.state == State::invalid)
         Check(parsed.fault != ESOCKSFault::none && parse(input).state == State::invalid);
+    return parsed.state;
 }
 
 void CheckRequest(const SSOCKSRequest& r, bool version5) {
@@ -101,11 +103,13 @@ void FuzzDatagram(std::string_view datagram) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     SSOCKSRequest request;
-    FuzzParser(input, [&](std::string_view b) { return ParseSocks4Request(b, request); });
-    CheckRequest(request, false);
+    if (FuzzParser(input, [&](std::string_view b) { return ParseSocks4Request(b, request); }) ==
+        State::complete)
+        CheckRequest(request, false);
     request = {};
-    FuzzParser(input, [&](std::string_view b) { return ParseSocks5Request(b, request); });
-    CheckRequest(request, true);
+    if (FuzzParser(input, [&](std::string_view b) { return ParseSocks5Request(b, request); }) ==
+        State::complete)
+        CheckRequest(request, true);
     std::vector<BYTE> methods;
     FuzzParser(input, [&](std::string_view b) {
         const SSOCKSParse p = ParseSocks5Greeting(b, methods);
