@@ -50,7 +50,7 @@ DWORD LocalAddressToward(DWORD address, UINT port) {
 CSOCKSSession::CSOCKSSession() : CSOCKSSession(INVALID_SOCKET_HANDLE) {}
 
 CSOCKSSession::CSOCKSSession(int acceptedHandle)
-    : CTwoEndTCPSession(acceptedHandle), m_relayBuffer(kRelayBufferSize) {
+    : CTwoEndTCPSession(acceptedHandle) {
     WatchSocket(m_listenSocket);
     WatchSocket(m_udpClientSocket);
     WatchSocket(m_udpOutsideSocket);
@@ -141,7 +141,7 @@ void CSOCKSSession::ReceiveRequest() {
     m_clientSocket.StopAsyncSelect();
     m_readDeadline = GetTickCount64() + kReadTimeoutMs;
     std::string bytes;
-    if (!ReadMore(bytes, 1, false)) {
+    if (!ReadMore(bytes, 1)) {
         Finish(kExitNormal);
         return;
     }
@@ -208,7 +208,7 @@ bool CSOCKSSession::NegotiateMethod(std::string& bytes) {
 }
 
 void CSOCKSSession::ReceiveSocks4Request(std::string& bytes) {
-    if (!ReadMore(bytes, kSocks4FixedSize - bytes.size(), false)) {
+    if (!ReadMore(bytes, kSocks4FixedSize - bytes.size())) {
         Finish(kExitNormal);
         return;
     }
@@ -361,25 +361,28 @@ SSOCKSParse CSOCKSSession::ReadMessage(std::string& bytes, const Parser& parse) 
         const SSOCKSParse parsed = parse(bytes);
         if (parsed.state != SSOCKSParse::State::incomplete)
             return parsed;
-        if (!ReadMore(bytes, parsed.size, parsed.toNul))
+        // Usually the rest of the message waits already: one look says how much of what
+        // waits is the message's, and that much is taken.
+        char waiting[kMaxMessage];
+        const int peeked = m_clientSocket.Peek(waiting, static_cast<int>(sizeof waiting));
+        if (peeked > 0) {
+            const SSOCKSParse ahead =
+                parse(bytes + std::string(waiting, static_cast<std::size_t>(peeked)));
+            if (ahead.state == SSOCKSParse::State::invalid)
+                return ahead;
+            const std::size_t take = ahead.state == SSOCKSParse::State::complete
+                                         ? ahead.size - bytes.size()
+                                         : static_cast<std::size_t>(peeked);
+            if (!ReadMore(bytes, take))
+                return parsed;
+            continue;
+        }
+        if (!ReadMore(bytes, parsed.toNul ? 1 : parsed.size))
             return parsed;
     }
 }
 
-bool CSOCKSSession::ReadMore(std::string& bytes, std::size_t need, bool toNul) {
-    if (toNul) {
-        // What waits, up to and including the first NUL; the bytes after it are not taken.
-        char waiting[kMaxSocks4UserId + 1];
-        const int peeked = m_clientSocket.Peek(waiting, static_cast<int>(sizeof waiting));
-        if (peeked > 0) {
-            const char* end = std::find(waiting, waiting + peeked, '\0');
-            const int take = static_cast<int>(end - waiting) + (end != waiting + peeked ? 1 : 0);
-            const int got = m_clientSocket.Receive(waiting, take);
-            bytes.append(waiting, static_cast<std::size_t>(std::max(got, 0)));
-            return got > 0;
-        }
-        need = 1;
-    }
+bool CSOCKSSession::ReadMore(std::string& bytes, std::size_t need) {
     const std::size_t at = bytes.size();
     bytes.resize(at + need);
     const int count = static_cast<int>(need);

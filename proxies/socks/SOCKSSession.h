@@ -48,17 +48,23 @@ class CSOCKSSession : public CTwoEndTCPSession {
 public:
     // How long one message of the client may take, from its first byte to its last.
     static constexpr DWORD kReadTimeoutMs = 30000;
+    // The longest message a client sends (RFC 1929: two lengths, two texts of 255 bytes).
+    static constexpr std::size_t kMaxMessage = 513;
     // A SOCKS 4 client that has sent no byte of its user id this long after the address is
     // given up (kSocks4NoUserId), after kNoUserIdPauseMs more.
     static constexpr DWORD kUserIdWaitMs = 300;
     static constexpr DWORD kNoUserIdPauseMs = 500;
     // The pause between the RFC 1929 method reply and reading the user name and password.
     static constexpr DWORD kUserPasswordPauseMs = 50;
-    // The relay: one receive takes at most kRelayBufferSize bytes, and one notice relays at
-    // most kRelayBurstBytes before the session serves its other sockets (the dispatcher
-    // posts the notice again while bytes wait).
-    static constexpr std::size_t kRelayBufferSize = 2048;
-    static constexpr std::size_t kRelayBurstBytes = 2048;
+    // The relay takes what waits on one side and sends it to the other, one receive at a time
+    // into the relay buffer: kRelayBufferInitial bytes at first, four times larger whenever a
+    // receive fills it, up to kRelayBufferLargest (a download moves in large pieces, a
+    // conversation keeps a small buffer). One notice relays at most kRelayBurstBytes before
+    // the session serves its other sockets (the dispatcher posts the notice again while
+    // bytes wait).
+    static constexpr std::size_t kRelayBufferInitial = 16384;
+    static constexpr std::size_t kRelayBufferLargest = 262144;
+    static constexpr std::size_t kRelayBurstBytes = 4194304;
     // How long the client may still send once the session ends, before its connection is
     // closed (closing with unread bytes would reset it and could destroy the answer's end).
     static constexpr DWORD kClientDrainMs = 1000;
@@ -115,6 +121,9 @@ protected:
     void Relay(X1Socket& from, X1Socket& to);
     // Everything `from` still holds, to `to` (when it is open).
     void Drain(X1Socket& from, X1Socket& to);
+    // One receive from `from` into the relay buffer (growing it as above): the count, and
+    // whether it filled the buffer.
+    int ReceiveForRelay(X1Socket& from, bool& filled);
     // The hand-over test of a CONNECT to a web port (once); true when the connection went to
     // a web session.
     bool TryHandOver();
@@ -135,12 +144,12 @@ protected:
 private:
     // --- Reading (SOCKSSession.cpp) -----------------------------------------------------
     using Parser = std::function<SSOCKSParse(std::string_view)>;
-    // Reads into `bytes` until `parse` decides. The result is incomplete only when the
-    // client closed first; a time-out throws.
+    // Reads into `bytes` until `parse` decides, never taking a byte after the message. The
+    // result is incomplete only when the client closed first; a time-out throws.
     SSOCKSParse ReadMessage(std::string& bytes, const Parser& parse);
-    // Reads `need` more bytes, or with `toNul` what waits up to and including the first NUL
-    // (at least one byte). False when the client closed first.
-    bool ReadMore(std::string& bytes, std::size_t need, bool toNul);
+    // Reads `need` more bytes (waiting for them until the message's deadline). False when the
+    // client closed first.
+    bool ReadMore(std::string& bytes, std::size_t need);
     DWORD RemainingReadTime() const;
     // Resumes the client's read, write and close notices.
     void ResumeClient();

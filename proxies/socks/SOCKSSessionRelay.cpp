@@ -37,7 +37,7 @@ void CSOCKSSession::OnClientData() {
     default: {
         // A UDP association's connection only says how long the association lives: what
         // the client sends on it is read and dropped, so its close is seen.
-        char sink[kRelayBufferSize];
+        char sink[2048];
         while (m_clientSocket.Receive(sink, static_cast<int>(sizeof sink)) > 0) {
         }
         break;
@@ -45,24 +45,32 @@ void CSOCKSSession::OnClientData() {
     }
 }
 
+int CSOCKSSession::ReceiveForRelay(X1Socket& from, bool& filled) {
+    if (m_relayBuffer.empty())
+        m_relayBuffer.resize(kRelayBufferInitial);
+    const int got = from.Receive(m_relayBuffer.data(), static_cast<int>(m_relayBuffer.size()));
+    filled = static_cast<std::size_t>(got) == m_relayBuffer.size();
+    if (filled && m_relayBuffer.size() < kRelayBufferLargest)
+        m_relayBuffer.resize(m_relayBuffer.size() * 4);
+    return got;
+}
+
 void CSOCKSSession::Relay(X1Socket& from, X1Socket& to) {
     std::size_t moved = 0;
-    while (moved < kRelayBurstBytes) {
-        const int got = from.Receive(m_relayBuffer.data(), static_cast<int>(m_relayBuffer.size()));
+    bool filled = true;
+    // A receive that did not fill the buffer took everything that waited.
+    while (filled && moved < kRelayBurstBytes) {
+        const int got = ReceiveForRelay(from, filled);
         if (got <= 0)
             return;
         to.Send(m_relayBuffer.data(), got);
         moved += static_cast<std::size_t>(got);
-        if (static_cast<std::size_t>(got) < m_relayBuffer.size())
-            return;  // everything that waited is on its way
     }
 }
 
 void CSOCKSSession::Drain(X1Socket& from, X1Socket& to) {
-    for (;;) {
-        const int got = from.Receive(m_relayBuffer.data(), static_cast<int>(m_relayBuffer.size()));
-        if (got <= 0)
-            return;
+    bool filled = true;
+    for (int got; (got = ReceiveForRelay(from, filled)) > 0;) {
         if (to.IsConnected())
             to.Send(m_relayBuffer.data(), got);
     }
