@@ -2,6 +2,7 @@
 from the protocols, curl's --socks4, --socks5 and --socks5-hostname, BIND with a Python peer,
 a UDP association, and the hand-over of plain HTTP requests to a web session."""
 
+import http.server
 import os
 import socket
 import struct
@@ -174,18 +175,28 @@ class UdpEcho(threading.Thread):
 
 
 def web_origin_on_8080(test, folder):
-    """An origin (python3 -m http.server) on port 8080, a hand-over port, of a loopback address
-    other than 127.0.0.1. Skips when every tried address has 8080 taken."""
+    """http.server on port 8080, a hand-over port, of a loopback address other than 127.0.0.1,
+    serving `folder`; returns (host, the request lines it answered). Skips when every tried
+    address has 8080 taken."""
+    requests = []
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, directory=folder, **kwargs)
+
+        def log_request(self, code="-", size="-"):
+            requests.append(self.requestline)
+
     for last in range(2, 40):
         host = "127.0.0.%d" % last
-        with socket.socket() as probe:
-            try:
-                probe.bind((host, 8080))
-            except OSError:
-                continue
-        origin = Origin(folder, host, 8080)
-        test.addCleanup(origin.close)
-        return origin
+        try:
+            server = http.server.ThreadingHTTPServer((host, 8080), Handler)
+        except OSError:
+            continue
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        test.addCleanup(server.server_close)
+        test.addCleanup(server.shutdown)
+        return host, requests
     test.skipTest("port 8080 is taken on every loopback address tried")
 
 
@@ -390,11 +401,10 @@ class Socks(harness.EngineTestCase):
         self.wait_for_log("Requested:\tSOCKS5 UDP Associate 0.0.0.0:0")
 
     def test_plain_http_is_handed_to_a_web_session(self):
-        origin = web_origin_on_8080(self, self.docs)
-        host = origin.host
+        host, requests = web_origin_on_8080(self, self.docs)
 
         def origin_requests():
-            return [line for line in origin.requests() if '"GET /' in line]
+            return [line for line in requests if line.startswith("GET /")]
         with open(os.path.join(self.docs, "page.txt"), "wb") as f:
             f.write(b"handed over")
 

@@ -58,23 +58,22 @@ def reg_path(path):
 
 
 class Origin:
-    """python3 -m http.server on a loopback port (or `port` of `host`), serving `folder`; its
-    access log (stderr) is kept in a file."""
+    """python3 -m http.server on a loopback port, serving `folder`; its access log (stderr)
+    is kept in a file."""
 
-    def __init__(self, folder, host="127.0.0.1", port=None):
+    def __init__(self, folder):
         self.folder = folder
-        self.host = host
-        self.port = port or harness.free_port()
-        self.log_path = os.path.join(folder, "..", "origin-%s-%d.log" % (host, self.port))
+        self.port = harness.free_port()
+        self.log_path = os.path.join(folder, "..", "origin-%d.log" % self.port)
         self._log = open(self.log_path, "wb")
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "http.server", "--bind", host, str(self.port)],
+            ["/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1", str(self.port)],
             cwd=folder, stdout=self._log, stderr=subprocess.STDOUT)
-        harness.wait_until(lambda: harness.port_accepts(self.port, host),
+        harness.wait_until(lambda: harness.port_accepts(self.port),
                            message="the origin did not listen")
 
     def url(self, path):
-        return "http://%s:%d%s" % (self.host, self.port, path)
+        return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def requests(self):
         with open(self.log_path, encoding="latin-1") as f:
