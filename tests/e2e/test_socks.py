@@ -18,9 +18,9 @@ from test_web_proxy import Origin
 ROOT = webpeers.ROOT
 
 # Two SOCKS services: "SOCKS" without authentication, whose rights refuse one port (a request
-# variable that is known before the access check), and "SOCKS Auth" with RFC 1929, whose
-# rights take SOCKS 5 only (the version variable) and whose hand-over names a web service
-# that does not exist. Users:
+# variable that is known before the access check), and "SOCKS Auth" with RFC 1929 and reverse
+# lookups, whose rights take SOCKS 5 only (the version variable) and whose hand-over names a
+# web service that does not exist. Users:
 # alice (enabled) and bob (disabled), both with the password "pa:ss".
 REG = "[" + ROOT + r'''\Settings]
 "LogFileDirectory"="{logs}"
@@ -64,6 +64,7 @@ REG = "[" + ROOT + r'''\Settings]
 "SpecifiedInterfaceAddress"=dword:00000001
 "InterfaceAddress"="127.0.0.1"
 "UseRFC1929"=dword:00000001
+"DoReverseLookups"=dword:00000001
 "UseSpecifiedPolicy"=dword:00000001
 "HTTPPolicy"="No such service"
 
@@ -318,6 +319,9 @@ class Socks(harness.EngineTestCase):
                 s.sendall(b"authorised")
                 self.assertEqual(recv_exact(s, 10), b"authorised")
         self.wait_for_log("Error:\tCould not negotiate SOCKS5 access - terminating", "SOCKS Auth")
+        # Its descriptions name an address's host (as this host's resolver names it).
+        name = socket.gethostbyaddr("127.0.0.1")[0]
+        self.wait_for_log("Requested:\tSOCKS5 Connect %s:%d" % (name, echo.port), "SOCKS Auth")
 
         # The rights of "SOCKS Auth" take SOCKS 5 only.
         with socks4(self.auth_port, 1, echo.port, "127.0.0.1") as s:
