@@ -7,116 +7,66 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace {
 
 using namespace std::string_literals;
 
-// A listener on port 8080 (a hand-over port) of a loopback address other than 127.0.0.1, where
-// nothing else of the host is likely to listen.
-class Origin8080 {
-public:
-    Origin8080() {
-        for (int last = 2; last < 40 && m_fd < 0; ++last) {
-            const int fd = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in sin{};
-            sin.sin_family = AF_INET;
-            sin.sin_port = htons(8080);
-            sin.sin_addr.s_addr = htonl(0x7F000000u | static_cast<unsigned>(last));
-            if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 && listen(fd, 5) == 0) {
-                m_fd = fd;
-                m_host = "127.0.0." + std::to_string(last);
-            } else {
-                close(fd);
-            }
-        }
-    }
-    ~Origin8080() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    bool IsOpen() const { return m_fd >= 0; }
-    const std::string& Host() const { return m_host; }
-    // Accepts one connection (-1 after 5 s without one); the caller closes it.
-    int Accept() {
-        pollfd p{m_fd, POLLIN, 0};
-        return poll(&p, 1, 5000) == 1 ? accept(m_fd, nullptr, nullptr) : -1;
-    }
-    // Accepts one connection, reads its request head and answers `answer`.
-    void Serve(const std::string& answer) {
-        const int conn = Accept();
-        ASSERT_GE(conn, 0);
-        std::string head;
-        char buffer[512];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = recv(conn, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            head.append(buffer, static_cast<std::size_t>(n));
-        }
-        send(conn, answer.data(), answer.size(), MSG_NOSIGNAL);
-        close(conn);
-    }
-
-private:
-    int m_fd = -1;
-    std::string m_host;
-};
-
 class SOCKSSessionTest : public FrameworkTest {
 protected:
-    void SetUp() override {
-        FrameworkTest::SetUp();
+    void Start(bool allow) {
         m_port = FreeTcpPort();
         m_service = CRef<CSOCKSService>::Adopt(new CSOCKSService);
         m_service->SetPortNumber(m_port);
         m_service->SetInterfaceAddress(TRUE, "127.0.0.1");
-        m_service->SetCriticalService(TRUE);
         m_service->SetLogging(TRUE, 0xFFFF);
         m_service->OpenLogFile();
+        allow ? AllowEveryone(*m_service) : DenyEveryone(*m_service);
+        m_service->Start();
+        ASSERT_EQ(m_service->GetRunState(), CService::kRunning);
     }
     void TearDown() override {
-        m_service->Stop();
+        if (m_service)
+            m_service->Stop();
         m_service.Reset();
         EXPECT_TRUE(WaitFor([&] { return MachineCount() == 0; }));
         FrameworkTest::TearDown();
     }
-    void Start() {
-        m_service->Start();
-        ASSERT_EQ(m_service->GetRunState(), CService::kRunning);
-    }
     bool Logged(const std::string& text) {
-        for (const std::string& line : LogLines(kSOCKSServiceNameForTest))
+        for (const std::string& line : LogLines("SOCKS Proxy server"))
             if (line.find(text) != std::string::npos)
                 return true;
         return false;
     }
 
-    static constexpr const char* kSOCKSServiceNameForTest = "SOCKS Proxy server";
     CallbackThread m_callbacks;
     std::uint16_t m_port = 0;
     CRef<CSOCKSService> m_service;
 };
 
 TEST_F(SOCKSSessionTest, AHandOverKeepsTheLoggedOnMachineForTheWebSession) {
-    Origin8080 origin;
-    if (!origin.IsOpen())
+    // The origin listens on 8080 (a hand-over port) of a loopback address other than 127.0.0.1.
+    std::unique_ptr<RawListener> origin;
+    std::uint32_t last = 2;
+    for (; last < 40 && !origin; ++last) {
+        try {
+            origin = std::make_unique<RawListener>(0x7F000000u | last, 8080);
+        } catch (const std::runtime_error&) {
+        }
+    }
+    if (!origin)
         GTEST_SKIP() << "port 8080 is taken on every loopback address tried";
-    AllowEveryone(*m_service);
-    Start();
+    const std::string host = "127.0.0." + std::to_string(last - 1);
+    Start(true);
     AddUser("alice");
     RawPeer client = RawPeer::Connect(m_port);
     client.Send("\x05\x01\x00"s);
     ASSERT_EQ(client.Receive(2, 5000), "\x05\x00"s);
 
-    // A console log-on from the client's machine, while the SOCKS session runs.
+    // A console log-on from the client's machine while the SOCKS session runs.
     {
         CRef<CMachineBase> found = m_engine->GetMachineMap().FindMachineRef("127.0.0.1");
         auto* machine = dynamic_cast<CMachine*>(found.Get());
@@ -125,16 +75,14 @@ TEST_F(SOCKSSessionTest, AHandOverKeepsTheLoggedOnMachineForTheWebSession) {
         machine->SetLogonState(FrameworkFormat::kLevelAuthenticated);
     }
     m_console.Clear();
-    in_addr target{};
-    inet_pton(AF_INET, origin.Host().c_str(), &target);
-    client.Send("\x05\x01\x00\x01"s + std::string(reinterpret_cast<const char*>(&target), 4) +
-                "\x1f\x90"s);
+    client.Send("\x05\x01\x00\x01\x7f\x00\x00"s + static_cast<char>(last - 1) + "\x1f\x90"s);
     ASSERT_EQ(client.Receive(10, 5000).substr(0, 2), "\x05\x00"s);
-    const int own = origin.Accept();  // the SOCKS session's own connection
-    EXPECT_GE(own, 0);
+    RawPeer own = origin->Accept();  // the SOCKS session's connection, unused
     client.Send("GET /page HTTP/1.0\r\n\r\n");
-    origin.Serve("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
-    close(own);
+    RawPeer web = origin->Accept();
+    EXPECT_EQ(web.Receive(100, 5000).substr(0, 20), "GET /page HTTP/1.0\r\n");
+    web.Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    web.Close();
     const std::string answer = client.Receive(1000, 5000);
     EXPECT_NE(answer.find("\r\n\r\nok"), std::string::npos) << answer;
 
@@ -144,15 +92,13 @@ TEST_F(SOCKSSessionTest, AHandOverKeepsTheLoggedOnMachineForTheWebSession) {
     EXPECT_TRUE(m_console.Messages(73).empty());
     EXPECT_EQ(m_console.Messages(74).size(), 1u);
     EXPECT_TRUE(Logged("\talice\t"s));
-    EXPECT_TRUE(Logged("Requested:\tGET http://" + origin.Host() + ":8080/page"));
+    EXPECT_TRUE(Logged("Requested:\tGET http://" + host + ":8080/page"));
 }
 
 TEST_F(SOCKSSessionTest, ARefusalAtTheStartSendsNothingBeforeTheVersionIsKnown) {
-    DenyEveryone(*m_service);
-    Start();
+    Start(false);
     RawPeer refused = RawPeer::Connect(m_port);
-    EXPECT_TRUE(refused.WaitForEnd(5000));
-    EXPECT_EQ(refused.Receive(16, 100), "");
+    EXPECT_EQ(refused.Receive(16, 5000), "");  // the end of stream, without a byte
     EXPECT_TRUE(WaitFor([&] { return Logged("Failed authorisation:\tSOCKS:"); }));
 }
 
