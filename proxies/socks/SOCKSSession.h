@@ -6,10 +6,11 @@
 // to a new web session, so that it is filtered and cached like proxied web traffic.
 //
 // Reading the request. The client speaks first. Until the request is done, a client read
-// notice stops the client's notices and reads one message with blocking reads that end
-// kReadTimeoutMs after the message's first byte; each read takes exactly what the message's
-// parser (SOCKSProtocol.h) still needs, so bytes the client sends after its request stay on
-// the connection for the relay or the web session. Every target passes the engine's target
+// notice stops the client's notices and reads one message, with blocking reads that end
+// kReadTimeoutMs after the message's first byte when it is not all there; the message's parser
+// (SOCKSProtocol.h) decides how many of the waiting bytes are the message's, and no byte after
+// it is taken, so what the client sends after its request stays on the connection for the
+// relay or the web session. Every target passes the engine's target
 // guard before anything is sent to it; the remote host and port are known (request
 // variables 2 and 3) before the access check and the dial-on-demand check.
 //
@@ -89,9 +90,6 @@ public:
     void OnRead(X1Socket& socket) override;
     void OnClose(X1Socket& socket) override;
 
-    BYTE GetVersion() const { return m_request.version; }
-    BYTE GetCommand() const { return m_request.command; }
-
 protected:
     // --- The request (SOCKSSession.cpp) -------------------------------------------------
     // Reads and carries out the client's next message: the SOCKS 5 greeting, or a request.
@@ -139,7 +137,6 @@ protected:
     // Ends the session once with `code`, closing the client connection gracefully (a reply
     // the client has not read yet is not destroyed by a reset); later notices are ignored.
     void Finish(int code);
-    bool IsFinished() const { return m_finished; }
 
 private:
     // --- Reading (SOCKSSession.cpp) -----------------------------------------------------
@@ -172,7 +169,6 @@ private:
     bool m_methodNegotiated = false;
     bool m_requestDone = false;
     bool m_replied = false;       // the request was answered
-    bool m_clientClosed = false;  // the client ended its sending side
     bool m_finished = false;
     std::uint64_t m_readDeadline = 0;
     SSOCKSRequest m_request;

@@ -87,7 +87,6 @@ void CSOCKSSession::OnClose(X1Socket& socket) {
                 // answer, which is relayed until the server closes.
                 Drain(m_clientSocket, m_remoteSocket);
                 m_remoteSocket.ShutdownSend();
-                m_clientClosed = true;
                 return;
             }
             Finish(kExitNormal);
