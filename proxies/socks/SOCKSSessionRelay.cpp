@@ -58,8 +58,9 @@ int CSOCKSSession::ReceiveForRelay(X1Socket& from, bool& filled) {
 void CSOCKSSession::Relay(X1Socket& from, X1Socket& to) {
     std::size_t moved = 0;
     bool filled = true;
-    // A receive that did not fill the buffer took everything that waited.
-    while (filled && moved < kRelayBurstBytes) {
+    // While a send is under way more bytes usually arrive: they are taken at once rather than
+    // on the next notice.
+    while (moved < kRelayBurstBytes) {
         const int got = ReceiveForRelay(from, filled);
         if (got <= 0)
             return;
