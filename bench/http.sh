@@ -193,19 +193,9 @@ EOF
 # closed, and the service binds without address reuse.
 start_norvane() {
     if [[ ! -e $nv/state/machine.db ]]; then
-        mkdir -p "$nv/logs" "$nv/cache"
-        cat >"$nv/bench.reg" <<EOF
-REGEDIT4
-
-[$nv_root\\Settings]
-"LogFileDirectory"="$nv/logs"
-
-[$nv_root\\Services\\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:$(printf %08x "$nv_remote_port")
-
+        mkdir -p "$nv/cache"
+        norvane_reg_head "$nv_remote_port" >"$nv/bench.reg"
+        cat >>"$nv/bench.reg" <<EOF
 [$nv_root\\Services\\Web Proxy]
 "ServiceType"="CWWWService"
 "Name"="Web Proxy"

@@ -17,6 +17,8 @@
 #                                counts them
 #   in_norvane CMD...            runs CMD with the temporary engine installation's state
 #                                folder ($work/norvane) and files
+#   norvane_reg_head PORT        the start of the installation's configuration: its log folder
+#                                ($nv/logs) and the remote-control service on PORT
 #   install_norvane REG-FILE     imports the configuration and installs the service, once
 #   stop_norvane                 stops the engine and ends whatever runs with its state folder
 #   note_load                    keeps the one-minute load average in load_before
@@ -74,6 +76,7 @@ build_engine() {
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
 chmod 755 "$work"
 nv=$work/norvane
+mkdir -p "$nv/logs"
 
 stop_pid() {
     local pid=$1 tries=100
@@ -173,6 +176,22 @@ origin_requests() { wc -l <"$work/nginx/access.log"; }
 in_norvane() {
     env NORVANE_STATE_DIR="$nv/state" XDG_CONFIG_HOME="$nv/config" \
         NORVANE_EVENTLOG_FILE="$nv/events.log" NORVANE_TRACE_FILE="$nv/trace.log" "$@"
+}
+
+norvane_reg_head() {
+    cat <<EOF
+REGEDIT4
+
+[$nv_root\\Settings]
+"LogFileDirectory"="$nv/logs"
+
+[$nv_root\\Services\\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:$(printf %08x "$1")
+
+EOF
 }
 
 install_norvane() {

@@ -44,19 +44,8 @@ origin_url="http://127.0.0.1:$origin_port"
 # --- the proxies ----------------------------------------------------------------------------
 
 start_norvane() {
-    mkdir -p "$nv/logs"
-    cat >"$nv/bench.reg" <<EOF
-REGEDIT4
-
-[$nv_root\\Settings]
-"LogFileDirectory"="$nv/logs"
-
-[$nv_root\\Services\\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:$(printf %08x "$nv_remote_port")
-
+    norvane_reg_head "$nv_remote_port" >"$nv/bench.reg"
+    cat >>"$nv/bench.reg" <<EOF
 [$nv_root\\Services\\SOCKS]
 "ServiceType"="CSOCKSService"
 "Name"="SOCKS"
