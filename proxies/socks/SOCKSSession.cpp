@@ -55,6 +55,9 @@ CSOCKSSession::CSOCKSSession(int acceptedHandle)
     WatchSocket(m_udpClientSocket);
     WatchSocket(m_udpOutsideSocket);
     SetDescription(kRequestTextInitial);
+    // No target yet.
+    m_request.host = kNoTarget;
+    SetRemoteTarget(m_request.host, 0);
 }
 
 CSOCKSSession::~CSOCKSSession() = default;

@@ -21,6 +21,8 @@ inline constexpr const char* kHTTPPolicyValue = "HTTPPolicy";
 // ---- Session descriptions (the request text: consoles, "Requested" lines) ----------------
 
 inline constexpr const char* kRequestTextInitial = "SOCKS:";
+// The target host before a request named one.
+inline constexpr const char* kNoTarget = "0.0.0.0";
 inline constexpr const char* kSocks4Connect = "SOCKS4 Connect %s:%u";
 inline constexpr const char* kSocks4Bind = "SOCKS4 Bind %s:%u";
 inline constexpr const char* kSocks5Connect = "SOCKS5 Connect %s:%u";
