@@ -40,11 +40,12 @@ test-fuzz: deps
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
-# Web proxy throughput against nginx direct, tinyproxy and squid, and SOCKS 5 against nginx
-# direct and dante, with their own optimised build in build-bench (bench/README.md). Not part
-# of `test`: they install their peers and take minutes.
+# Web proxy throughput against nginx direct, tinyproxy and squid, DNS service throughput against
+# dnsmasq, and SOCKS 5 against nginx direct and dante, with an optimised build in build-bench
+# (bench/README.md). Not part of `test`: they install their peers and take minutes.
 bench:
 	bench/http.sh
+	bench/dns.sh
 	bench/socks.sh
 
 # The engine of this checkout with its state in ./var; `make stop` stops it.

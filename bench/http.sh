@@ -18,7 +18,7 @@
 # BENCH_KEEP=1 keeps the temporary folder (logs, configurations) and prints its path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source bench/lib.sh
+root=$PWD
 
 duration=${BENCH_DURATION:-10}
 threads=${BENCH_THREADS:-4}
@@ -48,12 +48,14 @@ sizes=(1k 1m)
 declare -A size_bytes=([1k]=1024 [1m]=1048576)
 declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
 
-# --- programs -----------------------------------------------------------------------------
+# --- programs and the temporary folder -----------------------------------------------------
 
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 .ci/deps.sh
 install_missing wrk nginx tinyproxy squid
-
 build_engine
+bench_workdir
 
 read -r origin_port tiny_port squid_port nv_port nv_hit_port nv_remote_port < <(free_ports 6)
 
@@ -64,6 +66,7 @@ for size in "${sizes[@]}"; do
     head -c "${size_bytes[$size]}" /dev/urandom >"$work/www/$size.bin"
 done
 origin_url="http://127.0.0.1:$origin_port"
+
 start_nginx "$origin_port"
 
 # --- measuring --------------------------------------------------------------------------------
@@ -194,8 +197,8 @@ EOF
 start_norvane() {
     if [[ ! -e $nv/state/machine.db ]]; then
         mkdir -p "$nv/cache"
-        norvane_reg_head "$nv_remote_port" >"$nv/bench.reg"
-        cat >>"$nv/bench.reg" <<EOF
+        { reg_head "$nv_remote_port"; cat; } >"$nv/bench.reg" <<EOF
+
 [$nv_root\\Services\\Web Proxy]
 "ServiceType"="CWWWService"
 "Name"="Web Proxy"
@@ -206,12 +209,11 @@ start_norvane() {
 [$nv_root\\Cache]
 "CacheDirectory"="$nv/cache"
 EOF
-        install_norvane "$nv/bench.reg"
+        install_engine "$nv/bench.reg"
     fi
     in_norvane "$nvreg" set "$nv_root\\Cache" CacheOptions dword "$1" >/dev/null
     in_norvane "$nvreg" set "$nv_root\\Services\\Web Proxy" PortNumber dword "$2" >/dev/null
-    in_norvane "$engine" -start >/dev/null
-    norvane_up=1
+    start_engine
     wait_port "$nv_remote_port" 20 && wait_port "$2" 5
 }
 
@@ -223,8 +225,7 @@ norvane_failure() {
 
 # --- the run --------------------------------------------------------------------------------
 
-# The one-minute load average before anything is measured: other work on the machine.
-note_load
+load_before
 echo "Measuring, ${duration} s per figure ..."
 measure_all direct "$origin_port"
 
@@ -280,7 +281,7 @@ echo "Web proxy throughput on loopback: $connections clients ($threads wrk threa
 echo "origin nginx $(nginx -v 2>&1 | sed 's|.*/||'), tinyproxy $(dpkg-query -W -f='${Version}' tinyproxy)," \
     "squid $(dpkg-query -W -f='${Version}' squid), Norvane $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "?") (Release)," \
     "$(nproc) CPUs, load average $load_before before the run"
-describe_load
+load_note
 echo
 format="%-6s  %-20s %10s %8s %8s  %8s %8s %8s  %6s %6s %6s\n"
 # shellcheck disable=SC2059

@@ -1,38 +1,33 @@
-# Helpers the benchmarks share. A benchmark script runs `set -euo pipefail`, changes to the
-# checkout's root and sources this file, which sets:
-#   root, build, engine, nvreg   the checkout, build-bench/ and its two programs
-#   work                         a temporary folder (mode 755), removed when the script ends
-#                                unless BENCH_KEEP=1, which prints its path instead
-#   started                      pids of servers the script starts; each is ended at exit
-# and offers:
-#   install_missing PKG...       installs missing Debian packages with apt-get when run as root
-#                                (their own services kept from starting), else prints the one
-#                                command to run and exits
-#   build_engine                 NorvaneEngine and nvreg, optimised, in build-bench/
-#   stop_pid PID                 SIGTERM, then SIGKILL after 5 s
-#   free_ports N                 N free TCP ports on 127.0.0.1 below the ephemeral range
-#   wait_port PORT SECONDS       waits until 127.0.0.1:PORT accepts connections
-#   start_nginx PORT             nginx serving $work/www on 127.0.0.1:PORT, one access-log
-#                                line per request ($work/nginx/access.log); origin_requests
-#                                counts them
-#   in_norvane CMD...            runs CMD with the temporary engine installation's state
-#                                folder ($work/norvane) and files
-#   norvane_reg_head PORT        the start of the installation's configuration: its log folder
-#                                ($nv/logs) and the remote-control service on PORT
-#   install_norvane REG-FILE     imports the configuration and installs the service, once
-#   stop_norvane                 stops the engine and ends whatever runs with its state folder
-#   note_load                    keeps the one-minute load average in load_before
-#   describe_load                the line that says the machine was busy, when it was
-#   ratio A B                    A/B with two decimals, "-" when either is missing or B is 0
+# Helpers shared by the benchmarks; sourced by bench/*.sh after `set -euo pipefail`, with the
+# checkout as the current folder.
+#
+#   install_missing PKG...   installs missing Debian packages (root), or prints the command
+#   build_engine             the optimised engine and nvreg in build-bench/ ($engine, $nvreg)
+#   bench_workdir            a temporary folder ($work, with the installation's folder $nv and
+#                            its log folder), removed at exit unless BENCH_KEEP=1;
+#                            servers whose pids are added to `started` are ended at exit, and
+#                            the engine started with start_engine too
+#   free_ports N [udp]       N free ports on 127.0.0.1 below the ephemeral range (TCP, and UDP
+#                            as well with "udp"), all different
+#   wait_port PORT SECONDS   waits until a TCP port accepts connections
+#   start_nginx PORT         nginx serving $work/www on 127.0.0.1:PORT, one access-log line per
+#                            request (origin_requests counts them)
+#   stop_pid PID             SIGTERM, then SIGKILL after 5 s
+#   in_norvane CMD...        runs CMD with the benchmark installation's state folder ($nv)
+#   reg_head REMOTE-PORT     the start of an installation's configuration: the log folder
+#                            ($nv/logs) and the remote-control service on REMOTE-PORT
+#   install_engine REG       imports the configuration and installs the engine, once
+#   start_engine / stop_norvane   starts / ends the installation's engine
+#   ratio A B                A/B with two decimals, "-" when either is missing or B is 0
+#   load_before / load_note  the load average before the run, and a warning when it was high
 
 root=$PWD
 build=$root/build-bench
 engine=$build/engine/NorvaneEngine
 nvreg=$build/tools/nvreg/nvreg
-nv=""
 nv_root='HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2'
-norvane_up=0
 started=()
+norvane_up=0
 
 install_missing() {
     local missing=() pkg
@@ -71,13 +66,6 @@ build_engine() {
     rm -f "$root/build-bench.log"
 }
 
-# --- the temporary folder and clean-up ------------------------------------------------------
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
-chmod 755 "$work"
-nv=$work/norvane
-mkdir -p "$nv/logs"
-
 stop_pid() {
     local pid=$1 tries=100
     kill -TERM "$pid" 2>/dev/null || return 0
@@ -86,7 +74,7 @@ stop_pid() {
     wait "$pid" 2>/dev/null || true
 }
 
-cleanup() {
+bench_cleanup() {
     local status=$?
     trap - EXIT INT TERM
     stop_norvane
@@ -99,30 +87,41 @@ cleanup() {
     fi
     exit "$status"
 }
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
-# --- ports ----------------------------------------------------------------------------------
+bench_workdir() {
+    work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
+    chmod 755 "$work"
+    nv=$work/norvane
+    mkdir -p "$nv/logs"
+    trap bench_cleanup EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+}
 
-# Free TCP ports on 127.0.0.1 below the ephemeral range (so that the many short connections
-# of a run never take one as their local port before its server binds it), all held at once
-# while they are chosen so none repeats.
+# Ports held all at once while they are chosen, so none repeats; below the ephemeral range, so
+# the many short connections of a run never take one as their local port before its server
+# binds it.
 free_ports() {
-    python3 - "$1" <<'EOF'
+    python3 - "$1" "${2:-tcp}" <<'EOF'
 import random, socket, sys
 with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
     ephemeral_low = int(f.read().split()[0])
 top = ephemeral_low if ephemeral_low > 11000 else 65536
+kinds = [socket.SOCK_STREAM] + ([socket.SOCK_DGRAM] if sys.argv[2] == "udp" else [])
 held = []
 while len(held) < int(sys.argv[1]):
-    s = socket.socket()
+    port = random.randrange(10000, top)
+    sockets = []
     try:
-        s.bind(("127.0.0.1", random.randrange(10000, top)))
-        held.append(s)
+        for kind in kinds:
+            s = socket.socket(socket.AF_INET, kind)
+            sockets.append(s)
+            s.bind(("127.0.0.1", port))
+        held.append(sockets)
     except OSError:
-        s.close()
-print(" ".join(str(s.getsockname()[1]) for s in held))
+        for s in sockets:
+            s.close()
+print(" ".join(str(sockets[0].getsockname()[1]) for sockets in held))
 EOF
 }
 
@@ -135,11 +134,9 @@ wait_port() {  # wait_port PORT SECONDS
     return 1
 }
 
-# --- the origin -----------------------------------------------------------------------------
-
 start_nginx() {
-    local port=$1 nginx_user=""
-    mkdir -p "$work/www" "$work/nginx"
+    local nginx_user=""
+    mkdir -p "$work/nginx"
     [[ $(id -u) -eq 0 ]] && nginx_user="user $(id -un) $(id -gn);"
     cat >"$work/nginx/nginx.conf" <<EOF
 $nginx_user
@@ -159,26 +156,25 @@ http {
     # One line per request reaching the origin: how cache hits are told from forwarding.
     access_log $work/nginx/access.log;
     server {
-        listen 127.0.0.1:$port;
+        listen 127.0.0.1:$1;
         root $work/www;
     }
 }
 EOF
     nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" &
     started+=($!)
-    wait_port "$port" 10 || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
+    wait_port "$1" 10 || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
 }
 
 origin_requests() { wc -l <"$work/nginx/access.log"; }
 
-# --- Norvane --------------------------------------------------------------------------------
-
+# Runs a program with the benchmark installation's state folder and files.
 in_norvane() {
     env NORVANE_STATE_DIR="$nv/state" XDG_CONFIG_HOME="$nv/config" \
         NORVANE_EVENTLOG_FILE="$nv/events.log" NORVANE_TRACE_FILE="$nv/trace.log" "$@"
 }
 
-norvane_reg_head() {
+reg_head() {
     cat <<EOF
 REGEDIT4
 
@@ -190,16 +186,23 @@ REGEDIT4
 "Name"="Remote Control Service"
 "Description"="Remote Control Service"
 "PortNumber"=dword:$(printf %08x "$1")
-
 EOF
 }
 
-install_norvane() {
+# install_engine REG-FILE: a new installation with that configuration, which must name the
+# remote-control service's port (808 needs root and may be taken). Nothing when it exists.
+install_engine() {
     [[ -e $nv/state/machine.db ]] && return 0
     in_norvane "$nvreg" import "$1" >/dev/null
     in_norvane "$engine" -i >/dev/null
 }
 
+start_engine() {
+    in_norvane "$engine" -start >/dev/null
+    norvane_up=1
+}
+
+# Ends the engine, and whatever else still runs with its state folder.
 stop_norvane() {
     ((norvane_up)) || return 0
     norvane_up=0
@@ -212,20 +215,18 @@ stop_norvane() {
     done
 }
 
-# --- reporting ------------------------------------------------------------------------------
-
-note_load() { read -r load_before _ </proc/loadavg; }
-
-describe_load() {
-    if awk -v l="$load_before" -v n="$(nproc)" 'BEGIN { exit !(l > n / 2) }'; then
-        echo "The machine was busy besides this run: every figure is lower and less steady than on an idle one."
-    fi
-}
-
 ratio() {
     if [[ -z $1 || -z $2 ]] || awk -v b="$2" 'BEGIN { exit !(b == 0) }'; then
         echo "-"
     else
         awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
+    fi
+}
+
+# The one-minute load average before anything is measured: other work on the machine.
+load_before() { read -r load_before _ </proc/loadavg; }
+load_note() {
+    if awk -v l="$load_before" -v n="$(nproc)" 'BEGIN { exit !(l > n / 2) }'; then
+        echo "The machine was busy besides this run: every figure is lower and less steady than on an idle one."
     fi
 }

@@ -19,7 +19,9 @@
 # (3), BENCH_KEEP=1 keeps the temporary folder (logs, configurations) and prints its path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source bench/lib.sh
+root=$PWD
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 
 duration=${BENCH_DURATION:-10}
 stream_runs=${BENCH_STREAM_RUNS:-3}
@@ -30,6 +32,7 @@ declare -A row_label=([direct]="direct (nginx)" [norvane]="Norvane SOCKS 5" [dan
 .ci/deps.sh
 install_missing nginx dante-server curl
 build_engine
+bench_workdir
 echo "Building the load generator ..."
 "${CXX:-g++}" -O2 -std=c++17 -pthread -o "$work/socks_load" "$root/bench/socks_load.cpp"
 
@@ -44,8 +47,9 @@ origin_url="http://127.0.0.1:$origin_port"
 # --- the proxies ----------------------------------------------------------------------------
 
 start_norvane() {
-    norvane_reg_head "$nv_remote_port" >"$nv/bench.reg"
+    reg_head "$nv_remote_port" >"$nv/bench.reg"
     cat >>"$nv/bench.reg" <<EOF
+
 [$nv_root\\Services\\SOCKS]
 "ServiceType"="CSOCKSService"
 "Name"="SOCKS"
@@ -54,9 +58,8 @@ start_norvane() {
 "SpecifiedInterfaceAddress"=dword:00000001
 "InterfaceAddress"="127.0.0.1"
 EOF
-    install_norvane "$nv/bench.reg"
-    in_norvane "$engine" -start >/dev/null
-    norvane_up=1
+    install_engine "$nv/bench.reg"
+    start_engine
     wait_port "$nv_remote_port" 20 && wait_port "$nv_port" 5
 }
 
@@ -127,7 +130,7 @@ short_run() {
     short_errors[$1]=$errors
 }
 
-note_load
+load_before
 echo "Measuring ..."
 measured=(direct)
 if start_norvane; then
@@ -164,7 +167,7 @@ echo "SOCKS 5 on loopback: one 256 MiB stream (best of $stream_runs), and $clien
 echo "origin nginx $(nginx -v 2>&1 | sed 's|.*/||'), dante $(dpkg-query -W -f='${Version}' dante-server)," \
     "Norvane $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "?") (Release)," \
     "$(nproc) CPUs, load average $load_before before the run"
-describe_load
+load_note
 echo
 format="%-18s %12s %8s  %12s %8s %7s\n"
 # shellcheck disable=SC2059
