@@ -3,7 +3,7 @@
 // ever read from digits.
 
 #include "WebHeadChecks.h"
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 // that comes back is logged (kLogFTPReply) and handed to CFTPControl::OnReply, in order.
 
 #include "platform/kernel/Types.h"
-#include "proxies/web/LineReader.h"
+#include "proxies/common/LineReader.h"
 
 #include <cstddef>
 #include <cstdint>
