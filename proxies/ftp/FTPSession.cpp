@@ -105,6 +105,7 @@ void CFTPSession::SendToClient(std::string_view bytes) {
 
 void CFTPSession::SendToServer(std::string_view bytes) {
     m_remoteSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
+    ++m_awaitedReplies;
 }
 
 // --- notices ----------------------------------------------------------------------------------
@@ -173,9 +174,10 @@ void CFTPSession::OnClose(X1Socket& socket) {
 
 // --- the client's lines -----------------------------------------------------------------------
 
-// While the server's greeting is awaited, the client's bytes stay in the socket.
+// While lines wait (for the server's greeting, or for its replies to the commands before
+// them), the client's further bytes stay in the socket.
 void CFTPSession::OnClientRead() {
-    if (m_state == EState::loggingOn)
+    if (m_state == EState::loggingOn || !m_heldLines.empty())
         return;
     char buffer[kFTPClientReadSize];
     const int count = m_clientSocket.Receive(buffer, sizeof buffer);
@@ -186,12 +188,34 @@ void CFTPSession::OnClientRead() {
     HandleClientLines();
 }
 
+// A line the gateway answers itself (or that leaves the server) waits until the server has
+// answered every command before it, so the client gets its replies in the order it asked.
 void CFTPSession::HandleClientLines() {
     while (!m_finished && m_state != EState::loggingOn && !m_heldLines.empty()) {
+        if (m_state == EState::relaying && m_awaitedReplies > 0 &&
+            IsAnsweredByGateway(m_heldLines.front()))
+            return;
         const CLineReader::SLine line = std::move(m_heldLines.front());
         m_heldLines.pop_front();
         HandleClientLine(line);
     }
+}
+
+void CFTPSession::ResumeClientLines() {
+    if (m_serverClosed)
+        return;
+    HandleClientLines();
+    if (!m_finished && m_state == EState::relaying && m_heldLines.empty() &&
+        m_clientSocket.GetBytesAvailable() > 0)
+        OnClientRead();
+}
+
+bool CFTPSession::IsAnsweredByGateway(const CLineReader::SLine& line) {
+    if (line.overLong)
+        return true;
+    const EFTPClientCommand command = ClassifyCommand(line.text);
+    return command == EFTPClientCommand::user || command == EFTPClientCommand::port ||
+           command == EFTPClientCommand::extended;
 }
 
 void CFTPSession::HandleClientLine(const CLineReader::SLine& line) {
@@ -273,6 +297,7 @@ void CFTPSession::HandleUser(const std::string& line) {
         try {
             SendToClient(FormatText(kFTPConnectFailedReply,
                                     SanitizeDisplayText(e->GetErrorText()).c_str()));
+            m_clientSocket.CloseGracefully();
         } catch (X1SocketException* unsent) {
             unsent->Delete();
         }
@@ -289,6 +314,7 @@ void CFTPSession::DisconnectServer() {
     CloseQuietly(m_remoteSocket);
     m_serverReplies = CFTPReplyReader();
     m_serverAddress.clear();
+    m_awaitedReplies = 0;
     ++m_serverGeneration;
     m_state = EState::connected;
 }
@@ -345,19 +371,17 @@ void CFTPSession::HandleServerLine(const SFTPReplyLine& line) {
     }
     if (m_state != EState::relaying)
         return;
-    if (line.code == kPassiveCode) {
-        if (line.last)
-            HandlePassiveReply(line.text);
-        return;
-    }
-    SendToClient(line.text + kLineEnd);
+    if (line.code != kPassiveCode)
+        SendToClient(line.text + kLineEnd);
+    else if (line.last)
+        HandlePassiveReply(line.text);
+    if (line.last && !IsPreliminary(line.code) && m_awaitedReplies > 0 && --m_awaitedReplies == 0)
+        ResumeClientLines();
 }
 
 void CFTPSession::FinishGreeting(const SFTPReplyLine& line) {
     m_state = EState::relaying;
-    if (m_serverClosed)
-        return;
-    if (line.code == kGreetingCode) {
+    if (line.code == kGreetingCode && !m_serverClosed) {
         const std::string user = GetFTPUserName();
         const std::string host = GetRemoteHost();
         const UINT port = GetRemotePort();
@@ -369,10 +393,7 @@ void CFTPSession::FinishGreeting(const SFTPReplyLine& line) {
             SendToServer(FormatText(kFTPUserAtHostPortLine, user.c_str(), host.c_str(), port));
     }
     // The lines that waited for the greeting, then what waited in the socket.
-    HandleClientLines();
-    if (!m_finished && m_state == EState::relaying && m_heldLines.empty() &&
-        m_clientSocket.GetBytesAvailable() > 0)
-        OnClientRead();
+    ResumeClientLines();
 }
 
 // The address of the reply is not used: the data connection goes to the server of the control

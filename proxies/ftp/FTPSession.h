@@ -17,7 +17,9 @@
 // replies, multi-line ones included, by CFTPReplyReader. The unfinished tail waits for its
 // end. Before a server is connected only USER and QUIT mean anything; while the server's
 // greeting is awaited, the client's further lines wait (in the socket, once a read's worth
-// has been split) and are handled in order once the gateway's USER went out.
+// has been split) and are handled in order once the gateway's USER went out. Replies keep the
+// order of the commands: a line the gateway answers itself waits until the server has
+// answered every command relayed before it.
 //
 // Addresses. A PORT may name only the client's own address. A passive reply's address is
 // never used: the data connection goes to the server of the control connection (under
@@ -85,6 +87,10 @@ private:
     void OnServerRead();
     // Handles the client lines that wait, in order, while the state lets them go on.
     void HandleClientLines();
+    // HandleClientLines, then what waits in the socket once no line waits.
+    void ResumeClientLines();
+    // Whether the gateway answers the line itself, or leaves the server for another.
+    static bool IsAnsweredByGateway(const CLineReader::SLine& line);
     void HandleClientLine(const CLineReader::SLine& line);
     void HandleUser(const std::string& line);
     void HandlePort(const std::string& line);
@@ -95,6 +101,7 @@ private:
     // Leaves the server named by an earlier USER.
     void DisconnectServer();
     void SendToClient(std::string_view bytes);
+    // A command line: its reply is awaited.
     void SendToServer(std::string_view bytes);
 
     // Data connections.
@@ -139,4 +146,5 @@ private:
     std::deque<CLineReader::SLine> m_heldLines;  // split, not yet handled
     CFTPReplyReader m_serverReplies;
     unsigned m_serverGeneration = 0;  // counts server connections left
+    unsigned m_awaitedReplies = 0;    // commands sent that the server has not answered yet
 };
