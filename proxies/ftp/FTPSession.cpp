@@ -32,6 +32,10 @@ constexpr const char* kLineEnd = "\r\n";
 
 bool IsPreliminary(DWORD code) { return code >= 100 && code < 200; }
 
+bool HasBareControl(std::string_view line) {
+    return line.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos;
+}
+
 bool IsDirectData(DWORD method) {
     return method == OutboundFormat::kMethodDirect || method == OutboundFormat::kMethodHttpProxy;
 }
@@ -211,7 +215,7 @@ void CFTPSession::ResumeClientLines() {
 }
 
 bool CFTPSession::IsAnsweredByGateway(const CLineReader::SLine& line) {
-    if (line.overLong)
+    if (line.overLong || HasBareControl(line.text))
         return true;
     const EFTPClientCommand command = ClassifyCommand(line.text);
     return command == EFTPClientCommand::user || command == EFTPClientCommand::port ||
@@ -222,6 +226,13 @@ void CFTPSession::HandleClientLine(const CLineReader::SLine& line) {
     if (line.overLong) {
         WriteServiceLog(kLogError, kFTPLineTooLongLog, line.text.c_str());
         SendToClient(kFTPLineTooLongReply);
+        return;
+    }
+    // A CR or NUL inside a line could end it for the server: a PORT or EPRT hidden behind it
+    // would pass the gateway unseen.
+    if (HasBareControl(line.text)) {
+        WriteServiceLog(kLogError, kFTPBadLineLog, line.text.c_str());
+        SendToClient(kFTPBadLineReply);
         return;
     }
     const EFTPClientCommand command = ClassifyCommand(line.text);

@@ -38,6 +38,7 @@ inline constexpr const char* kFTPLoginFirstReply =
 inline constexpr const char* kFTPNotImplementedReply = "502 Command not implemented\r\n";
 inline constexpr const char* kFTPBadPassiveReply = "425 Cannot parse passive reply\r\n";
 inline constexpr const char* kFTPLineTooLongReply = "500 Command line too long\r\n";
+inline constexpr const char* kFTPBadLineReply = "500 Command line not understood\r\n";
 // The server could not be reached: the failure's text, before the connection closes.
 inline constexpr const char* kFTPConnectFailedReply = "421 %s\r\n";
 
@@ -64,6 +65,7 @@ inline constexpr const char* kFTPPortNotDirectLog =
 inline constexpr const char* kFTPBadPortLog = "Bad Port command - user sent %s";
 inline constexpr const char* kFTPBadPassiveLog = "Bad passive reply - server sent %s";
 inline constexpr const char* kFTPLineTooLongLog = "Command line too long - user sent %s";
+inline constexpr const char* kFTPBadLineLog = "Command line with CR or NUL - user sent %s";
 inline constexpr const char* kFTPForeignDataLog =
     "Data connection from %s refused - expected %s";
 inline constexpr const char* kFTPOnReadSocketLog =

@@ -171,11 +171,12 @@ class ScriptedPeers(Gateway):
                                 greeting=[b"220-Welcome\r\n220-", b"more\r\n", b"220 ready\r\n"])
         c = Control(self, gateway)
         # Before a server is named: lftp's first commands, a USER without a server, a line
-        # over the cap.
-        c.sock.sendall(b"FEAT\r\nAUTH TLS\r\nUSER nobody\r\nNOOP " + b"x" * 5000 + b"\r\n")
-        self.assertEqual(c.lines(4), [LOGIN_FIRST, LOGIN_FIRST,
+        # over the cap, a line with a command behind a CR.
+        c.sock.sendall(b"FEAT\r\nAUTH TLS\r\nUSER nobody\r\nNOOP " + b"x" * 5000 +
+                       b"\r\nNOOP\rEPRT |1|10.0.0.5|1025|\r\n")
+        self.assertEqual(c.lines(5), [LOGIN_FIRST, LOGIN_FIRST,
                                       "500 Bad username format - format is user@host:port",
-                                      "500 Command line too long"])
+                                      "500 Command line too long", "500 Command line not understood"])
         # All at once, before the greeting is complete: the server gets USER once, after its
         # last greeting line, then the rest in order.
         c.sock.sendall(b"user anonymous@127.0.0.1:%d\r\nPASS x\r\nSYST\r\nPW" % fake.port)
