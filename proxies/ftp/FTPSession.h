@@ -13,7 +13,8 @@
 // server connects and the session connects to the client's data port.
 //
 // Lines. Both directions are split into complete lines (at most kFTPMaxLineLength bytes each;
-// a longer client line is refused, a longer server line is cut); the server's into RFC 959
+// a longer client line is refused, as is one with a CR or NUL inside, and a longer server
+// line is cut); the server's into RFC 959
 // replies, multi-line ones included, by CFTPReplyReader. The unfinished tail waits for its
 // end. Before a server is connected only USER and QUIT mean anything; while the server's
 // greeting is awaited, the client's further lines wait (in the socket, once a read's worth
