@@ -28,7 +28,7 @@ namespace {
 
 // The frames of one input, read in order; the end of the input is a failed receive.
 class CBufferFrames : public IFrameSource {
-public:
+  public:
     CBufferFrames(const BYTE* data, std::size_t size) : m_data(data), m_size(size) {}
     std::vector<BYTE> ReceiveImage() override {
         if (m_size - m_at < RCPFormat::kLengthBytes)
@@ -43,7 +43,7 @@ public:
     }
     bool AtEnd() const { return m_at == m_size; }
 
-private:
+  private:
     const BYTE* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;
@@ -51,7 +51,7 @@ private:
 
 // A host that keeps the notices and forgets everything else.
 class CKeepingHost : public IWardenhallHost, public IViewDispatcher {
-public:
+  public:
     CConsoleSettings LogonSettings() const override { return {}; }
     void SetOnline(bool) override {}
     void SetLastLogonSucceeded(bool) override {}
@@ -73,7 +73,8 @@ void CheckCopy(CNorvaneEngine& copy) {
         for (const auto& [name, object] : users) {
             auto* entry = dynamic_cast<CFilterComponent*>(object);
             if (entry == nullptr ||
-                users.FindUser(entry->GetName(), dynamic_cast<CUser*>(entry) ? FALSE : TRUE) != entry)
+                users.FindUser(entry->GetName(), dynamic_cast<CUser*>(entry) ? FALSE : TRUE) !=
+                    entry)
                 std::abort();
         }
     }
@@ -96,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CKeepingHost host;
     CBufferFrames frames(data, size);
     std::size_t queued = 0;
-    CConsoleNotifications notifications(*copy, *dialer, host, frames, [&queued](WORD) { ++queued; });
+    CConsoleNotifications notifications(*copy, *dialer, host, frames,
+                                        [&queued](WORD) { ++queued; });
     try {
         while (!frames.AtEnd()) {
             CNVRCPMessage message;

@@ -71,6 +71,20 @@ std::optional<std::array<DWORD, 4>> ParseTraffic(const std::string& text) {
     return counters;
 }
 
+// Stores a new object in a container of the copy, under the container's lock: `store` hands the
+// container a reference of its own (FALSE: refused, and the reference is given back). The
+// record for the object's new tree item, or none when the container refused it.
+template <class Container, class T, class Store>
+CRef<CObject> StoreNew(Container& container, const CRef<T>& object, Store store) {
+    CScopedLock lock(container);
+    object->AddRef();
+    if (!store(object.Get())) {
+        object->Release();
+        return {};
+    }
+    return CRef<CObject>::Adopt(new CWHTreeItem(object, ""));
+}
+
 CRef<CMachine> FindMachine(CMachineMap& machines, const std::string& address) {
     return CRef<CMachine>(dynamic_cast<CMachine*>(machines.FindMachineRef(address).Get()));
 }
@@ -179,18 +193,10 @@ void CConsoleNotifications::AddEntry(const CNVRCPMessage& message, bool group) {
     CRef<CFilterComponent> entry = CRef<CFilterComponent>::Adopt(
         group ? static_cast<CFilterComponent*>(new CGroup) : new CUser);
     Decode(image, *entry);
-    CRef<CObject> item;
-    {
-        CGroupMemberDatabase& users = m_configuration.GetUserDatabase();
-        CScopedLock lock(users);
-        entry->AddRef();  // the database's, given back when it refuses
-        if (!users.AddEntry(entry.Get())) {
-            entry->Release();
-            return;
-        }
-        item = CRef<CObject>::Adopt(new CWHTreeItem(entry, ""));
-    }
-    UpdateViews(kConfigurationView, message.Op, std::move(item));
+    CGroupMemberDatabase& users = m_configuration.GetUserDatabase();
+    auto store = [&users](CFilterComponent* stored) { return users.AddEntry(stored); };
+    if (CRef<CObject> item = StoreNew(users, entry, store))
+        UpdateViews(kConfigurationView, message.Op, std::move(item));
 }
 
 void CConsoleNotifications::RemoveEntry(const CNVRCPMessage& message, bool group) {
@@ -226,18 +232,10 @@ void CConsoleNotifications::AddService(const CNVRCPMessage& message) {
         return;
     }
     CRef<CService> service = CRef<CService>::Adopt(static_cast<CService*>(object.release()));
-    CRef<CObject> item;
-    {
-        CServiceManager& services = m_configuration.GetServiceManager();
-        CScopedLock lock(services);
-        service->AddRef();  // the manager's, given back when it refuses
-        if (!services.AddService(service.Get())) {
-            service->Release();
-            return;
-        }
-        item = CRef<CObject>::Adopt(new CWHTreeItem(service, ""));
-    }
-    UpdateViews(kConfigurationView, message.Op, std::move(item));
+    CServiceManager& services = m_configuration.GetServiceManager();
+    auto store = [&services](CService* stored) { return services.AddService(stored); };
+    if (CRef<CObject> item = StoreNew(services, service, store))
+        UpdateViews(kConfigurationView, message.Op, std::move(item));
 }
 
 void CConsoleNotifications::RemoveService(const CNVRCPMessage& message) {
@@ -285,18 +283,10 @@ void CConsoleNotifications::AddLocation(const CNVRCPMessage& message) {
     const std::vector<BYTE> image = m_frames.ReceiveImage();
     CRef<CLocation> location = CRef<CLocation>::Adopt(new CLocation);
     Decode(image, *location);
-    CRef<CObject> item;
-    {
-        CLocationArray& locations = m_configuration.GetLocations();
-        CScopedLock lock(locations);
-        location->AddRef();  // the array's
-        if (!locations.AddLocation(location.Get())) {
-            location->Release();
-            return;
-        }
-        item = CRef<CObject>::Adopt(new CWHTreeItem(location, ""));
-    }
-    UpdateViews(kConfigurationView, message.Op, std::move(item));
+    CLocationArray& locations = m_configuration.GetLocations();
+    auto store = [&locations](CLocation* stored) { return locations.AddLocation(stored); };
+    if (CRef<CObject> item = StoreNew(locations, location, store))
+        UpdateViews(kConfigurationView, message.Op, std::move(item));
 }
 
 void CConsoleNotifications::RemoveLocation(const CNVRCPMessage& message) {
