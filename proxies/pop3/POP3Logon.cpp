@@ -93,7 +93,6 @@ SPOP3Logon ParsePOP3Logon(std::string_view line, const SPOP3LogonSettings& setti
     logon.host = std::string(server.substr(0, colon));
     if (logon.user.empty() || logon.host.empty())
         return logon;  // badUser
-    logon.port = kDefaultServerPort;
     if (colon != std::string_view::npos) {
         const std::optional<DWORD> port = ParsePortText(server.substr(colon + 1));
         if (!port) {
@@ -101,6 +100,8 @@ SPOP3Logon ParsePOP3Logon(std::string_view line, const SPOP3LogonSettings& setti
             return logon;
         }
         logon.port = *port;
+    } else {
+        logon.port = kDefaultServerPort;
     }
     logon.description =
         DescribeTarget(logon.user, logon.host, logon.port, colon != std::string_view::npos);
