@@ -35,6 +35,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import fcntl
@@ -145,6 +146,50 @@ def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
             text = message() if callable(message) else message
             raise HarnessError(text or "condition not met within %.1f s" % timeout)
         time.sleep(interval)
+
+
+# --- peers and configuration ------------------------------------------------------------------
+
+CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+
+def settings_reg(logs, remote_port):
+    """Registry text of an engine whose service logs go to `logs` and whose remote-control
+    service listens on `remote_port` (so that test engines never race for port 808)."""
+    return ("[%s\\Settings]\n\"LogFileDirectory\"=\"%s\"\n\n"
+            "[%s\\Services\\Remote Control Service]\n\"ServiceType\"=\"CRemoteControlService\"\n"
+            "\"Name\"=\"Remote Control Service\"\n\"PortNumber\"=dword:%08x\n\n"
+            % (CONFIG_ROOT, logs.replace("\\", "\\\\"), CONFIG_ROOT, remote_port))
+
+
+class ConnectionServer:
+    """A TCP server on host:port (0: a free port, then in .port) that serves each connection
+    with handle(conn) on a thread of its own and closes it afterwards."""
+
+    def __init__(self, handle, host="127.0.0.1", port=0):
+        self.handle = handle
+        self.listener = socket.create_server((host, port))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        with conn:
+            conn.settimeout(WAIT_TIMEOUT)
+            try:
+                self.handle(conn)
+            except OSError:
+                pass
+
+    def close(self):
+        self.listener.close()
 
 
 # --- processes --------------------------------------------------------------------------------

@@ -6,28 +6,15 @@ import poplib
 import shutil
 import socket
 import subprocess
-import threading
 
 import harness
-
-ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
-
-SETTINGS = "[" + ROOT + r'''\Settings]
-"LogFileDirectory"="{logs}"
-
-[''' + ROOT + r'''\Services\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"PortNumber"=dword:{remote:08x}
-'''
-
 
 def service(name, port, extra=""):
     """A POP3 proxy service on 127.0.0.1:port with every service-log event."""
     return ("[%s\\Services\\%s]\n"
             '"ServiceType"="CPOP3Service"\n"Name"="%s"\n"PortNumber"=dword:%08x\n'
             '"SpecifiedInterfaceAddress"=dword:00000001\n"InterfaceAddress"="127.0.0.1"\n'
-            '"LogOptions"=dword:000003ff\n%s\n' % (ROOT, name, name, port, extra))
+            '"LogOptions"=dword:000003ff\n%s\n' % (harness.CONFIG_ROOT, name, name, port, extra))
 
 
 MESSAGES = [b"From: a@example.net\r\nSubject: one\r\n\r\nfirst body\r\n",
@@ -41,23 +28,14 @@ class MailServer:
     def __init__(self, greeting=b"+OK test server ready"):
         self.greeting = greeting
         self.sessions = []
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
-
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._session, args=(conn,), daemon=True).start()
+        self.server = harness.ConnectionServer(self._session)
+        self.port = self.server.port
+        self.close = self.server.close
 
     def _session(self, conn):
         commands = []
         self.sessions.append(commands)
-        with conn, conn.makefile("rb") as lines:
-            conn.settimeout(20)
+        with conn.makefile("rb") as lines:
             conn.sendall(self.greeting + b"\r\n")
             for raw in lines:
                 line = raw.rstrip(b"\r\n").decode("latin-1")
@@ -82,8 +60,6 @@ class MailServer:
                 if word == "QUIT":
                     return
 
-    def close(self):
-        self.listener.close()
 
 
 class POP3ProxyTest(harness.EngineTestCase):
@@ -96,7 +72,7 @@ class POP3ProxyTest(harness.EngineTestCase):
         self.mail, self.forward, self.upstream, remote = harness.free_ports(4)
         server = self.server.port
         self.norvane.import_reg(
-            SETTINGS.format(logs=self.logs.replace("\\", "\\\\"), remote=remote) +
+            harness.settings_reg(self.logs, remote) +
             service("Mail", self.mail) +
             service("Forward", self.forward, '"NonProxyRequestAction"=dword:00000001\n'
                     '"NonProxyRequestHost"="127.0.0.1"\n"NonProxyRequestPort"=dword:%08x\n' % server) +

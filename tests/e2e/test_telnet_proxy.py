@@ -6,22 +6,11 @@ import os
 import shutil
 import socket
 import subprocess
-import threading
 import time
 
 import harness
 
-ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
-
-REG = "[" + ROOT + r'''\Settings]
-"LogFileDirectory"="{logs}"
-
-[''' + ROOT + r'''\Services\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"PortNumber"=dword:{remote:08x}
-
-[''' + ROOT + r'''\Services\Telnet]
+SERVICE = "[" + harness.CONFIG_ROOT + r'''\Services\Telnet]
 "ServiceType"="CTelnetService"
 "Name"="Telnet"
 "PortNumber"=dword:{port:08x}
@@ -41,32 +30,20 @@ class Recorder:
     def __init__(self, host="127.0.0.1", port=0, echo=True):
         self.echo = echo
         self.received = []
-        self.listener = socket.create_server((host, port))
-        self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self._serve, daemon=True).start()
-
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._session, args=(conn,), daemon=True).start()
+        self.server = harness.ConnectionServer(self._session, host, port)
+        self.port = self.server.port
+        self.close = self.server.close
 
     def _session(self, conn):
         index = len(self.received)
         self.received.append(b"")
-        with conn:
-            while b"bye" not in self.received[index]:
-                data = conn.recv(4096)
-                if not data:
-                    return
-                self.received[index] += data
-                if self.echo:
-                    conn.sendall(data)
-
-    def close(self):
-        self.listener.close()
+        while b"bye" not in self.received[index]:
+            data = conn.recv(4096)
+            if not data:
+                return
+            self.received[index] += data
+            if self.echo:
+                conn.sendall(data)
 
 
 class Typist:
@@ -116,8 +93,8 @@ class TelnetProxyTest(harness.EngineTestCase):
         self.norvane = self.new_norvane()
         self.logs = os.path.join(self.norvane.root, "logs")
         self.port, remote = harness.free_ports(2)
-        self.norvane.import_reg(REG.format(logs=self.logs.replace("\\", "\\\\"),
-                                           port=self.port, remote=remote))
+        self.norvane.import_reg(harness.settings_reg(self.logs, remote) +
+                                SERVICE.format(port=self.port))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(self.port)
 
