@@ -3,22 +3,13 @@
 // Besides crashes it checks that a log-on to pass on always names a usable target, that its
 // description is the proxy's own, and that the line for the server is one line.
 
+#include "Require.h"
 #include "proxies/pop3/POP3Logon.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)

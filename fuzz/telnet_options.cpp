@@ -4,21 +4,12 @@
 // replay is whole IAC verb option triples, that nothing is answered once the echo flag is
 // off, and that every target's port is usable or refused.
 
+#include "Require.h"
 #include "proxies/telnet/TelnetCommandMode.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CTelnetCommandMode mode;
