@@ -9,6 +9,7 @@ import subprocess
 
 import harness
 
+
 def service(name, port, extra=""):
     """A POP3 proxy service on 127.0.0.1:port with every service-log event."""
     return ("[%s\\Services\\%s]\n"
@@ -44,11 +45,8 @@ class MailServer:
                 word = word.upper()
                 if word == "STAT":
                     answer = b"+OK %d %d" % (len(MESSAGES), sum(map(len, MESSAGES)))
-                elif word in ("LIST", "UIDL"):
-                    rows = [b"%d %s" % (i + 1, str(len(m) if word == "LIST" else "uid%d" % i)
-                                        .encode()) for i, m in enumerate(MESSAGES)]
-                    answer = (b"+OK " + rows[int(arg) - 1] if arg else
-                              b"+OK\r\n" + b"".join(r + b"\r\n" for r in rows) + b".")
+                elif word == "LIST" and arg:
+                    answer = b"+OK %s %d" % (arg.encode(), len(MESSAGES[int(arg) - 1]))
                 elif word == "RETR":
                     body = MESSAGES[int(arg) - 1].replace(b"\r\n.", b"\r\n..")
                     answer = b"+OK\r\n" + body + b"."
@@ -59,7 +57,6 @@ class MailServer:
                 conn.sendall(answer + b"\r\n")
                 if word == "QUIT":
                     return
-
 
 
 class POP3ProxyTest(harness.EngineTestCase):

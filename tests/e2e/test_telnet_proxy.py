@@ -62,24 +62,18 @@ class Typist:
     def type(self, text):
         self.send(*(bytes([b]) for b in text))
 
-    def until(self, end):
-        """What arrives up to and including `end`."""
-        while end not in self.seen:
+    def until(self, end=None):
+        """What arrives up to and including `end`; without one, up to the end of the stream."""
+        while end is None or end not in self.seen:
             data = self.sock.recv(4096)
+            if not data and end is None:
+                text, self.seen = self.seen, b""
+                return text
             if not data:
                 raise AssertionError("closed before %r; got %r" % (end, self.seen))
             self.seen += data
         text, _, self.seen = self.seen.partition(end)
         return text + end
-
-    def rest(self):
-        """Everything up to the end of the stream."""
-        while True:
-            data = self.sock.recv(4096)
-            if not data:
-                text, self.seen = self.seen, b""
-                return text
-            self.seen += data
 
     def close(self):
         self.sock.close()
@@ -133,14 +127,14 @@ class TelnetProxyTest(harness.EngineTestCase):
         t.send(b"a\x00b" + bytes([IAC, DO, 1]))
         self.assertEqual(t.until(bytes([IAC, DO, 1])), b"a\nb" + bytes([IAC, DO, 1]))
         t.send(b"bye")
-        self.assertEqual(t.rest(), b"byeConnection terminated by remote host\r\n")
+        self.assertEqual(t.until(), b"byeConnection terminated by remote host\r\n")
         self.assertEqual(self.echo.received, [b"typed aheada\nb\xff\xfd\x01bye"])
         harness.wait_until(lambda: "Telnet: 127.0.0.1:%d" % self.echo.port in self.log())
 
         # QUIT (any case) ends the session with 0 once it was reported.
         t = self.typist()
         t.type(b"Quit\r\n")
-        self.assertEqual(t.rest(), b"Quit\r\n")
+        self.assertEqual(t.until(), b"Quit\r\n")
         harness.wait_until(lambda: "Telnet: Quit" in self.log() and
                            self.log().count("exit code 0") == 2)
 

@@ -1,27 +1,19 @@
 #include "proxies/pop3/POP3Service.h"
 
-#include "engine/framework/FrameworkFormat.h"
 #include "foundation/RegistryStore.h"
 #include "support/ArchiveHelpers.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 namespace {
 
 class POP3ServiceTest : public FrameworkTest {};
 
-TEST_F(POP3ServiceTest, DefaultsRegistryAndArchiveForms) {
+TEST_F(POP3ServiceTest, DelimiterInTheRegistryAndTheArchive) {
     auto service = CRef<CPOP3Service>::Adopt(new CPOP3Service);
-    EXPECT_EQ(service->GetName(), "POP3 Proxy server");
-    EXPECT_EQ(service->GetPortNumber(), 110u);
-    EXPECT_EQ(service->GetServiceKind(), FrameworkFormat::kKindPOP3);
-    EXPECT_EQ(service->GetSupportedMethods(), 7u);
-    EXPECT_TRUE(service->HasExtraSettingsPage());
     EXPECT_EQ(service->GetDelimiter(), '#');
-    ASSERT_NE(CRuntimeClass::FromName("CPOP3Service"), nullptr);
 
     // Registry: the value sign-extended; a load keeps the low 8 bits, '#' when missing.
     service->SetDelimiter(static_cast<char>(0xA7));

@@ -1,15 +1,11 @@
 #include "proxies/telnet/TelnetCommandMode.h"
 
-#include "engine/framework/FrameworkFormat.h"
-#include "proxies/telnet/TelnetService.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-using namespace std::string_literals;
 
 constexpr BYTE IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
 
@@ -66,16 +62,9 @@ TEST(TelnetCommandModeTest, OptionAnswersAndTheirRecord) {
     EXPECT_EQ(mode.GetRecordedCount(), 256u);
 }
 
-TEST(TelnetCommandModeTest, LineEditing) {
+TEST(TelnetCommandModeTest, TheLineHolds255Characters) {
     CTelnetCommandMode mode;
-    std::string out;
-    mode.SendPrompt(out);
-    EXPECT_EQ(out, "Norvane>");
-    // An empty line prompts again; BS and DEL take a character back, not past the start;
-    // CR is ignored and CR LF, CR NUL and a lone LF each end a line once.
-    EXPECT_EQ(Feed(mode, "\r\n\b\x7f" "ab\bc\x7f" "d\r\0e\n"s),
-              "\r\nNorvane>ab\b \bc\b \bd\r\n|ad|e\r\n|e|");
-    // The line holds 255 characters; the rest is neither kept nor echoed.
+    // The rest is neither kept nor echoed.
     EXPECT_EQ(Feed(mode, std::string(300, 'x')), std::string(255, 'x'));
     EXPECT_EQ(mode.GetCommandLine().size(), 255u);
 }
@@ -103,17 +92,6 @@ TEST(TelnetCommandModeTest, Targets) {
     EXPECT_TRUE(IsQuitCommand("quit"));
     EXPECT_TRUE(IsQuitCommand("Exit"));
     EXPECT_FALSE(IsQuitCommand("quitter"));
-}
-
-TEST(TelnetCommandModeTest, ServiceDefaults) {
-    auto service = CRef<CTelnetService>::Adopt(new CTelnetService);
-    EXPECT_EQ(service->GetName(), "Telnet Proxy server");
-    EXPECT_EQ(service->GetDescription(), "Telnet Proxy server");
-    EXPECT_EQ(service->GetPortNumber(), 23u);
-    EXPECT_EQ(service->GetServiceKind(), FrameworkFormat::kKindTelnet);
-    EXPECT_EQ(service->GetSupportedMethods(), 6u);
-    EXPECT_FALSE(service->HasExtraSettingsPage());
-    ASSERT_NE(CRuntimeClass::FromName("CTelnetService"), nullptr);
 }
 
 }  // namespace
