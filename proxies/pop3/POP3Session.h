@@ -43,10 +43,6 @@ public:
     void OnRead(X1Socket& socket) override;
     void OnClose(X1Socket& socket) override;
 
-    char GetDelimiter() const { return m_delimiter; }
-    // The mailbox name sent to the server (empty before the log-on).
-    std::string GetPOP3UserName() const { return m_logon.user; }
-
 protected:
     // Reads the client's line before its log-on and parses it, reporting and logging a log-on;
     // EPOP3Logon::connect when the session knows where to go.

@@ -39,8 +39,6 @@ public:
     void OnRead(X1Socket& socket) override;
     void OnClose(X1Socket& socket) override;
 
-    bool IsRelaying() const { return m_relay; }
-
 protected:
     // Joins the host a complete command line names (see the top of this file).
     void ProcessConnectRequest(const std::string& line);
