@@ -44,9 +44,9 @@ public:
     void OnClose(X1Socket& socket) override;
 
 protected:
-    // Reads the client's line before its log-on and parses it, reporting and logging a log-on;
-    // EPOP3Logon::connect when the session knows where to go.
-    // None when no whole line came (the client closed in the middle of it).
+    // Reads the client's line before its log-on and parses it, reporting and logging a log-on:
+    // EPOP3Logon::connect when the session knows where to go, none when no whole line came
+    // (the client closed in the middle of it).
     std::optional<EPOP3Logon> ParseUser();
 
 private:
