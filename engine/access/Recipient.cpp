@@ -3,41 +3,14 @@
 #include "engine/access/AccessFormat.h"
 #include "engine/access/AccessStore.h"
 #include "engine/access/AccessTexts.h"
-#include "engine/access/GroupMemberDatabase.h"
-#include "engine/access/IPFilter.h"
+#include "engine/access/AddressRestrictions.h"
 #include "foundation/Archive.h"
 #include "foundation/DateTime.h"
 #include "foundation/RegistryStore.h"
-#include "foundation/ScopedLock.h"
 
-#include <algorithm>
 #include <cstdint>
 
 IMPLEMENT_SERIAL(CRecipient, CObject, 1)
-
-namespace {
-
-bool AnyMatches(const CRecipient::LocationList& patterns, const std::string& address) {
-    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
-        return CIPFilter::MatchPattern(pattern, address);
-    });
-}
-
-BOOL SaveLocations(const std::string& keyPath, const CRecipient::LocationList& patterns) {
-    BOOL ok = RegDeleteKeyTree(keyPath);
-    for (const std::string& pattern : patterns)
-        ok &= RegWriteDWORD(keyPath, pattern, 0);
-    return ok;
-}
-
-CRecipient::LocationList LoadLocations(const std::string& keyPath) {
-    CRecipient::LocationList patterns;
-    for (const RegTreeValue& value : RegEnumValues(keyPath))
-        patterns.push_back(value.name);
-    return patterns;
-}
-
-}  // namespace
 
 CRecipient::CRecipient()
     : m_userName(AccessTexts::kEveryone),
@@ -55,18 +28,10 @@ CRecipient::~CRecipient() = default;
 BOOL CRecipient::IsSatisfiedBy(CAccessSession& session, BOOL skipRequestTest) const {
     if (static_cast<std::int64_t>(session.GetLogonLevel()) < static_cast<std::int64_t>(m_minimumSecurityLevel))
         return FALSE;
-    if (m_specifyUser != 0) {
-        CGroupMemberDatabase& users = session.GetAccessContext().GetUserDatabase();
-        CScopedLock lock(users);
-        const CFilterComponent* entry = users.FindEntry(m_userName);
-        if (entry == nullptr || !entry->ContainsUser(session.GetUserName()))
-            return FALSE;
-    }
-    if (m_specifyLocation != 0) {
-        const std::string address = session.GetClientAddress();
-        if (!AnyMatches(m_included, address) || AnyMatches(m_excluded, address))
-            return FALSE;
-    }
+    if (m_specifyUser != 0 && !EntryContainsSessionUser(session, m_userName))
+        return FALSE;
+    if (m_specifyLocation != 0 && !AddressAdmitted(m_included, m_excluded, session.GetClientAddress()))
+        return FALSE;
     if (m_specifyTime != 0 && !m_timeFilter->Includes(CDateTime::Now()))
         return FALSE;
     if (m_specifyRequest != 0 && !skipRequestTest && !m_requestFilter->MatchRequest(session))
@@ -123,8 +88,8 @@ BOOL CRecipient::SaveToRegistry(const std::string& keyPath) const {
     ok &= RegWriteDWORD(keyPath, kSpecifyTime, m_specifyTime);
     ok &= RegWriteDWORD(keyPath, kSpecifyRequest, m_specifyRequest);
     ok &= RegWriteDWORD(keyPath, kMinimumSecurityLevel, m_minimumSecurityLevel);
-    ok &= SaveLocations(SubKeyPath(keyPath, kIncludedLocationsKey), m_included);
-    ok &= SaveLocations(SubKeyPath(keyPath, kExcludedLocationsKey), m_excluded);
+    ok &= SaveAddressPatterns(SubKeyPath(keyPath, kIncludedLocationsKey), m_included);
+    ok &= SaveAddressPatterns(SubKeyPath(keyPath, kExcludedLocationsKey), m_excluded);
     ok &= m_timeFilter->SaveToRegistry(SubKeyPath(keyPath, kTimeFilterKey));
     ok &= m_requestFilter->SaveToRegistry(SubKeyPath(keyPath, kRequestFilterKey));
     return ok;
@@ -139,8 +104,8 @@ void CRecipient::LoadFromRegistry(const std::string& keyPath) {
     m_specifyTime = RegReadDWORD(keyPath, kSpecifyTime, 0);
     m_specifyRequest = RegReadDWORD(keyPath, kSpecifyRequest, 0);
     m_minimumSecurityLevel = RegReadDWORD(keyPath, kMinimumSecurityLevel, 0);
-    m_included = LoadLocations(SubKeyPath(keyPath, kIncludedLocationsKey));
-    m_excluded = LoadLocations(SubKeyPath(keyPath, kExcludedLocationsKey));
+    m_included = LoadAddressPatterns(SubKeyPath(keyPath, kIncludedLocationsKey));
+    m_excluded = LoadAddressPatterns(SubKeyPath(keyPath, kExcludedLocationsKey));
     m_timeFilter->LoadFromRegistry(SubKeyPath(keyPath, kTimeFilterKey));
     m_requestFilter->LoadFromRegistry(SubKeyPath(keyPath, kRequestFilterKey));
 }

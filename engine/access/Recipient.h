@@ -41,6 +41,7 @@
 // whole recipients), so the decision, which runs under that mutex, never sees one change.
 
 #include "engine/access/AccessSession.h"
+#include "engine/access/AddressRestrictions.h"
 #include "engine/access/RequestFilterCollection.h"
 #include "engine/access/TimeFilter.h"
 #include "platform/framework/Object.h"
@@ -54,7 +55,7 @@
 class CRecipient : public CObject {
     DECLARE_SERIAL(CRecipient)
 public:
-    using LocationList = std::vector<std::string>;
+    using LocationList = AddressPatternList;
 
     CRecipient();
     explicit CRecipient(std::string userName);

@@ -1,14 +1,17 @@
 #include "engine/framework/OutboundTargetGuard.h"
 
 #include "engine/framework/OutboundFormat.h"
+#include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
 #include "foundation/SocketErrorTexts.h"
+#include "foundation/X1Socket.h"
 #include "foundation/X1SocketException.h"
 #include "platform/net/HostAddresses.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/SocketErrors.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -107,4 +110,21 @@ CListeningPortRegistration::CListeningPortRegistration(UINT port, OutboundTransp
 
 CListeningPortRegistration::~CListeningPortRegistration() {
     COutboundTargetGuard::Instance().UnregisterListeningPort(m_port, m_transport);
+}
+
+void OpenGuardedSocket(X1Socket& socket, int type, UINT port, const std::string& address,
+                       int backlog) {
+    socket.Create(type);
+    try {
+        socket.Bind(port, address);
+        if (type == NET_SOCK_STREAM)
+            socket.Listen(backlog);
+        const OutboundTransport transport =
+            type == NET_SOCK_STREAM ? OutboundTransport::Tcp : OutboundTransport::Udp;
+        socket.HoldWhileOpen(
+            std::make_shared<CListeningPortRegistration>(socket.GetLocalPort(), transport));
+    } catch (...) {
+        CloseQuietly(socket);
+        throw;
+    }
 }

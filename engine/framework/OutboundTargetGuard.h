@@ -34,6 +34,8 @@
 #include <string>
 #include <utility>
 
+class X1Socket;
+
 enum class OutboundTransport { Tcp, Udp };
 
 class COutboundTargetGuard {
@@ -87,3 +89,11 @@ private:
     UINT m_port;
     OutboundTransport m_transport;
 };
+
+// Creates `socket` for the calling thread as a stream socket listening with `backlog`
+// (NET_SOCK_STREAM) or as a datagram socket (NET_SOCK_DGRAM), bound to `port` (0: any free
+// port) on `address` (empty: every interface), and keeps its port registered with the
+// engine's guard (as a TCP or UDP port) until the handle is closed. Throws X1SocketException;
+// the socket is closed again after a failure. Notices are the caller's to select.
+void OpenGuardedSocket(X1Socket& socket, int type, UINT port = 0, const std::string& address = {},
+                       int backlog = 5);

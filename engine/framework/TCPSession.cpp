@@ -215,34 +215,13 @@ X1Socket* CTCPSession::FindWatchedSocket(int handle) const {
     return nullptr;
 }
 
-namespace {
-
-void OpenGuarded(X1Socket& socket, int type, UINT port, const std::string& address,
-                 int backlog) {
-    socket.Create(type);
-    try {
-        socket.Bind(port, address);
-        if (type == NET_SOCK_STREAM)
-            socket.Listen(backlog);
-        const OutboundTransport transport =
-            type == NET_SOCK_STREAM ? OutboundTransport::Tcp : OutboundTransport::Udp;
-        socket.HoldWhileOpen(
-            std::make_shared<CListeningPortRegistration>(socket.GetLocalPort(), transport));
-    } catch (...) {
-        CloseQuietly(socket);
-        throw;
-    }
-}
-
-}  // namespace
-
 void CTCPSession::OpenListener(X1Socket& socket, UINT port, const std::string& address,
                                int backlog) {
-    OpenGuarded(socket, NET_SOCK_STREAM, port, address, backlog);
+    OpenGuardedSocket(socket, NET_SOCK_STREAM, port, address, backlog);
 }
 
 void CTCPSession::OpenDatagramSocket(X1Socket& socket, UINT port, const std::string& address) {
-    OpenGuarded(socket, NET_SOCK_DGRAM, port, address, 0);
+    OpenGuardedSocket(socket, NET_SOCK_DGRAM, port, address);
 }
 
 BOOL CTCPSession::IsOwnAddress(const std::string& text) {

@@ -171,9 +171,10 @@ RawPeer RawListener::Accept(int timeoutMs) {
     return RawPeer(accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-RawUdp::RawUdp() {
+RawUdp::RawUdp(const std::string& address) {
     m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in sin = Loopback(0);
+    inet_pton(AF_INET, address.c_str(), &sin.sin_addr);
     if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0)
         throw std::runtime_error("test datagram socket failed");
     m_port = BoundPort(m_fd);
@@ -186,15 +187,25 @@ void RawUdp::SendTo(std::uint16_t port, std::string_view bytes) {
     sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&sin), sizeof sin);
 }
 
-bool RawUdp::Receive(std::string* datagram, int timeoutMs) {
+bool RawUdp::Receive(std::string* datagram, int timeoutMs, std::uint16_t* fromPort) {
     if (!Readable(m_fd, timeoutMs))
         return false;
     char buf[65536];
-    ssize_t n = recv(m_fd, buf, sizeof buf, 0);
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    ssize_t n = recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0)
         return false;
     datagram->assign(buf, static_cast<std::size_t>(n));
+    if (fromPort != nullptr)
+        *fromPort = ntohs(from.sin_port);
     return true;
+}
+
+std::string RawUdp::Ask(std::uint16_t port, std::string_view bytes, int timeoutMs) {
+    SendTo(port, bytes);
+    std::string answer;
+    return Receive(&answer, timeoutMs) ? answer : "(no answer)";
 }
 
 NoticeThread::NoticeThread(Handler handler) : m_handler(std::move(handler)) {

@@ -75,14 +75,17 @@ private:
 
 class RawUdp {
 public:
-    RawUdp();
+    // Bound to a free port of `address` (any 127.x.y.z, so one test can play several hosts).
+    explicit RawUdp(const std::string& address = "127.0.0.1");
     ~RawUdp();
     RawUdp(const RawUdp&) = delete;
     RawUdp& operator=(const RawUdp&) = delete;
     std::uint16_t Port() const { return m_port; }
     void SendTo(std::uint16_t port, std::string_view bytes);
-    // One datagram within `timeoutMs`, or nothing.
-    bool Receive(std::string* datagram, int timeoutMs);
+    // One datagram within `timeoutMs` (and its sender's port), or nothing.
+    bool Receive(std::string* datagram, int timeoutMs, std::uint16_t* fromPort = nullptr);
+    // Sends `bytes` to 127.0.0.1:`port` and returns the answer, or "(no answer)".
+    std::string Ask(std::uint16_t port, std::string_view bytes, int timeoutMs = 5000);
 
 private:
     int m_fd;

@@ -1,0 +1,131 @@
+"""UDP mapping in the real NorvaneEngine: datagrams of Python clients relayed to a socat echo
+server chosen by the service's mapping table, sessions per client port, refusals and the idle
+time-out, as the service log records them."""
+
+import os
+import socket
+import subprocess
+
+import harness
+
+ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+REG = "[" + ROOT + r'''\Settings]
+"LogFileDirectory"="{logs}"
+
+[''' + ROOT + r'''\Services\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:{remote:08x}
+
+[''' + ROOT + r'''\Services\UDPMap]
+"ServiceType"="CUDPMappingService"
+"Name"="UDPMap"
+"Description"="UDP mapping"
+"PortNumber"=dword:{port:08x}
+"SpecifiedInterfaceAddress"=dword:00000001
+"InterfaceAddress"="127.0.0.1"
+"LogOptions"=dword:000003ff
+"TimeOutSessions"=dword:00000001
+"SessionTimeout"=dword:00000002
+
+[''' + ROOT + r'''\Services\UDPMap\Mappings]
+"AllowDefault"=dword:00000000
+"Host"="127.0.0.1"
+"Port"=dword:{echo:08x}
+
+[''' + ROOT + r'''\Services\UDPMap\Mappings\Mapping0]
+"SpecifyUser"=dword:00000001
+"UserName"="Nobody"
+"Host"="127.0.0.1"
+"Port"=dword:{echo:08x}
+
+[''' + ROOT + r'''\Services\UDPMap\Mappings\Mapping1]
+"SpecifyLocation"=dword:00000001
+"Host"="127.0.0.1"
+"Port"=dword:{echo:08x}
+
+[''' + ROOT + r'''\Services\UDPMap\Mappings\Mapping1\IncludedLocations]
+"127.0.0.2"=dword:00000000
+'''
+
+
+def reg_path(path):
+    return path.replace("\\", "\\\\")
+
+
+def client(address):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((address, 0))
+    return s
+
+
+def ask(s, port, data, timeout=5):
+    """Sends `data` to the service; the answer, or None when none came within `timeout` s."""
+    s.sendto(data, ("127.0.0.1", port))
+    s.settimeout(timeout)
+    try:
+        return s.recv(65536)
+    except socket.timeout:
+        return None
+
+
+def read(path):
+    try:
+        with open(path, encoding="latin-1", newline="") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+class UDPMapping(harness.EngineTestCase):
+    def test_clients_are_relayed_refused_and_timed_out(self):
+        n = self.new_norvane()
+        logs = os.path.join(n.root, "logs")
+        os.makedirs(logs)
+        port, remote, echo = harness.free_ports(3)
+        target = subprocess.Popen(["socat", "-T", "30", "UDP4-RECVFROM:%d,bind=127.0.0.1,fork" % echo, "PIPE"])
+        self.addCleanup(target.kill)
+        n.import_reg(REG.format(logs=reg_path(logs), port=port, remote=remote, echo=echo))
+        n.install_and_start()
+        n.wait_for_port(remote)
+        # Each mapped client holds a socket: the engine may open as many as its hard limit allows.
+        pids = n.engine_pids()
+        self.assertTrue(pids)
+        for pid in pids:
+            with open("/proc/%d/limits" % pid) as f:
+                files = [line.split()[3:5] for line in f if line.startswith("Max open files")]
+            self.assertEqual(files[0][0], files[0][1], files)
+
+        # The table sends 127.0.0.2 (Mapping1) to the echo server, each client port through a
+        # session of its own; no mapping accepts 127.0.0.3 and there is no default.
+        first, second, unmapped = client("127.0.0.2"), client("127.0.0.2"), client("127.0.0.3")
+        for s in (first, second, unmapped):
+            self.addCleanup(s.close)
+        harness.wait_until(lambda: ask(first, port, b"ready", timeout=0.5) == b"ready",
+                           message="the mapping did not answer")
+        self.assertEqual(ask(second, port, b"two"), b"two")
+        self.assertEqual(ask(first, port, b"x" * 8192), b"x" * 8192)
+        self.assertIsNone(ask(unmapped, port, b"lost", timeout=0.5))
+        self.assertIsNone(ask(unmapped, port, b"lost", timeout=0.5))
+
+        # The engine's timer ends both sessions after their 2 s without traffic; the client's
+        # next datagram starts a new one.
+        log = os.path.join(logs, "UDPMap.log")
+        harness.wait_until(lambda: read(log).count("\tTerminated exit code 2") == 2, timeout=15,
+                           message=lambda: read(log))
+        self.assertEqual(ask(first, port, b"again"), b"again")
+        n.stop()
+        n.wait_for_engine_end()
+
+        text = read(log)
+        description = "\tRequested:\tUDPMapping: 127.0.0.2 -> 127.0.0.1:%d" % echo
+        self.assertEqual(text.count(description), 3, text)
+        self.assertEqual(text.count("\tFailed authorisation:\t"
+                                    "No mapping or default not allowed - terminating"), 2, text)
+        self.assertIn("\tTraffic\t 8197\t8197\t8197\t8197\t", text)
+
+
+if __name__ == "__main__":
+    harness.main()
