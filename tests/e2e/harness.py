@@ -148,19 +148,7 @@ def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
         time.sleep(interval)
 
 
-# --- peers and configuration ------------------------------------------------------------------
-
-CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
-
-
-def settings_reg(logs, remote_port):
-    """Registry text of an engine whose service logs go to `logs` and whose remote-control
-    service listens on `remote_port` (so that test engines never race for port 808)."""
-    return ("[%s\\Settings]\n\"LogFileDirectory\"=\"%s\"\n\n"
-            "[%s\\Services\\Remote Control Service]\n\"ServiceType\"=\"CRemoteControlService\"\n"
-            "\"Name\"=\"Remote Control Service\"\n\"PortNumber\"=dword:%08x\n\n"
-            % (CONFIG_ROOT, logs.replace("\\", "\\\\"), CONFIG_ROOT, remote_port))
-
+# --- peers ---------------------------------------------------------------------------------------
 
 class ConnectionServer:
     """A TCP server on host:port (0: a free port, then in .port) that serves each connection
@@ -501,6 +489,30 @@ class Norvane:
 
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+# --- configuration ----------------------------------------------------------------------------
+
+CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+
+def base_reg(logs, remote):
+    """The start of a test engine's configuration (REGEDIT4 text for import_reg): its service
+    logs in the folder `logs`, and its remote-control service on port `remote`, so that no two
+    engines race for port 808."""
+    return _BASE_REG.format(root=CONFIG_ROOT, logs=logs.replace("\\", "\\\\"), remote=remote)
+
+
+_BASE_REG = r'''[{root}\Settings]
+"LogFileDirectory"="{logs}"
+
+[{root}\Services\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:{remote:08x}
+
+'''
 
 
 @atexit.register

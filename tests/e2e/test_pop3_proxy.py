@@ -69,7 +69,7 @@ class POP3ProxyTest(harness.EngineTestCase):
         self.mail, self.forward, self.upstream, remote = harness.free_ports(4)
         server = self.server.port
         self.norvane.import_reg(
-            harness.settings_reg(self.logs, remote) +
+            harness.base_reg(self.logs, remote) +
             service("Mail", self.mail) +
             service("Forward", self.forward, '"NonProxyRequestAction"=dword:00000001\n'
                     '"NonProxyRequestHost"="127.0.0.1"\n"NonProxyRequestPort"=dword:%08x\n' % server) +

@@ -87,7 +87,7 @@ class TelnetProxyTest(harness.EngineTestCase):
         self.norvane = self.new_norvane()
         self.logs = os.path.join(self.norvane.root, "logs")
         self.port, remote = harness.free_ports(2)
-        self.norvane.import_reg(harness.settings_reg(self.logs, remote) +
+        self.norvane.import_reg(harness.base_reg(self.logs, remote) +
                                 SERVICE.format(port=self.port))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(self.port)
