@@ -148,7 +148,7 @@ def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
         time.sleep(interval)
 
 
-# --- peers ---------------------------------------------------------------------------------------
+# --- peers ------------------------------------------------------------------------------------
 
 class ConnectionServer:
     """A TCP server on host:port (0: a free port, then in .port) that serves each connection
