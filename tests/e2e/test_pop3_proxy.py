@@ -133,7 +133,7 @@ class POP3ProxyTest(harness.EngineTestCase):
         self.assertEqual([s[0] for s in self.server.sessions[1:]],
                          ["USER bob", "USER carol#mail.example:1110",
                           "USER carol#mail.example", "USER dave"])
-        self.assertIn("POP3: user dave piped through proxy", self.log("Upstream"))
+        harness.wait_until(lambda: "POP3: user dave piped through proxy" in self.log("Upstream"))
 
     def test_pipelined_client_and_a_server_that_refuses(self):
         # What the client sends behind its log-on reaches the server after the proxy's USER.
