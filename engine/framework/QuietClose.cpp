@@ -16,6 +16,6 @@ void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept {
         socket.CloseGracefully(drainMs);
     } catch (...) {
         DropCurrentException();
+        CloseQuietly(socket);
     }
-    CloseQuietly(socket);
 }

@@ -8,8 +8,6 @@
 class X1Socket;
 
 void CloseQuietly(X1Socket& socket) noexcept;
-
-// X1Socket::CloseGracefully (the peer reads the end of the stream after everything sent, and
-// what it still sends for at most `drainMs` is discarded, so its unread bytes do not turn the
-// close into a reset that could destroy the last answer); a failure closes it plainly.
+// X1Socket::CloseGracefully (the peer's last bytes drained for at most `drainMs`, so closing
+// never resets a connection whose answer is still on its way); a failure closes at once.
 void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept;
