@@ -96,7 +96,7 @@ bool HostHeaderNamesTarget(const CHeaderList& headers, const SNonProxySettings& 
     DWORD port = 80;
     const std::size_t colon = value.rfind(':');
     if (colon != std::string_view::npos) {
-        const std::optional<DWORD> written = ParsePort(value.substr(colon + 1));
+        const std::optional<DWORD> written = ParsePortText(value.substr(colon + 1));
         if (!written)
             return false;
         port = *written;
