@@ -1,7 +1,7 @@
 // Loads arbitrary bytes as the console sends them to the engine and back: a service list into
-// an inert service manager, one service of each framework class and a UDP mapping service
-// into a live-looking object (whose settings and mapping table must stay whole when the
-// record is refused), a client machine and a session record. The first byte picks the form, the second the archive's block size. Everything made
+// an inert service manager, one service of each framework class and the UDP and TCP mapping
+// services into live-looking objects (whose settings, mapping tables and link settings must
+// stay whole when the record is refused), a client machine and a session record. The first byte picks the form, the second the archive's block size. Everything made
 // is given up afterwards, so leaks and double frees show.
 
 #include "engine/framework/Machine.h"
@@ -12,6 +12,7 @@
 #include "foundation/Archive.h"
 #include "foundation/MemFile.h"
 #include "platform/framework/Exception.h"
+#include "proxies/mapping/TCPMappingService.h"
 #include "proxies/mapping/UDPMappingService.h"
 #include "remote/RemoteControlService.h"
 
@@ -22,7 +23,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
-    const int form = data[0] % 7;
+    const int form = data[0] % 8;
     const std::size_t bufferSize = 1 + data[1] * 2;
     CMemFile file(data + 2, size - 2);
     CServiceManager manager;
@@ -32,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto mapping = CRef<CUDPMappingService>::Adopt(new CUDPMappingService);
     mapping->SetDescription("before");
     const CRef<CMappings> table = mapping->GetMappings();
+    auto tcpMapping = CRef<CTCPMappingService>::Adopt(new CTCPMappingService);
+    CTCPMappingLink link;
+    link.UsernameOut = "before";
+    tcpMapping->SetLink(link);
+    const CRef<CMappings> tcpTable = tcpMapping->GetMappings();
     auto machine = CRef<CMachine>::Adopt(new CMachine);
     auto session = CRef<CSession>::Adopt(new CSession);
     bool failed = false;
@@ -44,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 3: remote->Serialize(ar); break;
             case 4: machine->Serialize(ar); break;
             case 6: mapping->Serialize(ar); break;
+            case 7: tcpMapping->Serialize(ar); break;
             default: session->Serialize(ar); break;
         }
     } catch (CException* e) {
@@ -52,7 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // A refused record leaves the service as it was.
     if (failed && (tcp->GetDescription() != "before" || udp->GetDescription() != "before" ||
-                   mapping->GetDescription() != "before" || mapping->GetMappings().Get() != table.Get()))
+                   mapping->GetDescription() != "before" || mapping->GetMappings().Get() != table.Get() ||
+                   tcpMapping->GetLink().UsernameOut != "before" ||
+                   tcpMapping->GetMappings().Get() != tcpTable.Get()))
+        std::abort();
+    // A service that took a record never keeps the upstream web proxy method.
+    if (tcpMapping->GetUpstream().ConnectMethod == 1)
         std::abort();
     // Every mapping read can describe itself (its host text goes into a formatted line).
     for (const CRef<CMapping>& each : mapping->GetMappings()->GetMappings())
