@@ -40,10 +40,12 @@ test-fuzz: deps
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
-# Web proxy throughput against nginx direct, tinyproxy and squid, with its own optimised build
-# in build-bench (bench/README.md). Not part of `test`: it installs its peers and takes minutes.
+# Web proxy throughput against nginx direct, tinyproxy and squid, then DNS service throughput
+# against dnsmasq, with an optimised build in build-bench (bench/README.md). Not part of `test`:
+# it installs its peers and takes minutes.
 bench:
 	bench/http.sh
+	bench/dns.sh
 
 # The engine of this checkout with its state in ./var; `make stop` stops it.
 run: build

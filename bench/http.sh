@@ -23,9 +23,6 @@ root=$PWD
 duration=${BENCH_DURATION:-10}
 threads=${BENCH_THREADS:-4}
 connections=16
-build=$root/build-bench
-engine=$build/engine/NorvaneEngine
-nvreg=$build/tools/nvreg/nvreg
 lua=$root/bench/absolute.lua
 
 rows=(direct norvane-off norvane-hit tinyproxy squid-off squid-hit)
@@ -51,107 +48,14 @@ sizes=(1k 1m)
 declare -A size_bytes=([1k]=1024 [1m]=1048576)
 declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
 
-# --- programs -----------------------------------------------------------------------------
+# --- programs and the temporary folder -----------------------------------------------------
 
-install_missing() {
-    local missing=() pkg
-    for pkg in "$@"; do
-        [[ $(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true) == "install ok installed" ]] ||
-            missing+=("$pkg")
-    done
-    ((${#missing[@]} == 0)) && return 0
-    if [[ $(id -u) -ne 0 ]]; then
-        echo "Missing packages. Run:" >&2
-        echo "  sudo apt-get install -y ${missing[*]}" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    # The packages' own services are not wanted: keep their start-up scripts from running.
-    local policy=/usr/sbin/policy-rc.d added_policy=0
-    if [[ ! -e $policy ]]; then
-        printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && added_policy=1
-    fi
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" || {
-        ((added_policy)) && rm -f "$policy"
-        exit 1
-    }
-    ((added_policy)) && rm -f "$policy"
-    return 0
-}
-
+# shellcheck source=bench/lib.sh
+source "$root/bench/lib.sh"
 .ci/deps.sh
 install_missing wrk nginx tinyproxy squid
-
-echo "Building the engine (Release) in build-bench/ ..."
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF \
-    -DNORVANE_GUI=OFF >"$root/build-bench.log" 2>&1 &&
-    cmake --build "$build" -j "$(nproc)" --target NorvaneEngine nvreg >>"$root/build-bench.log" 2>&1 ||
-    { tail -30 "$root/build-bench.log" >&2; exit 1; }
-rm -f "$root/build-bench.log"
-
-# --- the temporary folder and clean-up ------------------------------------------------------
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench.XXXXXX")
-chmod 755 "$work"
-started=()          # servers started by this script, ended at exit
-norvane_up=0
-
-stop_pid() {
-    local pid=$1 tries=100
-    kill -TERM "$pid" 2>/dev/null || return 0
-    while kill -0 "$pid" 2>/dev/null && ((tries-- > 0)); do sleep 0.05; done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
-cleanup() {
-    local status=$?
-    trap - EXIT INT TERM
-    stop_norvane
-    local pid
-    for pid in "${started[@]}"; do stop_pid "$pid"; done
-    if [[ ${BENCH_KEEP:-0} == 1 ]]; then
-        echo "Temporary folder kept: $work"
-    else
-        rm -rf "$work"
-    fi
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# Free TCP ports on 127.0.0.1 below the ephemeral range (so that the many short connections
-# of a run never take one as their local port before its server binds it), all held at once
-# while they are chosen so none repeats.
-free_ports() {
-    python3 - "$1" <<'EOF'
-import random, socket, sys
-with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
-    ephemeral_low = int(f.read().split()[0])
-top = ephemeral_low if ephemeral_low > 11000 else 65536
-held = []
-while len(held) < int(sys.argv[1]):
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", random.randrange(10000, top)))
-        held.append(s)
-    except OSError:
-        s.close()
-print(" ".join(str(s.getsockname()[1]) for s in held))
-EOF
-}
-
-wait_port() {  # wait_port PORT SECONDS
-    local tries=$(($2 * 20))
-    while ((tries-- > 0)); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-        sleep 0.05
-    done
-    return 1
-}
+build_engine
+bench_workdir
 
 read -r origin_port tiny_port squid_port nv_port nv_hit_port nv_remote_port < <(free_ports 6)
 
@@ -315,33 +219,14 @@ EOF
 
 # --- Norvane --------------------------------------------------------------------------------
 
-nv=$work/norvane
-nv_root='HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2'
-
-# Runs a program with the temporary installation's state folder and files.
-in_norvane() {
-    env NORVANE_STATE_DIR="$nv/state" XDG_CONFIG_HOME="$nv/config" \
-        NORVANE_EVENTLOG_FILE="$nv/events.log" NORVANE_TRACE_FILE="$nv/trace.log" "$@"
-}
-
 # start_norvane CACHE-OPTIONS PORT: the web proxy service on PORT with the cache's option bits
 # (0: neither store nor answer; 3: both); the installation is made at the first start. Each
 # start takes a port of its own: the previous one is still held by the connections the engine
 # closed, and the service binds without address reuse.
 start_norvane() {
     if [[ ! -e $nv/state/machine.db ]]; then
-        mkdir -p "$nv/logs" "$nv/cache"
-        cat >"$nv/bench.reg" <<EOF
-REGEDIT4
-
-[$nv_root\\Settings]
-"LogFileDirectory"="$nv/logs"
-
-[$nv_root\\Services\\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:$(printf %08x "$nv_remote_port")
+        mkdir -p "$nv/cache"
+        { reg_head "$nv_remote_port"; cat; } >"$nv/bench.reg" <<EOF
 
 [$nv_root\\Services\\Web Proxy]
 "ServiceType"="CWWWService"
@@ -353,27 +238,12 @@ REGEDIT4
 [$nv_root\\Cache]
 "CacheDirectory"="$nv/cache"
 EOF
-        in_norvane "$nvreg" import "$nv/bench.reg" >/dev/null
-        in_norvane "$engine" -i >/dev/null
+        install_engine "$nv/bench.reg"
     fi
     in_norvane "$nvreg" set "$nv_root\\Cache" CacheOptions dword "$1" >/dev/null
     in_norvane "$nvreg" set "$nv_root\\Services\\Web Proxy" PortNumber dword "$2" >/dev/null
-    in_norvane "$engine" -start >/dev/null
-    norvane_up=1
+    start_engine
     wait_port "$nv_remote_port" 20 && wait_port "$2" 5
-}
-
-# Ends the engine, and whatever else still runs with its state folder.
-stop_norvane() {
-    ((norvane_up)) || return 0
-    norvane_up=0
-    in_norvane "$engine" -stop >/dev/null 2>&1 || true
-    local environ pid
-    for environ in $(grep -lzxF "NORVANE_STATE_DIR=$nv/state" /proc/[0-9]*/environ 2>/dev/null); do
-        pid=${environ#/proc/}
-        pid=${pid%/environ}
-        [[ $pid != "$$" ]] && stop_pid "$pid"
-    done
 }
 
 norvane_failure() {
@@ -384,8 +254,7 @@ norvane_failure() {
 
 # --- the run --------------------------------------------------------------------------------
 
-# The one-minute load average before anything is measured: other work on the machine.
-read -r load_before _ </proc/loadavg
+load_before
 echo "Measuring, ${duration} s per figure ..."
 measure_all direct "$origin_port"
 
@@ -435,23 +304,13 @@ best_peer() {  # best_peer ROW SIZE FIGURE-ARRAY-NAME: the highest figure of the
     echo "$best"
 }
 
-ratio() {  # ratio A B: A/B with two decimals, "-" when either is missing
-    if [[ -z $1 || -z $2 ]] || awk -v b="$2" 'BEGIN { exit !(b == 0) }'; then
-        echo "-"
-    else
-        awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'
-    fi
-}
-
 echo
 echo "Web proxy throughput on loopback: $connections clients ($threads wrk threads), ${duration} s per" \
     "figure, one new connection per request (absolute URI, \"Connection: close\")"
 echo "origin nginx $(nginx -v 2>&1 | sed 's|.*/||'), tinyproxy $(dpkg-query -W -f='${Version}' tinyproxy)," \
     "squid $(dpkg-query -W -f='${Version}' squid), Norvane $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "?") (Release)," \
     "$(nproc) CPUs, load average $load_before before the run"
-if awk -v l="$load_before" -v n="$(nproc)" 'BEGIN { exit !(l > n / 2) }'; then
-    echo "The machine was busy besides this run: every figure is lower and less steady than on an idle one."
-fi
+load_note
 echo
 format="%-6s  %-20s %10s %8s %8s  %8s %8s %8s  %6s %6s %6s\n"
 # shellcheck disable=SC2059

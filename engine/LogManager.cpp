@@ -1,11 +1,21 @@
 #include "engine/LogManager.h"
 
 #include "engine/LogFormat.h"
+#include "platform/kernel/Clock.h"
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 using namespace LogFormat;
+
+namespace {
+
+// How long the log thread lets lines gather after a wake, and the most it writes at once.
+constexpr DWORD kGatherMs = 1;
+constexpr std::size_t kMaxGatheredBytes = 64 * 1024;
+
+}  // namespace
 
 CLogManager::~CLogManager() {
     // The thread uses the pending set: it must be gone before the set is.
@@ -70,14 +80,40 @@ BOOL CLogManager::PostLogEntry(const CLogFileRef& file, std::string line) {
 }
 
 void CLogManager::WriteWaiting() {
+    // A busy engine posts lines faster than one wake and one write each could keep up with:
+    // the thread gathers for a moment first, then writes each file's run of lines at once.
+    Sleep(kGatherMs);
     std::deque<CLogEntry*> batch;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         batch.swap(m_waiting);
         m_wakePosted = false;  // a line posted from here on sends a new wake
     }
-    for (CLogEntry* entry : batch)
-        WriteEntry(entry);
+    CLogFileRef file;
+    std::string run;
+    std::uint64_t lines = 0;
+    const auto writeRun = [&] {
+        if (lines != 0 && !file->Append(run)) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_failedWrites += lines;
+        }
+        run.clear();
+        lines = 0;
+    };
+    for (CLogEntry* entry : batch) {
+        if (!TakePending(entry))
+            continue;
+        std::unique_ptr<CLogEntry> owned(entry);
+        if (owned->GetFile() != file) {
+            writeRun();
+            file = owned->GetFile();
+        }
+        run += owned->GetText();
+        ++lines;
+        if (run.size() >= kMaxGatheredBytes)
+            writeRun();
+    }
+    writeRun();
 }
 
 void CLogManager::WriteEntry(CLogEntry* entry) {

@@ -56,7 +56,8 @@ protected:
 private:
     // Removes `entry` from the pending set; FALSE when it was not there.
     bool TakePending(CLogEntry* entry);
-    // On the log thread: writes every entry waiting, in the order posted.
+    // On the log thread: writes every entry waiting, in the order posted, each file's run of
+    // consecutive lines with one write, after letting lines gather for a moment.
     void WriteWaiting();
 
     mutable std::mutex m_mutex;

@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as the console sends them to the engine and back: a service list into
-// an inert service manager, one service of each framework class and the UDP and TCP mapping
-// services into live-looking objects (whose settings, mapping tables and link settings must
-// stay whole when the record is refused), a client machine and a session record. The first byte picks the form, the second the archive's block size. Everything made
+// an inert service manager, one service of each framework class, and the UDP mapping, DNS
+// and TCP mapping services into live-looking objects (whose settings, mapping tables and link
+// settings must stay whole when the record is refused), a client machine and a session record.
+// The first byte picks the form, the second the archive's block size. Everything made
 // is given up afterwards, so leaks and double frees show.
 
 #include "engine/framework/Machine.h"
@@ -12,6 +13,7 @@
 #include "foundation/Archive.h"
 #include "foundation/MemFile.h"
 #include "platform/framework/Exception.h"
+#include "proxies/dns/DNSService.h"
 #include "proxies/mapping/TCPMappingService.h"
 #include "proxies/mapping/UDPMappingService.h"
 #include "remote/RemoteControlService.h"
@@ -23,7 +25,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
-    const int form = data[0] % 8;
+    const int form = data[0] % 9;
     const std::size_t bufferSize = 1 + data[1] * 2;
     CMemFile file(data + 2, size - 2);
     CServiceManager manager;
@@ -33,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto mapping = CRef<CUDPMappingService>::Adopt(new CUDPMappingService);
     mapping->SetDescription("before");
     const CRef<CMappings> table = mapping->GetMappings();
+    auto dns = CRef<CDNSService>::Adopt(new CDNSService);
+    dns->SetDescription("before");
+    dns->SetAllowAutodial(7);
     auto tcpMapping = CRef<CTCPMappingService>::Adopt(new CTCPMappingService);
     CTCPMappingLink link;
     link.UsernameOut = "before";
@@ -50,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 3: remote->Serialize(ar); break;
             case 4: machine->Serialize(ar); break;
             case 6: mapping->Serialize(ar); break;
-            case 7: tcpMapping->Serialize(ar); break;
+            case 7: dns->Serialize(ar); break;
+            case 8: tcpMapping->Serialize(ar); break;
             default: session->Serialize(ar); break;
         }
     } catch (CException* e) {
@@ -60,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A refused record leaves the service as it was.
     if (failed && (tcp->GetDescription() != "before" || udp->GetDescription() != "before" ||
                    mapping->GetDescription() != "before" || mapping->GetMappings().Get() != table.Get() ||
+                   dns->GetDescription() != "before" || dns->GetAllowAutodial() != 7 ||
                    tcpMapping->GetLink().UsernameOut != "before" ||
                    tcpMapping->GetMappings().Get() != tcpTable.Get()))
         std::abort();

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -59,11 +60,26 @@ std::string FormatDottedAddress(DWORD address) {
     return text;
 }
 
-bool ResolveHostAddresses(const std::string& host, std::vector<DWORD>* addresses) {
-    addresses->clear();
+bool ParseNumericHostAddress(const std::string& text, DWORD* address) {
+    if (text.empty() || text.size() > kMaxHostNameLength || text.find('\0') != std::string::npos)
+        return false;
+    in_addr in{};
+    if (inet_aton(text.c_str(), &in) == 0)
+        return false;
+    *address = ntohl(in.s_addr);
+    return true;
+}
+
+namespace {
+
+// `canonical`: ask the resolver for the official name too.
+bool Lookup(const std::string& host, bool canonical, HostLookup* lookup) {
+    lookup->officialName.clear();
+    lookup->addresses.clear();
     DWORD dotted = 0;
     if (ParseDottedAddress(host, &dotted)) {
-        addresses->push_back(dotted);
+        lookup->officialName = host;
+        lookup->addresses.push_back(dotted);
         return true;
     }
     if (!IsAcceptableHostName(host)) {
@@ -73,25 +89,42 @@ bool ResolveHostAddresses(const std::string& host, std::vector<DWORD>* addresses
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = canonical ? AI_CANONNAME : 0;
     addrinfo* result = nullptr;
     int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
     if (rc != 0) {
         WSASetLastError(SocketErrorFromResolver(rc));
         return false;
     }
+    if (result->ai_canonname != nullptr)
+        lookup->officialName = result->ai_canonname;
     for (addrinfo* ai = result; ai; ai = ai->ai_next) {
         if (ai->ai_family != AF_INET || ai->ai_addrlen < sizeof(sockaddr_in))
             continue;
         DWORD a = ntohl(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr);
-        if (std::find(addresses->begin(), addresses->end(), a) == addresses->end())
-            addresses->push_back(a);
+        if (std::find(lookup->addresses.begin(), lookup->addresses.end(), a) ==
+            lookup->addresses.end())
+            lookup->addresses.push_back(a);
     }
     freeaddrinfo(result);
-    if (addresses->empty()) {
+    if (lookup->officialName.empty())
+        lookup->officialName = host;
+    if (lookup->addresses.empty()) {
         WSASetLastError(WSANO_DATA);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool LookupHost(const std::string& host, HostLookup* lookup) { return Lookup(host, true, lookup); }
+
+bool ResolveHostAddresses(const std::string& host, std::vector<DWORD>* addresses) {
+    HostLookup lookup;
+    const bool found = Lookup(host, false, &lookup);
+    *addresses = std::move(lookup.addresses);
+    return found;
 }
 
 bool ResolveHostAddress(const std::string& host, DWORD* address) {

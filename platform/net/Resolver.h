@@ -25,6 +25,22 @@ std::string FormatDottedAddress(DWORD address);
 // hold a NUL or a control character are refused as not found.
 bool ResolveHostAddresses(const std::string& host, std::vector<DWORD>* addresses);
 
+// True when `text` is a host address in any numeric form the classic inet_addr takes: four,
+// three, two or one parts, each decimal, octal ("0..") or hexadecimal ("0x.."), as in "10.0.0.1",
+// "127.1" or "0x7f000001". The address goes to `address`.
+bool ParseNumericHostAddress(const std::string& text, DWORD* address);
+
+// A host's official name and IPv4 addresses, as the system resolver gives them.
+struct HostLookup {
+    std::string officialName;      // the canonical name; the looked-up name when none is given
+    std::vector<DWORD> addresses;  // in the resolver's order, without repeats
+};
+
+// Looks `host` up (a name, or a numeric address, whose official name is then its text) and
+// fills `lookup`. False, with WSAGetLastError() set as ResolveHostAddresses sets it, when there
+// is no address.
+bool LookupHost(const std::string& host, HostLookup* lookup);
+
 // The first address of ResolveHostAddresses.
 bool ResolveHostAddress(const std::string& host, DWORD* address);
 

@@ -458,6 +458,30 @@ class Norvane:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
+# --- configuration ----------------------------------------------------------------------------
+
+CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+
+def base_reg(logs, remote):
+    """The start of a test engine's configuration (REGEDIT4 text for import_reg): its service
+    logs in the folder `logs`, and its remote-control service on port `remote`, so that no two
+    engines race for port 808."""
+    return _BASE_REG.format(root=CONFIG_ROOT, logs=logs.replace("\\", "\\\\"), remote=remote)
+
+
+_BASE_REG = r'''[{root}\Settings]
+"LogFileDirectory"="{logs}"
+
+[{root}\Services\Remote Control Service]
+"ServiceType"="CRemoteControlService"
+"Name"="Remote Control Service"
+"Description"="Remote Control Service"
+"PortNumber"=dword:{remote:08x}
+
+'''
+
+
 @atexit.register
 def _close_all():
     for norvane in list(Norvane._live):

@@ -8,18 +8,9 @@ import subprocess
 
 import harness
 
-ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+ROOT = harness.CONFIG_ROOT
 
-REG = "[" + ROOT + r'''\Settings]
-"LogFileDirectory"="{logs}"
-
-[''' + ROOT + r'''\Services\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:{remote:08x}
-
-[''' + ROOT + r'''\Services\UDPMap]
+REG = "[" + ROOT + r'''\Services\UDPMap]
 "ServiceType"="CUDPMappingService"
 "Name"="UDPMap"
 "Description"="UDP mapping"
@@ -49,10 +40,6 @@ REG = "[" + ROOT + r'''\Settings]
 [''' + ROOT + r'''\Services\UDPMap\Mappings\Mapping1\IncludedLocations]
 "127.0.0.2"=dword:00000000
 '''
-
-
-def reg_path(path):
-    return path.replace("\\", "\\\\")
 
 
 def client(address):
@@ -87,7 +74,7 @@ class UDPMapping(harness.EngineTestCase):
         port, remote, echo = harness.free_ports(3)
         target = subprocess.Popen(["socat", "-T", "30", "UDP4-RECVFROM:%d,bind=127.0.0.1,fork" % echo, "PIPE"])
         self.addCleanup(target.kill)
-        n.import_reg(REG.format(logs=reg_path(logs), port=port, remote=remote, echo=echo))
+        n.import_reg(harness.base_reg(logs, remote) + REG.format(port=port, echo=echo))
         n.install_and_start()
         n.wait_for_port(remote)
         # Each mapped client holds a socket: the engine may open as many as its hard limit allows.

@@ -75,7 +75,7 @@ void FrameworkTest::SetUp() {
     SetRegistryRoot("Urvo Software", "Norvane 2");
     ASSERT_TRUE(RegWriteString("Settings", "LogFileDirectory", m_logs.Path()));
     ASSERT_TRUE(RegWriteString("Settings", "AuditDirectory", m_logs.Path() + "/audit"));
-    m_engine = std::make_unique<CTestEngine>();
+    m_engine = MakeEngine();
     CNorvaneEngine::SetInstance(m_engine.get());
     ASSERT_TRUE(m_engine->GetLogManager().Start());
     m_engine->RegisterConsole(&m_console);

@@ -87,6 +87,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The engine of the test; a fixture whose engine overrides a seam makes its own.
+    virtual std::unique_ptr<CTestEngine> MakeEngine() { return std::make_unique<CTestEngine>(); }
+
     // Adds a user account to the engine's user database.
     CUser& AddUser(const std::string& name, const std::string& password = "secret");
     // The lines (CR LF cut off) of "<log folder>/<name>.log" once the log thread has written

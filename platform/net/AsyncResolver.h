@@ -1,0 +1,107 @@
+#pragma once
+// Asynchronous host lookups: a bounded pool of lookup threads over the system resolver
+// (LookupHost: IPv4 addresses and the official name). A thread that must never block asks for
+// a lookup and goes on; when the lookup is done, the requesting thread gets a thread message
+// (its number chosen by the requester) whose wParam is the request id and whose lParam is
+// MakeReply(length, error): the error in the high 16 bits (0 = found; 11001-11004 as
+// WSAGetLastError() gives them for the lookup), the result's size in the low 16 bits. The
+// requester then takes the result with TakeResult.
+//
+// Ids count up from 1 in 64 bits and are never reused. Every request that is neither cancelled
+// nor abandoned gets exactly one message: a post refused because the requester's queue is full
+// is retried until it is taken or the request cancelled. A cancelled request gets no message
+// after Cancel returns (one posted earlier finds no result), and a lookup that finishes after
+// it is discarded; so is the result of a requester whose thread has ended before the
+// completion was posted. A requester ends by cancelling what it still waits for: a completion
+// posted just before its end would otherwise keep its result until the resolver goes.
+//
+// Requests wait in one queue, first in first out, for one of at most `threads` lookup threads
+// (started as the queue needs them and kept until the resolver goes). At most `maxRequests`
+// may be outstanding at once (waiting, running, or done and not yet taken): beyond that Start
+// fails with WSAENOBUFS, so a flood of queries cannot grow the queue without bound.
+
+#include "platform/kernel/Types.h"
+#include "platform/net/Resolver.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+class CAsyncResolver {
+public:
+    // Runs on the lookup thread before the lookup: 0 lets the lookup go on, any other value is
+    // the request's error (the lookup is not made).
+    using Prepare = std::function<int()>;
+
+    static constexpr std::size_t kDefaultThreads = 16;
+    static constexpr std::size_t kDefaultMaxRequests = 4096;
+
+    explicit CAsyncResolver(std::size_t threads = kDefaultThreads,
+                            std::size_t maxRequests = kDefaultMaxRequests);
+    // Drops every request and waits for the lookup threads to finish their current lookup.
+    ~CAsyncResolver();
+    CAsyncResolver(const CAsyncResolver&) = delete;
+    CAsyncResolver& operator=(const CAsyncResolver&) = delete;
+
+    // The process's resolver. It is never destroyed: a lookup thread may be waiting on the
+    // network when the process ends.
+    static CAsyncResolver& Instance();
+
+    // The lParam of a completion: error in the high half, length in the low half.
+    static std::intptr_t MakeReply(std::size_t length, int error);
+    static int ReplyError(std::intptr_t reply) { return static_cast<int>((reply >> 16) & 0xFFFF); }
+
+    // Queues a lookup of `host` whose completion is posted as `message` to thread `threadId`.
+    // Returns the request id, or 0 with WSAGetLastError() set: WSAENOBUFS when the resolver
+    // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name.
+    std::uint64_t Start(const std::string& host, DWORD threadId, UINT message,
+                        Prepare prepare = {});
+    // Forgets the request, whatever its state: no completion reaches its requester afterwards.
+    // False when it was not known (never made, already taken or already cancelled).
+    bool Cancel(std::uint64_t id);
+    // The result of a finished request, which the resolver then forgets: the error (0 when
+    // found) and, when found, the lookup. False when the request is unknown or not finished.
+    bool TakeResult(std::uint64_t id, int* error, HostLookup* lookup);
+
+    // Requests outstanding (waiting, running, or finished and not taken).
+    std::size_t GetRequestCount() const;
+    std::size_t GetThreadCount() const;
+
+private:
+    enum class State { waiting, running, finished };
+    struct Request {
+        std::string host;
+        DWORD threadId = 0;
+        UINT message = 0;
+        Prepare prepare;
+        State state = State::waiting;
+        int error = 0;
+        HostLookup lookup;
+    };
+
+    void Work();
+    // Posts the completion of `id`; drops the request when its requester has ended.
+    void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply);
+
+    const std::size_t m_maxThreads;
+    const std::size_t m_maxRequests;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::unordered_map<std::uint64_t, Request> m_requests;
+    std::deque<std::uint64_t> m_queue;
+    std::atomic<std::size_t> m_queued{0};  // m_queue's size, for threads that look without the lock
+    std::vector<std::thread> m_threads;
+    std::size_t m_sleepingThreads = 0;  // waiting for a request
+    std::size_t m_busyThreads = 0;      // inside a request's preparation or lookup
+    std::uint64_t m_lastId = 0;
+    bool m_looking = false;  // an idle thread looks at the queue before it sleeps
+    std::atomic<bool> m_stopping{false};
+};

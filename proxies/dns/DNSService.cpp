@@ -1,0 +1,147 @@
+#include "proxies/dns/DNSService.h"
+
+#include "engine/LogFormat.h"
+#include "engine/NorvaneEngine.h"
+#include "engine/framework/FrameworkFormat.h"
+#include "foundation/Archive.h"
+#include "foundation/RegistryStore.h"
+#include "foundation/X1SocketException.h"
+#include "platform/framework/Exception.h"
+#include "platform/net/AsyncResolver.h"
+#include "proxies/dns/DNSFormat.h"
+#include "proxies/dns/DNSSession.h"
+
+#include <utility>
+
+using namespace DNSFormat;
+
+IMPLEMENT_SERIAL(CDNSService, CUDPService, 1)
+
+CDNSService::CDNSService()
+    : CUDPService(kServicePort, kServiceName, kServiceName, FALSE),
+      m_allowAutodial(kDefaultAllowAutodial),
+      m_resolver(&CAsyncResolver::Instance()) {
+    SetServiceKind(FrameworkFormat::kKindDNS);
+}
+
+void CDNSService::Serialize(CArchive& ar) {
+    if (ar.IsStoring()) {
+        CMutexLock lock(SettingsMutex());
+        StoreRecord(ar);
+        ar << m_allowAutodial;
+        return;
+    }
+    std::unique_ptr<Record> record = ReadRecord(ar);
+    DWORD allow = 0;
+    ar >> allow;
+    CMutexLock lock(SettingsMutex());
+    ApplyRecord(*record);
+    m_allowAutodial = allow;
+}
+
+BOOL CDNSService::SaveToRegistry(const std::string& keyPath) const {
+    CMutexLock lock(SettingsMutex());
+    bool ok = CUDPService::SaveToRegistry(keyPath) != FALSE;
+    ok &= RegWriteDWORD(keyPath, kAllowAutodialValue, m_allowAutodial) != FALSE;
+    return ok ? TRUE : FALSE;
+}
+
+void CDNSService::LoadFromRegistry(const std::string& keyPath) {
+    CMutexLock lock(SettingsMutex());
+    CUDPService::LoadFromRegistry(keyPath);
+    m_allowAutodial = RegReadDWORD(keyPath, kAllowAutodialValue, kDefaultAllowAutodial);
+}
+
+DWORD CDNSService::GetAllowAutodial() const {
+    CMutexLock lock(SettingsMutex());
+    return m_allowAutodial;
+}
+
+void CDNSService::SetAllowAutodial(DWORD allow) {
+    CMutexLock lock(SettingsMutex());
+    m_allowAutodial = allow;
+}
+
+// --- Queries --------------------------------------------------------------------------------
+
+void CDNSService::OnDatagram(int socketHandle) {
+    if (socketHandle < 0 || socketHandle != GetSocket().GetHandle())
+        return;
+    CRef<CDNSSession> session = CRef<CDNSSession>::Adopt(new CDNSSession(this));
+    bool received = false;
+    try {
+        const Settings settings = GetSettings();
+        session->SetAccessRights(*this);
+        session->SetLogging(*this);
+        session->SetSessionTimeout(settings.timeOutSessions, settings.sessionTimeout);
+
+        CDNSMessage& message = session->Message();
+        std::string host;
+        UINT port = 0;
+        const int got = GetSocket().ReceiveFrom(message.Buffer(),
+                                                static_cast<int>(message.Capacity()), host, port);
+        if (got <= 0)
+            return;  // nothing was waiting
+        message.SetLength(static_cast<std::size_t>(got));
+        session->SetClientAddress(host, port);
+        session->AddClientBytesReceived(static_cast<DWORD>(got));
+        received = true;
+
+        if (!CNorvaneEngine::Instance().RegisterSession(session.Get()))
+            return;  // refused: the engine ended it
+        session->WriteAudit(LogFormat::kAuditSessionCreated, "%s", "");
+        session->WriteServiceLog(LogFormat::kLogSessionCreated, "%s", "");
+        if (!session->CheckAccess(TRUE))
+            return;  // refused: answered and ended
+        session->SetAllowAutodial(GetAllowAutodial());
+        if (session->ProcessQuery()) {
+            AddSession(session.Get());
+            return;
+        }
+        session->SendReply();
+        session->Terminate(FrameworkFormat::kExitNormal);
+        return;
+    } catch (X1SocketException* e) {
+        e->Delete();
+    } catch (...) {
+        DropCurrentException();
+        WriteLog(LogFormat::kLogError, "%s", kOnReadUnknownException);
+    }
+    // A query whose handling failed part-way is answered as a server failure and ends.
+    if (!received)
+        return;
+    try {
+        session->BuildRefusal(kRcodeServerFailure);
+        session->SendReply();
+    } catch (X1SocketException* e) {
+        e->Delete();
+    } catch (...) {
+        DropCurrentException();
+    }
+    session->Terminate(FrameworkFormat::kExitError);
+}
+
+void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
+    (void)lParam;  // the error comes with the result
+    const std::uint64_t id = wParam;
+    int error = 0;
+    HostLookup lookup;
+    if (!GetResolver().TakeResult(id, &error, &lookup))
+        return;  // cancelled: its session has ended
+    CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(id));
+    auto* session = dynamic_cast<CDNSSession*>(found.Get());
+    if (session == nullptr || session->GetLookupId() != id || session->HasSessionEnded())
+        return;
+    try {
+        session->OnLookupDone(error, std::move(lookup));
+        session->SendReply();
+    } catch (X1SocketException* e) {
+        const std::string text = e->GetErrorText();
+        e->Delete();
+        WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
+    } catch (...) {
+        DropCurrentException();
+        WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+    }
+    session->Terminate(FrameworkFormat::kExitNormal);
+}

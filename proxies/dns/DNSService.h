@@ -1,0 +1,47 @@
+#pragma once
+// CDNSService: answers the address queries (RFC 1035 over UDP) of the inside network by
+// looking each name up with the system's host-name resolver, without ever blocking its thread:
+// the lookups run on the process's asynchronous resolver (platform/net/AsyncResolver.h), whose
+// completions reach the service thread as thread message 0x40A. Each query is one CDNSSession.
+//
+// Registry values: a UDP service's, then AllowAutodial (DWORD, 1 when missing). Archive form:
+// a UDP service's, then AllowAutodial (4 bytes). AllowAutodial set: every lookup first asks
+// the engine's dial on demand, on the lookup thread.
+
+#include "engine/framework/UDPService.h"
+#include "platform/kernel/Types.h"
+
+#include <cstdint>
+#include <string>
+
+class CAsyncResolver;
+
+class CDNSService : public CUDPService {
+    DECLARE_SERIAL(CDNSService)
+public:
+    // "DNS server" on port 53, kind 9, AllowAutodial 1.
+    CDNSService();
+
+    void Serialize(CArchive& ar) override;
+    BOOL SaveToRegistry(const std::string& keyPath) const override;
+    void LoadFromRegistry(const std::string& keyPath) override;
+    BOOL HasExtraSettingsPage() const override { return FALSE; }
+
+    // One query on the service's socket: a session made, admitted, checked and either answered
+    // at once or left waiting for its lookup. Other sockets' notices are ignored.
+    void OnDatagram(int socketHandle) override;
+    // A completed lookup: wParam its id. The session waiting for it is answered and ended.
+    void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    DWORD GetAllowAutodial() const;
+    void SetAllowAutodial(DWORD allow);
+
+    // The resolver the sessions' lookups go to: the process's, unless a test set another
+    // (which must outlive the service's sessions).
+    CAsyncResolver& GetResolver() const { return *m_resolver; }
+    void SetResolver(CAsyncResolver& resolver) { m_resolver = &resolver; }
+
+private:
+    DWORD m_allowAutodial;
+    CAsyncResolver* m_resolver;
+};

@@ -1,0 +1,176 @@
+#include "proxies/dns/DNSSession.h"
+
+#include "engine/LogFormat.h"
+#include "engine/NorvaneEngine.h"
+#include "engine/framework/DisplayText.h"
+#include "foundation/Format.h"
+#include "foundation/NVDataObject.h"
+#include "foundation/X1SocketException.h"
+#include "platform/framework/Exception.h"
+#include "platform/net/AsyncResolver.h"
+#include "platform/net/SocketErrors.h"
+#include "proxies/dns/DNSFormat.h"
+#include "proxies/dns/DNSService.h"
+
+#include <utility>
+
+using namespace DNSFormat;
+
+IMPLEMENT_SERIAL(CDNSSession, CUDPSession, 1)
+
+CDNSSession::CDNSSession() = default;
+
+CDNSSession::CDNSSession(CDNSService* owner) : CUDPSession(owner) {}
+
+void CDNSSession::EndSession(int code) {
+    if (const std::uint64_t id = m_lookupId.exchange(0)) {
+        if (auto* service = dynamic_cast<CDNSService*>(GetService()))
+            service->GetResolver().Cancel(id);
+    }
+    CUDPSession::EndSession(code);
+}
+
+void CDNSSession::SendAccessDenied() {
+    if (m_message.Length() == 0 || m_message.IsResponse())
+        return;  // nothing to answer, or a response, which is never answered
+    std::string name;
+    WORD type = 0;
+    WORD qclass = 0;
+    m_message.ParseQuestion(&name, &type, &qclass);  // the refusal repeats a question it can read
+    BuildRefusal(kRcodeRefused);
+    SendReply();
+}
+
+void CDNSSession::GetValue(DWORD id, CNVDataObject& value) {
+    if (id == 2)
+        value.SetString(GetQueriedName());
+    else
+        CUDPSession::GetValue(id, value);
+}
+
+std::string CDNSSession::GetQueriedName() const {
+    std::lock_guard<std::mutex> lock(m_nameMutex);
+    return m_queriedName;
+}
+
+void CDNSSession::SetQueriedName(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_nameMutex);
+    m_queriedName = name;
+}
+
+void CDNSSession::BuildRefusal(int code) { m_message.BuildRefusal(code); }
+
+void CDNSSession::BuildAnswer() {
+    if (m_hostEntry.addresses.empty() ||
+        !m_message.BuildAnswer(m_hostEntry.officialName, m_hostEntry.addresses.front()))
+        BuildRefusal(kRcodeServerFailure);  // no address, or a name that cannot be written
+}
+
+BOOL CDNSSession::ProcessQuery() {
+    // A response is nobody's query: answering it could start a loop between two servers.
+    if (m_message.IsResponse()) {
+        m_message.SetLength(0);
+        return FALSE;
+    }
+    if (m_message.Length() < kHeaderSize) {
+        BuildRefusal(kRcodeFormatError);
+        return FALSE;
+    }
+    std::string name;
+    WORD type = 0;
+    WORD qclass = 0;
+    const bool parsed = m_message.ParseQuestion(&name, &type, &qclass);
+    if (const int opcode = m_message.Opcode(); opcode != kOpcodeQuery) {
+        if (opcode == kOpcodeIQuery)
+            WriteServiceLog(LogFormat::kLogError, "%s", kOpcodeIQueryText);
+        else if (opcode == kOpcodeStatus)
+            WriteServiceLog(LogFormat::kLogError, "%s", kOpcodeStatusText);
+        BuildRefusal(kRcodeNotImplemented);
+        return FALSE;
+    }
+    if (!parsed || qclass != kClassIN) {
+        BuildRefusal(kRcodeFormatError);
+        return FALSE;
+    }
+    // The name as logs and consoles show it: its bytes came from the network.
+    const std::string shown = SanitizeDisplayText(name);
+    if (type != kTypeA) {
+        for (const UnsupportedType& row : kUnsupportedTypes) {
+            if (row.type == type)
+                WriteServiceLog(LogFormat::kLogError, row.text, shown.c_str());
+        }
+        BuildRefusal(kRcodeFormatError);
+        return FALSE;
+    }
+    DWORD numeric = 0;
+    if (ParseNumericHostAddress(name, &numeric)) {
+        BuildRefusal(kRcodeNameError);
+        return FALSE;
+    }
+    SetQueriedName(name);
+    SetDescription(FormatText(kDescriptionFormat, shown.c_str()));
+    CNorvaneEngine::Instance().NotifySessionStarted(GetClientAddress(), GetSessionId(),
+                                                    GetDescription());
+    WriteAudit(LogFormat::kAuditRequest, "%s", "");
+    WriteServiceLog(LogFormat::kLogRequest, "%s", "");
+    if (!CheckAccess(FALSE))
+        return FALSE;  // refused: answered and ended
+    if (!StartLookup(name)) {
+        BuildRefusal(kRcodeServerFailure);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool CDNSSession::StartLookup(const std::string& name) {
+    auto* service = dynamic_cast<CDNSService*>(GetService());
+    if (service == nullptr)
+        return false;
+    CAsyncResolver::Prepare dialFirst;
+    if (m_allowAutodial) {
+        // Dialling may take long: it runs on the lookup thread, never the service's.
+        CRef<CSession> self(this);
+        dialFirst = [self]() -> int {
+            try {
+                CNorvaneEngine::Instance().CheckDialFirst(self.Get());
+            } catch (X1SocketException* e) {
+                const int code = e->GetErrorCode();
+                e->Delete();
+                return code != 0 ? code : WSANO_RECOVERY;
+            } catch (...) {
+                DropCurrentException();
+            }
+            return 0;
+        };
+    }
+    const std::uint64_t id = service->GetResolver().Start(
+        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst));
+    if (id == 0)
+        return false;
+    m_lookupId = id;
+    SetKey(static_cast<DWORD>(id));
+    return true;
+}
+
+void CDNSSession::OnLookupDone(int error, HostLookup lookup) {
+    m_lookupId = 0;
+    if (error == 0) {
+        m_hostEntry = std::move(lookup);
+        BuildAnswer();
+    } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
+        BuildRefusal(kRcodeNameError);
+    } else {
+        BuildRefusal(kRcodeServerFailure);
+    }
+}
+
+void CDNSSession::SendReply() {
+    const std::size_t length = m_message.Length();
+    CUDPService* service = GetService();
+    if (length == 0 || service == nullptr)
+        return;
+    m_message.SetLength(0);  // sent once
+    service->GetSocket().SendTo(m_message.Data(), static_cast<int>(length), GetClientPort(),
+                                GetClientAddress());
+    AddClientBytesSent(static_cast<DWORD>(length));
+}

@@ -1,0 +1,71 @@
+#pragma once
+// CDNSSession: one DNS query, from its arrival until its reply is sent. The DNS service makes
+// it, admits it and checks it on the service thread, then ProcessQuery either readies a reply
+// at once (a refusal) or starts an asynchronous lookup of the queried name; the lookup's
+// completion comes back to the service thread, which finds the session by the lookup's id and
+// finishes it with OnLookupDone. Everything but EndSession runs on the service thread.
+//
+// Its key in the service's session map is the low half of the lookup's id; the whole id is
+// kept (GetLookupId), so a completion is matched exactly. Ending the session (the reply sent,
+// the idle time-out, the service's end, its machine removed) cancels a pending lookup: no
+// result reaches a session that has ended.
+//
+// Request variables: the server name (id 2) is the queried name, so request filters apply to
+// the names looked up.
+
+#include "engine/framework/UDPSession.h"
+#include "platform/kernel/Types.h"
+#include "platform/net/Resolver.h"
+#include "proxies/dns/DNSMessage.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class CDNSService;
+
+class CDNSSession : public CUDPSession {
+    DECLARE_SERIAL(CDNSSession)
+public:
+    CDNSSession();
+    explicit CDNSSession(CDNSService* owner);
+
+    // Cancels a pending lookup, then ends as a UDP session.
+    void EndSession(int code) override;
+    // A REFUSED reply (code 5) to the client, with the question when it can be read; nothing
+    // for a response.
+    void SendAccessDenied() override;
+    void GetValue(DWORD id, CNVDataObject& value) override;
+
+    // The query: receive into Buffer(), then SetLength.
+    CDNSMessage& Message() { return m_message; }
+    void SetAllowAutodial(DWORD allow) { m_allowAutodial = allow; }
+
+    // TRUE when an asynchronous lookup is now pending; FALSE when the reply is ready
+    // (Message().Length() 0: nothing to send).
+    BOOL ProcessQuery();
+    // The lookup's outcome: `error` 0 answers with the official name and first address,
+    // 11001 and 11004 (no such name, no address) a name error, anything else a server failure.
+    void OnLookupDone(int error, HostLookup lookup);
+    // Sends the reply, if any, to the client from the service's socket.
+    void SendReply();
+
+    void BuildAnswer();
+    void BuildRefusal(int code);
+
+    std::uint64_t GetLookupId() const { return m_lookupId.load(); }
+    std::string GetQueriedName() const;
+
+private:
+    void SetQueriedName(const std::string& name);
+    // Starts the lookup of the queried name; false when it could not be started.
+    bool StartLookup(const std::string& name);
+
+    CDNSMessage m_message;
+    HostLookup m_hostEntry;
+    std::atomic<std::uint64_t> m_lookupId{0};
+    DWORD m_allowAutodial = 0;
+    mutable std::mutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
+    std::string m_queriedName;
+};

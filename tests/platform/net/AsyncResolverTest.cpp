@@ -1,0 +1,117 @@
+#include "platform/net/AsyncResolver.h"
+
+#include "platform/kernel/Sync.h"
+#include "platform/kernel/Thread.h"
+#include "platform/net/SocketErrors.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <thread>
+
+namespace {
+
+constexpr UINT kDone = 0x40A;
+
+// The completions that reach the calling thread within `timeoutMs`: id to lParam.
+std::map<std::uint64_t, std::intptr_t> Completions(std::size_t wanted, DWORD timeoutMs = 5000) {
+    std::map<std::uint64_t, std::intptr_t> got;
+    ThreadMessage msg;
+    while (got.size() < wanted && GetMessageTimeout(msg, timeoutMs) == WAIT_OBJECT_0) {
+        if (msg.message == kDone)
+            got[msg.wParam] = msg.lParam;
+    }
+    return got;
+}
+
+}  // namespace
+
+TEST(AsyncResolverTest, ResultsReachTheRequesterUnderIdsNeverReused) {
+    CAsyncResolver resolver(2, 16);
+    const DWORD me = GetCurrentThreadId();
+    const std::uint64_t found = resolver.Start("localhost", me, kDone);
+    const std::uint64_t numeric = resolver.Start("10.1.2.3", me, kDone);
+    const std::uint64_t refused = resolver.Start("bad\x01name", me, kDone);
+    const std::uint64_t prepared = resolver.Start("localhost", me, kDone, [] { return 691; });
+    EXPECT_EQ(resolver.Start("", me, kDone), 0u);
+    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+    ASSERT_NE(found, 0u);
+    EXPECT_EQ(numeric, found + 1);
+    EXPECT_EQ(refused, found + 2);
+    EXPECT_EQ(prepared, found + 3);
+
+    const auto done = Completions(4);
+    ASSERT_EQ(done.size(), 4u);
+    int error = -1;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(found, &error, &lookup));
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(done.at(found) & 0xFFFF, static_cast<std::intptr_t>(lookup.officialName.size() + 1 +
+                                                                  4 * lookup.addresses.size()));
+    EXPECT_EQ(lookup.officialName, "localhost");
+    ASSERT_FALSE(lookup.addresses.empty());
+    EXPECT_EQ(lookup.addresses.front() >> 24, 127u);
+    EXPECT_FALSE(resolver.TakeResult(found, &error, &lookup));  // taken once
+    ASSERT_TRUE(resolver.TakeResult(numeric, &error, &lookup));
+    EXPECT_EQ(lookup.officialName, "10.1.2.3");
+    ASSERT_TRUE(resolver.TakeResult(refused, &error, &lookup));
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(refused)), WSAHOST_NOT_FOUND);
+    ASSERT_TRUE(resolver.TakeResult(prepared, &error, &lookup));
+    EXPECT_EQ(error, 691);  // the preparation's failure; no lookup made
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+    EXPECT_LE(resolver.GetThreadCount(), 2u);
+}
+
+TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDeliverNothing) {
+    CAsyncResolver resolver(2, 5);
+    const DWORD me = GetCurrentThreadId();
+    CEvent entered1, entered2, release(true);
+    const auto holding = [&](CEvent& entered) {
+        return [&] {
+            entered.Set();
+            release.Wait(10000);
+            return 0;
+        };
+    };
+    // One lookup thread is held inside the first request; the second thread serves the next.
+    const std::uint64_t held = resolver.Start("localhost", me, kDone, holding(entered1));
+    ASSERT_EQ(entered1.Wait(5000), WAIT_OBJECT_0);
+    const std::uint64_t quick = resolver.Start("localhost", me, kDone);
+    auto done = Completions(1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.begin()->first, quick);
+    int error = 0;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(quick, &error, &lookup));
+
+    // Both threads held: later requests wait in the queue, up to the limit of five; one of
+    // them for a requester that has ended by the time its lookup is done.
+    const std::uint64_t held2 = resolver.Start("localhost", me, kDone, holding(entered2));
+    ASSERT_EQ(entered2.Wait(5000), WAIT_OBJECT_0);
+    const std::uint64_t waiting = resolver.Start("localhost", me, kDone);
+    const std::uint64_t kept = resolver.Start("localhost", me, kDone);
+    std::uint64_t orphan = 0;
+    std::thread requester([&] { orphan = resolver.Start("localhost", GetCurrentThreadId(), kDone); });
+    requester.join();
+    ASSERT_NE(orphan, 0u);
+    EXPECT_EQ(resolver.Start("localhost", me, kDone), 0u);
+    EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
+
+    EXPECT_TRUE(resolver.Cancel(held));     // while its lookup runs
+    EXPECT_TRUE(resolver.Cancel(waiting));  // while it waits in the queue
+    EXPECT_FALSE(resolver.Cancel(waiting));
+    release.Set();
+    done = Completions(3, 1000);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done.count(held2), 1u);
+    EXPECT_EQ(done.count(kept), 1u);
+
+    // The ended requester's result is not kept.
+    ASSERT_TRUE(resolver.TakeResult(held2, &error, &lookup));
+    ASSERT_TRUE(resolver.TakeResult(kept, &error, &lookup));
+    for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+}
