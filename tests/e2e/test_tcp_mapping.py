@@ -14,31 +14,16 @@ import tempfile
 import threading
 
 import harness
+import linkclient
 
-ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+ROOT = harness.CONFIG_ROOT
 CLIENT_TIMEOUT = 30
-
-
-def reg_path(path):
-    return path.replace("\\", "\\\\")
 
 
 def scrambled(password):
     """The stored form of a password, as REGEDIT4 binary string data (it may hold NUL bytes)."""
     data = bytes(b ^ ((2 * i + 2) & 0xFF) for i, b in enumerate(password.encode())) + b"\0"
     return "hex(1):" + ",".join("%02x" % b for b in data)
-
-
-def engine_reg(logs, remote):
-    return "[" + ROOT + r'''\Settings]
-"LogFileDirectory"="{logs}"
-
-[''' .format(logs=reg_path(logs)) + ROOT + r'''\Services\Remote Control Service]
-"ServiceType"="CRemoteControlService"
-"Name"="Remote Control Service"
-"Description"="Remote Control Service"
-"PortNumber"=dword:{remote:08x}
-'''.format(remote=remote)
 
 
 def mapping_service(name, port, default=None, mappings=(), **values):
@@ -79,7 +64,7 @@ def start_engine(test, label, reg, ports):
     logs = os.path.join(n.root, "logs")
     os.makedirs(logs)
     remote = harness.free_port()
-    n.import_reg(engine_reg(logs, remote) + reg)
+    n.import_reg(harness.base_reg(logs, remote) + reg)
     n.install_and_start()
     for port in ports:
         n.wait_for_port(port)
@@ -248,12 +233,17 @@ class TCPMapping(harness.EngineTestCase):
         tunnel = RecordingTunnel()
         self.addCleanup(tunnel.close)
 
-        # Head office: "Head" admits the users of its database, "HeadFixed" one fixed account.
+        # Head office: "Head" admits the enabled users of its database, "HeadFixed" one fixed
+        # account.
         head, fixed = harness.free_ports(2)
         head_reg = ("[" + ROOT + r'''\UserDatabase\branch]
 "Type"="User"
 "Name"="branch"
-"Password"=''' + scrambled("tunnel-pw") + "\n" +
+"Password"=''' + scrambled("tunnel-pw") + "\n\n[" + ROOT + r'''\UserDatabase\retired]
+"Type"="User"
+"Name"="retired"
+"AccountEnabled"=dword:00000000
+"Password"=''' + scrambled("old-pw") + "\n" +
                     mapping_service("Head", head, default=("127.0.0.1", target),
                                     EncryptConnectionsIn=1) +
                     mapping_service("HeadFixed", fixed, default=("127.0.0.1", target),
@@ -300,10 +290,16 @@ class TCPMapping(harness.EngineTestCase):
             s.shutdown(socket.SHUT_WR)
             self.assertEqual(s.recv(16), b"")
 
+        # A disabled account opens no link, whatever its password.
+        with self.assertRaises(linkclient.Refused) as refusal:
+            linkclient.connect("127.0.0.1", head, 1, b"retired", b"old-pw")
+        self.assertEqual(refusal.exception.code, 107)
+
         refused = "\tError:\tCaught socket exception in CTCPMappingSession::Initialize() %s - terminating"
         for log, text in ((os.path.join(b_logs, "HeadFixed.log"), "User branch failed password"),
                           (os.path.join(a_logs, "BadLink.log"), "Socket Error 108"),
-                          (os.path.join(b_logs, "Head.log"), "Bad Protocol")):
+                          (os.path.join(b_logs, "Head.log"), "Bad Protocol"),
+                          (os.path.join(b_logs, "Head.log"), "No such user")):
             harness.wait_until(lambda: refused % text in read(log), message=lambda: read(log))
         self.assertIn("\tRequested:\tTCPMapping: Connected to 127.0.0.1:%d" % target,
                       read(os.path.join(b_logs, "Head.log")))
