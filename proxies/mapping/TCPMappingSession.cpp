@@ -2,7 +2,6 @@
 
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
-#include "engine/access/User.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "engine/framework/UserAccounts.h"
@@ -21,16 +20,6 @@ IMPLEMENT_SERIAL(CTCPMappingSession, CTwoEndTCPSession, 1)
 namespace {
 
 constexpr int kBufferSize = static_cast<int>(kRelayBufferSize);
-
-// The password of an enabled account of the engine's user database.
-bool FindLinkUser(const std::string& userName, std::string& password) {
-    bool enabled = false;
-    const bool found = WithUserAccount(userName, [&](CUser& user) {
-        enabled = user.GetAccountEnabled() != FALSE;
-        password = user.GetPassword();
-    });
-    return found && enabled;
-}
 
 }  // namespace
 
@@ -92,7 +81,7 @@ void CTCPMappingSession::AcceptLink() {
     if (fixedUser)
         m_clientSocket.ServerHandshake();
     else
-        m_clientSocket.ServerHandshake(&FindLinkUser);
+        m_clientSocket.ServerHandshake(LinkUserLookup(true));
 }
 
 void CTCPMappingSession::ConnectTarget(const CHostPort& target) {
