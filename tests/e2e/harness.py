@@ -496,6 +496,15 @@ class Norvane:
 CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
 
 
+def read_log(path):
+    """A log file's text (Latin-1, CR LF kept); empty while the file does not exist."""
+    try:
+        with open(path, encoding="latin-1", newline="") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
 def base_reg(logs, remote):
     """The start of a test engine's configuration (REGEDIT4 text for import_reg): its service
     logs in the folder `logs`, and its remote-control service on port `remote`, so that no two
