@@ -141,11 +141,10 @@ void ExchangeDateTime(CDataExchange& dx, int id, CDateTime& value, const char* f
     // moment, whose box is empty).
     if (!dx.IsSaving() || text == shown)
         return;
-    const std::string_view trimmed = Trimmed(text);
-    std::optional<CDateTime> parsed = CDateTime::Parse(trimmed, format);
+    std::optional<CDateTime> parsed = CDateTime::Parse(text, format);
     for (const char* alternative : alternatives) {
         if (!parsed)
-            parsed = CDateTime::Parse(trimmed, alternative);
+            parsed = CDateTime::Parse(text, alternative);
     }
     if (!parsed)
         dx.Fail(control, FormatText(message, example.Format(format).c_str()));

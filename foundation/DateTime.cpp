@@ -160,6 +160,8 @@ std::optional<CDateTime> CDateTime::Parse(std::string_view text, const char* for
     constexpr std::size_t kMaxText = 128;
     if (format == nullptr || text.size() > kMaxText || text.find('\0') != std::string_view::npos)
         return std::nullopt;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
     const std::string copy(text);
     // Fields the text does not give keep these marks.
     std::tm tm{};

@@ -105,10 +105,9 @@ void CTestValuesPage::DoDataExchange(CDataExchange& dx) {
 }
 
 void CTestValuesPage::StoreOwn(TestValues& values) const {
-    TestValues own = fields;
-    own.name = values.name, own.port = values.port, own.enabled = values.enabled, own.password = values.password;
-    own.note = values.note;
-    values = own;
+    values.rate = fields.rate, values.limit = fields.limit, values.ratio = fields.ratio;
+    values.start = fields.start, values.time = fields.time;
+    values.method = fields.method, values.policy = fields.policy, values.logging = fields.logging;
 }
 
 CTestChecksPage::CTestChecksPage() : CTestPage(903, "Checks") { Edit(this, "Note", 1000); }
