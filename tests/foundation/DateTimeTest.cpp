@@ -148,18 +148,6 @@ TEST(DateTimeTest, FormatsThroughTheLocale) {
     EXPECT_EQ(value.Format("%X"), "09:05:07");  // the C locale's time form
 }
 
-TEST(DateTimeTest, ParseReadsWhatFormatWrote) {
-    const CDateTime value = CDateTime::FromParts(2024, 1, 1, 9, 5, 7);
-    EXPECT_EQ(CDateTime::Parse(value.Format("%Y-%m-%d %H:%M:%S"), "%Y-%m-%d %H:%M:%S"), value);
-    EXPECT_EQ(CDateTime::Parse(" 0100-01-01 ", "%Y-%m-%d"), CDateTime(CDateTime::kMinDays));
-    EXPECT_EQ(CDateTime::Parse("09:05:07", "%X"), CDateTime::FromTime(9, 5, 7)) << "no date: a time of day";
-    EXPECT_EQ(CDateTime::Parse("9:05", "%H:%M"), CDateTime::FromTime(9, 5, 0));
-    for (const char* refused : {"2024-01-01 09:05:07 x", "2023-02-29", "10000-01-01", "", "2024-13-01"})
-        EXPECT_FALSE(CDateTime::Parse(refused, "%Y-%m-%d")) << refused;
-    EXPECT_FALSE(CDateTime::Parse("01 09:00", "%d %H:%M")) << "part of a date";
-    EXPECT_FALSE(CDateTime::Parse("30", "%M")) << "neither a date nor an hour";
-}
-
 TEST(DateTimeTest, NowIsTheLocalTime) {
     const std::time_t before = std::time(nullptr);
     const CDateTime now = CDateTime::Now();
