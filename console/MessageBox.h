@@ -25,10 +25,12 @@ class QWidget;
 QString ToDisplay(const std::string& bytes);
 std::string FromDisplay(const QString& text);
 
-// Shows a modal box over `parent` (null: over nothing) and returns the answer. An empty title
-// gives the application's title.
+// Shows a box over `parent` and returns the answer: modal on the parent's window, or on the
+// whole application when the parent is null. An empty title gives the application's title.
 int ConsoleMessageBox(QWidget* parent, const std::string& text, const std::string& title = {},
                       unsigned flags = MB::kOk);
+// A sheet's question (MB::kSheetQuestion): true when it is answered Yes.
+bool ConsoleSheetQuestion(QWidget* parent, const std::string& text, const std::string& title);
 
 // A box with these contents, icon and buttons, not shown: for callers that show it their own
 // way (alerts are non-modal). Owned by `parent`, or by the caller when parent is null.

@@ -16,6 +16,10 @@ inline constexpr unsigned kIconInformation = 0x40;  // also "asterisk"
 // The second button is the default (No of Yes/No, Cancel of OK/Cancel).
 inline constexpr unsigned kDefaultButton2 = 0x100;
 
+// The sheets' questions before an unusable setting is applied: Yes/No, the stop icon, No the
+// default.
+inline constexpr unsigned kSheetQuestion = kYesNo | kIconStop | kDefaultButton2;
+
 inline constexpr unsigned kButtonMask = 0xF;
 inline constexpr unsigned kIconMask = 0xF0;
 inline constexpr unsigned kDefaultMask = 0xF00;

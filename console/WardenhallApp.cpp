@@ -1,6 +1,7 @@
 #include "console/WardenhallApp.h"
 
 #include "console/AlertPresenter.h"
+#include "console/ChildDialog.h"
 #include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
 #include "console/ConsoleTexts.h"
@@ -207,7 +208,7 @@ void CWardenhallApp::OnGoOnline() {
     }
     if (!m_lastLogonSucceeded) {
         COnlineOptionsDlg dialog(m_settings, m_mainFrame.get());
-        if (dialog.exec() != QDialog::Accepted)
+        if (ExecChildDialog(dialog) != QDialog::Accepted)
             return;
     }
     IWardenhallSession* session =
@@ -242,7 +243,7 @@ void CWardenhallApp::OnSaveChanges() {
 
 void CWardenhallApp::OnChangePassword() {
     CChangePasswordDlg dialog(m_mainFrame.get());
-    if (dialog.exec() != QDialog::Accepted)
+    if (ExecChildDialog(dialog) != QDialog::Accepted)
         return;
     if (IsOnline())
         ConsoleSession().QueueMessage(ConsoleRequests::kChangePassword, m_settings.userName, dialog.OldPassword(),
@@ -252,7 +253,7 @@ void CWardenhallApp::OnChangePassword() {
 
 void CWardenhallApp::OnOnlineOptions() {
     COnlineOptionsDlg dialog(m_settings, m_mainFrame.get());
-    dialog.exec();
+    ExecChildDialog(dialog);
 }
 
 void CWardenhallApp::OnShutdownEngine() {
@@ -268,7 +269,7 @@ void CWardenhallApp::OnShutdownEngine() {
 
 void CWardenhallApp::OnAppAbout() {
     CAboutDlg dialog(m_mainFrame.get());
-    dialog.exec();
+    ExecChildDialog(dialog);
 }
 
 void CWardenhallApp::OnAppExit() {

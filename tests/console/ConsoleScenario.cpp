@@ -6,7 +6,8 @@
 // The start-up scenario (without --commands): the main window off-line and the On-line Options
 // dialog that opens by itself (main-offline.png, online-options.png), then the other windows
 // of the console for a look at them (about.png, change-password.png, message-received.png,
-// alert.png). Exit code 0 when every picture was saved.
+// alert.png), and the sheet framework's test sheet on its second page (tab-sheet.png). Exit
+// code 0 when every picture was saved.
 //
 // With --commands the program reads one command a line from its standard input, and answers
 // each with "ok <command>" or "FAILED <command>: <why>" once it is done. Meanwhile it prints
@@ -47,6 +48,7 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Group.h"
 #include "foundation/ScopedLock.h"
+#include "tests/console/TestSheet.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -143,6 +145,12 @@ public:
                      "server name and port number",
             "Problem connecting to server", MB::kIconStop));
         Shoot(alert.get(), "alert.png");
+        CTestRecord record;
+        CTestSheet sheet;
+        sheet.SetObject(&record, TRUE);
+        sheet.show();
+        sheet.TabSheet().SelectPage(1);
+        Shoot(&sheet, "tab-sheet.png");
     }
 
     int Failures() const { return m_failures; }
