@@ -149,6 +149,8 @@ class ConsoleSession(harness.EngineTestCase):
         console.do("wait view act 73 CMachine 10.0.0.9")
         self.assertEqual(console.report("user alice"),
                          "user alice sent=10 received=20 remote-sent=30 remote-received=40 time=5")
+        # A modify for an object the copy lacks is never sent (the engine would wait for it).
+        console.do("request 34 Ghost")
         console.do("request 90")
         console.do("wait view cfg 23 CUser alice")
         console.do("wait view act 71 item 6 10.0.0.10")
