@@ -32,7 +32,6 @@
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
-#include "console/ConsoleIds.h"
 #include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
@@ -61,7 +60,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <iostream>
 #include <map>

@@ -118,6 +118,16 @@ class ConsoleSession(harness.EngineTestCase):
         dave.close()
         alice.do("shot online")
 
+        # Off-line and on-line again: the views are emptied, then filled anew.
+        alice.do("offline")
+        alice.do("wait view cfg 4 -")
+        alice.do("wait " + OFFLINE)
+        alice.do("wait-ended")
+        self.assertEqual(alice.report("counts"), "counts users=0 groups=0 services=0 locations=0 machines=0")
+        alice.do("online")
+        alice.do("wait view cfg 130 -")
+        self.assertEqual(alice.log.count("view cfg 25 item 1 Ops"), 2)  # the echo, then the list
+
         # Shut-down: the engine ends, and the console hears of it.
         alice.do("shutdown")
         alice.do("wait alert Urvo Wardenhall|Session Terminated by remote server")
