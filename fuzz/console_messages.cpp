@@ -28,7 +28,7 @@ namespace {
 
 // The frames of one input, read in order; the end of the input is a failed receive.
 class CBufferFrames : public IFrameSource {
-  public:
+public:
     CBufferFrames(const BYTE* data, std::size_t size) : m_data(data), m_size(size) {}
     std::vector<BYTE> ReceiveImage() override {
         if (m_size - m_at < RCPFormat::kLengthBytes)
@@ -43,7 +43,7 @@ class CBufferFrames : public IFrameSource {
     }
     bool AtEnd() const { return m_at == m_size; }
 
-  private:
+private:
     const BYTE* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;
@@ -51,7 +51,7 @@ class CBufferFrames : public IFrameSource {
 
 // A host that keeps the notices and forgets everything else.
 class CKeepingHost : public IWardenhallHost, public IViewDispatcher {
-  public:
+public:
     CConsoleSettings LogonSettings() const override { return {}; }
     void SetOnline(bool) override {}
     void SetLastLogonSucceeded(bool) override {}

@@ -16,7 +16,6 @@
 // "message <caption>|<reply address>" for each message received, "title <text>" as the title
 // changes (line breaks are written "\n"). Commands:
 //   logon PASSWORD [USER]  answers the On-line Options dialog (opened if need be) with them
-//   wait-title TEXT        until the main window's title is TEXT
 //   wait TEXT              until a line printed since the last wait holds TEXT
 //   dismiss                clicks OK in the oldest open alert
 //   request OP [A1 A2 A3]  queues a request on the session
@@ -327,11 +326,6 @@ private:
                 qobject_cast<QLineEdit*>(FindControl(dialog, 1024))->setText(ToDisplay(b));
             });
         }
-        if (command == "wait-title") {
-            std::getline(words >> std::ws, a);
-            auto title = [] { return FromDisplay(theApp.GetMainFrame()->windowTitle()); };
-            return Await([a, title] { return title() == a; }, [title] { return "title is " + title(); });
-        }
         if (command == "wait") {
             std::getline(words >> std::ws, a);
             return Await(
@@ -383,18 +377,26 @@ private:
             return {};
         }
         if (command == "counts") {
+            // Counted under each container's lock, as a window reads the copy.
+            auto count = [](auto& container, auto how) {
+                CScopedLock lock(container);
+                return std::to_string(how(container));
+            };
             CNorvaneEngine& copy = theConfiguration;
-            std::size_t users = 0, groups = 0;
-            {
-                CGroupMemberDatabase& database = copy.GetUserDatabase();
-                CScopedLock lock(database);
-                for (const auto& [name, entry] : database)
-                    ++(dynamic_cast<CUser*>(entry) ? users : groups);
-            }
-            Say("counts users=" + std::to_string(users) + " groups=" + std::to_string(groups) +
-                " services=" + std::to_string(copy.GetServiceManager().GetCount()) +
-                " locations=" + std::to_string(copy.GetLocations().GetSize()) +
-                " machines=" + std::to_string(copy.GetMachineMap().GetCount()));
+            auto entries = [](bool groups) {
+                return [groups](CGroupMemberDatabase& database) {
+                    std::size_t n = 0;
+                    for (const auto& [name, entry] : database)
+                        n += (dynamic_cast<CUser*>(entry) == nullptr) == groups ? 1 : 0;
+                    return n;
+                };
+            };
+            auto size = [](auto& container) { return container.GetCount(); };
+            Say("counts users=" + count(copy.GetUserDatabase(), entries(false)) +
+                " groups=" + count(copy.GetUserDatabase(), entries(true)) +
+                " services=" + count(copy.GetServiceManager(), size) +
+                " locations=" + count(copy.GetLocations(), [](CLocationArray& l) { return l.GetSize(); }) +
+                " machines=" + count(copy.GetMachineMap(), size));
             return {};
         }
         if (command == "user") {

@@ -4,7 +4,7 @@ with what the console shows (notices to the views, alerts, messages, titles) pri
 
     console = Console(norvane, "127.0.0.1", port, "alice")
     console.do("logon wonder")
-    console.do("wait-title Urvo Wardenhall - Online to 127.0.0.1")
+    console.do("wait title Urvo Wardenhall - Online to 127.0.0.1")
     console.seen("view cfg 20 -")
 
 The program runs offscreen, or with display=True on a virtual X server (xvfb-run); its pictures

@@ -30,7 +30,7 @@ using namespace RCPFormat;
 
 // The application as the session sees it, recording what it is told.
 class CRecordingHost : public IWardenhallHost, public IViewDispatcher {
-  public:
+public:
     CConsoleSettings LogonSettings() const override { return settings; }
     void SetOnline(bool online) override { m_online = online; }
     void SetLastLogonSucceeded(bool) override {}
@@ -69,7 +69,7 @@ class CRecordingHost : public IWardenhallHost, public IViewDispatcher {
     CConsoleSettings settings;
     IWardenhallSession* session = nullptr;
 
-  private:
+private:
     mutable std::mutex m_mutex;
     std::vector<CViewNotice> m_notices;
     std::vector<std::string> m_alerts;
@@ -98,7 +98,7 @@ client.close()
 )";
 
 class WardenhallSessionTest : public FrameworkTest {
-  protected:
+protected:
     void SetUp() override {
         FrameworkTest::SetUp();
         AddUser("alice", "secret");
