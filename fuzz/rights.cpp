@@ -5,10 +5,9 @@
 // leaves the right as it was, or yields a right that stores and reloads unchanged. The first
 // byte picks the case.
 
+#include "ArchiveFuzz.h"
 #include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/Right.h"
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,33 +15,6 @@
 #include <vector>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-std::vector<std::uint8_t> Store(CObject& object) {
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store, 128);
-        object.Serialize(ar);
-        ar.Close();
-    }
-    return file.Detach();
-}
-
-bool Load(const std::uint8_t* data, std::size_t size, CObject& object) {
-    CMemFile file(data, size);
-    try {
-        CArchive ar(&file, CArchive::load, 128);
-        object.Serialize(ar);
-        return true;
-    } catch (CException* e) {
-        e->Delete();
-        return false;
-    }
-}
 
 // The built-in accounts, "alice" in "Staff", and "bob" disabled; made once (no store is set,
 // so nothing is written).

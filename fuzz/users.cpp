@@ -4,9 +4,8 @@
 // names and survive a store and reload unchanged; membership tests end for any group graph.
 // The first byte picks the case.
 
+#include "ArchiveFuzz.h"
 #include "engine/access/GroupMemberDatabase.h"
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
 
@@ -17,34 +16,6 @@
 #include <vector>
 
 namespace {
-
-template <class Fn>
-bool Load(const std::uint8_t* data, std::size_t size, Fn read) {
-    CMemFile file(data, size);
-    try {
-        CArchive ar(&file, CArchive::load, 128);
-        read(ar);
-        return true;
-    } catch (CException* e) {
-        e->Delete();
-        return false;
-    }
-}
-
-std::vector<std::uint8_t> Store(CObject& object) {
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store, 128);
-        object.Serialize(ar);
-        ar.Close();
-    }
-    return file.Detach();
-}
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
 
 void CheckDatabase(CGroupMemberDatabase& db) {
     CScopedLock lock(db);

@@ -58,5 +58,4 @@ private:
     std::string m_remoteHost;
     UINT m_remotePort = 0;
     COutboundSettings m_upstream;
-    std::string m_remoteLocalAddress;  // the remote socket's local address, once asked
 };
