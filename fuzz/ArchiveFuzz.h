@@ -41,6 +41,6 @@ bool Load(const std::uint8_t* data, std::size_t size, Fn read) {
 }
 
 // Loads the bytes into `object` through its Serialize.
-inline bool Load(const std::uint8_t* data, std::size_t size, CObject& object) {
+inline bool LoadObject(const std::uint8_t* data, std::size_t size, CObject& object) {
     return Load(data, size, [&](CArchive& ar) { object.Serialize(ar); });
 }

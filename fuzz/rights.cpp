@@ -93,13 +93,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     right.AddRecipientFor("Staff");
     CRight& target = pick == 0 ? right : context.defaultAccess;
     const std::vector<std::uint8_t> before = Store(target);
-    if (!Load(data, size, target)) {
+    if (!LoadObject(data, size, target)) {
         Check(Store(target) == before);
         return 0;
     }
     const std::vector<std::uint8_t> after = Store(target);
     CRight again;
-    Check(Load(after.data(), after.size(), again));
+    Check(LoadObject(after.data(), after.size(), again));
     Check(Store(again) == after);
     Decide(context, right, text);
     CRight copy;

@@ -198,10 +198,16 @@ TEST_F(DialerLineTest, DialsOnRequestSeesADroppedLineAndResetsIt) {
     ASSERT_TRUE(dialer.RequestDialOrHangUp("Office", 0));
     ASSERT_TRUE(WaitFor([&] { return office->GetStatusText() == "Disconnected from ISP"; }));
     EXPECT_FALSE(office->IsOnLine());
+    // A synchronous dial shows no states on the way; the stop hangs its line up.
+    dialer.SetUseSynchronousRasdial(1);
+    ASSERT_TRUE(dialer.RequestDialOrHangUp("Office", 1));
+    ASSERT_TRUE(WaitFor([&] {
+        return office->GetStatusText() == "On line to ISP" && !dialer.IsDialInProgress();
+    }));
 
     // Every status line below went to the consoles too, with the line state of its moment.
     const std::vector<std::string> notices = m_console.Messages(63);
-    EXPECT_EQ(notices.size(), 15u);
+    EXPECT_EQ(notices.size(), 17u);
     for (const char* notice : {"63|Office|0|On line to ISP", "63|Office|2|The remote computer closed the connection.",
                                "63|Office|0|Disconnected from ISP"})
         EXPECT_NE(std::find(notices.begin(), notices.end(), notice), notices.end()) << notice;
@@ -222,7 +228,13 @@ TEST_F(DialerLineTest, DialsOnRequestSeesADroppedLineAndResetsIt) {
                   "Debug:\tCould not find connection to reset (Office) try 2",
                   "Debug:\tCould not find connection to reset (Office) try 3",
                   "Debug:\tOffice: Disconnected from ISP", "Debug:\tOffice: Off-Line",
-                  "Debug:\tDialer thread stopping"}));
+                  "Debug:\tOffice: Dialling ISP", "Dialling ISP", "Debug:\tDialing Synchronous Office",
+                  "Debug:\tOffice: On line to ISP", "Debug:\tDial (Office) succeeded",
+                  "Debug:\tHanging up profile Office", "Disconnecting from ISP",
+                  "Debug:\tOffice: Disconnecting from ISP",
+                  "Debug:\tCould not find connection to hangup (Office) try 2",
+                  "Debug:\tCould not find connection to hangup (Office) try 3",
+                  "Debug:\tOffice: Disconnected from ISP", "Debug:\tDialer thread stopping"}));
 }
 
 }  // namespace
