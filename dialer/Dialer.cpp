@@ -767,18 +767,24 @@ void CDialer::CheckDialFirst(CSession* session) {
         }
     }
 
+    const auto allDisabled = [this](const std::vector<CRef<CDialerProfile>>& profiles) {
+        if (std::any_of(profiles.begin(), profiles.end(), [](const CRef<CDialerProfile>& p) {
+                return p->GetSettings().autoConnect != 0;
+            }))
+            return false;
+        WriteLog(kDialerDebug, "%s", kLogAllDisabled);
+        return true;
+    };
+    // Without a profile to dial, connections go ahead without waiting for one another.
+    if (allDisabled(GetProfiles()))
+        return;
     enum class Outcome { kGoAhead, kDenied, kFailed } outcome = Outcome::kGoAhead;
     {
         // Callers wait here for a dial in progress, then find its line up.
         std::lock_guard<std::mutex> demand(m_demandMutex);
-        if (!IsRasAvailable())
-            return;
         const std::vector<CRef<CDialerProfile>> profiles = GetProfiles();
-        if (std::none_of(profiles.begin(), profiles.end(),
-                         [](const CRef<CDialerProfile>& p) { return p->GetSettings().autoConnect != 0; })) {
-            WriteLog(kDialerDebug, "%s", kLogAllDisabled);
+        if (!IsRasAvailable() || allDisabled(profiles))
             return;
-        }
         try {
             const std::string who = session->GetDescription();
             for (const CRef<CDialerProfile>& profile : profiles) {

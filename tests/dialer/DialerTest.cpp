@@ -5,14 +5,17 @@
 
 #include "engine/access/Recipient.h"
 #include "foundation/RegistryStore.h"
+#include "foundation/X1SocketException.h"
 #include "platform/ras/sim/RasSimControl.h"
 #include "support/ArchiveHelpers.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -235,6 +238,43 @@ TEST_F(DialerLineTest, DialsOnRequestSeesADroppedLineAndResetsIt) {
                   "Debug:\tCould not find connection to hangup (Office) try 2",
                   "Debug:\tCould not find connection to hangup (Office) try 3",
                   "Debug:\tOffice: Disconnected from ISP", "Debug:\tDialer thread stopping"}));
+}
+
+TEST_F(DialerLineTest, SessionsNeedingTheLineAtOnceShareOneDialAndTheIdleLineIsHungUp) {
+    AddUser("Guest");
+    CDialer& dialer = Dialer();
+    dialer.SetLogOptions(3);
+    dialer.SetTimerInterval(1);
+    CDialerProfile* office = MakeProfile("Office", "ISP");
+    CDialerProfile::Settings s = office->GetSettings();
+    s.autoDisconnect = 1;
+    s.disconnectAfter = 0;
+    office->SetSettings(s);
+    dialer.AddProfile(office);
+    ASSERT_TRUE(dialer.Start());
+    ASSERT_TRUE(WaitFor([&] { return dialer.IsRasAvailable(); }));
+
+    std::vector<CRef<CCountingSession>> sessions;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i) {
+        sessions.push_back(CRef<CCountingSession>::Adopt(new CCountingSession("10.0.0.5")));
+        ASSERT_TRUE(m_engine->RegisterSession(sessions.back().Get()));
+        threads.emplace_back([&dialer, session = sessions.back()] {
+            EXPECT_FALSE(ThrowsPtr<X1SocketException>([&] { dialer.CheckDialFirst(session.Get()); }));
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    // No session's socket is on the line's address: the idle check hangs it up.
+    ASSERT_TRUE(WaitFor([&] { return office->GetStatusText() == "Disconnected from ISP"; }));
+    dialer.HangUpAll();
+    const std::vector<std::string> lines = WithoutTimes(LogLines("Dialer"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Dialing profile Office"), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.rfind("Debug:\tProfile Office on line and grants access for ", 0) == 0;
+              }),
+              2);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Debug:\tTiming out profile Office"), 1);
 }
 
 }  // namespace

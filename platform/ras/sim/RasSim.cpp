@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -37,8 +38,6 @@ constexpr std::size_t kMaxConnections = 1024;
 // Answers to asynchronous dials of a connected entry whose events are still on their way.
 constexpr unsigned kMaxPendingAnswers = 64;
 
-// Set while this thread calls a notifier: a hang-up from there cannot wait for its events.
-thread_local bool t_inNotifier = false;
 
 struct Notifier {
     RASDIALNOTIFYFUNC function;
@@ -236,6 +235,9 @@ private:
     std::condition_variable m_delivered;  // an answer's events have all been delivered
     std::map<HRASCONN, std::shared_ptr<Connection>> m_connections;  // in dial order
     std::map<std::string, EntryRecord> m_records;
+    // The threads calling a notifier now: a hang-up from there cannot wait for its events. (Not
+    // a thread_local: the library is loaded at run time, and its threads come and go.)
+    std::multiset<std::thread::id> m_notifying;
     HRASCONN m_nextHandle = 1;  // 0 once every number was handed out
 };
 
@@ -467,15 +469,16 @@ std::uint32_t Simulator::Run(std::unique_lock<std::mutex>& lock,
 void Simulator::Deliver(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Connection>& line,
                         const Notifier& notifier, std::uint32_t state, std::uint32_t error) {
     ++Record(*line).stats.events;
+    const std::thread::id self = std::this_thread::get_id();
+    m_notifying.insert(self);
     lock.unlock();
-    t_inNotifier = true;
     try {
         notifier.function(notifier.context, line->handle, state, error);
     } catch (...) {
         // A notifier written in C++ that throws loses its event, not the library's thread.
     }
-    t_inNotifier = false;
     lock.lock();
+    m_notifying.erase(m_notifying.find(self));
 }
 
 void Simulator::Finish(const std::shared_ptr<Connection>& line, const Notifier* notifier) {
@@ -502,7 +505,7 @@ std::uint32_t Simulator::HangUp(HRASCONN handle) {
         line->goneAt = Clock::now() + std::chrono::milliseconds(line->entry.lingerMs);
         ++Record(*line).stats.hangUps;
     }
-    if (!t_inNotifier)
+    if (!m_notifying.count(std::this_thread::get_id()))
         m_delivered.wait(lock, [&] { return line->pendingAnswers == 0; });
     return RAS_SUCCESS;
 }
