@@ -666,8 +666,6 @@ std::vector<RASCONNA> CDialer::EnumConnections() {
         else if (result != 0)
             WriteLog(kDialerDebug, kLogEnumError, result);
     }
-    std::lock_guard<std::mutex> lock(m_connectionsMutex);
-    m_connections = records;
     return records;
 }
 

@@ -173,7 +173,7 @@ private:
 
     // --- For the profiles
     const RasEntryPoints* Ras() const { return m_ras.load(); }
-    // Refreshes the connection list; returns it.
+    // The library's connections, read afresh on every call (each caller gets its own list).
     std::vector<RASCONNA> EnumConnections();
     std::optional<RASCONNA> FindConnection(const std::string& entryName);
     std::string ErrorText(DWORD code) const;
@@ -205,8 +205,6 @@ private:
     mutable std::mutex m_listsMutex;  // leaf: the two lists
     std::vector<std::string> m_localSites;
     std::vector<std::string> m_phonebookEntries;
-    mutable std::mutex m_connectionsMutex;  // leaf
-    std::vector<RASCONNA> m_connections;  // the last enumeration
     std::atomic<DWORD> m_loggingEnabled;
     std::atomic<DWORD> m_logOptions;
     std::atomic<DWORD> m_timerInterval;
