@@ -30,8 +30,8 @@
 // (sessions, UDP services, dialer workers) get a bounded wait.
 //
 // Lock orders: machine map, then one machine, then the user database; the console list, then
-// a console's outgoing queue. DeleteUser releases the user database before it takes the
-// machine map.
+// a console's outgoing queue; the dialer's own locks, then the machine map (dialer/Dialer.h).
+// DeleteUser releases the user database before it takes the machine map.
 //
 // The steps of start-up and shut-down that belong to the parts (user database, services, web
 // cache, dialer, ...) are protected virtual operations below, each calling its part; tests

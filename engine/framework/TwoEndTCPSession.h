@@ -27,6 +27,7 @@ public:
 
     // TRUE when the client side says so; otherwise FALSE while the remote socket is not
     // connected, else whether `text` is this host's address on the remote connection.
+    // Callable from any thread.
     BOOL IsOwnAddress(const std::string& text) override;
     DWORD GetRemoteBytesSent() const override { return m_remoteSocket.GetBytesSent(); }
     DWORD GetRemoteBytesReceived() const override { return m_remoteSocket.GetBytesReceived(); }
