@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop console clean
 
 all: build
 
@@ -33,7 +33,7 @@ test-tsan: deps
 	cd build-tsan && ctest --output-on-failure --timeout 900
 
 test-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON $(CMAKE_FLAGS)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON -DNORVANE_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 	.ci/fuzz.sh build-fuzz
 
@@ -53,6 +53,10 @@ run: build
 
 stop:
 	@.ci/run-engine.sh stop
+
+# The console of this checkout against the engine of `make run` (state and settings in ./var).
+console: build
+	@.ci/run-engine.sh console
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan build-bench
