@@ -40,12 +40,13 @@ test-fuzz: deps
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
-# Web proxy throughput against nginx direct, tinyproxy and squid, then DNS service throughput
-# against dnsmasq, with an optimised build in build-bench (bench/README.md). Not part of `test`:
-# it installs its peers and takes minutes.
+# Web proxy throughput against nginx direct, tinyproxy and squid, DNS service throughput against
+# dnsmasq, and SOCKS 5 against nginx direct and dante, with an optimised build in build-bench
+# (bench/README.md). Not part of `test`: they install their peers and take minutes.
 bench:
 	bench/http.sh
 	bench/dns.sh
+	bench/socks.sh
 
 # The engine of this checkout with its state in ./var; `make stop` stops it.
 run: build

@@ -85,6 +85,8 @@ inline constexpr DWORD kLoadedSessionLimit = 0;
 inline constexpr int kListenBacklog = 5;
 // How long a replaced service's thread may take to end before its successor starts.
 inline constexpr DWORD kServiceThreadEndWaitMs = 5000;
+// How long a start or stop asked of a service's thread from another thread is waited for.
+inline constexpr DWORD kServiceControlWaitMs = 5000;
 
 // The kinds and descriptions a service's three rights always have.
 inline constexpr DWORD kAccessRightKind = 0;

@@ -110,6 +110,27 @@ bool PlanBody(CWWWRequest& request) {
     return true;
 }
 
+// Whether the Host header of a handed-over request names its target: absent, or the target's
+// host (any case) with the target's port or, without a port, port 80.
+bool HostHeaderNamesTarget(const CHeaderList& headers, const SNonProxySettings& settings) {
+    if (!headers.Contains("Host"))
+        return true;
+    const std::string header = headers.Get("Host");
+    std::string_view value = TrimLeading(header);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    DWORD port = 80;
+    const std::size_t colon = value.rfind(':');
+    if (colon != std::string_view::npos) {
+        const std::optional<DWORD> written = ParsePort(value.substr(colon + 1));
+        if (!written)
+            return false;
+        port = *written;
+        value = value.substr(0, colon);
+    }
+    return port == settings.port && EqualsNoCase(value, settings.host);
+}
+
 }  // namespace
 
 int ParseResultCode(EParseResult result) {
@@ -280,6 +301,10 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
                 r.path = "/" + settings.prependInfo + r.path;
             if (settings.port != 80)
                 r.portText = std::to_string(settings.port);
+            if (!settings.connectAddress.empty()) {
+                r.connectHost = settings.connectAddress;
+                r.foreignHost = !HostHeaderNamesTarget(r.headers, settings);
+            }
         } else {
             if (r.path.find("/../") != std::string::npos)
                 return EParseResult::accessDenied;
@@ -307,6 +332,8 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
             return EParseResult::malformed;
     }
 
+    if (r.connectHost.empty())
+        r.connectHost = r.host;
     r.headers.RemoveAll("connection");
     r.headers.RemoveAll("proxy-connection");
     if (!PlanBody(r))

@@ -57,10 +57,11 @@ void CWWWSession::SetService(CService& service) {
 }
 
 void CWWWSession::SetTarget(DWORD action, const std::string& host, DWORD port,
-                            DWORD cacheNonProxy) {
+                            DWORD cacheNonProxy, const std::string& connectAddress) {
     m_nonProxy.action = action;
     m_nonProxy.host = host;
     m_nonProxy.port = port;
+    m_nonProxy.connectAddress = connectAddress;
     m_cacheNonProxyRequests = cacheNonProxy;
 }
 
@@ -296,7 +297,7 @@ void CWWWSession::HTTPProcessRequest() {
         DebugLine(kLogSendingRequest, ThreadId());
         CNorvaneEngine::Instance().CheckDialFirst(this);
         ++m_remoteConnection;
-        ConnectRemote(m_remoteSocket, m_request.host, m_request.port);
+        ConnectRemote(m_remoteSocket, m_request.connectHost, m_request.port);
         m_remoteSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
         m_remoteSocket.StartAsyncSelect();
 
@@ -368,14 +369,7 @@ void CWWWSession::SendErrorPage(std::string_view title, std::string_view descrip
     CloseClient();
 }
 
-void CWWWSession::CloseClient() {
-    try {
-        m_clientSocket.CloseGracefully(kAnswerDrainMs);
-    } catch (X1SocketException* e) {
-        e->Delete();
-        CloseQuietly(m_clientSocket);
-    }
-}
+void CWWWSession::CloseClient() { CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs); }
 
 void CWWWSession::SendErrorPage(const SErrorText& title, const SErrorText& description,
                                 ETunnelFailure failure) {

@@ -23,8 +23,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <sys/stat.h>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -233,11 +233,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;       // a dial thread's wait ends early: a hang-up
     std::condition_variable m_delivered;  // an answer's events have all been delivered
+    // Threads inside a notifier call: a hang-up from there cannot wait for its own events.
+    // (Not a thread_local: static TLS in a library loaded at run time upsets LeakSanitizer.)
+    std::multiset<std::thread::id> m_notifying;
     std::map<HRASCONN, std::shared_ptr<Connection>> m_connections;  // in dial order
     std::map<std::string, EntryRecord> m_records;
-    // The threads calling a notifier now: a hang-up from there cannot wait for its events. (Not
-    // a thread_local: the library is loaded at run time, and its threads come and go.)
-    std::multiset<std::thread::id> m_notifying;
     HRASCONN m_nextHandle = 1;  // 0 once every number was handed out
 };
 
@@ -469,8 +469,7 @@ std::uint32_t Simulator::Run(std::unique_lock<std::mutex>& lock,
 void Simulator::Deliver(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Connection>& line,
                         const Notifier& notifier, std::uint32_t state, std::uint32_t error) {
     ++Record(*line).stats.events;
-    const std::thread::id self = std::this_thread::get_id();
-    m_notifying.insert(self);
+    const auto self = m_notifying.insert(std::this_thread::get_id());
     lock.unlock();
     try {
         notifier.function(notifier.context, line->handle, state, error);
@@ -478,7 +477,7 @@ void Simulator::Deliver(std::unique_lock<std::mutex>& lock, const std::shared_pt
         // A notifier written in C++ that throws loses its event, not the library's thread.
     }
     lock.lock();
-    m_notifying.erase(m_notifying.find(self));
+    m_notifying.erase(self);
 }
 
 void Simulator::Finish(const std::shared_ptr<Connection>& line, const Notifier* notifier) {
@@ -505,7 +504,7 @@ std::uint32_t Simulator::HangUp(HRASCONN handle) {
         line->goneAt = Clock::now() + std::chrono::milliseconds(line->entry.lingerMs);
         ++Record(*line).stats.hangUps;
     }
-    if (!m_notifying.count(std::this_thread::get_id()))
+    if (m_notifying.count(std::this_thread::get_id()) == 0)
         m_delivered.wait(lock, [&] { return line->pendingAnswers == 0; });
     return RAS_SUCCESS;
 }
