@@ -323,6 +323,7 @@ void CNorvaneEngine::ReloadConfiguration() {
     CreateBuiltInAccounts();
     m_locations.ReplaceWith(locations);
     m_cache.CopySettings(cache);
+    m_dialer.LoadFromRegistry(PartKey(EnginePart::kDialer));
     for (const EngineRight& right : kRights) {
         m_rights[right.kind].Copy(rights[right.kind]);
         m_rights[right.kind].SetRightType(static_cast<DWORD>(right.kind));

@@ -126,8 +126,9 @@ public:
     // every part was read do they take the live objects' place: the built-in accounts and
     // default rights are made as at start-up, the running services are stopped and the
     // loaded ones started (the remote-control service ensured), and the audit files opened.
-    // The cache keeps its entries and folder. A part that cannot be read throws, with
-    // nothing changed.
+    // The cache keeps its entries and folder. The dialer's settings are replaced as its own
+    // load does (dialer/Dialer.h): its profiles by name, a line staying up under a profile that
+    // stays. A part that cannot be read throws, with nothing changed.
     void ReloadConfiguration();
 
     // --- Machines and users ------------------------------------------------------------------
