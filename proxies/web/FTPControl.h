@@ -28,7 +28,7 @@
 #include "platform/kernel/Types.h"
 #include "proxies/web/FTPCommand.h"
 #include "proxies/web/FTPListing.h"
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
 #include "proxies/web/WWWRequest.h"
 #include "proxies/web/WWWTexts.h"
