@@ -126,6 +126,14 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
     case kPromoteLocation: locations.PromoteLocation(arg1); break;
     case kDemoteLocation: locations.DemoteLocation(arg1); break;
 
+    case kRetrieveDialer:
+        m_engine.GetDialer().RefreshPhonebook();
+        SendWhole(m_engine.GetDialer());
+        break;
+    case kUploadDialer:
+    case kModifyDialer: ReceiveDialer(); break;
+    case kDialHangUp: DialOrHangUp(message); break;
+
     case kRetrieveActivity: ListActivity(); break;
     case kTerminateMachine: m_engine.RemoveMachine(arg1); break;
     case kTerminateSession: TerminateSession(message); break;
@@ -140,7 +148,7 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
         break;
     case kChangePassword: m_session.ChangePassword(message); break;
 
-    case kRetrieveCache: SendCacheSettings(); break;
+    case kRetrieveCache: SendWhole(cache); break;
     case kUpdateCache: m_session.ReceiveObject(cache); break;
     case kPurgeCache: cache.Purge(); break;
     case kRemoveCacheEntry: cache.RemoveEntryByURL(arg1); break;
@@ -261,6 +269,12 @@ void CRequestDispatcher::SendRights() {
             throw new X1SocketException(0, kCommunicationsFailure);
 }
 
+void CRequestDispatcher::SendWhole(CObject& object) {
+    const std::vector<BYTE> frame = RCPFraming::Encode(object, false);
+    if (!m_session.SendFrame(frame))
+        throw new X1SocketException(0, kCommunicationsFailure);
+}
+
 void CRequestDispatcher::ReceiveRights() {
     std::vector<ConfigurationUploads::Image> images;
     for (DWORD kind = 0; kind < kRightKindCount; ++kind)
@@ -312,10 +326,17 @@ void CRequestDispatcher::TerminateSession(const CNVRCPMessage& message) {
         machine->EndSession(*id, FrameworkFormat::kExitIdle);
 }
 
-// --- Web cache -------------------------------------------------------------------------------
+// --- Dialer ----------------------------------------------------------------------------------
 
-void CRequestDispatcher::SendCacheSettings() {
-    const std::vector<BYTE> frame = RCPFraming::Encode(m_engine.GetCache(), false);
-    if (!m_session.SendFrame(frame))
-        throw new X1SocketException(0, kCommunicationsFailure);
+void CRequestDispatcher::ReceiveDialer() {
+    // The dialer reads the whole image aside and changes nothing unless all of it is usable.
+    CDialer& dialer = m_engine.GetDialer();
+    m_session.ReceiveObject(dialer);
+    dialer.OpenLogFile();
+}
+
+void CRequestDispatcher::DialOrHangUp(const CNVRCPMessage& message) {
+    const std::optional<DWORD> action = ParseDecimalDword(message.Arg2);
+    if (action)
+        m_engine.GetDialer().RequestDialOrHangUp(message.Arg1, *action);
 }
