@@ -7,7 +7,6 @@
 
 #include "console/session/ConsoleConfiguration.h"
 #include "console/session/ConsoleNotifications.h"
-#include "console/session/DialerCopy.h"
 #include "console/session/WHTreeItem.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/User.h"
@@ -93,12 +92,10 @@ void CheckCopy(CNorvaneEngine& copy) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static CNorvaneEngine* const copy = new CNorvaneEngine(CNorvaneEngine::InertCopy{});
-    static CDialerImageCopy* const dialer = new CDialerImageCopy;
     CKeepingHost host;
     CBufferFrames frames(data, size);
     std::size_t queued = 0;
-    CConsoleNotifications notifications(*copy, *dialer, host, frames,
-                                        [&queued](WORD) { ++queued; });
+    CConsoleNotifications notifications(*copy, host, frames, [&queued](WORD) { ++queued; });
     try {
         while (!frames.AtEnd()) {
             CNVRCPMessage message;

@@ -4,7 +4,8 @@
 // nothing. The console session fills it from the engine's lists and keeps it current from the
 // engine's notifications; the windows read and edit it under each container's lock. The parts
 // it uses: the user database, the service manager, the location array, the web cache's
-// settings, the eleven rights (kinds 0 to 10) and the machine map with its sessions.
+// settings, the dialer with its profiles (never started: it dials nothing), the eleven rights
+// (kinds 0 to 10) and the machine map with its sessions.
 //
 // Made on first use and never destroyed, so that a session thread still ending at exit never
 // reaches a destroyed object.

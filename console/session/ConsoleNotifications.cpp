@@ -4,6 +4,7 @@
 #include "console/MessageBoxStyles.h"
 #include "console/session/SessionTexts.h"
 #include "console/session/WHTreeItem.h"
+#include "dialer/Dialer.h"
 #include "engine/EngineFormat.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Right.h"
@@ -91,11 +92,9 @@ CRef<CMachine> FindMachine(CMachineMap& machines, const std::string& address) {
 
 }  // namespace
 
-CConsoleNotifications::CConsoleNotifications(CNorvaneEngine& configuration, IDialerCopy& dialer,
-                                             IWardenhallHost& host, IFrameSource& frames,
-                                             RequestQueue queue)
-    : m_configuration(configuration), m_dialer(dialer), m_host(host), m_frames(frames),
-      m_queue(std::move(queue)) {}
+CConsoleNotifications::CConsoleNotifications(CNorvaneEngine& configuration, IWardenhallHost& host,
+                                             IFrameSource& frames, RequestQueue queue)
+    : m_configuration(configuration), m_host(host), m_frames(frames), m_queue(std::move(queue)) {}
 
 void CConsoleNotifications::UpdateViews(int target, UINT code, CRef<CObject> object) {
     m_host.Views().Post(CViewNotice{target, code, std::move(object)});
@@ -182,7 +181,7 @@ void CConsoleNotifications::ReceiveRights() {
         m_configuration.GetRight(kind)->Copy(*rights[kind]);
 }
 
-void CConsoleNotifications::ReceiveDialer() { m_dialer.Load(m_frames.ReceiveImage()); }
+void CConsoleNotifications::ReceiveDialer() { Decode(m_frames.ReceiveImage(), m_configuration.GetDialer()); }
 
 void CConsoleNotifications::ReceiveCache() { Decode(m_frames.ReceiveImage(), m_configuration.GetCache()); }
 
@@ -338,7 +337,15 @@ void CConsoleNotifications::MoveLocation(const CNVRCPMessage& message) {
 // --- Dialer ------------------------------------------------------------------------------------
 
 void CConsoleNotifications::SetDialerStatus(const CNVRCPMessage& message) {
-    UpdateViews(kDialerSheet, message.Op, m_dialer.SetStatusText(message.Arg1, message.Arg3));
+    CDialer& dialer = m_configuration.GetDialer();
+    CRef<CDialerProfile> profile;
+    {
+        CScopedLock lock(dialer.GetProfileMap());
+        profile = dialer.FindProfile(message.Arg1);
+        if (profile)
+            profile->StoreStatusText(message.Arg3);
+    }
+    UpdateViews(kDialerSheet, message.Op, std::move(profile));
 }
 
 // --- Machines and sessions ---------------------------------------------------------------------

@@ -52,7 +52,6 @@
 //
 // One thread (the session's) uses an object of this class.
 
-#include "console/session/DialerCopy.h"
 #include "console/session/WardenhallHost.h"
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
@@ -78,8 +77,8 @@ public:
     using RequestQueue = std::function<void(WORD op)>;
 
     // `queue` queues a request with empty strings (the lists after 5).
-    CConsoleNotifications(CNorvaneEngine& configuration, IDialerCopy& dialer, IWardenhallHost& host,
-                          IFrameSource& frames, RequestQueue queue);
+    CConsoleNotifications(CNorvaneEngine& configuration, IWardenhallHost& host, IFrameSource& frames,
+                          RequestQueue queue);
     CConsoleNotifications(const CConsoleNotifications&) = delete;
     CConsoleNotifications& operator=(const CConsoleNotifications&) = delete;
 
@@ -127,7 +126,6 @@ private:
     void AddUsage(const std::string& userName, const DWORD (&traffic)[4], DWORD seconds);
 
     CNorvaneEngine& m_configuration;
-    IDialerCopy& m_dialer;
     IWardenhallHost& m_host;
     IFrameSource& m_frames;
     RequestQueue m_queue;

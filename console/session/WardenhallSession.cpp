@@ -50,12 +50,12 @@ bool IsStatus(WORD op) { return op >= kStatusAccepted && op <= kStatusInternalEr
 std::vector<BYTE> CWardenhallSession::CChannelFrames::ReceiveImage() { return m_channel.Receive(kShortPayload); }
 
 CWardenhallSession::CWardenhallSession(IWardenhallHost& host)
-    : CWardenhallSession(host, theConfiguration, TheDialerCopy()) {}
+    : CWardenhallSession(host, theConfiguration) {}
 
-CWardenhallSession::CWardenhallSession(IWardenhallHost& host, CNorvaneEngine& configuration, IDialerCopy& dialer)
-    : m_host(host), m_configuration(configuration), m_dialer(dialer), m_settings(host.LogonSettings()),
+CWardenhallSession::CWardenhallSession(IWardenhallHost& host, CNorvaneEngine& configuration)
+    : m_host(host), m_configuration(configuration), m_settings(host.LogonSettings()),
       m_frames(GetChannel()),
-      m_notifications(configuration, dialer, host, m_frames, [this](WORD op) { QueueMessage(op, {}, {}, {}); }) {
+      m_notifications(configuration, host, m_frames, [this](WORD op) { QueueMessage(op, {}, {}, {}); }) {
     SetReadingEnabled(false);
 }
 
@@ -329,7 +329,7 @@ bool CWardenhallSession::PreparePayload(const CNVRCPMessage& request,
             return add(locations.FindLocation(name), false);
         }
         case kUploadDialer:
-        case kModifyDialer: frames.push_back(m_dialer.Frame()); return true;
+        case kModifyDialer: return add(&m_configuration.GetDialer(), false);
         case kUpdateCache: return add(&m_configuration.GetCache(), false);
         default: return true;
         }

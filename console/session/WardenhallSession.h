@@ -51,7 +51,6 @@
 // everything else runs on the session's thread.
 
 #include "console/session/ConsoleNotifications.h"
-#include "console/session/DialerCopy.h"
 #include "console/session/WardenhallHost.h"
 #include "remote/RemoteControlSession.h"
 
@@ -65,9 +64,9 @@ class CNorvaneEngine;
 class CWardenhallSession : public CRemoteControlSession, public IWardenhallSession {
 public:
     // A session for `host`, with its log-on settings as they are now, that keeps
-    // `configuration` and `dialer` (theConfiguration and its dialer copy when not given).
+    // `configuration` (theConfiguration when not given).
     explicit CWardenhallSession(IWardenhallHost& host);
-    CWardenhallSession(IWardenhallHost& host, CNorvaneEngine& configuration, IDialerCopy& dialer);
+    CWardenhallSession(IWardenhallHost& host, CNorvaneEngine& configuration);
     ~CWardenhallSession() override;
 
     // --- IWardenhallSession (any thread) ----------------------------------------------------
@@ -129,7 +128,6 @@ private:
 
     IWardenhallHost& m_host;
     CNorvaneEngine& m_configuration;
-    IDialerCopy& m_dialer;
     const CConsoleSettings m_settings;
     CChannelFrames m_frames;
     CConsoleNotifications m_notifications;

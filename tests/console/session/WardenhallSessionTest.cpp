@@ -6,6 +6,7 @@
 
 #include "console/session/WHTreeItem.h"
 #include "console/session/WardenhallSession.h"
+#include "dialer/Dialer.h"
 #include "engine/access/Group.h"
 #include "engine/access/Location.h"
 #include "engine/access/Right.h"
@@ -148,11 +149,11 @@ protected:
     CRecordingHost m_host;
     CRef<CRemoteControlService> m_service;
     CNorvaneEngine m_copy{CNorvaneEngine::InertCopy{}};
-    CDialerImageCopy m_dialer;
 };
 
 TEST_F(WardenhallSessionTest, KeepsItsCopyCurrentWhileAnotherConsoleMakesChanges) {
-    auto* session = new CWardenhallSession(m_host, m_copy, m_dialer);
+    m_engine->GetDialer().AddProfile(new CDialerProfile("Line"));
+    auto* session = new CWardenhallSession(m_host, m_copy);
     m_host.session = session;
     const std::shared_ptr<CEvent> ended = session->EndedEvent();
     ASSERT_TRUE(session->Start());
@@ -162,6 +163,14 @@ TEST_F(WardenhallSessionTest, KeepsItsCopyCurrentWhileAnotherConsoleMakesChanges
         CScopedLock lock(m_copy.GetUserDatabase());
         EXPECT_NE(m_copy.GetUserDatabase().FindUserAccount("alice"), nullptr);
     }
+    // The dialer came with its profile, whose line state the engine reports once the console
+    // has registered (the last of the log-on's requests, before this one).
+    session->QueueMessage(kRetrieveCache, {}, {}, {});
+    ASSERT_TRUE(WaitForNotice(ViewTargets::kConfigurationView, kRetrieveCache));
+    m_engine->NotifyDialerStatus("Line", 1, "Dialling Line");
+    ASSERT_TRUE(WaitForNotice(ViewTargets::kDialerSheet, kNotifyDialerState));
+    ASSERT_TRUE(m_copy.GetDialer().FindProfile("Line"));
+    EXPECT_EQ(m_copy.GetDialer().FindProfile("Line")->GetStatusText(), "Dialling Line");
 
     // The other console runs while this one sends its own changes and reads its copy.
     TempDir scratch;
