@@ -25,17 +25,11 @@ std::vector<BYTE> Encode(CObject& object, bool tagged) {
     const std::uint64_t length = store.GetLength();
     if (length > kMaxImageLength)
         throw new X1SocketException(0, kObjectTooLong);
-    return FrameImage(store.GetData(), static_cast<std::size_t>(length));
-}
-
-std::vector<BYTE> FrameImage(const BYTE* image, std::size_t size) {
-    if (size > kMaxImageLength)
-        throw new X1SocketException(0, kObjectTooLong);
-    std::vector<BYTE> frame(kLengthBytes + size);
+    std::vector<BYTE> frame(kLengthBytes + static_cast<std::size_t>(length));
     for (std::size_t n = 0; n < kLengthBytes; ++n)
-        frame[n] = static_cast<BYTE>(size >> (8 * n));
-    if (size != 0)
-        std::copy_n(image, size, frame.begin() + kLengthBytes);
+        frame[n] = static_cast<BYTE>(length >> (8 * n));
+    if (length != 0)
+        std::copy_n(store.GetData(), static_cast<std::size_t>(length), frame.begin() + kLengthBytes);
     return frame;
 }
 

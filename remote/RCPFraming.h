@@ -20,9 +20,6 @@ namespace RCPFraming {
 // of the archive's object write (tagged: class record, then its fields). Throws what the
 // archive throws (an object of a class that cannot stand in a stream, no memory).
 std::vector<BYTE> Encode(CObject& object, bool tagged);
-// The whole frame of an image made elsewhere (kept as it came, say): the length word, then the
-// image. Throws X1SocketException(0, kObjectTooLong) for an image over the limit.
-std::vector<BYTE> FrameImage(const BYTE* image, std::size_t size);
 // The image length that a frame's first four bytes announce.
 DWORD ImageLength(const BYTE lengthBytes[RCPFormat::kLengthBytes]);
 

@@ -155,9 +155,6 @@ protected:
     // Appends a message made by the caller (its Target set, say) and wakes the thread, as
     // QueueMessage does. Any thread.
     void QueueOutgoing(std::unique_ptr<CNVRCPMessage> message);
-    // The oldest queued message, or null; the thread takes one per wake-up.
-    std::unique_ptr<CNVRCPMessage> TakeQueued() { return m_queue.Pop(); }
-    bool HasQueued() const { return !m_queue.IsEmpty(); }
     // Drops every queued message (and the objects they hold).
     void ClearQueue() { m_queue.Clear(); }
 

@@ -96,9 +96,6 @@ public:
     // The web cache's settings (request 130, message 131).
     void ReceiveCache();
 
-    // Whether message 5 has come.
-    bool HasLoggedOn() const { return m_loggedOn; }
-
 private:
     void UpdateViews(int target, UINT code, CRef<CObject> object);
     void MustChangePassword();
