@@ -8,6 +8,8 @@
 
 #include <QComboBox>
 
+#include <iterator>
+
 namespace {
 
 constexpr int kValueEdit = 1177;
