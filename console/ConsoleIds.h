@@ -49,4 +49,19 @@ inline constexpr int kToolBarBitmap = 128;
 inline constexpr int kFilterImage = 5;
 inline constexpr int kCriterionImage = 6;
 
+// --- User sheet and group dialogs: the configuration tree's commands and the dialogs -----------
+inline constexpr int kNewUser = 32846;
+inline constexpr int kNewGroup = 32847;
+inline constexpr int kEditUserSheet = 132;
+inline constexpr int kNewGroupDialog = 138;
+inline constexpr int kEditGroupDialog = 139;
+inline constexpr int kUserInfoPage = 143;
+inline constexpr int kUserGroupsPage = 144;
+inline constexpr int kUserAccountingPage = 145;
+inline constexpr int kUserAuditingPage = 150;
+// Pictures of the image list: a user, a user outside a group, and a group.
+inline constexpr int kUserImage = 1;
+inline constexpr int kNonMemberImage = 2;
+inline constexpr int kGroupImage = 4;
+
 }  // namespace ConsoleIds

@@ -107,4 +107,12 @@ inline constexpr const char* kEnterDateTime = "Please enter a date and time such
 inline constexpr const char* kEnterTime = "Please enter a time of day such as %s.";
 inline constexpr const char* kEnterFewerCharacters = "Please enter no more than %zu characters.";
 
+// --- User sheet and group dialogs --------------------------------------------------------------
+inline constexpr const char* kUserSheetCaption = "Properties for user %s";
+inline constexpr const char* kNewUserSheetCaption = "Properties for new user";
+inline constexpr const char* kUserNameTaken = "You must choose another username";
+inline constexpr const char* kUserNameConflict = "User name conflict";
+inline constexpr const char* kGroupNameTaken =
+    "You must choose a Group Name that is unique\namongst all user names and group names";
+
 }  // namespace ConsoleTexts

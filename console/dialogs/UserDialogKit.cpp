@@ -1,0 +1,100 @@
+#include "console/dialogs/UserDialogKit.h"
+
+#include "console/ConsoleImages.h"
+#include "console/MessageBox.h"
+#include "console/WardenhallApp.h"
+#include "console/session/WHTreeItem.h"
+#include "engine/access/GroupMemberDatabase.h"
+#include "foundation/ScopedLock.h"
+
+#include <QEvent>
+#include <QHeaderView>
+#include <QTreeWidget>
+
+namespace UserDialogKit {
+
+namespace {
+
+class CDoubleClickFilter : public QObject {
+public:
+    CDoubleClickFilter(QObject* parent, std::function<void()> handler)
+        : QObject(parent), m_handler(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick)
+            m_handler();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_handler;
+};
+
+}  // namespace
+
+QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns) {
+    auto* list = Numbered(new QTreeWidget, id);
+    list->setRootIsDecorated(false);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setColumnCount(static_cast<int>(columns.size()));
+    QStringList labels;
+    int column = 0;
+    for (const auto& [text, width] : columns) {
+        labels << QString::fromLatin1(text);
+        list->setColumnWidth(column++, width);
+    }
+    list->setHeaderLabels(labels);
+    list->header()->setStretchLastSection(false);
+    return list;
+}
+
+QTreeWidgetItem* AddRow(QTreeWidget* list, int image, const std::vector<std::string>& texts) {
+    auto* row = new QTreeWidgetItem(list);
+    for (std::size_t column = 0; column < texts.size(); ++column)
+        row->setText(static_cast<int>(column), ToDisplay(texts[column]));
+    row->setIcon(0, ConsoleImages::Image(image));
+    return row;
+}
+
+std::vector<std::string> RowNames(const QTreeWidget* list) {
+    std::vector<std::string> names;
+    for (int index = 0; index < list->topLevelItemCount(); ++index)
+        names.push_back(FromDisplay(list->topLevelItem(index)->text(0)));
+    return names;
+}
+
+void OnDoubleClick(QTreeWidget* list, std::function<void()> handler) {
+    list->viewport()->installEventFilter(new CDoubleClickFilter(list, std::move(handler)));
+}
+
+bool MoveSelectedRow(QTreeWidget* from, QTreeWidget* to, int image) {
+    QTreeWidgetItem* row = from->currentItem();
+    if (row == nullptr || !row->isSelected())
+        return false;
+    row = from->takeTopLevelItem(from->indexOfTopLevelItem(row));
+    row->setIcon(0, ConsoleImages::Image(image));
+    to->addTopLevelItem(row);
+    return true;
+}
+
+bool MayAddEntry(CGroupMemberDatabase& database, const std::string& name, bool isGroup) {
+    CScopedLock lock(database);
+    return database.FindEntry(name) == nullptr && database.CanTakeName(name, isGroup);
+}
+
+bool AddEntryOffline(CGroupMemberDatabase& database, CFilterComponent& entry) {
+    {
+        CScopedLock lock(database);
+        entry.AddRef();
+        if (!database.AddEntry(&entry)) {
+            entry.Release();
+            return false;
+        }
+    }
+    CRef<CObject> record = CRef<CObject>::Adopt(new CWHTreeItem(CRef<CObject>(&entry), ""));
+    theApp.Views().Post(CViewNotice{ViewTargets::kConfiguration, 0, std::move(record)});
+    return true;
+}
+
+}  // namespace UserDialogKit

@@ -1,0 +1,49 @@
+#pragma once
+// What the user sheet and the group dialogs share: their lists of users and groups (report
+// lists of the console's pictures, one row per entry, its name in column 0), numbered
+// controls, the name check of a new entry, and the off-line addition of a new entry to the
+// console's user database. GUI thread only.
+
+#include "console/Controls.h"
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CFilterComponent;
+class CGroupMemberDatabase;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace UserDialogKit {
+
+// `control` numbered `id`.
+template <class Control>
+Control* Numbered(Control* control, int id) {
+    control->setProperty(kControlIdProperty, id);
+    return control;
+}
+
+// A single-selection report list numbered `id` with these columns (text, width).
+QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns);
+// Appends a row of these texts with picture `image`.
+QTreeWidgetItem* AddRow(QTreeWidget* list, int image, const std::vector<std::string>& texts);
+// The names (column 0) of every row, in list order.
+std::vector<std::string> RowNames(const QTreeWidget* list);
+// Runs `handler` on every double-click inside `list`, on a row or not.
+void OnDoubleClick(QTreeWidget* list, std::function<void()> handler);
+// Moves the selected row of `from` to `to` with picture `image`; false when none is selected.
+bool MoveSelectedRow(QTreeWidget* from, QTreeWidget* to, int image);
+
+// Whether a new entry of that kind may be added under `name`: a name the database could take
+// (engine/access/GroupMemberDatabase.h) that no entry holds yet. Takes the database lock.
+bool MayAddEntry(CGroupMemberDatabase& database, const std::string& name, bool isGroup);
+
+// Off-line: `entry` joins `database` (which takes a reference of its own) and the
+// configuration view is told (code 0, with the entry's tree record). False when the database
+// refused it.
+bool AddEntryOffline(CGroupMemberDatabase& database, CFilterComponent& entry);
+
+}  // namespace UserDialogKit
