@@ -76,10 +76,10 @@ CGroupDlg::CGroupDlg(bool newGroup, const std::string& group, CGroupMemberDataba
     grid->addWidget(buttons, 4, 0, 1, 4);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(add, &QPushButton::clicked, this, &CGroupDlg::MoveToMembers);
-    connect(remove, &QPushButton::clicked, this, &CGroupDlg::MoveToNonMembers);
-    OnDoubleClick(m_nonMembers, [this] { MoveToMembers(); });
-    OnDoubleClick(m_members, [this] { MoveToNonMembers(); });
+    connect(add, &QPushButton::clicked, this, [this] { MoveToMembers(SelectedRow(m_nonMembers)); });
+    connect(remove, &QPushButton::clicked, this, [this] { MoveToNonMembers(SelectedRow(m_members)); });
+    OnDoubleClick(m_nonMembers, [this](QTreeWidgetItem* row) { MoveToMembers(row); });
+    OnDoubleClick(m_members, [this](QTreeWidgetItem* row) { MoveToNonMembers(row); });
 
     CScopedLock lock(m_database);
     const CGroup* members = newGroup ? nullptr : m_database.FindGroup(group);
@@ -94,13 +94,13 @@ CGroupDlg::CGroupDlg(bool newGroup, const std::string& group, CGroupMemberDataba
     m_nonMembers->sortItems(0, Qt::AscendingOrder);
 }
 
-void CGroupDlg::MoveToMembers() {
-    if (MoveSelectedRow(m_nonMembers, m_members, ConsoleIds::kUserImage))
+void CGroupDlg::MoveToMembers(QTreeWidgetItem* row) {
+    if (MoveRow(m_nonMembers, row, m_members, ConsoleIds::kUserImage))
         m_members->sortItems(0, Qt::AscendingOrder);
 }
 
-void CGroupDlg::MoveToNonMembers() {
-    if (MoveSelectedRow(m_members, m_nonMembers, ConsoleIds::kNonMemberImage))
+void CGroupDlg::MoveToNonMembers(QTreeWidgetItem* row) {
+    if (MoveRow(m_members, row, m_nonMembers, ConsoleIds::kNonMemberImage))
         m_nonMembers->sortItems(0, Qt::AscendingOrder);
 }
 

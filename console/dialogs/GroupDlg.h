@@ -2,8 +2,8 @@
 // The group dialogs: CNewGroupDlg (dialog 138, "New Group") and CEditGroupDlg (dialog 139,
 // "Edit Group") on one layout: the name (1035: an edit in New Group, the group's name in Edit
 // Group), the description (1036), the users outside the group (1037, "Non-members:") and in it
-// (1038, "Members:"), each list sorted by user name, and "&Add" (4) and "&Remove" (3), which,
-// like a double-click on a list, move its selected user to the other list. Only users are
+// (1038, "Members:"), each list sorted by user name, and "&Add" (4) and "&Remove" (3), which
+// move the selected user to the other list, as a double-click on a user does. Only users are
 // listed; groups never nest through these dialogs.
 //
 // New Group's OK refuses a name that a user or group holds, or that the database could never
@@ -22,6 +22,7 @@
 class CGroup;
 class CGroupMemberDatabase;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 class CGroupDlg : public QDialog {
     Q_OBJECT
@@ -41,8 +42,9 @@ protected:
     std::string m_description;
 
 private:
-    void MoveToMembers();
-    void MoveToNonMembers();
+    // `row` (null: none) moves to the other list, which stays sorted.
+    void MoveToMembers(QTreeWidgetItem* row);
+    void MoveToNonMembers(QTreeWidgetItem* row);
 
     QTreeWidget* m_nonMembers;
     QTreeWidget* m_members;

@@ -9,6 +9,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QTreeWidget>
 
 namespace UserDialogKit {
@@ -17,18 +18,19 @@ namespace {
 
 class CDoubleClickFilter : public QObject {
 public:
-    CDoubleClickFilter(QObject* parent, std::function<void()> handler)
-        : QObject(parent), m_handler(std::move(handler)) {}
+    CDoubleClickFilter(QTreeWidget* list, std::function<void(QTreeWidgetItem*)> handler)
+        : QObject(list), m_list(list), m_handler(std::move(handler)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonDblClick)
-            m_handler();
+            m_handler(m_list->itemAt(static_cast<QMouseEvent*>(event)->position().toPoint()));
         return QObject::eventFilter(watched, event);
     }
 
 private:
-    std::function<void()> m_handler;
+    QTreeWidget* m_list;
+    std::function<void(QTreeWidgetItem*)> m_handler;
 };
 
 }  // namespace
@@ -64,15 +66,22 @@ std::vector<std::string> RowNames(const QTreeWidget* list) {
     return names;
 }
 
-void OnDoubleClick(QTreeWidget* list, std::function<void()> handler) {
+void OnDoubleClick(QTreeWidget* list, std::function<void(QTreeWidgetItem*)> handler) {
     list->viewport()->installEventFilter(new CDoubleClickFilter(list, std::move(handler)));
 }
 
-bool MoveSelectedRow(QTreeWidget* from, QTreeWidget* to, int image) {
-    QTreeWidgetItem* row = from->currentItem();
-    if (row == nullptr || !row->isSelected())
+QTreeWidgetItem* SelectedRow(const QTreeWidget* list) {
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.front();
+}
+
+bool MoveRow(QTreeWidget* from, QTreeWidgetItem* row, QTreeWidget* to, int image) {
+    if (row == nullptr || row->treeWidget() != from)
         return false;
     row = from->takeTopLevelItem(from->indexOfTopLevelItem(row));
+    from->clearSelection();
+    from->setCurrentItem(nullptr);
+    row->setSelected(false);
     row->setIcon(0, ConsoleImages::Image(image));
     to->addTopLevelItem(row);
     return true;

@@ -32,10 +32,14 @@ QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>>
 QTreeWidgetItem* AddRow(QTreeWidget* list, int image, const std::vector<std::string>& texts);
 // The names (column 0) of every row, in list order.
 std::vector<std::string> RowNames(const QTreeWidget* list);
-// Runs `handler` on every double-click inside `list`, on a row or not.
-void OnDoubleClick(QTreeWidget* list, std::function<void()> handler);
-// Moves the selected row of `from` to `to` with picture `image`; false when none is selected.
-bool MoveSelectedRow(QTreeWidget* from, QTreeWidget* to, int image);
+// Runs `handler` on every double-click inside `list` with the row clicked, or null beside the
+// rows.
+void OnDoubleClick(QTreeWidget* list, std::function<void(QTreeWidgetItem*)> handler);
+// Moves `row` (a row of `from`, or null for none) to the end of `to` with picture `image`;
+// afterwards `from` has no selection. False when there was no row.
+bool MoveRow(QTreeWidget* from, QTreeWidgetItem* row, QTreeWidget* to, int image);
+// The selected row of `list`, or null.
+QTreeWidgetItem* SelectedRow(const QTreeWidget* list);
 
 // Whether a new entry of that kind may be added under `name`: a name the database could take
 // (engine/access/GroupMemberDatabase.h) that no entry holds yet. Takes the database lock.

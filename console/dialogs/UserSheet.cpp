@@ -101,15 +101,15 @@ CUserInfoPage::CUserInfoPage(CGroupMemberDatabase& database)
     : CUserPage(ConsoleIds::kUserInfoPage), m_database(database) {
     setWindowTitle("User Info");
     auto* form = new QFormLayout(this);
-    form->addRow("&Username:", Edit(kUsername));
-    form->addRow("&Real name:", Edit(kRealName));
-    form->addRow("&Password:", Edit(kPassword, true));
-    form->addRow("&Confirm:", Edit(kConfirm, true));
-    form->addRow("&Description:", Edit(kDescription));
-    form->addRow(Numbered(new QCheckBox("Account &enabled"), kAccountEnabled));
+    form->addRow("Username:", Edit(kUsername));
+    form->addRow("Real name:", Edit(kRealName));
+    form->addRow("Password:", Edit(kPassword, true));
+    form->addRow("Confirm:", Edit(kConfirm, true));
+    form->addRow("Description:", Edit(kDescription));
+    form->addRow(Numbered(new QCheckBox("Account enabled"), kAccountEnabled));
     for (int id : {kCannotChange, kMustChange}) {
-        auto* box = Numbered(new QCheckBox(id == kCannotChange ? "User &cannot change password"
-                                                               : "User &must change password next logon"),
+        auto* box = Numbered(new QCheckBox(id == kCannotChange ? "User cannot change password"
+                                                               : "User must change password next logon"),
                              id);
         connect(box, &QCheckBox::clicked, this, [this] { UpdateControls(); });
         form->addRow(box);
@@ -190,12 +190,12 @@ CUserGroupsPage::CUserGroupsPage(CGroupMemberDatabase& database)
       m_others(MakeList(kOtherList, {{"Group", 90}, {"Description", 190}})) {
     setWindowTitle("Groups");
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel("Is a &member of:"));
+    layout->addWidget(new QLabel("Is a member of:"));
     layout->addWidget(m_members);
-    layout->addWidget(new QLabel("Is &not a member of:"));
+    layout->addWidget(new QLabel("Is not a member of:"));
     layout->addWidget(m_others);
-    OnDoubleClick(m_members, [this] { MoveSelected(m_members, m_others); });
-    OnDoubleClick(m_others, [this] { MoveSelected(m_others, m_members); });
+    OnDoubleClick(m_members, [this](QTreeWidgetItem* row) { MoveRow(m_members, row, m_others); });
+    OnDoubleClick(m_others, [this](QTreeWidgetItem* row) { MoveRow(m_others, row, m_members); });
 }
 
 BOOL CUserGroupsPage::OnInitDialog() {
@@ -220,8 +220,8 @@ BOOL CUserGroupsPage::OnInitDialog() {
     return TRUE;
 }
 
-void CUserGroupsPage::MoveSelected(QTreeWidget* from, QTreeWidget* to) {
-    MoveSelectedRow(from, to, ConsoleIds::kGroupImage);
+void CUserGroupsPage::MoveRow(QTreeWidget* from, QTreeWidgetItem* row, QTreeWidget* to) {
+    UserDialogKit::MoveRow(from, row, to, ConsoleIds::kGroupImage);
     m_changed = 1;
 }
 
@@ -328,7 +328,7 @@ CUserAuditingPage::CUserAuditingPage(CGroupMemberDatabase& database)
     setWindowTitle("Auditing");
     auto* layout = new QVBoxLayout(this);
     auto* radios = new QButtonGroup(this);
-    for (auto [id, text] : {std::pair{kDoNotAudit, "&Do not audit user"}, {kAuditEvents, "&Audit these events"}}) {
+    for (auto [id, text] : {std::pair{kDoNotAudit, "Do not audit user"}, {kAuditEvents, "Audit these events"}}) {
         auto* radio = Numbered(new QRadioButton(text), id);
         radios->addButton(radio);
         layout->addWidget(radio);

@@ -70,9 +70,9 @@ protected:
     BOOL OnInitDialog() override;
 
 private:
-    // A double-click on `from`: its selected row (if any) moves to `to`; the page is changed
+    // A double-click on `from`: the row clicked (if any) moves to `to`; the page is changed
     // either way.
-    void MoveSelected(QTreeWidget* from, QTreeWidget* to);
+    void MoveRow(QTreeWidget* from, QTreeWidgetItem* row, QTreeWidget* to);
 
     CGroupMemberDatabase& m_database;
     QTreeWidget* m_members;

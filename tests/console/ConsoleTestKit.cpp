@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,14 @@ QString ControlText(const QWidget* dialog, int id) {
         return label->text();
     if (auto* combo = qobject_cast<QComboBox*>(control))
         return combo->currentText();
-    ADD_FAILURE() << "no control " << id;
+    if (auto* list = qobject_cast<QTreeWidget*>(control)) {
+        QStringList headings;
+        for (int column = 0; column < list->columnCount(); ++column)
+            headings << list->headerItem()->text(column);
+        return headings.join('|');
+    }
+    if (control == nullptr)
+        ADD_FAILURE() << "no control " << id;
     return {};
 }
 

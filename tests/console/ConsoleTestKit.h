@@ -57,7 +57,8 @@ private:
 // Runs the GUI thread's posted work until `condition` holds or `timeoutMs` passes.
 bool ProcessUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
-// The text of control `id` below `dialog` (an edit's or a button's or a label's).
+// The text of control `id` below `dialog` (an edit's or a button's or a label's; a list's
+// column headings joined by "|"; empty for a control without text).
 QString ControlText(const QWidget* dialog, int id);
 void SetControlText(QWidget* dialog, int id, const QString& text);
 // Clicks the button numbered `id`.

@@ -7,7 +7,11 @@
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/MessageDlg.h"
+#include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/UserSheet.h"
+#include "console/session/ConsoleConfiguration.h"
+#include "engine/NorvaneEngine.h"
 #include "tests/console/ConsoleTestKit.h"
 
 #include <gtest/gtest.h>
@@ -50,13 +54,30 @@ std::vector<Row> ReadInventory() {
 
 TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     CConsoleSettings settings;
-    const std::map<int, std::function<std::unique_ptr<QDialog>()>> dialogs = {
+    CGroupMemberDatabase& users = theConfiguration.GetUserDatabase();
+    // Dialogs, and the user sheet's pages (each a window of its own) on a user.
+    CUser user;
+    auto page = [&]<class Page>(Page*) {
+        return [&] {
+            auto made = std::make_unique<Page>(users);
+            made->SetObject(&user, TRUE);
+            return made;
+        };
+    };
+    const std::map<int, std::function<std::unique_ptr<QWidget>()>> dialogs = {
         {100, [] { return std::make_unique<CAboutDlg>(); }},
         {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
         {135, [&] { return std::make_unique<COnlineOptionsDlg>(settings); }},
         {140, [] { return std::make_unique<CMessageDlg>(true, "", ""); }},
         {142, [] { return std::make_unique<CChangePasswordDlg>(); }},
         {162, [] { return std::make_unique<CCriterionDlg>(); }},
+        {132, [] { return std::make_unique<CEditUserSheet>(nullptr); }},
+        {138, [] { return std::make_unique<CNewGroupDlg>(); }},
+        {139, [] { return std::make_unique<CEditGroupDlg>("Users", ""); }},
+        {143, page(static_cast<CUserInfoPage*>(nullptr))},
+        {144, page(static_cast<CUserGroupsPage*>(nullptr))},
+        {145, page(static_cast<CUserAccountingPage*>(nullptr))},
+        {150, page(static_cast<CUserAuditingPage*>(nullptr))},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
@@ -64,7 +85,7 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "dialog " << row.dialog << " control " << row.id);
         ASSERT_TRUE(dialogs.count(row.dialog));
-        std::unique_ptr<QDialog> dialog = dialogs.at(row.dialog)();
+        std::unique_ptr<QWidget> dialog = dialogs.at(row.dialog)();
         QWidget* control = FindControl(dialog.get(), row.id);
         ASSERT_NE(control, nullptr);
         EXPECT_EQ(control->metaObject()->className(), row.className);
@@ -72,7 +93,7 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         EXPECT_TRUE(listed[row.dialog].insert(row.id).second) << "listed twice";
     }
     for (const auto& [number, make] : dialogs) {
-        std::unique_ptr<QDialog> dialog = make();
+        std::unique_ptr<QWidget> dialog = make();
         for (QWidget* child : dialog->findChildren<QWidget*>()) {
             if (QVariant id = child->property(kControlIdProperty); id.isValid()) {
                 EXPECT_TRUE(listed[number].count(id.toInt())) << "dialog " << number << " control " << id.toInt();
