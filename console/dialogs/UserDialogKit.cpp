@@ -47,7 +47,10 @@ QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>>
         list->setColumnWidth(column++, width);
     }
     list->setHeaderLabels(labels);
-    list->header()->setStretchLastSection(false);
+    int width = 0;
+    for (const auto& column : columns)
+        width += column.second;
+    list->setMinimumWidth(width + 2 * list->frameWidth() + 4);
     return list;
 }
 

@@ -250,6 +250,7 @@ CUserAccountingPage::CUserAccountingPage(CGroupMemberDatabase& database)
     grid->addWidget(Figure(kClosingBalance), line, 3);
     auto* reset = Numbered(new QPushButton("&Reset"), kReset);
     grid->addWidget(reset, line, 0, Qt::AlignLeft);
+    grid->setRowStretch(line + 1, 1);
     connect(reset, &QPushButton::clicked, this, [this] { Reset(); });
 }
 

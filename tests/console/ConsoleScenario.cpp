@@ -28,6 +28,12 @@
 //   touch                  reads every object that a notice brought ("touched N")
 //   wait-ended             until every session made has ended ("ended N")
 //   shot NAME | shot-alert NAME   the main window / the newest alert as NAME.png
+//   new-user NAME PASSWORD  New user: the sheet filled (session creation audited), each page
+//                          saved as user-<page>.png, then OK
+//   open-user NAME         the user's property sheet, left open on its Accounting page
+//   sheet                  "sheet <the five quantities of the open sheet>"
+//   close-sheet            Cancel on the open sheet
+//   shot-groups            New Group and Edit Group ("Users") as new-group.png, edit-group.png
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -39,7 +45,9 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/MessageDlg.h"
+#include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "console/session/WHTreeItem.h"
 #include "console/session/WardenhallSession.h"
@@ -55,6 +63,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -451,7 +460,84 @@ private:
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
         }
+        if (std::string failure; UserCommand(command, words, failure))
+            return failure;
         return "unknown command";
+    }
+
+    // The user sheet's and group dialogs' commands; false for any other command.
+    bool UserCommand(const std::string& command, std::istringstream& words, std::string& failure) {
+        std::string a, b;
+        if (command == "new-user") {
+            words >> a >> b;
+            failure = Answer<CEditUserSheet>(
+                [this, a, b](CEditUserSheet* sheet) {
+                    // Each page is filled while it shows: activating a page loads it again.
+                    SetText(sheet, 1021, a);
+                    SetText(sheet, 1020, b);
+                    SetText(sheet, 1008, b);
+                    const char* names[] = {"info", "groups", "accounting", "auditing"};
+                    for (int page = 0; page < 4; ++page) {
+                        sheet->TabSheet().SelectPage(page);
+                        if (page == 3) {
+                            qobject_cast<QAbstractButton*>(FindControl(sheet, 1085))->click();
+                            qobject_cast<QAbstractButton*>(FindControl(sheet, 1086))->click();
+                        }
+                        m_scenario.SaveWithTitle(sheet, std::string("user-") + names[page] + ".png");
+                    }
+                },
+                [] { NewUser(theApp.GetMainFrame()); });
+            return true;
+        }
+        if (command == "open-user") {
+            words >> a;
+            CGroupMemberDatabase& database = theConfiguration.GetUserDatabase();
+            CRef<CUser> user;
+            {
+                CScopedLock lock(database);
+                user = CRef<CUser>(database.FindUserAccount(a));
+            }
+            if (!user) {
+                failure = "no user " + a;
+                return true;
+            }
+            m_sheet = new CEditUserSheet(user.Get(), theApp.GetMainFrame());
+            m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+            m_sheet->show();
+            m_sheet->TabSheet().SelectPage(2);
+            return true;
+        }
+        if (command == "sheet" || command == "close-sheet") {
+            if (!m_sheet || !m_sheet->isVisible()) {
+                failure = "no sheet open";
+            } else if (command == "close-sheet") {
+                m_scenario.SaveWithTitle(m_sheet, "user-sheet-live.png");
+                m_sheet->reject();
+            } else {
+                std::string text = "sheet";
+                for (int id : {1044, 1045, 1046, 1047, 1056})
+                    text += " " + FromDisplay(qobject_cast<QLineEdit*>(FindControl(&m_sheet->m_accountingPage, id))->text());
+                Say(text);
+            }
+            return true;
+        }
+        if (command == "shot-groups") {
+            CNewGroupDlg created(theApp.GetMainFrame());
+            created.show();
+            SetText(&created, 1035, "Night shift");
+            m_scenario.SaveWithTitle(&created, "new-group.png");
+            created.reject();
+            CEditGroupDlg edited("Users", "Every user", theApp.GetMainFrame());
+            edited.show();
+            m_scenario.SaveWithTitle(&edited, "edit-group.png");
+            edited.reject();
+            return true;
+        }
+        return false;
+    }
+
+    static void SetText(QWidget* dialog, int id, const std::string& text) {
+        qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
 
     CScenario& m_scenario;
@@ -474,6 +560,7 @@ private:
     std::function<bool(QWidget*)> m_answer;  // the dialog answer a command waits for
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
+    QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
 };
 
 }  // namespace

@@ -1,0 +1,53 @@
+"""The user property sheet against a live NorvaneEngine: the console scenario program
+(consoledriver.py) makes user "bob" through the sheet with "Session creation" audited; bob then
+logs on with the password set there (rcp.py), his audit file gets its "Created" line, and the
+figures of his open sheet move when his session ends."""
+
+import os
+
+import consoledriver
+import harness
+import rcp
+
+ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
+
+
+class ConsoleUsers(harness.EngineTestCase):
+    def setUp(self):
+        try:
+            harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
+        except harness.HarnessError:
+            self.skipTest("the console is not built (NORVANE_GUI=OFF)")
+
+    def test_a_user_made_in_the_sheet_logs_on_and_his_figures_move(self):
+        norvane = self.new_norvane()
+        port = harness.free_port()
+        logs = os.path.join(norvane.root, "logs")
+        norvane.import_reg(rcp.service_reg(port, logs) + rcp.user_reg("alice", b"wonder", administrator=True))
+        norvane.install_and_start()
+        norvane.wait_for_port(port)
+
+        alice = consoledriver.Console(norvane, "127.0.0.1", port, "alice", display=True)
+        self.addCleanup(alice.process.kill)
+        alice.do("logon wonder")
+        alice.do("wait " + ONLINE)
+        alice.do("wait view cfg 130 -")
+        alice.do("new-user bob s3cret")
+        alice.do("wait view cfg 22 item 0 bob")
+
+        bob = rcp.Client.connect(port, b"bob", b"s3cret")
+        self.assertEqual(bob.logon().op, rcp.LOGGED_ON)
+        alice.do("open-user bob")
+        before = alice.report("sheet")
+        bob.close()
+        harness.wait_until(lambda: alice.report("sheet") != before, message=lambda: "\n".join(alice.log))
+        audit = os.path.join(logs, "bob.log")
+        harness.wait_until(lambda: "\tCreated\t" in harness.read_log(audit), message=lambda: harness.read_log(audit))
+
+        alice.do("shot-groups")
+        alice.do("close-sheet")
+        self.assertEqual(alice.quit(), 0)
+
+
+if __name__ == "__main__":
+    harness.main()
