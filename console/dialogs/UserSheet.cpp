@@ -421,11 +421,6 @@ void CEditUserSheet::Unregister() {
     }
 }
 
-void CEditUserSheet::accept() {
-    Unregister();
-    CObjectSheetDlg::accept();
-}
-
 void CEditUserSheet::done(int result) {
     Unregister();
     CObjectSheetDlg::done(result);

@@ -10,7 +10,7 @@
 // While open, the sheet is the application's user sheet (CWardenhallApp::m_userSheetWindow and
 // m_userSheetObject): the console session's notices for its user (target 5) reach it, and the
 // Accounting page then reloads from the user, dropping figures typed meanwhile. The record is
-// cleared when OK is pressed (before any page applies) and whenever the sheet closes.
+// cleared as the sheet closes, so an OK that a page refuses leaves the figures live.
 //
 // OK (after every page stored):
 //   - on-line: request 24 with the user's name for an existing user, or request 22 with the
@@ -136,7 +136,7 @@ public:
     CEditUserSheet(CUser* user, CGroupMemberDatabase& database, QWidget* parent = nullptr);
     ~CEditUserSheet() override;
 
-    void accept() override;
+    // Every close (OK, Cancel) clears the application's record of the sheet.
     void done(int result) override;
 
     CUserInfoPage m_infoPage;

@@ -4,6 +4,7 @@
 // the live refresh, and the group dialogs' lists.
 
 #include "console/ChildDialog.h"
+#include "console/ConsoleIds.h"
 #include "console/ConsoleTexts.h"
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
@@ -174,7 +175,9 @@ TEST_F(UserSheet, UserInfoRulesTheConfirmFlowAndTheNameRefusals) {
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_TRUE(session.requests.empty());
     EXPECT_EQ(alice->GetPassword(), "secret");
+    EXPECT_EQ(theApp.m_userSheetObject.Get(), alice);  // a refused OK keeps the figures live
     sheet.accept();
+    EXPECT_EQ(theApp.m_userSheetObject.Get(), nullptr);
     EXPECT_EQ(confirms, 2);
     EXPECT_EQ(ControlText(&info, 1008), "typed");
     EXPECT_EQ(alice->GetPassword(), "typed");
@@ -289,6 +292,18 @@ TEST_F(UserSheet, GroupDialogsListSortedUsersMoveThemAndSendTheGroup) {
     CScopedLock lock(database);
     EXPECT_EQ(users->GetMembers(), (CGroup::MemberMap{{"carol", 0}}));
     EXPECT_EQ(users->GetDescription(), "all of them");
+
+    // The tree's commands open the dialog of their entry.
+    std::vector<std::string> opened;
+    SetChildDialogAnswerer([&](QDialog& dialog) {
+        opened.push_back(dialog.windowTitle().toStdString());
+        return int(QDialog::Rejected);
+    });
+    RunUserDatabaseCommand(nullptr, ConsoleIds::kNewUser);
+    RunUserDatabaseCommand(nullptr, ConsoleIds::kNewGroup);
+    RunUserDatabaseCommand(nullptr, 0, alice);
+    RunUserDatabaseCommand(nullptr, 0, staff);
+    EXPECT_EQ(opened, (std::vector<std::string>{"Edit User", "New Group", "Edit User", "Edit Group"}));
 
     session.online = false;
     CNewGroupDlg offline;
