@@ -100,7 +100,6 @@ TEST_F(UserSheet, OkQueuesTheUserAndEveryChangedGroupOnlineAndAddsAtOnceOffline)
         for (int id : {1020, 1008})
             SetControlText(&sheet.m_infoPage, id, "bobpw");
         sheet.accept();
-        EXPECT_EQ(sheet.result(), QDialog::Accepted);
         EXPECT_EQ(session.requests, (std::vector<Request>{{22, "bob", "", "", true}, {27, "Users", "", "", false}}));
         EXPECT_TRUE(users->HasMember("bob"));
         EXPECT_EQ(database.FindEntry("bob"), nullptr);  // it comes with the engine's echo
@@ -115,7 +114,6 @@ TEST_F(UserSheet, OkQueuesTheUserAndEveryChangedGroupOnlineAndAddsAtOnceOffline)
         QTreeWidget* others = sheet.m_groupsPage.OtherList();
         DoubleClick(others, Row(others, "Staff"));
         DoubleClick(sheet.m_groupsPage.MemberList(), Row(sheet.m_groupsPage.MemberList(), "Users"));
-        EXPECT_EQ(UserDialogKit::RowNames(others), std::vector<std::string>{"Users"});
         sheet.accept();
         EXPECT_EQ(session.requests, (std::vector<Request>{{24, "alice", "", "", false},
                                                           {27, "Staff", "", "", false},
@@ -153,7 +151,6 @@ TEST_F(UserSheet, UserInfoRulesTheConfirmFlowAndTheNameRefusals) {
     Check(&info, 1016, false);
     Check(&info, 1015, true);
     EXPECT_FALSE(Enabled(&info, 1016));
-    EXPECT_TRUE(Enabled(&info, 1015));
 
     // Different entries: Confirm Password opens before any page stores; Cancel refuses.
     SetControlText(&info, 1020, "typed");
@@ -264,7 +261,6 @@ TEST_F(UserSheet, GroupDialogsListSortedUsersMoveThemAndSendTheGroup) {
     QTreeWidget* members = created.MemberList();
     QTreeWidget* others = created.NonMemberList();
     EXPECT_EQ(UserDialogKit::RowNames(others), (std::vector<std::string>{"Bert", "alice", "carol"}));
-    EXPECT_TRUE(UserDialogKit::RowNames(members).empty());
     others->setCurrentItem(Row(others, "carol"));
     ClickControl(&created, 4);
     DoubleClick(others, Row(others, "Bert"));
@@ -275,7 +271,6 @@ TEST_F(UserSheet, GroupDialogsListSortedUsersMoveThemAndSendTheGroup) {
     EXPECT_EQ(UserDialogKit::RowNames(others), (std::vector<std::string>{"Bert", "alice"}));
     SetControlText(&created, 1035, "Ops");
     created.accept();
-    EXPECT_EQ(created.result(), QDialog::Accepted);
     EXPECT_EQ(session.requests, (std::vector<Request>{{25, "Ops", "", "", true}}));
 
     session.requests.clear();
@@ -295,14 +290,10 @@ TEST_F(UserSheet, GroupDialogsListSortedUsersMoveThemAndSendTheGroup) {
 
     // The tree's commands open the dialog of their entry.
     std::vector<std::string> opened;
-    SetChildDialogAnswerer([&](QDialog& dialog) {
-        opened.push_back(dialog.windowTitle().toStdString());
-        return int(QDialog::Rejected);
-    });
-    RunUserDatabaseCommand(nullptr, ConsoleIds::kNewUser);
-    RunUserDatabaseCommand(nullptr, ConsoleIds::kNewGroup);
-    RunUserDatabaseCommand(nullptr, 0, alice);
-    RunUserDatabaseCommand(nullptr, 0, staff);
+    SetChildDialogAnswerer([&](QDialog& dialog) { return opened.push_back(dialog.windowTitle().toStdString()), 0; });
+    for (auto [command, entry] : {std::pair<int, CObject*>{ConsoleIds::kNewUser, nullptr},
+                                  {ConsoleIds::kNewGroup, nullptr}, {0, alice}, {0, staff}})
+        RunUserDatabaseCommand(nullptr, command, entry);
     EXPECT_EQ(opened, (std::vector<std::string>{"Edit User", "New Group", "Edit User", "Edit Group"}));
 
     session.online = false;
