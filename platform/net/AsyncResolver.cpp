@@ -31,6 +31,7 @@ CAsyncResolver::~CAsyncResolver() {
         m_stopping = true;
         requests.swap(m_requests);
         m_queue.clear();
+        m_finished.clear();
         threads.swap(m_threads);
         for (Sleeper* sleeper : m_sleepers)
             sleeper->wake.notify_one();
@@ -135,6 +136,8 @@ bool CAsyncResolver::Cancel(std::uint64_t id) {
     if (it == m_requests.end())
         return false;
     prepare = std::move(it->second.prepare);
+    if (it->second.state == State::finished)
+        ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
     // A waiting id left in the queue is skipped by the thread that takes it.
     return true;
@@ -147,8 +150,34 @@ bool CAsyncResolver::TakeResult(std::uint64_t id, int* error, HostLookup* lookup
         return false;
     *error = it->second.error;
     *lookup = std::move(it->second.lookup);
+    ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
     return true;
+}
+
+void CAsyncResolver::TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto list = m_finished.find(threadId);
+    if (list == m_finished.end())
+        return;
+    for (const std::uint64_t id : list->second) {
+        auto it = m_requests.find(id);
+        if (it == m_requests.end())
+            continue;
+        finished->push_back({id, it->second.error, std::move(it->second.lookup)});
+        m_requests.erase(it);
+    }
+    m_finished.erase(list);
+}
+
+void CAsyncResolver::ForgetFinished(DWORD threadId, std::uint64_t id) {
+    auto list = m_finished.find(threadId);
+    if (list == m_finished.end())
+        return;
+    std::vector<std::uint64_t>& ids = list->second;
+    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+    if (ids.empty())
+        m_finished.erase(list);
 }
 
 std::size_t CAsyncResolver::GetRequestCount() const {
@@ -206,6 +235,7 @@ void CAsyncResolver::Work() {
         it->second.state = State::finished;
         it->second.error = error;
         it->second.lookup = std::move(lookup);
+        m_finished[threadId].push_back(id);
         lock.unlock();
         Deliver(id, threadId, message, MakeReply(length, error));
         lock.lock();
@@ -221,7 +251,9 @@ void CAsyncResolver::Deliver(std::uint64_t id, DWORD threadId, UINT message,
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!full) {
-                m_requests.erase(id);  // the requester has ended: nobody will take it
+                // The requester has ended: nobody will take it.
+                if (m_requests.erase(id) != 0)
+                    ForgetFinished(threadId, id);
                 return;
             }
             if (m_stopping || m_requests.find(id) == m_requests.end())

@@ -89,6 +89,16 @@ public:
         bool m_wakeOwed = false;
     };
 
+    struct FinishedLookup {
+        std::uint64_t id = 0;
+        int error = 0;
+        HostLookup lookup;
+    };
+    // Every finished request of the requester thread `threadId`, in the order they finished,
+    // appended to `finished` and forgotten: a requester that is handed one completion may take
+    // the others that finished meanwhile at once (their messages then find no result).
+    void TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished);
+
     // Requests outstanding (waiting, running, or finished and not taken).
     std::size_t GetRequestCount() const;
     std::size_t GetThreadCount() const;
@@ -115,6 +125,8 @@ private:
     // Makes sure a thread will take the queue's next request: a free thread is awake, or one
     // is woken or added. False when none is free and none could be added. m_mutex held.
     bool WakeIfNobodyFree();
+    // Removes `id` from its requester's finished requests. m_mutex held.
+    void ForgetFinished(DWORD threadId, std::uint64_t id);
     // Posts the completion of `id`; drops the request when its requester has ended.
     void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply);
 
@@ -123,6 +135,8 @@ private:
     mutable std::mutex m_mutex;
     std::unordered_map<std::uint64_t, Request> m_requests;
     std::deque<std::uint64_t> m_queue;
+    // Finished requests not yet taken, by requester thread, in the order they finished.
+    std::unordered_map<DWORD, std::vector<std::uint64_t>> m_finished;
     std::vector<std::thread> m_threads;
     std::vector<Sleeper*> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <utility>
+#include <vector>
 
 using namespace DNSFormat;
 
@@ -150,26 +151,36 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
 }
 
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
-    (void)lParam;  // the error comes with the result
-    const std::uint64_t id = wParam;
-    int error = 0;
-    HostLookup lookup;
-    if (!GetResolver().TakeResult(id, &error, &lookup))
-        return;  // cancelled: its session has ended
-    CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(id));
-    auto* session = dynamic_cast<CDNSSession*>(found.Get());
-    if (session == nullptr || session->GetLookupId() != id || session->HasSessionEnded())
-        return;
-    try {
-        session->OnLookupDone(error, std::move(lookup));
-        session->SendReply();
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
-    } catch (...) {
-        DropCurrentException();
-        WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+    // The lookup of wParam is taken with every other that finished meanwhile (the error comes
+    // with each result); the completions of those then find nothing.
+    (void)wParam;
+    (void)lParam;
+    std::vector<CAsyncResolver::FinishedLookup> finished;
+    GetResolver().TakeFinished(ThreadId(), &finished);
+    std::vector<CRef<CDNSSession>> answered;
+    answered.reserve(finished.size());
+    for (CAsyncResolver::FinishedLookup& result : finished) {
+        CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(result.id));
+        auto* session = dynamic_cast<CDNSSession*>(found.Get());
+        if (session == nullptr || session->GetLookupId() != result.id || session->HasSessionEnded())
+            continue;  // its session has ended
+        session->OnLookupDone(result.error, std::move(result.lookup));
+        answered.emplace_back(session);
     }
-    session->Terminate(FrameworkFormat::kExitNormal);
+    // The replies go out back to back, before their sessions end: a client waiting for
+    // several gets them while it is awake.
+    for (const CRef<CDNSSession>& session : answered) {
+        try {
+            session->SendReply();
+        } catch (X1SocketException* e) {
+            const std::string text = e->GetErrorText();
+            e->Delete();
+            WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
+        } catch (...) {
+            DropCurrentException();
+            WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+        }
+    }
+    for (const CRef<CDNSSession>& session : answered)
+        session->Terminate(FrameworkFormat::kExitNormal);
 }

@@ -33,7 +33,9 @@ public:
     // either answered at once or left waiting for its lookup. Other sockets' notices are
     // ignored.
     void OnDatagram(int socketHandle) override;
-    // A completed lookup: wParam its id. The session waiting for it is answered and ended.
+    // A completed lookup (wParam its id), taken with every other that finished meanwhile: the
+    // sessions still waiting for them are answered, their replies sent back to back, and
+    // ended.
     void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
 
     DWORD GetAllowAutodial() const;
