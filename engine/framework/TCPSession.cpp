@@ -60,7 +60,6 @@ bool CTCPSession::InitInstance() {
             return false;
         }
         SetClientAddress(m_clientSocket.GetPeerAddress(), m_clientSocket.GetPeerPort());
-        m_localAddress = m_clientSocket.GetLocalAddress();
         BeforeAdmission();
         // A handed-over session was admitted by the hand-over and is announced here once; any
         // other is announced when its first admission gives it a number.
@@ -241,9 +240,6 @@ void CTCPSession::OpenDatagramSocket(X1Socket& socket, UINT port, const std::str
 }
 
 BOOL CTCPSession::IsOwnAddress(const std::string& text) {
-    if (!m_clientSocket.IsConnected())
-        return FALSE;
-    if (m_localAddress.empty())
-        m_localAddress = m_clientSocket.GetLocalAddress();
-    return m_localAddress == text ? TRUE : FALSE;
+    const std::string local = m_clientSocket.GetConnectedLocalAddress();
+    return !local.empty() && local == text ? TRUE : FALSE;
 }
