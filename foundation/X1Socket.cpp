@@ -248,6 +248,11 @@ void X1Socket::SetEventMask(unsigned mask) {
         StartAsyncSelect();
 }
 
+void X1Socket::SelectEvents(unsigned mask) {
+    m_lEventMask = mask;
+    StartAsyncSelect();
+}
+
 void X1Socket::StartAsyncSelect() {
     if (!NetAsyncSelect(RequireOpen(), m_lEventMask))
         throw new X1SocketException(WSAGetLastError());

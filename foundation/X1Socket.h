@@ -112,6 +112,9 @@ public:
     void SetEventMask(unsigned mask);
     unsigned GetEventMask() const { return m_lEventMask; }
     void StartAsyncSelect();
+    // SetEventMask and StartAsyncSelect in one selection (the two calls issue it twice when
+    // the asynchronous flag is on).
+    void SelectEvents(unsigned mask);
     void StopAsyncSelect();
     bool IsAsync() const { return m_bAsync; }
 

@@ -74,21 +74,40 @@ void CTCPServiceSocketCallback(void* userData, X1Socket* socket, unsigned event)
 CSession* CTCPService::CreateSession(int) { return nullptr; }
 
 void CTCPService::AcceptConnection(X1Socket& listener) {
+    for (int taken = 0; taken < kAcceptsPerNotice; ++taken) {
+        if (!AcceptOne(listener))
+            return;
+    }
+}
+
+bool CTCPService::AcceptOne(X1Socket& listener) {
     int handle;
     try {
         handle = listener.Accept();
     } catch (X1SocketException* e) {
-        e->Delete();  // nothing pending any more (the client gave up)
-        return;
+        e->Delete();  // nothing pending any more
+        return false;
+    }
+    const std::shared_ptr<LiveSessions> live = m_liveSessions;
+    if (live->count.load() >= kMaxLiveSessions) {
+        NetClose(handle);
+        if (!live->full.exchange(true))
+            WriteLog(LogFormat::kLogError, kSessionCeilingReached, kMaxLiveSessions);
+        return true;
     }
     CSession* session = nullptr;
     try {
         session = CreateSession(handle);
         if (session == nullptr) {
             NetClose(handle);
-            return;
+            return true;
         }
         // From here the session owns the handle (and closes it if it never runs).
+        live->count.fetch_add(1);
+        session->HoldWhileAlive(std::shared_ptr<void>(nullptr, [live](void*) {
+            if (live->count.fetch_sub(1) <= kMaxLiveSessions)
+                live->full.store(false);
+        }));
         session->SetService(*this);
         session->SetAccessRights(*this);
         session->SetLogging(*this);
@@ -105,10 +124,11 @@ void CTCPService::AcceptConnection(X1Socket& listener) {
     }
     if (session == nullptr) {
         NetClose(handle);  // CreateSession failed: nobody took the connection
-        return;
+        return true;
     }
     // The creator's reference; a started session's thread holds its own.
     session->Release();
+    return true;
 }
 
 // --- Settings, registry and archive ---------------------------------------------------------

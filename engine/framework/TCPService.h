@@ -14,6 +14,7 @@
 #include "engine/framework/Service.h"
 #include "platform/kernel/Types.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -53,8 +54,12 @@ public:
     // What the console's service sheet offers: 0, 6 or 7, fixed by the class.
     DWORD GetSupportedMethods() const { return m_supportedMethods; }
 
-    // The accept callback's work for one pending connection (called on the callback thread).
+    // The accept callback's work: every pending connection (up to kAcceptsPerNotice) becomes
+    // a session, or is refused while kMaxLiveSessions of this service live (called on the
+    // callback thread).
     void AcceptConnection(X1Socket& listener);
+    // Sessions of this service that have not been destroyed yet.
+    int GetLiveSessionCount() const { return m_liveSessions->count.load(); }
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
@@ -70,6 +75,15 @@ protected:
     void ApplyTCPRecord(TCPRecord& record);
 
 private:
+    // One accepted connection: true when another may be taken.
+    bool AcceptOne(X1Socket& listener);
+    // Live sessions, counted by the leases the sessions hold; shared, so a session that
+    // outlives its service still returns its lease safely.
+    struct LiveSessions {
+        std::atomic<int> count{0};
+        std::atomic<bool> full{false};  // the ceiling's log line was written
+    };
+    std::shared_ptr<LiveSessions> m_liveSessions = std::make_shared<LiveSessions>();
     COutboundSettings m_upstream;
     DWORD m_supportedMethods = 0;
 };

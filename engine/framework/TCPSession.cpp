@@ -95,8 +95,7 @@ bool CTCPSession::InitInstance() {
 void CTCPSession::StartProtocol() {
     if (CheckAccess(TRUE)) {
         Initialize();
-        m_clientSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-        m_clientSocket.StartAsyncSelect();
+        m_clientSocket.SelectEvents(FD_READ | FD_WRITE | FD_CLOSE);
     }
 }
 
@@ -145,9 +144,10 @@ void CTCPSession::OnThreadMessage(const ThreadMessage& msg) {
 }
 
 void CTCPSession::HandleSocketNotice(UINT message, int handle) {
-    // An ended session's end lines are written and its traffic booked: nothing more happens
-    // on its behalf, whichever thread ended it.
-    if (HasSessionEnded())
+    // A session that is ending (from this thread or another: an idle time-out, its machine
+    // deleted) has its end lines written and its traffic booked, or is about to: nothing more
+    // happens on its behalf, even for notices still queued.
+    if (IsEnding())
         return;
     X1Socket* socket = FindWatchedSocket(handle);
     if (socket == nullptr)

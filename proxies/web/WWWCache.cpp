@@ -1,8 +1,10 @@
 #include "proxies/web/WWWCache.h"
 
+
 #include "engine/access/AccessStore.h"
 #include "engine/access/RequestVariables.h"
 #include "foundation/Archive.h"
+#include "foundation/MemFile.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
@@ -548,6 +550,7 @@ BOOL CWWWCache::WriteIndex() {
         for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
             object->Serialize(ar);
         ar.Close();
+        m_indexUnsynced = false;
         return TRUE;
     } catch (...) {
         DropCurrentException();
@@ -556,6 +559,13 @@ BOOL CWWWCache::WriteIndex() {
 }
 
 std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
+    // The record is made in memory first, so the file gets it in one write, and no sync.
+    CMemFile record(kAppendBufferSize);
+    {
+        CArchive ar(&record, CArchive::store, kAppendBufferSize);
+        const_cast<CCacheEntry&>(entry).Serialize(ar);
+        ar.Close();
+    }
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     if (!m_index)
         return m_indexWrites;
@@ -563,9 +573,8 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
-        CArchive ar(m_index.get(), CArchive::store, kAppendBufferSize);
-        const_cast<CCacheEntry&>(entry).Serialize(ar);
-        ar.Close();
+        m_index->Write(record.GetData(), static_cast<std::size_t>(record.GetLength()));
+        m_indexUnsynced = true;
     } catch (...) {
         DropCurrentException();
         // A record cut short would end the next reading there: take it back.
@@ -577,6 +586,18 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
         }
     }
     return m_indexWrites;
+}
+
+void CWWWCache::SyncIndex() {
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    if (!m_index || !m_indexUnsynced)
+        return;
+    try {
+        m_index->Flush();
+        m_indexUnsynced = false;
+    } catch (...) {
+        DropCurrentException();  // tried again at the next call
+    }
 }
 
 void CWWWCache::Close() {

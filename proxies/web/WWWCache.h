@@ -18,8 +18,9 @@
 //
 // Index. LoadIndex reads the records, maps those with a valid file name (a later record for a
 // key replaces the earlier one and deletes its content file), stops at the first damaged
-// record, and rewrites the file whole. Every registered download appends its record; WriteIndex
-// rewrites the file whole (after purge and rebuild, and at Close). Without an index file the
+// record, and rewrites the file whole. Every registered download appends its record without a
+// sync (SyncIndex makes the appends durable, on the engine's timer); WriteIndex rewrites the
+// file whole and syncs it (after purge and rebuild, and at Close). Without an index file the
 // cache works in memory.
 //
 // Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
@@ -167,6 +168,11 @@ public:
     // WriteIndex, then gives up every entry and closes the index file. Later allocations get
     // no file name and later downloads are discarded.
     void Close();
+    // Makes the records appended since the last call durable (one sync of the index file);
+    // nothing when none was. Appends do not sync one by one: a record torn by a crash ends
+    // the reading of the index at load, so at most the stores since the last sync are lost.
+    // The engine calls it on its timer; WriteIndex and Close sync as they write.
+    void SyncIndex();
 
 private:
     CCacheEntry* FindLocked(std::string_view key) const;
@@ -213,4 +219,5 @@ private:
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
     std::uint64_t m_indexWrites = 0;  // appends and rewrites so far
+    bool m_indexUnsynced = false;     // records appended since the last sync
 };
