@@ -89,10 +89,11 @@ bool CTCPService::AcceptOne(X1Socket& listener) {
         return false;
     }
     const std::shared_ptr<LiveSessions> live = m_liveSessions;
-    if (live->count.load() >= kMaxLiveSessions) {
+    const int ceiling = live->ceiling.load();
+    if (live->count.load() >= ceiling) {
         NetClose(handle);
         if (!live->full.exchange(true))
-            WriteLog(LogFormat::kLogError, kSessionCeilingReached, kMaxLiveSessions);
+            WriteLog(LogFormat::kLogError, kSessionCeilingReached, ceiling);
         return true;
     }
     CSession* session = nullptr;
@@ -105,7 +106,7 @@ bool CTCPService::AcceptOne(X1Socket& listener) {
         // From here the session owns the handle (and closes it if it never runs).
         live->count.fetch_add(1);
         session->HoldWhileAlive(std::shared_ptr<void>(nullptr, [live](void*) {
-            if (live->count.fetch_sub(1) <= kMaxLiveSessions)
+            if (live->count.fetch_sub(1) <= live->ceiling.load())
                 live->full.store(false);
         }));
         session->SetService(*this);

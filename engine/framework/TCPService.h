@@ -10,6 +10,7 @@
 // callback copies the service's settings into each new session under the settings mutex and
 // gives the session a reference to the service.
 
+#include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundConnection.h"
 #include "engine/framework/Service.h"
 #include "platform/kernel/Types.h"
@@ -58,8 +59,10 @@ public:
     // a session, or is refused while kMaxLiveSessions of this service live (called on the
     // callback thread).
     void AcceptConnection(X1Socket& listener);
-    // Sessions of this service that have not been destroyed yet.
+    // Sessions of this service that have not been destroyed yet, and their ceiling
+    // (kMaxLiveSessions unless set).
     int GetLiveSessionCount() const { return m_liveSessions->count.load(); }
+    void SetLiveSessionCeiling(int ceiling) { m_liveSessions->ceiling.store(ceiling); }
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
@@ -81,6 +84,7 @@ private:
     // outlives its service still returns its lease safely.
     struct LiveSessions {
         std::atomic<int> count{0};
+        std::atomic<int> ceiling{FrameworkFormat::kMaxLiveSessions};
         std::atomic<bool> full{false};  // the ceiling's log line was written
     };
     std::shared_ptr<LiveSessions> m_liveSessions = std::make_shared<LiveSessions>();
