@@ -83,11 +83,13 @@ void CTCPService::AcceptConnection(X1Socket& listener) {
 bool CTCPService::AcceptOne(X1Socket& listener) {
     int handle;
     try {
-        handle = listener.Accept();
+        handle = listener.TryAccept();
     } catch (X1SocketException* e) {
-        e->Delete();  // nothing pending any more
+        e->Delete();  // the listener failed: the next notice tries again
         return false;
     }
+    if (handle == INVALID_SOCKET_HANDLE)
+        return false;  // nothing pending any more
     const std::shared_ptr<LiveSessions> live = m_liveSessions;
     const int ceiling = live->ceiling.load();
     if (live->count.load() >= ceiling) {

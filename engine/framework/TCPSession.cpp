@@ -59,7 +59,10 @@ bool CTCPSession::InitInstance() {
             m_clientSocket.Close();
             return false;
         }
-        SetClientAddress(m_clientSocket.GetPeerAddress(), m_clientSocket.GetPeerPort());
+        std::string peerAddress;
+        UINT peerPort = 0;
+        m_clientSocket.GetPeer(peerAddress, peerPort);
+        SetClientAddress(peerAddress, peerPort);
         m_localAddress = m_clientSocket.GetLocalAddress();
         BeforeAdmission();
         // A handed-over session was admitted by the hand-over and is announced here once; any

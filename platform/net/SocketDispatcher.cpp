@@ -107,8 +107,9 @@ void OnEpollEvent(SocketRegistration& r, std::uint32_t bits) {
     SocketDispatcher::NoticeScope scope;
     std::lock_guard<std::mutex> lock(r.mutex);
     if (r.role == SocketRole::Listening) {
-        if (bits & EPOLLIN)
-            SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false);
+        SocketDispatcher::StreamState pending;
+        pending.bytes = (bits & EPOLLIN) != 0;  // a connection is pending
+        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false, &pending);
         return;
     }
     if (r.role != SocketRole::Connected) {
@@ -262,20 +263,35 @@ RegistrationPtr Register(int fd, SocketRole role) {
     if (!Start())
         return nullptr;
     Dispatcher& d = D();
-    std::lock_guard<std::mutex> lock(d.tableMutex);
-    auto stale = d.byFd.find(fd);
-    if (stale != d.byFd.end()) {
-        // The number was closed behind this layer's back and handed out again: the old
-        // registration is over.
-        stale->second->alive = false;
-        d.byGeneration.erase(stale->second->generation);
-        d.byFd.erase(stale);
+    RegistrationPtr r;
+    {
+        std::lock_guard<std::mutex> lock(d.tableMutex);
+        auto stale = d.byFd.find(fd);
+        if (stale != d.byFd.end()) {
+            // The number was closed behind this layer's back and handed out again: the old
+            // registration is over.
+            stale->second->alive = false;
+            d.byGeneration.erase(stale->second->generation);
+            d.byFd.erase(stale);
+        }
+        r = std::make_shared<SocketRegistration>(fd, d.nextGeneration++, role);
+        d.byFd.emplace(fd, r);
+        d.byGeneration.emplace(r->generation, r);
     }
-    auto r = std::make_shared<SocketRegistration>(fd, d.nextGeneration++, role);
-    if (role != SocketRole::Unconnected && !AddToEpoll(*r))
+    // Added to epoll outside the table lock: epoll reports what already waits at once, and
+    // the dispatcher must find the registration then without waiting for this thread. The
+    // registration is not handed out yet, so `watched` is this thread's alone.
+    if (role != SocketRole::Unconnected && !AddToEpoll(*r)) {
+        const int err = errno;
+        std::lock_guard<std::mutex> lock(d.tableMutex);
+        auto it = d.byFd.find(fd);
+        if (it != d.byFd.end() && it->second == r)
+            d.byFd.erase(it);
+        d.byGeneration.erase(r->generation);
+        r->alive = false;
+        errno = err;
         return nullptr;
-    d.byFd.emplace(fd, r);
-    d.byGeneration.emplace(r->generation, r);
+    }
     return r;
 }
 
@@ -330,7 +346,8 @@ void Evaluate(SocketRegistration& r, unsigned what, bool restart, const StreamSt
         return;
     switch (r.role) {
     case SocketRole::Listening:
-        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) && ConnectionPending(r.fd))
+        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) &&
+            (known ? known->bytes : ConnectionPending(r.fd)))
             Notify(r, FD_ACCEPT);
         break;
     case SocketRole::Connected: {

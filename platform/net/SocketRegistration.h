@@ -59,7 +59,8 @@ inline bool IsIcmpError(int err) {
     return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH || err == EHOSTDOWN;
 }
 
-// What is known of a connected stream socket without asking the kernel again.
+// What is known of a connected stream socket (or, `bytes`, of a listener: a connection is
+// pending) without asking the kernel again.
 struct StreamState {
     bool bytes = false;   // bytes wait (or may: a notice too many is harmless, one too few not)
     bool ended = false;   // the peer ended its stream (or both directions are shut)
@@ -94,13 +95,14 @@ RegistrationPtr Find(int fd);
 RegistrationPtr Unregister(int fd);
 
 // Announces what is due for `r` among `what`; `restart` makes a close notice due again. A
-// connected stream socket's state is `known` when the caller has it (from epoll's bits or a
-// receive's result), else it is probed with one non-blocking peek. Call with r.mutex held,
+// connected stream socket's or a listener's state is `known` when the caller has it (from
+// epoll's bits or a receive's result), else it is probed with poll (and, for a peer that
+// ended, FIONREAD). Call with r.mutex held,
 // inside a NoticeScope.
 void Evaluate(SocketRegistration& r, unsigned what, bool restart,
               const StreamState* known = nullptr);
 
-// The state a peek of at most one byte finds (one system call). r.mutex held.
+// The state poll finds (and FIONREAD, once the peer ended). r.mutex held.
 StreamState ProbeStream(SocketRegistration& r);
 
 }  // namespace SocketDispatcher

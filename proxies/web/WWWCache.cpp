@@ -269,24 +269,34 @@ std::string CWWWCache::NextFreeNameLocked() {
     return {};
 }
 
-CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key) {
+CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
+                                        std::vector<std::string>* callerRemoves) {
     auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
     entry->SetTotals(m_totals);
-    CScopedLock lock(*this);
-    if (m_closed || m_activeDirectory.empty() || key.size() > kMaxRecordText)
-        return entry;
-    std::string name = NextFreeNameLocked();
-    if (name.empty())
-        return entry;
-    if (const CCacheEntry* old = FindLocked(key)) {
-        entry->SetHits(old->GetHits());
-        RemoveLocked(key);
+    std::vector<std::string> removeLater;  // deleted once the map lock is released
+    {
+        CScopedLock lock(*this);
+        if (m_closed || m_activeDirectory.empty() || key.size() > kMaxRecordText)
+            return entry;
+        std::string name = NextFreeNameLocked();
+        if (name.empty())
+            return entry;
+        if (const CCacheEntry* old = FindLocked(key)) {
+            entry->SetHits(old->GetHits());
+            RemoveLocked(key, false, &removeLater);
+        }
+        const std::int64_t now = Now();
+        entry->SetFileName(name);
+        entry->SetLastChecked(now);
+        entry->SetLastModified(now);
+        m_pending.insert(std::move(name));
     }
-    const std::int64_t now = Now();
-    entry->SetFileName(name);
-    entry->SetLastChecked(now);
-    entry->SetLastModified(now);
-    m_pending.insert(std::move(name));
+    if (callerRemoves != nullptr) {
+        callerRemoves->insert(callerRemoves->end(), removeLater.begin(), removeLater.end());
+        return entry;
+    }
+    for (const std::string& path : removeLater)
+        RemoveFile(path);
     return entry;
 }
 
@@ -316,6 +326,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
     const std::uint64_t appendedTo = AppendIndexRecord(*entry);
 
     bool suspended = false, purge = false;
+    std::vector<std::string> removeLater;  // deleted once the map lock is released
     {
         CScopedLock lock(*this);
         if (m_pending.erase(entry->GetFileName()) == 0)
@@ -326,7 +337,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         }
         const std::string key = entry->GetURL();
         if (const CCacheEntry* old = FindLocked(key))
-            RemoveLocked(key, old->GetFileName() == entry->GetFileName());
+            RemoveLocked(key, old->GetFileName() == entry->GetFileName(), &removeLater);
         {
             // Whatever reached the index since the append (a rewrite of the map without this
             // entry, another record of its key) must not outlast it: the record goes again,
@@ -344,6 +355,8 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 suspended = SuspendStoringLocked();
         }
     }
+    for (const std::string& path : removeLater)
+        RemoveFile(path);
     if (purge)
         Purge();
     if (suspended)
@@ -354,9 +367,22 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
 void CWWWCache::DiscardEntry(const CCacheEntryRef& entry) {
     if (!entry)
         return;
+    const std::string& name = entry->GetFileName();
+    std::string path;
+    {
+        CScopedLock lock(*this);
+        if (m_pending.count(name) == 0)
+            return;
+        if (m_activeDirectory.empty()) {
+            m_pending.erase(name);
+            return;
+        }
+        path = ContentPathLocked(name);
+    }
+    // Deleted outside the map lock; the name stays allocated until the file is gone.
+    RemoveFile(path);
     CScopedLock lock(*this);
-    if (m_pending.erase(entry->GetFileName()) != 0 && !m_activeDirectory.empty())
-        RemoveFile(ContentPathLocked(entry->GetFileName()));
+    m_pending.erase(name);
 }
 
 // --- Administration ------------------------------------------------------------------------
@@ -373,13 +399,19 @@ void CWWWCache::MapLocked(CCacheEntryRef entry) {
     SetAt(key, entry.Detach());
 }
 
-void CWWWCache::RemoveLocked(std::string_view key, bool keepFile) {
+void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
+                             std::vector<std::string>* removeLater) {
     CCacheEntry* entry = FindLocked(key);
     if (entry == nullptr)
         return;
     RemoveKey(key);
-    if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty())
-        RemoveFile(ContentPathLocked(entry->GetFileName()));
+    if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty()) {
+        std::string path = ContentPathLocked(entry->GetFileName());
+        if (removeLater != nullptr)
+            removeLater->push_back(std::move(path));
+        else
+            RemoveFile(path);
+    }
     AddToTotals(-static_cast<double>(entry->GetSize()), -entry->GetHitsTimesSize());
     entry->Release();
 }

@@ -52,6 +52,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CWWWCache : public CLockableMap {
     DECLARE_SERIAL(CWWWCache)
@@ -130,8 +131,11 @@ public:
     // times now. An entry mapped under the key is removed first (its content file deleted,
     // its size off the totals); the new entry keeps its hit count. The entry is not mapped
     // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
-    // has no folder, or the key is too long for an index record.
-    CCacheEntryRef AllocateEntry(const std::string& key);
+    // has no folder, or the key is too long for an index record. With `removeLater`, the
+    // removed entry's content file is not deleted here: its path is added there, for the
+    // caller to delete off the client's path (its name is never handed out again).
+    CCacheEntryRef AllocateEntry(const std::string& key,
+                                 std::vector<std::string>* removeLater = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
     std::string GetContentPath(const CCacheEntry& entry) const;
     // Registers a finished download of an entry from AllocateEntry: appends its record to
@@ -176,8 +180,11 @@ public:
 
 private:
     CCacheEntry* FindLocked(std::string_view key) const;
-    // Unmaps `key`, deletes the entry's file unless `keepFile`, and takes it off the totals.
-    void RemoveLocked(std::string_view key, bool keepFile = false);
+    // Unmaps `key`, deletes the entry's file unless `keepFile` (or, with `removeLater`, adds
+    // its path there for the caller to delete once the map lock is released: a file system
+    // call under the lock would hold up every lookup), and takes it off the totals.
+    void RemoveLocked(std::string_view key, bool keepFile = false,
+                      std::vector<std::string>* removeLater = nullptr);
     void MapLocked(CCacheEntryRef entry);
     bool OverLimitLocked() const;
     // Suspends storing (bit value 1 cleared); TRUE when it was on.

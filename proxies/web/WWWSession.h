@@ -272,6 +272,7 @@ protected:
     CCacheEntryRef m_cacheEntry;     // the entry CheckCache judged (served or revalidated)
     CCacheEntryRef m_downloadEntry;  // the entry a download in progress is allocated to
     CCacheDownload m_cacheDownload;
+    std::vector<std::string> m_staleCacheFiles;  // content files the download replaced
 
 private:
     // A client read: the request head while it is collected, then the body or upload.

@@ -6,6 +6,7 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/X1SocketException.h"
+#include "platform/kernel/File.h"
 #include "proxies/web/LocalFile.h"
 #include "proxies/web/ResponseDecision.h"
 #include "proxies/web/ResponseHead.h"
@@ -54,7 +55,7 @@ void CWWWSession::CheckCache() {
 void CWWWSession::OpenCacheFile() {
     CloseCacheFile(CCacheDownload::EEnd::abandoned);
     CWWWCache& cache = Cache();
-    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey);
+    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles);
     if (!entry)
         return;
     const std::string path = cache.GetContentPath(*entry);
@@ -66,6 +67,10 @@ void CWWWSession::OpenCacheFile() {
 }
 
 void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
+    // The copy this download replaced goes now, off the client's path.
+    for (const std::string& path : m_staleCacheFiles)
+        RemoveFile(path);
+    m_staleCacheFiles.clear();
     if (!m_downloadEntry)
         return;
     const CCacheEntryRef entry = std::move(m_downloadEntry);
@@ -199,21 +204,23 @@ void CWWWSession::ProcessResponse() {
     case EResponseAction::relay: break;
     }
     m_state = EWebState::relaying;
-    if (decision.store)
-        OpenCacheFile();
-    // The head and the body bytes that came with it go in one send.
+    // The head and the body bytes that came with it go in one send; the cache download
+    // starts after it, so the client never waits for the file system.
     std::string answer = decision.head;
     const std::string body = std::move(m_responseBody);
     m_responseBody.clear();
-    if (m_cacheDownload.IsOpen() && !body.empty())
-        StoreResponseData(body);
     answer += body;
     SendToClient(answer);
+    if (decision.store) {
+        OpenCacheFile();
+        if (!body.empty())
+            StoreResponseData(body);
+    }
 }
 
 void CWWWSession::RelayResponseData(std::string_view bytes) {
-    StoreResponseData(bytes);
     SendToClient(bytes);
+    StoreResponseData(bytes);
 }
 
 void CWWWSession::StoreResponseData(std::string_view bytes) {
