@@ -12,6 +12,7 @@
 #include "platform/kernel/Clock.h"
 #include "platform/service/DebugTrace.h"
 #include "proxies/web/CacheFormat.h"
+#include "remote/NVRCPMessage.h"
 
 #include <algorithm>
 #include <utility>
@@ -505,6 +506,10 @@ void CNorvaneEngine::NotifyConsoles(WORD op, const std::string& text1, const std
             DropCurrentException();
         }
     }
+}
+
+void CNorvaneEngine::NotifyConsolesMessage(const CNVRCPMessage& message) {
+    NotifyConsoles(message.Op, message.Arg1, message.Arg2, message.Arg3);
 }
 
 void CNorvaneEngine::SendToMachineConsoles(const std::string& addressText, WORD op,

@@ -46,9 +46,8 @@
 //    consult its default rights;
 //  - every session thread and UDP service thread enters itself in GetThreadRoster() from its
 //    InitInstance, so that the process waits for it (a console's shut-down reply included);
-//  - the remote-control session derives from IEngineConsole, registers with RegisterConsole
-//    and unregisters before it goes; NotifyConsolesMessage(message) arrives with the protocol
-//    message class and passes the message's operation code and three texts to NotifyConsoles;
+//  - the remote-control session (remote/RemoteControlSession.h) derives from IEngineConsole,
+//    registers with RegisterConsole and unregisters before it goes;
 //  - RegisterSession refuses every session once a shut-down has begun: it terminates the
 //    session (code 1) and answers FALSE;
 //  - deleting a client machine (RemoveMachine, DeleteUser, the shut-down) removes it from the
@@ -79,6 +78,7 @@
 #include <vector>
 
 class CFilterComponent;
+class CNVRCPMessage;
 class CSession;
 
 class CNorvaneEngine : public CThread, public IEngineLifecycle, public CAccessContext {
@@ -147,6 +147,9 @@ public:
     // others from getting it.
     void NotifyConsoles(WORD op, const std::string& text1, const std::string& text2,
                         const std::string& text3);
+    // A console's change echoed to every listed console, the sender included: the message's
+    // own operation code and three texts.
+    void NotifyConsolesMessage(const CNVRCPMessage& message);
     // The same for the listed consoles whose own client address is `addressText`.
     void SendToMachineConsoles(const std::string& addressText, WORD op, const std::string& text1,
                                const std::string& text2, const std::string& text3);

@@ -1,6 +1,7 @@
 #include "remote/RemoteControlService.h"
 
 #include "engine/framework/FrameworkFormat.h"
+#include "remote/RemoteControlSession.h"
 
 using namespace FrameworkFormat;
 
@@ -24,4 +25,6 @@ void CRemoteControlService::LoadFromRegistry(const std::string& keyPath) {
     SetCriticalService(TRUE);
 }
 
-CSession* CRemoteControlService::CreateSession(int) { return nullptr; }
+CSession* CRemoteControlService::CreateSession(int acceptedHandle) {
+    return new CRemoteControlSession(acceptedHandle);
+}

@@ -3,9 +3,8 @@
 // has one ("Remote Control Service", CServiceManager::EnsureRemoteControlService); it is a
 // critical service (its port is bound with re-use-address), whatever was stored or sent.
 //
-// Its sessions (CRemoteControlSession: link handshake, log-on, requests) belong to the
-// remote-administration layer; until it exists, CreateSession makes none and an accepted
-// console connection is closed at once.
+// Each accepted console connection becomes a CRemoteControlSession (link handshake, log-on,
+// requests and notifications: remote/RemoteControlSession.h).
 
 #include "engine/framework/TCPService.h"
 #include "platform/kernel/Types.h"
@@ -25,5 +24,6 @@ public:
     void LoadFromRegistry(const std::string& keyPath) override;
     BOOL HasExtraSettingsPage() const override { return FALSE; }
     BOOL HasNonProxyRequestOption() const override { return FALSE; }
+    // A new CRemoteControlSession for the accepted connection.
     CSession* CreateSession(int acceptedHandle) override;
 };

@@ -244,21 +244,24 @@ void CSession::GetValue(DWORD id, CNVDataObject& value) {
 
 // --- Access ---------------------------------------------------------------------------------
 
-BOOL CSession::CheckAccess(BOOL skipRequestTest) {
+BOOL CSession::IsAccessGranted(BOOL skipRequestTest) {
     CRight* right;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         right = m_accessRight;
     }
-    bool granted = false;
-    if (right != nullptr) {
-        try {
-            granted = right->IsGranted(*this, skipRequestTest) != FALSE;
-        } catch (...) {
-            DropCurrentException();
-        }
+    if (right == nullptr)
+        return FALSE;
+    try {
+        return right->IsGranted(*this, skipRequestTest) != FALSE ? TRUE : FALSE;
+    } catch (...) {
+        DropCurrentException();
     }
-    if (granted)
+    return FALSE;
+}
+
+BOOL CSession::CheckAccess(BOOL skipRequestTest) {
+    if (IsAccessGranted(skipRequestTest))
         return TRUE;
     try {
         SendAccessDenied();

@@ -130,6 +130,9 @@ public:
     // The engine's user database and default rights.
     CAccessContext& GetAccessContext() const override;
 
+    // The access right's decision for this session; FALSE also when no right is set or the
+    // decision throws. Nothing else happens.
+    BOOL IsAccessGranted(BOOL skipRequestTest);
     // Asks the access right. Refused (also when no right is set, or the decision throws):
     // SendAccessDenied, the failed-authorisation lines with the description, Terminate(1),
     // FALSE. `skipRequestTest`: TRUE at the start, before any request is known.
