@@ -26,11 +26,11 @@ void CheckRequest(const CWWWRequest& request) {
     Require(request.ftpPassword.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
     Require(request.ftpPath.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
     Require(request.port <= 65535);
-    // A header that reaches the server is split there as here: no control byte in its name,
-    // no CR or NUL in its value.
+    // A header that reaches the server is split there as here: no control byte or blank in
+    // its name, no CR or NUL in its value.
     for (const auto& [name, value] : request.headers.Entries()) {
         for (unsigned char c : name)
-            Require(c >= 0x20 && c != 0x7F);
+            Require(c > 0x20 && c != 0x7F);
         Require(value.find_first_of(std::string_view("\r\0", 2)) == std::string::npos);
     }
     for (bool throughProxy : {false, true}) {

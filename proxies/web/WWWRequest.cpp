@@ -205,8 +205,9 @@ std::optional<EParseResult> ParseRequestLine(std::string_view line,
 }
 
 // One header line (its LF taken off) into the list. False when the line could be split
-// differently by a server than here: a CR that does not end it, a NUL, or a control byte in
-// its name. A line without ":" or with an empty name is dropped.
+// differently by a server than here: a CR that does not end it, a NUL, a control byte in its
+// name, or a blank in a name (a line that begins with one continues the previous header
+// there, and "Name :" is no name). A line without ":" or with an empty name is dropped.
 bool ParseHeaderLine(std::string_view line, CHeaderList& headers) {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
@@ -215,7 +216,7 @@ bool ParseHeaderLine(std::string_view line, CHeaderList& headers) {
     const std::size_t colon = line.find(':');
     const std::string_view name = line.substr(0, colon);
     for (char c : name)
-        if (IsControl(c))
+        if (IsControl(c) || (c == ' ' && colon != std::string_view::npos))
             return false;
     if (colon == std::string_view::npos || name.empty())
         return true;
