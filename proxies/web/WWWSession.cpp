@@ -9,12 +9,14 @@
 #include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
+#include "platform/kernel/File.h"
 #include "platform/net/Sockets.h"
 #include "proxies/web/FTPControl.h"
 #include "proxies/web/LocalFile.h"
 #include "proxies/web/WWWService.h"
 #include "proxies/web/WWWVariables.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <functional>
 #include <ctime>
@@ -427,11 +429,34 @@ void CWWWSession::SendLocalFile(const std::string& folder, const std::string& re
         SendErrorPage(EPageStatus::notFound, kFileAccessDeniedTitle, kFileAccessDeniedDescription);
         return;
     }
-    SendToClient(file.BuildHead(std::time(nullptr)));
-    m_clientSocket.SendFile(file.GetHandle());
+    SendHeadAndFile(file.BuildHead(std::time(nullptr)), file.GetHandle(), file.GetSize());
     DebugLine(kLogServedFile, file.GetPath().c_str(), ThreadId());
     file.Close();
     CloseClient();
+}
+
+void CWWWSession::SendHeadAndFile(std::string head, int file, std::uint64_t size) {
+    char* buffer = RelayBuffer();
+    std::uint64_t offset = 0;
+    bool headSent = false;
+    while (offset < size) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kRelayBufferSize, size - offset));
+        const std::int64_t got = ReadFileAt(file, buffer, want, offset);
+        if (got <= 0)
+            break;  // the file is shorter than it was: the client sees the body end short
+        const std::string_view block(buffer, static_cast<std::size_t>(got));
+        if (!headSent) {
+            head.append(block);
+            SendToClient(head);
+            headSent = true;
+        } else {
+            SendToClient(block);
+        }
+        offset += static_cast<std::uint64_t>(got);
+    }
+    if (!headSent)
+        SendToClient(head);
 }
 
 void CWWWSession::Finish(int code) {

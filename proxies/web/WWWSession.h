@@ -185,6 +185,9 @@ protected:
                        const SErrorText& description);
     // The socket-error page with the exception's text (504 for a time-out, else 502).
     void SendSocketErrorPage(const std::string& text, int code = 0);
+    // Sends `head` with the first block of the open `file` in one send, then the rest of its
+    // `size` bytes.
+    void SendHeadAndFile(std::string head, int file, std::uint64_t size);
     // Serves `relative` below `folder`, or answers the file-access-denied page.
     void SendLocalFile(const std::string& folder, const std::string& relative);
     // Closes the client connection after the last answer, letting the client's last bytes

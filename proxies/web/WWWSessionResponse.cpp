@@ -7,12 +7,12 @@
 #include "engine/framework/QuietClose.h"
 #include "foundation/X1SocketException.h"
 #include "platform/kernel/File.h"
-#include "proxies/web/LocalFile.h"
 #include "proxies/web/ResponseDecision.h"
 #include "proxies/web/ResponseHead.h"
 #include "proxies/web/WWWCache.h"
 #include "proxies/web/WWWSession.h"
 
+#include <algorithm>
 #include <ctime>
 #include <optional>
 
@@ -87,25 +87,27 @@ bool CWWWSession::SendCachedResource() {
     if (!m_cacheEntry)
         return false;
     CWWWCache& cache = Cache();
+    // The content file's name is the cache's own: opened as it is, no confinement to check.
     const std::string path = cache.GetContentPath(*m_cacheEntry);
-    const std::size_t slash = path.rfind('/');
-    CLocalFile file;
-    if (path.empty() || slash == std::string::npos ||
-        !file.Open(path.substr(0, slash), path.substr(slash + 1)))
+    const int file = path.empty() ? INVALID_FILE_HANDLE
+                                  : OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (file == INVALID_FILE_HANDLE)
         return false;
+    const std::int64_t size = std::max<std::int64_t>(FileSizeOf(file), 0);
     DebugLine(kLogSendingCachedResource, ThreadId());
     ReportStatus(kStatusCached);
     const std::int64_t now = std::time(nullptr);
     cache.CountHit(*m_cacheEntry, now);
     try {
-        SendToClient(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
-                                             m_cacheEntry->GetLastModified(), file.GetSize()));
-        m_clientSocket.SendFile(file.GetHandle());
+        SendHeadAndFile(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
+                                                m_cacheEntry->GetLastModified(),
+                                                static_cast<std::uint64_t>(size)),
+                        file, static_cast<std::uint64_t>(size));
     } catch (X1SocketException* e) {
         e->Delete();
         DebugLine("%s", kLogSendCachedException);
     }
-    file.Close();
+    CloseFile(file);
     CloseClient();
     return true;
 }
