@@ -242,8 +242,10 @@ bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs) {
             r->role = SocketRole::Unconnected;
         return Fail(error);
     }
-    if (!Watch(*r))
+    if (!Watch(*r)) {
+        r->role = SocketRole::Unconnected;
         return FailErrno();
+    }
     r->role = SocketRole::Connected;
     r->writeDue = true;
     Evaluate(*r, kEvalAll, true);
