@@ -15,8 +15,8 @@
 #include "engine/framework/Service.h"
 #include "platform/kernel/Types.h"
 
-#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CSession;
@@ -61,8 +61,8 @@ public:
     void AcceptConnection(X1Socket& listener);
     // Sessions of this service that have not been destroyed yet, and their ceiling
     // (kMaxLiveSessions unless set).
-    int GetLiveSessionCount() const { return m_liveSessions->count.load(); }
-    void SetLiveSessionCeiling(int ceiling) { m_liveSessions->ceiling.store(ceiling); }
+    int GetLiveSessionCount() const;
+    void SetLiveSessionCeiling(int ceiling);
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
@@ -83,9 +83,10 @@ private:
     // Live sessions, counted by the leases the sessions hold; shared, so a session that
     // outlives its service still returns its lease safely.
     struct LiveSessions {
-        std::atomic<int> count{0};
-        std::atomic<int> ceiling{FrameworkFormat::kMaxLiveSessions};
-        std::atomic<bool> full{false};  // the ceiling's log line was written
+        std::mutex mutex;  // guards the three below together
+        int count = 0;
+        int ceiling = FrameworkFormat::kMaxLiveSessions;
+        bool full = false;  // the ceiling's log line was written; cleared when one ends
     };
     std::shared_ptr<LiveSessions> m_liveSessions = std::make_shared<LiveSessions>();
     COutboundSettings m_upstream;
