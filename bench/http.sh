@@ -62,7 +62,7 @@ declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
 .ci/deps.sh
-install_missing wrk nginx tinyproxy squid
+install_missing wrk nginx tinyproxy squid strace
 build_engine
 bench_workdir
 
