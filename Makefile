@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop console clean
 
 all: build
 
@@ -33,19 +33,20 @@ test-tsan: deps
 	cd build-tsan && ctest --output-on-failure --timeout 900
 
 test-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON $(CMAKE_FLAGS)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DNORVANE_WERROR=ON -DNORVANE_FUZZ=ON -DNORVANE_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 	.ci/fuzz.sh build-fuzz
 
 test: test-plain test-asan test-tsan test-fuzz
 	@echo "make test: all suites passed"
 
-# Web proxy throughput against nginx direct, tinyproxy and squid, then DNS service throughput
-# against dnsmasq, with an optimised build in build-bench (bench/README.md). Not part of `test`:
-# it installs its peers and takes minutes.
+# Web proxy throughput against nginx direct, tinyproxy and squid, DNS service throughput against
+# dnsmasq, and SOCKS 5 against nginx direct and dante, with an optimised build in build-bench
+# (bench/README.md). Not part of `test`: they install their peers and take minutes.
 bench:
 	bench/http.sh
 	bench/dns.sh
+	bench/socks.sh
 
 # The engine of this checkout with its state in ./var; `make stop` stops it.
 run: build
@@ -53,6 +54,10 @@ run: build
 
 stop:
 	@.ci/run-engine.sh stop
+
+# The console of this checkout against the engine of `make run` (state and settings in ./var).
+console: build
+	@.ci/run-engine.sh console
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan build-bench

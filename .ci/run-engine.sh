@@ -3,10 +3,12 @@
 #   run-engine.sh start   imports engine/starter.reg into a fresh ./var, installs the service
 #                         (again, if it was installed from another checkout) and starts it
 #   run-engine.sh stop    stops it
+#   run-engine.sh console starts the console with the same state folder and settings
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 engine=$root/build/engine/NorvaneEngine
+console=$root/build/console/Wardenhall
 nvreg=$root/build/tools/nvreg/nvreg
 
 export NORVANE_STATE_DIR=$root/var
@@ -38,6 +40,7 @@ The engine runs with its state in ./var:
   traces      var/trace.log
   settings    build/tools/nvreg/nvreg with NORVANE_STATE_DIR=$root/var
 Stop it with: make stop
+Administer it with: make console
 The remote-control service listens on port 808, below 1024: the engine needs root or the
 CAP_NET_BIND_SERVICE capability for it (sudo setcap cap_net_bind_service=+ep $engine).
 INFO
@@ -49,8 +52,16 @@ stop)
     fi
     "$engine" -stop
     ;;
+console)
+    if [[ ! -x $console ]]; then
+        echo "There is no console program in build/ (it needs Qt 6: NORVANE_GUI=ON)." >&2
+        exit 1
+    fi
+    mkdir -p "$XDG_CONFIG_HOME"
+    exec "$console" "${@:2}"
+    ;;
 *)
-    echo "usage: $0 start|stop" >&2
+    echo "usage: $0 start|stop|console" >&2
     exit 2
     ;;
 esac

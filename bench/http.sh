@@ -70,42 +70,13 @@ read -r origin_port tiny_port squid_port nv_port nv_store_port nv_hit_port nv_re
 
 # --- the origin -----------------------------------------------------------------------------
 
-mkdir -p "$work/www" "$work/nginx"
+mkdir -p "$work/www"
 for size in "${sizes[@]}"; do
     head -c "${size_bytes[$size]}" /dev/urandom >"$work/www/$size.bin"
 done
 origin_url="http://127.0.0.1:$origin_port"
 
-nginx_user=""
-[[ $(id -u) -eq 0 ]] && nginx_user="user $(id -un) $(id -gn);"
-cat >"$work/nginx/nginx.conf" <<EOF
-$nginx_user
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log warn;
-events { worker_connections 4096; }
-http {
-    default_type application/octet-stream;
-    sendfile on;
-    tcp_nopush on;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    # One line per request reaching the origin: how cache hits are told from forwarding.
-    access_log $work/nginx/access.log;
-    server {
-        listen 127.0.0.1:$origin_port;
-        root $work/www;
-    }
-}
-EOF
-nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" &
-started+=($!)
-wait_port "$origin_port" 10 || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
-
-origin_requests() { wc -l <"$work/nginx/access.log"; }
+start_nginx "$origin_port"
 
 # --- measuring --------------------------------------------------------------------------------
 

@@ -10,6 +10,8 @@
 #   free_ports N [udp]       N free ports on 127.0.0.1 below the ephemeral range (TCP, and UDP
 #                            as well with "udp"), all different
 #   wait_port PORT SECONDS   waits until a TCP port accepts connections
+#   start_nginx PORT         nginx serving $work/www on 127.0.0.1:PORT, one access-log line per
+#                            request (origin_requests counts them)
 #   stop_pid PID             SIGTERM, then SIGKILL after 5 s
 #   in_norvane CMD...        runs CMD with the benchmark installation's state folder ($nv)
 #   reg_head REMOTE-PORT     the start of an installation's configuration: the log folder
@@ -132,6 +134,40 @@ wait_port() {  # wait_port PORT SECONDS
     done
     return 1
 }
+
+start_nginx() {
+    local nginx_user=""
+    mkdir -p "$work/nginx"
+    [[ $(id -u) -eq 0 ]] && nginx_user="user $(id -un) $(id -gn);"
+    cat >"$work/nginx/nginx.conf" <<EOF
+$nginx_user
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 4096; }
+http {
+    default_type application/octet-stream;
+    sendfile on;
+    tcp_nopush on;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    # One line per request reaching the origin: how cache hits are told from forwarding.
+    access_log $work/nginx/access.log;
+    server {
+        listen 127.0.0.1:$1;
+        root $work/www;
+    }
+}
+EOF
+    nginx -p "$work/nginx" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" -g "daemon off;" &
+    started+=($!)
+    wait_port "$1" 10 || { echo "nginx did not start:" >&2; cat "$work/nginx/error.log" >&2; exit 1; }
+}
+
+origin_requests() { wc -l <"$work/nginx/access.log"; }
 
 # Runs a program with the benchmark installation's state folder and files.
 in_norvane() {

@@ -295,6 +295,44 @@ BOOL CNorvaneEngine::SaveConfiguration() {
     return usersSaved && restSaved ? TRUE : FALSE;
 }
 
+namespace {
+
+const char* PartKey(EnginePart part) {
+    for (const EnginePartKey& entry : kParts)
+        if (entry.part == part)
+            return entry.key;
+    return "";
+}
+
+}  // namespace
+
+void CNorvaneEngine::ReloadConfiguration() {
+    SaveUserDatabase();
+    CGroupMemberDatabase users;
+    CServiceManager services;
+    CLocationArray locations;
+    CWWWCache cache;
+    CRight rights[kRightCount];
+    users.LoadFromRegistry(PartKey(EnginePart::kUserDatabase));
+    services.LoadFromRegistry(PartKey(EnginePart::kServices));
+    locations.LoadFromRegistry(PartKey(EnginePart::kLocations));
+    cache.LoadFromRegistry(PartKey(EnginePart::kCache));
+    for (const EngineRight& right : kRights)
+        rights[right.kind].LoadFromRegistry(right.key);
+
+    m_users.ReplaceWith(users);
+    CreateBuiltInAccounts();
+    m_locations.ReplaceWith(locations);
+    m_cache.CopySettings(cache);
+    for (const EngineRight& right : kRights) {
+        m_rights[right.kind].Copy(rights[right.kind]);
+        m_rights[right.kind].SetRightType(static_cast<DWORD>(right.kind));
+    }
+    CreateDefaultRights();
+    m_services.ReplaceWith(services, true);
+    OpenAuditFiles();
+}
+
 void CNorvaneEngine::CreateDefaultRights() {
     for (const EngineRight& right : kRights) {
         if (GetRightDescription(right.kind).empty())

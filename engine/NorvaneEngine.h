@@ -122,6 +122,15 @@ public:
     void CreateDefaultRights();
     // Saves the users' statistics values below "UserDatabase".
     BOOL SaveUserDatabase();
+    // A console's reload of the running engine: the users' statistics are saved first (they
+    // would be lost with the users read back); then the user database, services, locations,
+    // cache settings and rights are read from the store into fresh objects aside. Only when
+    // every part was read do they take the live objects' place: the built-in accounts and
+    // default rights are made as at start-up, the running services are stopped and the
+    // loaded ones started (the remote-control service ensured), and the audit files opened.
+    // The cache keeps its entries and folder. A part that cannot be read throws, with
+    // nothing changed.
+    void ReloadConfiguration();
 
     // --- Machines and users ------------------------------------------------------------------
     // Admission of a new session to its client machine (CMachine::Admit). Once a shut-down has

@@ -2,14 +2,19 @@
 // or into the default right it consults, then asked for access by sessions of enabled,
 // disabled, unknown and group names at every level, from several addresses, with and without
 // the request test, and with request values taken from the input. A load either fails and
-// leaves the right as it was, or yields a right that stores and reloads unchanged. The first
-// byte picks the case.
+// leaves the right as it was, or yields a right that stores and reloads unchanged. Then the
+// eleven rights a console uploads as one unit (remote/ConfigurationUploads.h), each image led
+// by a 2-byte length: all change or none, and each keeps its kind. The first byte picks the
+// case.
 
 #include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/Right.h"
 #include "foundation/Archive.h"
 #include "foundation/MemFile.h"
+#include "platform/framework/Exception.h"
+#include "remote/ConfigurationUploads.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -113,9 +118,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Context context;
     if (size == 0)
         return 0;
-    const std::uint8_t pick = data[0] % 2;
+    const std::uint8_t pick = data[0] % 3;
     ++data;
     --size;
+    if (pick == 2) {
+        std::vector<ConfigurationUploads::Image> images;
+        for (std::size_t at = 0; at + 2 <= size && images.size() <= kRightKindCount;) {
+            const std::size_t length =
+                std::min<std::size_t>(data[at] | data[at + 1] << 8, size - at - 2);
+            images.emplace_back(data + at + 2, data + at + 2 + length);
+            at += 2 + length;
+        }
+        CRight rights[kRightKindCount];
+        CRight* pointers[kRightKindCount];
+        std::vector<std::vector<std::uint8_t>> before;
+        for (DWORD kind = 0; kind < kRightKindCount; ++kind) {
+            rights[kind].SetRightType(kind);
+            rights[kind].AddRecipientFor("Staff");
+            pointers[kind] = &rights[kind];
+            before.push_back(Store(rights[kind]));
+        }
+        bool done = true;
+        try {
+            ConfigurationUploads::ReplaceRights(pointers, kRightKindCount, images);
+        } catch (...) {
+            DropCurrentException();
+            done = false;
+        }
+        for (DWORD kind = 0; kind < kRightKindCount; ++kind) {
+            Check(rights[kind].GetRightType() == kind);
+            Check(done || Store(rights[kind]) == before[kind]);
+        }
+        return 0;
+    }
     const std::string text(reinterpret_cast<const char*>(data), size < 16 ? size : 16);
     CRight right;
     right.AddRecipientFor("Staff");

@@ -169,9 +169,6 @@ inline constexpr RequestText kRequests[] = {
     {134, "Rebuild cache index file"},
     {140, "Shutdown"},
 };
-// Requests that every logged-on user with an enabled account may make, and that change
-// nothing.
-inline constexpr WORD kRequestsWithoutEffect[] = {90, 101, 102, 103, 104, 110, 111};
 // Arg2 "1" and "0" of requests 35 and 63; any other Arg2 gives no text.
 inline constexpr const char* kArgOn = "1";
 inline constexpr const char* kArgOff = "0";

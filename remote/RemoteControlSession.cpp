@@ -17,9 +17,11 @@
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "remote/RCPFormat.h"
+#include "remote/RequestDispatcher.h"
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 using namespace RCPFormat;
 
@@ -37,8 +39,6 @@ template <std::size_t N>
 bool IsListed(const WORD (&codes)[N], WORD code) {
     return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
 }
-
-bool IsRegistration(WORD code) { return code >= kRegisterFirst && code <= kRegisterLast; }
 
 // The failure in flight was a library exception (freed here) or another.
 bool DropFailure() {
@@ -178,6 +178,9 @@ void CRemoteControlSession::HandleRequest() {
         WriteAudit(LogFormat::kAuditText, "%s", text.c_str());
         WriteServiceLog(LogFormat::kLogRequest, "%s", "");
         ReportStatus(GetDescription());
+        // The console has its status 3: only now may the engine go, this session with it.
+        if (std::exchange(m_shutDownRequested, false))
+            CNorvaneEngine::Instance().ShutDown(TRUE);
         return;
     } catch (...) {
         DropCurrentException();
@@ -393,8 +396,10 @@ void CRemoteControlSession::SendReply(WORD status, const std::string& arg1,
     SendObject(reply);
 }
 
+std::vector<BYTE> CRemoteControlSession::ReceiveImage() { return m_channel.Receive(kShortPayload); }
+
 void CRemoteControlSession::ReceiveObject(CObject& object) {
-    const std::vector<BYTE> image = m_channel.Receive(kShortPayload);
+    const std::vector<BYTE> image = ReceiveImage();
     RCPFraming::DecodeInto(image.data(), image.size(), object);
 }
 
@@ -447,33 +452,11 @@ BOOL CRemoteControlSession::IsRightGranted(DWORD kind) {
 }
 
 BOOL CRemoteControlSession::CheckPermission(const CNVRCPMessage& message) {
-    const std::string userName = GetUserName();
-    bool enabled = false;
-    std::string password;
-    const bool known = WithUserAccount(userName, [&](CUser& user) {
-        enabled = user.GetAccountEnabled() != FALSE;
-        password = user.GetPassword();
-    });
-    if (!known || !enabled)
-        return FALSE;
-    if (!IsLoggedOn() && message.Op != kChangePassword)
-        return FALSE;
-    if (IsRegistration(message.Op))
-        return IsRightGranted(RightActivityMonitor);
-    if (IsListed(kRequestsWithoutEffect, message.Op))
-        return TRUE;
-    if (message.Op == kChangePassword)
-        return message.Arg1 == userName && CLinkHandshake::SameText(message.Arg2, password)
-                   ? TRUE
-                   : FALSE;
-    return FALSE;
+    return CRequestDispatcher(*this).CheckPermission(message);
 }
 
 void CRemoteControlSession::ProcessIncomingMessage(CNVRCPMessage& message) {
-    if (IsRegistration(message.Op))
-        CNorvaneEngine::Instance().RegisterConsole(this);
-    else if (message.Op == kChangePassword)
-        ChangePassword(message);
+    CRequestDispatcher(*this).Process(message);
 }
 
 void CRemoteControlSession::ChangePassword(const CNVRCPMessage& message) {

@@ -36,13 +36,10 @@
 // connection out of step (a frame refused for its length, cut short or late, or a send that
 // failed): then it ends with code 1, since nothing after it can be read as frames.
 //
-// Which requests are served. CheckPermission refuses every request of a user who is not in the
-// database or whose account is disabled, and every request but 120 before the log-on. After
-// it: 80-84 register the console for every notification (the engine's console list) under
-// SystemRights\ActivityMonitor; 120 changes the session user's own password, granted when the
-// request names that user and its current password (a disabled change or a wrong old
-// password is told with an alert); 90, 101-104, 110 and 111 are granted and change nothing.
-// Every other code is refused with status 2, and has no effect.
+// Which requests are served: remote/RequestPermissions.h decides, for the session's own
+// logged-on user, and remote/RequestDispatcher.h carries each out (payloads, engine actions,
+// the messages queued for after the request). A shut-down request is carried out once its
+// status 3 and log lines have gone out.
 //
 // Notifications. QueueMessage (any thread; the engine's fan-out calls it under its console
 // list mutex) appends to the outgoing queue and wakes the thread with 0x406; the thread sends
@@ -108,6 +105,9 @@ public:
     // X1SocketExceptions (RCPFraming.h), and the archive's when the image is malformed. The
     // object is untouched when the frame failed.
     void ReceiveObject(CObject& object);
+    // Reads one frame and returns its image, for a caller that reads it into objects itself.
+    // Throws the framing's X1SocketExceptions.
+    std::vector<BYTE> ReceiveImage();
     // Reads one frame holding a new object of class `expected` (or a class derived from it).
     // Null when anything failed, the object of another class included.
     std::unique_ptr<CObject> ReceiveTaggedObject(const CRuntimeClass* expected);
@@ -155,6 +155,7 @@ protected:
     CRCPChannel& GetChannel() { return m_channel; }
 
 private:
+    friend class CRequestDispatcher;
     using Frames = std::vector<std::vector<BYTE>>;
 
     // One request, from its receive to its log lines.
@@ -178,5 +179,7 @@ private:
     // Set while the log-on's own 120 waits to go out.
     std::atomic<bool> m_mustChangeQueued{false};
     std::atomic<bool> m_queueOverflow{false};
+    // Set by a granted shut-down request; carried out when the request is done.
+    bool m_shutDownRequested = false;
     DWORD m_queueTimer = 0;
 };

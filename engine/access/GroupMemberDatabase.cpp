@@ -170,6 +170,22 @@ void CGroupMemberDatabase::RemoveAll() {
     DeleteElements();
 }
 
+void CGroupMemberDatabase::ReplaceWith(CGroupMemberDatabase& fresh) {
+    CScopedLock lock(*this);
+    CScopedLock freshLock(fresh);
+    TakeEntriesOf(fresh);
+    fresh.RemoveAll();
+}
+
+bool CGroupMemberDatabase::HoldsBuiltInEntries() const {
+    CScopedLock lock(*this);
+    for (const BuiltInName& builtIn : kBuiltInNames) {
+        if (FindUser(builtIn.name, builtIn.isGroup ? TRUE : FALSE) == nullptr)
+            return false;
+    }
+    return true;
+}
+
 void CGroupMemberDatabase::CreateBuiltInAccounts() {
     using namespace AccessTexts;
     CScopedLock lock(*this);

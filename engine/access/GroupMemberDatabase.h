@@ -78,6 +78,11 @@ public:
 
     // Gives up every entry and empties the database.
     void RemoveAll();
+    // Takes every entry of `fresh` (a database loaded aside, left empty) in place of this
+    // one's, which are given up.
+    void ReplaceWith(CGroupMemberDatabase& fresh);
+    // Whether each built-in entry is held, under its exact name, as the kind it is.
+    bool HoldsBuiltInEntries() const;
 
     // Creates, saves and adds each built-in entry that FindEntry does not find, in the order
     // Administrator, Guest, Administrators, Users; a new group gets as members those of its

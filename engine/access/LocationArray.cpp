@@ -95,6 +95,17 @@ void CLocationArray::RemoveAll() {
     DeleteElements();
 }
 
+void CLocationArray::ReplaceWith(CLocationArray& fresh) {
+    CScopedLock lock(*this);
+    CScopedLock freshLock(fresh);
+    std::vector<std::unique_ptr<CLocation>> taken;
+    taken.reserve(fresh.GetSize());
+    for (CObject* element : fresh)
+        taken.emplace_back(static_cast<CLocation*>(element));
+    fresh.CObjectArray::RemoveAll();
+    ReplaceOwnedElements(*this, taken);
+}
+
 BOOL CLocationArray::SaveToRegistry(const std::string& keyPath) const {
     CScopedLock lock(*this);
     if (!RegDeleteKeyTree(keyPath))

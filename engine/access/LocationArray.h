@@ -66,6 +66,9 @@ public:
     virtual void LoadFromRegistry(const std::string& keyPath);
     // Deletes every location and empties the array.
     virtual void RemoveAll();
+    // Takes every location of `fresh` (an array loaded aside, left empty), in its order, in
+    // place of this array's, which are deleted.
+    void ReplaceWith(CLocationArray& fresh);
 
 private:
     // The first index of that Filter text, or -1. The caller holds the lock.

@@ -94,6 +94,8 @@ inline constexpr int kAcceptsPerNotice = 64;
 inline constexpr int kMaxLiveSessions = 3000;
 // How long a replaced service's thread may take to end before its successor starts.
 inline constexpr DWORD kServiceThreadEndWaitMs = 5000;
+// How long a start or stop asked of a service's thread from another thread is waited for.
+inline constexpr DWORD kServiceControlWaitMs = 5000;
 
 // The kinds and descriptions a service's three rights always have.
 inline constexpr DWORD kAccessRightKind = 0;

@@ -142,8 +142,9 @@ void CMachine::LogOn(CSession& session, const std::string& userName, int level) 
         m_userName = userName;
     }
     SetLogonState(level);
-    CScopedLock lock(*this);
-    session.SetUser(m_userName, m_logonLevel);
+    // The session takes the user it logged on, even when another log-on from this machine
+    // has changed the machine's user meanwhile: its rights are its own user's.
+    session.SetUser(userName, level);
 }
 
 DWORD CMachine::GetSecondsConnected() const {

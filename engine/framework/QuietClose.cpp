@@ -10,3 +10,12 @@ void CloseQuietly(X1Socket& socket) noexcept {
         DropCurrentException();
     }
 }
+
+void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept {
+    try {
+        socket.CloseGracefully(drainMs);
+    } catch (...) {
+        DropCurrentException();
+        CloseQuietly(socket);
+    }
+}

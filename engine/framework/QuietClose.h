@@ -3,6 +3,11 @@
 // thread, when a service stops, after a start or a read failed. The handle is given up either
 // way (X1Socket::Close), and the failure is dropped.
 
+#include "platform/kernel/Types.h"
+
 class X1Socket;
 
 void CloseQuietly(X1Socket& socket) noexcept;
+// X1Socket::CloseGracefully (the peer's last bytes drained for at most `drainMs`, so closing
+// never resets a connection whose answer is still on its way); a failure closes at once.
+void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept;

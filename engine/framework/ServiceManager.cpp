@@ -12,6 +12,7 @@
 #include "remote/RemoteControlService.h"
 
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -135,13 +136,15 @@ BOOL CServiceManager::SaveToRegistry(const std::string& keyPath) {
     CScopedLock lock(*this);
     bool ok = true;
     try {
+        std::set<std::string> held;
+        for (const auto& entry : *this)
+            held.insert(RegFoldName(entry.first));
         for (const std::string& stored : RegEnumSubKeys(keyPath)) {
-            bool held = false;
-            for (const auto& entry : *this)
-                held = held || RegNamesEqual(entry.first, stored);
-            if (!held)
+            const std::string folded = RegFoldName(stored);
+            if (m_storedKeys.count(folded) != 0 && held.count(folded) == 0)
                 ok &= RegDeleteKeyTree(FormatText(kChildKey, keyPath.c_str(), stored.c_str())) != FALSE;
         }
+        m_storedKeys = held;
         for (const auto& entry : *this) {
             if (CService* service = AsService(entry.second))
                 ok &= service->SaveToRegistry(
@@ -177,6 +180,7 @@ void CServiceManager::LoadFromRegistry(const std::string& keyPath) {
             continue;
         SetAt(name, service);
         object.release();
+        m_storedKeys.insert(RegFoldName(subKey));
     }
 }
 
@@ -186,19 +190,35 @@ void CServiceManager::Serialize(CArchive& ar) {
         CObjectMap::Serialize(ar);
         return;
     }
-    CObjectMap fresh;
+    CServiceManager fresh;
     try {
         fresh.LoadOwned<CService>(ar);
         for (const auto& entry : fresh) {
             CService* service = AsService(entry.second);
-            if (service == nullptr || !IsSafeName(entry.first) || service->GetName() != entry.first)
+            const bool foreignConsoleService =
+                service != nullptr && entry.first == kRemoteControlName &&
+                !service->IsKindOf(RUNTIME_CLASS(CRemoteControlService));
+            if (service == nullptr || !IsSafeName(entry.first) ||
+                service->GetName() != entry.first || foreignConsoleService)
                 throw new CArchiveException(CArchiveException::generic);
         }
     } catch (...) {
         ReleaseAll(fresh);
         throw;
     }
+    ReplaceWith(fresh, false);
+}
 
+void CServiceManager::ReplaceWith(CServiceManager& fresh, bool takeStoredKeys) {
+    CScopedLock lock(*this);
+    CScopedLock freshLock(fresh);
+    if (takeStoredKeys)
+        m_storedKeys = std::move(fresh.m_storedKeys);
+    fresh.m_storedKeys.clear();
+    TakeServicesOf(fresh);
+}
+
+void CServiceManager::TakeServicesOf(CObjectMap& fresh) {
     std::vector<CService*> old;
     for (auto& entry : *this)
         if (CService* service = AsService(entry.second))

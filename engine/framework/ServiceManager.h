@@ -14,18 +14,24 @@
 // character). Services with other names are not loaded, added or accepted from a console.
 //
 // Live and inert managers. The engine's manager is live (MarkLive): a service list received
-// from a console replaces its running services (they are stopped, the new ones get their log
-// files and are started). Any other manager (the console's copy) only holds objects.
+// from a console, or a configuration reloaded from the store, replaces its running services
+// (they are stopped, the new ones get their log files and are started). Any other manager
+// (the console's copy, a reload's staging copy) only holds objects.
 //
 // Registry form: one sub-key per service below the key, named by the service's key in the map;
-// its "ServiceType" names the class. Archive form: the map's (count, then each key and its
-// service with its class).
+// its "ServiceType" names the class. The manager remembers which sub-keys hold services it
+// loaded or saved: a save deletes only those of them it no longer holds, so a stored service
+// it could not load (a kind it does not know, a record it refused) is never lost.
+// Archive form: the map's (count, then each key and its service with its class). The service
+// named "Remote Control Service" is always a remote-control service: a list that names another
+// kind so is refused.
 
 #include "foundation/LockableMap.h"
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
 
 #include <atomic>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -63,21 +69,37 @@ public:
     // threads told to quit) and given up; the map is emptied.
     void StopAndDeleteAll();
 
-    // Deletes the sub-keys that name no service in the map (letter case ignored, as the store
-    // does), then saves each service under "<key>\<name>". TRUE when everything was stored.
+    // Deletes the sub-keys this manager loaded or saved a service under and no longer holds
+    // (letter case ignored, as the store does), then saves each service under
+    // "<key>\<name>". Sub-keys of services it never held are left alone. TRUE when
+    // everything was stored.
     virtual BOOL SaveToRegistry(const std::string& keyPath);
     // Each sub-key whose "ServiceType" names a registered class derived from CService becomes
     // a service of that class loaded from it, stored under its loaded Name; unknown types,
-    // other classes, unsafe names and a second service of one name are skipped.
+    // other classes, unsafe names and a second service of one name are skipped (and their
+    // sub-keys left to the store).
     virtual void LoadFromRegistry(const std::string& keyPath);
     // Storing: the map form. Loading: the whole list is read aside first (a list that fails to
-    // read, holds a class that is no service, or whose keys are not their services' safe
-    // names, throws and changes nothing); then the old services are replaced (see Live).
+    // read, holds a class that is no service, whose keys are not their services' safe names,
+    // or whose "Remote Control Service" is of another class, throws and changes nothing);
+    // then the old services are replaced (ReplaceWith).
     void Serialize(CArchive& ar) override;
+    // Takes every service of `fresh` (which is left empty) in place of this manager's. A live
+    // manager first stops its services and waits (bounded) for their threads, then ensures
+    // the remote-control service and starts the new ones; an inert one gives the old ones up.
+    // With `takeStoredKeys` the sub-keys `fresh` loaded become the ones this manager answers
+    // for in the store (a reload from the store); without, this manager's stay (an upload).
+    void ReplaceWith(CServiceManager& fresh, bool takeStoredKeys);
 
     void MarkLive() { m_live = true; }
     bool IsLive() const { return m_live.load(); }
 
 private:
+    // The held services' map (fresh's entries moved in) and the replaced ones given up or
+    // stopped; the caller holds both managers' locks.
+    void TakeServicesOf(CObjectMap& fresh);
+
     std::atomic<bool> m_live{false};
+    // Sub-keys (folded) that hold a service this manager loaded or saved; under the lock.
+    std::set<std::string> m_storedKeys;
 };

@@ -132,6 +132,17 @@ void CSession::SetAccessRights(CService& service) {
     SetAccessRight(&service.GetAccessRights(), &service);
 }
 
+void CSession::SetAccessRightsOf(const CSession& other) {
+    CRight* right;
+    CRef<CObject> owner;
+    {
+        std::lock_guard<std::mutex> lock(other.m_mutex);
+        right = other.m_accessRight;
+        owner = other.m_rightOwner;
+    }
+    SetAccessRight(right, owner.Get());
+}
+
 void CSession::SetLoggingValues(DWORD options, CLogFileRef file) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_logOptions = options;

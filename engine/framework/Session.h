@@ -88,6 +88,9 @@ public:
     void SetAccessRight(CRight* right, CObject* owner = nullptr);
     // The service's access right (its owner: the service).
     void SetAccessRights(CService& service);
+    // The access right `other` checks, with its owner (a session taking over another's
+    // connection with its rights).
+    void SetAccessRightsOf(const CSession& other);
     void SetLoggingValues(DWORD options, CLogFileRef file);
     // The service's LogOptions and its open log file.
     void SetLogging(CService& service);

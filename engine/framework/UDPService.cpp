@@ -8,6 +8,7 @@
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -108,11 +109,12 @@ void CUDPService::Start() {
         return;
     }
     if (!HasStarted()) {
-        StartThread();  // its start-up starts the socket when Enabled
+        // Its start-up starts the socket when Enabled; a call queued behind it tells when.
+        if (StartThread())
+            RunOnServiceThread(nullptr);
         return;
     }
-    CRef<CUDPService> self(this);
-    PostThreadCall(ThreadId(), [self] { self->StartOnThread(); });
+    RunOnServiceThread(&CUDPService::StartOnThread);
 }
 
 void CUDPService::Stop() {
@@ -120,8 +122,18 @@ void CUDPService::Stop() {
         StopOnThread();
         return;
     }
+    RunOnServiceThread(&CUDPService::StopOnThread);
+}
+
+void CUDPService::RunOnServiceThread(void (CUDPService::*step)()) {
     CRef<CUDPService> self(this);
-    PostThreadCall(ThreadId(), [self] { self->StopOnThread(); });
+    auto done = std::make_shared<CEvent>(true, false);
+    if (PostThreadCall(ThreadId(), [self, step, done] {
+            if (step != nullptr)
+                (self.Get()->*step)();
+            done->Set();
+        }))
+        done->Wait(kServiceControlWaitMs);
 }
 
 void CUDPService::StartOnThread() {

@@ -5,8 +5,9 @@
 // uses), guarded by the service's session mutex.
 //
 // Threads. Start and Stop act on the service thread: called from another thread (a console's
-// request) they are handed to it and return at once; Start starts the thread first when it
-// has not run yet. StartIfEnabled starts the thread, whose start-up starts the socket when the
+// request) they are handed to it and return once it has carried them out (or after
+// kServiceControlWaitMs, when it is busy), so the caller sees the running state they left;
+// Start starts the thread first when it has not run yet. StartIfEnabled starts the thread, whose start-up starts the socket when the
 // service is Enabled. StopAndDelete tells the thread to quit and gives up the caller's
 // reference; the thread's end stops the socket, ends the sessions still in the map (code 0)
 // and gives up the thread's reference.
@@ -91,6 +92,9 @@ private:
     bool StartThread();
     void StartOnThread();
     void StopOnThread();
+    // Queues `step` (null: nothing, a marker) on the service thread and waits, bounded, until
+    // it has run.
+    void RunOnServiceThread(void (CUDPService::*step)());
 
     mutable CMutex m_sessionsMutex;
     std::map<DWORD, CRef<CUDPSession>> m_sessions;

@@ -19,8 +19,8 @@ bool AsksForNoCache(const CHeaderList& headers) {
 
 bool MayUseCache(const CWWWRequest& request, bool cacheNonProxyRequests, bool lookupEnabled,
                  bool cacheable) {
-    return (!request.nonProxy || cacheNonProxyRequests) && request.query.empty() &&
-           lookupEnabled && cacheable;
+    return (!request.nonProxy || cacheNonProxyRequests) && !request.foreignHost &&
+           request.query.empty() && lookupEnabled && cacheable;
 }
 
 SCacheCheck CheckCache(CWWWRequest& request, const SCachedCopy* copy) {

@@ -27,7 +27,7 @@ enum ECacheState : DWORD {
 };
 
 // Whether the cache takes part at all: a proxy request (or a relative one when the service
-// caches those), without a query, while the cache answers requests (CacheOptions bit value 2,
+// caches those, but not a handed-over one whose Host names another host), without a query, while the cache answers requests (CacheOptions bit value 2,
 // CWWWCache::IsLookupEnabled) and the cache's own test admits it (CWWWCache::IsCacheable).
 bool MayUseCache(const CWWWRequest& request, bool cacheNonProxyRequests, bool lookupEnabled,
                  bool cacheable);

@@ -140,19 +140,37 @@ void CWWWCache::Serialize(CArchive& ar) {
     purgeFilter.Serialize(ar);
 
     CScopedLock lock(*this);
-    m_directory = std::move(directory);
-    m_options = options;
-    m_limitCacheSize = limit;
-    m_specifyWhatToCache = specify;
-    m_maxSize = maxSize;
-    m_autoPurge = autoPurge;
-    m_daysVolatile = daysVolatile;
-    m_daysNonVolatile = daysNonVolatile;
-    m_suspendedForSize = false;
+    ApplySettings(std::move(directory),
+                  {options, limit, specify, maxSize, autoPurge, daysVolatile, daysNonVolatile},
+                  cacheFilter, purgeFilter);
     if (!m_live) {
         m_totals->size = totalSize;
         m_totals->served = totalServed;
     }
+}
+
+void CWWWCache::CopySettings(const CWWWCache& other) {
+    if (&other == this)
+        return;
+    ApplySettings(other.GetCacheDirectory(),
+                  {other.m_options, other.m_limitCacheSize, other.m_specifyWhatToCache,
+                   other.m_maxSize, other.m_autoPurge, other.m_daysVolatile, other.m_daysNonVolatile},
+                  other.m_cacheFilter, other.m_purgeFilter);
+}
+
+void CWWWCache::ApplySettings(std::string directory, const SettingWords& words,
+                              const CRequestFilterCollection& cacheFilter,
+                              const CRequestFilterCollection& purgeFilter) {
+    CScopedLock lock(*this);
+    m_directory = std::move(directory);
+    m_options = words.options;
+    m_limitCacheSize = words.limitCacheSize;
+    m_specifyWhatToCache = words.specifyWhatToCache;
+    m_maxSize = words.maxSize;
+    m_autoPurge = words.autoPurge;
+    m_daysVolatile = words.daysVolatile;
+    m_daysNonVolatile = words.daysNonVolatile;
+    m_suspendedForSize = false;
     m_cacheFilter.Copy(cacheFilter);
     m_purgeFilter.Copy(purgeFilter);
 }

@@ -102,6 +102,9 @@ public:
     // Archive form of proxies/web/CacheFormat.h. Loading reads everything aside and changes
     // the settings only when the whole form was read.
     void Serialize(CArchive& ar) override;
+    // Takes the settings of `other` (a cache loaded aside) as a console's settings are taken:
+    // the totals, entries, index and folder in use stay this cache's.
+    void CopySettings(const CWWWCache& other);
     // The eight values in table order, then "<key>\CacheFilter" and "<key>\PurgeFilter". TRUE
     // when everything was written.
     virtual BOOL SaveToRegistry(const std::string& keyPath) const;
@@ -179,6 +182,15 @@ public:
     void SyncIndex();
 
 private:
+    // The settings' words in the order of the archive form.
+    struct SettingWords {
+        DWORD options, limitCacheSize, specifyWhatToCache, maxSize, autoPurge, daysVolatile,
+            daysNonVolatile;
+    };
+    // Takes a whole set of settings under the map lock; storing suspended for size resumes.
+    void ApplySettings(std::string directory, const SettingWords& words,
+                       const CRequestFilterCollection& cacheFilter,
+                       const CRequestFilterCollection& purgeFilter);
     CCacheEntry* FindLocked(std::string_view key) const;
     // Unmaps `key`, deletes the entry's file unless `keepFile` (or, with `removeLater`, adds
     // its path there for the caller to delete once the map lock is released: a file system

@@ -109,6 +109,27 @@ bool PlanBody(CWWWRequest& request) {
     return true;
 }
 
+// Whether the Host header of a handed-over request names its target: absent, or the target's
+// host (any case) with the target's port or, without a port, port 80.
+bool HostHeaderNamesTarget(const CHeaderList& headers, const SNonProxySettings& settings) {
+    if (!headers.Contains("Host"))
+        return true;
+    const std::string header = headers.Get("Host");
+    std::string_view value = TrimLeading(header);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    DWORD port = 80;
+    const std::size_t colon = value.rfind(':');
+    if (colon != std::string_view::npos) {
+        const std::optional<DWORD> written = ParsePort(value.substr(colon + 1));
+        if (!written)
+            return false;
+        port = *written;
+        value = value.substr(0, colon);
+    }
+    return port == settings.port && EqualsNoCase(value, settings.host);
+}
+
 // The request line: method, then the URL's parts, then the version. Returns a result when the
 // line alone decides the request (malformed, or the redirect of a relative URL).
 std::optional<EParseResult> ParseRequestLine(std::string_view line,
@@ -255,8 +276,8 @@ bool SplitAuthority(CWWWRequest& r) {
     return r.nonProxy || !r.host.empty();
 }
 
-// A relative request under action 1 goes to the configured host; under action 3 it is a file
-// of the server root (the result then).
+// A relative request under action 1 goes to the configured host (connecting to a hand-over's
+// target address); under action 3 it is a file of the server root (the result then).
 std::optional<EParseResult> ApplyNonProxyAction(const SNonProxySettings& settings,
                                                 CWWWRequest& r) {
     if (settings.action == 1) {
@@ -265,6 +286,10 @@ std::optional<EParseResult> ApplyNonProxyAction(const SNonProxySettings& setting
             r.path = "/" + settings.prependInfo + r.path;
         if (settings.port != 80)
             r.portText = std::to_string(settings.port);
+        if (!settings.connectAddress.empty()) {
+            r.connectHost = settings.connectAddress;
+            r.foreignHost = !HostHeaderNamesTarget(r.headers, settings);
+        }
         return std::nullopt;
     }
     if (r.path.find("/../") != std::string::npos)
@@ -332,6 +357,8 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
     }
     if (!CompleteTarget(r))
         return EParseResult::malformed;
+    if (r.connectHost.empty())
+        r.connectHost = r.host;
     r.headers.RemoveAll("connection");
     r.headers.RemoveAll("proxy-connection");
     if (!PlanBody(r))

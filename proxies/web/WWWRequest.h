@@ -32,6 +32,10 @@ struct SNonProxySettings {
     DWORD prependResource = 0;  // action 1: put "/" + prependInfo before the path
     std::string prependInfo;
     std::string redirectURL;    // action 2: the Location of the 302 answer
+    // A request a SOCKS session handed over (action 1): the checked address of its target,
+    // which the request connects to, while `host` (the target as the client named it) is
+    // what the request shows and is cached by. Empty for every other request.
+    std::string connectAddress;
 };
 
 // How a request's body reaches the server.
@@ -55,6 +59,11 @@ struct CWWWRequest {
     std::string cacheKey;  // host path, or host ":" portText path when the port is not 80
     DWORD protocolCode = PROTOCOL_NONE;
     bool nonProxy = false;  // the URL was a bare path
+    // Where the request connects: the host, or a hand-over's target address.
+    std::string connectHost;
+    // A handed-over request whose Host header names another host than its target: its
+    // answer is never taken from or put into the cache under the target's name.
+    bool foreignHost = false;
     CHeaderList headers;    // without "Connection" and "Proxy-Connection"
 
     // ftp:// log-on, from the URL's user information (percent-decoded), and the path the

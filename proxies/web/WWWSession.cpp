@@ -59,10 +59,11 @@ void CWWWSession::SetService(CService& service) {
 }
 
 void CWWWSession::SetTarget(DWORD action, const std::string& host, DWORD port,
-                            DWORD cacheNonProxy) {
+                            DWORD cacheNonProxy, const std::string& connectAddress) {
     m_nonProxy.action = action;
     m_nonProxy.host = host;
     m_nonProxy.port = port;
+    m_nonProxy.connectAddress = connectAddress;
     m_cacheNonProxyRequests = cacheNonProxy;
 }
 
@@ -311,7 +312,7 @@ void CWWWSession::SendRequest() {
     try {
         DebugLine(kLogSendingRequest, ThreadId());
         ++m_remoteConnection;
-        ConnectToServer(m_remoteSocket, m_request.host, m_request.port,
+        ConnectToServer(m_remoteSocket, m_request.connectHost, m_request.port,
                         FD_READ | FD_WRITE | FD_CLOSE);
         m_state = EWebState::forwarding;
 
@@ -405,14 +406,7 @@ void CWWWSession::SendErrorPage(EPageStatus status, std::string_view title,
     CloseClient();
 }
 
-void CWWWSession::CloseClient() {
-    try {
-        m_clientSocket.CloseGracefully(kAnswerDrainMs);
-    } catch (X1SocketException* e) {
-        e->Delete();
-        CloseQuietly(m_clientSocket);
-    }
-}
+void CWWWSession::CloseClient() { CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs); }
 
 void CWWWSession::SendErrorPage(EPageStatus status, const SErrorText& title,
                                 const SErrorText& description) {

@@ -85,8 +85,11 @@ public:
 
     // The base's copy, then, from a CWWWService, its five web settings.
     void SetService(CService& service) override;
-    // The non-proxy settings of a session a SOCKS session handed its client connection to.
-    void SetTarget(DWORD action, const std::string& host, DWORD port, DWORD cacheNonProxy);
+    // The non-proxy settings of a session a SOCKS session handed its client connection to:
+    // relative requests go to `host`:`port` (as they show and are cached), connecting to
+    // `connectAddress` (SNonProxySettings::connectAddress).
+    void SetTarget(DWORD action, const std::string& host, DWORD port, DWORD cacheNonProxy,
+                   const std::string& connectAddress = {});
     // The access-denied page (a CONNECT gets it under "403 Forbidden").
     void SendAccessDenied() override;
     // The first request header named `name` (any case), or "".

@@ -204,8 +204,10 @@ def client_handshake(sock, link_type, user, password, response=None, version=VER
     return Channel(sock, md5(challenge, user, password), md5(challenge, password, user))
 
 
-def connect(host, port, link_type, user, password, **options):
-    sock = socket.create_connection((host, port), timeout=FRAME_TIMEOUT)
+def connect(host, port, link_type, user, password, source=None, **options):
+    """`source`: the loopback address to connect from (another client machine)."""
+    sock = socket.create_connection((host, port), timeout=FRAME_TIMEOUT,
+                                    source_address=(source, 0) if source else None)
     try:
         return client_handshake(sock, link_type, user, password, **options)
     except BaseException:

@@ -10,7 +10,8 @@ Frames: a 4-byte little-endian length N (at most 16384), then N bytes of archive
 message is untagged: op (2 bytes LE), then three archive strings (length byte below 255, else
 FF and a 2-byte length, else FF FF FF and a 4-byte length). Statuses are ops 1-4; the engine
 sends notifications (ops 5 and up, some followed by objects, a frame each) between requests.
-Also: registry text for the remote-control service and for users (passwords scrambled).
+Also: object images edited and composed, and registry text for the remote-control service and
+for users (passwords scrambled).
 """
 
 import socket
@@ -42,6 +43,18 @@ def archive_string(data):
     return b"\xff\xff\xff" + struct.pack("<I", n) + data
 
 
+def read_string(data, pos):
+    """The archive string at `pos`, and the position after it."""
+    n, pos = data[pos], pos + 1
+    if n == 0xFF:
+        n, pos = struct.unpack_from("<H", data, pos)[0], pos + 2
+        if n == 0xFFFF:
+            n, pos = struct.unpack_from("<I", data, pos)[0], pos + 4
+    if pos + n > len(data):
+        raise ProtocolError("image ends early: %r" % data)
+    return data[pos:pos + n], pos + n
+
+
 class Message:
     """Op and three byte strings; `objects` holds the images that followed a notification."""
 
@@ -53,21 +66,11 @@ class Message:
 
     @classmethod
     def parse(cls, image):
-        def take(pos, count):
-            if pos + count > len(image):
-                raise ProtocolError("message image ends early: %r" % image)
-            return image[pos:pos + count], pos + count
-        head, pos = take(0, 2)
-        args = []
+        pos, args = 2, []
         for _ in range(3):
-            (n,), pos = take(pos, 1)
-            if n == 0xFF:
-                (n,), pos = struct.unpack("<H", take(pos, 2)[0]), pos + 2
-                if n == 0xFFFF:
-                    (n,), pos = struct.unpack("<I", take(pos, 4)[0]), pos + 4
-            arg, pos = take(pos, n)
+            arg, pos = read_string(image, pos)
             args.append(arg)
-        return cls(struct.unpack("<H", head)[0], *args)
+        return cls(struct.unpack_from("<H", image)[0], *args)
 
     def __eq__(self, other):
         return (self.op, self.args) == (other.op, other.args)
@@ -85,8 +88,8 @@ class Client:
         self.sock.settimeout(TIMEOUT)
 
     @classmethod
-    def connect(cls, port, user, password, host="127.0.0.1"):
-        return cls(linkclient.connect(host, port, 2, user, password))
+    def connect(cls, port, user, password, host="127.0.0.1", source=None):
+        return cls(linkclient.connect(host, port, 2, user, password, source=source))
 
     def close(self):
         self.channel.close()
@@ -137,6 +140,38 @@ class Client:
         self.send_message(op, arg1, arg2, arg3)
         return self.statuses()
 
+    def transact(self, op, args=(), send=(), receive=0):
+        """One request with its payload: the images of `send` go out after status 1, and
+        `receive` images are read after it. Returns ([statuses], [images received],
+        [notifications that came first])."""
+        self.send_message(op, *args)
+        notices = []
+        status = self.next_message()
+        while status.op not in STATUSES:
+            notices.append(status)
+            status = self.next_message()
+        statuses, images = [status.op], []
+        if status.op == ACCEPTED:
+            for image in send:
+                self.send_frame(image)
+            images = [self.recv_frame() for _ in range(receive)]
+            statuses.append(self.next_message().op)
+        return statuses, images, notices
+
+    def wait_for(self, op, *args):
+        """The next notification `op` whose leading arguments are `args`; others are passed."""
+        return self.collect({op}, 1, args)[0]
+
+    def collect(self, ops, count, args=()):
+        """The next `count` notifications with an op in `ops` (and leading arguments `args`);
+        others are passed."""
+        found = []
+        while len(found) < count:
+            message = self.next_message()
+            if message.op in ops and message.args[:len(args)] == args:
+                found.append(message)
+        return found
+
     def notices(self, count):
         found = [self.next_message() for _ in range(count)]
         if any(m.op in STATUSES for m in found):
@@ -177,6 +212,53 @@ def connect_refused(port, user, password):
     except (linkclient.LinkError, ConnectionError, socket.timeout):
         return None
     raise ProtocolError("handshake of %r was not refused" % user)
+
+
+# --- object images ---------------------------------------------------------------------------
+
+def set_fields(image, layout, changes):
+    """`image` with the leading fields at the positions in `changes` replaced; `layout` names
+    them in order ("s" an archive string, "I" 4 bytes)."""
+    out, pos = b"", 0
+    for index, kind in enumerate(layout):
+        end = read_string(image, pos)[1] if kind == "s" else pos + 4
+        value = changes.get(index)
+        if value is None:
+            out += image[pos:end]
+        else:
+            out += archive_string(value) if kind == "s" else struct.pack("<I", value)
+        pos = end
+    return out + image[pos:]
+
+
+# Leading fields: a service's up to its restart-requested flag (name 0, port 2, restart 14),
+# a user's up to AccountEnabled (30), the cache settings' up to CacheOptions (1).
+SERVICE, USER, CACHE = "ssIIsIIIIIsIIII", "ssss" + "I" * 27, "sI"
+
+
+def untag(image):
+    """(class name, record) of an object that opens with its class record."""
+    length, = struct.unpack_from("<H", image, 4)
+    return image[6:6 + length], image[6 + length:]
+
+
+def tagged(objects, keys=None):
+    """The map form (count, then each key and its object) or, without keys, the list form of
+    objects given as (class name, record), for records that hold no object reference
+    themselves: a class record where a class first appears, 0x8000 + its entry after; class
+    records and objects count entries from 1."""
+    out, classes, entries = struct.pack("<H", len(objects)), {}, 0
+    for n, (name, record) in enumerate(objects):
+        out += archive_string(keys[n]) if keys else b""
+        if name in classes:
+            out += struct.pack("<H", 0x8000 | classes[name])
+        else:
+            entries += 1
+            classes[name] = entries
+            out += struct.pack("<HHH", 0xFFFF, 1, len(name)) + name
+        entries += 1
+        out += record
+    return out
 
 
 # --- configuration --------------------------------------------------------------------------

@@ -155,11 +155,16 @@ void RawPeer::Reset() {
     Close();
 }
 
-RawListener::RawListener() {
+RawListener::RawListener() : RawListener(INADDR_LOOPBACK, 0) {}
+
+RawListener::RawListener(std::uint32_t address, std::uint16_t port) {
     m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sin = Loopback(0);
-    if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(m_fd, 64) != 0)
+    sockaddr_in sin = Loopback(port);
+    sin.sin_addr.s_addr = htonl(address);
+    if (bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 || listen(m_fd, 64) != 0) {
+        close(m_fd);
         throw std::runtime_error("test listener failed");
+    }
     m_port = BoundPort(m_fd);
 }
 

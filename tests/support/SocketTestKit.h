@@ -61,7 +61,10 @@ private:
 
 class RawListener {
 public:
+    // On 127.0.0.1, any free port; or on `address` (host byte order) and `port`. Throws
+    // std::runtime_error when it cannot listen.
     RawListener();
+    RawListener(std::uint32_t address, std::uint16_t port);
     ~RawListener();
     RawListener(const RawListener&) = delete;
     RawListener& operator=(const RawListener&) = delete;

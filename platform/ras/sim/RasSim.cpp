@@ -24,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -37,8 +38,6 @@ constexpr std::size_t kMaxConnections = 1024;
 // Answers to asynchronous dials of a connected entry whose events are still on their way.
 constexpr unsigned kMaxPendingAnswers = 64;
 
-// Set while this thread calls a notifier: a hang-up from there cannot wait for its events.
-thread_local bool t_inNotifier = false;
 
 struct Notifier {
     RASDIALNOTIFYFUNC function;
@@ -234,6 +233,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;       // a dial thread's wait ends early: a hang-up
     std::condition_variable m_delivered;  // an answer's events have all been delivered
+    // Threads inside a notifier call: a hang-up from there cannot wait for its own events.
+    // (Not a thread_local: static TLS in a library loaded at run time upsets LeakSanitizer.)
+    std::multiset<std::thread::id> m_notifying;
     std::map<HRASCONN, std::shared_ptr<Connection>> m_connections;  // in dial order
     std::map<std::string, EntryRecord> m_records;
     HRASCONN m_nextHandle = 1;  // 0 once every number was handed out
@@ -467,15 +469,15 @@ std::uint32_t Simulator::Run(std::unique_lock<std::mutex>& lock,
 void Simulator::Deliver(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Connection>& line,
                         const Notifier& notifier, std::uint32_t state, std::uint32_t error) {
     ++Record(*line).stats.events;
+    const auto self = m_notifying.insert(std::this_thread::get_id());
     lock.unlock();
-    t_inNotifier = true;
     try {
         notifier.function(notifier.context, line->handle, state, error);
     } catch (...) {
         // A notifier written in C++ that throws loses its event, not the library's thread.
     }
-    t_inNotifier = false;
     lock.lock();
+    m_notifying.erase(self);
 }
 
 void Simulator::Finish(const std::shared_ptr<Connection>& line, const Notifier* notifier) {
@@ -502,7 +504,7 @@ std::uint32_t Simulator::HangUp(HRASCONN handle) {
         line->goneAt = Clock::now() + std::chrono::milliseconds(line->entry.lingerMs);
         ++Record(*line).stats.hangUps;
     }
-    if (!t_inNotifier)
+    if (m_notifying.count(std::this_thread::get_id()) == 0)
         m_delivered.wait(lock, [&] { return line->pendingAnswers == 0; });
     return RAS_SUCCESS;
 }

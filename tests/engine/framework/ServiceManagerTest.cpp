@@ -55,10 +55,12 @@ TEST_F(ServiceManagerTest, ServicesLoadByTheirClassNameAndOnlyServiceClassesAreM
     EXPECT_EQ(remote->GetRuntimeClass(), RUNTIME_CLASS(CRemoteControlService));
     EXPECT_TRUE(remote->GetCriticalService());  // always, whatever was stored
 
-    // The next save deletes the keys of what was not loaded and keeps those of the services.
+    // A save keeps the keys of what was not loaded, moves a service to the key of its name,
+    // and deletes the key of a service it held and no longer holds.
+    ASSERT_TRUE(manager.StopAndDeleteService("Names"));
     ASSERT_TRUE(manager.SaveToRegistry("Services"));
-    EXPECT_EQ(RegEnumSubKeys("Services"),
-              (Strings{"Names", "Remote Control Service", "Web"}));
+    EXPECT_EQ(RegEnumSubKeys("Services"), (Strings{"Empty", "NotAService", "Remote Control Service",
+                                                   "Slashed", "Unknown", "Web", "Zweb"}));
     EXPECT_EQ(RegReadString("Services\\Remote Control Service", "ServiceType", ""),
               "CRemoteControlService");
 }

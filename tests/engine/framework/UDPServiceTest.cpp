@@ -139,6 +139,8 @@ TEST_F(UDPServiceTest, TheServiceThreadOwnsTheSocketAndEndsWithItsSessionsOnQuit
     EXPECT_NE(lines[1].find("\tService stopped"), std::string::npos);
 }
 
+// Start and Stop from another thread run on the service thread and return once they have: the
+// caller sees the state they left (a console's request reports it at once).
 TEST_F(UDPServiceTest, StartAndStopFromAnotherThreadActOnTheServiceThread) {
     const std::uint16_t port = FreeUdpPort();
     auto* service = new CEchoUDPService(port);
@@ -149,10 +151,10 @@ TEST_F(UDPServiceTest, StartAndStopFromAnotherThreadActOnTheServiceThread) {
 
     service->SetEnabled(TRUE);
     service->Start();
-    ASSERT_TRUE(WaitFor([&] { return service->GetRunState() == CService::kRunning; }));
+    ASSERT_EQ(service->GetRunState(), CService::kRunning);
     EXPECT_TRUE(COutboundTargetGuard::Instance().IsListeningPort(port, OutboundTransport::Udp));
     service->Stop();
-    ASSERT_TRUE(WaitFor([&] { return service->GetRunState() == CService::kStopped; }));
+    ASSERT_EQ(service->GetRunState(), CService::kStopped);
     EXPECT_FALSE(COutboundTargetGuard::Instance().IsListeningPort(port, OutboundTransport::Udp));
     service->StopAndDelete();
 }

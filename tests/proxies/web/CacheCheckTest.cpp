@@ -50,6 +50,8 @@ TEST(CacheCheckTest, OnlyProxyRequestsWithoutAQueryWhileTheCacheAnswers) {
     request.nonProxy = true;
     EXPECT_FALSE(MayUseCache(request, false, true, true));
     EXPECT_TRUE(MayUseCache(request, true, true, true));  // CacheNonProxyRequests
+    request.foreignHost = true;  // a hand-over whose Host names another host
+    EXPECT_FALSE(MayUseCache(request, true, true, true));
 }
 
 TEST(CacheCheckTest, DecisionTableWithACopy) {

@@ -223,6 +223,32 @@ TEST(WWWRequestTest, NonProxyRequestsFollowTheAction) {
     EXPECT_EQ(Parse("GET abc/def HTTP/1.0\r\n\r\n", Action(1)).result, EParseResult::malformed);
 }
 
+TEST(WWWRequestTest, AHandedOverRequestConnectsToTheCheckedAddressAndIsCachedOnlyForItsHost) {
+    SNonProxySettings handOver = Action(1);
+    handOver.host = "www.example";
+    handOver.port = 8080;
+    handOver.connectAddress = "192.0.2.7";
+    const struct {
+        const char* hostHeader;  // nullptr: none
+        bool foreign;
+    } cases[] = {{nullptr, false},           {"www.example:8080", false},
+                 {" WWW.Example:8080 ", false}, {"www.example", true},  // port 80
+                 {"other.example:8080", true}, {"www.example:x", true}};
+    for (const auto& c : cases) {
+        const std::string head = "GET /a HTTP/1.1\r\n" +
+                                 (c.hostHeader ? "Host:"s + c.hostHeader + "\r\n" : ""s) + "\r\n";
+        SParsed p = Parse(head, handOver);
+        ASSERT_EQ(p.result, EParseResult::proceed) << head;
+        EXPECT_EQ(p.request.connectHost, "192.0.2.7");
+        EXPECT_EQ(p.request.cacheKey, "www.example:8080/a");
+        EXPECT_EQ(p.request.foreignHost, c.foreign) << head;
+    }
+    // Every other request connects to the host it names.
+    SParsed p = Parse("GET http://h:81/ HTTP/1.0\r\nHost: elsewhere\r\n\r\n");
+    EXPECT_EQ(p.request.connectHost, "h");
+    EXPECT_FALSE(p.request.foreignHost);
+}
+
 TEST(WWWRequestTest, InternalHostNamesAFileOfTheProxy) {
     SParsed p = Parse("GET http://norvane-internal/Resources/Default.gif HTTP/1.0\r\n\r\n");
     ASSERT_EQ(p.result, EParseResult::internalResource);

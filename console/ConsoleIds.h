@@ -1,0 +1,34 @@
+#pragma once
+// The console's numbers: commands, dialogs and pictures. Controls carry their numbers as the
+// `ctrlId` property of their widget (set in each dialog's .ui file, found with FindControl).
+
+namespace ConsoleIds {
+
+// --- Commands of the application (menu and tool bar 128) ------------------------------------
+inline constexpr int kGoOnline = 32782;
+inline constexpr int kGoOffline = 32812;
+inline constexpr int kSaveChanges = 32775;
+inline constexpr int kChangePassword = 32813;
+inline constexpr int kOnlineOptions = 32841;
+inline constexpr int kShutdownEngine = 32872;
+inline constexpr int kAppAbout = 57664;
+inline constexpr int kAppExit = 57665;
+inline constexpr int kHelpFinder = 57667;
+
+// --- Dialogs ----------------------------------------------------------------------------------
+inline constexpr int kAboutDialog = 100;
+inline constexpr int kConfirmPasswordDialog = 133;
+inline constexpr int kOnlineOptionsDialog = 135;
+inline constexpr int kMessageDialog = 140;
+inline constexpr int kChangePasswordDialog = 142;
+
+// --- Buttons every dialog numbers the same way ------------------------------------------------
+inline constexpr int kOk = 1;
+inline constexpr int kCancel = 2;
+
+// --- Pictures ---------------------------------------------------------------------------------
+// The strip of the image list (twenty 16 x 15 pictures) and the tool bar's strip.
+inline constexpr int kImageListBitmap = 130;
+inline constexpr int kToolBarBitmap = 128;
+
+}  // namespace ConsoleIds

@@ -1,0 +1,84 @@
+#pragma once
+// Every text the console's application, main frame and dialogs show, in one place. Texts in
+// quotes that the engine's operators know (titles, questions, refusals) are kept byte for byte;
+// "\n" is a line break in a box.
+
+namespace ConsoleTexts {
+
+// --- Application ------------------------------------------------------------------------------
+inline constexpr const char* kAppTitle = "Urvo Wardenhall";
+inline constexpr const char* kTitleOnline = "Urvo Wardenhall - Online to %s";
+inline constexpr const char* kTitleOffline = "Urvo Wardenhall - Off-line";
+inline constexpr const char* kSocketsFailed = "Windows sockets initialization failed.";  // text 104
+inline constexpr const char* kAboutTitle = "About Wardenhall";
+inline constexpr const char* kAboutVersion = "Urvo Wardenhall Version 1.0e";
+inline constexpr const char* kAboutEngines = "For Norvane Engine versions 2.0a to 2.0e";
+inline constexpr const char* kHelpFile = "Norvane2.html";
+inline constexpr const char* kHelpNotOpened = "The help page %s could not be opened.";
+inline constexpr const char* kCannotGoOnline =
+    "This console cannot go on-line yet.\nThe engine can still be managed with nvreg.";
+
+inline constexpr const char* kConfigurationChanged = "Configuration changed";
+inline constexpr const char* kOfflineUnsaved =
+    "You have made configuration changes\ndo you want to log off without saving them";
+inline constexpr const char* kShutdownUnsaved =
+    "You have made configuration changes\nthese will be lost if you shut down\ndo you want to "
+    "continue without saving changes?";
+
+// --- Commands: menu text, and "status-bar prompt\ntool tip" -----------------------------------
+struct CommandText {
+    int id;
+    const char* menuText;
+    const char* prompt;
+};
+inline constexpr CommandText kCommands[] = {
+    {32782, "&Go On-line\tCtrl+G", "Go on-line to Norvane for remote monitoring and control\nGo On-line"},
+    {32812, "Go &Off-line", "Go off-line and end the connection to Norvane\nGo Off-line"},
+    {32775, "&Save changes", "Save the configuration changes to Norvane's disk\nSave changes"},
+    {32813, "Change Password", "Change the password of the user logged on to Norvane\nChange Password"},
+    {32841, "&On-line options", "Set the user, password, server and port used to go on-line\nOn-line options"},
+    {32872, "Shutdown Norvane Engine", "Shut the Norvane Engine down\nShutdown Norvane Engine"},
+    {57664, "&About Wardenhall...", "Display the version of Wardenhall and the engines it works with\nAbout"},
+    {57665, "E&xit", "Quit the application\nExit"},
+    {57667, "&Help Topics\tF1", "List Help topics\nHelp Topics"},
+};
+inline constexpr const char* kFileMenu = "&File";
+inline constexpr const char* kConfigurationMenu = "&Configuration";
+inline constexpr const char* kActivityMenu = "&Activity";
+inline constexpr const char* kHelpMenu = "&Help";
+inline constexpr const char* kToolBar = "Tool bar";
+inline constexpr const char* kIdleMessage = "Ready";
+inline constexpr const char* kCapsIndicator = "CAP";
+inline constexpr const char* kNumIndicator = "NUM";
+inline constexpr const char* kScrollIndicator = "SCRL";
+inline constexpr const char* kNoBitmaps = "Could not load bitmaps";
+
+// --- On-line Options --------------------------------------------------------------------------
+inline constexpr const char* kNoPassword =
+    "You have not specified a password\ndo you want to continue without a password?";
+inline constexpr const char* kEngineNotRunning =
+    "Norvane is not running on this machine.\nYou must start the Norvane Engine before\nyou can log on";
+inline constexpr const char* kNoSuchAccount =
+    "There is no such Norvane user account on this machine.\nPlease check the spelling of your username";
+inline constexpr const char* kBadPort = "Please enter a port number from 1 to 65535.";
+// The engine's user accounts, below the machine hive (a key per user, value Name).
+inline constexpr const char* kUserAccountKey = "Software\\Urvo Software\\Norvane 2\\UserDatabase\\%s";
+inline constexpr const char* kUserAccountName = "Name";
+
+// --- Messages between users -------------------------------------------------------------------
+inline constexpr const char* kSend = "&Send";
+inline constexpr const char* kReply = "&Reply";
+inline constexpr const char* kClose = "Close";
+inline constexpr const char* kYourMessageLabel = "Your message";
+inline constexpr const char* kReceivedLabel = "Message";
+inline constexpr const char* kReplyLabel = "Your Message";
+inline constexpr const char* kReplyCaption = "Reply to %s";
+inline constexpr const char* kMessageTooLong =
+    "This message is too long to send.\nPlease shorten it and send it again.";
+inline constexpr const char* kMessageTooLongTitle = "Message too long";
+
+// --- Passwords --------------------------------------------------------------------------------
+inline constexpr const char* kPasswordsDiffer =
+    "Passwords do not match\n\nMake sure you specify the same\npassword and confirmed password";
+
+}  // namespace ConsoleTexts

@@ -1,0 +1,70 @@
+#pragma once
+// CMainFrame: the console's main window. 600 x 440, centred; the menu bar ("&File" with the
+// application's commands, "&Configuration" and "&Activity" for the views, "&Help"); the tool bar
+// (Go On-line, Go Off-line, On-line options, a gap, Save changes; docked at the top, dockable
+// on every side, with tool tips); the status bar (the message pane, then CAP, NUM and SCRL); and
+// a splitter of two panes, the activity pane on the left (400 wide, the active one) and the
+// configuration pane on the right, into which the views go.
+//
+// Commands are QActions found by their command id; each shows the first line of its prompt in
+// the status bar and the second as its tool tip. GUI thread only.
+
+#include <QMainWindow>
+
+#include <map>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTimer;
+class QToolBar;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 600;
+    static constexpr int kHeight = 440;
+    static constexpr int kActivityPaneWidth = 400;
+    static constexpr int kConfigurationPaneWidth = 200;
+
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The command `id` (ConsoleIds), or null.
+    QAction* Action(int id) const;
+    // Enables the commands that depend on the on-line flag.
+    void EnableCommands(bool online);
+
+    QWidget* ActivityPane() const { return m_activityPane; }
+    QWidget* ConfigurationPane() const { return m_configurationPane; }
+    QMenu* ConfigurationMenu() const { return m_configurationMenu; }
+    QMenu* ActivityMenu() const { return m_activityMenu; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QSplitter* Splitter() const { return m_splitter; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateCommands();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreatePanes();
+    // Shows the lock keys' states in the indicator panes.
+    void UpdateIndicators();
+
+    std::map<int, QAction*> m_actions;
+    QMenu* m_configurationMenu = nullptr;
+    QMenu* m_activityMenu = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QWidget* m_activityPane = nullptr;
+    QWidget* m_configurationPane = nullptr;
+    QLabel* m_capsIndicator = nullptr;
+    QLabel* m_numIndicator = nullptr;
+    QLabel* m_scrollIndicator = nullptr;
+    QTimer* m_indicatorTimer = nullptr;
+    bool m_placed = false;
+};

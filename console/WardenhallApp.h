@@ -1,0 +1,140 @@
+#pragma once
+// CWardenhallApp: the console program's application object (one, theApp). It holds the user's
+// connection settings, the on-line state and its window title, the commands that take the
+// console on-line and off-line, save the engine's configuration, change the user's password and
+// shut the engine down, and the running console session.
+//
+// Start-up (InitInstance), in this order: the socket layer (failing: text 104 and the end);
+// the settings, then the command line's --server, --port and --user in their place; the image
+// list and the main frame; then Go On-line is posted to the running loop, so the On-line
+// Options dialog opens as soon as the loop runs. The console never sets the engine's
+// configuration root: objects that save themselves write nothing into any engine's store.
+//
+// Exit (ExitInstance): a running session is terminated and waited for, before the settings are
+// saved (every value but the password) and anything it uses goes. Nothing asks about changes
+// that were not saved.
+//
+// Threads. Everything here belongs to the GUI thread except: SetOnline, IsOnline, the two flags
+// and the session interface (QueueMessage, QueueRequest), which any thread may call; SetOnline
+// from another thread changes the title and the commands through a queued call.
+
+#include "console/ConsoleSession.h"
+#include "console/ConsoleSettings.h"
+#include "platform/kernel/Sync.h"
+
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class CMainFrame;
+class QWidget;
+
+// The console session as the application drives it. The session is a thread of its own that
+// deletes itself when it has ended. As it ends it calls CWardenhallApp::ForgetSession with
+// itself (and, when that answers true, puts the console off-line), and it never waits for the
+// GUI thread.
+class IWardenhallSession {
+public:
+    virtual ~IWardenhallSession() = default;
+    // Starts the thread, which logs on. False when the thread could not be made.
+    virtual bool Start() = 0;
+    // Asks the thread to end with `exitCode`; any thread. A read or transaction in progress is
+    // woken (its connection is closed).
+    virtual void Terminate(int exitCode) = 0;
+    // Set once the thread has ended; valid after the object has gone.
+    virtual std::shared_ptr<CEvent> EndedEvent() const = 0;
+    virtual void QueueMessage(WORD op, const std::string& arg1, const std::string& arg2,
+                              const std::string& arg3) = 0;
+    virtual void QueueRequest(WORD op, const std::string& arg1, CRef<CObject> object) = 0;
+};
+
+class CWardenhallApp : public IConsoleSession {
+public:
+    // Makes the session for Go On-line; null when none could be made.
+    using SessionFactory = std::function<IWardenhallSession*(CWardenhallApp&)>;
+
+    CWardenhallApp();
+    ~CWardenhallApp() override;
+    CWardenhallApp(const CWardenhallApp&) = delete;
+    CWardenhallApp& operator=(const CWardenhallApp&) = delete;
+
+    // Start-up (see the top of this file) with the program's arguments (the first is the
+    // program). False when the program must end.
+    bool InitInstance(const QStringList& arguments);
+    // Exit: returns the program's exit code.
+    int ExitInstance();
+    // InitInstance, the event loop, ExitInstance.
+    int Run(const QStringList& arguments);
+
+    CMainFrame* GetMainFrame() const { return m_mainFrame.get(); }
+
+    // --- On-line state --------------------------------------------------------------------
+    // Stores the flag and sets the title "Urvo Wardenhall - Online to <server>" or "Urvo
+    // Wardenhall - Off-line", and the commands' states. Any thread.
+    void SetOnline(bool online);
+    bool IsOnline() const override { return m_online.load(); }
+
+    // --- IConsoleSession: requests go to the running session -------------------------------
+    void QueueMessage(WORD op, const std::string& arg1, const std::string& arg2,
+                      const std::string& arg3) override;
+    void QueueRequest(WORD op, const std::string& arg1, CRef<CObject> object) override;
+
+    // --- The session ------------------------------------------------------------------------
+    void SetSessionFactory(SessionFactory factory) { m_sessionFactory = std::move(factory); }
+    // Called by a session as it ends: true (and the application forgets it) when it is still
+    // the application's session. Any thread.
+    bool ForgetSession(IWardenhallSession* session);
+    bool HasSession() const;
+
+    // --- Settings ---------------------------------------------------------------------------
+    void LoadSettings() { m_settings.Load(); }
+    bool SaveSettings() const { return m_settings.Save(); }
+
+    // --- Commands ---------------------------------------------------------------------------
+    void OnGoOnline();
+    void OnGoOffline();
+    void OnSaveChanges();
+    void OnChangePassword();
+    // The On-line Options dialog; its result is not used further.
+    void OnOnlineOptions();
+    void OnShutdownEngine();
+    void OnAppAbout();
+    void OnAppExit();
+    // Opens the help page beside the program, whatever was asked for.
+    void WinHelp();
+
+    // --- Fields -------------------------------------------------------------------------------
+    // User name, password, server, port and the five Wants values.
+    CConsoleSettings m_settings;
+    // The views' panes, set by the frame.
+    QWidget* m_activityView = nullptr;
+    QWidget* m_configurationView = nullptr;
+    // Open sheets that the session tells of changes, registered while they are open.
+    QWidget* m_userSheetWindow = nullptr;
+    CObject* m_userSheetObject = nullptr;
+    QWidget* m_dialerSheetWindow = nullptr;
+    int m_dialerSheetRegistered = 0;
+    int m_cacheSheetRegistered = 0;
+    QWidget* m_cacheSheetWindow = nullptr;
+    // Set by a successful log-on, cleared by a failed one (any thread).
+    std::atomic<int> m_lastLogonSucceeded{0};
+    // Set when the engine accepted a change; cleared when it accepts request 12, and by Go
+    // Off-line and Shutdown (any thread).
+    std::atomic<int> m_configurationChanged{0};
+
+private:
+    // The title and the commands for the on-line flag as it is now; GUI thread.
+    void ShowOnlineState();
+    bool ApplyArguments(const QStringList& arguments);
+
+    std::unique_ptr<CMainFrame> m_mainFrame;
+    std::atomic<bool> m_online{false};
+    mutable std::mutex m_sessionMutex;
+    IWardenhallSession* m_session = nullptr;
+    SessionFactory m_sessionFactory;
+};
+
+extern CWardenhallApp theApp;

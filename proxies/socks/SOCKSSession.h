@@ -1,0 +1,194 @@
+#pragma once
+// CSOCKSSession: one SOCKS client connection, on its own thread. It speaks SOCKS 4 or SOCKS 5
+// (with RFC 1929 user name and password), carries out one request (CONNECT, BIND or, for
+// SOCKS 5, UDP ASSOCIATE) and then relays for as long as the connections live. A plain HTTP
+// request sent through a CONNECT to port 80 or 8080 is handed, with the client connection,
+// to a new web session, so that it is filtered and cached like proxied web traffic.
+//
+// Reading the request. The client speaks first. Until the request is done, a client read
+// notice stops the client's notices and reads one message, with blocking reads that end
+// kReadTimeoutMs after the message's first byte when it is not all there; the message's parser
+// (SOCKSProtocol.h) decides how many of the waiting bytes are the message's, and no byte after
+// it is taken, so what the client sends after its request stays on the connection for the
+// relay or the web session. Every target passes the engine's target
+// guard before anything is sent to it; the remote host and port are known (request
+// variables 2 and 3) before the access check and the dial-on-demand check.
+//
+// Replies. Until the request is answered, a failure is answered with the failure reply of the
+// request's version (nothing before the version is known); once it is answered, a failure
+// only closes the connections, so no reply bytes ever enter a relayed stream.
+//
+// Sockets (all watched, CTCPSession): the client socket, the remote socket (the target of a
+// CONNECT, the accepted connection of a BIND), the BIND listener, and the two datagram
+// sockets of a UDP ASSOCIATE: the client-side one, which takes the client's datagrams,
+// sends their data to the targets and receives the targets' answers, and the outside one,
+// bound to the port the request named, whose datagrams also go to the client.
+//
+// Ending. Either connection closing ends the session, except that a client that only ends
+// its sending side gets the server's answer until the server closes. After a hand-over the
+// session has ended (its place on the client machine went to the web session).
+
+#include "engine/framework/TwoEndTCPSession.h"
+#include "foundation/X1Socket.h"
+#include "platform/kernel/Types.h"
+#include "proxies/socks/SOCKSFormat.h"
+#include "proxies/socks/SOCKSProtocol.h"
+#include "proxies/socks/SOCKSService.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CNVDataObject;
+
+class CSOCKSSession : public CTwoEndTCPSession {
+    DECLARE_SERIAL(CSOCKSSession)
+public:
+    // How long one message of the client may take, from its first byte to its last.
+    static constexpr DWORD kReadTimeoutMs = 30000;
+    // The longest message a client sends (RFC 1929: two lengths, two texts of 255 bytes).
+    static constexpr std::size_t kMaxMessage = 513;
+    // A SOCKS 4 client that has sent no byte of its user id this long after the address is
+    // given up (kSocks4NoUserId), after kNoUserIdPauseMs more.
+    static constexpr DWORD kUserIdWaitMs = 300;
+    static constexpr DWORD kNoUserIdPauseMs = 500;
+    // The pause between the RFC 1929 method reply and reading the user name and password.
+    static constexpr DWORD kUserPasswordPauseMs = 50;
+    // The relay takes what waits on one side and sends it to the other, one receive at a time
+    // into the relay buffer: kRelayBufferInitial bytes at first, four times larger whenever a
+    // receive fills it, up to kRelayBufferLargest (a download moves in large pieces, a
+    // conversation keeps a small buffer). One notice relays at most kRelayBurstBytes before
+    // the session serves its other sockets (the dispatcher posts the notice again while
+    // bytes wait).
+    static constexpr std::size_t kRelayBufferInitial = 16384;
+    static constexpr std::size_t kRelayBufferLargest = 262144;
+    static constexpr std::size_t kRelayBurstBytes = 4194304;
+    // How long the client may still send once the session ends, before its connection is
+    // closed (closing with unread bytes would reset it and could destroy the answer's end).
+    static constexpr DWORD kClientDrainMs = 1000;
+
+    CSOCKSSession();
+    explicit CSOCKSSession(int acceptedHandle);
+    ~CSOCKSSession() override;
+
+    // The service's six SOCKS settings (CSOCKSService::CreateSession).
+    void SetParameters(const CSOCKSService::SOCKSSettings& settings);
+
+    // The two-ended session's test, or the BIND listener's local address.
+    BOOL IsOwnAddress(const std::string& text) override;
+    // SendFailureReply(2).
+    void SendAccessDenied() override;
+    // 22 version, 23 command, 24 address type (DWORDs); the rest as every two-ended session.
+    void GetValue(DWORD index, CNVDataObject& data) override;
+    // Nothing: the client speaks first.
+    void Initialize() override {}
+
+    void OnAccept(X1Socket& socket) override;
+    void OnRead(X1Socket& socket) override;
+    void OnClose(X1Socket& socket) override;
+
+protected:
+    // --- The request (SOCKSSession.cpp) -------------------------------------------------
+    // Reads and carries out the client's next message: the SOCKS 5 greeting, or a request.
+    void ReceiveRequest();
+    // The SOCKS 5 greeting after its version byte (in `bytes`), and RFC 1929 when it is
+    // offered and chosen. True when the client may go on.
+    bool NegotiateMethod(std::string& bytes);
+    void ReceiveSocks4Request(std::string& bytes);
+    void ReceiveSocks5Request(std::string& bytes);
+    // Carries out the parsed request: the target becomes the remote host and port, the access
+    // check, then the command (an unknown one is refused).
+    void CarryOut();
+    void Connect();
+    void Bind();
+    void UdpAssociate();
+
+    void SendSuccessReply();
+    void SendBindConnectedReply();
+    // Only before the request was answered and once the version is known; errors while
+    // sending are swallowed.
+    void SendFailureReply(BYTE code);
+
+    // --- Relaying (SOCKSSessionRelay.cpp) -----------------------------------------------
+    // A client read once the request is done: by command.
+    void OnClientData();
+    // Up to kRelayBurstBytes from `from` to `to`.
+    void Relay(X1Socket& from, X1Socket& to);
+    // Everything `from` still holds, to `to` (when it is open).
+    void Drain(X1Socket& from, X1Socket& to);
+    // One receive from `from` into the relay buffer (growing it as above): the count, and
+    // whether it filled the buffer.
+    int ReceiveForRelay(X1Socket& from, bool& filled);
+    // The hand-over test of a CONNECT to a web port (once); true when the connection went to
+    // a web session.
+    bool TryHandOver();
+    void HandOver();
+    // Datagrams of the UDP association. ReceiveDatagram takes one into m_datagram: its
+    // length, or -1 when there was none to relay (too long, or an ICMP error).
+    int ReceiveDatagram(X1Socket& socket, std::string& sender, UINT& port);
+    void OnClientSideDatagram();
+    void OnOutsideDatagram();
+    // Wraps `data` from `sender`:`port` and sends it to the client's datagram address.
+    void SendToClient(const std::string& sender, UINT port, std::string_view data);
+
+    // Ends the session once with `code`, closing the client connection gracefully (a reply
+    // the client has not read yet is not destroyed by a reset); later notices are ignored.
+    void Finish(int code);
+
+private:
+    // --- Reading (SOCKSSession.cpp) -----------------------------------------------------
+    using Parser = std::function<SSOCKSParse(std::string_view)>;
+    // Reads into `bytes` until `parse` decides, never taking a byte after the message. The
+    // result is incomplete only when the client closed first; a time-out throws.
+    SSOCKSParse ReadMessage(std::string& bytes, const Parser& parse);
+    // Reads `need` more bytes (waiting for them until the message's deadline). False when the
+    // client closed first.
+    bool ReadMore(std::string& bytes, std::size_t need);
+    DWORD RemainingReadTime() const;
+    // Resumes the client's read, write and close notices.
+    void ResumeClient();
+    // The description, the status to the consoles, and the Requested lines.
+    void AnnounceRequest(const std::string& text);
+    // The name of the target for descriptions and logs.
+    std::string DisplayName() const;
+    // Runs a notice's handler under the guard of its notice: a socket exception writes
+    // `socketLine` with its text, any other exception `unknownLine` (a library exception
+    // none); with `ending` the session then ends with code 1 (after the failure reply when
+    // `reply` is set), otherwise it goes on.
+    void Guarded(const char* socketLine, const char* unknownLine, bool ending, bool reply,
+                 const std::function<void()>& handler);
+
+    // Settings from the service.
+    CSOCKSService::SOCKSSettings m_settings;
+
+    // The conversation.
+    bool m_handOverChecked = false;
+    bool m_methodNegotiated = false;
+    bool m_requestDone = false;
+    bool m_replied = false;       // the request was answered
+    bool m_finished = false;
+    std::uint64_t m_readDeadline = 0;
+    SSOCKSRequest m_request;
+    std::string m_userName;  // RFC 1929
+    std::string m_password;  // RFC 1929, or the SOCKS 4 user id
+    std::string m_displayName;
+    DWORD m_targetAddress = 0;  // the checked address of the target
+
+    std::vector<char> m_relayBuffer;
+
+    // BIND.
+    X1Socket m_listenSocket;  // watched
+    std::string m_listenLocalAddress;
+
+    // UDP ASSOCIATE: where the client's datagrams come from and its answers go.
+    X1Socket m_udpClientSocket;   // watched
+    X1Socket m_udpOutsideSocket;  // watched
+    std::string m_udpClientHost;
+    UINT m_udpClientPort = 0;
+    bool m_udpClientKnown = false;  // the client has sent a datagram
+    std::array<char, SOCKSFormat::kMaxDatagram> m_datagram{};          // as received
+    std::array<char, SOCKSFormat::kDatagramBufferSize> m_wrapped{};    // header + data
+};

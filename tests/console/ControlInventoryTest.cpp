@@ -1,0 +1,82 @@
+// The control inventory: every row of controls.tsv names a control that exists in its dialog
+// with that class and text, and every numbered control of the dialogs built here has a row.
+
+#include "console/ConsoleSettings.h"
+#include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/ConfirmPasswordDlg.h"
+#include "console/dialogs/MessageDlg.h"
+#include "console/dialogs/OnlineOptionsDlg.h"
+#include "tests/console/ConsoleTestKit.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace {
+
+struct Row {
+    int dialog;
+    int id;
+    std::string className;
+    std::string text;
+};
+
+std::vector<Row> ReadInventory() {
+    std::vector<Row> rows;
+    std::ifstream file(NORVANE_CONSOLE_CONTROLS);
+    std::string line;
+    bool header = true;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (std::exchange(header, false))
+            continue;
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');)
+            fields.push_back(field);
+        fields.resize(4);
+        rows.push_back({std::stoi(fields[0]), std::stoi(fields[1]), fields[2], fields[3]});
+    }
+    return rows;
+}
+
+TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
+    CConsoleSettings settings;
+    const std::map<int, std::function<std::unique_ptr<QDialog>()>> dialogs = {
+        {100, [] { return std::make_unique<CAboutDlg>(); }},
+        {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
+        {135, [&] { return std::make_unique<COnlineOptionsDlg>(settings); }},
+        {140, [] { return std::make_unique<CMessageDlg>(true, "", ""); }},
+        {142, [] { return std::make_unique<CChangePasswordDlg>(); }},
+    };
+    std::vector<Row> rows = ReadInventory();
+    ASSERT_FALSE(rows.empty());
+    std::map<int, std::set<int>> listed;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "dialog " << row.dialog << " control " << row.id);
+        ASSERT_TRUE(dialogs.count(row.dialog));
+        std::unique_ptr<QDialog> dialog = dialogs.at(row.dialog)();
+        QWidget* control = FindControl(dialog.get(), row.id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->metaObject()->className(), row.className);
+        EXPECT_EQ(ControlText(dialog.get(), row.id).toStdString(), row.text);
+        EXPECT_TRUE(listed[row.dialog].insert(row.id).second) << "listed twice";
+    }
+    for (const auto& [number, make] : dialogs) {
+        std::unique_ptr<QDialog> dialog = make();
+        for (QWidget* child : dialog->findChildren<QWidget*>()) {
+            if (QVariant id = child->property(kControlIdProperty); id.isValid()) {
+                EXPECT_TRUE(listed[number].count(id.toInt())) << "dialog " << number << " control " << id.toInt();
+            }
+        }
+    }
+}
+
+}  // namespace
