@@ -7,7 +7,7 @@
 #include "WebHeadChecks.h"
 #include "foundation/RegistryStore.h"
 #include "proxies/web/FTPControl.h"
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 
 #include <algorithm>
 #include <cstddef>

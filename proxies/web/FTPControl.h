@@ -29,7 +29,7 @@
 #include "proxies/web/ErrorPage.h"
 #include "proxies/web/FTPCommand.h"
 #include "proxies/web/FTPListing.h"
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
 #include "proxies/web/WWWRequest.h"
 #include "proxies/web/WWWTexts.h"

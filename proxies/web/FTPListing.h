@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "proxies/web/LineReader.h"
+#include "proxies/common/LineReader.h"
 
 struct SListingEntry {
     std::string name;

@@ -37,7 +37,7 @@
 #include "proxies/web/CacheDownload.h"
 #include "proxies/web/CacheEntry.h"
 #include "proxies/web/ErrorPage.h"
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
 #include "proxies/web/RequestCollector.h"
 #include "proxies/web/ResponseCollector.h"

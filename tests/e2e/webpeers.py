@@ -166,9 +166,9 @@ def start_pyftpdlib(norvane, root, anonymous=True):
 class FakeFTP(threading.Thread):
     """An FTP server that answers each command with what `script` maps it to (a command's first
     word, upper case, to bytes or to a function of the command's line giving bytes); "220" is
-    sent on connect. The passive port is self.data_port; what the data connection should carry
-    is self.listing, sent and closed as soon as the engine connects. Commands received are in
-    self.commands."""
+    sent on connect (a list of pieces is sent a piece at a time, 0.3 s apart). The passive port
+    is self.data_port; what the data connection should carry is self.listing, sent and closed
+    as soon as the engine connects. Commands received are in self.commands."""
 
     def __init__(self, test, script, listing=b"", greeting=b"220 fake\r\n"):
         super().__init__(daemon=True)
@@ -208,7 +208,11 @@ class FakeFTP(threading.Thread):
         except OSError:
             return
         with conn:
-            conn.sendall(self.greeting)
+            pieces = self.greeting if isinstance(self.greeting, list) else [self.greeting]
+            for i, piece in enumerate(pieces):
+                if i:
+                    time.sleep(0.3)
+                conn.sendall(piece)
             reader = conn.makefile("rb")
             for line in reader:
                 line = line.rstrip(b"\r\n")

@@ -1,11 +1,12 @@
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 
 namespace {
 
 constexpr std::size_t kCodeLength = 3;
 constexpr std::size_t kTextStart = 4;  // the fifth character
-constexpr std::size_t kPassiveNumbers = 6;
-constexpr unsigned kMaxPassiveNumber = 255;
+constexpr std::size_t kHostPortNumbers = 6;
+constexpr unsigned kMaxHostPortNumber = 255;
+constexpr std::size_t kMaxNumberDigits = 4;
 constexpr std::size_t kMaxSizeDigits = 18;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -35,6 +36,38 @@ std::vector<SFTPReply> CFTPReplyReader::Append(std::string_view bytes) {
             replies.push_back(std::move(reply));
     }
     return replies;
+}
+
+std::vector<SFTPReplyLine> CFTPReplyReader::AppendLines(std::string_view bytes) {
+    std::vector<SFTPReplyLine> lines;
+    for (const CLineReader::SLine& line : m_lines.Append(bytes)) {
+        if (std::optional<SFTPReplyLine> taken = TakeLine(line.text))
+            lines.push_back(std::move(*taken));
+    }
+    return lines;
+}
+
+std::optional<SFTPReplyLine> CFTPReplyReader::Flush() {
+    const std::optional<CLineReader::SLine> line = m_lines.Flush();
+    if (!line)
+        return std::nullopt;
+    std::optional<SFTPReplyLine> taken = TakeLine(line->text);
+    m_pending = 0;
+    if (taken)
+        taken->last = true;
+    return taken;
+}
+
+std::optional<SFTPReplyLine> CFTPReplyReader::TakeLine(std::string_view line) {
+    SFTPReply reply;
+    const bool last = AddLine(line, reply);
+    if (!last && m_pending == 0)
+        return std::nullopt;
+    SFTPReplyLine taken;
+    taken.text.assign(line.substr(0, kMaxLineLength));
+    taken.code = last ? reply.code : m_pending;
+    taken.last = last;
+    return taken;
 }
 
 bool CFTPReplyReader::AddLine(std::string_view line, SFTPReply& reply) {
@@ -73,34 +106,62 @@ void CFTPReplyReader::Collect(std::string_view text) {
     m_collected.append("\r\n");
 }
 
-std::optional<WORD> ParsePassivePort(std::string_view line) {
-    const std::size_t open = line.find('(');
-    if (open == std::string_view::npos || open == 0)
-        return std::nullopt;
-    std::size_t at = open + 1;
-    unsigned numbers[kPassiveNumbers] = {};
-    for (std::size_t i = 0; i < kPassiveNumbers; ++i) {
+std::optional<SFTPHostPort> ParseHostPort(std::string_view text, std::size_t* end) {
+    std::size_t at = 0;
+    unsigned numbers[kHostPortNumbers] = {};
+    for (std::size_t i = 0; i < kHostPortNumbers; ++i) {
         if (i > 0) {
-            if (at >= line.size() || line[at] != ',')
+            if (at >= text.size() || text[at] != ',')
                 return std::nullopt;
             ++at;
         }
-        while (at < line.size() && IsSpace(line[at]))
+        while (at < text.size() && IsSpace(text[at]))
             ++at;
         const std::size_t start = at;
-        while (at < line.size() && IsDigit(line[at]) && at - start < 4) {
-            numbers[i] = numbers[i] * 10 + static_cast<unsigned>(line[at] - '0');
+        while (at < text.size() && IsDigit(text[at]) && at - start < kMaxNumberDigits) {
+            numbers[i] = numbers[i] * 10 + static_cast<unsigned>(text[at] - '0');
             ++at;
         }
-        if (at == start || numbers[i] > kMaxPassiveNumber)
+        if (at == start || numbers[i] > kMaxHostPortNumber)
             return std::nullopt;
     }
-    if (at >= line.size() || line[at] != ')')
-        return std::nullopt;
     const unsigned port = numbers[4] * 256 + numbers[5];
     if (port == 0)
         return std::nullopt;
-    return static_cast<WORD>(port);
+    if (end)
+        *end = at;
+    return SFTPHostPort{(numbers[0] << 24) | (numbers[1] << 16) | (numbers[2] << 8) | numbers[3],
+                        static_cast<WORD>(port)};
+}
+
+std::optional<SFTPHostPort> ParsePassiveReply(std::string_view line) {
+    const std::size_t open = line.find('(');
+    if (open == 0)
+        return std::nullopt;
+    std::size_t start = open + 1;
+    if (open == std::string_view::npos) {
+        // RFC 1123: the numbers begin at the first digit of the reply's text.
+        if (line.size() <= kTextStart)
+            return std::nullopt;
+        start = line.find_first_of("0123456789", kTextStart);
+        if (start == std::string_view::npos)
+            return std::nullopt;
+    }
+    std::size_t end = 0;
+    const std::optional<SFTPHostPort> parsed = ParseHostPort(line.substr(start), &end);
+    if (!parsed)
+        return std::nullopt;
+    if (open != std::string_view::npos &&
+        (start + end >= line.size() || line[start + end] != ')'))
+        return std::nullopt;
+    return parsed;
+}
+
+std::optional<WORD> ParsePassivePort(std::string_view line) {
+    const std::optional<SFTPHostPort> parsed = ParsePassiveReply(line);
+    if (!parsed)
+        return std::nullopt;
+    return parsed->port;
 }
 
 std::optional<std::uint64_t> ParseSizeReply(std::string_view line) {

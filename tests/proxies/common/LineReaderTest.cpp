@@ -1,4 +1,4 @@
-#include "proxies/web/LineReader.h"
+#include "proxies/common/LineReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
-#include "proxies/web/FTPReply.h"
+#include "proxies/ftp/FTPReply.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -92,6 +93,24 @@ TEST(FTPReplyTest, LinesAndCollectedTextAreCapped) {
     EXPECT_EQ(replies[0].collected.rfind("start\r\n", 0), 0u);
 }
 
+TEST(FTPReplyTest, LinesComeWithTheCodeOfTheirReply) {
+    CFTPReplyReader reader;
+    const auto lines = reader.AppendLines("220-Hi\r\n\r\n 230 x\r\n220 Ready\r\n\r\nhello\r\n227 x");
+    const std::vector<std::tuple<std::string, DWORD, bool>> expected = {
+        {"220-Hi", 220, false}, {"", 220, false}, {" 230 x", 220, false},
+        {"220 Ready", 220, true}, {"hello", 0, true}};
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(std::tie(lines[i].text, lines[i].code, lines[i].last), expected[i]) << i;
+    // A reply cut short by the end of the connection is its last line.
+    const auto tail = reader.Flush();
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(std::tie(tail->text, tail->code, tail->last), std::make_tuple("227 x", 227u, true));
+    EXPECT_FALSE(reader.Flush());
+    // The address of a passive reply, host byte order.
+    EXPECT_EQ(ParsePassiveReply("227 Entering Passive Mode (10,9,8,7,4,1)")->address, 0x0A090807u);
+}
+
 TEST(FTPReplyTest, PassiveRepliesGiveOnlyTheirPort) {
     const std::pair<const char*, int> cases[] = {
         {"227 Entering Passive Mode (127,0,0,1,4,1)", 1025},
@@ -104,7 +123,11 @@ TEST(FTPReplyTest, PassiveRepliesGiveOnlyTheirPort) {
         {"227 Entering Passive Mode (1,2,3,4,1,2", -1},        // no ")"
         {"227 Entering Passive Mode (1,2,3,4,1,2 )", -1},
         {"227 Entering Passive Mode (1,2,3,4,-1,2)", -1},
-        {"227 Entering Passive Mode 1,2,3,4,1,2", -1},         // no "("
+        {"227 Entering Passive Mode 1,2,3,4,1,2", 258},        // no parentheses
+        {"227 Entering Passive Mode =1,2,3,4,1,2.", 258},
+        {"227 Entering Passive Mode 1,2,3,4,1", -1},
+        {"227 Entering Passive Mode", -1},
+        {"227", -1},
         {"(1,2,3,4,1,2)", -1},                                 // nothing before "("
         {"227 Entering Passive Mode (1,2,3,4,1,99999999999999999999)", -1},
         {"", -1},

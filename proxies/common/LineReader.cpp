@@ -1,4 +1,4 @@
-#include "proxies/web/LineReader.h"
+#include "proxies/common/LineReader.h"
 
 std::vector<CLineReader::SLine> CLineReader::Append(std::string_view bytes) {
     std::vector<SLine> lines;
