@@ -81,4 +81,15 @@ inline constexpr const char* kMessageTooLongTitle = "Message too long";
 inline constexpr const char* kPasswordsDiffer =
     "Passwords do not match\n\nMake sure you specify the same\npassword and confirmed password";
 
+// --- Values a dialog's data exchange refuses ---------------------------------------------------
+inline constexpr const char* kEnterWholeNumber = "Please enter a whole number.";
+inline constexpr const char* kEnterUnsignedNumber = "Please enter a whole number, 0 or more.";
+inline constexpr const char* kEnterNumber = "Please enter a number.";
+inline constexpr const char* kEnterNumberInRange = "Please enter a number from %s to %s.";
+inline constexpr const char* kEnterAmount =
+    "Please enter an amount from %s to %s,\nwith at most four decimal places.";
+inline constexpr const char* kEnterDateTime = "Please enter a date and time such as %s.";
+inline constexpr const char* kEnterTime = "Please enter a time of day such as %s.";
+inline constexpr const char* kEnterFewerCharacters = "Please enter no more than %zu characters.";
+
 }  // namespace ConsoleTexts

@@ -84,6 +84,7 @@ int ConsoleMessageBox(QWidget* parent, const std::string& text, const std::strin
 
     // The box goes with its parent if that goes while the box is open.
     QPointer<QMessageBox> box = MakeMessageBox(parent, text, title, flags);
+    box->setWindowModality(parent != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     int answer = box->exec();
     delete box.data();
     switch (answer) {
@@ -92,6 +93,10 @@ int ConsoleMessageBox(QWidget* parent, const std::string& text, const std::strin
     case QMessageBox::Cancel: return IDCANCEL;
     default: return IDOK;
     }
+}
+
+bool ConsoleSheetQuestion(QWidget* parent, const std::string& text, const std::string& title) {
+    return ConsoleMessageBox(parent, text, title, MB::kSheetQuestion) == IDYES;
 }
 
 void ConsoleBeep(unsigned) {

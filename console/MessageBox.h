@@ -32,6 +32,10 @@ inline constexpr unsigned kIconInformation = 0x40;  // also "asterisk"
 // The second button is the default (No of Yes/No, Cancel of OK/Cancel).
 inline constexpr unsigned kDefaultButton2 = 0x100;
 
+// The sheets' questions before an unusable setting is applied: Yes/No, the stop icon, No the
+// default.
+inline constexpr unsigned kSheetQuestion = kYesNo | kIconStop | kDefaultButton2;
+
 inline constexpr unsigned kButtonMask = 0xF;
 inline constexpr unsigned kIconMask = 0xF0;
 inline constexpr unsigned kDefaultMask = 0xF00;
@@ -48,10 +52,12 @@ inline constexpr int IDNO = 7;
 QString ToDisplay(const std::string& bytes);
 std::string FromDisplay(const QString& text);
 
-// Shows a modal box over `parent` (null: over nothing) and returns the answer. An empty title
-// gives the application's title.
+// Shows a box over `parent` and returns the answer: modal on the parent's window, or on the
+// whole application when the parent is null. An empty title gives the application's title.
 int ConsoleMessageBox(QWidget* parent, const std::string& text, const std::string& title = {},
                       unsigned flags = MB::kOk);
+// A sheet's question (MB::kSheetQuestion): true when it is answered Yes.
+bool ConsoleSheetQuestion(QWidget* parent, const std::string& text, const std::string& title);
 
 // A box with these contents, icon and buttons, not shown: for callers that show it their own
 // way (alerts are non-modal). Owned by `parent`, or by the caller when parent is null.

@@ -1,6 +1,7 @@
 #include "console/WardenhallApp.h"
 
 #include "console/AlertPresenter.h"
+#include "console/ChildDialog.h"
 #include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
 #include "console/ConsoleTexts.h"
@@ -179,7 +180,7 @@ void CWardenhallApp::OnGoOnline() {
     }
     if (!m_lastLogonSucceeded) {
         COnlineOptionsDlg dialog(m_settings, m_mainFrame.get());
-        if (dialog.exec() != QDialog::Accepted)
+        if (ExecChildDialog(dialog) != QDialog::Accepted)
             return;
     }
     if (!m_sessionFactory) {
@@ -217,7 +218,7 @@ void CWardenhallApp::OnSaveChanges() {
 
 void CWardenhallApp::OnChangePassword() {
     CChangePasswordDlg dialog(m_mainFrame.get());
-    if (dialog.exec() != QDialog::Accepted)
+    if (ExecChildDialog(dialog) != QDialog::Accepted)
         return;
     if (IsOnline())
         ConsoleSession().QueueMessage(ConsoleRequests::kChangePassword, m_settings.userName, dialog.OldPassword(),
@@ -227,7 +228,7 @@ void CWardenhallApp::OnChangePassword() {
 
 void CWardenhallApp::OnOnlineOptions() {
     COnlineOptionsDlg dialog(m_settings, m_mainFrame.get());
-    dialog.exec();
+    ExecChildDialog(dialog);
 }
 
 void CWardenhallApp::OnShutdownEngine() {
@@ -243,7 +244,7 @@ void CWardenhallApp::OnShutdownEngine() {
 
 void CWardenhallApp::OnAppAbout() {
     CAboutDlg dialog(m_mainFrame.get());
-    dialog.exec();
+    ExecChildDialog(dialog);
 }
 
 void CWardenhallApp::OnAppExit() {

@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Clock.h"
 
+#include <climits>
 #include <cmath>
 #include <ctime>
 
@@ -152,6 +153,47 @@ std::string CDateTime::Format(const char* format) const {
     char text[256];
     const std::size_t length = std::strftime(text, sizeof text, format, &tm);
     return std::string(text, length);
+}
+
+std::optional<CDateTime> CDateTime::Parse(std::string_view text, const char* format) {
+    // Longer than any date and time in any locale; strptime needs its own terminated copy.
+    constexpr std::size_t kMaxText = 128;
+    if (format == nullptr || text.size() > kMaxText || text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    const std::string copy(text);
+    // Fields the text does not give keep these marks.
+    std::tm tm{};
+    tm.tm_year = INT_MIN;
+    tm.tm_mon = -1;
+    tm.tm_mday = 0;
+    tm.tm_hour = -1;
+    tm.tm_min = -1;
+    tm.tm_sec = -1;
+    const char* rest = strptime(copy.c_str(), format, &tm);
+    if (rest == nullptr)
+        return std::nullopt;
+    for (; *rest != '\0'; ++rest) {
+        if (*rest != ' ' && *rest != '\t')
+            return std::nullopt;
+    }
+    const int hour = tm.tm_hour < 0 ? 0 : tm.tm_hour;
+    const int minute = tm.tm_min < 0 ? 0 : tm.tm_min;
+    const int second = tm.tm_sec < 0 ? 0 : tm.tm_sec;
+    const bool hasYear = tm.tm_year != INT_MIN;
+    const bool hasMonth = tm.tm_mon >= 0;
+    const bool hasDay = tm.tm_mday > 0;
+    CDateTime value;
+    if (!hasYear && !hasMonth && !hasDay && tm.tm_hour >= 0)
+        value = FromTime(hour, minute, second);
+    else if (hasYear && hasMonth && hasDay && tm.tm_year <= INT_MAX - 1900)
+        value = FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, hour, minute, second);
+    else
+        return std::nullopt;
+    if (!value.IsValid())
+        return std::nullopt;
+    return value;
 }
 
 std::partial_ordering CDateTime::operator<=>(const CDateTime& other) const {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The broken-down form of a moment.
 struct DateTimeParts {
@@ -83,6 +84,12 @@ public:
     // time); "" when it has no moment. `format` is the program's own literal, never outside
     // text.
     std::string Format(const char* format) const;
+    // The moment that `text` writes in `format` (strptime's conversions in the current locale,
+    // so what Format wrote with the same format reads back), blanks around it allowed. A
+    // format without date fields reads a time of day (on 1899-12-30, as FromTime); parts of
+    // the time the format lacks are 0. Nothing when the text does not match the whole format,
+    // names no moment, gives only part of a date, or neither a date nor an hour.
+    static std::optional<CDateTime> Parse(std::string_view text, const char* format);
 
     constexpr bool operator==(const CDateTime& other) const = default;
     std::partial_ordering operator<=>(const CDateTime& other) const;

@@ -11,3 +11,5 @@
 
 // Replaces `text` by its scrambled form; applied to a scrambled text it gives the plain text.
 void ScramblePassword(std::string& text);
+// The scrambled form of `text` (of a scrambled text: the plain text).
+std::string ScrambledPassword(std::string text);

@@ -1,15 +1,11 @@
 #pragma once
 // Checks the web harnesses share: a failed check aborts, which libFuzzer reports as a crash.
 
+#include "Require.h"
+
 #include <cstddef>
-#include <cstdlib>
 #include <string>
 #include <string_view>
-
-inline void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
 
 // Every line of `head` ends in CR LF and holds no other CR or LF; the head ends at its only
 // blank line.

@@ -1,7 +1,8 @@
 // Loads arbitrary bytes as the console sends them to the engine and back: a service list into
-// an inert service manager, one service of each framework class, a UDP mapping service and a
-// DNS service into a live-looking object (whose settings and mapping table must stay whole
-// when the record is refused), a client machine and a session record. The first byte picks the form, the second the archive's block size. Everything made
+// an inert service manager, one service of each framework class, and the UDP mapping, DNS
+// and TCP mapping services into live-looking objects (whose settings, mapping tables and link
+// settings must stay whole when the record is refused), a client machine and a session record.
+// The first byte picks the form, the second the archive's block size. Everything made
 // is given up afterwards, so leaks and double frees show.
 
 #include "engine/framework/Machine.h"
@@ -13,6 +14,7 @@
 #include "foundation/MemFile.h"
 #include "platform/framework/Exception.h"
 #include "proxies/dns/DNSService.h"
+#include "proxies/mapping/TCPMappingService.h"
 #include "proxies/mapping/UDPMappingService.h"
 #include "remote/RemoteControlService.h"
 
@@ -23,7 +25,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2)
         return 0;
-    const int form = data[0] % 8;
+    const int form = data[0] % 9;
     const std::size_t bufferSize = 1 + data[1] * 2;
     CMemFile file(data + 2, size - 2);
     CServiceManager manager;
@@ -36,6 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto dns = CRef<CDNSService>::Adopt(new CDNSService);
     dns->SetDescription("before");
     dns->SetAllowAutodial(7);
+    auto tcpMapping = CRef<CTCPMappingService>::Adopt(new CTCPMappingService);
+    CTCPMappingLink link;
+    link.UsernameOut = "before";
+    tcpMapping->SetLink(link);
+    const CRef<CMappings> tcpTable = tcpMapping->GetMappings();
     auto machine = CRef<CMachine>::Adopt(new CMachine);
     auto session = CRef<CSession>::Adopt(new CSession);
     bool failed = false;
@@ -49,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 4: machine->Serialize(ar); break;
             case 6: mapping->Serialize(ar); break;
             case 7: dns->Serialize(ar); break;
+            case 8: tcpMapping->Serialize(ar); break;
             default: session->Serialize(ar); break;
         }
     } catch (CException* e) {
@@ -58,7 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A refused record leaves the service as it was.
     if (failed && (tcp->GetDescription() != "before" || udp->GetDescription() != "before" ||
                    mapping->GetDescription() != "before" || mapping->GetMappings().Get() != table.Get() ||
-                   dns->GetDescription() != "before" || dns->GetAllowAutodial() != 7))
+                   dns->GetDescription() != "before" || dns->GetAllowAutodial() != 7 ||
+                   tcpMapping->GetLink().UsernameOut != "before" ||
+                   tcpMapping->GetMappings().Get() != tcpTable.Get()))
+        std::abort();
+    // A service that took a record never keeps the upstream web proxy method.
+    if (tcpMapping->GetUpstream().ConnectMethod == 1)
         std::abort();
     // Every mapping read can describe itself (its host text goes into a formatted line).
     for (const CRef<CMapping>& each : mapping->GetMappings()->GetMappings())

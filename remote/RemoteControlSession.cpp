@@ -67,11 +67,7 @@ CRemoteControlSession::~CRemoteControlSession() = default;
 
 // --- Start-up and log-on ---------------------------------------------------------------------
 
-CLinkUserLookup CRemoteControlSession::UserLookup() {
-    return [](const std::string& userName, std::string& password) {
-        return WithUserAccount(userName, [&password](CUser& user) { password = user.GetPassword(); });
-    };
-}
+CLinkUserLookup CRemoteControlSession::UserLookup() { return LinkUserLookup(false); }
 
 void CRemoteControlSession::BeforeAdmission() {
     m_clientSocket.SetLinkCredentials(LinkFormat::kLinkConsole, false, "", "");

@@ -17,11 +17,6 @@ namespace {
 constexpr std::int64_t kBytesPerMiB = 1048576;
 constexpr std::int64_t kSecondsPerHour = 3600;
 
-std::string Scrambled(std::string text) {
-    ScramblePassword(text);
-    return text;
-}
-
 std::string HighName(const char* name) { return std::string(name) + AccessFormat::kHighSuffix; }
 std::string LowName(const char* name) { return std::string(name) + AccessFormat::kLowSuffix; }
 
@@ -139,7 +134,7 @@ BOOL CUser::SaveToRegistry(const std::string& keyPath) const {
     const Account& a = m_account;
     if (!CFilterComponent::SaveToRegistry(keyPath) || !RegWriteString(keyPath, kType, kTypeUser) ||
         !RegWriteString(keyPath, kRealName, a.realName) ||
-        !RegWriteString(keyPath, kPassword, Scrambled(a.password)) || !SaveStatistics(keyPath))
+        !RegWriteString(keyPath, kPassword, ScrambledPassword(a.password)) || !SaveStatistics(keyPath))
         return FALSE;
     for (std::size_t i = ClientSendTrafficRate; i <= TimeRate; ++i) {
         if (!WriteAmount(keyPath, kUserAmounts[i], a.amounts[i]))
@@ -160,7 +155,7 @@ void CUser::LoadFromRegistry(const std::string& keyPath) {
     using namespace AccessFormat;
     Account a;
     a.realName = RegReadString(keyPath, kRealName, "");
-    a.password = Scrambled(RegReadString(keyPath, kPassword, ""));
+    a.password = ScrambledPassword(RegReadString(keyPath, kPassword, ""));
     for (std::size_t i = 0; i < kCounterCount; ++i)
         a.counters[i] = RegReadDWORD(keyPath, kUserCounters[i], 0);
     for (std::size_t i = 0; i < kAmountCount; ++i)
@@ -178,7 +173,7 @@ void CUser::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         const Account& a = m_account;
         StoreBase(ar);
-        ar << a.realName << Scrambled(a.password);
+        ar << a.realName << ScrambledPassword(a.password);
         for (DWORD counter : a.counters)
             ar << counter;
         for (const CCurrency& amount : a.amounts)

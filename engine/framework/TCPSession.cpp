@@ -106,6 +106,22 @@ CTCPSession::InitErrorTexts CTCPSession::GetInitErrorTexts() const {
     return {kTCPInitSocketException, kTCPInitUnknownException};
 }
 
+bool CTCPSession::RunGuarded(const HandlerTexts& texts, const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (X1SocketException* e) {
+        const std::string text = e->GetErrorText();
+        e->Delete();
+        WriteServiceLog(LogFormat::kLogError, texts.socketException, text.c_str());
+        return false;
+    } catch (...) {
+        DropCurrentException();
+    }
+    WriteServiceLog(LogFormat::kLogError, "%s", texts.unknownException);
+    return false;
+}
+
 int CTCPSession::Run() {
     for (;;) {
         try {

@@ -34,6 +34,7 @@
 #include "platform/kernel/Types.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,13 +94,20 @@ protected:
     // After the Created lines: CheckAccess(TRUE); granted, Initialize, then read, write and
     // close notices of the client socket.
     virtual void StartProtocol();
-    // The error lines of InitInstance: the socket exception's (with "%s" for its text) and
-    // any other exception's.
-    struct InitErrorTexts {
+    // The error lines of a handler: the socket exception's (with "%s" for its text) and any
+    // other exception's.
+    struct HandlerTexts {
         const char* socketException;
         const char* unknownException;
     };
+    // The error lines of InitInstance.
+    using InitErrorTexts = HandlerTexts;
     virtual InitErrorTexts GetInitErrorTexts() const;
+
+    // Runs `handler`. A socket exception writes the service-log error line
+    // texts.socketException with the exception's text (and deletes it), any other exception
+    // texts.unknownException; either way false is returned and the caller ends the session.
+    bool RunGuarded(const HandlerTexts& texts, const std::function<void()>& handler);
 
     // Makes `socket` (a member of the session) one of the session's watched sockets. Called
     // from constructors only: other threads read the list without a lock.

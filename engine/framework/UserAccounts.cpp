@@ -15,3 +15,14 @@ bool WithUserAccount(const std::string& userName, const std::function<void(CUser
     use(*user);
     return true;
 }
+
+CLinkUserLookup LinkUserLookup(bool enabledOnly) {
+    return [enabledOnly](const std::string& userName, std::string& password) {
+        bool enabled = false;
+        const bool found = WithUserAccount(userName, [&](CUser& user) {
+            enabled = user.GetAccountEnabled() != FALSE;
+            password = user.GetPassword();
+        });
+        return found && (enabled || !enabledOnly);
+    };
+}

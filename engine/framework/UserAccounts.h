@@ -4,6 +4,7 @@
 // caller's code on it while the lock is held. Lock order: machine map, machine, then the user
 // database (callers may hold the first two).
 
+#include "foundation/LinkHandshake.h"
 #include "platform/kernel/Types.h"
 
 #include <functional>
@@ -14,3 +15,7 @@ class CUser;
 // Runs `use` on the account `userName` under the user database's lock. False, `use` not run,
 // when the database holds no user account of that name.
 bool WithUserAccount(const std::string& userName, const std::function<void(CUser&)>& use);
+
+// The link handshake's view of the user database: the password of the user account of that
+// name. With `enabledOnly`, a disabled account counts as missing.
+CLinkUserLookup LinkUserLookup(bool enabledOnly);

@@ -1,6 +1,7 @@
 #pragma once
-// The port-mapping services' constants in one place: the stored form of a mapping table, the
-// texts of a mapping's description, and what the UDP mapping service writes and sends.
+// The port-mapping services' constants in one place: the stored form of a mapping table and
+// of the TCP mapping service's link settings, the texts of a mapping's description, and what
+// the UDP and TCP mapping services write and send.
 //
 // Registry form of a mapping table, under "<service key>\Mappings":
 //
@@ -27,6 +28,20 @@
 //   table     AllowDefault (4 bytes), the default target (Host, Port), then the mappings as
 //             an object list: a count, then each mapping as a class-tagged "CMapping" object
 // A UDP mapping service's archive form is the service's, then its table's.
+//
+// TCP mapping service: its key holds the TCP service's values, the table under "Mappings",
+// then the link settings in this order (the archive form appends them in the same order
+// after the table):
+//
+//   SpecifyUserForIncomingConnection   DWORD    0
+//   EncryptConnectionsIn               DWORD    0
+//   UsernameIn                         string   ""
+//   PasswordIn                         string   ""   scrambled (ScramblePassword)
+//   EncryptConnectionsOut              DWORD    0
+//   UsernameOut                        string   ""
+//   PasswordOut                        string   ""   scrambled
+//
+// A scrambled password may hold NUL bytes: it is stored and carried whole, never cut there.
 
 #include "platform/kernel/Types.h"
 
@@ -83,5 +98,41 @@ inline constexpr const char* kTargetDatagramTooLong =
 inline constexpr std::size_t kMaxUDPMappingSessions = 4096;
 inline constexpr const char* kSessionCeilingReached =
     "%u UDP mapping sessions open - datagrams from new clients are dropped";
+
+// --- TCP mapping service and session --------------------------------------------------------
+inline constexpr const char* kTCPMappingServiceName = "TCP Mapping service";
+// What the console's service sheet offers for the upstream settings.
+inline constexpr DWORD kTCPMappingSupportedMethods = 6;
+inline constexpr const char* kSpecifyUserForIncomingConnection = "SpecifyUserForIncomingConnection";
+inline constexpr const char* kEncryptConnectionsIn = "EncryptConnectionsIn";
+inline constexpr const char* kUsernameIn = "UsernameIn";
+inline constexpr const char* kPasswordIn = "PasswordIn";
+inline constexpr const char* kEncryptConnectionsOut = "EncryptConnectionsOut";
+inline constexpr const char* kUsernameOut = "UsernameOut";
+inline constexpr const char* kPasswordOut = "PasswordOut";
+// A stored or received ConnectMethod 1 (an upstream web proxy, which speaks HTTP and cannot
+// carry a raw stream) is taken as 0; the service's log says so (error line) when it starts.
+inline constexpr const char* kUnusableConnectMethod =
+    "ConnectMethod 1 (upstream web proxy) cannot carry a TCP mapping - connecting directly";
+
+// A session's description before and after its target is known (target host, target port).
+inline constexpr const char* kTCPMappingDescription = "TCPMapping:";
+inline constexpr const char* kTCPMappingConnected = "TCPMapping: Connected to %s:%u";
+// The relay moves at most this many bytes per read notice, through one buffer per session.
+inline constexpr std::size_t kRelayBufferSize = 2048;
+// The error lines of the session's handlers (the socket exception's text in place of %s); each
+// ends the session with code 1.
+inline constexpr const char* kInitializeSocketException =
+    "Caught socket exception in CTCPMappingSession::Initialize() %s - terminating";
+inline constexpr const char* kInitializeUnknownException =
+    "Caught unknown exception in CTCPMappingSession::Initialize() - terminating";
+inline constexpr const char* kOnReadSocketException =
+    "Caught socket exception in CTCPMappingSession::OnRead() %s - terminating";
+inline constexpr const char* kOnReadUnknownException =
+    "Caught unknown exception in CTCPMappingSession::OnRead() - terminating";
+inline constexpr const char* kOnCloseSocketException =
+    "Caught socket exception in CTCPMappingSession::OnClose() %s - terminating";
+inline constexpr const char* kOnCloseUnknownException =
+    "Caught unknown exception in CTCPMappingSession::OnClose() - terminating";
 
 }  // namespace MappingFormat

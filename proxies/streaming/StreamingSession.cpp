@@ -31,20 +31,8 @@ void CStreamingSession::OnClose(X1Socket& socket) {
 }
 
 void CStreamingSession::Guarded(const SHandlerTexts& texts, const std::function<void()>& handler) {
-    try {
-        handler();
-        return;
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteServiceLog(LogFormat::kLogError, texts.socketException, text.c_str());
+    if (!RunGuarded(texts, handler))
         End(kExitError);
-        return;
-    } catch (...) {
-        DropCurrentException();
-    }
-    WriteServiceLog(LogFormat::kLogError, "%s", texts.unknownException);
-    End(kExitError);
 }
 
 void CStreamingSession::ConnectServer(const std::string& host, UINT port) {

@@ -44,12 +44,7 @@ protected:
     CStreamingSession() = default;
     explicit CStreamingSession(int acceptedHandle) : CTwoEndTCPSession(acceptedHandle) {}
 
-    // The error lines of a handler: a socket exception's (with "%s" for its text) and any
-    // other exception's.
-    struct SHandlerTexts {
-        const char* socketException;
-        const char* unknownException;
-    };
+    using SHandlerTexts = HandlerTexts;
     virtual SHandlerTexts GetOnCloseTexts() const = 0;
 
     // The service's upstream settings are dropped: these sessions connect directly, and the

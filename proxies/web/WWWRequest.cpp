@@ -1,6 +1,7 @@
 #include "proxies/web/WWWRequest.h"
 
 #include "foundation/Format.h"
+#include "foundation/PortText.h"
 #include "proxies/web/UrlText.h"
 
 #include <algorithm>
@@ -19,37 +20,10 @@ enum EState {
 };
 
 constexpr std::string_view kSchemeSeparator = "//";
-constexpr std::size_t kMaxPortDigits = 5;
 
 bool IsControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7F;
-}
-
-bool IsDigits(std::string_view text) {
-    if (text.empty())
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
-// The decimal value of a port text, or none unless it is digits giving 1-65535 (leading
-// zeros allowed).
-std::optional<DWORD> ParsePort(std::string_view text) {
-    if (!IsDigits(text))
-        return std::nullopt;
-    while (text.size() > 1 && text.front() == '0')
-        text.remove_prefix(1);
-    if (text.size() > kMaxPortDigits)
-        return std::nullopt;
-    DWORD value = 0;
-    for (char c : text)
-        value = value * 10 + static_cast<DWORD>(c - '0');
-    if (value < 1 || value > 65535)
-        return std::nullopt;
-    return value;
 }
 
 std::string_view TrimLeading(std::string_view text) {
@@ -121,7 +95,7 @@ bool HostHeaderNamesTarget(const CHeaderList& headers, const SNonProxySettings& 
     DWORD port = 80;
     const std::size_t colon = value.rfind(':');
     if (colon != std::string_view::npos) {
-        const std::optional<DWORD> written = ParsePort(value.substr(colon + 1));
+        const std::optional<DWORD> written = ParsePortText(value.substr(colon + 1));
         if (!written)
             return false;
         port = *written;
@@ -270,7 +244,7 @@ bool SplitAuthority(CWWWRequest& r) {
     if (colon != std::string::npos) {
         r.portText = r.host.substr(colon + 1);
         r.host.erase(colon);
-        if (!ParsePort(r.portText))
+        if (!ParsePortText(r.portText))
             return false;
     }
     return r.nonProxy || !r.host.empty();
@@ -304,7 +278,7 @@ std::optional<EParseResult> ApplyNonProxyAction(const SNonProxySettings& setting
 bool CompleteTarget(CWWWRequest& r) {
     r.protocolCode = GetProtocolCode(r.scheme);
     if (!r.portText.empty()) {
-        r.port = ParsePort(r.portText).value_or(0);
+        r.port = ParsePortText(r.portText).value_or(0);
     } else if (r.protocolCode == PROTOCOL_HTTP || r.protocolCode == PROTOCOL_HTTPS ||
                r.protocolCode == PROTOCOL_SSL) {
         r.port = 80;

@@ -5,7 +5,8 @@
 //
 // The start-up scenario: the main window off-line and the On-line Options dialog that opens by
 // itself (main-offline.png, online-options.png), then the other windows of the console for a
-// look at them (about.png, change-password.png, message-received.png, alert.png). Exit code 0
+// look at them (about.png, change-password.png, message-received.png, alert.png), and the sheet
+// framework's test sheet on its second page (tab-sheet.png). Exit code 0
 // when every picture was saved. Runs offscreen or on an X display (xvfb-run).
 
 #include "console/MainFrame.h"
@@ -15,6 +16,7 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "tests/console/TestSheet.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,6 +64,12 @@ public:
                      "server name and port number",
             "Problem connecting to server", MB::kIconStop));
         Shoot(alert.get(), "alert.png");
+        CTestRecord record;
+        CTestSheet sheet;
+        sheet.SetObject(&record, TRUE);
+        sheet.show();
+        sheet.TabSheet().SelectPage(1);
+        Shoot(&sheet, "tab-sheet.png");
     }
 
     int Failures() const { return m_failures; }

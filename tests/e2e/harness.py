@@ -35,6 +35,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import fcntl
@@ -145,6 +146,38 @@ def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
             text = message() if callable(message) else message
             raise HarnessError(text or "condition not met within %.1f s" % timeout)
         time.sleep(interval)
+
+
+# --- peers ------------------------------------------------------------------------------------
+
+class ConnectionServer:
+    """A TCP server on host:port (0: a free port, then in .port) that serves each connection
+    with handle(conn) on a thread of its own and closes it afterwards."""
+
+    def __init__(self, handle, host="127.0.0.1", port=0):
+        self.handle = handle
+        self.listener = socket.create_server((host, port))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        with conn:
+            conn.settimeout(WAIT_TIMEOUT)
+            try:
+                self.handle(conn)
+            except OSError:
+                pass
+
+    def close(self):
+        self.listener.close()
 
 
 # --- processes --------------------------------------------------------------------------------
@@ -461,6 +494,15 @@ class Norvane:
 # --- configuration ----------------------------------------------------------------------------
 
 CONFIG_ROOT = r"HKEY_LOCAL_MACHINE\SOFTWARE\Urvo Software\Norvane 2"
+
+
+def read_log(path):
+    """A log file's text (Latin-1, CR LF kept); empty while the file does not exist."""
+    try:
+        with open(path, encoding="latin-1", newline="") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
 
 
 def base_reg(logs, remote):

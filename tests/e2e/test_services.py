@@ -51,14 +51,6 @@ def local_addresses():
     return found
 
 
-def log_text(path):
-    try:
-        with open(path, encoding="latin-1", newline="") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
-
-
 def closes_at_once(port):
     """Connects; True when the engine accepts and closes the connection (no session class)."""
     with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
@@ -86,16 +78,16 @@ class Services(harness.EngineTestCase):
                              "remote control reachable on %s" % address)
 
         relay_log = os.path.join(logs, "Relay.log")
-        harness.wait_until(lambda: "\tService started\r\n" in log_text(relay_log),
-                           message=lambda: "no start line in %r" % log_text(relay_log))
+        harness.wait_until(lambda: "\tService started\r\n" in harness.read_log(relay_log),
+                           message=lambda: "no start line in %r" % harness.read_log(relay_log))
         self.assertEqual(n.stop().returncode, 0)
         self.assertFalse(harness.port_accepts(relay))
         self.assertFalse(harness.port_accepts(remote))
-        lines = log_text(relay_log).split("\r\n")
+        lines = harness.read_log(relay_log).split("\r\n")
         self.assertTrue(lines[0].endswith("\tService started"), lines)
         self.assertTrue(lines[1].endswith("\tService stopped"), lines)
         self.assertIn("\tService started\r\n",
-                      log_text(os.path.join(logs, "Remote Control Service.log")))
+                      harness.read_log(os.path.join(logs, "Remote Control Service.log")))
 
 
 if __name__ == "__main__":

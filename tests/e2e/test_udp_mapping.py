@@ -58,14 +58,6 @@ def ask(s, port, data, timeout=5):
         return None
 
 
-def read(path):
-    try:
-        with open(path, encoding="latin-1", newline="") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
-
-
 class UDPMapping(harness.EngineTestCase):
     def test_clients_are_relayed_refused_and_timed_out(self):
         n = self.new_norvane()
@@ -100,13 +92,13 @@ class UDPMapping(harness.EngineTestCase):
         # The engine's timer ends both sessions after their 2 s without traffic; the client's
         # next datagram starts a new one.
         log = os.path.join(logs, "UDPMap.log")
-        harness.wait_until(lambda: read(log).count("\tTerminated exit code 2") == 2, timeout=15,
-                           message=lambda: read(log))
+        harness.wait_until(lambda: harness.read_log(log).count("\tTerminated exit code 2") == 2, timeout=15,
+                           message=lambda: harness.read_log(log))
         self.assertEqual(ask(first, port, b"again"), b"again")
         n.stop()
         n.wait_for_engine_end()
 
-        text = read(log)
+        text = harness.read_log(log)
         description = "\tRequested:\tUDPMapping: 127.0.0.2 -> 127.0.0.1:%d" % echo
         self.assertEqual(text.count(description), 3, text)
         self.assertEqual(text.count("\tFailed authorisation:\t"
