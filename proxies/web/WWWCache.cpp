@@ -1,6 +1,5 @@
 #include "proxies/web/WWWCache.h"
 
-
 #include "engine/access/AccessStore.h"
 #include "engine/access/RequestVariables.h"
 #include "foundation/Archive.h"
