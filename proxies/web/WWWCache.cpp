@@ -277,11 +277,26 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::NextFreeNameLocked() {
+std::string CWWWCache::ReserveFreeName() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        AdvanceCounter(m_counter);
-        if (m_pending.count(m_counter) == 0 && !FileExists(ContentPathLocked(m_counter)))
-            return m_counter;
+        std::string name, path;
+        {
+            CScopedLock lock(*this);
+            if (m_closed || m_activeDirectory.empty())
+                return {};
+            AdvanceCounter(m_counter);
+            if (m_pending.count(m_counter) != 0)
+                continue;
+            name = m_counter;
+            path = ContentPathLocked(name);
+            m_pending.insert(name);
+        }
+        // Looked for outside the map lock: a file system call under it would hold up every
+        // lookup (and a directory busy with creations and deletions can take a while).
+        if (!FileExists(path))
+            return name;
+        CScopedLock lock(*this);
+        m_pending.erase(name);
     }
     return {};
 }
@@ -290,14 +305,18 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
                                         std::vector<std::string>* callerRemoves) {
     auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
     entry->SetTotals(m_totals);
+    if (key.size() > kMaxRecordText)
+        return entry;
+    std::string name = ReserveFreeName();
+    if (name.empty())
+        return entry;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
     {
         CScopedLock lock(*this);
-        if (m_closed || m_activeDirectory.empty() || key.size() > kMaxRecordText)
+        if (m_closed || m_activeDirectory.empty()) {
+            m_pending.erase(name);
             return entry;
-        std::string name = NextFreeNameLocked();
-        if (name.empty())
-            return entry;
+        }
         if (const CCacheEntry* old = FindLocked(key)) {
             entry->SetHits(old->GetHits());
             RemoveLocked(key, false, &removeLater);
@@ -306,7 +325,6 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
         entry->SetFileName(name);
         entry->SetLastChecked(now);
         entry->SetLastModified(now);
-        m_pending.insert(std::move(name));
     }
     if (callerRemoves != nullptr) {
         callerRemoves->insert(callerRemoves->end(), removeLater.begin(), removeLater.end());

@@ -202,7 +202,9 @@ private:
     // Suspends storing (bit value 1 cleared); TRUE when it was on.
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
-    std::string NextFreeNameLocked();
+    // The next free content file name, reserved among the pending names ("" when the cache
+    // is closed, has no folder, or no free name was found).
+    std::string ReserveFreeName();
     // Appends the entry's record; returns the count of index writes with this one.
     std::uint64_t AppendIndexRecord(const CCacheEntry& entry);
     // The body of a purge and a rebuild: unless one runs already, removes the entries for
