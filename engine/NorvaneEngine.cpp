@@ -324,6 +324,7 @@ void CNorvaneEngine::ReloadConfiguration() {
     CreateBuiltInAccounts();
     m_locations.ReplaceWith(locations);
     m_cache.CopySettings(cache);
+    m_dialer.LoadFromRegistry(PartKey(EnginePart::kDialer));
     for (const EngineRight& right : kRights) {
         m_rights[right.kind].Copy(rights[right.kind]);
         m_rights[right.kind].SetRightType(static_cast<DWORD>(right.kind));
@@ -355,8 +356,7 @@ void CNorvaneEngine::LoadPart(EnginePart part, const std::string& key) {
     case EnginePart::kUserDatabase: m_users.LoadFromRegistry(key); break;
     case EnginePart::kServices: m_services.LoadFromRegistry(key); break;
     case EnginePart::kCache: m_cache.LoadFromRegistry(key); break;
-    case EnginePart::kDialer:        // seam: CDialer::LoadFromRegistry
-        break;
+    case EnginePart::kDialer: m_dialer.LoadFromRegistry(key); break;
     }
 }
 
@@ -366,8 +366,7 @@ BOOL CNorvaneEngine::SavePart(EnginePart part, const std::string& key) {
     case EnginePart::kUserDatabase: return m_users.SaveToRegistry(key);
     case EnginePart::kServices: return m_services.SaveToRegistry(key);
     case EnginePart::kCache: return m_cache.SaveToRegistry(key);
-    case EnginePart::kDialer:        // seam: CDialer::SaveToRegistry
-        break;
+    case EnginePart::kDialer: return m_dialer.SaveToRegistry(key);
     }
     return TRUE;
 }
@@ -429,11 +428,12 @@ void CNorvaneEngine::LoadCacheIndex() {
 
 void CNorvaneEngine::CloseCache() { m_cache.Close(); }
 
-// Seams: each does nothing until its class exists (see the header).
-void CNorvaneEngine::StartDialer() {}
-void CNorvaneEngine::HangUpDialer() {}
-BOOL CNorvaneEngine::WaitForDialer(DWORD) { return TRUE; }
-void CNorvaneEngine::DialOnDemand(CSession*) {}
+// --- The dialer ------------------------------------------------------------------------------
+
+void CNorvaneEngine::StartDialer() { m_dialer.Start(); }
+void CNorvaneEngine::HangUpDialer() { m_dialer.HangUpAll(); }
+BOOL CNorvaneEngine::WaitForDialer(DWORD timeoutMs) { return m_dialer.WaitForThread(timeoutMs); }
+void CNorvaneEngine::DialOnDemand(CSession* session) { m_dialer.CheckDialFirst(session); }
 
 // --- The user database -----------------------------------------------------------------------
 

@@ -30,15 +30,12 @@
 // (sessions, UDP services, dialer workers) get a bounded wait.
 //
 // Lock orders: machine map, then one machine, then the user database; the console list, then
-// a console's outgoing queue. DeleteUser releases the user database before it takes the
-// machine map.
+// a console's outgoing queue; the dialer's own locks, then the machine map (dialer/Dialer.h).
+// DeleteUser releases the user database before it takes the machine map.
 //
-// Where later classes plug in. The steps that belong to classes other than the machine map
-// and its machines, the console list, the user database, the locations, the rights, the
-// services, the web cache and the log manager are protected virtual operations below (marked "seam"); each
-// does nothing until its class exists, and whoever lands the class fills it in (and adds the
-// member and an accessor). Tests override the steps to record the order.
-// Besides those:
+// The steps of start-up and shut-down that belong to the parts (user database, services, web
+// cache, dialer, ...) are protected virtual operations below, each calling its part; tests
+// override them to record the order. Besides those:
 //  - sessions and services reach the engine through Instance(); their log writers post to
 //    Instance().GetLogManager() (engine/LogWriters.h);
 //  - the engine is the sessions' access context (engine/access/AccessContext.h): a session's
@@ -54,6 +51,7 @@
 //    map and ends it (CMachine::Close) under the map's lock; the object goes with its last
 //    reference (its sessions hold one each while they end).
 
+#include "dialer/Dialer.h"
 #include "engine/EngineConsole.h"
 #include "engine/EngineLifecycle.h"
 #include "engine/EngineFormat.h"
@@ -128,8 +126,9 @@ public:
     // every part was read do they take the live objects' place: the built-in accounts and
     // default rights are made as at start-up, the running services are stopped and the
     // loaded ones started (the remote-control service ensured), and the audit files opened.
-    // The cache keeps its entries and folder. A part that cannot be read throws, with
-    // nothing changed.
+    // The cache keeps its entries and folder. The dialer's settings are replaced as its own
+    // load does (dialer/Dialer.h): its profiles by name, a line staying up under a profile that
+    // stays. A part that cannot be read throws, with nothing changed.
     void ReloadConfiguration();
 
     // --- Machines and users ------------------------------------------------------------------
@@ -195,6 +194,8 @@ public:
     // and replace its settings and purge it. Live once start-up has loaded its index.
     CWWWCache& GetCache() { return m_cache; }
     CLogManager& GetLogManager() { return m_logManager; }
+    // The dial-up manager: its profiles and settings, dial on demand, the dialer thread.
+    CDialer& GetDialer() { return m_dialer; }
     CThreadRoster& GetThreadRoster() { return m_threads; }
     DWORD GetTimerId() const { return m_timerId.load(); }
     // Timer ticks counted so far.
@@ -229,8 +230,7 @@ protected:
     virtual void Pause(DWORD ms);
 
     // Loads / saves one configuration object from / under `key`. A save answers FALSE (or
-    // throws) when it failed. The user database, the services, the locations and the cache
-    // are real; the dialer (CDialer) is a seam.
+    // throws) when it failed.
     virtual void LoadPart(EngineFormat::EnginePart part, const std::string& key);
     virtual BOOL SavePart(EngineFormat::EnginePart part, const std::string& key);
     // The rights (CRight, kinds 0-10): load / save one right, read its description, and make
@@ -262,11 +262,11 @@ protected:
     virtual void LoadCacheIndex();  // MarkLive(), LoadIndex()
     virtual void CloseCache();      // Close(), which writes the index
 
-    // Seams of the dialer (CDialer).
-    virtual void StartDialer();
-    virtual void HangUpDialer();                // HangUpAll(), which ends the dialer thread
-    virtual BOOL WaitForDialer(DWORD timeoutMs);  // TRUE when its thread has ended
-    virtual void DialOnDemand(CSession* session);  // CDialer::CheckDialFirst(session)
+    // Steps of the dialer (CDialer).
+    virtual void StartDialer();                   // Start()
+    virtual void HangUpDialer();                  // HangUpAll(), which ends the dialer thread
+    virtual BOOL WaitForDialer(DWORD timeoutMs);  // WaitForThread(): TRUE when it has ended
+    virtual void DialOnDemand(CSession* session);  // CheckDialFirst(session)
 
     // The admission algorithm (CMachine::Admit). Answers whether the session was admitted.
     virtual BOOL AdmitSession(CSession* session);
@@ -288,6 +288,8 @@ private:
     CServiceManager m_services;
     CWWWCache m_cache;
     CLogManager m_logManager;
+    // After the log manager: the dialer's thread writes its last line as it ends.
+    CDialer m_dialer;
     CRight m_rights[EngineFormat::kRightCount];
     CThreadRoster m_threads;
     std::atomic<DWORD> m_timerId{0};

@@ -148,6 +148,7 @@ void X1Socket::Create(int type) {
     m_nMode = type == NET_SOCK_DGRAM ? kModeDatagram : StreamMode(s_nDefaultMode);
     m_bSelected = false;
     m_bConnected = false;
+    m_connectedLocal = 0;
     Register();
 }
 
@@ -160,6 +161,7 @@ void X1Socket::Attach(int handle) {
     m_nMode = NetIsDatagram(handle) ? kModeDatagram : StreamMode(s_nDefaultMode);
     Register();
     m_bConnected = true;
+    NoteConnectedLocal();
 }
 
 int X1Socket::Detach() {
@@ -169,6 +171,7 @@ int X1Socket::Detach() {
     Window().Unregister(h);
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
+    m_connectedLocal = 0;
     m_bSelected = false;
     m_lease.reset();
     return h;
@@ -184,6 +187,7 @@ void X1Socket::Close() {
     // The descriptor is released whatever close reported: the handle must not be used again.
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
+    m_connectedLocal = 0;
     m_bSelected = false;
     m_lease.reset();
     if (m_pLink)
@@ -220,6 +224,7 @@ void X1Socket::Connect(const std::string& host, UINT port) {
     if (m_bHandshakeOnConnect)
         ClientHandshake();
     m_bConnected = true;
+    NoteConnectedLocal();
 }
 
 void X1Socket::Bind(UINT port, const std::string& address) {
@@ -494,6 +499,16 @@ NetAddress X1Socket::EndAddress(bool peer) const {
 }
 
 std::string X1Socket::GetLocalAddress() { return FormatDottedAddress(EndAddress(false).address); }
+
+void X1Socket::NoteConnectedLocal() {
+    NetAddress local;
+    m_connectedLocal = NetGetLocalAddress(m_hSocket, &local) ? local.address : 0;
+}
+
+std::string X1Socket::GetConnectedLocalAddress() const {
+    const DWORD local = m_connectedLocal.load();
+    return local != 0 ? FormatDottedAddress(local) : std::string();
+}
 
 UINT X1Socket::GetLocalPort() { return EndAddress(false).port; }
 

@@ -9,7 +9,7 @@
 //
 // A socket belongs to the thread that created or attached it: only that thread calls its
 // operations (the read worker uses it while that thread waits in RecvLine or RecvFixedAmount).
-// The byte counters may be read from any thread.
+// The byte counters and GetConnectedLocalAddress may be read from any thread.
 //
 // I/O modes: 0 (plain) and 2 (overlapped handle) are stream sockets; 2 reports a bad handle,
 // a lack of memory and a bad buffer with the file error numbers 6, 8 and 1784, as the original
@@ -161,6 +161,9 @@ public:
     void SetNoDelay(bool on);
     void SetReuseAddress(bool on);
     std::string GetLocalAddress();
+    // This end's address while the socket is connected (taken when it connected or was
+    // attached), else empty. Any thread may ask: it never touches the descriptor.
+    std::string GetConnectedLocalAddress() const;
     UINT GetLocalPort();
     std::string GetPeerAddress();
     UINT GetPeerPort();
@@ -217,6 +220,8 @@ private:
     // is set or `timeoutMs` passed, then takes the request back with `withdraw` and gives the
     // socket back. Afterwards the worker no longer touches the request.
     void WaitForWorker(CEvent& wake, DWORD timeoutMs, const std::function<bool()>& withdraw);
+    // Takes this end's address for GetConnectedLocalAddress once the socket is connected.
+    void NoteConnectedLocal();
     // This end's (false) or the peer's (true) address; throws on failure.
     NetAddress EndAddress(bool peer) const;
     // Throws the socket error `code` (translated for mode 2).
@@ -242,6 +247,7 @@ private:
     X1SocketCallback m_pCallback = nullptr;
     void* m_pUserData = nullptr;
     bool m_bConnected = false;
+    std::atomic<DWORD> m_connectedLocal{0};  // this end's IPv4 address while connected, else 0
     std::atomic<DWORD> m_dwBytesSent{0};
     std::atomic<DWORD> m_dwBytesReceived{0};
     // The link members: credentials, challenge, cipher states and buffer; null until

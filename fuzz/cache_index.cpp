@@ -4,8 +4,7 @@
 // same entries. With the first byte odd, the rest is a console's settings form: a load either
 // fails and changes nothing, or stores and reloads unchanged.
 
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
+#include "ArchiveFuzz.h"
 #include "proxies/web/WWWCache.h"
 
 #include <cstddef>
@@ -18,11 +17,6 @@
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
 // One folder for the whole run, removed at exit (the name is never freed, so the exit handler
 // can still read it after static destruction).
 const std::string& Folder() {
@@ -34,14 +28,6 @@ const std::string& Folder() {
         return pattern;
     }();
     return *folder;
-}
-
-std::vector<std::uint8_t> Store(CObject& object) {
-    CMemFile file;
-    CArchive ar(&file, CArchive::store, 128);
-    object.Serialize(ar);
-    ar.Close();
-    return file.Detach();
 }
 
 void LoadIndex(const std::uint8_t* data, std::size_t size) {

@@ -7,10 +7,9 @@
 // by a 2-byte length: all change or none, and each keeps its kind. The first byte picks the
 // case.
 
+#include "ArchiveFuzz.h"
 #include "engine/access/GroupMemberDatabase.h"
 #include "engine/access/Right.h"
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
 #include "platform/framework/Exception.h"
 #include "remote/ConfigurationUploads.h"
 
@@ -21,33 +20,6 @@
 #include <vector>
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-std::vector<std::uint8_t> Store(CObject& object) {
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store, 128);
-        object.Serialize(ar);
-        ar.Close();
-    }
-    return file.Detach();
-}
-
-bool Load(const std::uint8_t* data, std::size_t size, CObject& object) {
-    CMemFile file(data, size);
-    try {
-        CArchive ar(&file, CArchive::load, 128);
-        object.Serialize(ar);
-        return true;
-    } catch (CException* e) {
-        e->Delete();
-        return false;
-    }
-}
 
 // The built-in accounts, "alice" in "Staff", and "bob" disabled; made once (no store is set,
 // so nothing is written).
@@ -156,13 +128,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     right.AddRecipientFor("Staff");
     CRight& target = pick == 0 ? right : context.defaultAccess;
     const std::vector<std::uint8_t> before = Store(target);
-    if (!Load(data, size, target)) {
+    if (!LoadObject(data, size, target)) {
         Check(Store(target) == before);
         return 0;
     }
     const std::vector<std::uint8_t> after = Store(target);
     CRight again;
-    Check(Load(after.data(), after.size(), again));
+    Check(LoadObject(after.data(), after.size(), again));
     Check(Store(again) == after);
     Decide(context, right, text);
     CRight copy;

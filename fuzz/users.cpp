@@ -7,9 +7,8 @@
 // refused upload changes nothing, an accepted one keeps the built-in entries and puts the
 // entry asked for under its own name. The first byte picks the case.
 
+#include "ArchiveFuzz.h"
 #include "engine/access/GroupMemberDatabase.h"
-#include "foundation/Archive.h"
-#include "foundation/MemFile.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
 #include "platform/framework/Exception.h"
@@ -22,34 +21,6 @@
 #include <vector>
 
 namespace {
-
-template <class Fn>
-bool Load(const std::uint8_t* data, std::size_t size, Fn read) {
-    CMemFile file(data, size);
-    try {
-        CArchive ar(&file, CArchive::load, 128);
-        read(ar);
-        return true;
-    } catch (CException* e) {
-        e->Delete();
-        return false;
-    }
-}
-
-std::vector<std::uint8_t> Store(CObject& object) {
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store, 128);
-        object.Serialize(ar);
-        ar.Close();
-    }
-    return file.Detach();
-}
-
-void Check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
 
 void CheckDatabase(CGroupMemberDatabase& db) {
     CScopedLock lock(db);

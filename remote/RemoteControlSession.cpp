@@ -337,6 +337,10 @@ CRemoteControlSession::Frames CRemoteControlSession::MakeOutgoingFrames(
                 false);
         break;
     }
+    case kNotifyDialer:
+        add(message, false);
+        add(engine.GetDialer(), false);
+        break;
     case kNotifyCache:
         add(message, false);
         add(engine.GetCache(), false);

@@ -45,11 +45,10 @@
 // list mutex) appends to the outgoing queue and wakes the thread with 0x406; the thread sends
 // one queued message per wake-up, between requests only, and wakes itself again while more
 // wait. A timer (kQueueTimerMs) sends what a lost wake-up left. Notifications that carry
-// objects (users, groups, services, locations, rights, cache settings) look each object up as
-// the message goes out, under its container's lock, and are not sent when it no longer exists;
-// the frames are made under the lock and sent after it. A console that lets more than
-// kMaxQueuedMessages wait is ended (code 1). The dialer's settings notification (62) is not
-// sent: the engine holds no dialer.
+// objects (users, groups, services, locations, rights, dialer and cache settings) look each
+// object up as the message goes out, under its container's lock, and are not sent when it no
+// longer exists; the frames are made under the lock and sent after it. A console that lets
+// more than kMaxQueuedMessages wait is ended (code 1).
 //
 // End. The peer's close: the session leaves the console list, its machine goes back to level
 // 1 (assumed), and it ends with code 0. Whatever ends it, as the thread ends it leaves the

@@ -32,8 +32,8 @@ using RequestPermissions::Permission;
 
 namespace {
 
-// A session number written in decimal, nothing else; none when it is not one.
-std::optional<DWORD> ParseSessionId(const std::string& text) {
+// A number written in decimal, nothing else; none when it is not one.
+std::optional<DWORD> ParseNumber(const std::string& text) {
     DWORD value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -141,6 +141,14 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
     case kPromoteLocation: locations.PromoteLocation(arg1); break;
     case kDemoteLocation: locations.DemoteLocation(arg1); break;
 
+    case kRetrieveDialer:
+        m_engine.GetDialer().RefreshPhonebook();
+        SendWhole(m_engine.GetDialer());
+        break;
+    case kUploadDialer:
+    case kModifyDialer: ReceiveDialer(); break;
+    case kDialHangUp: DialOrHangUp(message); break;
+
     case kRetrieveActivity: ListActivity(); break;
     case kTerminateMachine: m_engine.RemoveMachine(arg1); break;
     case kTerminateSession: TerminateSession(message); break;
@@ -155,7 +163,7 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
         break;
     case kChangePassword: m_session.ChangePassword(message); break;
 
-    case kRetrieveCache: SendCacheSettings(); break;
+    case kRetrieveCache: SendWhole(cache); break;
     case kUpdateCache: m_session.ReceiveObject(cache); break;
     case kPurgeCache: cache.Purge(); break;
     case kRemoveCacheEntry: cache.RemoveEntryByURL(arg1); break;
@@ -276,6 +284,12 @@ void CRequestDispatcher::SendRights() {
             throw new X1SocketException(0, kCommunicationsFailure);
 }
 
+void CRequestDispatcher::SendWhole(CObject& object) {
+    const std::vector<BYTE> frame = RCPFraming::Encode(object, false);
+    if (!m_session.SendFrame(frame))
+        throw new X1SocketException(0, kCommunicationsFailure);
+}
+
 void CRequestDispatcher::ReceiveRights() {
     std::vector<ConfigurationUploads::Image> images;
     for (DWORD kind = 0; kind < kRightKindCount; ++kind)
@@ -319,7 +333,7 @@ void CRequestDispatcher::ListActivity() {
 }
 
 void CRequestDispatcher::TerminateSession(const CNVRCPMessage& message) {
-    const std::optional<DWORD> id = ParseSessionId(message.Arg2);
+    const std::optional<DWORD> id = ParseNumber(message.Arg2);
     if (!id)
         return;
     CRef<CMachineBase> found = m_engine.GetMachineMap().FindMachineRef(message.Arg1);
@@ -327,10 +341,17 @@ void CRequestDispatcher::TerminateSession(const CNVRCPMessage& message) {
         machine->EndSession(*id, FrameworkFormat::kExitIdle);
 }
 
-// --- Web cache -------------------------------------------------------------------------------
+// --- Dialer ----------------------------------------------------------------------------------
 
-void CRequestDispatcher::SendCacheSettings() {
-    const std::vector<BYTE> frame = RCPFraming::Encode(m_engine.GetCache(), false);
-    if (!m_session.SendFrame(frame))
-        throw new X1SocketException(0, kCommunicationsFailure);
+void CRequestDispatcher::ReceiveDialer() {
+    // The dialer reads the whole image aside and changes nothing unless all of it is usable.
+    CDialer& dialer = m_engine.GetDialer();
+    m_session.ReceiveObject(dialer);
+    dialer.OpenLogFile();
+}
+
+void CRequestDispatcher::DialOrHangUp(const CNVRCPMessage& message) {
+    const std::optional<DWORD> action = ParseNumber(message.Arg2);
+    if (action)
+        m_engine.GetDialer().RequestDialOrHangUp(message.Arg1, *action);
 }

@@ -13,6 +13,11 @@
 //   31-35        the services: upload the list, add (tagged), delete, modify, start or stop
 //   40-42        send / receive the eleven rights of kinds 0-10
 //   51-56        the locations: upload, add, delete, modify, promote, demote
+//   60-62        the dialer: its phonebook read afresh and its settings sent, or settings
+//                received (then its log reopened)
+//   63           dial (Arg2 1) or reset (Arg2 0) the dialer profile Arg1, on the dialer's
+//                thread; nothing while a dial is in progress, for an unknown profile, or for
+//                an Arg2 that is not a decimal number
 //   70           queue machine added (71) for every client machine and session started
 //                (74) for each of its sessions
 //   73, 76       end a client machine / one of its sessions (code 2)
@@ -35,6 +40,7 @@
 #include <string>
 
 class CNorvaneEngine;
+class CObject;
 class CNVRCPMessage;
 class CRemoteControlSession;
 
@@ -67,7 +73,10 @@ private:
     void ListLocations();
     void ListActivity();
     void TerminateSession(const CNVRCPMessage& message);
-    void SendCacheSettings();
+    void ReceiveDialer();
+    void DialOrHangUp(const CNVRCPMessage& message);
+    // The whole object, framed before anything goes out.
+    void SendWhole(CObject& object);
 
     CRemoteControlSession& m_session;
     CNorvaneEngine& m_engine;

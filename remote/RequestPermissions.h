@@ -46,8 +46,7 @@ inline constexpr Rule kRules[] = {
     {40, 42, Permission::kSystemRight, RightPolicyEdit, {}},
     // Locations are administered under the user-administration right.
     {50, 56, Permission::kSystemRight, RightUserAdd, {}},
-    // The dialer's requests wait for the dialer: the engine holds none yet.
-    {60, 63, Permission::kRefused, 0, {}},
+    {60, 63, Permission::kSystemRight, RightDialerEdit, {}},
     {70, 70, Permission::kSystemRight, RightActivityMonitor, {}},
     {71, 72, Permission::kRefused, 0, {}},
     {73, 73, Permission::kSystemRight, RightActivityControl, {}},

@@ -63,7 +63,6 @@ bool CTCPSession::InitInstance() {
         UINT peerPort = 0;
         m_clientSocket.GetPeer(peerAddress, peerPort);
         SetClientAddress(peerAddress, peerPort);
-        m_localAddress = m_clientSocket.GetLocalAddress();
         BeforeAdmission();
         // A handed-over session was admitted by the hand-over and is announced here once; any
         // other is announced when its first admission gives it a number.
@@ -244,9 +243,6 @@ void CTCPSession::OpenDatagramSocket(X1Socket& socket, UINT port, const std::str
 }
 
 BOOL CTCPSession::IsOwnAddress(const std::string& text) {
-    if (!m_clientSocket.IsConnected())
-        return FALSE;
-    if (m_localAddress.empty())
-        m_localAddress = m_clientSocket.GetLocalAddress();
-    return m_localAddress == text ? TRUE : FALSE;
+    const std::string local = m_clientSocket.GetConnectedLocalAddress();
+    return !local.empty() && local == text ? TRUE : FALSE;
 }

@@ -52,7 +52,7 @@ public:
     // LogEnd, then WM_QUIT with the code to the session's thread.
     void EndSession(int code) override;
     // FALSE when the client socket is not connected; else whether `text` is this host's
-    // address on the client connection.
+    // address on the client connection. Callable from any thread (the dialer's idle check).
     BOOL IsOwnAddress(const std::string& text) override;
     DWORD GetClientBytesSent() const override { return m_clientSocket.GetBytesSent(); }
     DWORD GetClientBytesReceived() const override { return m_clientSocket.GetBytesReceived(); }
@@ -133,6 +133,5 @@ private:
 
     std::atomic<int> m_acceptedHandle;
     std::vector<X1Socket*> m_watched;  // set in constructors, then only read
-    std::string m_localAddress;  // the client socket's local address, once asked
     int m_exitReason = 1;        // the code a thread ending without Terminate leaves with
 };

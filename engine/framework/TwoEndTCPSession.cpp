@@ -18,11 +18,8 @@ CTwoEndTCPSession::CTwoEndTCPSession(int acceptedHandle) : CTCPSession(acceptedH
 BOOL CTwoEndTCPSession::IsOwnAddress(const std::string& text) {
     if (CTCPSession::IsOwnAddress(text))
         return TRUE;
-    if (!m_remoteSocket.IsConnected())
-        return FALSE;
-    if (m_remoteLocalAddress.empty())
-        m_remoteLocalAddress = m_remoteSocket.GetLocalAddress();
-    return m_remoteLocalAddress == text ? TRUE : FALSE;
+    const std::string local = m_remoteSocket.GetConnectedLocalAddress();
+    return !local.empty() && local == text ? TRUE : FALSE;
 }
 
 void CTwoEndTCPSession::GetValue(DWORD id, CNVDataObject& value) {

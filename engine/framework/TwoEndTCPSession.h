@@ -27,6 +27,7 @@ public:
 
     // TRUE when the client side says so; otherwise FALSE while the remote socket is not
     // connected, else whether `text` is this host's address on the remote connection.
+    // Callable from any thread.
     BOOL IsOwnAddress(const std::string& text) override;
     DWORD GetRemoteBytesSent() const override { return m_remoteSocket.GetBytesSent(); }
     DWORD GetRemoteBytesReceived() const override { return m_remoteSocket.GetBytesReceived(); }
@@ -58,5 +59,4 @@ private:
     std::string m_remoteHost;
     UINT m_remotePort = 0;
     COutboundSettings m_upstream;
-    std::string m_remoteLocalAddress;  // the remote socket's local address, once asked
 };

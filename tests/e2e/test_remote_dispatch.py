@@ -1,10 +1,12 @@
 """Every console request of the real NorvaneEngine through the independent client (rcp.py): who
 may make each, round trips of every part of the configuration with their echoes to two
-consoles, services started and stopped, curl's sessions watched and ended, messages, the
-cache managed, and the configuration saved and reloaded before the engine is shut down."""
+consoles, services started and stopped, a dialer profile dialled and reset, curl's sessions
+watched and ended, messages, the cache managed, and the configuration saved and reloaded
+before the engine is shut down."""
 
 import os
 import socket
+import struct
 import subprocess
 import threading
 
@@ -19,10 +21,10 @@ BASE = (rcp.user_reg("alice", b"wonder", administrator=True) +
         % (ROOT, ROOT))
 
 # Guest's answer, then an administrator's: "+" [1, 3], "-" [2], "." not asked (a payload
-# travels: the scenarios below make those requests). The dialer's requests wait for the dialer.
+# travels: the scenarios below make those requests).
 MATRIX = ("10 -- 11 -- 12 ++ 13 ++ 20 -+ 21 -. 22 -. 23 -+ 24 -. 25 -. 26 -+ 27 -. 30 -+ 31 -. "
-          "32 -. 33 -+ 40 -+ 41 -. 42 -. 50 -+ 51 -. 52 -. 53 -+ 54 -. 55 -+ 56 -+ 60 -- 61 -- "
-          "62 -- 63 -- 70 -+ 71 -- 72 -- 73 -+ 74 -- 75 -- 76 -+ 80 -+ 81 -+ 82 -+ 83 -+ 84 -+ "
+          "32 -. 33 -+ 40 -+ 41 -. 42 -. 50 -+ 51 -. 52 -. 53 -+ 54 -. 55 -+ 56 -+ 60 -+ 61 -. "
+          "62 -. 63 -+ 70 -+ 71 -- 72 -- 73 -+ 74 -- 75 -- 76 -+ 80 -+ 81 -+ 82 -+ 83 -+ 84 -+ "
           "90 ++ 91 ++ 100 ++ 101 ++ 102 ++ 103 ++ 104 ++ 110 ++ 111 ++ 130 -+ 131 -. 132 -+ "
           "133 -+ 134 -+ 140 -. 0 -- 999 --").split()
 NAMED = [((23, b"Administrator"), "--"), ((23, b"Guest"), "--"), ((23, b"administrator"), "-+"),
@@ -38,6 +40,45 @@ def web_reg(name, port):
 
 def location(text, internal, user):
     return b"".join(map(rcp.archive_string, (internal, text, user)))
+
+
+LINE = b"Norvane Simulated Line"
+DIALER_REG = r'''[{root}\Dialer]
+"LogOptions"=dword:00000003
+
+[{root}\Dialer\LocalSites]
+"intranet"=dword:00000000
+
+[{root}\Dialer\Profiles\Home]
+"Name"="Home"
+"AutoConnect"=dword:00000000
+"ProfileName"="Norvane Simulated Line"
+"Username"="bob"
+"Password"={password}
+
+[{root}\Dialer\Profiles\Home\AccessRights]
+"Description"="Users can use this dialer account"
+"IncludeDefaultRights"=dword:00000000
+
+'''.format(root=ROOT, password=rcp.hex_string(rcp.scrambled(b"\x02pw")))
+
+
+def profile(name, status, auto_connect=0, user=b"bob", password=b"\x02pw", retries=3):
+    """A dialer profile's archive form, its access right without recipients."""
+    s = rcp.archive_string
+    return (s(name) + s(b"") + struct.pack("<3I", auto_connect, 1, 180) + s(LINE) + s(user) +
+            s(rcp.scrambled(password)) + s(b"") + struct.pack("<I", retries) + s(status) +
+            struct.pack("<I", 0) + s(b"Users can use this dialer account") +
+            struct.pack("<IH", 0, 0))
+
+
+def dialer(profiles, phonebook, sites, words=(1, 3, 2)):
+    """The dialer's archive form: `profiles` by name, the two lists, LoggingEnabled, LogOptions
+    and TimerInterval."""
+    strings = lambda items: struct.pack("<H", len(items)) + b"".join(map(rcp.archive_string, items))
+    return (struct.pack("<I", len(profiles)) +
+            b"".join(rcp.archive_string(name) + image for name, image in profiles) +
+            strings(phonebook) + strings(sites) + struct.pack("<3I", *words))
 
 
 def serve_slowly(listener):
@@ -85,7 +126,7 @@ class RemoteDispatch(harness.EngineTestCase):
         for request, answers in rows:
             for client, answer in zip((guest, alice), answers):
                 if answer != ".":
-                    receive = {40: 11, 130: 1}.get(request[0], 0) if answer == "+" else 0
+                    receive = {40: 11, 60: 1, 130: 1}.get(request[0], 0) if answer == "+" else 0
                     self.ok(client, *request, expect=(1, 3) if answer == "+" else (2,),
                             receive=receive)
 
@@ -194,6 +235,54 @@ class RemoteDispatch(harness.EngineTestCase):
         self.ok(closer, 140)
         self.assertTrue(closer.at_end())
         self.norvane.wait_for_engine_end()
+
+    def test_dialer_settings_dial_and_hang_up(self):
+        self.start(DIALER_REG)
+        alice, dave = self.console(), self.console(b"dave", b"d4ve")
+        # Sent as the store holds it, with the status the first idle check gave.
+        home = dialer([(b"Home", profile(b"Home", b"Off-Line"))], [LINE], [b"intranet"])
+        harness.wait_until(lambda: self.ok(alice, 60, receive=1) == [home], interval=0.5,
+                           message="the dialer was not sent as stored")
+
+        # Refused whole: a profile whose name cannot be a key, a site with a control character.
+        away = profile(b"Away", b"Off-Line", auto_connect=1, user=b"carol", password=b"", retries=1)
+        for bad in (dialer([(b"a/b", profile(b"a/b", b""))], [], []),
+                    dialer([], [], [b"lan\n"]), dialer([], [], [])[:-1]):
+            self.ok(alice, 62, send=[bad], expect=(1, 4))
+        # Modified: a profile added, one kept with new settings, the lists and words replaced;
+        # both consoles get the dialer as it now stands.
+        changed = dialer([(b"Away", away), (b"Home", profile(b"Home", b"Off-Line", retries=5))],
+                         [LINE], [b"intranet", b"lan"], (1, 3, 4))
+        self.ok(alice, 62, send=[changed])
+        for console in (alice, dave):
+            self.assertEqual(console.wait_for(62).objects, [changed])
+        self.ok(alice, 12)
+        stored = self.norvane.nvreg("export", ROOT + r"\Dialer", check=True).stdout
+        for text in (r"\Profiles\Away]", '"Username"="carol"', '"Retries"=dword:00000005',
+                     '"lan"=dword:00000000', '"TimerInterval"=dword:00000004'):
+            self.assertIn(text, stored)
+
+        # Dialled and reset on the consoles' request; every console sees each status.
+        def statuses(console, last):
+            texts = []
+            while not texts or texts[-1] != last:
+                texts.append(console.wait_for(63, b"Home").args[2])
+            return texts
+        self.ok(alice, 63, b"Home", b"1")
+        self.assertEqual(statuses(dave, b"On line to " + LINE), [
+            b"Dialling " + LINE, b"Opening Port", b"Port Opened",
+            b"Connecting to Norvane Simulated Modem", b"Connected", b"All devices connected",
+            b"Verifying username and password", b"Registering your computer on the network",
+            b"Calculating Link Speed", b"On line to " + LINE])
+        for args in ((b"Nobody", b"1"), (b"Home", b"one")):
+            self.ok(alice, 63, *args)
+        self.ok(alice, 63, b"Home", b"0")
+        self.assertEqual(statuses(dave, b"Disconnected from " + LINE),
+                         [b"Disconnecting from " + LINE, b"Disconnected from " + LINE])
+        # An upload that names no profile removes them all; TimerInterval 0 stops the idle
+        # checks and nothing else.
+        self.ok(alice, 61, send=[dialer([], [], [], (1, 3, 0))])
+        self.assertEqual(self.ok(alice, 60, receive=1), [dialer([], [LINE], [], (1, 3, 0))])
 
     def test_activity_messages_and_cache(self):
         proxy, origin = harness.free_ports(2)
