@@ -365,8 +365,10 @@ class Cache(WebProxyTest):
         self.write_doc("cached.bin", data)
         url = self.origin.url("/cached.bin")
         self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
-        harness.wait_until(lambda: os.path.isfile(os.path.join(self.cache, "cache.idx")) and
-                           any(n.endswith(".nvc") for n in os.listdir(self.cache)))
+        # The copy is mapped after its index record and content file are written, before the
+        # session's end line: only that line says the next request can find it.
+        harness.wait_until(lambda: "Terminated" in self.service_log(),
+                           message=lambda: "no end line in Web.log:\n" + self.service_log())
         got = self.curl("-i", "-x", self.proxy, url).stdout
         head, _, body = got.partition(b"\r\n\r\n")
         self.assertTrue(head.startswith(b"HTTP/1.0 200 Document Follows\r\n"), head)
