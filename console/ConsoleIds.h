@@ -1,6 +1,7 @@
 #pragma once
-// The console's numbers: commands, dialogs and pictures. Controls carry their numbers as the
-// `ctrlId` property of their widget (set in each dialog's .ui file, found with FindControl).
+// The console's numbers: commands, dialogs, context menus and pictures. Controls carry their
+// numbers as the `ctrlId` property of their widget (set in each dialog's .ui file, found with
+// FindControl).
 
 namespace ConsoleIds {
 
@@ -15,12 +16,26 @@ inline constexpr int kAppAbout = 57664;
 inline constexpr int kAppExit = 57665;
 inline constexpr int kHelpFinder = 57667;
 
+// --- Commands of the request filter trees' context menus -------------------------------------
+inline constexpr int kNewFilterCriterion = 32873;
+inline constexpr int kDeleteFilter = 32874;
+inline constexpr int kDeleteFilterCriterion = 32875;
+inline constexpr int kCriterionProperties = 32876;
+inline constexpr int kNewFilter = 32877;
+
 // --- Dialogs ----------------------------------------------------------------------------------
 inline constexpr int kAboutDialog = 100;
 inline constexpr int kConfirmPasswordDialog = 133;
 inline constexpr int kOnlineOptionsDialog = 135;
 inline constexpr int kMessageDialog = 140;
 inline constexpr int kChangePasswordDialog = 142;
+inline constexpr int kCriterionDialog = 162;
+
+// --- Context menus ----------------------------------------------------------------------------
+// Of a request filter tree: on a filter, on a criterion, and beside the items.
+inline constexpr int kFilterMenu = 143;
+inline constexpr int kCriterionMenu = 144;
+inline constexpr int kFilterTreeMenu = 145;
 
 // --- Buttons every dialog numbers the same way ------------------------------------------------
 inline constexpr int kOk = 1;
@@ -30,5 +45,8 @@ inline constexpr int kCancel = 2;
 // The strip of the image list (twenty 16 x 15 pictures) and the tool bar's strip.
 inline constexpr int kImageListBitmap = 130;
 inline constexpr int kToolBarBitmap = 128;
+// Pictures of the image list: a request filter and a request criterion.
+inline constexpr int kFilterImage = 5;
+inline constexpr int kCriterionImage = 6;
 
 }  // namespace ConsoleIds

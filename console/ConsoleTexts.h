@@ -81,6 +81,23 @@ inline constexpr const char* kMessageTooLongTitle = "Message too long";
 inline constexpr const char* kPasswordsDiffer =
     "Passwords do not match\n\nMake sure you specify the same\npassword and confirmed password";
 
+// --- Request filter trees ----------------------------------------------------------------------
+// The menu text of each command of the trees' context menus (ConsoleIds).
+struct MenuText {
+    int id;
+    const char* text;
+};
+inline constexpr MenuText kFilterTreeCommands[] = {
+    {32873, "New filter criterion"},
+    {32874, "Delete filter"},
+    {32875, "Delete filter criterion"},
+    {32876, "Properties"},
+    {32877, "New filter"},
+};
+// The name of a filter the administrator adds; the number counts the filters added while the
+// console runs.
+inline constexpr const char* kNewFilterName = "Filter %u";
+
 // --- Values a dialog's data exchange refuses ---------------------------------------------------
 inline constexpr const char* kEnterWholeNumber = "Please enter a whole number.";
 inline constexpr const char* kEnterUnsignedNumber = "Please enter a whole number, 0 or more.";

@@ -1,6 +1,7 @@
 #include "tests/console/ConsoleTestKit.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -42,6 +43,8 @@ QString ControlText(const QWidget* dialog, int id) {
         return button->text();
     if (auto* label = qobject_cast<QLabel*>(control))
         return label->text();
+    if (auto* combo = qobject_cast<QComboBox*>(control))
+        return combo->currentText();
     ADD_FAILURE() << "no control " << id;
     return {};
 }

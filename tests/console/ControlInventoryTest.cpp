@@ -5,6 +5,7 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
+#include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "tests/console/ConsoleTestKit.h"
@@ -55,6 +56,7 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {135, [&] { return std::make_unique<COnlineOptionsDlg>(settings); }},
         {140, [] { return std::make_unique<CMessageDlg>(true, "", ""); }},
         {142, [] { return std::make_unique<CChangePasswordDlg>(); }},
+        {162, [] { return std::make_unique<CCriterionDlg>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
