@@ -42,9 +42,15 @@ void CAlertPresenter::Present(std::unique_ptr<CAlertThread> alert) {
 }
 
 void CAlertPresenter::Show(const CAlertThread& alert) {
+    // Whatever closes the window (a button, its frame, the program's end) deletes it.
+    auto whenClosed = [&alert](QWidget* window) {
+        if (alert.dismissed)
+            QObject::connect(window, &QObject::destroyed, alert.dismissed);
+    };
     if (alert.mode == CAlertThread::kMessageBox) {
         QMessageBox* box = MakeMessageBox(nullptr, alert.text, alert.title, alert.flags);
         box->setAttribute(Qt::WA_DeleteOnClose);
+        whenClosed(box);
         box->setWindowModality(Qt::NonModal);
         PlaceOver(box, alert.owner);
         box->show();
@@ -55,6 +61,7 @@ void CAlertPresenter::Show(const CAlertThread& alert) {
     bool compose = alert.mode == CAlertThread::kComposeMessage;
     auto* dialog = new CMessageDlg(compose, alert.title, alert.address, compose ? std::string() : alert.text);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    whenClosed(dialog);
     PlaceOver(dialog, alert.owner);
     dialog->Open();
 }

@@ -27,6 +27,8 @@ void CAlertThread::Start() {
         return;
     }
     std::fprintf(stderr, "Wardenhall alert: %s: %s\n", alert->title.c_str(), alert->text.c_str());
+    if (alert->dismissed)
+        alert->dismissed();
 }
 
 void SetAlertPresenter(IAlertPresenter* newPresenter) {

@@ -10,6 +10,7 @@
 // window in front of the others, several at once, so alerts stay usable while a window-modal
 // sheet runs. Tests install a recorder (SetAlertPresenter).
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,8 @@ public:
     std::string title;
     std::string text;
     std::string address;
+    // Runs once the alert has been closed (or dropped unshown), on the presenter's thread.
+    std::function<void()> dismissed;
 };
 
 class IAlertPresenter {

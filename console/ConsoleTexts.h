@@ -15,8 +15,6 @@ inline constexpr const char* kAboutVersion = "Urvo Wardenhall Version 1.0e";
 inline constexpr const char* kAboutEngines = "For Norvane Engine versions 2.0a to 2.0e";
 inline constexpr const char* kHelpFile = "Norvane2.html";
 inline constexpr const char* kHelpNotOpened = "The help page %s could not be opened.";
-inline constexpr const char* kCannotGoOnline =
-    "This console cannot go on-line yet.\nThe engine can still be managed with nvreg.";
 
 inline constexpr const char* kConfigurationChanged = "Configuration changed";
 inline constexpr const char* kOfflineUnsaved =

@@ -1,7 +1,6 @@
 #pragma once
-// The one message-box helper of every console window, with the box styles and answers that the
-// console's windows are written with: a box's flags are an OR of one button set, one icon and
-// one default button.
+// The one message-box helper of every console window; the box styles and answers are in
+// console/MessageBoxStyles.h.
 //
 // Every text is a byte string shown as Latin-1 plain text (nothing in it is markup), since texts
 // from the engine and from other users reach boxes. A box without a title has the application's
@@ -9,6 +8,8 @@
 //
 // Tests install an answerer: every ConsoleMessageBox then goes to it instead of a window, and
 // ConsoleBeep is counted without a sound.
+
+#include "console/MessageBoxStyles.h"
 
 #include <QString>
 
@@ -18,34 +19,6 @@
 
 class QMessageBox;
 class QWidget;
-
-namespace MB {
-// Buttons.
-inline constexpr unsigned kOk = 0x0;
-inline constexpr unsigned kOkCancel = 0x1;
-inline constexpr unsigned kYesNo = 0x4;
-// Icons.
-inline constexpr unsigned kIconStop = 0x10;         // also "hand" and "error"
-inline constexpr unsigned kIconQuestion = 0x20;
-inline constexpr unsigned kIconExclamation = 0x30;
-inline constexpr unsigned kIconInformation = 0x40;  // also "asterisk"
-// The second button is the default (No of Yes/No, Cancel of OK/Cancel).
-inline constexpr unsigned kDefaultButton2 = 0x100;
-
-// The sheets' questions before an unusable setting is applied: Yes/No, the stop icon, No the
-// default.
-inline constexpr unsigned kSheetQuestion = kYesNo | kIconStop | kDefaultButton2;
-
-inline constexpr unsigned kButtonMask = 0xF;
-inline constexpr unsigned kIconMask = 0xF0;
-inline constexpr unsigned kDefaultMask = 0xF00;
-}  // namespace MB
-
-// Answers of a box.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-inline constexpr int IDYES = 6;
-inline constexpr int IDNO = 7;
 
 // A console byte string as shown on screen, and typed text back (characters outside Latin-1
 // become '?').

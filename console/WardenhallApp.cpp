@@ -7,9 +7,11 @@
 #include "console/ConsoleTexts.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
+#include "console/ViewDispatcher.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/session/WardenhallSession.h"
 #include "foundation/Format.h"
 #include "platform/kernel/Paths.h"
 #include "platform/net/SocketStartup.h"
@@ -83,7 +85,9 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
     QApplication::setApplicationDisplayName(QString());
     ConsoleImages::LoadImageList(nullptr);
     CAlertPresenter::Install();
+    CViewDispatcher::Instance(*this);
     m_mainFrame = std::make_unique<CMainFrame>();
+    m_alertOwner = m_mainFrame.get();
     m_activityView = m_mainFrame->ActivityPane();
     m_configurationView = m_mainFrame->ConfigurationPane();
     ShowOnlineState();
@@ -108,6 +112,7 @@ int CWardenhallApp::ExitInstance() {
     SaveSettings();
     m_activityView = nullptr;
     m_configurationView = nullptr;
+    m_alertOwner = nullptr;
     m_mainFrame.reset();
     CAlertPresenter::Uninstall();
     return 0;
@@ -137,6 +142,29 @@ void CWardenhallApp::ShowOnlineState() {
     m_mainFrame->setWindowTitle(ToDisplay(title));
     m_mainFrame->EnableCommands(online);
 }
+
+void CWardenhallApp::Alert(int mode, unsigned flags, const std::string& title, const std::string& text,
+                           const std::string& address, std::function<void()> dismissed) {
+    auto* alert = new CAlertThread(mode, m_alertOwner.load(), flags, title, text, address);
+    alert->dismissed = std::move(dismissed);
+    alert->Start();
+}
+
+void CWardenhallApp::ChangePassword() {
+    if (!qApp)
+        return;
+    // As the main window's command: it does nothing while the command is disabled.
+    QMetaObject::invokeMethod(
+        qApp,
+        [this] {
+            if (m_mainFrame)
+                if (QAction* command = m_mainFrame->Action(ConsoleIds::kChangePassword))
+                    command->trigger();
+        },
+        Qt::QueuedConnection);
+}
+
+IViewDispatcher& CWardenhallApp::Views() { return CViewDispatcher::Instance(*this); }
 
 void CWardenhallApp::QueueMessage(WORD op, const std::string& arg1, const std::string& arg2,
                                   const std::string& arg3) {
@@ -183,11 +211,8 @@ void CWardenhallApp::OnGoOnline() {
         if (ExecChildDialog(dialog) != QDialog::Accepted)
             return;
     }
-    if (!m_sessionFactory) {
-        ConsoleMessageBox(m_mainFrame.get(), ConsoleTexts::kCannotGoOnline, {}, MB::kIconInformation);
-        return;
-    }
-    IWardenhallSession* session = m_sessionFactory(*this);
+    IWardenhallSession* session =
+        m_sessionFactory ? m_sessionFactory(*this) : new CWardenhallSession(*this);
     if (session == nullptr)
         return;
     std::lock_guard lock(m_sessionMutex);

@@ -14,15 +14,19 @@
 // saved (every value but the password) and anything it uses goes. Nothing asks about changes
 // that were not saved.
 //
-// Threads. Everything here belongs to the GUI thread except: SetOnline, IsOnline, the two flags
-// and the session interface (QueueMessage, QueueRequest), which any thread may call; SetOnline
-// from another thread changes the title and the commands through a queued call.
+// Threads. Everything here belongs to the GUI thread except what a session thread uses (the
+// IWardenhallHost operations and the two flags) and the session interface (IsOnline,
+// QueueMessage, QueueRequest), which any thread may call; SetOnline and ChangePassword from
+// another thread act through queued calls.
 
 #include "console/ConsoleSession.h"
 #include "console/ConsoleSettings.h"
+#include "console/session/WardenhallHost.h"
 #include "platform/kernel/Sync.h"
 
+#include <QPointer>
 #include <QStringList>
+#include <QWidget>
 
 #include <atomic>
 #include <functional>
@@ -30,28 +34,8 @@
 #include <mutex>
 
 class CMainFrame;
-class QWidget;
 
-// The console session as the application drives it. The session is a thread of its own that
-// deletes itself when it has ended. As it ends it calls CWardenhallApp::ForgetSession with
-// itself (and, when that answers true, puts the console off-line), and it never waits for the
-// GUI thread.
-class IWardenhallSession {
-public:
-    virtual ~IWardenhallSession() = default;
-    // Starts the thread, which logs on. False when the thread could not be made.
-    virtual bool Start() = 0;
-    // Asks the thread to end with `exitCode`; any thread. A read or transaction in progress is
-    // woken (its connection is closed).
-    virtual void Terminate(int exitCode) = 0;
-    // Set once the thread has ended; valid after the object has gone.
-    virtual std::shared_ptr<CEvent> EndedEvent() const = 0;
-    virtual void QueueMessage(WORD op, const std::string& arg1, const std::string& arg2,
-                              const std::string& arg3) = 0;
-    virtual void QueueRequest(WORD op, const std::string& arg1, CRef<CObject> object) = 0;
-};
-
-class CWardenhallApp : public IConsoleSession {
+class CWardenhallApp : public IConsoleSession, public IWardenhallHost {
 public:
     // Makes the session for Go On-line; null when none could be made.
     using SessionFactory = std::function<IWardenhallSession*(CWardenhallApp&)>;
@@ -74,8 +58,19 @@ public:
     // --- On-line state --------------------------------------------------------------------
     // Stores the flag and sets the title "Urvo Wardenhall - Online to <server>" or "Urvo
     // Wardenhall - Off-line", and the commands' states. Any thread.
-    void SetOnline(bool online);
+    void SetOnline(bool online) override;
     bool IsOnline() const override { return m_online.load(); }
+
+    // --- IWardenhallHost: what the running session uses ---------------------------------------
+    CConsoleSettings LogonSettings() const override { return m_settings; }
+    void SetLastLogonSucceeded(bool succeeded) override { m_lastLogonSucceeded = succeeded ? 1 : 0; }
+    void SetConfigurationChanged(bool changed) override { m_configurationChanged = changed ? 1 : 0; }
+    // An alert owned by the main window (console/AlertThread.h).
+    void Alert(int mode, unsigned flags, const std::string& title, const std::string& text,
+               const std::string& address = {}, std::function<void()> dismissed = {}) override;
+    // Change Password, run by the GUI thread's loop.
+    void ChangePassword() override;
+    IViewDispatcher& Views() override;
 
     // --- IConsoleSession: requests go to the running session -------------------------------
     void QueueMessage(WORD op, const std::string& arg1, const std::string& arg2,
@@ -83,10 +78,12 @@ public:
     void QueueRequest(WORD op, const std::string& arg1, CRef<CObject> object) override;
 
     // --- The session ------------------------------------------------------------------------
+    // The factory of Go On-line; an empty one brings back the console session
+    // (console/session/WardenhallSession.h).
     void SetSessionFactory(SessionFactory factory) { m_sessionFactory = std::move(factory); }
     // Called by a session as it ends: true (and the application forgets it) when it is still
     // the application's session. Any thread.
-    bool ForgetSession(IWardenhallSession* session);
+    bool ForgetSession(IWardenhallSession* session) override;
     bool HasSession() const;
 
     // --- Settings ---------------------------------------------------------------------------
@@ -109,16 +106,17 @@ public:
     // --- Fields -------------------------------------------------------------------------------
     // User name, password, server, port and the five Wants values.
     CConsoleSettings m_settings;
+    // The windows that the session's notices go to (console/ViewDispatcher.h); GUI thread.
     // The views' panes, set by the frame.
-    QWidget* m_activityView = nullptr;
-    QWidget* m_configurationView = nullptr;
-    // Open sheets that the session tells of changes, registered while they are open.
-    QWidget* m_userSheetWindow = nullptr;
-    CObject* m_userSheetObject = nullptr;
-    QWidget* m_dialerSheetWindow = nullptr;
+    QPointer<QWidget> m_activityView;
+    QPointer<QWidget> m_configurationView;
+    // Open sheets, registered while they are open: the user sheet with the user it edits.
+    QPointer<QWidget> m_userSheetWindow;
+    CRef<CObject> m_userSheetObject;
+    QPointer<QWidget> m_dialerSheetWindow;
     int m_dialerSheetRegistered = 0;
     int m_cacheSheetRegistered = 0;
-    QWidget* m_cacheSheetWindow = nullptr;
+    QPointer<QWidget> m_cacheSheetWindow;
     // Set by a successful log-on, cleared by a failed one (any thread).
     std::atomic<int> m_lastLogonSucceeded{0};
     // Set when the engine accepted a change; cleared when it accepts request 12, and by Go
@@ -131,6 +129,8 @@ private:
     bool ApplyArguments(const QStringList& arguments);
 
     std::unique_ptr<CMainFrame> m_mainFrame;
+    // The main window as the owner of alerts raised on other threads; null while there is none.
+    std::atomic<QWidget*> m_alertOwner{nullptr};
     std::atomic<bool> m_online{false};
     mutable std::mutex m_sessionMutex;
     IWardenhallSession* m_session = nullptr;

@@ -206,6 +206,11 @@ void CDialerProfile::SetStatus(const char* format, ...) {
     CNorvaneEngine::Instance().NotifyDialerStatus(GetName(), lineState, text);
 }
 
+void CDialerProfile::StoreStatusText(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_statusText = text.substr(0, kMaxStatusText);
+}
+
 // --- Dialling ----------------------------------------------------------------------------------
 
 void CDialerProfile::Dial() {

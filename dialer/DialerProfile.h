@@ -90,6 +90,9 @@ public:
     // one is kept, logged as "Name: text" (debug) and sent to every console with the line
     // state.
     void SetStatus(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
+    // A console's copy takes the status text the engine reports (cut to 255 characters):
+    // nothing is logged or told.
+    void StoreStatusText(const std::string& text);
     void Dial();
     void HangUp();
     void Reset();

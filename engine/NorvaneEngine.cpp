@@ -30,6 +30,8 @@ std::atomic<CNorvaneEngine*> g_instance{nullptr};
 
 // --- Construction and the process's engine ------------------------------------------------
 
+CNorvaneEngine::CNorvaneEngine(InertCopy) { m_users.MarkStoreless(); }
+
 CNorvaneEngine::CNorvaneEngine() {
     m_machines.MarkLive();
     m_services.MarkLive();

@@ -81,7 +81,13 @@ class CSession;
 
 class CNorvaneEngine : public CThread, public IEngineLifecycle, public CAccessContext {
 public:
+    // The engine of a process: its machine map and service manager are live.
     CNorvaneEngine();
+    // A copy of an engine's configuration that is never started (the console's): its machine
+    // map, service manager, cache and dialer hold plain records, which may be emptied and
+    // replaced freely, and nothing in it tells any console of its changes.
+    struct InertCopy {};
+    explicit CNorvaneEngine(InertCopy);
     // Stops a thread still running (without the shut-down's steps) and waits for it. A class
     // derived from this one stops the thread in its own destructor (ShutDown), since the
     // thread calls its overrides.

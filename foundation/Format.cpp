@@ -1,6 +1,7 @@
 #include "foundation/Format.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -55,3 +56,21 @@ bool FormatHasConversions(std::string_view format, std::string_view expected) {
     }
     return next == expected.size();
 }
+
+namespace {
+
+template <class T>
+std::optional<T> ParseDecimal(std::string_view text) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<DWORD> ParseDecimalDword(std::string_view text) { return ParseDecimal<DWORD>(text); }
+
+std::optional<int> ParseDecimalInt(std::string_view text) { return ParseDecimal<int>(text); }

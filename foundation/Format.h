@@ -3,7 +3,10 @@
 // always the program's own literals (the compiler checks them against their arguments); text
 // from outside is passed as an argument of "%s", never as a format.
 
+#include "platform/kernel/Types.h"
+
 #include <cstdarg>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,3 +23,9 @@ std::string FormatTextV(const char* format, va_list args) NV_PRINTF_FORMAT(1, 0)
 // format only when this holds for the arguments its caller passes.
 inline constexpr std::size_t kMaxFormatFieldDigits = 3;
 bool FormatHasConversions(std::string_view format, std::string_view expected);
+
+// Numbers written into texts by "%u" and "%i" read back strictly: decimal digits only (and,
+// for the signed form, one leading '-'), nothing before or after, within the type's range.
+// None for anything else, the empty text included.
+std::optional<DWORD> ParseDecimalDword(std::string_view text);
+std::optional<int> ParseDecimalInt(std::string_view text);

@@ -235,7 +235,11 @@ void CRemoteControlSession::EndIfBroken() {
 
 void CRemoteControlSession::QueueMessage(WORD op, const std::string& arg1,
                                          const std::string& arg2, const std::string& arg3) {
-    if (!m_queue.Push(std::make_unique<CNVRCPMessage>(op, arg1, arg2, arg3)))
+    QueueOutgoing(std::make_unique<CNVRCPMessage>(op, arg1, arg2, arg3));
+}
+
+void CRemoteControlSession::QueueOutgoing(std::unique_ptr<CNVRCPMessage> message) {
+    if (!m_queue.Push(std::move(message)))
         m_queueOverflow = true;
     ::PostThreadMessageOnce(ThreadId(), kQueuedMessage, 0, 0);
 }

@@ -152,6 +152,11 @@ protected:
     void SetReadingEnabled(bool enabled) { m_readingEnabled = enabled; }
     bool IsReadingEnabled() const { return m_readingEnabled.load(); }
     CRCPChannel& GetChannel() { return m_channel; }
+    // Appends a message made by the caller (its Target set, say) and wakes the thread, as
+    // QueueMessage does. Any thread.
+    void QueueOutgoing(std::unique_ptr<CNVRCPMessage> message);
+    // Drops every queued message (and the objects they hold).
+    void ClearQueue() { m_queue.Clear(); }
 
 private:
     friend class CRequestDispatcher;

@@ -21,7 +21,6 @@
 #include "remote/RemoteControlSession.h"
 #include "remote/RequestPermissions.h"
 
-#include <charconv>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -29,20 +28,6 @@
 
 using namespace RCPFormat;
 using RequestPermissions::Permission;
-
-namespace {
-
-// A number written in decimal, nothing else; none when it is not one.
-std::optional<DWORD> ParseNumber(const std::string& text) {
-    DWORD value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
-}  // namespace
 
 CRequestDispatcher::CRequestDispatcher(CRemoteControlSession& session)
     : m_session(session), m_engine(CNorvaneEngine::Instance()) {}
@@ -333,7 +318,7 @@ void CRequestDispatcher::ListActivity() {
 }
 
 void CRequestDispatcher::TerminateSession(const CNVRCPMessage& message) {
-    const std::optional<DWORD> id = ParseNumber(message.Arg2);
+    const std::optional<DWORD> id = ParseDecimalDword(message.Arg2);
     if (!id)
         return;
     CRef<CMachineBase> found = m_engine.GetMachineMap().FindMachineRef(message.Arg1);
@@ -351,7 +336,7 @@ void CRequestDispatcher::ReceiveDialer() {
 }
 
 void CRequestDispatcher::DialOrHangUp(const CNVRCPMessage& message) {
-    const std::optional<DWORD> action = ParseNumber(message.Arg2);
+    const std::optional<DWORD> action = ParseDecimalDword(message.Arg2);
     if (action)
         m_engine.GetDialer().RequestDialOrHangUp(message.Arg1, *action);
 }

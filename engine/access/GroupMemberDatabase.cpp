@@ -117,7 +117,7 @@ BOOL CGroupMemberDatabase::AddEntry(CFilterComponent* entry, BOOL* saved) {
             replacing->Release();
         }
     }
-    const BOOL stored = entry->SaveToRegistry(EntryKeyPath(name));
+    const BOOL stored = m_storeless ? FALSE : entry->SaveToRegistry(EntryKeyPath(name));
     if (saved != nullptr)
         *saved = stored;
     return TRUE;
@@ -134,6 +134,8 @@ BOOL CGroupMemberDatabase::DeleteEntry(std::string_view name) {
         LetGo(entry);
         entry->Release();
     }
+    if (m_storeless)
+        return present ? TRUE : FALSE;
     for (const auto& [key, value] : *this) {
         if (RegNamesEqual(key, name))
             return present ? TRUE : FALSE;  // the store's key is that entry's

@@ -83,6 +83,9 @@ public:
     void ReplaceWith(CGroupMemberDatabase& fresh);
     // Whether each built-in entry is held, under its exact name, as the kind it is.
     bool HoldsBuiltInEntries() const;
+    // A copy that never touches the store (the console's): AddEntry and DeleteEntry then save
+    // and delete nothing there.
+    void MarkStoreless() { m_storeless = true; }
 
     // Creates, saves and adds each built-in entry that FindEntry does not find, in the order
     // Administrator, Guest, Administrators, Users; a new group gets as members those of its
@@ -124,4 +127,6 @@ private:
     // Throws a generic archive exception unless every entry of a freshly read map is
     // acceptable (see Archive form).
     void CheckLoaded() const;
+
+    bool m_storeless = false;
 };

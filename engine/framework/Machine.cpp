@@ -209,6 +209,28 @@ void CMachine::DeleteAllSessions() {
     }
 }
 
+void CMachine::StoreLogonState(int level) {
+    CScopedLock lock(*this);
+    m_logonLevel = level;
+}
+
+void CMachine::AddSessionRecord(CSession& session, DWORD sessionId) {
+    CRef<CSession> replaced;
+    CScopedLock lock(*this);
+    session.AttachToMachine(this, m_userName, m_logonLevel);
+    session.m_sessionId = sessionId;
+    CRef<CSession>& entry = m_sessions[sessionId];
+    replaced = std::move(entry);
+    entry = CRef<CSession>(&session);
+    if (replaced && replaced.Get() != &session)
+        replaced->DetachFromMachine();
+}
+
+void CMachine::CopyUserTo(CSession& session) const {
+    CScopedLock lock(*this);
+    session.SetUser(m_userName, m_logonLevel);
+}
+
 CMachine::Traffic CMachine::BookTraffic(CSession& session) {
     Traffic t;
     t.clientSent = session.GetClientBytesSent();

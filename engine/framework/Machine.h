@@ -91,6 +91,15 @@ public:
     std::vector<CRef<CSession>> GetSessions() const;
     // Inert copies only: gives up every session and empties the map.
     void DeleteAllSessions() override;
+
+    // --- Inert copies (the console's picture of the engine's machines) -------------------
+    // Stores the level and tells nobody: a copy takes what the engine reports.
+    void StoreLogonState(int level);
+    // Enters `session` (a record, never started) under `sessionId` with this machine as its
+    // machine and the machine's user and level; a record held under that number is given up.
+    void AddSessionRecord(CSession& session, DWORD sessionId);
+    // Gives `session` the machine's user and level again.
+    void CopyUserTo(CSession& session) const;
     // Ends the session of that number: removes it, books its traffic to the user, tells the
     // consoles (session ended, 76, with the four counters, zeros when the user is not in the
     // database), then the session's EndSession. Then, if no session is left, RemoveIfEmpty.

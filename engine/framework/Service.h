@@ -117,6 +117,9 @@ public:
 
     int GetServiceKind() const { return m_serviceKind; }
     int GetRunState() const { return m_runState.load(); }
+    // The engine's services set their state as they start and stop; a console's copy takes
+    // the state the engine reports.
+    void SetRunState(int state) { m_runState = state; }
 
     // The three rights. They live as long as the service; a holder of a pointer to one holds
     // a reference to the service.
@@ -140,7 +143,6 @@ protected:
     void Delete() override { Release(); }
 
     void SetServiceKind(int kind) { m_serviceKind = kind; }
-    void SetRunState(int state) { m_runState = state; }
     // Binds the service's socket to its port on its interface (every interface unless
     // SpecifiedInterfaceAddress); a port outside 1-65535 throws X1SocketException(10022).
     void BindServiceSocket();

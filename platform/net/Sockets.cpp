@@ -441,6 +441,12 @@ bool NetShutdownSend(int s) {
     return true;
 }
 
+bool NetShutdownBoth(int s) {
+    if (shutdown(s, SHUT_RDWR) != 0)
+        return FailErrno();
+    return true;
+}
+
 std::size_t NetDrain(int s, DWORD timeoutMs, std::size_t maxBytes) {
     RegistrationPtr r = Find(s);
     if (!r)

@@ -75,6 +75,9 @@ long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from);
 long NetBytesAvailable(int s);
 
 bool NetShutdownSend(int s);
+// Ends both directions: a read or connect waiting on the socket in another thread returns (the
+// peer sees the end of stream); the handle stays open until closed.
+bool NetShutdownBoth(int s);
 
 // Reads and discards what arrives until the peer's end of stream, `maxBytes` or `timeoutMs`;
 // returns the bytes discarded.

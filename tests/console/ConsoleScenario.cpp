@@ -1,43 +1,121 @@
 // A console scenario program: the console library started like Wardenhall (same options)
-// against an engine, driven from here, with each window it shows saved as a PNG file.
+// against an engine, driven from here, with the windows it shows saved as PNG files.
 //
-//   wardenhall_scenario --out DIR [--server HOST] [--port N] [--user NAME]
+//   wardenhall_scenario --out DIR [--commands] [--server HOST] [--port N] [--user NAME]
 //
-// The start-up scenario: the main window off-line and the On-line Options dialog that opens by
-// itself (main-offline.png, online-options.png), then the other windows of the console for a
-// look at them (about.png, change-password.png, message-received.png, alert.png), and the sheet
-// framework's test sheet on its second page (tab-sheet.png). Exit code 0
-// when every picture was saved. Runs offscreen or on an X display (xvfb-run).
+// The start-up scenario (without --commands): the main window off-line and the On-line Options
+// dialog that opens by itself (main-offline.png, online-options.png), then the other windows
+// of the console for a look at them (about.png, change-password.png, message-received.png,
+// alert.png), and the sheet framework's test sheet on its second page (tab-sheet.png). Exit
+// code 0 when every picture was saved.
+//
+// With --commands the program reads one command a line from its standard input, and answers
+// each with "ok <command>" or "FAILED <command>: <why>" once it is done. Meanwhile it prints
+// what the console shows: "view <cfg|act> <code> <what>" for each notice to a view, "alert
+// <title>|<text>" for each alert, "box <title>|<text>" for each question (answered Yes or OK),
+// "message <caption>|<reply address>" for each message received, "title <text>" as the title
+// changes (line breaks are written "\n"). Commands:
+//   logon PASSWORD [USER]  answers the On-line Options dialog (opened if need be) with them
+//   wait TEXT              until a line printed since the last wait holds TEXT
+//   dismiss                clicks OK in the oldest open alert
+//   request OP [A1 A2 A3]  queues a request on the session
+//   add-group NAME         queues request 25 with a new group of that name
+//   save | shutdown | offline | online   the application's commands
+//   change-password OLD NEW  answers the next Change Password dialog
+//   flags                  "flags online=0|1 changed=0|1 logon=0|1"
+//   counts                 "counts users=U groups=G services=S locations=L machines=M"
+//   user NAME              "user NAME sent=.. received=.. remote-sent=.. remote-received=.. time=.."
+//   touch                  reads every object that a notice brought ("touched N")
+//   wait-ended             until every session made has ended ("ended N")
+//   shot NAME | shot-alert NAME   the main window / the newest alert as NAME.png
+//   quit
+// Runs offscreen or on an X display (xvfb-run).
 
+#include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
+#include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/session/ConsoleConfiguration.h"
+#include "console/session/WHTreeItem.h"
+#include "console/session/WardenhallSession.h"
+#include "engine/NorvaneEngine.h"
+#include "engine/access/Group.h"
+#include "foundation/ScopedLock.h"
 #include "tests/console/TestSheet.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
+#include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
 
 namespace {
 
 constexpr int kTimeoutMs = 20000;
+// How long a command waits for a dialog to open by itself before it opens one.
+constexpr int kDialogWaitMs = 2000;
+
+std::string OneLine(std::string text) {
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+        text.replace(at, 1, "\\n");
+    return text;
+}
+
+// Everything printed so far, for the waits.
+std::vector<std::string> said;
+
+void Say(const std::string& line) {
+    said.push_back(line);
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
 
 class CScenario {
 public:
     explicit CScenario(QString out) : m_out(std::move(out)) {}
 
-    bool Save(QWidget* window, const char* name) {
-        QString path = QDir(m_out).filePath(QString::fromLatin1(name));
+    bool Save(QWidget* window, const std::string& name) {
+        QString path = QDir(m_out).filePath(QString::fromStdString(name));
         bool saved = window->grab().save(path, "PNG");
-        std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
+        Say(std::string(saved ? "saved " : "FAILED ") + path.toStdString());
+        m_failures += saved ? 0 : 1;
+        return saved;
+    }
+
+    // The window with its title drawn in a bar above it, as a window manager would frame it
+    // (the virtual display has none).
+    bool SaveWithTitle(QWidget* window, const std::string& name) {
+        const QPixmap content = window->grab();
+        const int bar = window->fontMetrics().height() + 10;
+        QPixmap framed(content.width(), content.height() + bar);
+        framed.fill(QColor(0, 0, 128));
+        QPainter painter(&framed);
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(6, 0, content.width() - 12, bar), Qt::AlignVCenter | Qt::AlignLeft,
+                         window->windowTitle());
+        painter.drawPixmap(0, bar, content);
+        painter.end();
+        QString path = QDir(m_out).filePath(QString::fromStdString(name));
+        bool saved = framed.save(path, "PNG");
+        Say(std::string(saved ? "saved " : "FAILED ") + path.toStdString());
         m_failures += saved ? 0 : 1;
         return saved;
     }
@@ -80,6 +158,324 @@ private:
     int m_failures = 0;
 };
 
+// A view that prints and keeps every notice it gets.
+class CRecordingView : public QWidget {
+public:
+    explicit CRecordingView(const char* name) : m_name(name) {}
+
+    bool event(QEvent* event) override {
+        if (event->type() != CViewUpdateEvent::Type())
+            return QWidget::event(event);
+        auto* update = static_cast<CViewUpdateEvent*>(event);
+        kept.push_back(update->Object());
+        Say("view " + m_name + " " + std::to_string(update->Code()) + " " + Describe(update->Object().Get()));
+        return true;
+    }
+
+    // What a notice names: a record's kind and label, or the object's class and label.
+    static std::string Describe(CObject* object) {
+        if (object == nullptr)
+            return "-";
+        if (auto* item = dynamic_cast<CWHTreeItem*>(object))
+            return "item " + std::to_string(item->kind) + " " + item->text;
+        return std::string(object->GetRuntimeClass()->GetName()) + " " + CWHTreeItem(CRef<CObject>(object), "").text;
+    }
+
+    std::vector<CRef<CObject>> kept;
+
+private:
+    std::string m_name;
+};
+
+// The command mode (see the top of this file).
+class CCommands {
+public:
+    explicit CCommands(CScenario& scenario) : m_scenario(scenario) {
+        SetMessageBoxAnswerer([](const MessageBoxCall& call) {
+            Say("box " + OneLine(call.title) + "|" + OneLine(call.text));
+            return (call.flags & MB::kButtonMask) == MB::kYesNo ? IDYES : IDOK;
+        });
+        theApp.SetSessionFactory([this](CWardenhallApp& app) {
+            auto* session = new CWardenhallSession(app);
+            m_ended.push_back(session->EndedEvent());
+            return session;
+        });
+        QObject::connect(&m_watch, &QTimer::timeout, [this] { Watch(); });
+        m_watch.start(20);
+        m_input = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
+        QObject::connect(m_input.get(), &QSocketNotifier::activated, [this] { ReadCommand(); });
+    }
+
+    // After InitInstance: the views become recorders.
+    void Attach() {
+        theApp.m_configurationView = &m_configuration;
+        theApp.m_activityView = &m_activity;
+    }
+
+private:
+    // Alerts and the title as they appear.
+    void Watch() {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box == nullptr || !box->isVisible() || box->isModal() || m_seen.contains(box))
+                continue;
+            m_seen.insert(box);
+            m_alerts.push_back(box);
+            Say("alert " + OneLine(FromDisplay(box->windowTitle())) + "|" + OneLine(FromDisplay(box->text())));
+            QObject::connect(box, &QObject::destroyed, [this, box] { std::erase(m_alerts, box); });
+        }
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* message = qobject_cast<CMessageDlg*>(widget);
+            if (message == nullptr || !message->isVisible() || m_seenMessages.contains(message))
+                continue;
+            m_seenMessages.insert(message);
+            Say("message " + OneLine(message->Caption()) + "|" + message->Address());
+        }
+        if (m_answer && QApplication::activeModalWidget() && m_answer(QApplication::activeModalWidget()))
+            m_answer = nullptr;
+        if (CMainFrame* frame = theApp.GetMainFrame(); frame && frame->windowTitle() != m_title) {
+            m_title = frame->windowTitle();
+            Say("title " + FromDisplay(m_title));
+        }
+        if (m_pending) {
+            if (m_pending->done())
+                Finish({});
+            else if (m_pending->deadline.hasExpired())
+                Finish(m_pending->failure());
+        }
+    }
+
+    // A command that waits: the watch polls it, whichever loop runs (dialogs run their own),
+    // and answers it once it is done or its time is up; no command is read meanwhile.
+    std::string Await(std::function<bool()> done, std::function<std::string()> failure) {
+        m_pending = Pending{std::move(done), std::move(failure), QDeadlineTimer(kTimeoutMs)};
+        return kPending;
+    }
+
+    // Answers the next modal dialog of class Dialog with `fill`; `open`, when given, opens one
+    // if none has opened by itself after a while.
+    template <class Dialog>
+    std::string Answer(std::function<void(Dialog*)> fill, std::function<void()> open = {}) {
+        auto answered = std::make_shared<bool>(false);
+        m_answer = [answered, fill](QWidget* modal) {
+            auto* dialog = qobject_cast<Dialog*>(modal);
+            if (dialog == nullptr || !dialog->isVisible())
+                return false;
+            fill(dialog);
+            dialog->accept();
+            *answered = true;
+            return true;
+        };
+        auto opened = std::make_shared<bool>(false);
+        QDeadlineTimer soon(kDialogWaitMs);
+        return Await(
+            [answered, opened, soon, open] {
+                if (!*answered && !*opened && open && soon.hasExpired() && !QApplication::activeModalWidget()) {
+                    *opened = true;
+                    QTimer::singleShot(0, open);
+                }
+                return *answered;
+            },
+            [this] {
+                m_answer = nullptr;
+                return std::string("no such dialog");
+            });
+    }
+
+    void ReadCommand() {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            m_input->setEnabled(false);
+            QApplication::quit();
+            return;
+        }
+        m_input->setEnabled(false);
+        m_line = line;
+        std::string failure = Run(line);
+        if (failure != kPending)
+            Finish(failure);
+    }
+
+    void Finish(const std::string& failure) {
+        m_pending.reset();
+        Say(failure.empty() ? "ok " + m_line : "FAILED " + m_line + ": " + failure);
+        if (m_line != "quit")
+            m_input->setEnabled(true);
+    }
+
+    std::string Run(const std::string& line) {
+        std::istringstream words(line);
+        std::string command, a, b;
+        words >> command;
+        if (command == "logon") {
+            words >> a >> b;
+            // The dialog that start-up opens, else one of Go On-line.
+            return Answer<COnlineOptionsDlg>(
+                [a, b](COnlineOptionsDlg* options) {
+                    qobject_cast<QLineEdit*>(FindControl(options, 1001))->setText(ToDisplay(a));
+                    if (!b.empty())
+                        qobject_cast<QLineEdit*>(FindControl(options, 1000))->setText(ToDisplay(b));
+                },
+                [] { theApp.OnGoOnline(); });
+        }
+        if (command == "change-password") {
+            words >> a >> b;
+            return Answer<CChangePasswordDlg>([a, b](CChangePasswordDlg* dialog) {
+                qobject_cast<QLineEdit*>(FindControl(dialog, 1002))->setText(ToDisplay(a));
+                qobject_cast<QLineEdit*>(FindControl(dialog, 1001))->setText(ToDisplay(b));
+                qobject_cast<QLineEdit*>(FindControl(dialog, 1024))->setText(ToDisplay(b));
+            });
+        }
+        if (command == "wait") {
+            std::getline(words >> std::ws, a);
+            return Await(
+                [this, a] {
+                    for (std::size_t n = m_waited; n < said.size(); ++n)
+                        if (said[n].find(a) != std::string::npos) {
+                            m_waited = n + 1;
+                            return true;
+                        }
+                    return false;
+                },
+                [] { return std::string("not shown"); });
+        }
+        if (command == "dismiss") {
+            if (m_alerts.empty())
+                return "no alert open";
+            m_alerts.front()->button(QMessageBox::Ok)->click();
+            return {};
+        }
+        if (command == "request") {
+            int op = 0;
+            words >> op;
+            std::string args[3];
+            for (std::string& arg : args)
+                words >> arg;
+            theApp.QueueMessage(static_cast<WORD>(op), args[0], args[1], args[2]);
+            return {};
+        }
+        const std::map<std::string, std::function<void()>> commands = {
+            {"save", [] { theApp.OnSaveChanges(); }},
+            {"shutdown", [] { theApp.OnShutdownEngine(); }},
+            {"offline", [] { theApp.OnGoOffline(); }},
+            {"online", [] { theApp.OnGoOnline(); }},
+            {"quit", [] { QTimer::singleShot(0, qApp, &QApplication::quit); }},
+        };
+        if (auto found = commands.find(command); found != commands.end()) {
+            found->second();
+            return {};
+        }
+        if (command == "add-group") {
+            words >> a;
+            theApp.QueueRequest(25, a, CRef<CObject>::Adopt(new CGroup(a, "Made by the scenario")));
+            return {};
+        }
+        if (command == "flags") {
+            Say("flags online=" + std::to_string(theApp.IsOnline()) + " changed=" +
+                std::to_string(theApp.m_configurationChanged.load()) + " logon=" +
+                std::to_string(theApp.m_lastLogonSucceeded.load()));
+            return {};
+        }
+        if (command == "counts") {
+            // Counted under each container's lock, as a window reads the copy.
+            auto count = [](auto& container, auto how) {
+                CScopedLock lock(container);
+                return std::to_string(how(container));
+            };
+            CNorvaneEngine& copy = theConfiguration;
+            auto entries = [](bool groups) {
+                return [groups](CGroupMemberDatabase& database) {
+                    std::size_t n = 0;
+                    for (const auto& [name, entry] : database)
+                        n += (dynamic_cast<CUser*>(entry) == nullptr) == groups ? 1 : 0;
+                    return n;
+                };
+            };
+            auto size = [](auto& container) { return container.GetCount(); };
+            Say("counts users=" + count(copy.GetUserDatabase(), entries(false)) +
+                " groups=" + count(copy.GetUserDatabase(), entries(true)) +
+                " services=" + count(copy.GetServiceManager(), size) +
+                " locations=" + count(copy.GetLocations(), [](CLocationArray& l) { return l.GetSize(); }) +
+                " machines=" + count(copy.GetMachineMap(), size));
+            return {};
+        }
+        if (command == "user") {
+            words >> a;
+            CGroupMemberDatabase& database = theConfiguration.GetUserDatabase();
+            CScopedLock lock(database);
+            CUser* user = database.FindUserAccount(a);
+            if (user == nullptr)
+                return "no user " + a;
+            std::string text = "user " + a;
+            const char* names[] = {"sent", "received", "remote-sent", "remote-received", "time"};
+            for (std::size_t n = 0; n < CUser::kCounterCount; ++n)
+                text += std::string(" ") + names[n] + "=" + std::to_string(user->GetCounter(static_cast<CUser::Counter>(n)));
+            Say(text);
+            return {};
+        }
+        if (command == "touch") {
+            // Every object a notice brought can still be read, removed or not.
+            std::size_t touched = 0;
+            for (CRecordingView* view : {&m_configuration, &m_activity})
+                for (const CRef<CObject>& object : view->kept) {
+                    auto* item = dynamic_cast<CWHTreeItem*>(object.Get());
+                    touched += CRecordingView::Describe(item ? item->object.Get() : object.Get()).empty() ? 0 : 1;
+                }
+            Say("touched " + std::to_string(touched));
+            return {};
+        }
+        if (command == "wait-ended") {
+            auto report = [this] { Say("ended " + std::to_string(m_ended.size())); };
+            return Await(
+                [this, report] {
+                    for (const auto& event : m_ended)
+                        if (!event->IsSignalled())
+                            return false;
+                    if (theApp.HasSession())
+                        return false;
+                    report();
+                    return true;
+                },
+                [report] {
+                    report();
+                    return std::string("a session still runs");
+                });
+        }
+        if (command == "shot") {
+            words >> a;
+            return m_scenario.SaveWithTitle(theApp.GetMainFrame(), a + ".png") ? "" : "not saved";
+        }
+        if (command == "shot-alert") {
+            words >> a;
+            if (m_alerts.empty())
+                return "no alert open";
+            return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
+        }
+        return "unknown command";
+    }
+
+    CScenario& m_scenario;
+    CRecordingView m_configuration{"cfg"};
+    CRecordingView m_activity{"act"};
+    std::vector<std::shared_ptr<CEvent>> m_ended;
+    std::unique_ptr<QSocketNotifier> m_input;
+    QTimer m_watch;
+    std::set<QMessageBox*> m_seen;
+    std::set<CMessageDlg*> m_seenMessages;
+    std::vector<QMessageBox*> m_alerts;
+    struct Pending {
+        std::function<bool()> done;
+        std::function<std::string()> failure;
+        QDeadlineTimer deadline;
+    };
+    static constexpr const char* kPending = "\x01pending";
+    std::optional<Pending> m_pending;  // the command that waits
+    std::string m_line;                 // the command being run
+    std::function<bool(QWidget*)> m_answer;  // the dialog answer a command waits for
+    std::size_t m_waited = 0;  // what a wait has passed of `said`
+    QString m_title;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,11 +483,21 @@ int main(int argc, char** argv) {
     QStringList arguments = QApplication::arguments();
     int at = static_cast<int>(arguments.indexOf("--out"));
     if (at < 1 || at + 1 >= arguments.size()) {
-        std::fprintf(stderr, "usage: wardenhall_scenario --out DIR [Wardenhall options]\n");
+        std::fprintf(stderr, "usage: wardenhall_scenario --out DIR [--commands] [Wardenhall options]\n");
         return 2;
     }
     CScenario scenario(arguments.at(at + 1));
     arguments.remove(at, 2);
+    std::unique_ptr<CCommands> commands;
+    if (arguments.removeAll("--commands") > 0) {
+        commands = std::make_unique<CCommands>(scenario);
+        if (!theApp.InitInstance(arguments))
+            return 1;
+        commands->Attach();
+        QApplication::exec();
+        theApp.ExitInstance();
+        return scenario.Failures() == 0 ? 0 : 1;
+    }
     if (!theApp.InitInstance(arguments))
         return 1;
 

@@ -1,0 +1,89 @@
+"""Drives the console scenario program (tests/console/ConsoleScenario.cpp) in its command mode:
+one command a line on its standard input, answered "ok <command>" or "FAILED <command>: ...",
+with what the console shows (notices to the views, alerts, messages, titles) printed between.
+
+    console = Console(norvane, "127.0.0.1", port, "alice")
+    console.do("logon wonder")
+    console.do("wait title Urvo Wardenhall - Online to 127.0.0.1")
+    console.seen("view cfg 20 -")
+
+The program runs offscreen, or with display=True on a virtual X server (xvfb-run); its pictures
+go to NORVANE_SHOTS_DIR when that is set (to keep them), else into the installation's folder."""
+
+import os
+import queue
+import shutil
+import subprocess
+import threading
+
+import harness
+
+TIMEOUT = 40.0
+# What the program prints besides the answers to commands.
+REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
+           "touched ", "ended ", "saved ")
+
+
+class Console:
+    def __init__(self, norvane, server, port, user, display=False):
+        self.shots = os.environ.get("NORVANE_SHOTS_DIR") or os.path.join(norvane.root, "shots")
+        os.makedirs(self.shots, exist_ok=True)
+        program = harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
+        argv = [program, "--out", self.shots, "--commands", "--server", server, "--port", str(port),
+                "--user", user]
+        env = dict(norvane.env, QT_QPA_PLATFORM="offscreen")
+        if display and shutil.which("xvfb-run"):
+            argv = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24"] + argv
+            # A real display loads the desktop's libraries, whose allocations for the process's
+            # life are no leak of ours (the offscreen runs check the console's own code).
+            env = dict(norvane.env, QT_QPA_PLATFORM="xcb",
+                       ASAN_OPTIONS=norvane.env.get("ASAN_OPTIONS", "") +
+                       ":strict_string_checks=0:detect_leaks=0")
+        self.process = subprocess.Popen(
+            argv, env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            errors="replace")
+        norvane._started.append(self.process)
+        self.lines = queue.Queue()
+        self.log = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.rstrip("\n"))
+        self.lines.put(None)
+
+    def do(self, command, timeout=TIMEOUT):
+        """Runs one command; returns the reports printed while it ran."""
+        start = len(self.log)
+        self.process.stdin.write(command + "\n")
+        self.process.stdin.flush()
+        while True:
+            try:
+                line = self.lines.get(timeout=timeout)
+            except queue.Empty:
+                raise AssertionError("no answer to %r\n%s" % (command, "\n".join(self.log)))
+            if line is None:
+                raise AssertionError("the console ended during %r\n%s" % (command, "\n".join(self.log)))
+            if line.startswith(REPORTS):
+                self.log.append(line)
+            elif line == "ok " + command:
+                return self.log[start:]
+            elif line.startswith("FAILED " + command):
+                raise AssertionError("%s\n%s" % (line, "\n".join(self.log)))
+
+    def seen(self, prefix):
+        """The reports so far that begin with `prefix`."""
+        return [line for line in self.log if line.startswith(prefix)]
+
+    def report(self, command):
+        """The one report that `command` prints about itself (counts, user, flags, ...)."""
+        word = command.split()[0]
+        return [line for line in self.do(command) if line.startswith(word + " ")][-1]
+
+    def quit(self):
+        self.do("quit")
+        self.process.stdin.close()
+        code = self.process.wait(timeout=TIMEOUT)
+        self.process.stdout.close()
+        return code
