@@ -412,6 +412,7 @@ int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return -1;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     if (r->role != SocketRole::Datagram)
         return FailedWith(WSAEOPNOTSUPP);
