@@ -1,5 +1,6 @@
 #include "console/WardenhallApp.h"
 
+#include "console/ActivityView.h"
 #include "console/AlertPresenter.h"
 #include "console/ChildDialog.h"
 #include "console/ConsoleIds.h"
@@ -8,6 +9,8 @@
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
 #include "console/ViewDispatcher.h"
+#include "console/WardenhallDoc.h"
+#include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
@@ -86,6 +89,8 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
     ConsoleImages::LoadImageList(nullptr);
     CAlertPresenter::Install();
     CViewDispatcher::Instance(*this);
+    m_document = std::make_unique<CWardenhallDoc>();
+    m_document->OnNewDocument();
     m_mainFrame = std::make_unique<CMainFrame>();
     m_alertOwner = m_mainFrame.get();
     m_activityView = m_mainFrame->ActivityPane();
@@ -114,6 +119,7 @@ int CWardenhallApp::ExitInstance() {
     m_configurationView = nullptr;
     m_alertOwner = nullptr;
     m_mainFrame.reset();
+    m_document.reset();
     CAlertPresenter::Uninstall();
     return 0;
 }

@@ -158,18 +158,18 @@ private:
     int m_failures = 0;
 };
 
-// A view that prints and keeps every notice it gets.
-class CRecordingView : public QWidget {
+// Prints and keeps every notice a view gets, before the view handles it.
+class CRecordingView : public QObject {
 public:
     explicit CRecordingView(const char* name) : m_name(name) {}
 
-    bool event(QEvent* event) override {
+    bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != CViewUpdateEvent::Type())
-            return QWidget::event(event);
+            return false;
         auto* update = static_cast<CViewUpdateEvent*>(event);
         kept.push_back(update->Object());
         Say("view " + m_name + " " + std::to_string(update->Code()) + " " + Describe(update->Object().Get()));
-        return true;
+        return false;
     }
 
     // What a notice names: a record's kind and label, or the object's class and label.
@@ -206,10 +206,10 @@ public:
         QObject::connect(m_input.get(), &QSocketNotifier::activated, [this] { ReadCommand(); });
     }
 
-    // After InitInstance: the views become recorders.
+    // After InitInstance: the views' notices are recorded.
     void Attach() {
-        theApp.m_configurationView = &m_configuration;
-        theApp.m_activityView = &m_activity;
+        theApp.m_configurationView->installEventFilter(&m_configuration);
+        theApp.m_activityView->installEventFilter(&m_activity);
     }
 
 private:
