@@ -5,7 +5,7 @@
 //
 // The start-up scenario (without --commands): the main window off-line and the On-line Options
 // dialog that opens by itself (main-offline.png, online-options.png), then the other windows
-// of the console for a look at them (about.png, change-password.png, message-received.png,
+// of the console for a look at them (about.png, change-password.png, location.png, message-received.png,
 // alert.png), and the sheet framework's test sheet on its second page (tab-sheet.png). Exit
 // code 0 when every picture was saved.
 //
@@ -28,16 +28,27 @@
 //   touch                  reads every object that a notice brought ("touched N")
 //   wait-ended             until every session made has ended ("ended N")
 //   shot NAME | shot-alert NAME   the main window / the newest alert as NAME.png
+//   tree cfg|act           "tree <view> <label>/<label>..." for every item of that view, then
+//                          "tree <view> end"
+//   terminate TEXT         selects the first activity item whose label holds TEXT and runs
+//                          Terminate on it
+//   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
+//                          them; then "shown PATTERN N": the items with that label right
+//                          after OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
+#include "console/ActivityView.h"
+#include "console/ConsoleIds.h"
 #include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
+#include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/session/ConsoleConfiguration.h"
@@ -49,6 +60,7 @@
 #include "tests/console/TestSheet.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -134,6 +146,8 @@ public:
         Shoot(about.get(), "about.png");
         auto change = std::make_unique<CChangePasswordDlg>();
         Shoot(change.get(), "change-password.png");
+        auto location = std::make_unique<CLocationDlg>();
+        Shoot(location.get(), "location.png");
         auto received = std::make_unique<CMessageDlg>(false, "Message from Operator on 192.168.1.20",
                                                       "Operator", "The backup line is up again.\nMail is flowing.");
         Shoot(received.get(), "message-received.png");
@@ -262,7 +276,9 @@ private:
             if (dialog == nullptr || !dialog->isVisible())
                 return false;
             fill(dialog);
-            dialog->accept();
+            // A fill that closed the dialog itself has answered it.
+            if (dialog->isVisible())
+                dialog->accept();
             *answered = true;
             return true;
         };
@@ -440,6 +456,44 @@ private:
                     report();
                     return std::string("a session still runs");
                 });
+        }
+        if (command == "tree") {
+            words >> a;
+            CMainFrame* frame = theApp.GetMainFrame();
+            QTreeWidget* view = a == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
+                                           : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+            for (QTreeWidgetItemIterator it(view); *it; ++it) {
+                std::string path = FromDisplay((*it)->text(0));
+                for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+                    path = FromDisplay(up->text(0)) + "/" + path;
+                Say("tree " + a + " " + path);
+            }
+            Say("tree " + a + " end");
+            return {};
+        }
+        if (command == "terminate") {
+            std::getline(words >> std::ws, a);
+            CActivityView* view = theApp.GetMainFrame()->ActivityPane();
+            QList<QTreeWidgetItem*> found =
+                view->findItems(ToDisplay(a), Qt::MatchContains | Qt::MatchRecursive);
+            if (found.isEmpty())
+                return "no item " + a;
+            view->setCurrentItem(found.front());
+            view->OnCommand(ConsoleIds::kTerminate);
+            return {};
+        }
+        if (command == "new-location") {
+            words >> a >> b;
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            return Answer<CLocationDlg>(
+                [a, b, view](CLocationDlg* dialog) {
+                    qobject_cast<QLineEdit*>(FindControl(dialog, ConsoleIds::kLocationPattern))->setText(ToDisplay(a));
+                    qobject_cast<QComboBox*>(FindControl(dialog, ConsoleIds::kLocationUser))->setEditText(ToDisplay(b));
+                    dialog->accept();
+                    Say("shown " + a + " " +
+                        std::to_string(view->findItems(ToDisplay(a), Qt::MatchExactly | Qt::MatchRecursive).size()));
+                },
+                [view] { view->OnCommand(ConsoleIds::kNewLocation); });
         }
         if (command == "shot") {
             words >> a;
