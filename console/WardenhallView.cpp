@@ -23,6 +23,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 
 using namespace ConsoleIds;
 
@@ -488,6 +489,14 @@ void CWardenhallView::contextMenuEvent(QContextMenuEvent* event) {
     }
     event->accept();
     ShowContextMenu(item, event->globalPos());
+}
+
+void CWardenhallView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton && ContextMenuOf(itemAt(event->pos())) == kNewMenu) {
+        event->accept();
+        return;
+    }
+    CWHTreeView::mousePressEvent(event);
 }
 
 void CWardenhallView::keyPressEvent(QKeyEvent* event) {

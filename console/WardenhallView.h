@@ -100,6 +100,8 @@ protected:
     void OnViewUpdate(UINT code, const CRef<CObject>& object) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // A right press on a fixed node leaves the selection as it is.
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     void InsertNode(Node node);

@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,13 @@ TEST_F(Views, ContextMenusByKindAndTheMainMenus) {
     Notify(&config, 20);
     Notify(&config, 22, Record(new CUser("alice", "", "", "")));
     EXPECT_EQ(config.ContextMenuOf(Find(config, "Users")), kNewMenu);
+    // A right press on a fixed node keeps the selection; on a record it selects.
+    config.resize(300, 200);
+    config.show();
+    config.setCurrentItem(Find(config, "alice"));
+    QTest::mousePress(config.viewport(), Qt::RightButton, {},
+                      config.visualItemRect(Find(config, "Groups")).center());
+    EXPECT_EQ(config.currentItem(), Find(config, "alice"));
     EXPECT_EQ(config.ContextMenuOf(Find(config, "alice")), kUserMenu);
     EXPECT_EQ(CWardenhallView::MenuEntries(kServiceMenu),
               (std::vector<int>{-1, 0, kStartService, kStopService, 0, kDelete, kProperties}));
