@@ -9,7 +9,6 @@ import os
 import socket
 import struct
 import subprocess
-import tempfile
 import threading
 
 import consoledriver
@@ -159,22 +158,37 @@ class ConsoleSession(harness.EngineTestCase):
         norvane.install_and_start()
         norvane.wait_for_port(port)
         norvane.wait_for_port(web)
-        folder = tempfile.mkdtemp(dir=norvane.root)
-        with open(os.path.join(folder, "big.bin"), "wb") as f:
-            f.write(os.urandom(400000))
-        origin_port = harness.free_port()
-        origin = subprocess.Popen(["/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1",
-                                   str(origin_port)], cwd=folder, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL)
-        self.addCleanup(origin.wait)
-        self.addCleanup(origin.kill)
-        harness.wait_until(lambda: harness.port_accepts(origin_port), message="the origin did not listen")
+
+        # An origin that trickles a long body, so the session stays open while the engine waits
+        # on the origin (never blocked on a full client socket).
+        origin = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(origin.close)
+        origin_port = origin.getsockname()[1]
+        asked = threading.Event()
+        stop = threading.Event()
+        self.addCleanup(stop.set)
+
+        def trickle():
+            conn = origin.accept()[0]
+            with conn:
+                conn.recv(65536)
+                asked.set()
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             b"Content-Length: 10000000\r\n\r\n")
+                try:
+                    while not stop.wait(0.2):
+                        conn.sendall(b"x" * 512)
+                except OSError:
+                    pass
+        threading.Thread(target=trickle, daemon=True).start()
         url = "http://127.0.0.1:%d/big.bin" % origin_port
         curl = subprocess.Popen(["curl", "-sS", "--max-time", "120", "--limit-rate", "4k", "-x",
                                  "http://127.0.0.1:%d" % web, url, "-o", os.devnull],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(curl.wait)
         self.addCleanup(curl.kill)
+        # The session is under way before the console lists activity.
+        self.assertTrue(asked.wait(harness.WAIT_TIMEOUT), "curl's request did not reach the origin")
 
         console = self.console(norvane, port, "Administrator", display=True)
         console.do("logon adm1n")
