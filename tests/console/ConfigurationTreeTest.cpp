@@ -348,6 +348,9 @@ TEST_F(Views, ActivityCodesSessionsAndTheirCommands) {
     EXPECT_EQ(activity.RecordCount(), 1u);
     Notify(&activity, 4);
     EXPECT_EQ(activity.topLevelItemCount(), 0);
+    // Sessions and their machines hold each other until the machine lets its sessions go.
+    for (CMachine* held : {machine.Get(), other.Get(), unknown.Get()})
+        held->DeleteAllSessions();
 }
 
 // The Location dialog: opened on `location` (null: new), filled with pattern and user, OK.
