@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <span>
 
 using namespace LogFormat;
@@ -17,23 +19,21 @@ class LineBuilder {
 public:
     LineBuilder() { m_line.reserve(256); }
 
-    void Literal(std::string_view text) {
-        for (char c : text)
-            if (!Unit(std::string_view(&c, 1)))
-                return;
-    }
+    void Literal(std::string_view text) { Plain(text); }
 
     void Field(std::string_view text) {
-        for (char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, kControlEscape, byte);
-                if (!Unit(escaped))
-                    return;
-            } else if (!Unit(std::string_view(&c, 1))) {
+        while (!text.empty() && !m_full) {
+            std::size_t plain = 0;
+            while (plain < text.size() && !IsControl(text[plain]))
+                ++plain;
+            if (!Plain(text.substr(0, plain)) || plain == text.size())
                 return;
-            }
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, kControlEscape,
+                          static_cast<unsigned char>(text[plain]));
+            if (!Unit(escaped))
+                return;
+            text.remove_prefix(plain + 1);
         }
     }
 
@@ -44,6 +44,25 @@ public:
 
 private:
     static constexpr std::size_t kContentLimit = kLineLimit - 2;
+
+    static bool IsControl(char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    }
+
+    // Characters that are each a unit of their own: as many as fit.
+    bool Plain(std::string_view text) {
+        if (m_full)
+            return false;
+        const std::size_t room = kContentLimit - m_line.size();
+        if (text.size() > room) {
+            m_line.append(text.substr(0, room));
+            m_full = true;
+            return false;
+        }
+        m_line.append(text);
+        return true;
+    }
 
     bool Unit(std::string_view unit) {
         if (m_full || m_line.size() + unit.size() > kContentLimit) {
@@ -129,9 +148,17 @@ bool Wanted(std::span<const LogLineForm> forms, const CLogFileRef& file, DWORD o
 }  // namespace
 
 std::string LogTimeStamp() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return LogTimeStamp(now);
+    // Busy services write many lines a second: each thread makes the text once a second.
+    thread_local std::time_t stampedSecond = -1;
+    thread_local std::string stamp;
+    const std::time_t second = std::time(nullptr);
+    if (second != stampedSecond) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        stamp = LogTimeStamp(now);
+        stampedSecond = second;
+    }
+    return stamp;
 }
 
 std::string LogTimeStamp(const SYSTEMTIME& time) {
@@ -162,11 +189,20 @@ std::string BuildAuditLogLine(DWORD eventBit, std::string_view timeStamp,
 }
 
 std::string FormatLogMessageV(const char* format, va_list args) {
-    char buffer[kMessageBuffer];
-    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (length < 0)
-        return {};
-    std::string message(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
+    std::string message;
+    if (std::strcmp(format, "%s") == 0) {
+        // Most lines pass their text as it is: no formatting needed.
+        const char* text = va_arg(args, const char*);
+        message.assign(text != nullptr ? text : "(null)");
+        if (message.size() > kMessageBuffer - 1)
+            message.resize(kMessageBuffer - 1);
+    } else {
+        char buffer[kMessageBuffer];
+        int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+        if (length < 0)
+            return {};
+        message.assign(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
+    }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
         message.pop_back();
     return message;

@@ -581,6 +581,9 @@ void CNorvaneEngine::NotifyMachineRemoved(const std::string& address, DWORD seco
 
 void CNorvaneEngine::NotifySessionStarted(const std::string& address, DWORD sessionId,
                                           const std::string& description) {
+    // Sessions come and go many times a second: no texts are made for no console.
+    if (GetConsoleCount() == 0)
+        return;
     NotifyConsoles(kOpSessionStarted, address, FormatText(kNumber, sessionId), description);
 }
 
@@ -592,6 +595,8 @@ void CNorvaneEngine::NotifySessionStatus(const std::string& address, DWORD sessi
 void CNorvaneEngine::NotifySessionEnded(const std::string& address, DWORD sessionId,
                                         DWORD clientSent, DWORD clientReceived, DWORD remoteSent,
                                         DWORD remoteReceived) {
+    if (GetConsoleCount() == 0)
+        return;
     NotifyConsoles(kOpSessionEnded, address, FormatText(kNumber, sessionId),
                    FormatText(kSessionCounters, clientSent, clientReceived, remoteSent, remoteReceived));
 }

@@ -384,6 +384,21 @@ int X1Socket::ReceiveFrom(void* buffer, int size, std::string& host, UINT& port)
     return static_cast<int>(got);
 }
 
+int X1Socket::ReceiveDatagrams(NetDatagram* datagrams, int count) {
+    if (m_hSocket == INVALID_SOCKET_HANDLE || count <= 0)
+        return 0;
+    const int got = NetRecvDatagrams(m_hSocket, datagrams, static_cast<std::size_t>(count));
+    if (got < 0)
+        throw new X1SocketException(WSAGetLastError());
+    for (int i = 0; i < got; ++i) {
+        NetDatagram& datagram = datagrams[i];
+        if (IsCipherActive() && datagram.length > 0)
+            m_pLink->ReceiveCipher().Apply(static_cast<BYTE*>(datagram.buffer), datagram.length);
+        AddBytesReceived(static_cast<DWORD>(datagram.length));
+    }
+    return got;
+}
+
 int X1Socket::Peek(void* buffer, int size) {
     if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
         return 0;

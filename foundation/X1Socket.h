@@ -132,6 +132,9 @@ public:
     virtual int Receive(void* buffer, int size);
     // Receive with the sender's dotted address and port (a stream socket gives its peer).
     virtual int ReceiveFrom(void* buffer, int size, std::string& host, UINT& port);
+    // The datagrams waiting, many per system call (NetRecvDatagrams, at most 64): how many were
+    // taken into `datagrams`; 0 when the socket is closed or none wait.
+    int ReceiveDatagrams(NetDatagram* datagrams, int count);
     // Like Receive, but the bytes stay waiting. Never deciphered.
     virtual int Peek(void* buffer, int size);
     // Bytes waiting (on a datagram socket: the next datagram's length).

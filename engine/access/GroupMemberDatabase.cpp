@@ -246,6 +246,14 @@ BOOL CGroupMemberDatabase::WriteAuditV(CLogManager& manager, const std::string& 
                              session, format, args);
 }
 
+BOOL CGroupMemberDatabase::IsAudited(const std::string& userName, DWORD eventBit) const {
+    CScopedLock lock(*this);
+    const CUser* user = FindUserAccount(userName);
+    return user != nullptr && user->GetAuditUser() && (user->GetAuditOptions() & eventBit) == eventBit
+               ? TRUE
+               : FALSE;
+}
+
 void CGroupMemberDatabase::TakeEntriesOf(CGroupMemberDatabase& fresh) {
     SwapEntries(fresh);
     for (const auto& [key, entry] : fresh)

@@ -309,7 +309,11 @@ SessionLogFields MakeFields(const SubjectTexts& texts, DWORD sessionId, const Lo
 }  // namespace
 
 void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
-    const SubjectTexts texts{GetClientAddress(), GetUserName(), GetDescription()};
+    CNorvaneEngine& engine = CNorvaneEngine::Instance();
+    std::string user = GetUserName();
+    if (!engine.GetUserDatabase().IsAudited(user, eventBit))
+        return;  // most users audit nothing: no line is made
+    const SubjectTexts texts{GetClientAddress(), std::move(user), GetDescription()};
     LogTraffic traffic;
     if (eventBit == LogFormat::kAuditTraffic) {
         traffic = {GetClientBytesSent(), GetClientBytesReceived(), GetRemoteBytesSent(),
@@ -318,7 +322,6 @@ void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
     const SessionLogFields fields = MakeFields(texts, GetSessionId(), traffic);
     va_list args;
     va_start(args, format);
-    CNorvaneEngine& engine = CNorvaneEngine::Instance();
     engine.GetUserDatabase().WriteAuditV(engine.GetLogManager(), texts.user, eventBit, fields,
                                          format, args);
     va_end(args);

@@ -13,9 +13,9 @@ namespace {
 
 // How long a lookup thread waits before it posts again to a requester whose queue was full.
 constexpr auto kFullQueueRetry = std::chrono::milliseconds(1);
-// How long an idle lookup thread looks at the queue before it sleeps: a little more than the
-// time between two queries of a busy network, a little less than one of a quiet one.
-constexpr auto kLookBeforeSleep = std::chrono::microseconds(200);
+
+// The calling thread's innermost batch of requests.
+thread_local CAsyncResolver::Batch* t_batch = nullptr;
 
 }  // namespace
 
@@ -31,10 +31,12 @@ CAsyncResolver::~CAsyncResolver() {
         m_stopping = true;
         requests.swap(m_requests);
         m_queue.clear();
-        m_queued = 0;
+        m_finished.clear();
         threads.swap(m_threads);
+        for (Sleeper* sleeper : m_sleepers)
+            sleeper->wake.notify_one();
+        m_sleepers.clear();
     }
-    m_wake.notify_all();
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -56,7 +58,6 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         return 0;
     }
     std::uint64_t id = 0;
-    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping || m_requests.size() >= m_maxRequests) {
@@ -70,33 +71,62 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         request.message = message;
         request.prepare = std::move(prepare);
         m_queue.push_back(id);
-        m_queued = m_queue.size();
-        // Threads that are awake and free take the queue's requests; a sleeping thread is
-        // woken, or a thread added, only for requests beyond those. A thread inside a lookup
-        // is not counted: a slow name must not hold up the requests behind it.
-        const std::size_t free = m_threads.size() - m_sleepingThreads - m_busyThreads;
-        if (m_queue.size() > free) {
-            if (m_sleepingThreads > 0) {
-                wake = true;
-            } else if (m_threads.size() < m_maxThreads) {
-                try {
-                    m_threads.emplace_back([this] { Work(); });
-                } catch (const std::system_error&) {
-                    // The threads there are will take it; with none, it cannot run.
-                    if (m_threads.empty()) {
-                        m_queue.pop_back();
-                        m_queued = m_queue.size();
-                        m_requests.erase(id);
-                        WSASetLastError(WSAENOBUFS);
-                        return 0;
-                    }
-                }
-            }
+        Batch* outermost = nullptr;
+        for (Batch* batch = t_batch; batch != nullptr; batch = batch->m_outer) {
+            if (&batch->m_resolver == this)
+                outermost = batch;
+        }
+        if (outermost != nullptr && !m_threads.empty()) {
+            outermost->m_wakeOwed = true;
+            return id;
+        }
+        if (!WakeIfNobodyFree() && m_threads.empty()) {
+            // No thread could be made, and none is there to take it.
+            m_queue.pop_back();
+            m_requests.erase(id);
+            WSASetLastError(WSAENOBUFS);
+            return 0;
         }
     }
-    if (wake)
-        m_wake.notify_one();
     return id;
+}
+
+bool CAsyncResolver::WakeIfNobodyFree() {
+    // A thread that is awake and not inside a request takes the queue's next request. Only
+    // when there is none is one woken (the most recent sleeper, whose stack is warm) or added;
+    // each thread that takes a request does the same for the requests behind it, so a burst
+    // of requests wakes threads one after another, each woken by the one before, and a slow
+    // lookup never holds up the requests behind it.
+    if (m_threads.size() > m_sleepers.size() + m_busyThreads)
+        return true;
+    if (!m_sleepers.empty()) {
+        Sleeper* sleeper = m_sleepers.back();
+        m_sleepers.pop_back();
+        sleeper->woken = true;
+        sleeper->wake.notify_one();
+        return true;
+    }
+    if (m_threads.size() >= m_maxThreads)
+        return true;  // every thread is inside a lookup: the first to finish takes it
+    try {
+        m_threads.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+        return false;  // the threads there are will take it
+    }
+    return true;
+}
+
+CAsyncResolver::Batch::Batch(CAsyncResolver& resolver) : m_resolver(resolver), m_outer(t_batch) {
+    t_batch = this;
+}
+
+CAsyncResolver::Batch::~Batch() {
+    t_batch = m_outer;
+    if (m_wakeOwed) {
+        std::lock_guard<std::mutex> lock(m_resolver.m_mutex);
+        if (!m_resolver.m_queue.empty())
+            m_resolver.WakeIfNobodyFree();
+    }
 }
 
 bool CAsyncResolver::Cancel(std::uint64_t id) {
@@ -106,6 +136,8 @@ bool CAsyncResolver::Cancel(std::uint64_t id) {
     if (it == m_requests.end())
         return false;
     prepare = std::move(it->second.prepare);
+    if (it->second.state == State::finished)
+        ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
     // A waiting id left in the queue is skipped by the thread that takes it.
     return true;
@@ -118,8 +150,34 @@ bool CAsyncResolver::TakeResult(std::uint64_t id, int* error, HostLookup* lookup
         return false;
     *error = it->second.error;
     *lookup = std::move(it->second.lookup);
+    ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
     return true;
+}
+
+void CAsyncResolver::TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto list = m_finished.find(threadId);
+    if (list == m_finished.end())
+        return;
+    for (const std::uint64_t id : list->second) {
+        auto it = m_requests.find(id);
+        if (it == m_requests.end())
+            continue;
+        finished->push_back({id, it->second.error, std::move(it->second.lookup)});
+        m_requests.erase(it);
+    }
+    m_finished.erase(list);
+}
+
+void CAsyncResolver::ForgetFinished(DWORD threadId, std::uint64_t id) {
+    auto list = m_finished.find(threadId);
+    if (list == m_finished.end())
+        return;
+    std::vector<std::uint64_t>& ids = list->second;
+    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+    if (ids.empty())
+        m_finished.erase(list);
 }
 
 std::size_t CAsyncResolver::GetRequestCount() const {
@@ -134,35 +192,27 @@ std::size_t CAsyncResolver::GetThreadCount() const {
 
 void CAsyncResolver::Work() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    Sleeper sleeper;
     for (;;) {
-        if (!m_stopping && m_queue.empty() && !m_looking) {
-            // A request usually follows soon under load: one idle thread looks again for a
-            // moment before sleeping, which spares the requester the cost of waking a thread.
-            m_looking = true;
-            lock.unlock();
-            const auto until = std::chrono::steady_clock::now() + kLookBeforeSleep;
-            while (m_queued.load() == 0 && !m_stopping.load() &&
-                   std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
-            lock.lock();
-            m_looking = false;
-        }
-        while (!m_stopping && m_queue.empty()) {
-            ++m_sleepingThreads;
-            m_wake.wait(lock);
-            --m_sleepingThreads;
+        if (!m_stopping && m_queue.empty()) {
+            sleeper.woken = false;
+            m_sleepers.push_back(&sleeper);
+            sleeper.wake.wait(lock, [&] { return sleeper.woken || m_stopping; });
         }
         if (m_stopping)
             return;
+        if (m_queue.empty())
+            continue;
         const std::uint64_t id = m_queue.front();
         m_queue.pop_front();
-        m_queued = m_queue.size();
         auto it = m_requests.find(id);
         if (it == m_requests.end())
             continue;  // cancelled while it waited
+        ++m_busyThreads;
+        if (!m_queue.empty())
+            WakeIfNobodyFree();
         Request& request = it->second;
         request.state = State::running;
-        ++m_busyThreads;
         const std::string host = request.host;
         const DWORD threadId = request.threadId;
         const UINT message = request.message;
@@ -185,6 +235,7 @@ void CAsyncResolver::Work() {
         it->second.state = State::finished;
         it->second.error = error;
         it->second.lookup = std::move(lookup);
+        m_finished[threadId].push_back(id);
         lock.unlock();
         Deliver(id, threadId, message, MakeReply(length, error));
         lock.lock();
@@ -200,7 +251,9 @@ void CAsyncResolver::Deliver(std::uint64_t id, DWORD threadId, UINT message,
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!full) {
-                m_requests.erase(id);  // the requester has ended: nobody will take it
+                // The requester has ended: nobody will take it.
+                if (m_requests.erase(id) != 0)
+                    ForgetFinished(threadId, id);
                 return;
             }
             if (m_stopping || m_requests.find(id) == m_requests.end())

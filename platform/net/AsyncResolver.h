@@ -71,6 +71,34 @@ public:
     // found) and, when found, the lookup. False when the request is unknown or not finished.
     bool TakeResult(std::uint64_t id, int* error, HostLookup* lookup);
 
+    // While one lives on a thread, the requests that thread starts on this resolver wait for
+    // its end before a lookup thread is woken for them: a burst of requests costs its
+    // requester one wake-up, and the lookup threads wake each other for the rest. Nested
+    // batches wait for the outermost.
+    class Batch {
+    public:
+        explicit Batch(CAsyncResolver& resolver);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        friend class CAsyncResolver;
+        CAsyncResolver& m_resolver;
+        Batch* const m_outer;
+        bool m_wakeOwed = false;
+    };
+
+    struct FinishedLookup {
+        std::uint64_t id = 0;
+        int error = 0;
+        HostLookup lookup;
+    };
+    // Every finished request of the requester thread `threadId`, in the order they finished,
+    // appended to `finished` and forgotten: a requester that is handed one completion may take
+    // the others that finished meanwhile at once (their messages then find no result).
+    void TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished);
+
     // Requests outstanding (waiting, running, or finished and not taken).
     std::size_t GetRequestCount() const;
     std::size_t GetThreadCount() const;
@@ -87,21 +115,31 @@ private:
         HostLookup lookup;
     };
 
+    // A lookup thread waiting for a request: woken alone, by whoever hands it work.
+    struct Sleeper {
+        std::condition_variable wake;
+        bool woken = false;
+    };
+
     void Work();
+    // Makes sure a thread will take the queue's next request: a free thread is awake, or one
+    // is woken or added. False when none is free and none could be added. m_mutex held.
+    bool WakeIfNobodyFree();
+    // Removes `id` from its requester's finished requests. m_mutex held.
+    void ForgetFinished(DWORD threadId, std::uint64_t id);
     // Posts the completion of `id`; drops the request when its requester has ended.
     void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply);
 
     const std::size_t m_maxThreads;
     const std::size_t m_maxRequests;
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
     std::unordered_map<std::uint64_t, Request> m_requests;
     std::deque<std::uint64_t> m_queue;
-    std::atomic<std::size_t> m_queued{0};  // m_queue's size, for threads that look without the lock
+    // Finished requests not yet taken, by requester thread, in the order they finished.
+    std::unordered_map<DWORD, std::vector<std::uint64_t>> m_finished;
     std::vector<std::thread> m_threads;
-    std::size_t m_sleepingThreads = 0;  // waiting for a request
-    std::size_t m_busyThreads = 0;      // inside a request's preparation or lookup
+    std::vector<Sleeper*> m_sleepers;  // waiting for a request, the latest last
+    std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup
     std::uint64_t m_lastId = 0;
-    bool m_looking = false;  // an idle thread looks at the queue before it sleeps
     std::atomic<bool> m_stopping{false};
 };

@@ -380,6 +380,61 @@ long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from) {
     return Receive(s, buffer, size, false, from);
 }
 
+int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count) {
+    constexpr std::size_t kMaxBatch = 64;
+    count = std::min(count, kMaxBatch);
+    if (count == 0)
+        return 0;
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (r->role != SocketRole::Datagram)
+        return FailedWith(WSAEOPNOTSUPP);
+    sockaddr_in senders[kMaxBatch];
+    iovec iovs[kMaxBatch];
+    mmsghdr messages[kMaxBatch];
+    for (std::size_t i = 0; i < count; ++i) {
+        iovs[i] = {datagrams[i].buffer, datagrams[i].size};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_name = &senders[i];
+        messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+        messages[i].msg_hdr.msg_iov = &iovs[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // Receives until the batch is full or the socket is found empty: a short batch can also
+    // mean an error stopped it, with datagrams still waiting behind.
+    std::size_t got = 0;
+    int error = 0;
+    int errorsLeft = kMaxErrorsPerReceive;
+    bool empty = false;
+    while (got < count) {
+        const int n = recvmmsg(s, messages + got, static_cast<unsigned>(count - got), MSG_DONTWAIT,
+                               nullptr);
+        if (n > 0) {
+            got += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || (IsIcmpError(errno) && errorsLeft-- > 0)))
+            continue;
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+            empty = true;
+        else if (!IsIcmpError(errno))
+            error = SocketErrorFromErrno(errno);
+        break;
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+        datagrams[i].length = messages[i].msg_len;
+        datagrams[i].truncated = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        datagrams[i].from = FromSockaddr(senders[i]);
+    }
+    if (!empty)
+        Evaluate(*r, kEvalRead, false);
+    if (error != 0 && got == 0)
+        return FailedWith(error);
+    return static_cast<int>(got);
+}
+
 long NetBytesAvailable(int s) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)

@@ -70,6 +70,23 @@ long NetRecv(int s, void* buffer, std::size_t size, bool peek);
 // NetRecv with the sender's address (a stream socket gives its peer).
 long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from);
 
+// One datagram taken by NetRecvDatagrams: the caller sets `buffer` and `size`; the call sets
+// `length` (the bytes kept), `from` and `truncated` (the datagram was longer than `size` and
+// only its head is kept; the rest is gone).
+struct NetDatagram {
+    void* buffer = nullptr;
+    std::size_t size = 0;
+    std::size_t length = 0;
+    NetAddress from;
+    bool truncated = false;
+};
+
+// Takes up to `count` (at most 64) waiting datagrams of a datagram socket, many per system
+// call: how many (empty datagrams count, with length 0), 0 when none wait, or -1. Pending ICMP
+// errors are consumed and not reported. When the socket was found empty the read notice is
+// not evaluated again (the next datagram announces itself); after a full batch it is.
+int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count);
+
 // Bytes waiting on a stream socket; on a datagram socket the length of the next datagram,
 // after consuming empty datagrams at the head of the queue. -1 on failure.
 long NetBytesAvailable(int s);

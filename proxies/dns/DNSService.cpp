@@ -11,9 +11,19 @@
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSSession.h"
 
+#include <array>
 #include <utility>
+#include <vector>
 
 using namespace DNSFormat;
+
+namespace {
+
+// Datagrams taken from the socket by one receive, and served for one read notice, at most.
+constexpr std::size_t kDatagramsPerReceive = 16;
+constexpr int kDatagramsPerNotice = 64;
+
+}  // namespace
 
 IMPLEMENT_SERIAL(CDNSService, CUDPService, 1)
 
@@ -67,25 +77,46 @@ void CDNSService::SetAllowAutodial(DWORD allow) {
 void CDNSService::OnDatagram(int socketHandle) {
     if (socketHandle < 0 || socketHandle != GetSocket().GetHandle())
         return;
+    // Every datagram waiting is served, many per receive, up to a bound that keeps the lookup
+    // results behind this notice from waiting long (a read notice follows while more wait).
+    // The lookups they start wake the lookup threads once, at the end.
+    CAsyncResolver::Batch batch(GetResolver());
+    std::array<std::array<BYTE, CDNSMessage::Capacity()>, kDatagramsPerReceive> buffers;
+    std::array<NetDatagram, kDatagramsPerReceive> datagrams;
+    for (int served = 0; served < kDatagramsPerNotice;) {
+        for (std::size_t i = 0; i < datagrams.size(); ++i) {
+            datagrams[i] = NetDatagram{};
+            datagrams[i].buffer = buffers[i].data();
+            datagrams[i].size = buffers[i].size();
+        }
+        int got = 0;
+        try {
+            got = GetSocket().ReceiveDatagrams(datagrams.data(), static_cast<int>(datagrams.size()));
+        } catch (X1SocketException* e) {
+            e->Delete();
+            return;
+        }
+        for (int i = 0; i < got; ++i) {
+            // An empty datagram asks nothing; one over 512 bytes arrives cut, and is dropped.
+            if (datagrams[i].length > 0 && !datagrams[i].truncated)
+                ServeDatagram(buffers[i].data(), datagrams[i].length, datagrams[i].from);
+        }
+        served += got;
+        if (got < static_cast<int>(datagrams.size()))
+            return;  // nothing more was waiting
+    }
+}
+
+void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from) {
     CRef<CDNSSession> session = CRef<CDNSSession>::Adopt(new CDNSSession(this));
-    bool received = false;
     try {
         const Settings settings = GetSettings();
         session->SetAccessRights(*this);
         session->SetLogging(*this);
         session->SetSessionTimeout(settings.timeOutSessions, settings.sessionTimeout);
-
-        CDNSMessage& message = session->Message();
-        std::string host;
-        UINT port = 0;
-        const int got = GetSocket().ReceiveFrom(message.Buffer(),
-                                                static_cast<int>(message.Capacity()), host, port);
-        if (got <= 0)
-            return;  // nothing was waiting
-        message.SetLength(static_cast<std::size_t>(got));
-        session->SetClientAddress(host, port);
-        session->AddClientBytesReceived(static_cast<DWORD>(got));
-        received = true;
+        session->Message().Assign(bytes, length);
+        session->SetClientAddress(FormatDottedAddress(from.address), from.port);
+        session->AddClientBytesReceived(static_cast<DWORD>(length));
 
         if (!CNorvaneEngine::Instance().RegisterSession(session.Get()))
             return;  // refused: the engine ended it
@@ -108,8 +139,6 @@ void CDNSService::OnDatagram(int socketHandle) {
         WriteLog(LogFormat::kLogError, "%s", kOnReadUnknownException);
     }
     // A query whose handling failed part-way is answered as a server failure and ends.
-    if (!received)
-        return;
     try {
         session->BuildRefusal(kRcodeServerFailure);
         session->SendReply();
@@ -122,26 +151,36 @@ void CDNSService::OnDatagram(int socketHandle) {
 }
 
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
-    (void)lParam;  // the error comes with the result
-    const std::uint64_t id = wParam;
-    int error = 0;
-    HostLookup lookup;
-    if (!GetResolver().TakeResult(id, &error, &lookup))
-        return;  // cancelled: its session has ended
-    CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(id));
-    auto* session = dynamic_cast<CDNSSession*>(found.Get());
-    if (session == nullptr || session->GetLookupId() != id || session->HasSessionEnded())
-        return;
-    try {
-        session->OnLookupDone(error, std::move(lookup));
-        session->SendReply();
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
-    } catch (...) {
-        DropCurrentException();
-        WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+    // The lookup of wParam is taken with every other that finished meanwhile (the error comes
+    // with each result); the completions of those then find nothing.
+    (void)wParam;
+    (void)lParam;
+    std::vector<CAsyncResolver::FinishedLookup> finished;
+    GetResolver().TakeFinished(ThreadId(), &finished);
+    std::vector<CRef<CDNSSession>> answered;
+    answered.reserve(finished.size());
+    for (CAsyncResolver::FinishedLookup& result : finished) {
+        CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(result.id));
+        auto* session = dynamic_cast<CDNSSession*>(found.Get());
+        if (session == nullptr || session->GetLookupId() != result.id || session->HasSessionEnded())
+            continue;  // its session has ended
+        session->OnLookupDone(result.error, std::move(result.lookup));
+        answered.emplace_back(session);
     }
-    session->Terminate(FrameworkFormat::kExitNormal);
+    // The replies go out back to back, before their sessions end: a client waiting for
+    // several gets them while it is awake.
+    for (const CRef<CDNSSession>& session : answered) {
+        try {
+            session->SendReply();
+        } catch (X1SocketException* e) {
+            const std::string text = e->GetErrorText();
+            e->Delete();
+            WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
+        } catch (...) {
+            DropCurrentException();
+            WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+        }
+    }
+    for (const CRef<CDNSSession>& session : answered)
+        session->Terminate(FrameworkFormat::kExitNormal);
 }

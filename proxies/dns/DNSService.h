@@ -10,7 +10,9 @@
 
 #include "engine/framework/UDPService.h"
 #include "platform/kernel/Types.h"
+#include "platform/net/Sockets.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -27,10 +29,13 @@ public:
     void LoadFromRegistry(const std::string& keyPath) override;
     BOOL HasExtraSettingsPage() const override { return FALSE; }
 
-    // One query on the service's socket: a session made, admitted, checked and either answered
-    // at once or left waiting for its lookup. Other sockets' notices are ignored.
+    // The queries waiting on the service's socket, each a session made, admitted, checked and
+    // either answered at once or left waiting for its lookup. Other sockets' notices are
+    // ignored.
     void OnDatagram(int socketHandle) override;
-    // A completed lookup: wParam its id. The session waiting for it is answered and ended.
+    // A completed lookup (wParam its id), taken with every other that finished meanwhile: the
+    // sessions still waiting for them are answered, their replies sent back to back, and
+    // ended.
     void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
 
     DWORD GetAllowAutodial() const;
@@ -42,6 +47,9 @@ public:
     void SetResolver(CAsyncResolver& resolver) { m_resolver = &resolver; }
 
 private:
+    // Serves the query of one datagram from `from`.
+    void ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from);
+
     DWORD m_allowAutodial;
     CAsyncResolver* m_resolver;
 };

@@ -378,6 +378,65 @@ TEST(SocketDeliveryTest, DatagramsEmptyTruncatedAndFromAnUnreachablePeer) {
     });
 }
 
+TEST(SocketDeliveryTest, BatchedDatagramReceivesTakeAllAndOnlyAFullBatchIsAnnouncedAgain) {
+    std::unique_ptr<X1Socket> udp;
+    NoticeThread owner;
+    UINT port = 0;
+    int handle = -1;
+    owner.Call([&] {
+        udp = std::make_unique<X1Socket>();
+        udp->Create(NET_SOCK_DGRAM);
+        udp->Bind(0, "127.0.0.1");
+        udp->SetEventMask(FD_READ);
+        port = udp->GetLocalPort();
+        handle = udp->GetHandle();
+    });
+    RawUdp peer;
+    for (const std::string& text : {std::string(), std::string("a"), std::string(100, 'T'),
+                                    std::string("bb"), std::string("ccc")})
+        peer.SendTo(static_cast<std::uint16_t>(port), text);
+    ASSERT_TRUE(owner.WaitForCount(kRead, handle, 1));
+    Sleep(kQuietMs);
+
+    char buffers[8][16];
+    NetDatagram datagrams[8];
+    const auto receive = [&](int count) {
+        int got = -1;
+        owner.Call([&] {
+            for (int i = 0; i < 8; ++i) {
+                datagrams[i] = NetDatagram{};
+                datagrams[i].buffer = buffers[i];
+                datagrams[i].size = sizeof buffers[i];
+            }
+            got = udp->ReceiveDatagrams(datagrams, count);
+        });
+        return got;
+    };
+    // A full batch may have left more: announced again.
+    int notices = owner.Count(kRead, handle);
+    ASSERT_EQ(receive(2), 2);
+    EXPECT_EQ(datagrams[0].length, 0u);
+    EXPECT_EQ(std::string(buffers[1], datagrams[1].length), "a");
+    EXPECT_EQ(datagrams[1].from.port, peer.Port());
+    EXPECT_TRUE(owner.WaitForCount(kRead, handle, notices + 1));
+    // The rest, one of them cut to the buffer; the socket was found empty: no notice.
+    notices = owner.Count(kRead, handle);
+    ASSERT_EQ(receive(8), 3);
+    EXPECT_TRUE(datagrams[0].truncated);
+    EXPECT_EQ(datagrams[0].length, sizeof buffers[0]);
+    EXPECT_EQ(std::string(buffers[1], datagrams[1].length), "bb");
+    EXPECT_FALSE(datagrams[1].truncated);
+    EXPECT_EQ(std::string(buffers[2], datagrams[2].length), "ccc");
+    Sleep(kQuietMs);
+    EXPECT_EQ(owner.Count(kRead, handle), notices);
+    // The next datagram announces itself.
+    peer.SendTo(static_cast<std::uint16_t>(port), "d");
+    EXPECT_TRUE(owner.WaitForCount(kRead, handle, notices + 1));
+    EXPECT_EQ(receive(8), 1);
+    EXPECT_EQ(receive(8), 0);
+    owner.Call([&] { udp.reset(); });
+}
+
 // A session thread that adopts one accepted connection, reads until the peer closes, closes
 // and ends (deleting itself).
 struct SessionCounts {

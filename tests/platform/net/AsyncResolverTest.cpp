@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -114,4 +117,45 @@ TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDelive
     for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
+}
+
+TEST(AsyncResolverTest, FinishedLookupsAreTakenTogetherPerRequesterAndStartsInABatchAllRun) {
+    CAsyncResolver resolver(4, 16);
+    const DWORD me = GetCurrentThreadId();
+    std::uint64_t ids[5] = {};
+    {
+        // Requests started in a batch wake a lookup thread at its end, and all of them run.
+        CAsyncResolver::Batch batch(resolver);
+        for (std::uint64_t& id : ids)
+            id = resolver.Start("localhost", me, kDone);
+    }
+    std::uint64_t other = 0;
+    std::thread requester([&] { other = resolver.Start("localhost", GetCurrentThreadId(), kDone); });
+    requester.join();
+    ASSERT_EQ(Completions(5).size(), 5u);
+    int error = -1;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(ids[0], &error, &lookup));
+    EXPECT_TRUE(resolver.Cancel(ids[1]));
+
+    // The rest of this thread's, not the other thread's (dropped: that thread has ended).
+    std::vector<CAsyncResolver::FinishedLookup> finished;
+    resolver.TakeFinished(me, &finished);
+    ASSERT_EQ(finished.size(), 3u);
+    std::vector<std::uint64_t> taken;
+    for (const CAsyncResolver::FinishedLookup& result : finished) {
+        taken.push_back(result.id);
+        EXPECT_EQ(result.error, 0);
+        EXPECT_EQ(result.lookup.officialName, "localhost");
+    }
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(taken, (std::vector<std::uint64_t>{ids[2], ids[3], ids[4]}));
+    EXPECT_FALSE(resolver.TakeResult(ids[2], &error, &lookup));
+    finished.clear();
+    resolver.TakeFinished(me, &finished);
+    EXPECT_TRUE(finished.empty());
+    for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+    EXPECT_NE(other, 0u);
 }
