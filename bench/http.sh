@@ -5,9 +5,13 @@
 # absolute-URI requests with "Connection: close", so one new connection per request) measures
 # requests per second and transfer rate
 #   - direct to the nginx origin (the baseline),
-#   - through Norvane (this checkout, optimised build in build-bench/), cache off and cache hits,
+#   - through Norvane (this checkout, optimised build in build-bench/): cache off; cache on with
+#     every request a reload ("Pragma: no-cache"), so each is a miss whose response is stored;
+#     and cache hits,
 #   - through tinyproxy, and through squid with its cache off and on (cache hits),
-# and prints each figure with its ratio to direct and to the best peer of the same kind.
+# and prints each figure with its ratio to direct and to the best peer of the same kind, and,
+# for each Norvane row, the engine's system calls per 1 KiB request (strace -c over a short
+# extra run, so the figures above are measured without it).
 #
 # Missing programs (wrk, nginx, tinyproxy, squid and the build tools) are installed with apt-get
 # when run as root; otherwise the one command to run is printed. Every server runs as the
@@ -25,10 +29,11 @@ threads=${BENCH_THREADS:-4}
 connections=16
 lua=$root/bench/absolute.lua
 
-rows=(direct norvane-off norvane-hit tinyproxy squid-off squid-hit)
+rows=(direct norvane-off norvane-store norvane-hit tinyproxy squid-off squid-hit)
 declare -A row_label=(
     [direct]="direct (nginx)"
     [norvane-off]="Norvane, cache off"
+    [norvane-store]="Norvane, cache stores"
     [norvane-hit]="Norvane, cache hits"
     [tinyproxy]="tinyproxy"
     [squid-off]="squid, cache off"
@@ -39,11 +44,15 @@ declare -A row_label=(
 declare -A row_peers=(
     [direct]="tinyproxy squid-off"
     [norvane-off]="tinyproxy squid-off"
+    [norvane-store]="tinyproxy squid-off"
     [tinyproxy]="tinyproxy squid-off"
     [squid-off]="tinyproxy squid-off"
     [norvane-hit]="tinyproxy squid-hit"
     [squid-hit]="tinyproxy squid-hit"
 )
+# Header lines a row adds to every request: the storing row reloads, so every request is a
+# miss that replaces the stored copy.
+declare -A row_headers=([norvane-store]="Pragma: no-cache")
 sizes=(1k 1m)
 declare -A size_bytes=([1k]=1024 [1m]=1048576)
 declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
@@ -53,11 +62,11 @@ declare -A size_label=([1k]="1 KiB" [1m]="1 MiB")
 # shellcheck source=bench/lib.sh
 source "$root/bench/lib.sh"
 .ci/deps.sh
-install_missing wrk nginx tinyproxy squid
+install_missing wrk nginx tinyproxy squid strace
 build_engine
 bench_workdir
 
-read -r origin_port tiny_port squid_port nv_port nv_hit_port nv_remote_port < <(free_ports 6)
+read -r origin_port tiny_port squid_port nv_port nv_store_port nv_hit_port nv_remote_port < <(free_ports 7)
 
 # --- the origin -----------------------------------------------------------------------------
 
@@ -71,7 +80,7 @@ start_nginx "$origin_port"
 
 # --- measuring --------------------------------------------------------------------------------
 
-declare -A rps mibs errors read_errors origin_share note
+declare -A rps mibs errors read_errors origin_share note syscalls top_syscalls
 
 # measure ROW SIZE PORT: first one fetch through 127.0.0.1:PORT (the origin's port for the
 # direct row) that must be byte-identical to the object, then wrk for BENCH_DURATION seconds.
@@ -85,9 +94,11 @@ measure() {
         return
     fi
     local before after out line
+    local -a extra=()
+    [[ -n ${row_headers[$row]:-} ]] && extra=("${row_headers[$row]}")
     before=$(origin_requests)
     out=$(wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout 10s -s "$lua" \
-        "http://127.0.0.1:$port/" -- "$url" 2>&1) || true
+        "http://127.0.0.1:$port/" -- "$url" "${extra[@]}" 2>&1) || true
     after=$(origin_requests)
     line=$(grep '^RESULT ' <<<"$out" || true)
     if [[ -z $line ]]; then
@@ -107,6 +118,40 @@ measure() {
         note[$key]="requests reached the origin: not answered from the cache"
         unset "rps[$key]" "mibs[$key]"
     fi
+    if [[ $row == norvane-store ]] && ! compgen -G "$nv/cache/*.nvc" >/dev/null; then
+        note[$key]="nothing was stored in the cache"
+        unset "rps[$key]" "mibs[$key]"
+    fi
+}
+
+# count_syscalls ROW PORT: the engine's system calls per request for the 1 KiB object, counted
+# by strace -c on every thread of the engine during a short run of wrk (strace slows the engine
+# down, so this run's rate is not reported). Fills syscalls[ROW] and top_syscalls[ROW].
+count_syscalls() {
+    local row=$1 port=$2 pid tids out line responses calls
+    command -v strace >/dev/null || return 0
+    pid=$(engine_pid) || return 0
+    tids=$(ls "/proc/$pid/task" | paste -sd,)
+    local trace="$work/strace-$row.txt"
+    local -a extra=()
+    [[ -n ${row_headers[$row]:-} ]] && extra=("${row_headers[$row]}")
+    strace -f -c -q -o "$trace" -p "$tids" 2>/dev/null &
+    local strace_pid=$!
+    sleep 1
+    out=$(wrk -t1 -c4 -d3s --timeout 10s -s "$lua" "http://127.0.0.1:$port/" -- \
+        "$origin_url/1k.bin" "${extra[@]}" 2>&1) || true
+    kill -INT "$strace_pid" 2>/dev/null || true
+    wait "$strace_pid" 2>/dev/null || true
+    line=$(grep '^RESULT ' <<<"$out" || true)
+    [[ -n $line && -s $trace ]] || return 0
+    read -r _ _ responses _ <<<"$line"
+    calls=$(awk '$NF == "total" { print $4 }' "$trace")
+    [[ -n $calls ]] && ((responses > 0)) || return 0
+    syscalls[$row]=$(awk -v c="$calls" -v n="$responses" 'BEGIN { printf "%.1f", c / n }')
+    top_syscalls[$row]=$(awk -v n="$responses" '
+        /^-/ || /^%/ || $NF == "total" { next }
+        { printf "%s %.1f\n", $NF, $4 / n }' \
+        "$trace" | sort -k2 -rn | head -8 | awk '{ printf "%s%s %s", sep, $1, $2; sep = ", " }')
 }
 
 # measure_all ROW PORT [warm]: both sizes; with warm, each object is fetched twice first so the
@@ -231,12 +276,21 @@ measure_all direct "$origin_port"
 
 if start_norvane 0 "$nv_port"; then
     measure_all norvane-off "$nv_port"
+    count_syscalls norvane-off "$nv_port"
 else
     not_available norvane-off "$(norvane_failure)"
 fi
 stop_norvane
+if start_norvane 3 "$nv_store_port"; then
+    measure_all norvane-store "$nv_store_port"
+    count_syscalls norvane-store "$nv_store_port"
+else
+    not_available norvane-store "$(norvane_failure)"
+fi
+stop_norvane
 if start_norvane 3 "$nv_hit_port"; then
     measure_all norvane-hit "$nv_hit_port" warm
+    count_syscalls norvane-hit "$nv_hit_port"
 else
     not_available norvane-hit "$(norvane_failure)"
 fi
@@ -315,3 +369,13 @@ also count a connection closed after a complete response that did not announce t
 (an HTTP/1.1 response without "Connection: close"); the response itself is counted.
 EOF
 for line in "${notes[@]}"; do echo "n/a  $line"; done
+echo
+echo "Norvane's system calls per request (1 KiB object, every engine thread, strace -c over a"
+echo "separate 3 s run at 4 clients; the most frequent calls after the total):"
+for row in norvane-off norvane-store norvane-hit; do
+    if [[ -n ${syscalls[$row]:-} ]]; then
+        printf "  %-22s %6s   %s\n" "${row_label[$row]}" "${syscalls[$row]}" "${top_syscalls[$row]}"
+    else
+        printf "  %-22s %6s\n" "${row_label[$row]}" "n/a"
+    fi
+done

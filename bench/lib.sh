@@ -18,6 +18,7 @@
 #                            ($nv/logs) and the remote-control service on REMOTE-PORT
 #   install_engine REG       imports the configuration and installs the engine, once
 #   start_engine / stop_norvane   starts / ends the installation's engine
+#   engine_pid               the process id of the installation's running engine
 #   ratio A B                A/B with two decimals, "-" when either is missing or B is 0
 #   load_before / load_note  the load average before the run, and a warning when it was high
 
@@ -213,6 +214,19 @@ stop_norvane() {
         pid=${pid%/environ}
         [[ $pid != "$$" ]] && stop_pid "$pid"
     done
+}
+
+engine_pid() {
+    local environ pid
+    for environ in $(grep -lzxF "NORVANE_STATE_DIR=$nv/state" /proc/[0-9]*/environ 2>/dev/null); do
+        pid=${environ#/proc/}
+        pid=${pid%/environ}
+        if [[ $(cat "/proc/$pid/comm" 2>/dev/null) == NorvaneEngine ]]; then
+            echo "$pid"
+            return 0
+        fi
+    done
+    return 1
 }
 
 ratio() {

@@ -237,6 +237,7 @@ void CNorvaneEngine::OnTimer(DWORD timerId) {
             }
         }
     }
+    m_cache.SyncIndex();
     if (m_ticks.fetch_add(1) % kStatisticsEveryTicks == 0)
         SaveUserDatabase();
 }

@@ -247,10 +247,28 @@ int X1Socket::Accept() {
     return a;
 }
 
+int X1Socket::TryAccept() {
+    const int a = NetAccept(RequireOpen(), nullptr, 0);
+    if (a == INVALID_SOCKET_HANDLE && WSAGetLastError() != WSAEWOULDBLOCK)
+        throw new X1SocketException(WSAGetLastError());
+    return a;
+}
+
+void X1Socket::GetPeer(std::string& address, UINT& port) const {
+    const NetAddress a = EndAddress(true);
+    address = FormatDottedAddress(a.address);
+    port = a.port;
+}
+
 void X1Socket::SetEventMask(unsigned mask) {
     m_lEventMask = mask;
     if (m_bAsync && m_hSocket != INVALID_SOCKET_HANDLE)
         StartAsyncSelect();
+}
+
+void X1Socket::SelectEvents(unsigned mask) {
+    m_lEventMask = mask;
+    StartAsyncSelect();
 }
 
 void X1Socket::StartAsyncSelect() {

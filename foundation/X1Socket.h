@@ -105,6 +105,10 @@ public:
     // The handle of a pending connection (the caller attaches it to a new X1Socket). With
     // selection on it never waits (10035 when none is pending); otherwise it waits for one.
     int Accept();
+    // A pending connection's handle without waiting, or -1 when none is pending (no
+    // exception for that: a loop that takes every pending connection ends there); other
+    // failures throw.
+    int TryAccept();
 
     // Events.
     // Stores the mask; issues the selection again when the asynchronous flag is on and the
@@ -112,6 +116,9 @@ public:
     void SetEventMask(unsigned mask);
     unsigned GetEventMask() const { return m_lEventMask; }
     void StartAsyncSelect();
+    // SetEventMask and StartAsyncSelect in one selection (the two calls issue it twice when
+    // the asynchronous flag is on).
+    void SelectEvents(unsigned mask);
     void StopAsyncSelect();
     bool IsAsync() const { return m_bAsync; }
 
@@ -163,6 +170,8 @@ public:
     UINT GetLocalPort();
     std::string GetPeerAddress();
     UINT GetPeerPort();
+    // The peer's dotted address and port with one look.
+    void GetPeer(std::string& address, UINT& port) const;
 
     // Byte counters (the sessions' traffic figures).
     DWORD GetBytesSent() const { return m_dwBytesSent.load(); }

@@ -257,25 +257,6 @@ void X1SocketNotifyWindow::RunCallback(std::unique_lock<std::mutex>& lock, int h
     m_callbackDone.notify_all();
 }
 
-long X1SocketNotifyWindow::OnSocketMessage(int handle, long lParam) {
-    if (handle == 0 && lParam == 0)
-        return 0;
-    const unsigned event = static_cast<unsigned>(lParam) & 0xFFFF;
-    const UINT message = MessageForEvent(event);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    auto owner = m_owners.find(handle);
-    if (owner != m_owners.end()) {
-        PostToOwner(owner, handle, message);
-        return 0;
-    }
-    auto callback = m_callbacks.find(handle);
-    if (callback != m_callbacks.end()) {
-        CallbackPtr entry = callback->second;
-        RunCallback(lock, handle, entry, event);
-    }
-    return 0;
-}
-
 X1SocketCallbackThread::X1SocketCallbackThread()
     : m_previous(X1SocketNotifyWindow::Instance().GetCallbackThread()) {
     X1SocketNotifyWindow::Instance().SetCallbackThread(GetCurrentThreadId());

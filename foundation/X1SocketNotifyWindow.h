@@ -37,9 +37,7 @@ class X1SocketReadWorker;
 
 class X1SocketNotifyWindow : private ISocketNoticeSink {
 public:
-    // The notification message of the original window (first: handle; second: the event in
-    // the low 16 bits), and the thread messages posted to owner threads.
-    static constexpr UINT kSocketNotify = WM_USER + 1;  // 0x401
+    // The thread messages posted to owner threads.
     static constexpr UINT kSocketAccept = 0x402;
     static constexpr UINT kSocketRead = 0x403;
     static constexpr UINT kSocketWrite = 0x404;
@@ -78,12 +76,6 @@ public:
     // socket (nullptr for none).
     DWORD GetOwner(int handle) const;
     X1Socket* GetCallbackSocket(int handle) const;
-
-    // Routes one notification for `handle` (event in the low 16 bits of `lParam`) by the two
-    // maps, as the dispatcher's notices are routed, except that a callback runs here, on the
-    // calling thread. Events other than accept, read, write and close are dropped; a post to
-    // an owner thread that has ended removes the registration. Always 0.
-    long OnSocketMessage(int handle, long lParam);
 
     // The thread on which callbacks run (0: the socket dispatcher's thread).
     void SetCallbackThread(DWORD threadId);

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the web proxy's request handling as a browser would send them:
 // collected in pieces, parsed under each non-proxy setting, and turned into the head that goes
-// upstream. Besides crashes it checks that nothing a client sends can add a line to that head
-// or smuggle a line break into an FTP command.
+// upstream. Besides crashes it checks that nothing a client sends can add a line to that head,
+// reach the server in a header line it could split differently, or smuggle a line break into
+// an FTP command.
 
 #include "WebHeadChecks.h"
 #include "proxies/web/ErrorPage.h"
@@ -25,6 +26,13 @@ void CheckRequest(const CWWWRequest& request) {
     Require(request.ftpPassword.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
     Require(request.ftpPath.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos);
     Require(request.port <= 65535);
+    // A header that reaches the server is split there as here: no control byte or blank in
+    // its name, no CR or NUL in its value.
+    for (const auto& [name, value] : request.headers.Entries()) {
+        for (unsigned char c : name)
+            Require(c > 0x20 && c != 0x7F);
+        Require(value.find_first_of(std::string_view("\r\0", 2)) == std::string::npos);
+    }
     for (bool throughProxy : {false, true}) {
         const std::string head = BuildOutboundHead(request, throughProxy);
         CheckHead(head);

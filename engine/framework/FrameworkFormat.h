@@ -42,6 +42,8 @@
 #include "platform/kernel/Thread.h"
 #include "platform/kernel/Types.h"
 
+#include <sys/socket.h>
+
 #include <cstddef>
 
 namespace FrameworkFormat {
@@ -82,7 +84,14 @@ inline constexpr DWORD kNewSessionTimeout = 60;
 inline constexpr DWORD kLoadedSessionTimeout = 180;
 inline constexpr DWORD kNewSessionLimit = 5;
 inline constexpr DWORD kLoadedSessionLimit = 0;
-inline constexpr int kListenBacklog = 5;
+// The system's largest accept queue (the kernel cuts it to net.core.somaxconn): a browser
+// alone opens six connections at once, and a queue that overflows drops their SYNs.
+inline constexpr int kListenBacklog = SOMAXCONN;
+// Connections one accept notice takes at most before the listener is served again.
+inline constexpr int kAcceptsPerNotice = 64;
+// Live sessions of one service at most; the newest connection past it is refused, so a flood
+// of idle connections cannot take every thread or descriptor of the engine.
+inline constexpr int kMaxLiveSessions = 3000;
 // How long a replaced service's thread may take to end before its successor starts.
 inline constexpr DWORD kServiceThreadEndWaitMs = 5000;
 // How long a start or stop asked of a service's thread from another thread is waited for.
@@ -126,6 +135,8 @@ inline constexpr const char* kUDPRunTerminating =
     "Caught unknown exception in CUDPService::Run() - terminating";
 inline constexpr const char* kAcceptCallbackException =
     "Caught CException in CTCPServiceSocketCallback()";
+inline constexpr const char* kSessionCeilingReached =
+    "Service has %d live sessions: new connections are refused until some end";
 
 // --- Remote-control service -----------------------------------------------------------------
 inline constexpr const char* kRemoteControlName = "Remote Control Service";

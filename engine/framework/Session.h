@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,9 @@ public:
     virtual DWORD GetTotalBytes() const { return 0; }
     // Copies the service's non-proxy-request settings and keeps a reference to the service.
     virtual void SetService(CService& service);
+    // Keeps `lease` until the session object is destroyed (its service counts live sessions
+    // by these).
+    void HoldWhileAlive(std::shared_ptr<void> lease) { m_aliveLease = std::move(lease); }
     // The right CheckAccess asks. `owner` (optional) holds the right and is kept alive with a
     // reference while the session uses it.
     void SetAccessRight(CRight* right, CObject* owner = nullptr);
@@ -173,6 +177,8 @@ public:
     int GetTerminateCount() const { return m_terminateCount.load(); }
     // Whether EndSession has run.
     bool HasSessionEnded() const { return m_ended.load(); }
+    // Whether the session is ending: Terminate was called (by any thread), or it has ended.
+    bool IsEnding() const { return GetTerminateCount() != 0 || HasSessionEnded(); }
     // The client machine the session belongs to (empty before admission and after it left).
     CRef<CMachine> GetMachine() const;
     DWORD GetNonProxyRequestAction() const;
@@ -242,6 +248,7 @@ private:
     std::string m_nonProxyHost;
     DWORD m_nonProxyPort = 0;
     CRef<CObject> m_serviceRef;
+    std::shared_ptr<void> m_aliveLease;
     CRef<CObject> m_rightOwner;
     CRight* m_accessRight = nullptr;
     DWORD m_logOptions = 0;

@@ -74,21 +74,57 @@ void CTCPServiceSocketCallback(void* userData, X1Socket* socket, unsigned event)
 CSession* CTCPService::CreateSession(int) { return nullptr; }
 
 void CTCPService::AcceptConnection(X1Socket& listener) {
+    for (int taken = 0; taken < kAcceptsPerNotice; ++taken) {
+        if (!AcceptOne(listener))
+            return;
+    }
+}
+
+bool CTCPService::AcceptOne(X1Socket& listener) {
     int handle;
     try {
-        handle = listener.Accept();
+        handle = listener.TryAccept();
     } catch (X1SocketException* e) {
-        e->Delete();  // nothing pending any more (the client gave up)
-        return;
+        e->Delete();  // the listener failed: the next notice tries again
+        return false;
     }
+    if (handle == INVALID_SOCKET_HANDLE)
+        return false;  // nothing pending any more
+    const std::shared_ptr<LiveSessions> live = m_liveSessions;
+    int refusedAt = 0;  // the ceiling, when this connection is refused
+    bool logRefusal = false;
+    {
+        std::lock_guard<std::mutex> lock(live->mutex);
+        if (live->count >= live->ceiling) {
+            refusedAt = live->ceiling;
+            logRefusal = !live->full;
+            live->full = true;
+        } else {
+            ++live->count;  // the session made below holds it; given back if none is
+        }
+    }
+    if (refusedAt != 0) {
+        NetClose(handle);
+        if (logRefusal)
+            WriteLog(LogFormat::kLogError, kSessionCeilingReached, refusedAt);
+        return true;
+    }
+    auto giveBack = [live] {
+        std::lock_guard<std::mutex> lock(live->mutex);
+        --live->count;
+        live->full = false;
+    };
     CSession* session = nullptr;
     try {
         session = CreateSession(handle);
         if (session == nullptr) {
+            giveBack();
             NetClose(handle);
-            return;
+            return true;
         }
-        // From here the session owns the handle (and closes it if it never runs).
+        // From here the session owns the handle (and closes it if it never runs), and its
+        // place among the live sessions.
+        session->HoldWhileAlive(std::shared_ptr<void>(nullptr, [giveBack](void*) { giveBack(); }));
         session->SetService(*this);
         session->SetAccessRights(*this);
         session->SetLogging(*this);
@@ -104,11 +140,23 @@ void CTCPService::AcceptConnection(X1Socket& listener) {
         WriteLog(LogFormat::kLogError, "%s", kAcceptCallbackException);
     }
     if (session == nullptr) {
+        giveBack();
         NetClose(handle);  // CreateSession failed: nobody took the connection
-        return;
+        return true;
     }
     // The creator's reference; a started session's thread holds its own.
     session->Release();
+    return true;
+}
+
+int CTCPService::GetLiveSessionCount() const {
+    std::lock_guard<std::mutex> lock(m_liveSessions->mutex);
+    return m_liveSessions->count;
+}
+
+void CTCPService::SetLiveSessionCeiling(int ceiling) {
+    std::lock_guard<std::mutex> lock(m_liveSessions->mutex);
+    m_liveSessions->ceiling = ceiling;
 }
 
 // --- Settings, registry and archive ---------------------------------------------------------

@@ -10,11 +10,13 @@
 // callback copies the service's settings into each new session under the settings mutex and
 // gives the session a reference to the service.
 
+#include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundConnection.h"
 #include "engine/framework/Service.h"
 #include "platform/kernel/Types.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CSession;
@@ -53,8 +55,14 @@ public:
     // What the console's service sheet offers: 0, 6 or 7, fixed by the class.
     DWORD GetSupportedMethods() const { return m_supportedMethods; }
 
-    // The accept callback's work for one pending connection (called on the callback thread).
+    // The accept callback's work: every pending connection (up to kAcceptsPerNotice) becomes
+    // a session, or is refused while kMaxLiveSessions of this service live (called on the
+    // callback thread).
     void AcceptConnection(X1Socket& listener);
+    // Sessions of this service that have not been destroyed yet, and their ceiling
+    // (kMaxLiveSessions unless set).
+    int GetLiveSessionCount() const;
+    void SetLiveSessionCeiling(int ceiling);
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
@@ -70,6 +78,17 @@ protected:
     void ApplyTCPRecord(TCPRecord& record);
 
 private:
+    // One accepted connection: true when another may be taken.
+    bool AcceptOne(X1Socket& listener);
+    // Live sessions, counted by the leases the sessions hold; shared, so a session that
+    // outlives its service still returns its lease safely.
+    struct LiveSessions {
+        std::mutex mutex;  // guards the three below together
+        int count = 0;
+        int ceiling = FrameworkFormat::kMaxLiveSessions;
+        bool full = false;  // the ceiling's log line was written; cleared when one ends
+    };
+    std::shared_ptr<LiveSessions> m_liveSessions = std::make_shared<LiveSessions>();
     COutboundSettings m_upstream;
     DWORD m_supportedMethods = 0;
 };

@@ -59,7 +59,10 @@ bool CTCPSession::InitInstance() {
             m_clientSocket.Close();
             return false;
         }
-        SetClientAddress(m_clientSocket.GetPeerAddress(), m_clientSocket.GetPeerPort());
+        std::string peerAddress;
+        UINT peerPort = 0;
+        m_clientSocket.GetPeer(peerAddress, peerPort);
+        SetClientAddress(peerAddress, peerPort);
         BeforeAdmission();
         // A handed-over session was admitted by the hand-over and is announced here once; any
         // other is announced when its first admission gives it a number.
@@ -94,8 +97,7 @@ bool CTCPSession::InitInstance() {
 void CTCPSession::StartProtocol() {
     if (CheckAccess(TRUE)) {
         Initialize();
-        m_clientSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-        m_clientSocket.StartAsyncSelect();
+        m_clientSocket.SelectEvents(FD_READ | FD_WRITE | FD_CLOSE);
     }
 }
 
@@ -160,9 +162,10 @@ void CTCPSession::OnThreadMessage(const ThreadMessage& msg) {
 }
 
 void CTCPSession::HandleSocketNotice(UINT message, int handle) {
-    // An ended session's end lines are written and its traffic booked: nothing more happens
-    // on its behalf, whichever thread ended it.
-    if (HasSessionEnded())
+    // A session that is ending (from this thread or another: an idle time-out, its machine
+    // deleted) has its end lines written and its traffic booked, or is about to: nothing more
+    // happens on its behalf, even for notices still queued.
+    if (IsEnding())
         return;
     X1Socket* socket = FindWatchedSocket(handle);
     if (socket == nullptr)

@@ -131,19 +131,23 @@ private:
     };
 
     DWORD Add(Entry entry, bool once) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_closed)
-            return ERROR_INVALID_THREAD_ID;
-        if (once) {
-            for (const Entry& waiting : m_queue)
-                if (!waiting.call && waiting.msg.message == entry.msg.message &&
-                    waiting.msg.wParam == entry.msg.wParam)
-                    return ERROR_SUCCESS;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
+                return ERROR_INVALID_THREAD_ID;
+            if (once) {
+                for (const Entry& waiting : m_queue)
+                    if (!waiting.call && waiting.msg.message == entry.msg.message &&
+                        waiting.msg.wParam == entry.msg.wParam)
+                        return ERROR_SUCCESS;
+            }
+            if (m_queue.size() >= kMaxQueuedMessages)
+                return ERROR_NOT_ENOUGH_QUOTA;
+            entry.postedAt = GetTickCount64();
+            m_queue.push_back(std::move(entry));
         }
-        if (m_queue.size() >= kMaxQueuedMessages)
-            return ERROR_NOT_ENOUGH_QUOTA;
-        entry.postedAt = GetTickCount64();
-        m_queue.push_back(std::move(entry));
+        // Woken after the lock is released, so the reader does not wake into a held lock.
+        // The poster keeps the queue alive (PostToQueue holds it) until this returns.
         m_cv.notify_one();
         return ERROR_SUCCESS;
     }

@@ -50,23 +50,18 @@ Dispatcher& D() {
     return *dispatcher;
 }
 
-struct StreamState {
-    int bytes = 0;
-    bool ended = false;   // the peer ended its stream (or both directions are shut)
-    bool failed = false;  // a pending error: the connection was reset
+// Notices found due on this thread, held until its outermost NoticeScope ends.
+struct HeldNotice {
+    int fd;
+    std::uint64_t generation;
+    unsigned event;
 };
+thread_local std::vector<HeldNotice> t_heldNotices;
+thread_local int t_noticeScopes = 0;
 
-StreamState LookAtStream(int fd) {
-    StreamState st;
-    pollfd p{fd, POLLIN | POLLRDHUP, 0};
-    if (poll(&p, 1, 0) <= 0)
-        return st;
-    st.ended = (p.revents & (POLLRDHUP | POLLHUP)) != 0;
-    st.failed = (p.revents & POLLERR) != 0;
-    // A stream with bytes waiting always polls readable: without that, there is nothing to count.
-    if ((p.revents & POLLIN) && ioctl(fd, FIONREAD, &st.bytes) != 0)
-        st.bytes = 0;
-    return st;
+void Deliver(int fd, std::uint64_t generation, unsigned event) {
+    if (ISocketNoticeSink* sink = D().sink.load())
+        sink->OnSocketNotice(fd, generation, event);
 }
 
 // True when a datagram, empty or not, waits. Pending ICMP errors are consumed on the way.
@@ -106,6 +101,37 @@ void DrainWakeups(int wakefd) {
     }
 }
 
+// What epoll's own bits say, evaluated without asking the socket again; only a peer that has
+// ended its stream is asked whether bytes still wait before its close is announced.
+void OnEpollEvent(SocketRegistration& r, std::uint32_t bits) {
+    SocketDispatcher::NoticeScope scope;
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (r.role == SocketRole::Listening) {
+        SocketDispatcher::StreamState pending;
+        pending.bytes = (bits & EPOLLIN) != 0;  // a connection is pending
+        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false, &pending);
+        return;
+    }
+    if (r.role != SocketRole::Connected) {
+        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalRead | SocketDispatcher::kEvalClose,
+                                   false);
+        return;
+    }
+    if (bits & (EPOLLRDHUP | EPOLLHUP))
+        r.peerEnded = true;
+    SocketDispatcher::StreamState st;
+    st.failed = (bits & EPOLLERR) != 0;
+    st.ended = r.peerEnded;
+    if (st.ended && !st.failed) {
+        int waiting = 0;
+        st.bytes = ioctl(r.fd, FIONREAD, &waiting) == 0 && waiting > 0;
+    } else {
+        st.bytes = (bits & EPOLLIN) != 0;
+    }
+    SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalRead | SocketDispatcher::kEvalClose, false,
+                               &st);
+}
+
 void Loop(int epfd, int wakefd) {
     t_isDispatcherThread = true;
     epoll_event events[kMaxEvents];
@@ -131,24 +157,49 @@ void Loop(int epfd, int wakefd) {
             }
             if (!r)
                 continue;  // closed since epoll reported it
-            std::lock_guard<std::mutex> lock(r->mutex);
-            SocketDispatcher::Evaluate(*r, SocketDispatcher::kEvalRead |
-                                               SocketDispatcher::kEvalClose |
-                                               SocketDispatcher::kEvalAccept,
-                                       false);
+            OnEpollEvent(*r, events[i].events);
         }
         RunCalls();
     }
 }
 
 void Notify(const SocketRegistration& r, unsigned event) {
-    if (ISocketNoticeSink* sink = D().sink.load())
-        sink->OnSocketNotice(r.fd, r.generation, event);
+    if (t_noticeScopes > 0)
+        t_heldNotices.push_back({r.fd, r.generation, event});
+    else
+        Deliver(r.fd, r.generation, event);
+}
+
+// Adds `r` to the epoll set (the epoll descriptor is fixed once started; r.watched is
+// guarded by r.mutex, or not yet shared). A descriptor that is still there under an ended registration
+// (detached without a close, or closed and reused behind this layer's back) is taken over
+// with its new generation. Events of an ended generation are dropped on arrival, so a
+// closed descriptor leaves the set with its close and needs no call of its own.
+bool AddToEpoll(SocketRegistration& r) {
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    ev.data.u64 = r.generation;
+    if (epoll_ctl(D().epfd, EPOLL_CTL_ADD, r.fd, &ev) != 0 &&
+        (errno != EEXIST || epoll_ctl(D().epfd, EPOLL_CTL_MOD, r.fd, &ev) != 0))
+        return false;
+    r.watched = true;
+    return true;
 }
 
 }  // namespace
 
 namespace SocketDispatcher {
+
+NoticeScope::NoticeScope() { ++t_noticeScopes; }
+
+NoticeScope::~NoticeScope() {
+    if (--t_noticeScopes > 0 || t_heldNotices.empty())
+        return;
+    std::vector<HeldNotice> notices;
+    notices.swap(t_heldNotices);
+    for (const HeldNotice& n : notices)
+        Deliver(n.fd, n.generation, n.event);
+}
 
 bool Start() {
     Dispatcher& d = D();
@@ -212,26 +263,39 @@ RegistrationPtr Register(int fd, SocketRole role) {
     if (!Start())
         return nullptr;
     Dispatcher& d = D();
-    std::lock_guard<std::mutex> lock(d.tableMutex);
-    auto stale = d.byFd.find(fd);
-    if (stale != d.byFd.end()) {
-        // The number was closed behind this layer's back and handed out again: the old
-        // registration is over.
-        stale->second->alive = false;
-        d.byGeneration.erase(stale->second->generation);
-        d.byFd.erase(stale);
-        epoll_ctl(d.epfd, EPOLL_CTL_DEL, fd, nullptr);
+    RegistrationPtr r;
+    {
+        std::lock_guard<std::mutex> lock(d.tableMutex);
+        auto stale = d.byFd.find(fd);
+        if (stale != d.byFd.end()) {
+            // The number was closed behind this layer's back and handed out again: the old
+            // registration is over.
+            stale->second->alive = false;
+            d.byGeneration.erase(stale->second->generation);
+            d.byFd.erase(stale);
+        }
+        r = std::make_shared<SocketRegistration>(fd, d.nextGeneration++, role);
+        d.byFd.emplace(fd, r);
+        d.byGeneration.emplace(r->generation, r);
     }
-    auto r = std::make_shared<SocketRegistration>(fd, d.nextGeneration++, role);
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
-    ev.data.u64 = r->generation;
-    if (epoll_ctl(d.epfd, EPOLL_CTL_ADD, fd, &ev) != 0)
+    // Added to epoll outside the table lock: epoll reports what already waits at once, and
+    // the dispatcher must find the registration then without waiting for this thread. The
+    // registration is not handed out yet, so `watched` is this thread's alone.
+    if (role != SocketRole::Unconnected && !AddToEpoll(*r)) {
+        const int err = errno;
+        std::lock_guard<std::mutex> lock(d.tableMutex);
+        auto it = d.byFd.find(fd);
+        if (it != d.byFd.end() && it->second == r)
+            d.byFd.erase(it);
+        d.byGeneration.erase(r->generation);
+        r->alive = false;
+        errno = err;
         return nullptr;
-    d.byFd.emplace(fd, r);
-    d.byGeneration.emplace(r->generation, r);
+    }
     return r;
 }
+
+bool Watch(SocketRegistration& r) { return r.watched || AddToEpoll(r); }
 
 RegistrationPtr Find(int fd) {
     std::lock_guard<std::mutex> lock(D().tableMutex);
@@ -252,11 +316,28 @@ RegistrationPtr Unregister(int fd) {
     }
     std::lock_guard<std::mutex> lock(r->mutex);
     r->alive = false;
-    epoll_ctl(D().epfd, EPOLL_CTL_DEL, fd, nullptr);
     return r;
 }
 
-void Evaluate(SocketRegistration& r, unsigned what, bool restart) {
+StreamState ProbeStream(SocketRegistration& r) {
+    StreamState st;
+    pollfd p{r.fd, POLLIN | POLLRDHUP, 0};
+    if (poll(&p, 1, 0) <= 0)
+        return st;
+    if (p.revents & (POLLRDHUP | POLLHUP))
+        r.peerEnded = true;
+    st.ended = r.peerEnded;
+    st.failed = (p.revents & POLLERR) != 0;
+    if (!(p.revents & POLLIN))
+        return st;
+    // Readable and not ended: bytes wait. Readable and ended: the end itself makes it
+    // readable, so only the count tells.
+    int waiting = 0;
+    st.bytes = !st.ended || (ioctl(r.fd, FIONREAD, &waiting) == 0 && waiting > 0);
+    return st;
+}
+
+void Evaluate(SocketRegistration& r, unsigned what, bool restart, const StreamState* known) {
     if (!r.alive)
         return;
     if (restart)
@@ -265,7 +346,8 @@ void Evaluate(SocketRegistration& r, unsigned what, bool restart) {
         return;
     switch (r.role) {
     case SocketRole::Listening:
-        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) && ConnectionPending(r.fd))
+        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) &&
+            (known ? known->bytes : ConnectionPending(r.fd)))
             Notify(r, FD_ACCEPT);
         break;
     case SocketRole::Connected: {
@@ -275,11 +357,14 @@ void Evaluate(SocketRegistration& r, unsigned what, bool restart) {
         }
         if (!(what & (kEvalRead | kEvalClose)))
             break;
-        const StreamState st = LookAtStream(r.fd);
-        if ((what & kEvalRead) && (r.mask & FD_READ) && st.bytes > 0)
+        const bool wantRead = (what & kEvalRead) && (r.mask & FD_READ);
+        const bool wantClose = (what & kEvalClose) && (r.mask & FD_CLOSE) && !r.closePosted;
+        if (!wantRead && !wantClose)
+            break;
+        const StreamState st = known ? *known : ProbeStream(r);
+        if (wantRead && st.bytes)
             Notify(r, FD_READ);
-        if ((what & kEvalClose) && (r.mask & FD_CLOSE) && !r.closePosted &&
-            (st.failed || (st.ended && st.bytes == 0))) {
+        if (wantClose && (st.failed || (st.ended && !st.bytes))) {
             r.closePosted = true;
             Notify(r, FD_CLOSE);
         }

@@ -22,8 +22,15 @@
 //  - datagram sockets: read when a datagram (even an empty one) waits; a pending ICMP error is
 //    consumed here and never announced.
 //
-// Sinks are called with the socket's registration lock held: they must not call back into
-// platform/net and must not block (posting a thread message is the intended use).
+// What is due is taken from epoll's own bits where they say it (new bytes, a pending
+// connection, the peer's end, an error) and from the result of the receive that ran, so an
+// event costs no second look at the socket; only the close of a peer that ended its stream
+// asks whether bytes still wait. Sinks are called after the socket's registration lock is
+// released, on the thread that found the notice due; they must not call back into
+// platform/net and must not block (posting a thread message is the intended use). A notice
+// may therefore reach the sink after the socket's state moved on (a read notice for bytes
+// another thread took meanwhile): receivers tolerate a read with nothing waiting, and drop a
+// notice whose generation is not the socket's current one.
 
 #include "platform/kernel/Types.h"
 

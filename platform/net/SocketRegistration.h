@@ -7,8 +7,10 @@
 // Locking: `mutex` guards the fields below it and is held around every non-blocking call on
 // the descriptor that can change what is due (receive, peek, accept) together with the
 // evaluation that follows, so the dispatcher's view and the socket's state never disagree.
-// Sinks are called with it held. The table lock of the dispatcher is never taken while a
-// registration lock is held, except to register the socket that an accept created.
+// The notices an evaluation finds due are handed to the sink only once the lock is released
+// (NoticeScope), so a woken owner never finds the lock still held by the thread that woke it.
+// The table lock of the dispatcher is never taken while a registration lock is held, except
+// to register the socket that an accept created.
 
 #include "platform/kernel/Types.h"
 
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 enum class SocketRole { Unconnected, Connecting, Connected, Listening, Datagram };
 
@@ -35,6 +38,8 @@ struct SocketRegistration {
     bool selecting = false;
     bool writeDue = false;     // a write notice is owed (after connect/accept, or a waiting send)
     bool closePosted = false;  // the close notice went out since selection last (re)started
+    bool watched = false;      // in the epoll set (connected, listening and datagram sockets)
+    bool peerEnded = false;    // the peer ended its stream (epoll's RDHUP/HUP, or a receive of 0)
 };
 
 using RegistrationPtr = std::shared_ptr<SocketRegistration>;
@@ -54,8 +59,33 @@ inline bool IsIcmpError(int err) {
     return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH || err == EHOSTDOWN;
 }
 
-// Watches `fd` under a new generation. nullptr (errno set) when the dispatcher cannot.
+// What is known of a connected stream socket (or, `bytes`, of a listener: a connection is
+// pending) without asking the kernel again.
+struct StreamState {
+    bool bytes = false;   // bytes wait (or may: a notice too many is harmless, one too few not)
+    bool ended = false;   // the peer ended its stream (or both directions are shut)
+    bool failed = false;  // a pending error: the connection was reset
+};
+
+// Collects the notices that evaluations on this thread find due while it lives, and hands
+// them to the sink when the outermost scope ends. Declare one before taking a registration
+// lock, so that the notices go out after the lock is released.
+class NoticeScope {
+public:
+    NoticeScope();
+    ~NoticeScope();
+    NoticeScope(const NoticeScope&) = delete;
+    NoticeScope& operator=(const NoticeScope&) = delete;
+};
+
+// Registers `fd` under a new generation; sockets of the roles that can have events are
+// watched by epoll at once, an unconnected stream socket only once it connects or listens
+// (Watch). nullptr (errno set) when the dispatcher cannot.
 RegistrationPtr Register(int fd, SocketRole role);
+
+// Adds a registered socket to the epoll set (nothing when it is there already); epoll reports
+// what is already waiting at once. Call with r.mutex held. False (errno set) on failure.
+bool Watch(SocketRegistration& r);
 
 // The live registration of `fd`, or nullptr.
 RegistrationPtr Find(int fd);
@@ -64,8 +94,15 @@ RegistrationPtr Find(int fd);
 // nullptr when there was none. The descriptor itself is left open.
 RegistrationPtr Unregister(int fd);
 
-// Announces what is due for `r` among `what`; `restart` makes a close notice due again. Call
-// with r.mutex held.
-void Evaluate(SocketRegistration& r, unsigned what, bool restart);
+// Announces what is due for `r` among `what`; `restart` makes a close notice due again. A
+// connected stream socket's or a listener's state is `known` when the caller has it (from
+// epoll's bits or a receive's result), else it is probed with poll (and, for a peer that
+// ended, FIONREAD). Call with r.mutex held,
+// inside a NoticeScope.
+void Evaluate(SocketRegistration& r, unsigned what, bool restart,
+              const StreamState* known = nullptr);
+
+// The state poll finds (and FIONREAD, once the peer ended). r.mutex held.
+StreamState ProbeStream(SocketRegistration& r);
 
 }  // namespace SocketDispatcher

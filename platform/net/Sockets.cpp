@@ -94,11 +94,13 @@ long Receive(int s, void* buffer, std::size_t size, bool peek, NetAddress* from)
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return -1;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     const bool datagram = r->role == SocketRole::Datagram;
     sockaddr_in sin{};
     long result = -1;
     int error = 0;
+    bool endOfStream = false;
     for (int step = 0; step <= kMaxErrorsPerReceive; ++step) {
         iovec iov{buffer, size};
         msghdr msg{};
@@ -112,6 +114,7 @@ long Receive(int s, void* buffer, std::size_t size, bool peek, NetAddress* from)
                 error = WSAEMSGSIZE;  // the datagram is gone; its head is in the buffer
             } else {
                 result = n;
+                endOfStream = n == 0 && !datagram && size > 0;
                 if (from && datagram)
                     *from = FromSockaddr(sin);
             }
@@ -127,7 +130,20 @@ long Receive(int s, void* buffer, std::size_t size, bool peek, NetAddress* from)
     }
     if (result < 0 && error == 0)
         result = 0;  // only ICMP errors were waiting
-    Evaluate(*r, kEvalRead | kEvalClose, false);
+    if (r->role == SocketRole::Connected && error == 0) {
+        // The receive's own result says what is left, except after a full buffer: a peek
+        // leaves bytes; fewer bytes than asked for took all there were; 0 from the call is the
+        // peer's end. A full buffer may or may not have taken the last byte: asked.
+        StreamState st;
+        st.bytes = peek && result > 0;
+        if (endOfStream)
+            r->peerEnded = true;
+        st.ended = r->peerEnded;
+        const bool full = !peek && result > 0 && static_cast<std::size_t>(result) == size;
+        Evaluate(*r, kEvalRead | kEvalClose, false, size > 0 && !full ? &st : nullptr);
+    } else {
+        Evaluate(*r, kEvalRead | kEvalClose, false);
+    }
     if (error != 0)
         return FailedWith(error);
     if (from && !datagram && !NetGetPeerAddress(s, from))
@@ -219,11 +235,16 @@ bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs) {
             }
         }
     }
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     if (error != 0) {
         if (r->role == SocketRole::Connecting)
             r->role = SocketRole::Unconnected;
         return Fail(error);
+    }
+    if (!Watch(*r)) {
+        r->role = SocketRole::Unconnected;
+        return FailErrno();
     }
     r->role = SocketRole::Connected;
     r->writeDue = true;
@@ -252,8 +273,9 @@ bool NetListen(int s, int backlog) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return false;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
-    if (listen(s, backlog) != 0)
+    if (listen(s, backlog) != 0 || !Watch(*r))
         return FailErrno();
     r->role = SocketRole::Listening;
     Evaluate(*r, kEvalAccept, false);
@@ -267,6 +289,7 @@ int NetAccept(int s, NetAddress* peer, DWORD waitMs) {
     const std::uint64_t deadline = DeadlineAfter(waitMs);
     for (;;) {
         {
+            NoticeScope scope;
             std::lock_guard<std::mutex> lock(r->mutex);
             if (!r->alive)
                 return FailedWith(WSAEINTR);
@@ -340,6 +363,7 @@ long NetSend(int s, const void* bytes, std::size_t count, DWORD timeoutMs) {
             return -1;
     }
     if (waited) {
+        NoticeScope scope;
         std::lock_guard<std::mutex> lock(r->mutex);
         r->writeDue = true;
         Evaluate(*r, kEvalWrite, false);
@@ -388,6 +412,7 @@ int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return -1;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     if (r->role != SocketRole::Datagram)
         return FailedWith(WSAEOPNOTSUPP);
@@ -544,6 +569,7 @@ bool NetAsyncSelect(int s, unsigned mask) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return false;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     r->mask = mask;
     r->selecting = mask != 0;
@@ -555,6 +581,7 @@ bool NetReevaluate(int s) {
     RegistrationPtr r = FindOrFail(s);
     if (!r)
         return false;
+    NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
     Evaluate(*r, kEvalRead | kEvalClose | kEvalAccept, true);
     return true;

@@ -122,8 +122,8 @@ protected:
     // One receive from `from` into the relay buffer (growing it as above): the count, and
     // whether it filled the buffer.
     int ReceiveForRelay(X1Socket& from, bool& filled);
-    // The hand-over test of a CONNECT to a web port (once); true when the connection went to
-    // a web session.
+    // The hand-over test of a CONNECT to a web port (once, on the client's first bytes); true
+    // when the connection went to a web session.
     bool TryHandOver();
     void HandOver();
     // Datagrams of the UDP association. ReceiveDatagram takes one into m_datagram: its

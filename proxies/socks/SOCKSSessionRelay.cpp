@@ -129,12 +129,18 @@ void CSOCKSSession::OnAccept(X1Socket& socket) {
 // --- The hand-over of plain HTTP requests -------------------------------------------------
 
 bool CSOCKSSession::TryHandOver() {
-    m_handOverChecked = true;
-    if (m_request.port != kHandOverPort && m_request.port != kHandOverAltPort)
+    if (m_request.port != kHandOverPort && m_request.port != kHandOverAltPort) {
+        m_handOverChecked = true;
         return false;
+    }
     char first[kHandOverPeek];
     const int peeked = m_clientSocket.Peek(first, static_cast<int>(sizeof first));
-    if (peeked <= 0 || !IsHandOverRequest(std::string_view(first, static_cast<std::size_t>(peeked))))
+    // A read notice can come with nothing waiting (its bytes were taken with an earlier
+    // one): the client's first bytes decide, whenever they come.
+    if (peeked <= 0)
+        return false;
+    m_handOverChecked = true;
+    if (!IsHandOverRequest(std::string_view(first, static_cast<std::size_t>(peeked))))
         return false;
     HandOver();
     return true;

@@ -3,6 +3,7 @@
 #include "platform/kernel/File.h"
 #include "proxies/web/HTTPDate.h"
 #include "proxies/web/MimeTypes.h"
+#include "proxies/web/WWWTexts.h"
 
 #include <cerrno>
 #include <limits>
@@ -19,6 +20,7 @@ CCacheDownload::~CCacheDownload() { Discard(); }
 bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response) {
     Discard();
     m_error = 0;
+    m_errorText.clear();
     m_written = 0;
     m_expected.reset();
     std::uint64_t length = 0;
@@ -47,6 +49,9 @@ bool CCacheDownload::Write(const void* bytes, std::size_t count) {
         return true;
     const std::uint64_t limit = m_expected ? *m_expected : kMaxStoredSize;
     if (!m_lengthTrusted || count > limit - m_written) {
+        m_errorText = !m_lengthTrusted ? kCacheLengthUntrustedText
+                      : m_expected     ? kCacheBodyOutgrewLengthText
+                                       : kCacheBodyTooLargeText;
         Discard();
         return false;
     }
@@ -60,6 +65,8 @@ bool CCacheDownload::Write(const void* bytes, std::size_t count) {
 }
 
 std::string CCacheDownload::GetErrorText() const {
+    if (!m_errorText.empty())
+        return m_errorText;
     return m_error == 0 ? std::string() : std::error_code(m_error, std::system_category()).message();
 }
 

@@ -57,7 +57,8 @@ public:
     // then deleted and later writes are refused.
     bool Write(const void* bytes, std::size_t count);
     std::uint64_t GetWritten() const { return m_written; }
-    // The system's text for the error of the last failed write ("" when there was none).
+    // Why the last Write failed: the system's text for a failed write, or the reason a body
+    // was refused ("" when none failed).
     std::string GetErrorText() const;
 
     // Ends the download. Complete: the file is closed and kept, and the result says what its
@@ -79,4 +80,5 @@ private:
     std::string m_contentType;
     bool m_hasContentType = false;
     int m_error = 0;
+    std::string m_errorText;  // why the body was refused, when no system call failed
 };

@@ -2,7 +2,7 @@
 
 #include "foundation/Format.h"
 #include "foundation/RegistryStore.h"
-#include "proxies/web/WWWProtocol.h"
+#include "platform/net/SocketErrors.h"
 
 std::string HtmlEscape(std::string_view text) {
     std::string result;
@@ -28,23 +28,30 @@ std::string ReadErrorText(const SErrorText& text) {
     return value;
 }
 
-std::string BuildErrorPage(std::string_view title, std::string_view description) {
-    return BuildErrorPageWithStatus(kErrorPageStatus, title, description);
+const char* StatusLine(EPageStatus status) {
+    switch (status) {
+    case EPageStatus::badRequest: return kBadRequestStatus;
+    case EPageStatus::forbidden: return kForbiddenStatus;
+    case EPageStatus::notFound: return kNotFoundStatus;
+    case EPageStatus::notImplemented: return kNotImplementedStatus;
+    case EPageStatus::badGateway: break;
+    case EPageStatus::gatewayTimeout: return kGatewayTimeoutStatus;
+    }
+    return kBadGatewayStatus;
 }
 
-std::string BuildErrorPageWithStatus(std::string_view statusLine, std::string_view title,
-                                     std::string_view description) {
+EPageStatus SocketErrorStatus(int code) {
+    return code == WSAETIMEDOUT ? EPageStatus::gatewayTimeout : EPageStatus::badGateway;
+}
+
+std::string BuildErrorPage(EPageStatus status, std::string_view title,
+                           std::string_view description) {
     const std::string safeTitle = HtmlEscape(title);
-    return FormatText(kErrorPageFormat, std::string(statusLine).c_str(), safeTitle.c_str(),
-                      safeTitle.c_str(), HtmlEscape(description).c_str());
+    return FormatText(kErrorPageFormat, StatusLine(status), safeTitle.c_str(), safeTitle.c_str(),
+                      HtmlEscape(description).c_str());
 }
 
-const char* ErrorPageStatus(DWORD protocolCode, ETunnelFailure failure) {
-    if (protocolCode != PROTOCOL_SSL)
-        return kErrorPageStatus;
-    return failure == ETunnelFailure::refused ? kTunnelRefusedStatus : kTunnelFailedStatus;
-}
-
-std::string BuildErrorPage(const SErrorText& title, const SErrorText& description) {
-    return BuildErrorPage(ReadErrorText(title), ReadErrorText(description));
+std::string BuildErrorPage(EPageStatus status, const SErrorText& title,
+                           const SErrorText& description) {
+    return BuildErrorPage(status, ReadErrorText(title), ReadErrorText(description));
 }

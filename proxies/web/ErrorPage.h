@@ -21,25 +21,26 @@ std::string HtmlEscape(std::string_view text);
 // value is absent. Cut to kMaxErrorTextLength bytes.
 std::string ReadErrorText(const SErrorText& text);
 
-// The whole answer: the fixed "HTTP/1.0 200 OK" head with "Pragma: no-cache", and the page
-// with the title (twice) and the description, both escaped. The caller sends it and closes
-// the client connection; any status the caller had in mind does not reach the client.
-std::string BuildErrorPage(std::string_view title, std::string_view description);
-
-// The page for two configured texts.
-std::string BuildErrorPage(const SErrorText& title, const SErrorText& description);
-
-// The same page under another status line (without its line end): a CONNECT that is refused
-// (kTunnelRefusedStatus) or cannot reach its target (kTunnelFailedStatus).
-std::string BuildErrorPageWithStatus(std::string_view statusLine, std::string_view title,
-                                     std::string_view description);
-
-// Why a CONNECT got no tunnel.
-enum class ETunnelFailure {
-    refused,  // the rights refused the request
-    failed,   // the target (or the upstream proxy) could not be reached
+// What went wrong, as the status line of the page says it.
+enum class EPageStatus {
+    badRequest,      // 400: the request is malformed (or its body cannot be relayed)
+    forbidden,       // 403: a right, a filter or the server's log-on refused it
+    notFound,        // 404: the file asked for is not there (or may not be read)
+    notImplemented,  // 501: a scheme or method the proxy does not carry
+    badGateway,      // 502: the server could not be reached or looked up, or answered wrongly
+    gatewayTimeout,  // 504: the server did not answer in time
 };
 
-// The status line for a failed request: kErrorPageStatus, except for a CONNECT (protocol
-// code 7, PROTOCOL_SSL) that got no tunnel.
-const char* ErrorPageStatus(DWORD protocolCode, ETunnelFailure failure);
+const char* StatusLine(EPageStatus status);
+
+// The status of the page for a socket failure with `code`: a time-out is 504, the rest 502.
+EPageStatus SocketErrorStatus(int code);
+
+// The whole answer: the status line, "Pragma: no-cache", and the page with the title (twice)
+// and the description, both escaped. The caller sends it and closes the client connection.
+std::string BuildErrorPage(EPageStatus status, std::string_view title,
+                           std::string_view description);
+
+// The page for two configured texts.
+std::string BuildErrorPage(EPageStatus status, const SErrorText& title,
+                           const SErrorText& description);

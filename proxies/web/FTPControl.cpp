@@ -53,9 +53,9 @@ std::string CFTPControl::CheckRequest(const CWWWRequest& request) {
     if (EqualsNoCase(request.method, "GET"))
         return {};
     if (!EqualsNoCase(request.method, "PUT"))
-        return BuildErrorPage(kFTPErrorTitle, kFTPMethodDescription);
+        return BuildErrorPage(EPageStatus::notImplemented, kFTPErrorTitle, kFTPMethodDescription);
     if (request.bodyKind != EBodyKind::length)
-        return BuildErrorPage(kFTPErrorTitle, kFTPUploadLengthDescription);
+        return BuildErrorPage(EPageStatus::badRequest, kFTPErrorTitle, kFTPUploadLengthDescription);
     return {};
 }
 
@@ -64,13 +64,13 @@ SFTPStep CFTPControl::OnReply(const SFTPReply& reply, std::int64_t now) {
         return {};
     m_replyCode = reply.code;
     if (reply.code == 0)
-        return Page(kFTPErrorTitle, kFTPBadReplyDescription, reply.line);
+        return Page(EPageStatus::badGateway, kFTPErrorTitle, kFTPBadReplyDescription, reply.line);
     bool handled = true;
     SFTPStep step = Dispatch(reply, now, handled);
     if (reply.code == kReplyTransferDone)
         m_done = true;
     if (!handled && reply.code >= kReplyFailure)
-        return Page(kFTPErrorTitle, kFTPReplyErrorDescription, reply.line);
+        return Page(EPageStatus::badGateway, kFTPErrorTitle, kFTPReplyErrorDescription, reply.line);
     return step;
 }
 
@@ -88,7 +88,7 @@ SFTPStep CFTPControl::Dispatch(const SFTPReply& reply, std::int64_t now, bool& h
         if (code == kReplyLoggedIn)
             return LoggedIn();
         if (code == kReplyNotLoggedIn)
-            return Page(kAnonymousAccessDeniedTitle, kAnonymousAccessDeniedDescription);
+            return Page(EPageStatus::forbidden, kAnonymousAccessDeniedTitle, kAnonymousAccessDeniedDescription);
         break;
     case FTP_SYST: return Send(FTP_CWD, m_path);
     case FTP_CWD:
@@ -103,7 +103,7 @@ SFTPStep CFTPControl::Dispatch(const SFTPReply& reply, std::int64_t now, bool& h
         if (code == kReplyPassive) {
             const std::optional<WORD> port = ParsePassivePort(reply.line);
             if (!port)
-                return Page(kFTPErrorTitle, kFTPBadReplyDescription, reply.line);
+                return Page(EPageStatus::badGateway, kFTPErrorTitle, kFTPBadReplyDescription, reply.line);
             SFTPStep step = Send(m_transfer == kFTPListing ? FTP_LIST : FTP_TYPE_I);
             step.dataPort = port;
             return step;
@@ -126,14 +126,16 @@ SFTPStep CFTPControl::Dispatch(const SFTPReply& reply, std::int64_t now, bool& h
         if (IsOneOf(code, {kReplyTransferDone, kReplyFileActionDone}))
             return m_headSent ? SFTPStep() : SendHead(reply, now);
         if (code == kReplyUnavailable && m_lastCommand == FTP_RETR)
-            return Page(kFileAccessDeniedTitle, kFileAccessDeniedDescription);
+            return Page(EPageStatus::notFound, kFileAccessDeniedTitle, kFileAccessDeniedDescription);
         break;
     case FTP_STOR:
         if (IsOneOf(code, {kReplyOK, kReplyStart, kReplyOpening})) {
             SFTPStep step;
             step.relayUpload = true;
-            if (m_expectsContinue && m_bodyWithHead == 0)
+            if (m_expectsContinue && m_bodyWithHead == 0) {
                 step.toClient = kContinueResponse;
+                step.interim = true;
+            }
             step.closeData = m_upload.IsComplete();
             return step;
         }
@@ -145,7 +147,7 @@ SFTPStep CFTPControl::Dispatch(const SFTPReply& reply, std::int64_t now, bool& h
             return step;
         }
         if (code == kReplyUnavailable)
-            return Page(kFileAccessDeniedTitle, kFileAccessDeniedDescription);
+            return Page(EPageStatus::notFound, kFileAccessDeniedTitle, kFileAccessDeniedDescription);
         break;
     default: break;
     }
@@ -160,13 +162,13 @@ SFTPStep CFTPControl::LoggedIn() {
         m_transfer = kFTPUpload;
         return Send(FTP_PASV);
     }
-    return Page(kFTPErrorTitle, kFTPMethodDescription);
+    return Page(EPageStatus::notImplemented, kFTPErrorTitle, kFTPMethodDescription);
 }
 
 SFTPStep CFTPControl::Send(DWORD code, std::string_view argument) {
     const std::optional<std::string> line = BuildFTPCommand(code, argument);
     if (!line)
-        return Page(kFTPErrorTitle, kMalformedRequestDescription);
+        return Page(EPageStatus::badRequest, kFTPErrorTitle, kMalformedRequestDescription);
     SFTPStep step;
     step.commandCode = code;
     step.command = *line;
@@ -193,7 +195,7 @@ SFTPStep CFTPControl::SendHead(const SFTPReply& reply, std::int64_t now) {
     return step;
 }
 
-SFTPStep CFTPControl::Page(const SErrorText& title, const SErrorText& description,
+SFTPStep CFTPControl::Page(EPageStatus status, const SErrorText& title, const SErrorText& description,
                            std::string_view replyLine) {
     SFTPStep step;
     step.endSession = true;
@@ -207,18 +209,18 @@ SFTPStep CFTPControl::Page(const SErrorText& title, const SErrorText& descriptio
         text += ' ';
         text += replyLine;
     }
-    step.toClient = BuildErrorPage(ReadErrorText(title), text);
+    step.toClient = BuildErrorPage(status, ReadErrorText(title), text);
     return step;
 }
 
 SFTPStep CFTPControl::OnControlClosed() {
     if (m_replyCode == kReplyNotLoggedIn)
-        return Page(kAnonymousAccessDeniedTitle, kAnonymousAccessDeniedDescription);
-    return Page(kFTPErrorTitle, kFTPServerClosedDescription);
+        return Page(EPageStatus::forbidden, kAnonymousAccessDeniedTitle, kAnonymousAccessDeniedDescription);
+    return Page(EPageStatus::badGateway, kFTPErrorTitle, kFTPServerClosedDescription);
 }
 
 SFTPStep CFTPControl::OnReplyTimeout() {
-    return Page(kGatewayTimeoutTitle, kGatewayTimeoutDescription);
+    return Page(EPageStatus::gatewayTimeout, kGatewayTimeoutTitle, kGatewayTimeoutDescription);
 }
 
 std::string CFTPControl::OnListingData(std::string_view bytes) {

@@ -26,6 +26,7 @@
 // its 150 arrives, and the client must get the head first.
 
 #include "platform/kernel/Types.h"
+#include "proxies/web/ErrorPage.h"
 #include "proxies/web/FTPCommand.h"
 #include "proxies/web/FTPListing.h"
 #include "proxies/ftp/FTPReply.h"
@@ -49,6 +50,8 @@ enum EFTPTransfer : DWORD {
 // What the session does, in this order.
 struct SFTPStep {
     std::string toClient;                // send to the client
+    bool interim = false;                // toClient is an interim answer ("100 Continue"),
+                                         // not the start of the answer
     std::optional<WORD> dataPort;        // connect the data socket (ConnectRemote, so
                                          // through ConnectMethod and COutboundTargetGuard)
                                          // to the FTP server of the control connection,
@@ -117,7 +120,7 @@ private:
     SFTPStep LoggedIn();
     SFTPStep Send(DWORD code, std::string_view argument = {});
     SFTPStep SendHead(const SFTPReply& reply, std::int64_t now);
-    SFTPStep Page(const SErrorText& title, const SErrorText& description,
+    SFTPStep Page(EPageStatus status, const SErrorText& title, const SErrorText& description,
                   std::string_view replyLine = {});
 
     std::string m_method;

@@ -36,8 +36,8 @@ public:
     explicit CBodyRelay(const CWWWRequest& request)
         : m_kind(request.bodyKind), m_remaining(request.bodyLength) {}
 
-    // Whether client bytes after the head go to the server at all (the session's
-    // RelayClientData flag).
+    // Whether client bytes after the head go to the server at all (while the request is
+    // forwarded and answered: CWWWSession::ClientDataGoesOn).
     bool RelaysClientData() const { return m_kind != EBodyKind::none; }
     // Of `count` bytes received from the client, how many leading bytes to send on; the rest
     // are dropped.

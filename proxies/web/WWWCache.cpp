@@ -3,6 +3,7 @@
 #include "engine/access/AccessStore.h"
 #include "engine/access/RequestVariables.h"
 #include "foundation/Archive.h"
+#include "foundation/MemFile.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
@@ -276,33 +277,61 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::NextFreeNameLocked() {
+std::string CWWWCache::ReserveFreeName() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        AdvanceCounter(m_counter);
-        if (m_pending.count(m_counter) == 0 && !FileExists(ContentPathLocked(m_counter)))
-            return m_counter;
+        std::string name, path;
+        {
+            CScopedLock lock(*this);
+            if (m_closed || m_activeDirectory.empty())
+                return {};
+            AdvanceCounter(m_counter);
+            if (m_pending.count(m_counter) != 0)
+                continue;
+            name = m_counter;
+            path = ContentPathLocked(name);
+            m_pending.insert(name);
+        }
+        // Looked for outside the map lock: a file system call under it would hold up every
+        // lookup (and a directory busy with creations and deletions can take a while).
+        if (!FileExists(path))
+            return name;
+        CScopedLock lock(*this);
+        m_pending.erase(name);
     }
     return {};
 }
 
-CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key) {
+CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
+                                        std::vector<std::string>* callerRemoves) {
     auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
     entry->SetTotals(m_totals);
-    CScopedLock lock(*this);
-    if (m_closed || m_activeDirectory.empty() || key.size() > kMaxRecordText)
+    if (key.size() > kMaxRecordText)
         return entry;
-    std::string name = NextFreeNameLocked();
+    std::string name = ReserveFreeName();
     if (name.empty())
         return entry;
-    if (const CCacheEntry* old = FindLocked(key)) {
-        entry->SetHits(old->GetHits());
-        RemoveLocked(key);
+    std::vector<std::string> removeLater;  // deleted once the map lock is released
+    {
+        CScopedLock lock(*this);
+        if (m_closed || m_activeDirectory.empty()) {
+            m_pending.erase(name);
+            return entry;
+        }
+        if (const CCacheEntry* old = FindLocked(key)) {
+            entry->SetHits(old->GetHits());
+            RemoveLocked(key, false, &removeLater);
+        }
+        const std::int64_t now = Now();
+        entry->SetFileName(name);
+        entry->SetLastChecked(now);
+        entry->SetLastModified(now);
     }
-    const std::int64_t now = Now();
-    entry->SetFileName(name);
-    entry->SetLastChecked(now);
-    entry->SetLastModified(now);
-    m_pending.insert(std::move(name));
+    if (callerRemoves != nullptr) {
+        callerRemoves->insert(callerRemoves->end(), removeLater.begin(), removeLater.end());
+        return entry;
+    }
+    for (const std::string& path : removeLater)
+        RemoveFile(path);
     return entry;
 }
 
@@ -332,6 +361,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
     const std::uint64_t appendedTo = AppendIndexRecord(*entry);
 
     bool suspended = false, purge = false;
+    std::vector<std::string> removeLater;  // deleted once the map lock is released
     {
         CScopedLock lock(*this);
         if (m_pending.erase(entry->GetFileName()) == 0)
@@ -342,7 +372,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         }
         const std::string key = entry->GetURL();
         if (const CCacheEntry* old = FindLocked(key))
-            RemoveLocked(key, old->GetFileName() == entry->GetFileName());
+            RemoveLocked(key, old->GetFileName() == entry->GetFileName(), &removeLater);
         {
             // Whatever reached the index since the append (a rewrite of the map without this
             // entry, another record of its key) must not outlast it: the record goes again,
@@ -360,6 +390,8 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 suspended = SuspendStoringLocked();
         }
     }
+    for (const std::string& path : removeLater)
+        RemoveFile(path);
     if (purge)
         Purge();
     if (suspended)
@@ -370,9 +402,22 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
 void CWWWCache::DiscardEntry(const CCacheEntryRef& entry) {
     if (!entry)
         return;
+    const std::string& name = entry->GetFileName();
+    std::string path;
+    {
+        CScopedLock lock(*this);
+        if (m_pending.count(name) == 0)
+            return;
+        if (m_activeDirectory.empty()) {
+            m_pending.erase(name);
+            return;
+        }
+        path = ContentPathLocked(name);
+    }
+    // Deleted outside the map lock; the name stays allocated until the file is gone.
+    RemoveFile(path);
     CScopedLock lock(*this);
-    if (m_pending.erase(entry->GetFileName()) != 0 && !m_activeDirectory.empty())
-        RemoveFile(ContentPathLocked(entry->GetFileName()));
+    m_pending.erase(name);
 }
 
 // --- Administration ------------------------------------------------------------------------
@@ -389,13 +434,19 @@ void CWWWCache::MapLocked(CCacheEntryRef entry) {
     SetAt(key, entry.Detach());
 }
 
-void CWWWCache::RemoveLocked(std::string_view key, bool keepFile) {
+void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
+                             std::vector<std::string>* removeLater) {
     CCacheEntry* entry = FindLocked(key);
     if (entry == nullptr)
         return;
     RemoveKey(key);
-    if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty())
-        RemoveFile(ContentPathLocked(entry->GetFileName()));
+    if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty()) {
+        std::string path = ContentPathLocked(entry->GetFileName());
+        if (removeLater != nullptr)
+            removeLater->push_back(std::move(path));
+        else
+            RemoveFile(path);
+    }
     AddToTotals(-static_cast<double>(entry->GetSize()), -entry->GetHitsTimesSize());
     entry->Release();
 }
@@ -566,6 +617,7 @@ BOOL CWWWCache::WriteIndex() {
         for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
             object->Serialize(ar);
         ar.Close();
+        m_indexUnsynced = false;
         return TRUE;
     } catch (...) {
         DropCurrentException();
@@ -574,6 +626,13 @@ BOOL CWWWCache::WriteIndex() {
 }
 
 std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
+    // The record is made in memory first, so the file gets it in one write, and no sync.
+    CMemFile record(kAppendBufferSize);
+    {
+        CArchive ar(&record, CArchive::store, kAppendBufferSize);
+        const_cast<CCacheEntry&>(entry).Serialize(ar);
+        ar.Close();
+    }
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     if (!m_index)
         return m_indexWrites;
@@ -581,9 +640,8 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
-        CArchive ar(m_index.get(), CArchive::store, kAppendBufferSize);
-        const_cast<CCacheEntry&>(entry).Serialize(ar);
-        ar.Close();
+        m_index->Write(record.GetData(), static_cast<std::size_t>(record.GetLength()));
+        m_indexUnsynced = true;
     } catch (...) {
         DropCurrentException();
         // A record cut short would end the next reading there: take it back.
@@ -595,6 +653,18 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
         }
     }
     return m_indexWrites;
+}
+
+void CWWWCache::SyncIndex() {
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    if (!m_index || !m_indexUnsynced)
+        return;
+    try {
+        m_index->Flush();
+        m_indexUnsynced = false;
+    } catch (...) {
+        DropCurrentException();  // tried again at the next call
+    }
 }
 
 void CWWWCache::Close() {

@@ -18,8 +18,9 @@
 //
 // Index. LoadIndex reads the records, maps those with a valid file name (a later record for a
 // key replaces the earlier one and deletes its content file), stops at the first damaged
-// record, and rewrites the file whole. Every registered download appends its record; WriteIndex
-// rewrites the file whole (after purge and rebuild, and at Close). Without an index file the
+// record, and rewrites the file whole. Every registered download appends its record without a
+// sync (SyncIndex makes the appends durable, on the engine's timer); WriteIndex rewrites the
+// file whole and syncs it (after purge and rebuild, and at Close). Without an index file the
 // cache works in memory.
 //
 // Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
@@ -51,6 +52,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CWWWCache : public CLockableMap {
     DECLARE_SERIAL(CWWWCache)
@@ -132,8 +134,11 @@ public:
     // times now. An entry mapped under the key is removed first (its content file deleted,
     // its size off the totals); the new entry keeps its hit count. The entry is not mapped
     // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
-    // has no folder, or the key is too long for an index record.
-    CCacheEntryRef AllocateEntry(const std::string& key);
+    // has no folder, or the key is too long for an index record. With `removeLater`, the
+    // removed entry's content file is not deleted here: its path is added there, for the
+    // caller to delete off the client's path (its name is never handed out again).
+    CCacheEntryRef AllocateEntry(const std::string& key,
+                                 std::vector<std::string>* removeLater = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
     std::string GetContentPath(const CCacheEntry& entry) const;
     // Registers a finished download of an entry from AllocateEntry: appends its record to
@@ -170,6 +175,11 @@ public:
     // WriteIndex, then gives up every entry and closes the index file. Later allocations get
     // no file name and later downloads are discarded.
     void Close();
+    // Makes the records appended since the last call durable (one sync of the index file);
+    // nothing when none was. Appends do not sync one by one: a record torn by a crash ends
+    // the reading of the index at load, so at most the stores since the last sync are lost.
+    // The engine calls it on its timer; WriteIndex and Close sync as they write.
+    void SyncIndex();
 
 private:
     // The settings' words in the order of the archive form.
@@ -182,14 +192,19 @@ private:
                        const CRequestFilterCollection& cacheFilter,
                        const CRequestFilterCollection& purgeFilter);
     CCacheEntry* FindLocked(std::string_view key) const;
-    // Unmaps `key`, deletes the entry's file unless `keepFile`, and takes it off the totals.
-    void RemoveLocked(std::string_view key, bool keepFile = false);
+    // Unmaps `key`, deletes the entry's file unless `keepFile` (or, with `removeLater`, adds
+    // its path there for the caller to delete once the map lock is released: a file system
+    // call under the lock would hold up every lookup), and takes it off the totals.
+    void RemoveLocked(std::string_view key, bool keepFile = false,
+                      std::vector<std::string>* removeLater = nullptr);
     void MapLocked(CCacheEntryRef entry);
     bool OverLimitLocked() const;
     // Suspends storing (bit value 1 cleared); TRUE when it was on.
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
-    std::string NextFreeNameLocked();
+    // The next free content file name, reserved among the pending names ("" when the cache
+    // is closed, has no folder, or no free name was found).
+    std::string ReserveFreeName();
     // Appends the entry's record; returns the count of index writes with this one.
     std::uint64_t AppendIndexRecord(const CCacheEntry& entry);
     // The body of a purge and a rebuild: unless one runs already, removes the entries for
@@ -225,4 +240,5 @@ private:
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
     std::uint64_t m_indexWrites = 0;  // appends and rewrites so far
+    bool m_indexUnsynced = false;     // records appended since the last sync
 };

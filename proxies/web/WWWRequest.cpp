@@ -4,11 +4,12 @@
 #include "foundation/PortText.h"
 #include "proxies/web/UrlText.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
 
-// States of the character machine, in the order the parts of a request come.
+// States of the request line's character machine, in the order its parts come.
 enum EState {
     stateMethod,
     stateScheme,
@@ -16,8 +17,6 @@ enum EState {
     statePath,
     stateQuery,
     stateVersion,
-    stateHeaderName,
-    stateHeaderValue,
 };
 
 constexpr std::string_view kSchemeSeparator = "//";
@@ -105,49 +104,16 @@ bool HostHeaderNamesTarget(const CHeaderList& headers, const SNonProxySettings& 
     return port == settings.port && EqualsNoCase(value, settings.host);
 }
 
-}  // namespace
-
-int ParseResultCode(EParseResult result) {
-    switch (result) {
-    case EParseResult::proceed: return 1;
-    case EParseResult::malformed: return 0;
-    default: return -1;
-    }
-}
-
-EParseResult ParseRequest(std::string_view head, std::string_view body,
-                          const SNonProxySettings& settings, CWWWRequest& request) {
-    request = CWWWRequest();
-    CWWWRequest& r = request;
+// The request line: method, then the URL's parts, then the version. Returns a result when the
+// line alone decides the request (malformed, or the redirect of a relative URL).
+std::optional<EParseResult> ParseRequestLine(std::string_view line,
+                                             const SNonProxySettings& settings,
+                                             CWWWRequest& r) {
     EState state = stateMethod;
-    std::string name, value;
-
-    // What a request line that ends in `at` leaves: false when it is too short to be one.
-    auto endRequestLine = [&r](EState at) {
-        switch (at) {
-        case stateMethod:
-        case stateScheme: return false;
-        case stateHost: r.path = "/"; return true;
-        case stateQuery:
-            if (r.query.empty())
-                r.path += '?';
-            return true;
-        default: return true;
-        }
-    };
-
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        const char c = head[i];
-        if (state <= stateVersion) {
-            if (c == '\r' || c == '\n') {
-                if (!endRequestLine(state))
-                    return EParseResult::malformed;
-                state = stateHeaderName;
-                continue;
-            }
-            if (IsControl(c))
-                return EParseResult::malformed;
-        }
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (IsControl(c))
+            return EParseResult::malformed;
         switch (state) {
         case stateMethod:
             if (c != ' ') {
@@ -177,7 +143,8 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
                 r.path = "/";
                 state = statePath;
             } else if (c == ':') {
-                if (r.scheme.empty() || head.substr(i + 1, kSchemeSeparator.size()) != kSchemeSeparator)
+                if (r.scheme.empty() ||
+                    line.substr(i + 1, kSchemeSeparator.size()) != kSchemeSeparator)
                     return EParseResult::malformed;
                 i += kSchemeSeparator.size();
                 state = stateHost;
@@ -215,79 +182,100 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
                 r.query += c;
             }
             break;
-        case stateVersion: r.version += c; break;
-        case stateHeaderName:
-            if (c == ':')
-                state = stateHeaderValue;
-            else if (c == '\n')
-                name.clear();  // a line without ":" is dropped
-            else if (c != '\r')
-                name += c;
-            break;
-        case stateHeaderValue:
-            if (c == '\n') {
-                if (!name.empty())
-                    r.headers.Add(std::move(name), std::string(TrimLeading(value)));
-                name.clear();
-                value.clear();
-                state = stateHeaderName;
-            } else if (c != '\r') {
-                value += c;
-            }
-            break;
+        default: r.version += c; break;
         }
     }
-    if (state <= stateVersion && !endRequestLine(state))
-        return EParseResult::malformed;
-    if (state == stateHeaderValue && !name.empty())
-        r.headers.Add(std::move(name), std::string(TrimLeading(value)));
+    // Where the line ended: too soon, or with the URL's last part still to be settled.
+    switch (state) {
+    case stateMethod:
+    case stateScheme: return EParseResult::malformed;
+    case stateHost: r.path = "/"; break;
+    case stateQuery:
+        if (r.query.empty())
+            r.path += '?';
+        break;
+    default: break;
+    }
+    return std::nullopt;
+}
 
-    if (EqualsNoCase(r.method, "POST") && !body.empty())
-        r.postBody.assign(body);
+// One header line (its LF taken off) into the list. False when the line could be split
+// differently by a server than here: a CR that does not end it, a NUL, a control byte in its
+// name, or a blank in a name (a line that begins with one continues the previous header
+// there, and "Name :" is no name). A line without ":" or with an empty name is dropped.
+bool ParseHeaderLine(std::string_view line, CHeaderList& headers) {
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.find('\r') != std::string_view::npos || line.find('\0') != std::string_view::npos)
+        return false;
+    const std::size_t colon = line.find(':');
+    const std::string_view name = line.substr(0, colon);
+    for (char c : name)
+        if (IsControl(c) || (c == ' ' && colon != std::string_view::npos))
+            return false;
+    if (colon == std::string_view::npos || name.empty())
+        return true;
+    headers.Add(std::string(name), std::string(TrimLeading(line.substr(colon + 1))));
+    return true;
+}
 
-    // User information ends at the last "@"; only ftp:// uses it.
+bool ParseHeaderLines(std::string_view block, CHeaderList& headers) {
+    while (!block.empty()) {
+        const std::size_t end = block.find('\n');
+        if (!ParseHeaderLine(block.substr(0, end), headers))
+            return false;
+        if (end == std::string_view::npos)
+            break;
+        block.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+// User information (only ftp:// uses it) ends at the last "@"; a port follows the first ":".
+bool SplitAuthority(CWWWRequest& r) {
     const std::size_t at = r.host.rfind('@');
     if (at != std::string::npos) {
         const std::string userInfo = r.host.substr(0, at);
         r.host.erase(0, at + 1);
         if (EqualsNoCase(r.scheme, "FTP") && !SetFTPLogOn(userInfo, r))
-            return EParseResult::malformed;
+            return false;
     }
     const std::size_t colon = r.host.find(':');
     if (colon != std::string::npos) {
         r.portText = r.host.substr(colon + 1);
         r.host.erase(colon);
         if (!ParsePortText(r.portText))
-            return EParseResult::malformed;
+            return false;
     }
-    if (!r.nonProxy && r.host.empty())
-        return EParseResult::malformed;
+    return r.nonProxy || !r.host.empty();
+}
 
-    if (EqualsNoCase(r.host, kInternalHost)) {
-        r.localFile = r.path.substr(1);
-        return EParseResult::internalResource;
-    }
-
-    if (r.nonProxy) {
-        if (settings.action == 1) {
-            r.host = settings.host;
-            if (settings.prependResource)
-                r.path = "/" + settings.prependInfo + r.path;
-            if (settings.port != 80)
-                r.portText = std::to_string(settings.port);
-            if (!settings.connectAddress.empty()) {
-                r.connectHost = settings.connectAddress;
-                r.foreignHost = !HostHeaderNamesTarget(r.headers, settings);
-            }
-        } else {
-            if (r.path.find("/../") != std::string::npos)
-                return EParseResult::accessDenied;
-            r.fullURL = r.scheme + "://" + r.path;
-            r.localFile = r.path.substr(1);
-            return EParseResult::serverRootFile;
+// A relative request under action 1 goes to the configured host (connecting to a hand-over's
+// target address); under action 3 it is a file of the server root (the result then).
+std::optional<EParseResult> ApplyNonProxyAction(const SNonProxySettings& settings,
+                                                CWWWRequest& r) {
+    if (settings.action == 1) {
+        r.host = settings.host;
+        if (settings.prependResource)
+            r.path = "/" + settings.prependInfo + r.path;
+        if (settings.port != 80)
+            r.portText = std::to_string(settings.port);
+        if (!settings.connectAddress.empty()) {
+            r.connectHost = settings.connectAddress;
+            r.foreignHost = !HostHeaderNamesTarget(r.headers, settings);
         }
+        return std::nullopt;
     }
+    if (r.path.find("/../") != std::string::npos)
+        return EParseResult::accessDenied;
+    r.fullURL = r.scheme + "://" + r.path;
+    r.localFile = r.path.substr(1);
+    return EParseResult::serverRootFile;
+}
 
+// Protocol code, port, full URL and cache key; the FTP path. False for an FTP path that
+// decodes to a line break or NUL.
+bool CompleteTarget(CWWWRequest& r) {
     r.protocolCode = GetProtocolCode(r.scheme);
     if (!r.portText.empty()) {
         r.port = ParsePortText(r.portText).value_or(0);
@@ -299,13 +287,50 @@ EParseResult ParseRequest(std::string_view head, std::string_view body,
     }
     r.fullURL = r.scheme + "://" + r.host + (r.portText.empty() ? "" : ":" + r.portText) + r.path;
     r.cacheKey = r.port == 80 ? r.host + r.path : r.host + ":" + r.portText + r.path;
-
     if (r.protocolCode == PROTOCOL_FTP) {
         r.ftpPath = PercentDecode(r.path);
         if (HasLineBreakOrNul(r.ftpPath))
-            return EParseResult::malformed;
+            return false;
     }
+    return true;
+}
 
+}  // namespace
+
+int ParseResultCode(EParseResult result) {
+    switch (result) {
+    case EParseResult::proceed: return 1;
+    case EParseResult::malformed: return 0;
+    default: return -1;
+    }
+}
+
+EParseResult ParseRequest(std::string_view head, std::string_view body,
+                          const SNonProxySettings& settings, CWWWRequest& request) {
+    request = CWWWRequest();
+    CWWWRequest& r = request;
+    // The request line ends at its first CR or LF; the header lines follow that one byte.
+    const std::size_t lineEnd = std::min(head.find('\r'), head.find('\n'));
+    if (auto decided = ParseRequestLine(head.substr(0, lineEnd), settings, r))
+        return *decided;
+    if (lineEnd != std::string_view::npos &&
+        !ParseHeaderLines(head.substr(lineEnd + 1), r.headers))
+        return EParseResult::malformed;
+
+    if (EqualsNoCase(r.method, "POST") && !body.empty())
+        r.postBody.assign(body);
+    if (!SplitAuthority(r))
+        return EParseResult::malformed;
+    if (EqualsNoCase(r.host, kInternalHost)) {
+        r.localFile = r.path.substr(1);
+        return EParseResult::internalResource;
+    }
+    if (r.nonProxy) {
+        if (auto decided = ApplyNonProxyAction(settings, r))
+            return *decided;
+    }
+    if (!CompleteTarget(r))
+        return EParseResult::malformed;
     if (r.connectHost.empty())
         r.connectHost = r.host;
     r.headers.RemoveAll("connection");

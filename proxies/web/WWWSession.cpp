@@ -9,12 +9,14 @@
 #include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
+#include "platform/kernel/File.h"
 #include "platform/net/Sockets.h"
 #include "proxies/web/FTPControl.h"
 #include "proxies/web/LocalFile.h"
 #include "proxies/web/WWWService.h"
 #include "proxies/web/WWWVariables.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <functional>
 #include <ctime>
@@ -66,7 +68,7 @@ void CWWWSession::SetTarget(DWORD action, const std::string& host, DWORD port,
 }
 
 void CWWWSession::SendAccessDenied() {
-    SendErrorPage(kAccessDeniedTitle, kAccessDeniedDescription, ETunnelFailure::refused);
+    SendErrorPage(EPageStatus::forbidden, kAccessDeniedTitle, kAccessDeniedDescription);
 }
 
 void CWWWSession::GetVariable(const std::string& name, CNVDataObject& data) {
@@ -95,7 +97,7 @@ void CWWWSession::OnThreadMessage(const ThreadMessage& msg) {
 }
 
 void CWWWSession::OnRead(X1Socket& socket) {
-    if (m_finished)
+    if (IsFinished())
         return;
     Guarded(kErrorLineOnReadSocket, kErrorLineOnReadUnknown, true, [&] {
         if (&socket == &m_clientSocket)
@@ -110,45 +112,36 @@ void CWWWSession::OnRead(X1Socket& socket) {
 }
 
 void CWWWSession::OnClientRead() {
-    if (!m_requestReceived) {
+    switch (m_state) {
+    case EWebState::readingRequest:
         if (ReceiveRequest() && ParseRequest())
             DispatchRequest();
         return;
-    }
-    if (!m_relayClientData) {
-        // Left waiting on the socket until the server connection takes it.
-        m_clientDataPending = true;
-        return;
+    case EWebState::finished: return;
+    default: break;
     }
     switch (m_request.protocolCode) {
     case PROTOCOL_HTTP:
     case PROTOCOL_HTTPS:
-    case PROTOCOL_SSL: RelayClientData(); break;
+    case PROTOCOL_SSL:
     case PROTOCOL_FTP:
-        if (m_ftpTransferState == kFTPUpload)
-            RelayUploadData();
-        else
-            DebugLine(kLogAlreadyReceived, ThreadId());
+        // Bytes that do not go on (yet) wait on the socket; relaying starts by taking them.
+        if (ClientDataGoesOn())
+            RelayClientData();
         break;
     default: DebugLine(kLogAlreadyReceived, ThreadId()); break;
     }
 }
 
 void CWWWSession::OnClose(X1Socket& socket) {
-    if (m_finished)
+    if (IsFinished())
         return;
     Guarded(kErrorLineOnCloseSocket, kErrorLineOnCloseUnknown, false, [&] {
         if (&socket == &m_clientSocket) {
-            if (m_cacheDownload.IsOpen())
-                CloseCacheFile(CCacheDownload::EEnd::clientClosed);
-            CloseQuietly(m_remoteSocket);
-            CloseQuietly(m_ftpDataSocket);
-            CloseQuietly(m_clientSocket);
-            DebugLine(kLogClientClosed, ThreadId());
-            Finish(kExitNormal);
+            OnClientClose();
         } else if (&socket == &m_remoteSocket && m_request.protocolCode == PROTOCOL_FTP) {
             OnFTPControlClose();
-            if (m_finished)
+            if (IsFinished())
                 return;
             CloseQuietly(m_ftpDataSocket);
             CloseQuietly(m_remoteSocket);
@@ -162,22 +155,50 @@ void CWWWSession::OnClose(X1Socket& socket) {
     });
 }
 
+void CWWWSession::OnClientClose() {
+    if (m_state != EWebState::readingRequest) {
+        // The client has said all it will: its request is whole, and it waits for the answer
+        // (or, in a tunnel, the server is told that no more comes).
+        if (m_request.protocolCode == PROTOCOL_SSL && m_state == EWebState::relaying &&
+            m_remoteSocket.IsConnected())
+            m_remoteSocket.ShutdownSend();
+        return;
+    }
+    CloseQuietly(m_remoteSocket);
+    CloseQuietly(m_ftpDataSocket);
+    CloseQuietly(m_clientSocket);
+    DebugLine(kLogClientClosed, ThreadId());
+    Finish(kExitNormal);
+}
+
 void CWWWSession::Guarded(const char* socketErrorLine, const char* unknownErrorLine,
                           bool sendPage, const std::function<void()>& handler) {
     try {
         handler();
     } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        ErrorLine(socketErrorLine, text.c_str());
-        if (sendPage)
-            SendSocketErrorPage(text);
-        Finish(kExitError);
+        EndOnSocketError(e, socketErrorLine, sendPage);
     } catch (...) {
         DropCurrentException();
         ErrorLine("%s", unknownErrorLine);
         Finish(kExitError);
     }
+}
+
+void CWWWSession::EndOnSocketError(X1SocketException* e, const char* errorLine, bool sendPage) {
+    const std::string text = e->GetErrorText();
+    const int code = e->GetErrorCode();
+    e->Delete();
+    if (errorLine != nullptr)
+        ErrorLine(errorLine, text.c_str());
+    if (sendPage)
+        SendSocketErrorPage(text, code);
+    Finish(kExitError);
+}
+
+char* CWWWSession::RelayBuffer() {
+    if (m_relayBuffer.empty())
+        m_relayBuffer.resize(kRelayBufferSize);
+    return m_relayBuffer.data();
 }
 
 // --- Request half -------------------------------------------------------------------------
@@ -188,11 +209,8 @@ bool CWWWSession::ReceiveRequest() {
     try {
         received = m_clientSocket.Receive(buffer, sizeof buffer);
     } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
         DebugLine(kLogReceiveSocketError, ThreadId());
-        SendSocketErrorPage(text);
-        Finish(kExitError);
+        EndOnSocketError(e, nullptr);
         return false;
     }
     if (received <= 0)
@@ -203,7 +221,8 @@ bool CWWWSession::ReceiveRequest() {
         return false;
     case CRequestCollector::tooLarge:
         ErrorLine("%s", kErrorLineMalformed);
-        SendErrorPage(kMalformedRequestTitle, kMalformedRequestDescription);
+        SendErrorPage(EPageStatus::badRequest, kMalformedRequestTitle,
+                      kMalformedRequestDescription);
         Finish(kExitNormal);
         return false;
     case CRequestCollector::complete: break;
@@ -211,7 +230,7 @@ bool CWWWSession::ReceiveRequest() {
     m_requestBody = m_requestCollector.TakeBody();
     if (!m_requestBody.empty())
         DebugLine(kLogResourceData, static_cast<unsigned>(m_requestBody.size()));
-    m_requestReceived = true;
+    m_state = EWebState::forwarding;
     DebugLine(kLogReceivedRequest, ThreadId());
     return true;
 }
@@ -226,7 +245,8 @@ bool CWWWSession::ParseRequest() {
         return true;
     case EParseResult::malformed:
         ErrorLine("%s", kErrorLineMalformed);
-        SendErrorPage(kMalformedRequestTitle, kMalformedRequestDescription);
+        SendErrorPage(EPageStatus::badRequest, kMalformedRequestTitle,
+                      kMalformedRequestDescription);
         break;
     case EParseResult::redirect:
         SendToClient(m_request.answer);
@@ -240,7 +260,7 @@ bool CWWWSession::ParseRequest() {
         SendLocalFile(m_serverRoot, m_request.localFile);
         break;
     case EParseResult::accessDenied:
-        SendErrorPage(kAccessDeniedTitle, kAccessDeniedDescription);
+        SendErrorPage(EPageStatus::forbidden, kAccessDeniedTitle, kAccessDeniedDescription);
         break;
     }
     Finish(kExitNormal);
@@ -257,7 +277,7 @@ void CWWWSession::DispatchRequest() {
     WriteAudit(LogFormat::kAuditRequest, "%s", "");
     WriteServiceLog(LogFormat::kLogRequest, "%s", "");
     if (!CheckAccess(FALSE)) {
-        m_finished = true;  // refused: the page went out and the session was terminated
+        m_state = EWebState::finished;  // refused: the page went out and the session was terminated
         return;
     }
     switch (m_request.protocolCode) {
@@ -269,7 +289,7 @@ void CWWWSession::DispatchRequest() {
     case PROTOCOL_FTP: FTPProcessRequest(); break;
     case PROTOCOL_SSL: SSLPreProcessRequest(); break;
     default:
-        SendErrorPage(kProtocolErrorTitle, kProtocolErrorDescription);
+        SendErrorPage(EPageStatus::notImplemented, kProtocolErrorTitle, kProtocolErrorDescription);
         ErrorLine(kErrorLineProtocol, GetProtocolName(m_request.protocolCode));
         Finish(kExitNormal);
         break;
@@ -277,73 +297,88 @@ void CWWWSession::DispatchRequest() {
 }
 
 void CWWWSession::HTTPProcessRequest() {
-    try {
-        if (m_cacheState == kCacheNotModified) {
-            SendToClient(kUseCachedCopyResponse);
-            Finish(kExitNormal);
-            return;
-        }
-        if (m_cacheState == kCacheServe) {
-            if (SendCachedResource()) {
-                DebugLine(kLogSentCachedResource, m_request.cacheKey.c_str(), ThreadId());
-                Finish(kExitNormal);
-                return;
-            }
-            ErrorLine("%s", kErrorLineCacheMissing);
-            m_cacheCheck = RestoreClientRequest(m_request, m_cacheCheck);
-            m_cacheState = m_cacheCheck.state;
-            m_cacheConsidered = m_cacheCheck.considered;
-        }
-        DebugLine(kLogSendingRequest, ThreadId());
-        CNorvaneEngine::Instance().CheckDialFirst(this);
-        ++m_remoteConnection;
-        ConnectRemote(m_remoteSocket, m_request.connectHost, m_request.port);
-        m_remoteSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-        m_remoteSocket.StartAsyncSelect();
-
-        const bool throughHTTPProxy =
-            GetUpstream().ConnectMethod == OutboundFormat::kMethodHttpProxy;
-        const std::string head = BuildOutboundHead(m_request, throughHTTPProxy);
-        // An ftp:// URL fetched through an upstream HTTP proxy is answered in HTTP.
-        if (throughHTTPProxy && m_request.protocolCode == PROTOCOL_FTP)
-            m_request.protocolCode = PROTOCOL_HTTP;
-        m_remoteSocket.Send(head.data(), static_cast<int>(head.size()));
-
-        if (!m_bodyRelay)
-            m_bodyRelay.emplace(m_request);
-        m_relayClientData = m_bodyRelay->RelaysClientData();
-        const std::string body = std::move(m_requestBody);
-        m_requestBody.clear();
-        const std::size_t send = m_bodyRelay->Take(body.size());
-        if (send > 0)
-            m_remoteSocket.Send(body.data(), static_cast<int>(send));
-        if (m_relayClientData && m_clientDataPending) {
-            m_clientDataPending = false;
-            RelayClientData();
-        }
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        ErrorLine(kErrorLineProcessRequest, text.c_str());
-        SendSocketErrorPage(text);
-        Finish(kExitError);
+    if (m_cacheState == kCacheNotModified) {
+        SendToClient(kUseCachedCopyResponse);
+        CloseClient();
+        Finish(kExitNormal);
+    } else if (m_cacheState == kCacheServe) {
+        ServeCachedCopy(kErrorLineCacheMissing);
+    } else {
+        SendRequest();
     }
 }
 
-void CWWWSession::RelayClientData() {
-    if (!m_remoteSocket.IsConnected()) {
-        m_clientDataPending = true;  // kept on the socket until the server connection is up
-        return;
+void CWWWSession::SendRequest() {
+    try {
+        DebugLine(kLogSendingRequest, ThreadId());
+        ++m_remoteConnection;
+        ConnectToServer(m_remoteSocket, m_request.connectHost, m_request.port,
+                        FD_READ | FD_WRITE | FD_CLOSE);
+        m_state = EWebState::forwarding;
+
+        const bool throughHTTPProxy =
+            GetUpstream().ConnectMethod == OutboundFormat::kMethodHttpProxy;
+        std::string head = BuildOutboundHead(m_request, throughHTTPProxy);
+        // An ftp:// URL fetched through an upstream HTTP proxy is answered in HTTP.
+        if (throughHTTPProxy && m_request.protocolCode == PROTOCOL_FTP)
+            m_request.protocolCode = PROTOCOL_HTTP;
+        // The body bytes that came with the head go in the same send.
+        if (!m_bodyRelay)
+            m_bodyRelay.emplace(m_request);
+        const std::string body = std::move(m_requestBody);
+        m_requestBody.clear();
+        head.append(body, 0, m_bodyRelay->Take(body.size()));
+        m_remoteSocket.Send(head.data(), static_cast<int>(head.size()));
+        if (ClientDataGoesOn())
+            RelayClientData();
+    } catch (X1SocketException* e) {
+        EndOnSocketError(e, kErrorLineProcessRequest);
     }
-    char buffer[kReceiveBufferSize];
-    const int received = m_clientSocket.Receive(buffer, sizeof buffer);
-    if (received <= 0)
-        return;
-    const std::size_t send =
-        m_bodyRelay ? m_bodyRelay->Take(static_cast<std::size_t>(received))
-                    : static_cast<std::size_t>(received);
-    if (send > 0)
-        m_remoteSocket.Send(buffer, static_cast<int>(send));
+}
+
+bool CWWWSession::ClientDataGoesOn() const {
+    if (m_request.protocolCode == PROTOCOL_FTP && m_ftp)
+        return m_ftpUploading;
+    if (m_state != EWebState::forwarding && m_state != EWebState::relaying)
+        return false;
+    return m_bodyRelay && m_bodyRelay->RelaysClientData();
+}
+
+void CWWWSession::RelayClientData() {
+    const bool toData = m_request.protocolCode == PROTOCOL_FTP && m_ftp;
+    if (!toData && !m_remoteSocket.IsConnected())
+        return;  // kept on the socket until the server connection is up
+    char* buffer = RelayBuffer();
+    for (int round = 0; round < kReadRoundsPerNotice && !IsFinished(); ++round) {
+        const int received = m_clientSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+        if (received <= 0)
+            return;
+        if (toData) {
+            SendUploadData(std::string_view(buffer, static_cast<std::size_t>(received)));
+        } else {
+            const std::size_t send =
+                m_bodyRelay ? m_bodyRelay->Take(static_cast<std::size_t>(received))
+                            : static_cast<std::size_t>(received);
+            if (send > 0)
+                m_remoteSocket.Send(buffer, static_cast<int>(send));
+        }
+        if (static_cast<std::size_t>(received) < kRelayBufferSize)
+            return;
+    }
+}
+
+// --- Connections --------------------------------------------------------------------------
+
+void CWWWSession::ConnectToServer(X1Socket& socket, const std::string& host, UINT port,
+                                  unsigned mask) {
+    CNorvaneEngine::Instance().CheckDialFirst(this);
+    ConnectAndSelect(socket, host, port, mask);
+}
+
+void CWWWSession::ConnectAndSelect(X1Socket& socket, const std::string& host, UINT port,
+                                   unsigned mask) {
+    ConnectRemote(socket, host, port);
+    socket.SelectEvents(mask);
 }
 
 // --- Answers ------------------------------------------------------------------------------
@@ -355,13 +390,15 @@ void CWWWSession::SendToClient(std::string_view bytes) {
     m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-void CWWWSession::SendErrorPage(std::string_view title, std::string_view description,
-                                ETunnelFailure failure) {
+void CWWWSession::SendInterimToClient(std::string_view bytes) {
+    m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+void CWWWSession::SendErrorPage(EPageStatus status, std::string_view title,
+                                std::string_view description) {
     if (!m_answerBegun) {
-        const std::string page = BuildErrorPageWithStatus(
-            ErrorPageStatus(m_request.protocolCode, failure), title, description);
         try {
-            SendToClient(page);
+            SendToClient(BuildErrorPage(status, title, description));
         } catch (X1SocketException* e) {
             e->Delete();
         }
@@ -371,32 +408,55 @@ void CWWWSession::SendErrorPage(std::string_view title, std::string_view descrip
 
 void CWWWSession::CloseClient() { CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs); }
 
-void CWWWSession::SendErrorPage(const SErrorText& title, const SErrorText& description,
-                                ETunnelFailure failure) {
-    SendErrorPage(ReadErrorText(title), ReadErrorText(description), failure);
+void CWWWSession::SendErrorPage(EPageStatus status, const SErrorText& title,
+                                const SErrorText& description) {
+    SendErrorPage(status, ReadErrorText(title), ReadErrorText(description));
 }
 
-void CWWWSession::SendSocketErrorPage(const std::string& text) {
-    SendErrorPage(ReadErrorText(kSocketErrorTitle), text);
+void CWWWSession::SendSocketErrorPage(const std::string& text, int code) {
+    SendErrorPage(SocketErrorStatus(code), ReadErrorText(kSocketErrorTitle), text);
 }
 
 void CWWWSession::SendLocalFile(const std::string& folder, const std::string& relative) {
     CLocalFile file;
     if (!file.Open(folder, relative)) {
-        SendErrorPage(kFileAccessDeniedTitle, kFileAccessDeniedDescription);
+        SendErrorPage(EPageStatus::notFound, kFileAccessDeniedTitle, kFileAccessDeniedDescription);
         return;
     }
-    SendToClient(file.BuildHead(std::time(nullptr)));
-    m_clientSocket.SendFile(file.GetHandle());
+    SendHeadAndFile(file.BuildHead(std::time(nullptr)), file.GetHandle(), file.GetSize());
     DebugLine(kLogServedFile, file.GetPath().c_str(), ThreadId());
     file.Close();
     CloseClient();
 }
 
+void CWWWSession::SendHeadAndFile(std::string head, int file, std::uint64_t size) {
+    char* buffer = RelayBuffer();
+    std::uint64_t offset = 0;
+    bool headSent = false;
+    while (offset < size) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kRelayBufferSize, size - offset));
+        const std::int64_t got = ReadFileAt(file, buffer, want, offset);
+        if (got <= 0)
+            break;  // the file is shorter than it was: the client sees the body end short
+        const std::string_view block(buffer, static_cast<std::size_t>(got));
+        if (!headSent) {
+            head.append(block);
+            SendToClient(head);
+            headSent = true;
+        } else {
+            SendToClient(block);
+        }
+        offset += static_cast<std::uint64_t>(got);
+    }
+    if (!headSent)
+        SendToClient(head);
+}
+
 void CWWWSession::Finish(int code) {
-    if (m_finished)
+    if (m_state == EWebState::finished)
         return;
-    m_finished = true;
+    m_state = EWebState::finished;
     Terminate(code);
 }
 

@@ -12,13 +12,23 @@
 // session's watched sockets (CTCPSession): their read and close notices reach OnRead(socket)
 // and OnClose(socket), which tell them apart.
 //
+// State. One value says where the session is (EWebState): collecting the request head, then
+// forwarding it (the response head is collected), relaying the response (a tunnel's bytes
+// both ways), or in the FTP conversation, and finally finished. Bytes the client sends after
+// its head go on only while its body (or the tunnel, or an FTP upload) relays them; until
+// then they wait on the socket, and relaying starts by taking what waits. Each read notice
+// takes what waits, up to kReadRoundsPerNotice receives.
+//
 // One request per connection. Every request goes out with "Connection: close" and every
 // response head the client gets says "Connection: close" and "Proxy-Connection: close", so a
 // client opens a new connection for its next request at once. Once the session has decided to
-// end (Finish), later notices are ignored.
+// end (Finish), or was ended from another thread, later notices are ignored. A client that
+// half-closes its connection after the request still gets the whole answer (a tunnel passes
+// the half-close on to the server).
 //
 // Failures after the first byte of an answer reached the client close the connection: an
-// error page appended to part of a body would corrupt it.
+// error page appended to part of a body would corrupt it. An interim answer ("100 Continue")
+// is not the start of the answer.
 
 #include "engine/framework/TwoEndTCPSession.h"
 #include "foundation/X1Socket.h"
@@ -42,6 +52,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class CFTPControl;
 struct SFTPStep;
@@ -51,8 +62,22 @@ class CService;
 class CWWWSession : public CTwoEndTCPSession {
     DECLARE_SERIAL(CWWWSession)
 public:
-    // Bytes taken from a socket in one receive.
+    // Bytes of the request head taken in one receive.
     static constexpr std::size_t kReceiveBufferSize = 8096;
+    // Bytes a relay takes in one receive, and receives one notice takes at most (what waits
+    // beyond them is announced again).
+    static constexpr std::size_t kRelayBufferSize = 65536;
+    static constexpr int kReadRoundsPerNotice = 16;
+
+    // Where the session is (see the class comment).
+    enum class EWebState {
+        readingRequest,  // the request head is collected
+        forwarding,      // the request went out; the response head is collected
+        relaying,        // the response head went to the client; its body (a tunnel: both
+                         // directions) is relayed
+        ftp,             // the FTP conversation answers the request
+        finished,        // ended here; notices are ignored
+    };
 
     CWWWSession();
     explicit CWWWSession(int acceptedHandle);
@@ -94,48 +119,78 @@ protected:
     bool ParseRequest();
     // After a parsed request: report it, log it, check the rights, go on by protocol code.
     void DispatchRequest();
-    // Serves from the cache or connects and sends the request head and what came of its body.
+    // Answers a cache decision that needs no server, or sends the request (SendRequest).
     void HTTPProcessRequest();
-    // A client read while its bytes go to the server (RelayClientData).
+    // Connects, sends the request head and the body bytes that came with it, and starts
+    // relaying the client's body when it has one.
+    void SendRequest();
+    // Whether bytes the client sends now go on (a body, a tunnel, an FTP upload).
+    bool ClientDataGoesOn() const;
+    // Takes what the client sent (up to kReadRoundsPerNotice receives) to where it goes.
     void RelayClientData();
 
     // --- Response half ------------------------------------------------------------------
     // The cache's decision for a request of protocol code 2 or 3, before it goes out.
     void CheckCache();
-    // A remote read of codes 2, 3 and 7.
+    // A remote read of codes 2, 3 and 7: takes what waits.
     void OnRemoteRead();
-    // Takes one receive into the response head; true when the head is complete. `received`
-    // (optional) gets the receive's count.
-    bool ReceiveResponse(int* received = nullptr);
+    // Takes one receive from the server; false when nothing more came or the session moved
+    // on (ended, or sent the request again).
+    bool ReceiveFromServer();
+    // Bytes from the server: into the response head while it is collected (then judged),
+    // afterwards the body.
+    void TakeResponseBytes(std::string_view bytes);
     void ParseResponse();
     // Judges the parsed head: answers from the cache, or sends the head on (starting the cache
-    // download when the body may be kept) and relays the body bytes that came with it.
+    // download when the body may be kept) with the body bytes that came with it.
     void ProcessResponse();
     // Bytes of the response body: into the cache download first, then to the client.
     void RelayResponseData(std::string_view bytes);
+    // Bytes of the response body into the cache download; a failed write ends the download
+    // with an error line.
+    void StoreResponseData(std::string_view bytes);
     // The server closed: what it still sent goes to the client, then the session ends.
     void OnRemoteClose();
+    // Forgets the response, for the request going out again.
+    void ResetResponse();
 
     // The cache: the download of a cacheable body, and cached copies.
     void OpenCacheFile();
     void CloseCacheFile(CCacheDownload::EEnd end);
     // True when the cached copy was sent, false when its content file is gone.
     bool SendCachedResource();
+    // Serves the cached copy and ends; when its content file is gone, writes `goneLine` and
+    // sends the client's own request to the server instead.
+    void ServeCachedCopy(const char* goneLine);
     // Whether new responses may be stored now.
     bool IsCacheStoringEnabled() const;
+
+    // --- Connections --------------------------------------------------------------------
+    // Asks for dial on demand, then ConnectAndSelect.
+    void ConnectToServer(X1Socket& socket, const std::string& host, UINT port, unsigned mask);
+    // Connects through the service's ConnectMethod and selects `mask`.
+    void ConnectAndSelect(X1Socket& socket, const std::string& host, UINT port, unsigned mask);
+    // A socket failure ends the session: `errorLine` (if any) with the exception's text, the
+    // socket-error page (unless `sendPage` is false), then Finish(kExitError). Deletes `e`.
+    void EndOnSocketError(X1SocketException* e, const char* errorLine, bool sendPage = true);
 
     // --- Answers ------------------------------------------------------------------------
     // Sends bytes to the client; from the first one on, the answer has begun.
     void SendToClient(std::string_view bytes);
+    // Sends an interim answer ("100 Continue"), which is not the start of the answer.
+    void SendInterimToClient(std::string_view bytes);
     bool HasAnswerBegun() const { return m_answerBegun; }
-    // The error page with the two texts, then the client connection is closed; only the close
-    // once the answer has begun. Socket errors while sending are swallowed.
-    void SendErrorPage(std::string_view title, std::string_view description,
-                       ETunnelFailure failure = ETunnelFailure::failed);
-    void SendErrorPage(const SErrorText& title, const SErrorText& description,
-                       ETunnelFailure failure = ETunnelFailure::failed);
-    // The socket-error page with the exception's text.
-    void SendSocketErrorPage(const std::string& text);
+    // The error page with the two texts under `status`, then the client connection is
+    // closed; only the close once the answer has begun. Socket errors while sending are
+    // swallowed.
+    void SendErrorPage(EPageStatus status, std::string_view title, std::string_view description);
+    void SendErrorPage(EPageStatus status, const SErrorText& title,
+                       const SErrorText& description);
+    // The socket-error page with the exception's text (504 for a time-out, else 502).
+    void SendSocketErrorPage(const std::string& text, int code = 0);
+    // Sends `head` with the first block of the open `file` in one send, then the rest of its
+    // `size` bytes.
+    void SendHeadAndFile(std::string head, int file, std::uint64_t size);
     // Serves `relative` below `folder`, or answers the file-access-denied page.
     void SendLocalFile(const std::string& folder, const std::string& relative);
     // Closes the client connection after the last answer, letting the client's last bytes
@@ -143,7 +198,8 @@ protected:
     void CloseClient();
     // Ends the session once with `code`; later notices are ignored.
     void Finish(int code);
-    bool IsFinished() const { return m_finished; }
+    // Ended here, or from another thread (an idle time-out, the machine deleted).
+    bool IsFinished() const { return m_state == EWebState::finished || IsEnding(); }
 
     // Service-log lines of the session: debug lines (with the thread's number where the
     // format has "%x") and error lines.
@@ -164,8 +220,6 @@ protected:
     // Read and close notices of the FTP data socket.
     void OnFTPDataRead();
     void OnFTPDataClose();
-    // A client read during an upload (transfer state 2): body bytes to the data socket.
-    void RelayUploadData();
     // The thread timer that limits an unfinished reply line.
     void OnFTPReplyTimer(DWORD timerId);
 
@@ -190,6 +244,7 @@ protected:
     bool m_ftpDataStarted = false;       // the head went; data events are taken
     bool m_ftpDataClosePending = false;  // the data socket closed before the head went
     bool m_ftpControlClosed = false;     // the server closed while the data still flowed
+    bool m_ftpUploading = false;         // the server takes the file: client bytes go on
     // The reply-line timer of the session's thread; it goes with the session.
     struct SFTPReplyTimer {
         DWORD id = 0;
@@ -208,10 +263,8 @@ protected:
     std::string m_responseBody;  // body bytes that came with the response head
     int m_remoteConnection = 0;  // counts the connections the request went out on
 
-    bool m_requestReceived = false;
-    bool m_relayClientData = false;
-    bool m_clientDataPending = false;
-    bool m_responseReceived = false;
+    EWebState m_state = EWebState::readingRequest;
+    std::vector<char> m_relayBuffer;  // kRelayBufferSize, from the first relay on
 
     // Copies of the service's settings.
     SNonProxySettings m_nonProxy;
@@ -225,16 +278,20 @@ protected:
     CCacheEntryRef m_cacheEntry;     // the entry CheckCache judged (served or revalidated)
     CCacheEntryRef m_downloadEntry;  // the entry a download in progress is allocated to
     CCacheDownload m_cacheDownload;
+    std::vector<std::string> m_staleCacheFiles;  // content files the download replaced
 
 private:
     // A client read: the request head while it is collected, then the body or upload.
     void OnClientRead();
+    // The client closed its side: before the request it is gone; after it, the answer still
+    // goes out (a tunnel passes the half-close on).
+    void OnClientClose();
     // Runs a notice's handler; a socket exception writes `socketErrorLine` with its text
     // (and, with `sendPage`, answers the socket-error page), any other the unknown line; both
     // end the session.
     void Guarded(const char* socketErrorLine, const char* unknownErrorLine, bool sendPage,
                  const std::function<void()>& handler);
+    char* RelayBuffer();
 
     bool m_answerBegun = false;
-    bool m_finished = false;
 };

@@ -13,6 +13,7 @@
 #include "engine/framework/OutboundFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/X1SocketException.h"
+#include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Thread.h"
 #include "platform/net/Sockets.h"
@@ -36,20 +37,15 @@ void CWWWSession::FTPProcessRequest() {
     }
     try {
         m_ftp = std::make_unique<CFTPControl>(m_request, kEngineFolder, m_requestBody.size());
-        CNorvaneEngine::Instance().CheckDialFirst(this);
-        ConnectRemote(m_remoteSocket, m_request.host, m_request.port);
-        m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
-        m_remoteSocket.StartAsyncSelect();
+        m_state = EWebState::ftp;
+        ConnectToServer(m_remoteSocket, m_request.host, m_request.port, FD_READ | FD_CLOSE);
     } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        SendSocketErrorPage(text);
-        ErrorLine(kErrorLineFTPSocket, text.c_str());
-        Finish(kExitError);
+        EndOnSocketError(e, kErrorLineFTPSocket);
     } catch (const std::bad_alloc&) {
         ErrorLine("%s", kErrorLineFTPMemory);
         Finish(kExitError);
     } catch (...) {
+        DropCurrentException();
         ErrorLine("%s", kErrorLineFTPUnknown);
         Finish(kExitError);
     }
@@ -147,7 +143,9 @@ void CWWWSession::ApplyFTPStep(const SFTPStep& step) {
         Finish(m_ftp->IsHeadSent() ? kExitNormal : kExitError);
         return;
     }
-    if (!step.toClient.empty())
+    if (step.interim)
+        SendInterimToClient(step.toClient);
+    else if (!step.toClient.empty())
         SendToClient(step.toClient);
     if (step.dataPort)
         OpenFTPData(*step.dataPort);
@@ -187,9 +185,7 @@ void CWWWSession::OpenFTPData(WORD port) {
     m_ftpTransferState = m_ftp->GetTransferState();
     CloseFTPData();
     m_ftpDataClosePending = false;
-    ConnectRemote(m_ftpDataSocket, host, port);
-    m_ftpDataSocket.SetEventMask(FD_READ | FD_CLOSE);
-    m_ftpDataSocket.StartAsyncSelect();
+    ConnectAndSelect(m_ftpDataSocket, host, port, FD_READ | FD_CLOSE);
 }
 
 void CWWWSession::CloseFTPData() { CloseQuietly(m_ftpDataSocket); }
@@ -256,29 +252,18 @@ void CWWWSession::OnFTPDataClose() {
 
 // The server is ready for the file: the body that came with the head, then every client read.
 void CWWWSession::StartUpload() {
-    m_relayClientData = true;
+    m_ftpUploading = true;
     if (!m_requestBody.empty()) {
         const std::string body = std::move(m_requestBody);
         m_requestBody.clear();
         SendUploadData(body);
     }
-    if (m_clientDataPending) {
-        m_clientDataPending = false;
-        RelayUploadData();
-    }
-}
-
-void CWWWSession::RelayUploadData() {
-    if (!m_ftp || IsFinished() || m_ftpTransferState != kFTPUpload)
-        return;
-    char buffer[kReceiveBufferSize];
-    const int count = m_clientSocket.Receive(buffer, sizeof buffer);
-    if (count > 0)
-        SendUploadData(std::string_view(buffer, count));
+    RelayClientData();
 }
 
 void CWWWSession::SendUploadData(std::string_view bytes) {
-    if (m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
+    if (!m_ftp || IsFinished() || m_ftpTransferState != kFTPUpload ||
+        m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
         return;
     const CFTPControl::SUpload upload = m_ftp->OnUploadData(bytes.size());
     if (upload.send > 0)

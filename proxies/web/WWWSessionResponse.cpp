@@ -6,12 +6,13 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/X1SocketException.h"
-#include "proxies/web/LocalFile.h"
+#include "platform/kernel/File.h"
 #include "proxies/web/ResponseDecision.h"
 #include "proxies/web/ResponseHead.h"
 #include "proxies/web/WWWCache.h"
 #include "proxies/web/WWWSession.h"
 
+#include <algorithm>
 #include <ctime>
 #include <optional>
 
@@ -21,6 +22,9 @@ using FrameworkFormat::kExitNormal;
 namespace {
 
 CWWWCache& Cache() { return CNorvaneEngine::Instance().GetCache(); }
+
+// An interim answer, which a real head follows (101 switches protocols: it is the answer).
+bool IsInterimCode(DWORD code) { return code >= 100 && code < 200 && code != 101; }
 
 }  // namespace
 
@@ -51,7 +55,7 @@ void CWWWSession::CheckCache() {
 void CWWWSession::OpenCacheFile() {
     CloseCacheFile(CCacheDownload::EEnd::abandoned);
     CWWWCache& cache = Cache();
-    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey);
+    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles);
     if (!entry)
         return;
     const std::string path = cache.GetContentPath(*entry);
@@ -63,6 +67,10 @@ void CWWWSession::OpenCacheFile() {
 }
 
 void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
+    // The copy this download replaced goes now, off the client's path.
+    for (const std::string& path : m_staleCacheFiles)
+        RemoveFile(path);
+    m_staleCacheFiles.clear();
     if (!m_downloadEntry)
         return;
     const CCacheEntryRef entry = std::move(m_downloadEntry);
@@ -79,68 +87,84 @@ bool CWWWSession::SendCachedResource() {
     if (!m_cacheEntry)
         return false;
     CWWWCache& cache = Cache();
+    // The content file's name is the cache's own: opened as it is, no confinement to check.
     const std::string path = cache.GetContentPath(*m_cacheEntry);
-    const std::size_t slash = path.rfind('/');
-    CLocalFile file;
-    if (path.empty() || slash == std::string::npos ||
-        !file.Open(path.substr(0, slash), path.substr(slash + 1)))
+    const int file = path.empty() ? INVALID_FILE_HANDLE
+                                  : OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (file == INVALID_FILE_HANDLE)
         return false;
+    const std::int64_t size = std::max<std::int64_t>(FileSizeOf(file), 0);
     DebugLine(kLogSendingCachedResource, ThreadId());
     ReportStatus(kStatusCached);
     const std::int64_t now = std::time(nullptr);
     cache.CountHit(*m_cacheEntry, now);
     try {
-        SendToClient(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
-                                             m_cacheEntry->GetLastModified(), file.GetSize()));
-        m_clientSocket.SendFile(file.GetHandle());
+        SendHeadAndFile(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
+                                                m_cacheEntry->GetLastModified(),
+                                                static_cast<std::uint64_t>(size)),
+                        file, static_cast<std::uint64_t>(size));
     } catch (X1SocketException* e) {
         e->Delete();
         DebugLine("%s", kLogSendCachedException);
     }
-    file.Close();
+    CloseFile(file);
     CloseClient();
     return true;
+}
+
+void CWWWSession::ServeCachedCopy(const char* goneLine) {
+    if (SendCachedResource()) {
+        DebugLine(kLogSentCachedResource, m_request.cacheKey.c_str(), ThreadId());
+        Finish(kExitNormal);
+        return;
+    }
+    ErrorLine("%s", goneLine);
+    m_cacheCheck = RestoreClientRequest(m_request, m_cacheCheck);
+    m_cacheState = m_cacheCheck.state;
+    m_cacheConsidered = m_cacheCheck.considered;
+    ResetResponse();
+    CloseQuietly(m_remoteSocket);
+    SendRequest();
 }
 
 bool CWWWSession::IsCacheStoringEnabled() const { return Cache().IsStoringEnabled(); }
 
 void CWWWSession::OnRemoteRead() {
-    if (!m_responseReceived) {
-        int received = 0;
-        if (!ReceiveResponse(&received))
+    for (int round = 0; round < kReadRoundsPerNotice; ++round) {
+        if (!ReceiveFromServer())
             return;
-        ParseResponse();
-        ProcessResponse();
-        return;
     }
-    char buffer[kReceiveBufferSize];
-    const int received = m_remoteSocket.Receive(buffer, sizeof buffer);
-    if (received > 0)
-        RelayResponseData({buffer, static_cast<std::size_t>(received)});
 }
 
-bool CWWWSession::ReceiveResponse(int* received) {
-    char buffer[kReceiveBufferSize];
-    const int count = m_remoteSocket.Receive(buffer, sizeof buffer);
-    if (received != nullptr)
-        *received = count;
-    if (count <= 0)
+bool CWWWSession::ReceiveFromServer() {
+    const int connection = m_remoteConnection;
+    char* buffer = RelayBuffer();
+    const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+    if (received <= 0)
         return false;
-    switch (m_responseCollector.Append(buffer, static_cast<std::size_t>(count))) {
-    case CResponseCollector::incomplete:
-        DebugLine("%s", kLogMoreResponse);
-        return false;
+    TakeResponseBytes({buffer, static_cast<std::size_t>(received)});
+    return static_cast<std::size_t>(received) == kRelayBufferSize && !IsFinished() &&
+           m_remoteConnection == connection;
+}
+
+void CWWWSession::TakeResponseBytes(std::string_view bytes) {
+    if (m_state == EWebState::relaying) {
+        RelayResponseData(bytes);
+        return;
+    }
+    switch (m_responseCollector.Append(bytes.data(), bytes.size())) {
+    case CResponseCollector::incomplete: DebugLine("%s", kLogMoreResponse); return;
     case CResponseCollector::tooLarge:
         SendSocketErrorPage(kResponseHeadTooLargeText);
         Finish(kExitError);
-        return false;
+        return;
     case CResponseCollector::complete: break;
     }
     m_responseBody = m_responseCollector.TakeBody();
     if (!m_responseBody.empty())
         DebugLine(kLogResponseResourceData, static_cast<unsigned>(m_responseBody.size()));
-    m_responseReceived = true;
-    return true;
+    ParseResponse();
+    ProcessResponse();
 }
 
 void CWWWSession::ParseResponse() {
@@ -148,8 +172,24 @@ void CWWWSession::ParseResponse() {
     ::ParseResponse(m_responseCollector.GetHead(), m_response);
 }
 
+void CWWWSession::ResetResponse() {
+    m_responseCollector.Reset();
+    m_response = CWWWResponse{};
+    m_responseBody.clear();
+    m_state = EWebState::forwarding;
+}
+
 void CWWWSession::ProcessResponse() {
     DebugLine(kLogProcessingResponse, ThreadId(), m_response.code);
+    if (IsInterimCode(m_response.code)) {
+        // "100 Continue" and its kind: passed on as they came, and the real head follows.
+        SendInterimToClient(m_responseCollector.GetHead());
+        const std::string rest = std::move(m_responseBody);
+        ResetResponse();
+        if (!rest.empty())
+            TakeResponseBytes(rest);
+        return;
+    }
     const SResponseDecision decision = DecideResponse(
         m_cacheState, m_cacheConsidered, m_request, m_response, IsCacheStoringEnabled());
     if (decision.unhandledCode)
@@ -159,67 +199,52 @@ void CWWWSession::ProcessResponse() {
     switch (decision.action) {
     case EResponseAction::notModified:
         SendToClient(kUseCachedCopyResponse);
+        CloseClient();
         Finish(kExitNormal);
         return;
-    case EResponseAction::serveCached:
-        if (SendCachedResource()) {
-            Finish(kExitNormal);
-            return;
-        }
-        ErrorLine("%s", kErrorLineCacheGone);
-        m_cacheCheck = RestoreClientRequest(m_request, m_cacheCheck);
-        m_cacheState = m_cacheCheck.state;
-        m_cacheConsidered = m_cacheCheck.considered;
-        m_responseCollector.Reset();
-        m_response = CWWWResponse{};
-        m_responseBody.clear();
-        m_responseReceived = false;
-        CloseQuietly(m_remoteSocket);
-        HTTPProcessRequest();
-        return;
+    case EResponseAction::serveCached: ServeCachedCopy(kErrorLineCacheGone); return;
     case EResponseAction::relay: break;
     }
-    if (decision.store)
-        OpenCacheFile();
-    SendToClient(decision.head);
+    m_state = EWebState::relaying;
+    // The head and the body bytes that came with it go in one send; the cache download
+    // starts after it, so the client never waits for the file system.
+    std::string answer = decision.head;
     const std::string body = std::move(m_responseBody);
     m_responseBody.clear();
-    if (!body.empty())
-        RelayResponseData(body);
+    answer += body;
+    SendToClient(answer);
+    if (decision.store) {
+        OpenCacheFile();
+        if (!body.empty())
+            StoreResponseData(body);
+    }
 }
 
 void CWWWSession::RelayResponseData(std::string_view bytes) {
+    SendToClient(bytes);
+    StoreResponseData(bytes);
+}
+
+void CWWWSession::StoreResponseData(std::string_view bytes) {
     if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size())) {
         ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
         CloseCacheFile(CCacheDownload::EEnd::abandoned);
     }
-    SendToClient(bytes);
 }
 
 void CWWWSession::OnRemoteClose() {
     // What the server sent before it closed is still to be read.
     const int connection = m_remoteConnection;
-    char buffer[kReceiveBufferSize];
+    char* buffer = RelayBuffer();
     for (;;) {
-        if (m_finished || m_remoteConnection != connection)
+        if (IsFinished() || m_remoteConnection != connection)
             return;  // ended, or the request went out again on a new connection
-        if (!m_responseReceived) {
-            int received = 0;
-            if (ReceiveResponse(&received)) {
-                ParseResponse();
-                ProcessResponse();
-                continue;
-            }
-            if (received <= 0)
-                break;
-            continue;
-        }
-        const int received = m_remoteSocket.Receive(buffer, sizeof buffer);
+        const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
         if (received <= 0)
             break;
-        RelayResponseData({buffer, static_cast<std::size_t>(received)});
+        TakeResponseBytes({buffer, static_cast<std::size_t>(received)});
     }
-    if (!m_responseReceived) {
+    if (m_state != EWebState::relaying) {
         // The head never ended: the bytes go to the client as they came, or, with none, the
         // socket-error page.
         const std::string received = m_responseCollector.TakeReceived();
@@ -228,9 +253,10 @@ void CWWWSession::OnRemoteClose() {
         else
             SendSocketErrorPage(kNoResponseText);
     }
-    CloseCacheFile(CCacheDownload::EEnd::serverClosed);
+    // The client has its answer and its connection is shut before the cache's bookkeeping.
     CloseQuietly(m_remoteSocket);
     CloseClient();
+    CloseCacheFile(CCacheDownload::EEnd::serverClosed);
     DebugLine(kLogServerClosed, ThreadId());
     Finish(kExitNormal);
 }

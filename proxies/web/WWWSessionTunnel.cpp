@@ -18,22 +18,15 @@ void CWWWSession::SSLPreProcessRequest() {
         return;
     }
     try {
-        CNorvaneEngine::Instance().CheckDialFirst(this);
-        ConnectRemote(m_remoteSocket, m_request.host, m_request.port);
-        m_remoteSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-        m_remoteSocket.StartAsyncSelect();
+        ConnectToServer(m_remoteSocket, m_request.host, m_request.port,
+                        FD_READ | FD_WRITE | FD_CLOSE);
         SendToClient(kConnectedResponse);
     } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        // Under "502 Bad Gateway": a client must not take the tunnel as up.
-        SendSocketErrorPage(text);
-        ErrorLine(kErrorLineTunnelSocket, text.c_str());
-        Finish(FrameworkFormat::kExitError);
+        // Under "502 Bad Gateway" (504 for a time-out): a client must not take the tunnel as up.
+        EndOnSocketError(e, kErrorLineTunnelSocket);
         return;
     }
-    m_responseReceived = true;
-    m_relayClientData = true;
+    m_state = EWebState::relaying;
     // What the client sent right behind its CONNECT head (a TLS ClientHello, typically) is
     // the tunnel's first data.
     if (!m_requestBody.empty()) {
@@ -41,8 +34,5 @@ void CWWWSession::SSLPreProcessRequest() {
         m_requestBody.clear();
         m_remoteSocket.Send(first.data(), static_cast<int>(first.size()));
     }
-    if (m_clientDataPending) {
-        m_clientDataPending = false;
-        RelayClientData();
-    }
+    RelayClientData();
 }

@@ -58,16 +58,19 @@ inline constexpr const char* kServerRootValue = "ServerRoot";
 // ---- Wire texts ------------------------------------------------------------------------
 
 // Every error page goes out with this head and body (status line, title, title,
-// description), and the connection is closed after it. The status line is kErrorPageStatus,
-// whatever went wrong, except for a CONNECT that is refused or cannot reach its target: a
-// client that reads "200" there takes the tunnel as up and starts TLS into the page.
+// description), and the connection is closed after it. The status line says what happened
+// (ErrorPage.h): a page under "200 OK" would be a failure reported as success, which a
+// script takes for the download and a cache downstream may keep.
 inline constexpr const char* kErrorPageFormat =
     "%s\r\nPragma: no-cache\r\n\r\n"
     "<HTML><HEAD><TITLE>%s</TITLE></HEAD>\r\n"
     "<BODY><H1>%s</H1><P><P>%s\r\n</BODY></HTML>\r\n";
-inline constexpr const char* kErrorPageStatus = "HTTP/1.0 200 OK";
-inline constexpr const char* kTunnelRefusedStatus = "HTTP/1.0 403 Forbidden";
-inline constexpr const char* kTunnelFailedStatus = "HTTP/1.0 502 Bad Gateway";
+inline constexpr const char* kBadRequestStatus = "HTTP/1.0 400 Bad Request";
+inline constexpr const char* kForbiddenStatus = "HTTP/1.0 403 Forbidden";
+inline constexpr const char* kNotFoundStatus = "HTTP/1.0 404 Not Found";
+inline constexpr const char* kNotImplementedStatus = "HTTP/1.0 501 Not Implemented";
+inline constexpr const char* kBadGatewayStatus = "HTTP/1.0 502 Bad Gateway";
+inline constexpr const char* kGatewayTimeoutStatus = "HTTP/1.0 504 Gateway Timeout";
 
 // The answer to a relative request under non-proxy action 2 (the redirect address).
 inline constexpr const char* kRedirectFormat = "HTTP/1.0 302 Found\r\nLocation: %s\r\n\r\n";
@@ -152,6 +155,10 @@ inline constexpr const char* kLogServerClosed = "Server closed connection in thr
 inline constexpr const char* kStatusCached = "cached";
 inline constexpr const char* kErrorLineCacheGone =
     "Cache file does not exist - downloading server copy";
+// Reasons a cache download is given up without a failed write (in kErrorLineCacheWrite).
+inline constexpr const char* kCacheBodyOutgrewLengthText = "the body outgrew its Content-Length";
+inline constexpr const char* kCacheBodyTooLargeText = "the body is too large for the cache";
+inline constexpr const char* kCacheLengthUntrustedText = "the response's Content-Length cannot be trusted";
 inline constexpr const char* kErrorLineCacheWrite =
     "Error (%s) writing to cache file - deleting file, stopping caching";
 inline constexpr const char* kErrorLineOnCloseSocket =

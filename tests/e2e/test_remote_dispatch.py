@@ -335,7 +335,11 @@ class RemoteDispatch(harness.EngineTestCase):
         for name in "bc":
             curl(name).communicate()
         index = os.path.join(self.cache, "cache.idx")
-        records = {r.url[-1:]: r for r in cacheindex.read(index)}  # a, b, c
+
+        def stored():  # a, b, c: a store is booked after the client has its answer
+            records = {r.url[-1:]: r for r in cacheindex.read(index)}
+            return len(records) == 3 and records
+        records = harness.wait_until(stored)
         files = {k: os.path.join(self.cache, r.file_name.decode() + ".nvc")
                  for k, r in records.items()}
         self.ok(alice, 133, b"HTTP://127.0.0.1:%d/a" % origin)

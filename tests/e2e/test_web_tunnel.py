@@ -69,9 +69,9 @@ class Tunnel(harness.EngineTestCase):
         self.assertEqual(done.returncode, 56, done.stderr)
         self.assertIn(b"403", done.stderr)
 
-        # Other refused requests keep the 200 error page.
+        # Other refused requests say so the same way.
         answer = webpeers.exchange(proxy, b"POST http://127.0.0.1:%d/ HTTP/1.0\r\n\r\n" % echo.port)
-        self.assertTrue(answer.startswith(b"HTTP/1.0 200 OK\r\n"), answer[:80])
+        self.assertTrue(answer.startswith(b"HTTP/1.0 403 Forbidden\r\n"), answer[:80])
 
     def test_tunnel_to_a_closed_port_is_a_bad_gateway(self):
         norvane, proxy = webpeers.start_web_proxy(self)

@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -634,81 +637,153 @@ TEST(SocketCallbackTest, ACallbackMayCloseItsOwnSocket) {
     EXPECT_EQ(probe.calls, 1);
 }
 
-// Routing by the two maps, driven directly.
+// Routing by the two maps, driven by real events.
 
-TEST(SocketRoutingTest, ANotificationForAnUnknownHandleDoesNothing) {
-    X1Socket probe;  // makes sure the window exists
-    EXPECT_EQ(Window().OnSocketMessage(987654, FD_READ), 0);
-    EXPECT_EQ(Window().OnSocketMessage(0, 0), 0);
+TEST(SocketRoutingTest, ASocketInNeitherMapGetsNoNoticesAndStillWorks) {
+    OwnedConnection c;
+    ASSERT_TRUE(c.WaitForCount(kWrite, 1));
+    Window().Unregister(c.Handle());
+    c.Peer().Send("unrouted");
+    Sleep(kQuietMs);
+    EXPECT_EQ(c.Count(kRead), 0);
+    c.Run([](X1Socket& s) {
+        char buf[16];
+        EXPECT_EQ(s.Receive(buf, sizeof buf), 8);
+    });
 }
 
 TEST(SocketRoutingTest, ConnectAndOutOfBandEventsAreNotForwarded) {
-    NoticeThread owner;
-    X1Socket socket;
-    socket.Create();
-    Window().RegisterOwner(socket.GetHandle(), owner.ThreadId());
-    Window().OnSocketMessage(socket.GetHandle(), FD_CONNECT);
-    Window().OnSocketMessage(socket.GetHandle(), FD_OOB);
-    Window().OnSocketMessage(socket.GetHandle(), 0x10000 | FD_READ);  // high bits: an error word
-    ASSERT_TRUE(owner.WaitForCount(kRead, socket.GetHandle(), 1));
-    Sleep(50);
-    EXPECT_EQ(owner.Notices().size(), 1u);
+    OwnedConnection c([](X1Socket& s, const ThreadMessage& m) {
+        char buf[16];
+        if (m.message == kRead)
+            s.Receive(buf, sizeof buf);
+    });
+    ASSERT_TRUE(c.WaitForCount(kWrite, 1));  // the connect itself gives the write notice only
+    ASSERT_EQ(send(c.Peer().Fd(), "!", 1, MSG_OOB), 1);
+    c.Peer().Send("x");
+    ASSERT_TRUE(c.WaitForCount(kRead, 1));
+    Sleep(kQuietMs);
+    for (const auto& notice : c.Owner().Notices())
+        EXPECT_TRUE(notice.message == kRead || notice.message == kWrite) << notice.message;
 }
 
 TEST(SocketRoutingTest, ANoticeForAnEndedOwnerRemovesTheRegistration) {
+    RawListener server;
     X1Socket socket;
     socket.Create();
+    socket.Connect("127.0.0.1", server.Port());
+    RawPeer peer = server.Accept();
     {
         NoticeThread owner;
         Window().RegisterOwner(socket.GetHandle(), owner.ThreadId());
+        socket.SetEventMask(FD_READ | FD_CLOSE);
+        socket.StartAsyncSelect();
         EXPECT_EQ(Window().GetOwner(socket.GetHandle()), owner.ThreadId());
     }
-    Window().OnSocketMessage(socket.GetHandle(), FD_READ);
-    EXPECT_EQ(Window().GetOwner(socket.GetHandle()), 0u);
+    peer.Send("after");
+    EXPECT_TRUE(WaitUntil([&] { return Window().GetOwner(socket.GetHandle()) == 0u; }));
 }
 
-int g_throwingCalls = 0;
+struct ThrowingProbe {
+    std::mutex mutex;
+    std::vector<unsigned> events;
+};
 
-void ThrowingCallback(void*, X1Socket*, unsigned event) {
-    ++g_throwingCalls;
-    if (event == FD_READ)
+void ThrowingCallback(void* userData, X1Socket* socket, unsigned event) {
+    auto* probe = static_cast<ThrowingProbe*>(userData);
+    {
+        std::lock_guard<std::mutex> lock(probe->mutex);
+        probe->events.push_back(event);
+    }
+    if (event == FD_READ) {
+        char buf[64];
+        socket->Receive(buf, sizeof buf);
         throw new X1SocketException(10054);
+    }
     if (event == FD_WRITE)
         throw std::runtime_error("not a socket failure");
     throw 42;
 }
 
 TEST(SocketRoutingTest, ACallbackThatThrowsDoesNotStopLaterNotifications) {
+    ThrowingProbe probe;
+    RawListener server;
     X1Socket socket;
-    socket.SetCallback(ThrowingCallback, nullptr);
+    socket.SetCallback(ThrowingCallback, &probe);
     socket.Create();
-    g_throwingCalls = 0;
-    EXPECT_EQ(Window().OnSocketMessage(socket.GetHandle(), FD_READ), 0);
-    EXPECT_EQ(Window().OnSocketMessage(socket.GetHandle(), FD_WRITE), 0);
-    EXPECT_EQ(Window().OnSocketMessage(socket.GetHandle(), FD_CLOSE), 0);
-    EXPECT_EQ(Window().OnSocketMessage(socket.GetHandle(), FD_READ), 0);
-    EXPECT_EQ(g_throwingCalls, 4);
+    socket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
+    socket.StartAsyncSelect();
+    socket.Connect("127.0.0.1", server.Port());
+    RawPeer peer = server.Accept();
+    peer.Send("one");
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(probe.mutex);
+        return probe.events.size() >= 2;
+    }));
+    peer.Close();
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(probe.mutex);
+        return !probe.events.empty() && probe.events.back() == FD_CLOSE;
+    }));
+    socket.Close();
 }
 
 // Without a callback function, a callback-mode socket's own operations serve the events.
 class SelfServedSocket : public X1Socket {
 public:
     ~SelfServedSocket() override { Close(); }
-    std::vector<unsigned> events;
-    void OnAccept() override { events.push_back(FD_ACCEPT); }
-    void OnRead() override { events.push_back(FD_READ); }
-    void OnWrite() override { events.push_back(FD_WRITE); }
-    void OnClose() override { events.push_back(FD_CLOSE); }
+    std::vector<unsigned> Events() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    void OnAccept() override {
+        X1Socket accepted;
+        accepted.Attach(Accept());
+        Record(FD_ACCEPT);
+    }
+    void OnRead() override {
+        char buf[64];
+        Receive(buf, sizeof buf);
+        Record(FD_READ);
+    }
+    void OnWrite() override { Record(FD_WRITE); }
+    void OnClose() override { Record(FD_CLOSE); }
+
+private:
+    void Record(unsigned event) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back(event);
+    }
+    std::mutex m_mutex;
+    std::vector<unsigned> m_events;
 };
 
 TEST(SocketRoutingTest, CallbackModeWithoutAFunctionCallsTheSocketsOwnHandlers) {
+    SelfServedSocket listener;
+    listener.Create();
+    Window().RegisterCallback(listener.GetHandle(), &listener);
+    listener.SetEventMask(FD_ACCEPT);
+    listener.StartAsyncSelect();
+    listener.Bind(0, "127.0.0.1");
+    listener.Listen(5);
+    RawPeer client = RawPeer::Connect(static_cast<std::uint16_t>(listener.GetLocalPort()));
+    ASSERT_TRUE(WaitUntil([&] { return listener.Events().size() == 1; }));
+    EXPECT_EQ(listener.Events(), std::vector<unsigned>{FD_ACCEPT});
+
+    RawListener server;
     SelfServedSocket socket;
-    socket.SetCallback(nullptr, nullptr);
     socket.Create();
     Window().RegisterCallback(socket.GetHandle(), &socket);
-    for (unsigned e : {FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE, FD_OOB})
-        Window().OnSocketMessage(socket.GetHandle(), static_cast<long>(e));
-    EXPECT_EQ(socket.events, (std::vector<unsigned>{FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE}));
+    socket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
+    socket.StartAsyncSelect();
+    socket.Connect("127.0.0.1", server.Port());
+    RawPeer peer = server.Accept();
+    ASSERT_TRUE(WaitUntil([&] { return socket.Events().size() == 1; }));
+    peer.Send("data");
+    ASSERT_TRUE(WaitUntil([&] { return socket.Events().size() == 2; }));
+    peer.Close();
+    ASSERT_TRUE(WaitUntil([&] { return socket.Events().size() == 3; }));
+    EXPECT_EQ(socket.Events(), (std::vector<unsigned>{FD_WRITE, FD_READ, FD_CLOSE}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <string>
@@ -173,6 +174,41 @@ TEST_F(TCPServiceTest, AcceptingRunsOnTheCallbackThreadAndEachSessionOnItsOwn) {
               (Strings{"Service started", subject + "\tCreated:\techo",
                        subject + "\tTraffic\t 11\t4\t0\t0\t0s",
                        subject + "\tTerminated exit code 0"}));
+}
+
+TEST_F(TCPServiceTest, ABurstIsAcceptedWholeAndSessionsPastTheCeilingAreRefused) {
+    CallbackThread engineThread;
+    m_service->Start();
+    // More clients at once than the old accept queue of 5 held: every one is served at once.
+    std::vector<RawPeer> burst;
+    for (int i = 0; i < 20; ++i)
+        burst.push_back(RawPeer::Connect(m_port));
+    for (RawPeer& client : burst)
+        EXPECT_EQ(client.Receive(7, 5000), "hello\r\n");
+    burst.clear();
+    m_service->Forget();
+    ASSERT_TRUE(WaitFor([&] { return m_service->GetLiveSessionCount() == 0; }));
+
+    m_service->SetLiveSessionCeiling(2);
+    RawPeer first = RawPeer::Connect(m_port), second = RawPeer::Connect(m_port);
+    EXPECT_EQ(first.Receive(7, 5000), "hello\r\n");
+    EXPECT_EQ(second.Receive(7, 5000), "hello\r\n");
+    for (int i = 0; i < 2; ++i) {
+        RawPeer refused = RawPeer::Connect(m_port);
+        EXPECT_TRUE(refused.WaitForEnd(5000));  // closed unanswered
+    }
+    first.Close();
+    m_service->Forget();
+    ASSERT_TRUE(WaitFor([&] { return m_service->GetLiveSessionCount() == 1; }));
+    RawPeer later = RawPeer::Connect(m_port);
+    EXPECT_EQ(later.Receive(7, 5000), "hello\r\n");
+    const Strings lines = WithoutTimes(LogLines("Echo"));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.find("Service has 2 live sessions: new connections are refused "
+                                   "until some end") != std::string::npos;
+              }),
+              1)
+        << testing::PrintToString(lines);
 }
 
 TEST_F(TCPServiceTest, ARefusedSessionIsToldAndEndsWithCodeOne) {

@@ -114,7 +114,8 @@ TEST_F(CacheDownloadTest, ABodyLongerThanItsLengthIsDiscardedAtOnce) {
     EXPECT_FALSE(FileExists(path));
     EXPECT_FALSE(Write(download, "3"));
     EXPECT_FALSE(download.Finish(EEnd::serverClosed, "/a", kNow));
-    EXPECT_EQ(download.GetErrorText(), "");  // not a write error
+    // Not a write error: the reason, so the error line never reads "Error ()".
+    EXPECT_EQ(download.GetErrorText(), "the body outgrew its Content-Length");
 
     // An empty body of length 0 is complete.
     CCacheDownload empty;

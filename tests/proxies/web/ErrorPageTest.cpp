@@ -1,7 +1,6 @@
 #include "proxies/web/ErrorPage.h"
 
 #include "foundation/RegistryStore.h"
-#include "proxies/web/WWWProtocol.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +18,17 @@ protected:
 };
 
 TEST_F(ErrorPageTest, PageBytes) {
-    EXPECT_EQ(BuildErrorPage("Access Denied",
+    EXPECT_EQ(BuildErrorPage(EPageStatus::forbidden, "Access Denied",
                              "You do not have sufficient rights for access to this resource"),
-              "HTTP/1.0 200 OK\r\n"
+              "HTTP/1.0 403 Forbidden\r\n"
               "Pragma: no-cache\r\n"
               "\r\n"
               "<HTML><HEAD><TITLE>Access Denied</TITLE></HEAD>\r\n"
               "<BODY><H1>Access Denied</H1><P><P>You do not have sufficient rights for access "
               "to this resource\r\n"
               "</BODY></HTML>\r\n");
-    EXPECT_EQ(BuildErrorPage("", ""),
-              "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE></TITLE></HEAD>\r\n"
+    EXPECT_EQ(BuildErrorPage(EPageStatus::badGateway, "", ""),
+              "HTTP/1.0 502 Bad Gateway\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE></TITLE></HEAD>\r\n"
               "<BODY><H1></H1><P><P>\r\n</BODY></HTML>\r\n");
 }
 
@@ -51,8 +50,9 @@ TEST_F(ErrorPageTest, DefaultsWhenNothingIsConfigured) {
     };
     for (const auto& [text, expected] : texts)
         EXPECT_EQ(ReadErrorText(text), expected) << text.valueName;
-    EXPECT_EQ(BuildErrorPage(kMalformedRequestTitle, kMalformedRequestDescription),
-              "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"
+    EXPECT_EQ(BuildErrorPage(EPageStatus::badRequest, kMalformedRequestTitle,
+                             kMalformedRequestDescription),
+              "HTTP/1.0 400 Bad Request\r\nPragma: no-cache\r\n\r\n"
               "<HTML><HEAD><TITLE>Browser Error</TITLE></HEAD>\r\n"
               "<BODY><H1>Browser Error</H1><P><P>Your Browser sent a malformed request\r\n"
               "</BODY></HTML>\r\n");
@@ -64,8 +64,9 @@ TEST_F(ErrorPageTest, ConfiguredTextsAreReadEachTimeAndEscaped) {
     ASSERT_TRUE(RegWriteString("ErrorStrings\\HTTP", "FileAccessDeniedTitle",
                                "<script>alert('x')</script> & \"more\""));
     ASSERT_TRUE(RegWriteString("ErrorStrings\\HTTP", "FileAccessDeniedDescription", "a\0b"s));
-    EXPECT_EQ(BuildErrorPage(kFileAccessDeniedTitle, kFileAccessDeniedDescription),
-              "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"
+    EXPECT_EQ(BuildErrorPage(EPageStatus::notFound, kFileAccessDeniedTitle,
+                             kFileAccessDeniedDescription),
+              "HTTP/1.0 404 Not Found\r\nPragma: no-cache\r\n\r\n"
               "<HTML><HEAD><TITLE>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; "
               "&quot;more&quot;</TITLE></HEAD>\r\n"
               "<BODY><H1>&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; "
@@ -81,29 +82,29 @@ TEST_F(ErrorPageTest, ConfiguredTextsAreReadEachTimeAndEscaped) {
 }
 
 TEST_F(ErrorPageTest, SocketErrorTextIsEscapedToo) {
-    EXPECT_EQ(BuildErrorPage(ReadErrorText(kSocketErrorTitle), "Connect to <h> failed"),
-              "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n"
+    EXPECT_EQ(BuildErrorPage(EPageStatus::badGateway, ReadErrorText(kSocketErrorTitle),
+                             "Connect to <h> failed"),
+              "HTTP/1.0 502 Bad Gateway\r\nPragma: no-cache\r\n\r\n"
               "<HTML><HEAD><TITLE>Socket Error</TITLE></HEAD>\r\n"
               "<BODY><H1>Socket Error</H1><P><P>Connect to &lt;h&gt; failed\r\n</BODY></HTML>\r\n");
 }
 
-TEST_F(ErrorPageTest, AConnectWithoutATunnelGetsTheSamePageUnderAFailureStatus) {
-    EXPECT_EQ(BuildErrorPageWithStatus(ErrorPageStatus(PROTOCOL_SSL, ETunnelFailure::refused),
-                                       "Access Denied", "No <rights>"),
-              "HTTP/1.0 403 Forbidden\r\nPragma: no-cache\r\n\r\n"
-              "<HTML><HEAD><TITLE>Access Denied</TITLE></HEAD>\r\n"
-              "<BODY><H1>Access Denied</H1><P><P>No &lt;rights&gt;\r\n</BODY></HTML>\r\n");
-    EXPECT_EQ(BuildErrorPageWithStatus(ErrorPageStatus(PROTOCOL_SSL, ETunnelFailure::failed),
-                                       "Socket Error", "Connection refused"),
-              "HTTP/1.0 502 Bad Gateway\r\nPragma: no-cache\r\n\r\n"
-              "<HTML><HEAD><TITLE>Socket Error</TITLE></HEAD>\r\n"
-              "<BODY><H1>Socket Error</H1><P><P>Connection refused\r\n</BODY></HTML>\r\n");
-    // Every other request keeps the "200 OK" pages, whatever went wrong.
-    for (DWORD code : {PROTOCOL_HTTP, PROTOCOL_FTP, PROTOCOL_NONE, PROTOCOL_HTTPS}) {
-        EXPECT_STREQ(ErrorPageStatus(code, ETunnelFailure::refused), "HTTP/1.0 200 OK");
-        EXPECT_STREQ(ErrorPageStatus(code, ETunnelFailure::failed), "HTTP/1.0 200 OK");
+TEST_F(ErrorPageTest, EveryPageSaysWhatHappenedInItsStatusLine) {
+    const std::pair<EPageStatus, const char*> statuses[] = {
+        {EPageStatus::badRequest, "HTTP/1.0 400 Bad Request"},
+        {EPageStatus::forbidden, "HTTP/1.0 403 Forbidden"},
+        {EPageStatus::notFound, "HTTP/1.0 404 Not Found"},
+        {EPageStatus::notImplemented, "HTTP/1.0 501 Not Implemented"},
+        {EPageStatus::badGateway, "HTTP/1.0 502 Bad Gateway"},
+        {EPageStatus::gatewayTimeout, "HTTP/1.0 504 Gateway Timeout"},
+    };
+    for (const auto& [status, line] : statuses) {
+        EXPECT_STREQ(StatusLine(status), line);
+        EXPECT_EQ(BuildErrorPage(status, "t", "d").rfind(std::string(line) + "\r\nPragma: no-cache\r\n\r\n", 0), 0u);
     }
-    EXPECT_EQ(BuildErrorPageWithStatus(kErrorPageStatus, "t", "d"), BuildErrorPage("t", "d"));
+    EXPECT_EQ(SocketErrorStatus(10060), EPageStatus::gatewayTimeout);
+    for (int code : {0, 10022, 10061, 10065})
+        EXPECT_EQ(SocketErrorStatus(code), EPageStatus::badGateway) << code;
 }
 
 }  // namespace

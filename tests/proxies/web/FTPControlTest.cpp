@@ -49,8 +49,9 @@ protected:
         EXPECT_FALSE(step.endSession) << line;
         EXPECT_FALSE(step.relayUpload) << line;
     }
-    static std::string Page(const std::string& title, const std::string& description) {
-        return "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>" + title +
+    static std::string Page(const std::string& status, const std::string& title,
+                            const std::string& description) {
+        return "HTTP/1.0 " + status + "\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>" + title +
                "</TITLE></HEAD>\r\n<BODY><H1>" + title + "</H1><P><P>" + description +
                "\r\n</BODY></HTML>\r\n";
     }
@@ -167,7 +168,7 @@ TEST_F(FTPControlTest, RefusalsGiveTheirPages) {
     Start("GET ftp://h/x HTTP/1.0\r\n\r\n");
     Reply("220 Ready");
     Reply("331 Password");
-    ExpectPage(Reply("530 Login incorrect"), Page("Access Denied", "Anonymous Access Denied"));
+    ExpectPage(Reply("530 Login incorrect"), Page("403 Forbidden", "Access Denied", "Anonymous Access Denied"));
     // One page only: what follows changes nothing.
     EXPECT_EQ(Reply("421 Bye").toClient, "");
     EXPECT_EQ(control->OnControlClosed().toClient, "");
@@ -180,7 +181,7 @@ TEST_F(FTPControlTest, RefusalsGiveTheirPages) {
     Reply("227 (1,2,3,4,0,21)");
     Reply("200 Type");
     Reply("213 3");
-    ExpectPage(Reply("550 No such file"), Page("Access Denied", "File not found or access denied"));
+    ExpectPage(Reply("550 No such file"), Page("404 Not Found", "Access Denied", "File not found or access denied"));
 }
 
 TEST_F(FTPControlTest, AnyOtherFailureEndsWithThePageNotAStall) {
@@ -203,7 +204,7 @@ TEST_F(FTPControlTest, AnyOtherFailureEndsWithThePageNotAStall) {
         SFTPStep step;
         for (const char* line : replies)
             step = Reply(line);
-        ExpectPage(step, Page("FTP Error", description));
+        ExpectPage(step, Page("502 Bad Gateway", "FTP Error", description));
     }
     // Preliminary and unexpected positive replies wait for the next one.
     Start("GET ftp://h/x HTTP/1.0\r\n\r\n");
@@ -216,9 +217,9 @@ TEST_F(FTPControlTest, AServerThatClosesOrStallsBeforeAnsweringGetsAPage) {
     Start("GET ftp://h/x HTTP/1.0\r\n\r\n");
     Reply("220 Ready");
     ExpectPage(control->OnControlClosed(),
-               Page("FTP Error", "The FTP server closed the connection before it answered"));
+               Page("502 Bad Gateway", "FTP Error", "The FTP server closed the connection before it answered"));
     Start("GET ftp://h/x HTTP/1.0\r\n\r\n");
-    ExpectPage(control->OnReplyTimeout(), Page("FTP Error", "FTP Session has timed out"));
+    ExpectPage(control->OnReplyTimeout(), Page("504 Gateway Timeout", "FTP Error", "FTP Session has timed out"));
     EXPECT_EQ(control->OnControlClosed().toClient, "");
 }
 
@@ -271,9 +272,9 @@ TEST_F(FTPControlTest, UploadEdges) {
     // The server refuses the file or fails: a page, never "200 OK".
     for (const auto& [line, page] :
          {std::pair<const char*, std::string>{"550 Permission denied",
-                                              Page("Access Denied", "File not found or access denied")},
+                                              Page("404 Not Found", "Access Denied", "File not found or access denied")},
           {"552 Quota exceeded",
-           Page("FTP Error", "The FTP server refused the request: 552 Quota exceeded")}}) {
+           Page("502 Bad Gateway", "FTP Error", "The FTP server refused the request: 552 Quota exceeded")}}) {
         Start("PUT ftp://h/a HTTP/1.0\r\nContent-Length: 1\r\n\r\n");
         for (const char* l : {"220 R", "230 In", "227 (1,2,3,4,0,22)", "200 T", "150 Go"})
             Reply(l);
@@ -285,10 +286,10 @@ TEST_F(FTPControlTest, RequestsThisCannotServe) {
     CWWWRequest r;
     ParseRequest("POST ftp://h/a HTTP/1.0\r\nContent-Length: 1\r\n\r\n", "x", {}, r);
     EXPECT_EQ(CFTPControl::CheckRequest(r),
-              Page("FTP Error", "Only GET and PUT requests are supported for ftp:// URLs"));
+              Page("501 Not Implemented", "FTP Error", "Only GET and PUT requests are supported for ftp:// URLs"));
     ParseRequest("PUT ftp://h/a HTTP/1.0\r\n\r\n", {}, {}, r);
     EXPECT_EQ(CFTPControl::CheckRequest(r),
-              Page("FTP Error", "An upload to an FTP server needs a Content-Length"));
+              Page("400 Bad Request", "FTP Error", "An upload to an FTP server needs a Content-Length"));
     ParseRequest("PUT ftp://h/a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", {}, {}, r);
     EXPECT_NE(CFTPControl::CheckRequest(r), "");
     ParseRequest("get ftp://h/a HTTP/1.0\r\n\r\n", {}, {}, r);

@@ -277,6 +277,22 @@ TEST(WWWRequestTest, HeaderLineWithoutColonIsDropped) {
     EXPECT_EQ(p.request.headers.Entries()[0], CHeaderList::Entry("Accept", "x"));
 }
 
+TEST(WWWRequestTest, HeaderLinesAServerCouldSplitDifferentlyAreRefused) {
+    // A control byte or blank in a name, a CR that does not end its line, or a NUL anywhere.
+    for (const std::string& headers :
+         {"X\x1bY: 1\r\n"s, "X\tY: 1\r\n"s, "Bogus\x01line\r\n"s, "A: 1\rB: 2\r\n"s,
+          "A: 1\r\r\n"s, "A: x\0y\r\n"s, "\rA: 1\r\n"s, "A: 1\r\n X: 2\r\n"s, "X : 1\r\n"s}) {
+        SCOPED_TRACE(headers);
+        EXPECT_EQ(Parse("GET http://h/ HTTP/1.0\r\n" + headers + "\r\n").result,
+                  EParseResult::malformed);
+    }
+    // Bare LF line ends, blanks and tabs in values, and a last line without its end are fine.
+    SParsed p = Parse("GET http://h/ HTTP/1.0\nA:\t x y\t\nB: 2");
+    ASSERT_EQ(p.result, EParseResult::proceed);
+    EXPECT_EQ(p.request.headers.Get("A"), "x y\t");
+    EXPECT_EQ(p.request.headers.Get("B"), "2");
+}
+
 TEST(WWWRequestTest, LineBreaksEndTheRequestLineAndControlBytesRefuseIt) {
     // A CR or LF inside the URL ends the request line; what follows is a header of the
     // client's own, never part of the request line.

@@ -119,12 +119,11 @@ TEST_F(WWWSessionTest, EachRequestIsCheckedAgainstTheRights) {
     RawPeer client = RawPeer::Connect(m_port);
     client.Send("GET " + OriginURL("/forbidden") + " HTTP/1.0\r\n\r\n");
     EXPECT_EQ(ReadAll(client),
-              "HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>Access Denied"
+              "HTTP/1.0 403 Forbidden\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>Access Denied"
               "</TITLE></HEAD>\r\n<BODY><H1>Access Denied</H1><P><P>You do not have sufficient "
               "rights for access to this resource\r\n</BODY></HTML>\r\n");
 
-    // A refused CONNECT says so in its status line: a client that read "200" would take the
-    // tunnel as open.
+    // A refused CONNECT too: a client that read "200" would take the tunnel as open.
     RawPeer tunnel = RawPeer::Connect(m_port);
     tunnel.Send("CONNECT 127.0.0.1:443 HTTP/1.1\r\n\r\n");
     EXPECT_EQ(ReadAll(tunnel).rfind("HTTP/1.0 403 Forbidden\r\n", 0), 0u);
@@ -141,7 +140,7 @@ TEST_F(WWWSessionTest, AServerThatCannotBeReachedGetsTheSocketErrorPage) {
     RawPeer client = RawPeer::Connect(m_port);
     client.Send("GET http://127.0.0.1:" + std::to_string(closedPort) + "/ HTTP/1.0\r\n\r\n");
     const std::string answer = ReadAll(client);
-    EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>Socket "
+    EXPECT_EQ(answer.rfind("HTTP/1.0 502 Bad Gateway\r\nPragma: no-cache\r\n\r\n<HTML><HEAD><TITLE>Socket "
                            "Error</TITLE>",
                            0),
               0u)
