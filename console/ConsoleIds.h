@@ -50,8 +50,6 @@ inline constexpr int kFilterImage = 5;
 inline constexpr int kCriterionImage = 6;
 
 // --- User sheet and group dialogs: the configuration tree's commands and the dialogs -----------
-inline constexpr int kNewUser = 32846;
-inline constexpr int kNewGroup = 32847;
 inline constexpr int kEditUserSheet = 132;
 inline constexpr int kNewGroupDialog = 138;
 inline constexpr int kEditGroupDialog = 139;
@@ -63,5 +61,43 @@ inline constexpr int kUserAuditingPage = 150;
 inline constexpr int kUserImage = 1;
 inline constexpr int kNonMemberImage = 2;
 inline constexpr int kGroupImage = 4;
+
+// --- Configuration tree, activity view and Location dialog -----------------------------------
+// Commands of the configuration tree (menu "&Configuration", context menus 137, 138, 140-142).
+inline constexpr int kStartService = 32839;
+inline constexpr int kStopService = 32840;
+inline constexpr int kProperties = 32842;
+inline constexpr int kDelete = 32843;
+inline constexpr int kPromoteLocation = 32844;
+inline constexpr int kDemoteLocation = 32845;
+inline constexpr int kNewUser = 32846;
+inline constexpr int kNewGroup = 32847;
+inline constexpr int kNewLocation = 32848;
+// New services, one command per service class: 32851-32860 and 32863.
+inline constexpr int kNewRemoteControlService = 32851;
+inline constexpr int kNewDNSService = 32852;
+inline constexpr int kNewSOCKSService = 32853;
+inline constexpr int kNewVDOLiveService = 32854;
+inline constexpr int kNewRealAudioService = 32855;
+inline constexpr int kNewFTPService = 32856;
+inline constexpr int kNewPOP3Service = 32857;
+inline constexpr int kNewWWWService = 32858;
+inline constexpr int kNewUDPMappingService = 32859;
+inline constexpr int kNewTCPMappingService = 32860;
+inline constexpr int kNewTelnetService = 32863;
+// Commands of the activity view (menu "&Activity", context menu 139).
+inline constexpr int kTerminate = 32799;
+inline constexpr int kSendMessage = 32801;
+// Context menus: users, locations, the activity view, services, groups, the fixed nodes.
+inline constexpr int kUserMenu = 137;
+inline constexpr int kLocationMenu = 138;
+inline constexpr int kActivityMenu = 139;
+inline constexpr int kServiceMenu = 140;
+inline constexpr int kGroupMenu = 141;
+inline constexpr int kNewMenu = 142;
+// The Location dialog.
+inline constexpr int kLocationDialog = 136;
+inline constexpr int kLocationPattern = 1029;
+inline constexpr int kLocationUser = 1030;
 
 }  // namespace ConsoleIds

@@ -115,4 +115,65 @@ inline constexpr const char* kUserNameConflict = "User name conflict";
 inline constexpr const char* kGroupNameTaken =
     "You must choose a Group Name that is unique\namongst all user names and group names";
 
+// --- Configuration tree, activity view and Location dialog -----------------------------------
+// The fixed nodes of the configuration tree.
+inline constexpr const char* kUsersNode = "Users";
+inline constexpr const char* kGroupsNode = "Groups";
+inline constexpr const char* kLocationsNode = "Locations";
+inline constexpr const char* kServicesNode = "Services";
+inline constexpr const char* kPoliciesNode = "Policies";
+inline constexpr const char* kDefaultPoliciesNode = "Default Policies";
+inline constexpr const char* kSystemRightsNode = "System Rights";
+inline constexpr const char* kDialingNode = "Dialing";
+inline constexpr const char* kCachingNode = "Caching";
+// The machine's user child: the user name followed by its log-on level's suffix.
+inline constexpr const char* kUnknownUserSuffix = " (Unknown user)";
+inline constexpr const char* kAssumedSuffix = " (Assumed)";
+inline constexpr const char* kAuthenticatedSuffix = " (Authenticated)";
+// Sessions whose description names where the answer came from.
+inline constexpr const char* kCachedDescription = "cached";
+inline constexpr const char* kHandoverDescription = "handover";
+inline constexpr const char* kHandoverLabel = "SOCKS -> HTTP";
+// The commands of both views: main-menu text, context-menu text.
+struct ViewCommandText {
+    int id;
+    const char* menuText;
+    const char* contextText;
+};
+inline constexpr ViewCommandText kViewCommands[] = {
+    {32846, "User", "New user"},
+    {32847, "Group", "New group"},
+    {32848, "Location", "New Location"},
+    {32851, "Norvane Remote Control Service", "Norvane Remote Control Service"},
+    {32852, "DNS Service", "DNS Service"},
+    {32853, "SOCKS Service", "SOCKS Service"},
+    {32854, "VDOLive Proxy Service", "VDOLive Proxy Service"},
+    {32855, "RealAudio Proxy Service", "RealAudio Proxy Service"},
+    {32856, "FTP Proxy Service", "FTP Proxy Service"},
+    {32857, "POP3 Proxy Service", "POP3 Proxy Service"},
+    {32858, "WWW Proxy Service", "WWW Proxy Service"},
+    {32859, "UDP Mapping Service", "UDP Mapping Service"},
+    {32860, "TCP Mapping Service", "TCP Mapping Service"},
+    {32863, "Telnet Proxy Service", "Telnet Proxy Service"},
+    {32842, "Properties", "Properties"},
+    {32843, "Delete", "Delete"},
+    {32839, "Start service", "Start"},
+    {32840, "Stop service", "Stop"},
+    {32844, "Promote location", "Promote"},
+    {32845, "Demote location", "Demote"},
+    {32799, "Terminate", "Terminate %s"},
+    {32801, "Send Message", "Send Message to %s"},
+};
+inline constexpr const char* kNewMenuText = "&New";
+inline constexpr const char* kNewServiceMenuText = "New service";
+// Menu 139's "Terminate %s": a machine's sessions (string 32876) or one session (32875).
+inline constexpr const char* kTerminateMachine = "all sessions on %s";
+inline constexpr const char* kTerminateSession = "session";
+inline constexpr const char* kMessageCaption = "Message to %s on %s";
+inline constexpr const char* kSessionNumber = "%u";
+inline constexpr const char* kServiceState = "%i";
+// The Location dialog (136).
+inline constexpr const char* kLocationCaption = "Location";
+inline constexpr const char* kLocationExists = "This location already exists";
+
 }  // namespace ConsoleTexts

@@ -1,10 +1,12 @@
 #include "console/MainFrame.h"
 
+#include "console/ActivityView.h"
 #include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
 #include "console/ConsoleTexts.h"
 #include "console/KeyIndicators.h"
 #include "console/WardenhallApp.h"
+#include "console/WardenhallView.h"
 
 #include <QAction>
 #include <QLayout>
@@ -66,18 +68,6 @@ QLabel* MakeIndicator(const char* text) {
     label->setAlignment(Qt::AlignCenter);
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QString::fromLatin1(text)) + 12);
     return label;
-}
-
-QWidget* MakePane(QWidget* parent, const char* name) {
-    auto* pane = new QFrame(parent);
-    pane->setObjectName(name);
-    pane->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    pane->setBackgroundRole(QPalette::Base);
-    pane->setAutoFillBackground(true);
-    pane->setFocusPolicy(Qt::StrongFocus);
-    auto* layout = new QVBoxLayout(pane);
-    layout->setContentsMargins(0, 0, 0, 0);
-    return pane;
 }
 
 }  // namespace
@@ -195,8 +185,10 @@ void CMainFrame::UpdateIndicators() {
 void CMainFrame::CreatePanes() {
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
-    m_activityPane = MakePane(m_splitter, "activityPane");
-    m_configurationPane = MakePane(m_splitter, "configurationPane");
+    m_activityPane = new CActivityView(m_splitter);
+    m_configurationPane = new CWardenhallView(m_splitter);
+    m_activityPane->AddCommands(m_activityMenu);
+    m_configurationPane->AddCommands(m_configurationMenu);
     m_splitter->addWidget(m_activityPane);
     m_splitter->addWidget(m_configurationPane);
     // The activity pane keeps its width as the window grows; the configuration pane takes the rest.

@@ -4,7 +4,7 @@
 // (Go On-line, Go Off-line, On-line options, a gap, Save changes; docked at the top, dockable
 // on every side, with tool tips); the status bar (the message pane, then CAP, NUM and SCRL); and
 // a splitter of two panes, the activity pane on the left (400 wide, the active one) and the
-// configuration pane on the right, into which the views go.
+// configuration pane on the right: the activity view and the configuration tree.
 //
 // Commands are QActions found by their command id; each shows the first line of its prompt in
 // the status bar and the second as its tool tip. GUI thread only.
@@ -13,6 +13,8 @@
 
 #include <map>
 
+class CActivityView;
+class CWardenhallView;
 class QAction;
 class QLabel;
 class QMenu;
@@ -36,8 +38,10 @@ public:
     // Enables the commands that depend on the on-line flag.
     void EnableCommands(bool online);
 
-    QWidget* ActivityPane() const { return m_activityPane; }
-    QWidget* ConfigurationPane() const { return m_configurationPane; }
+    // The panes are the views: the activity view and the configuration tree. Their menus act
+    // on their own selection wherever the focus is.
+    CActivityView* ActivityPane() const { return m_activityPane; }
+    CWardenhallView* ConfigurationPane() const { return m_configurationPane; }
     QMenu* ConfigurationMenu() const { return m_configurationMenu; }
     QMenu* ActivityMenu() const { return m_activityMenu; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -60,8 +64,8 @@ private:
     QMenu* m_activityMenu = nullptr;
     QToolBar* m_toolBar = nullptr;
     QSplitter* m_splitter = nullptr;
-    QWidget* m_activityPane = nullptr;
-    QWidget* m_configurationPane = nullptr;
+    CActivityView* m_activityPane = nullptr;
+    CWardenhallView* m_configurationPane = nullptr;
     QLabel* m_capsIndicator = nullptr;
     QLabel* m_numIndicator = nullptr;
     QLabel* m_scrollIndicator = nullptr;

@@ -1,5 +1,6 @@
 #include "console/WardenhallApp.h"
 
+#include "console/ActivityView.h"
 #include "console/AlertPresenter.h"
 #include "console/ChildDialog.h"
 #include "console/ConsoleIds.h"
@@ -8,10 +9,16 @@
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
 #include "console/ViewDispatcher.h"
+#include "console/WardenhallDoc.h"
+#include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
+#include "engine/access/Group.h"
+#include "engine/access/User.h"
 #include "foundation/Format.h"
 #include "platform/kernel/Paths.h"
 #include "platform/net/SocketStartup.h"
@@ -86,6 +93,9 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
     ConsoleImages::LoadImageList(nullptr);
     CAlertPresenter::Install();
     CViewDispatcher::Instance(*this);
+    InstallConfigurationDialogs();
+    m_document = std::make_unique<CWardenhallDoc>();
+    m_document->OnNewDocument();
     m_mainFrame = std::make_unique<CMainFrame>();
     m_alertOwner = m_mainFrame.get();
     m_activityView = m_mainFrame->ActivityPane();
@@ -96,6 +106,23 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
     // Go On-line as soon as the loop runs.
     QMetaObject::invokeMethod(m_mainFrame.get(), [this] { OnGoOnline(); }, Qt::QueuedConnection);
     return true;
+}
+
+void CWardenhallApp::InstallConfigurationDialogs() {
+    CConfigurationDialogs dialogs;
+    dialogs.userSheet = [](QWidget* parent, CRef<CUser> user) {
+        if (user)
+            EditUserProperties(parent, *user);
+        else
+            NewUser(parent);
+    };
+    dialogs.groupDialog = [](QWidget* parent, CRef<CGroup> group) {
+        if (group)
+            EditGroupProperties(parent, *group);
+        else
+            NewGroup(parent);
+    };
+    CWardenhallView::SetDialogs(std::move(dialogs));
 }
 
 int CWardenhallApp::ExitInstance() {
@@ -114,6 +141,7 @@ int CWardenhallApp::ExitInstance() {
     m_configurationView = nullptr;
     m_alertOwner = nullptr;
     m_mainFrame.reset();
+    m_document.reset();
     CAlertPresenter::Uninstall();
     return 0;
 }

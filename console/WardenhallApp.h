@@ -34,6 +34,7 @@
 #include <mutex>
 
 class CMainFrame;
+class CWardenhallDoc;
 
 class CWardenhallApp : public IConsoleSession, public IWardenhallHost {
 public:
@@ -54,6 +55,8 @@ public:
     int Run(const QStringList& arguments);
 
     CMainFrame* GetMainFrame() const { return m_mainFrame.get(); }
+    // The document (console/WardenhallDoc.h), made new by InitInstance; null before.
+    CWardenhallDoc* GetDocument() const { return m_document.get(); }
 
     // --- On-line state --------------------------------------------------------------------
     // Stores the flag and sets the title "Urvo Wardenhall - Online to <server>" or "Urvo
@@ -124,10 +127,13 @@ public:
     std::atomic<int> m_configurationChanged{0};
 
 private:
+    // The configuration tree's openers of the property sheets and dialogs the console has.
+    static void InstallConfigurationDialogs();
     // The title and the commands for the on-line flag as it is now; GUI thread.
     void ShowOnlineState();
     bool ApplyArguments(const QStringList& arguments);
 
+    std::unique_ptr<CWardenhallDoc> m_document;
     std::unique_ptr<CMainFrame> m_mainFrame;
     // The main window as the owner of alerts raised on other threads; null while there is none.
     std::atomic<QWidget*> m_alertOwner{nullptr};

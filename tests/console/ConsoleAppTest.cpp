@@ -2,6 +2,8 @@
 // on-line flag (also set from another thread), Go On-line and Go Off-line with a session,
 // and exit.
 
+#include "console/ActivityView.h"
+#include "console/WardenhallView.h"
 #include "console/ConsoleIds.h"
 #include "console/MainFrame.h"
 #include "console/WardenhallApp.h"
@@ -180,8 +182,8 @@ TEST_F(ConsoleApp, FrameTitlesAndCommandsFollowTheOnlineFlag) {
     CMainFrame* frame = theApp.GetMainFrame();
     EXPECT_EQ(frame->size(), QSize(600, 440));
     EXPECT_EQ(frame->Splitter()->sizes().value(0), 400);
-    EXPECT_EQ(theApp.m_activityView, frame->ActivityPane());
-    EXPECT_EQ(theApp.m_configurationView, frame->ConfigurationPane());
+    EXPECT_EQ(theApp.m_activityView.data(), static_cast<QWidget*>(frame->ActivityPane()));
+    EXPECT_EQ(theApp.m_configurationView.data(), static_cast<QWidget*>(frame->ConfigurationPane()));
     EXPECT_EQ(frame->ToolBar()->allowedAreas(), Qt::AllToolBarAreas);
     EXPECT_EQ(frame->toolBarArea(frame->ToolBar()), Qt::TopToolBarArea);
     EXPECT_EQ(frame->ToolBar()->actions().size(), 5);
@@ -189,9 +191,10 @@ TEST_F(ConsoleApp, FrameTitlesAndCommandsFollowTheOnlineFlag) {
     EXPECT_EQ(frame->Action(kGoOnline)->shortcut(), QKeySequence("Ctrl+G"));
     EXPECT_EQ(frame->Action(kGoOnline)->statusTip(), "Go on-line to Norvane for remote monitoring and control");
     EXPECT_EQ(frame->Action(kGoOnline)->toolTip(), "Go On-line");
-    EXPECT_FALSE(frame->ConfigurationMenu()->menuAction()->isEnabled()) << "empty until a view fills it";
-    frame->ConfigurationMenu()->addAction("New user");
-    EXPECT_TRUE(frame->ConfigurationMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(frame->ConfigurationMenu()->menuAction()->isEnabled()) << "filled by the configuration tree";
+    EXPECT_TRUE(frame->ActivityMenu()->menuAction()->isEnabled()) << "filled by the activity view";
+    EXPECT_TRUE(CWardenhallView::Dialogs().userSheet && CWardenhallView::Dialogs().groupDialog)
+        << "the tree opens the user sheet and the group dialogs";
 
     auto expectState = [&](bool online) {
         EXPECT_EQ(Title(), online ? "Urvo Wardenhall - Online to engine.example" : "Urvo Wardenhall - Off-line");

@@ -5,7 +5,7 @@
 //
 // The start-up scenario (without --commands): the main window off-line and the On-line Options
 // dialog that opens by itself (main-offline.png, online-options.png), then the other windows
-// of the console for a look at them (about.png, change-password.png, message-received.png,
+// of the console for a look at them (about.png, change-password.png, location.png, message-received.png,
 // alert.png), and the sheet framework's test sheet on its second page (tab-sheet.png). Exit
 // code 0 when every picture was saved.
 //
@@ -34,18 +34,29 @@
 //   sheet                  "sheet <the five quantities of the open sheet>"
 //   close-sheet            Cancel on the open sheet
 //   shot-groups            New Group and Edit Group ("Users") as new-group.png, edit-group.png
+//   tree cfg|act           "tree <view> <label>/<label>..." for every item of that view, then
+//                          "tree <view> end"
+//   terminate TEXT         selects the first activity item whose label holds TEXT and runs
+//                          Terminate on it
+//   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
+//                          them; then "shown PATTERN N": the items with that label right
+//                          after OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
+#include "console/ActivityView.h"
+#include "console/ConsoleIds.h"
 #include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
+#include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
-#include "console/dialogs/MessageDlg.h"
+#include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
+#include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
@@ -57,6 +68,7 @@
 #include "tests/console/TestSheet.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -143,6 +155,8 @@ public:
         Shoot(about.get(), "about.png");
         auto change = std::make_unique<CChangePasswordDlg>();
         Shoot(change.get(), "change-password.png");
+        auto location = std::make_unique<CLocationDlg>();
+        Shoot(location.get(), "location.png");
         auto received = std::make_unique<CMessageDlg>(false, "Message from Operator on 192.168.1.20",
                                                       "Operator", "The backup line is up again.\nMail is flowing.");
         Shoot(received.get(), "message-received.png");
@@ -167,18 +181,18 @@ private:
     int m_failures = 0;
 };
 
-// A view that prints and keeps every notice it gets.
-class CRecordingView : public QWidget {
+// Prints and keeps every notice a view gets, before the view handles it.
+class CRecordingView : public QObject {
 public:
     explicit CRecordingView(const char* name) : m_name(name) {}
 
-    bool event(QEvent* event) override {
+    bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != CViewUpdateEvent::Type())
-            return QWidget::event(event);
+            return false;
         auto* update = static_cast<CViewUpdateEvent*>(event);
         kept.push_back(update->Object());
         Say("view " + m_name + " " + std::to_string(update->Code()) + " " + Describe(update->Object().Get()));
-        return true;
+        return false;
     }
 
     // What a notice names: a record's kind and label, or the object's class and label.
@@ -215,10 +229,10 @@ public:
         QObject::connect(m_input.get(), &QSocketNotifier::activated, [this] { ReadCommand(); });
     }
 
-    // After InitInstance: the views become recorders.
+    // After InitInstance: the views' notices are recorded.
     void Attach() {
-        theApp.m_configurationView = &m_configuration;
-        theApp.m_activityView = &m_activity;
+        theApp.m_configurationView->installEventFilter(&m_configuration);
+        theApp.m_activityView->installEventFilter(&m_activity);
     }
 
 private:
@@ -271,7 +285,9 @@ private:
             if (dialog == nullptr || !dialog->isVisible())
                 return false;
             fill(dialog);
-            dialog->accept();
+            // A fill that closed the dialog itself has answered it.
+            if (dialog->isVisible())
+                dialog->accept();
             *answered = true;
             return true;
         };
@@ -449,6 +465,44 @@ private:
                     report();
                     return std::string("a session still runs");
                 });
+        }
+        if (command == "tree") {
+            words >> a;
+            CMainFrame* frame = theApp.GetMainFrame();
+            QTreeWidget* view = a == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
+                                           : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+            for (QTreeWidgetItemIterator it(view); *it; ++it) {
+                std::string path = FromDisplay((*it)->text(0));
+                for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
+                    path = FromDisplay(up->text(0)) + "/" + path;
+                Say("tree " + a + " " + path);
+            }
+            Say("tree " + a + " end");
+            return {};
+        }
+        if (command == "terminate") {
+            std::getline(words >> std::ws, a);
+            CActivityView* view = theApp.GetMainFrame()->ActivityPane();
+            QList<QTreeWidgetItem*> found =
+                view->findItems(ToDisplay(a), Qt::MatchContains | Qt::MatchRecursive);
+            if (found.isEmpty())
+                return "no item " + a;
+            view->setCurrentItem(found.front());
+            view->OnCommand(ConsoleIds::kTerminate);
+            return {};
+        }
+        if (command == "new-location") {
+            words >> a >> b;
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            return Answer<CLocationDlg>(
+                [a, b, view](CLocationDlg* dialog) {
+                    qobject_cast<QLineEdit*>(FindControl(dialog, ConsoleIds::kLocationPattern))->setText(ToDisplay(a));
+                    qobject_cast<QComboBox*>(FindControl(dialog, ConsoleIds::kLocationUser))->setEditText(ToDisplay(b));
+                    dialog->accept();
+                    Say("shown " + a + " " +
+                        std::to_string(view->findItems(ToDisplay(a), Qt::MatchExactly | Qt::MatchRecursive).size()));
+                },
+                [view] { view->OnCommand(ConsoleIds::kNewLocation); });
         }
         if (command == "shot") {
             words >> a;

@@ -6,6 +6,7 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
@@ -68,6 +69,7 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {100, [] { return std::make_unique<CAboutDlg>(); }},
         {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
         {135, [&] { return std::make_unique<COnlineOptionsDlg>(settings); }},
+        {136, [] { return std::make_unique<CLocationDlg>(); }},
         {140, [] { return std::make_unique<CMessageDlg>(true, "", ""); }},
         {142, [] { return std::make_unique<CChangePasswordDlg>(); }},
         {162, [] { return std::make_unique<CCriterionDlg>(); }},

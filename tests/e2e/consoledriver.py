@@ -21,7 +21,7 @@ import harness
 TIMEOUT = 40.0
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
-           "touched ", "ended ", "saved ", "sheet ")
+           "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ")
 
 
 class Console:

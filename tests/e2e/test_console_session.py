@@ -8,6 +8,7 @@ after status 1, malformed counters, and removals of objects whose notices are st
 import os
 import socket
 import struct
+import subprocess
 import threading
 
 import consoledriver
@@ -143,6 +144,79 @@ class ConsoleSession(harness.EngineTestCase):
         alice.do("wait " + OFFLINE)
         alice.do("wait-ended")
         self.assertEqual(alice.quit(), 0)
+
+    def test_trees_terminate_and_a_new_location_on_a_live_engine(self):
+        """The activity view shows a slow curl fetch under the console's own machine; Terminate
+        ends it; a new location enters the tree only with the engine's echo."""
+        norvane = self.new_norvane()
+        port, web = harness.free_port(), harness.free_port()
+        logs = os.path.join(norvane.root, "logs")
+        norvane.import_reg(
+            rcp.service_reg(port, logs) + rcp.user_reg("Administrator", b"adm1n", administrator=True) +
+            ('[%s\\Services\\Web]\n"ServiceType"="CWWWService"\n"Name"="Web"\n"Description"="Web"\n'
+             '"PortNumber"=dword:%08x\n\n') % (rcp.ROOT, web))
+        norvane.install_and_start()
+        norvane.wait_for_port(port)
+        norvane.wait_for_port(web)
+
+        # An origin that trickles a long body, so the session stays open while the engine waits
+        # on the origin (never blocked on a full client socket).
+        origin = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(origin.close)
+        origin_port = origin.getsockname()[1]
+        asked = threading.Event()
+        stop = threading.Event()
+        self.addCleanup(stop.set)
+
+        def trickle():
+            conn = origin.accept()[0]
+            with conn:
+                conn.recv(65536)
+                asked.set()
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             b"Content-Length: 10000000\r\n\r\n")
+                try:
+                    while not stop.wait(0.2):
+                        conn.sendall(b"x" * 512)
+                except OSError:
+                    pass
+        threading.Thread(target=trickle, daemon=True).start()
+        url = "http://127.0.0.1:%d/big.bin" % origin_port
+        curl = subprocess.Popen(["curl", "-sS", "--max-time", "120", "--limit-rate", "4k", "-x",
+                                 "http://127.0.0.1:%d" % web, url, "-o", os.devnull],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(curl.wait)
+        self.addCleanup(curl.kill)
+        # The session is under way before the console lists activity.
+        self.assertTrue(asked.wait(harness.WAIT_TIMEOUT), "curl's request did not reach the origin")
+
+        console = self.console(norvane, port, "Administrator", display=True)
+        console.do("logon adm1n")
+        console.do("wait " + ONLINE)
+        console.do("wait view cfg 130 -")
+        console.do("wait view act 74 item 7 GET " + url)
+        trees = console.do("tree act") + console.do("tree cfg")
+        self.assertIn("tree act 127.0.0.1/Administrator (Authenticated)", trees)
+        self.assertIn("tree act 127.0.0.1/GET " + url, trees)
+        roots = [line[len("tree cfg "):] for line in trees
+                 if line.startswith("tree cfg ") and "/" not in line and not line.endswith(" end")]
+        self.assertEqual(roots, ["Users", "Groups", "Locations", "Services", "Policies", "Dialing", "Caching"])
+        self.assertIn("tree cfg Services/Web", trees)
+        self.assertIn("tree cfg Policies/System Rights", trees)
+        console.do("shot trees")
+
+        # Terminate on curl's session: curl's fetch ends, and so does the item.
+        console.do("terminate GET " + url)
+        console.do("wait view act 76 CSession GET " + url)
+        self.assertIsNotNone(curl.wait(timeout=30))
+        self.assertNotIn("tree act 127.0.0.1/GET " + url, console.do("tree act"))
+
+        # A new location: not in the tree when the dialog closes, only after the echo.
+        self.assertIn("shown 192.168.001.* 0", console.do("new-location 192.168.001.* Guest"))
+        console.do("wait view cfg 52 item 2 192.168.001.*")
+        self.assertIn("tree cfg Locations/192.168.001.*", console.do("tree cfg"))
+        console.do("shot new-location")
+        self.assertEqual(console.quit(), 0)
 
     def test_against_a_scripted_engine(self):
         norvane = self.new_norvane()
