@@ -13,12 +13,9 @@
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
-#include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
-#include "engine/access/Group.h"
-#include "engine/access/User.h"
 #include "foundation/Format.h"
 #include "platform/kernel/Paths.h"
 #include "platform/net/SocketStartup.h"
@@ -110,18 +107,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
-    dialogs.userSheet = [](QWidget* parent, CRef<CUser> user) {
-        if (user)
-            EditUserProperties(parent, *user);
-        else
-            NewUser(parent);
-    };
-    dialogs.groupDialog = [](QWidget* parent, CRef<CGroup> group) {
-        if (group)
-            EditGroupProperties(parent, *group);
-        else
-            NewGroup(parent);
-    };
+    AddUserDatabaseDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

@@ -1,5 +1,7 @@
 #include "console/dialogs/UserSheet.h"
 
+#include "console/WardenhallView.h"
+
 #include "console/ChildDialog.h"
 #include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
@@ -496,14 +498,17 @@ int NewUser(QWidget* parent) {
     return ExecChildDialog(sheet);
 }
 
-int RunUserDatabaseCommand(QWidget* parent, int command, CObject* entry) {
-    if (command == ConsoleIds::kNewUser)
-        return NewUser(parent);
-    if (command == ConsoleIds::kNewGroup)
-        return NewGroup(parent);
-    if (auto* user = dynamic_cast<CUser*>(entry))
-        return EditUserProperties(parent, *user);
-    if (auto* group = dynamic_cast<CGroup*>(entry))
-        return EditGroupProperties(parent, *group);
-    return QDialog::Rejected;
+void AddUserDatabaseDialogs(CConfigurationDialogs& dialogs) {
+    dialogs.userSheet = [](QWidget* parent, CRef<CUser> user) {
+        if (user)
+            EditUserProperties(parent, *user);
+        else
+            NewUser(parent);
+    };
+    dialogs.groupDialog = [](QWidget* parent, CRef<CGroup> group) {
+        if (group)
+            EditGroupProperties(parent, *group);
+        else
+            NewGroup(parent);
+    };
 }

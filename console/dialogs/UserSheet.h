@@ -29,6 +29,8 @@
 #include <array>
 #include <string>
 
+struct CConfigurationDialogs;
+
 class CGroupMemberDatabase;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -165,7 +167,6 @@ private:
 int EditUserProperties(QWidget* parent, CUser& user);
 int NewUser(QWidget* parent);
 
-// The configuration tree's commands on the user database: New user (ConsoleIds::kNewUser), New
-// group (ConsoleIds::kNewGroup), and Properties (any other command) of `entry`, a user or group
-// of the console's database. Answers QDialog::Rejected for a command it does not run.
-int RunUserDatabaseCommand(QWidget* parent, int command, CObject* entry = nullptr);
+// The configuration tree's openers of the user sheet and the group dialogs: on a user or group
+// of the console's database, or New user / New group when it is null.
+void AddUserDatabaseDialogs(CConfigurationDialogs& dialogs);

@@ -11,6 +11,7 @@
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/UserDialogKit.h"
+#include "console/WardenhallView.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "console/session/WHTreeItem.h"
@@ -291,9 +292,12 @@ TEST_F(UserSheet, GroupDialogsListSortedUsersMoveThemAndSendTheGroup) {
     // The tree's commands open the dialog of their entry.
     std::vector<std::string> opened;
     SetChildDialogAnswerer([&](QDialog& dialog) { return opened.push_back(dialog.windowTitle().toStdString()), 0; });
-    for (auto [command, entry] : {std::pair<int, CObject*>{ConsoleIds::kNewUser, nullptr},
-                                  {ConsoleIds::kNewGroup, nullptr}, {0, alice}, {0, staff}})
-        RunUserDatabaseCommand(nullptr, command, entry);
+    CConfigurationDialogs dialogs;
+    AddUserDatabaseDialogs(dialogs);
+    dialogs.userSheet(nullptr, nullptr);
+    dialogs.groupDialog(nullptr, nullptr);
+    dialogs.userSheet(nullptr, CRef<CUser>(alice));
+    dialogs.groupDialog(nullptr, CRef<CGroup>(staff));
     EXPECT_EQ(opened, (std::vector<std::string>{"Edit User", "New Group", "Edit User", "Edit Group"}));
 
     session.online = false;
