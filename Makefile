@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop console clean
+.PHONY: all deps build test test-plain test-asan test-tsan test-fuzz bench run stop console gallery clean
 
 all: build
 
@@ -58,6 +58,11 @@ stop:
 # The console of this checkout against the engine of `make run` (state and settings in ./var).
 console: build
 	@.ci/run-engine.sh console
+
+# A picture of every console window against a live engine, with an index page, in build/gallery
+# (tests/e2e/gallery.py).
+gallery: build
+	NORVANE_BINARY_DIR=$(CURDIR)/build xvfb-run -a -s "-screen 0 1280x1024x24" /usr/bin/python3 tests/e2e/gallery.py build/gallery
 
 clean:
 	rm -rf build build-asan build-fuzz build-tsan build-bench

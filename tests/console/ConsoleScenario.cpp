@@ -14,7 +14,7 @@
 // what the console shows: "view <cfg|act> <code> <what>" for each notice to a view, "alert
 // <title>|<text>" for each alert, "box <title>|<text>" for each question (answered Yes or OK),
 // "message <caption>|<reply address>" for each message received, "title <text>" as the title
-// changes (line breaks are written "\n"). Commands:
+// changes (line breaks are written "\n"), "saved <path>|<title>" for each picture. Commands:
 //   logon PASSWORD [USER]  answers the On-line Options dialog (opened if need be) with them
 //   wait TEXT              until a line printed since the last wait holds TEXT
 //   dismiss                clicks OK in the oldest open alert
@@ -41,6 +41,13 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   gallery MANIFEST [SECRET...]  walks the gallery's manifest (Gallery.h), one picture of each
+//                          window and page; no window may show a SECRET in clear text
+//   run VIEW PATH ID       runs command ID on the item at PATH of view cfg or act (Gallery.h)
+//   picture VIEW PATH      "picture N": the picture the item at PATH shows
+//   send-message LABEL TEXT  Send Message on the activity item LABEL, TEXT written and sent
+//                          ("composing <caption>|<address>")
+//   reply TEXT             Reply in the newest message received, TEXT written and sent
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -65,6 +72,8 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Group.h"
 #include "foundation/ScopedLock.h"
+#include "tests/console/Gallery.h"
+#include "tests/console/Shots.h"
 #include "tests/console/TestSheet.h"
 
 #include <QAbstractButton>
@@ -74,7 +83,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -91,6 +100,8 @@
 namespace {
 
 constexpr int kTimeoutMs = 20000;
+// The whole gallery walk.
+constexpr int kGalleryTimeoutMs = 240000;
 // How long a command waits for a dialog to open by itself before it opens one.
 constexpr int kDialogWaitMs = 2000;
 
@@ -109,45 +120,10 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
-class CScenario {
+// The start-up scenario's pictures, and the other windows shot on their own.
+class CScenario : public CShots {
 public:
-    explicit CScenario(QString out) : m_out(std::move(out)) {}
-
-    bool Save(QWidget* window, const std::string& name) {
-        QString path = QDir(m_out).filePath(QString::fromStdString(name));
-        bool saved = window->grab().save(path, "PNG");
-        Say(std::string(saved ? "saved " : "FAILED ") + path.toStdString());
-        m_failures += saved ? 0 : 1;
-        return saved;
-    }
-
-    // The window with its title drawn in a bar above it, as a window manager would frame it
-    // (the virtual display has none).
-    bool SaveWithTitle(QWidget* window, const std::string& name) {
-        const QPixmap content = window->grab();
-        const int bar = window->fontMetrics().height() + 10;
-        QPixmap framed(content.width(), content.height() + bar);
-        framed.fill(QColor(0, 0, 128));
-        QPainter painter(&framed);
-        painter.setPen(Qt::white);
-        painter.drawText(QRect(6, 0, content.width() - 12, bar), Qt::AlignVCenter | Qt::AlignLeft,
-                         window->windowTitle());
-        painter.drawPixmap(0, bar, content);
-        painter.end();
-        QString path = QDir(m_out).filePath(QString::fromStdString(name));
-        bool saved = framed.save(path, "PNG");
-        Say(std::string(saved ? "saved " : "FAILED ") + path.toStdString());
-        m_failures += saved ? 0 : 1;
-        return saved;
-    }
-
-    // Shows `window` on its own, saves it and closes it.
-    void Shoot(QWidget* window, const char* name) {
-        window->show();
-        QApplication::processEvents();
-        Save(window, name);
-        window->close();
-    }
+    explicit CScenario(QString out) : CShots(std::move(out), Say) {}
 
     // The other windows, each shown on its own.
     void ShootTheRest() {
@@ -172,13 +148,6 @@ public:
         sheet.TabSheet().SelectPage(1);
         Shoot(&sheet, "tab-sheet.png");
     }
-
-    int Failures() const { return m_failures; }
-    void Fail() { ++m_failures; }
-
-private:
-    QString m_out;
-    int m_failures = 0;
 };
 
 // Prints and keeps every notice a view gets, before the view handles it.
@@ -270,8 +239,8 @@ private:
 
     // A command that waits: the watch polls it, whichever loop runs (dialogs run their own),
     // and answers it once it is done or its time is up; no command is read meanwhile.
-    std::string Await(std::function<bool()> done, std::function<std::string()> failure) {
-        m_pending = Pending{std::move(done), std::move(failure), QDeadlineTimer(kTimeoutMs)};
+    std::string Await(std::function<bool()> done, std::function<std::string()> failure, int timeoutMs = kTimeoutMs) {
+        m_pending = Pending{std::move(done), std::move(failure), QDeadlineTimer(timeoutMs)};
         return kPending;
     }
 
@@ -514,7 +483,7 @@ private:
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
         }
-        if (std::string failure; UserCommand(command, words, failure))
+        if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure))
             return failure;
         return "unknown command";
     }
@@ -590,6 +559,96 @@ private:
         return false;
     }
 
+    // The gallery and the message commands; false for any other command.
+    bool GalleryCommand(const std::string& command, std::istringstream& words, std::string& failure) {
+        std::string a, b;
+        if (command == "gallery") {
+            words >> a;
+            std::vector<CGallery::Entry> entries;
+            if (!CGallery::ReadManifest(a, entries, failure))
+                return true;
+            std::vector<std::string> secrets;
+            while (words >> b)
+                secrets.push_back(b);
+            m_gallery = std::make_unique<CGallery>(m_scenario, std::move(entries), std::move(secrets), Say);
+            m_gallery->Start();
+            failure = Await([this] { return m_gallery->Done(); }, [] { return std::string("unfinished"); },
+                            kGalleryTimeoutMs);
+            return true;
+        }
+        if (command == "run" || command == "picture") {
+            // run VIEW PATH COMMAND / picture VIEW PATH: the path is the rest after the view
+            // (and before the command's number).
+            words >> a;
+            std::getline(words >> std::ws, b);
+            int id = 0;
+            if (command == "run") {
+                const std::size_t space = b.rfind(' ');
+                id = space == std::string::npos ? 0 : std::atoi(b.c_str() + space + 1);
+                b = space == std::string::npos ? b : b.substr(0, space);
+            }
+            CMainFrame* frame = theApp.GetMainFrame();
+            QTreeWidget* view = a == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
+                                           : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+            QTreeWidgetItem* item = CGallery::FindPath(view, b);
+            if (item == nullptr)
+                failure = "no item " + b;
+            else if (command == "picture")
+                Say("picture " + std::to_string(CWHTreeView::ImageOf(item)));
+            else
+                CGallery::RunCommand(view, b, id);
+            return true;
+        }
+        if (command == "send-message") {
+            // The activity view's Send Message on the item labelled a, the text sent.
+            words >> a;
+            std::getline(words >> std::ws, b);
+            CActivityView* view = theApp.GetMainFrame()->ActivityPane();
+            QList<QTreeWidgetItem*> found = view->findItems(ToDisplay(a), Qt::MatchExactly | Qt::MatchRecursive);
+            if (found.isEmpty()) {
+                failure = "no item " + a;
+                return true;
+            }
+            view->setCurrentItem(found.front());
+            view->OnCommand(ConsoleIds::kSendMessage);
+            failure = SendFromMessageDialog(true, b);
+            return true;
+        }
+        if (command == "reply") {
+            std::getline(words >> std::ws, b);
+            failure = SendFromMessageDialog(false, b);
+            return true;
+        }
+        return false;
+    }
+
+    // Waits for a message dialog (one to compose, or the newest received one, which Reply turns
+    // into one to compose), writes `text` in it and sends it.
+    std::string SendFromMessageDialog(bool compose, const std::string& text) {
+        std::set<CMessageDlg*> before;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<CMessageDlg*>(widget); dialog && dialog->isVisible())
+                before.insert(dialog);
+        return Await(
+            [compose, text, before] {
+                for (QWidget* widget : QApplication::topLevelWidgets()) {
+                    auto* dialog = qobject_cast<CMessageDlg*>(widget);
+                    if (dialog == nullptr || !dialog->isVisible() || (compose && before.contains(dialog)) ||
+                        (!compose && dialog->IsCompose()))
+                        continue;
+                    auto* send = qobject_cast<QAbstractButton*>(FindControl(dialog, 1));
+                    if (!compose)
+                        send->click();  // Reply
+                    qobject_cast<QPlainTextEdit*>(FindControl(dialog, 1039))->setPlainText(ToDisplay(text));
+                    Say("composing " + OneLine(dialog->Caption()) + "|" + dialog->Address());
+                    send->click();
+                    return true;
+                }
+                return false;
+            },
+            [] { return std::string("no message dialog"); });
+    }
+
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
@@ -614,7 +673,8 @@ private:
     std::function<bool(QWidget*)> m_answer;  // the dialog answer a command waits for
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
-    QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
+    QPointer<CEditUserSheet> m_sheet;
+    std::unique_ptr<CGallery> m_gallery;  // the gallery walked by the last gallery command  // the sheet open-user leaves open (it goes as it closes)
 };
 
 }  // namespace

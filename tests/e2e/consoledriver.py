@@ -13,6 +13,7 @@ go to NORVANE_SHOTS_DIR when that is set (to keep them), else into the installat
 import os
 import queue
 import shutil
+import socket
 import subprocess
 import threading
 
@@ -21,24 +22,40 @@ import harness
 TIMEOUT = 40.0
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
-           "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ")
+           "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ", "missing ", "unmasked ", "picture ",
+           "composing ")
+
+
+def require_console(test):
+    """Skips `test` when the console is not built (NORVANE_GUI=OFF)."""
+    try:
+        harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
+    except harness.HarnessError:
+        test.skipTest("the console is not built (NORVANE_GUI=OFF)")
 
 
 class Console:
-    def __init__(self, norvane, server, port, user, display=False):
-        self.shots = os.environ.get("NORVANE_SHOTS_DIR") or os.path.join(norvane.root, "shots")
+    """`display`: False offscreen, True on a virtual X server of its own, "inherit" on the X
+    display this process was given (DISPLAY); `shots` the folder for pictures."""
+
+    def __init__(self, norvane, server, port, user, display=False, shots=None, screen="1024x768x24"):
+        self.shots = shots or os.environ.get("NORVANE_SHOTS_DIR") or os.path.join(norvane.root, "shots")
         os.makedirs(self.shots, exist_ok=True)
         program = harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
         argv = [program, "--out", self.shots, "--commands", "--server", server, "--port", str(port),
                 "--user", user]
         env = dict(norvane.env, QT_QPA_PLATFORM="offscreen")
-        if display and shutil.which("xvfb-run"):
-            argv = ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24"] + argv
+        if display == "inherit" or (display and shutil.which("xvfb-run")):
+            if display != "inherit":
+                argv = ["xvfb-run", "-a", "-s", "-screen 0 " + screen] + argv
             # A real display loads the desktop's libraries, whose allocations for the process's
             # life are no leak of ours (the offscreen runs check the console's own code).
             env = dict(norvane.env, QT_QPA_PLATFORM="xcb",
                        ASAN_OPTIONS=norvane.env.get("ASAN_OPTIONS", "") +
                        ":strict_string_checks=0:detect_leaks=0")
+            if display == "inherit":
+                env["DISPLAY"] = os.environ["DISPLAY"]
+                env["XAUTHORITY"] = os.environ.get("XAUTHORITY", "")
         self.process = subprocess.Popen(
             argv, env=env,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
@@ -87,3 +104,37 @@ class Console:
         code = self.process.wait(timeout=TIMEOUT)
         self.process.stdout.close()
         return code
+
+
+def slow_download(test, web_port):
+    """A rate-limited curl fetch through the web proxy on `web_port` from an origin that trickles
+    a long body, so the session stays open while the engine waits on the origin (never blocked
+    on a full client socket). Returns (url, curl process) once the request reached the origin;
+    `test` ends both at its clean-up."""
+    origin = socket.create_server(("127.0.0.1", 0))
+    test.addCleanup(origin.close)
+    asked, stop = threading.Event(), threading.Event()
+    test.addCleanup(stop.set)
+
+    def trickle():
+        conn = origin.accept()[0]
+        with conn:
+            conn.recv(65536)
+            asked.set()
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                         b"Content-Length: 10000000\r\n\r\n")
+            try:
+                while not stop.wait(0.2):
+                    conn.sendall(b"x" * 512)
+            except OSError:
+                pass
+    threading.Thread(target=trickle, daemon=True).start()
+    url = "http://127.0.0.1:%d/big.bin" % origin.getsockname()[1]
+    curl = subprocess.Popen(["curl", "-sS", "--max-time", "300", "--limit-rate", "4k", "-x",
+                             "http://127.0.0.1:%d" % web_port, url, "-o", os.devnull],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    test.addCleanup(curl.wait)
+    test.addCleanup(curl.kill)
+    if not asked.wait(harness.WAIT_TIMEOUT):
+        raise AssertionError("curl's request did not reach the origin")
+    return url, curl

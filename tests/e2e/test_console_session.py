@@ -8,7 +8,6 @@ after status 1, malformed counters, and removals of objects whose notices are st
 import os
 import socket
 import struct
-import subprocess
 import threading
 
 import consoledriver
@@ -35,10 +34,7 @@ def user_image(name):
 
 class ConsoleSession(harness.EngineTestCase):
     def setUp(self):
-        try:
-            harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
-        except harness.HarnessError:
-            self.skipTest("the console is not built (NORVANE_GUI=OFF)")
+        consoledriver.require_console(self)
 
     def console(self, norvane, port, user, display=False, server="127.0.0.1"):
         console = consoledriver.Console(norvane, server, port, user, display=display)
@@ -159,36 +155,7 @@ class ConsoleSession(harness.EngineTestCase):
         norvane.wait_for_port(port)
         norvane.wait_for_port(web)
 
-        # An origin that trickles a long body, so the session stays open while the engine waits
-        # on the origin (never blocked on a full client socket).
-        origin = socket.create_server(("127.0.0.1", 0))
-        self.addCleanup(origin.close)
-        origin_port = origin.getsockname()[1]
-        asked = threading.Event()
-        stop = threading.Event()
-        self.addCleanup(stop.set)
-
-        def trickle():
-            conn = origin.accept()[0]
-            with conn:
-                conn.recv(65536)
-                asked.set()
-                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                             b"Content-Length: 10000000\r\n\r\n")
-                try:
-                    while not stop.wait(0.2):
-                        conn.sendall(b"x" * 512)
-                except OSError:
-                    pass
-        threading.Thread(target=trickle, daemon=True).start()
-        url = "http://127.0.0.1:%d/big.bin" % origin_port
-        curl = subprocess.Popen(["curl", "-sS", "--max-time", "120", "--limit-rate", "4k", "-x",
-                                 "http://127.0.0.1:%d" % web, url, "-o", os.devnull],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(curl.wait)
-        self.addCleanup(curl.kill)
-        # The session is under way before the console lists activity.
-        self.assertTrue(asked.wait(harness.WAIT_TIMEOUT), "curl's request did not reach the origin")
+        url, curl = consoledriver.slow_download(self, web)
 
         console = self.console(norvane, port, "Administrator", display=True)
         console.do("logon adm1n")

@@ -14,10 +14,7 @@ ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 
 class ConsoleUsers(harness.EngineTestCase):
     def setUp(self):
-        try:
-            harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
-        except harness.HarnessError:
-            self.skipTest("the console is not built (NORVANE_GUI=OFF)")
+        consoledriver.require_console(self)
 
     def test_a_user_made_in_the_sheet_logs_on_and_his_figures_move(self):
         norvane = self.new_norvane()

@@ -1,0 +1,454 @@
+#include "tests/console/Gallery.h"
+
+#include "console/ActivityView.h"
+#include "console/AlertThread.h"
+#include "console/Controls.h"
+#include "console/MainFrame.h"
+#include "console/MessageBox.h"
+#include "console/MessageBoxStyles.h"
+#include "console/RequestFilterTree.h"
+#include "console/TabSheet.h"
+#include "console/WardenhallApp.h"
+#include "console/WardenhallView.h"
+#include "console/dialogs/ConfirmPasswordDlg.h"
+#include "engine/access/CachePurgeCriterion.h"
+#include "engine/access/RequestFilterCollection.h"
+#include "engine/access/RequestVariables.h"
+#include "engine/framework/FrameworkFormat.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace {
+
+// How long a window or menu may take to open after its command, and how often steps are polled.
+constexpr int kOpenWaitMs = 10000;
+constexpr int kPollMs = 20;
+constexpr int kMainWidth = 1000;
+constexpr int kMainHeight = 900;
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    for (std::string field; std::getline(split, field, '\t');)
+        fields.push_back(field);
+    return fields;
+}
+
+// A tab's text as a file-name part: lower case letters and digits, words joined by "-".
+std::string Slug(const QString& text) {
+    std::string slug;
+    for (QChar c : text) {
+        if (c == '&')
+            continue;
+        if (c.isLetterOrNumber() && c.unicode() < 128)
+            slug += static_cast<char>(c.toLower().unicode());
+        else if (!slug.empty() && slug.back() != '-')
+            slug += '-';
+    }
+    while (!slug.empty() && slug.back() == '-')
+        slug.pop_back();
+    return slug;
+}
+
+}  // namespace
+
+QTreeWidgetItem* CGallery::FindPath(QTreeWidget* view, const std::string& path) {
+    std::vector<std::string> labels;
+    std::stringstream split(path);
+    for (std::string label; std::getline(split, label, '/');)
+        labels.push_back(label);
+    QTreeWidgetItem* found = nullptr;
+    for (const std::string& label : labels) {
+        const int count = found ? found->childCount() : view->topLevelItemCount();
+        QTreeWidgetItem* next = nullptr;
+        for (int n = 0; n < count && next == nullptr; ++n) {
+            QTreeWidgetItem* item = found ? found->child(n) : view->topLevelItem(n);
+            const std::string text = FromDisplay(item->text(0));
+            if (text == label || (label.ends_with('*') && text.starts_with(label.substr(0, label.size() - 1))))
+                next = item;
+        }
+        if (next == nullptr)
+            return nullptr;
+        found = next;
+    }
+    return found;
+}
+
+bool CGallery::RunCommand(QTreeWidget* view, const std::string& path, int command) {
+    QTreeWidgetItem* item = FindPath(view, path);
+    if (item == nullptr)
+        return false;
+    view->setCurrentItem(item);
+    if (auto* tree = qobject_cast<CWardenhallView*>(view))
+        tree->OnCommand(command);
+    else if (auto* activity = qobject_cast<CActivityView*>(view))
+        activity->OnCommand(command);
+    else if (auto* filters = qobject_cast<CRequestFilterTree*>(view))
+        filters->OnCommand(command);
+    return true;
+}
+
+namespace {
+
+// A window that shows a request filter tree on its own, as the pages that edit filters do.
+class CFilterHost : public QDialog {
+public:
+    explicit CFilterHost(bool purge) {
+        setWindowTitle(purge ? "What to purge" : "Request filters");
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(&m_tree);
+        if (purge) {
+            auto* old = new CRequestFilter("Stale entries", "Entries not checked for a month");
+            auto* criterion = new CCachePurgeCriterion();
+            criterion->SetDataIndex(CacheEntryHoursSinceChecked);
+            criterion->SetComparison(ComparisonGreaterThan);
+            criterion->SetValue(CNVDataObject(DWORD(720)));
+            old->AddCriterion(criterion);
+            m_filters.AddFilter(old);
+        } else {
+            auto* games = new CRequestFilter("Games", "Game sites in office hours");
+            auto* criterion = new CRequestCriterion();
+            criterion->SetDataIndex(RequestHTTPURL);
+            criterion->SetComparison(ComparisonContains);
+            criterion->SetValue(CNVDataObject("games"));
+            games->AddCriterion(criterion);
+            m_filters.AddFilter(games);
+        }
+        m_tree.SetCollection(purge ? kServiceKindCachePurge : FrameworkFormat::kKindWeb, &m_filters);
+        m_tree.Fill();
+        resize(420, 260);
+    }
+    ~CFilterHost() override { m_tree.SetCollection(0, nullptr); }
+
+    CRequestFilterTree& Tree() { return m_tree; }
+
+private:
+    CRequestFilterCollection m_filters;
+    CRequestFilterTree m_tree;
+};
+
+}  // namespace
+
+bool CGallery::ReadManifest(const std::string& path, std::vector<Entry>& entries, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::size_t number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields = SplitTabs(line);
+        if (fields.size() < 3 || fields[0].empty()) {
+            error = path + ":" + std::to_string(number) + ": window, dialogs and how expected";
+            return false;
+        }
+        entries.push_back({fields[0], std::vector<std::string>(fields.begin() + 2, fields.end())});
+    }
+    return true;
+}
+
+CGallery::CGallery(CShots& shots, std::vector<Entry> entries, std::vector<std::string> secrets,
+                   std::function<void(const std::string&)> say)
+    : m_shots(shots), m_entries(std::move(entries)), m_secrets(std::move(secrets)), m_say(std::move(say)) {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+}
+
+CGallery::~CGallery() = default;
+
+void CGallery::Start() {
+    // Big enough for both trees to show every item of the gallery's configuration.
+    theApp.GetMainFrame()->resize(kMainWidth, kMainHeight);
+    m_timer.start(kPollMs);
+}
+
+// One step at a time: the timer fires in whichever event loop runs, a modal window's included.
+void CGallery::Poll() {
+    while (m_steps.empty() && m_next < m_entries.size()) {
+        m_opened.clear();
+        Plan(m_entries[m_next++]);
+        m_deadline = QDeadlineTimer(kOpenWaitMs);
+    }
+    if (m_steps.empty()) {
+        m_timer.stop();
+        return;
+    }
+    Step step = m_steps.front();
+    if (step()) {
+        if (!m_steps.empty())
+            m_steps.pop_front();
+        m_deadline = QDeadlineTimer(kOpenWaitMs);
+    }
+}
+
+std::string CGallery::Name(const std::string& page) const {
+    char order[8];
+    std::snprintf(order, sizeof order, "%02zu", m_next);
+    return std::string(order) + "-" + m_entries[m_next - 1].window + (page.empty() ? "" : "-" + page) + ".png";
+}
+
+// Reports the current entry missing, closes what it opened and drops its other steps.
+void CGallery::Miss(const std::string& why) {
+    ++m_missing;
+    m_say("missing " + m_entries[m_next - 1].window + ": " + why);
+    for (auto it = m_opened.rbegin(); it != m_opened.rend(); ++it)
+        if (auto* dialog = qobject_cast<QDialog*>(it->data()))
+            dialog->reject();
+        else if (*it)
+            (*it)->close();
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    m_steps.clear();
+}
+
+void CGallery::Plan(const Entry& entry) {
+    const std::vector<std::string>& how = entry.how;
+    const std::string& kind = how[0];
+    auto argument = [&how](std::size_t n) { return n < how.size() ? how[n] : std::string(); };
+    if (kind == "main") {
+        m_steps.push_back([this] {
+            m_shots.SaveWithTitle(theApp.GetMainFrame(), Name());
+            return true;
+        });
+    } else if (kind == "menu") {
+        QTreeWidget* view = View(argument(1));
+        if (view == nullptr)
+            return Miss("no view " + argument(1));
+        PlanMenu(view, argument(2));
+    } else if (kind == "open") {
+        QTreeWidget* view = View(argument(1));
+        const std::string path = argument(2);
+        const int command = std::atoi(argument(3).c_str());
+        if (view == nullptr || command == 0)
+            return Miss("view and command expected");
+        std::vector<std::string> then;
+        for (std::size_t n = 4; n + 1 < how.size(); n += 2)
+            if (how[n] == "then")
+                then.push_back(how[n + 1]);
+        PlanWindow(
+            [this, view, path, command] {
+                if (!RunCommand(view, path, command))
+                    Miss("no item " + path);
+            },
+            then);
+    } else if (kind == "app") {
+        static const std::map<std::string, void (CWardenhallApp::*)()> commands = {
+            {"about", &CWardenhallApp::OnAppAbout},
+            {"online-options", &CWardenhallApp::OnOnlineOptions},
+            {"change-password", &CWardenhallApp::OnChangePassword},
+        };
+        auto found = commands.find(argument(1));
+        if (found == commands.end())
+            return Miss("no application command " + argument(1));
+        PlanWindow([command = found->second] { (theApp.*command)(); }, {});
+    } else if (kind == "make") {
+        static const std::map<std::string, std::pair<unsigned, const char*>> alerts = {
+            {"alert-stop", {MB::kIconStop, "There was a problem connecting to the server.\nConnection refused by "
+                                           "server.  Check your\nserver name and port number"}},
+            {"alert-question", {MB::kIconQuestion | MB::kYesNo, "Save the changes before going off-line?"}},
+            {"alert-exclamation", {MB::kIconExclamation, "The cache folder is nearly full."}},
+            {"alert-information", {MB::kIconInformation, "The cache index has been rebuilt."}},
+        };
+        const std::string what = argument(1);
+        QWidget* frame = theApp.GetMainFrame();
+        if (auto found = alerts.find(what); found != alerts.end()) {
+            PlanWindow(
+                [frame, found] {
+                    (new CAlertThread(CAlertThread::kMessageBox, frame, found->second.first, "Urvo Wardenhall",
+                                      found->second.second))
+                        ->Start();
+                },
+                {});
+        } else if (what == "message-received") {
+            PlanWindow(
+                [frame] {
+                    (new CAlertThread(CAlertThread::kReceivedMessage, frame, 0, "Message from operator on 192.168.1.20",
+                                      "The backup line is up again.\nMail is flowing.", "192.168.1.20"))
+                        ->Start();
+                },
+                {});
+        } else if (what == "confirm-password") {
+            PlanWindow(
+                [frame] {
+                    CConfirmPasswordDlg dialog("s3cret", frame);
+                    dialog.exec();
+                },
+                {});
+        } else {
+            return Miss("no window " + what);
+        }
+    } else {
+        Miss("unknown way " + kind);
+    }
+}
+
+void CGallery::PlanMenu(QTreeWidget* view, const std::string& path) {
+    m_steps.push_back([this, view, path] {
+        QPoint at(view->viewport()->width() / 2, view->viewport()->height() - 8);
+        if (path != "-") {
+            QTreeWidgetItem* item = FindPath(view, path);
+            if (item == nullptr) {
+                Miss("no item " + path);
+                return true;
+            }
+            view->scrollToItem(item);
+            at = view->visualItemRect(item).center();
+            at.setX(std::min(at.x(), 60));
+        }
+        QWidget* window = view->window();
+        window->show();
+        window->raise();
+        // Posted: the menu's own loop runs, and the steps go on polling inside it.
+        QCoreApplication::postEvent(view->viewport(),
+                                    new QContextMenuEvent(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at)));
+        return true;
+    });
+    m_steps.push_back([this, view] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr || !menu->isVisible()) {
+            if (m_deadline.hasExpired())
+                Miss("no menu opened");
+            return m_deadline.hasExpired();
+        }
+        QWidget* window = view->window();
+        m_shots.SaveWithTitle(window, Name(), {}, menu);
+        menu->close();
+        if (window != theApp.GetMainFrame())
+            window->hide();
+        return true;
+    });
+}
+
+void CGallery::Snapshot() {
+    m_before.clear();
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->isVisible())
+            m_before.insert(widget);
+}
+
+void CGallery::PlanCatch() {
+    m_steps.push_back([this] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (!widget->isVisible() || m_before.contains(widget) || qobject_cast<QMenu*>(widget) ||
+                widget->windowType() == Qt::ToolTip)
+                continue;
+            m_opened.emplace_back(widget);
+            return true;
+        }
+        if (m_deadline.hasExpired())
+            Miss("no window opened");
+        return m_deadline.hasExpired();
+    });
+}
+
+void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> then) {
+    m_steps.push_back([this, open] {
+        Snapshot();
+        // Posted: a modal window's loop runs, and the steps go on polling inside it.
+        QTimer::singleShot(0, open);
+        return true;
+    });
+    PlanCatch();
+    for (const std::string& click : then) {
+        m_steps.push_back([this, click] {
+            QWidget* window = m_opened.back();
+            if (window == nullptr) {
+                Miss("the window closed");
+                return true;
+            }
+            const std::size_t colon = click.find(':');
+            const int page = colon == std::string::npos ? -1 : std::atoi(click.c_str());
+            const int control = std::atoi(click.c_str() + (colon == std::string::npos ? 0 : colon + 1));
+            if (auto* sheet = window->findChild<CTabSheet*>(); sheet != nullptr && page >= 0)
+                sheet->SelectPage(page);
+            auto* button = qobject_cast<QAbstractButton*>(FindControl(window, control));
+            if (button == nullptr) {
+                Miss("no button " + click);
+                return true;
+            }
+            Snapshot();
+            QTimer::singleShot(0, button, &QAbstractButton::click);
+            return true;
+        });
+        PlanCatch();
+    }
+    m_steps.push_back([this] {
+        // A window that opens modal is shown once its loop runs: let it lay itself out.
+        QWidget* window = m_opened.back();
+        if (window == nullptr) {
+            Miss("the window closed");
+            return true;
+        }
+        ShootWindow(window);
+        for (auto it = m_opened.rbegin(); it != m_opened.rend(); ++it)
+            if (auto* dialog = qobject_cast<QDialog*>(it->data()))
+                dialog->reject();
+            else if (*it)
+                (*it)->close();
+        return true;
+    });
+}
+
+void CGallery::ShootWindow(QWidget* window) {
+    QApplication::processEvents();
+    auto* sheet = window->findChild<CTabSheet*>();
+    if (sheet == nullptr || sheet->GetPageCount() == 0) {
+        CheckMasked(window);
+        m_shots.SaveWithTitle(window, Name());
+        return;
+    }
+    for (int page = 0; page < sheet->GetPageCount(); ++page) {
+        if (!sheet->SelectPage(page)) {
+            Miss("page " + std::to_string(page + 1) + " would not show");
+            return;
+        }
+        QApplication::processEvents();
+        const QString tab = sheet->TabBar()->tabText(page);
+        CheckMasked(window);
+        m_shots.SaveWithTitle(window, Name(std::to_string(page + 1) + "-" + Slug(tab)),
+                              window->windowTitle() + " - " + QString(tab).remove('&'));
+    }
+}
+
+void CGallery::CheckMasked(QWidget* window) {
+    for (QLineEdit* edit : window->findChildren<QLineEdit*>()) {
+        if (!edit->isVisible() || edit->echoMode() != QLineEdit::Normal)
+            continue;
+        const std::string text = FromDisplay(edit->text());
+        for (const std::string& secret : m_secrets)
+            if (!secret.empty() && text == secret)
+                m_say("unmasked " + m_entries[m_next - 1].window + " " + edit->property(kControlIdProperty).toString().toStdString());
+    }
+}
+
+QTreeWidget* CGallery::View(const std::string& name) {
+    CMainFrame* frame = theApp.GetMainFrame();
+    if (name == "cfg")
+        return frame->ConfigurationPane();
+    if (name == "act")
+        return frame->ActivityPane();
+    if (name == "filters" || name == "purge")
+        return &static_cast<CFilterHost*>(FilterHost(name == "purge"))->Tree();
+    return nullptr;
+}
+
+QWidget* CGallery::FilterHost(bool purge) {
+    std::unique_ptr<QWidget>& host = m_filters[purge ? 1 : 0];
+    if (!host)
+        host = std::make_unique<CFilterHost>(purge);
+    return host.get();
+}

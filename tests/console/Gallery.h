@@ -1,0 +1,102 @@
+#pragma once
+// The screenshot gallery: walks a manifest of console windows, opens each the way a user
+// would, saves a PNG of it (of every page, for a property sheet) and closes it again.
+//
+// The manifest (tests/console/gallery.tsv) has one tab-separated line per window:
+//   window  dialogs  how  [arguments...]
+// `window` names the pictures: "<order>-<window>.png", or "<order>-<window>-<page>-<tab>.png"
+// for each page of a sheet, order counting the manifest's lines from 1. `dialogs` lists the
+// dialog numbers the window shows (read by the drivers, not here). `how`:
+//   main                      the main window with both trees
+//   menu VIEW PATH            the context menu of the item at PATH ("-": beside the items)
+//   open VIEW PATH COMMAND [then PAGE:CONTROL]...
+//                             runs COMMAND on the item at PATH, catches the window it opens,
+//                             and for each "then" clicks button CONTROL on page PAGE of the
+//                             newest window and catches the next; the last window is shot
+//   app COMMAND               an application command: about, online-options, change-password
+//   make WINDOW               a window the console opens only on the engine's word, made here:
+//                             confirm-password, message-received, alert-stop, alert-question,
+//                             alert-exclamation, alert-information
+// VIEW is cfg (configuration tree), act (activity view), or a request filter tree of the
+// gallery's own: filters (the web proxy's request filters) or purge (the cache's purge
+// filters). A PATH is the items' labels from the top joined by "/"; a label that ends in "*"
+// stands for the first that begins with the rest.
+//
+// Every picture's "saved <path>|<title>" line is printed; a window that could not be opened or
+// whose page could not be shown is "missing <window>: <why>"; a window with an edit that shows
+// one of the secrets in clear text is "unmasked <window> <control id>".
+
+#include "tests/console/Shots.h"
+
+#include <QDeadlineTimer>
+#include <QPointer>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+class CGallery {
+public:
+    struct Entry {
+        std::string window;
+        std::vector<std::string> how;  // the "how" field and its arguments
+    };
+
+    // Reads a manifest; false with `error` set when it cannot be read or a line is malformed.
+    static bool ReadManifest(const std::string& path, std::vector<Entry>& entries, std::string& error);
+
+    // `secrets`: passwords that no window may show in clear text.
+    CGallery(CShots& shots, std::vector<Entry> entries, std::vector<std::string> secrets,
+             std::function<void(const std::string&)> say);
+    ~CGallery();
+
+    // The item at `path` of `view` (PATH above), or null.
+    static QTreeWidgetItem* FindPath(QTreeWidget* view, const std::string& path);
+    // Selects the item at `path` and runs the view's command `command` on it; false when there
+    // is no such item.
+    static bool RunCommand(QTreeWidget* view, const std::string& path, int command);
+
+    // Starts the walk; Done() once every entry was shot or reported missing.
+    void Start();
+    bool Done() const { return m_steps.empty() && m_next >= m_entries.size(); }
+    int Missing() const { return m_missing; }
+
+private:
+    // A step polled until it returns true; the entry's steps run in order.
+    using Step = std::function<bool()>;
+
+    void Poll();
+    void Plan(const Entry& entry);
+    void Miss(const std::string& why);
+    void PlanMenu(QTreeWidget* view, const std::string& path);
+    void PlanWindow(std::function<void()> open, std::vector<std::string> then);
+    // Waits for a visible top-level window that was not there before `Snapshot`.
+    void PlanCatch();
+    void Snapshot();
+    void ShootWindow(QWidget* window);
+    void CheckMasked(QWidget* window);
+    QTreeWidget* View(const std::string& name);
+    QWidget* FilterHost(bool purge);
+    std::string Name(const std::string& page = {}) const;
+
+    CShots& m_shots;
+    std::vector<Entry> m_entries;
+    std::vector<std::string> m_secrets;
+    std::function<void(const std::string&)> m_say;
+    std::size_t m_next = 0;        // the next entry to plan
+    std::deque<Step> m_steps;      // the current entry's steps left
+    QDeadlineTimer m_deadline;     // of the step polled now
+    std::set<QWidget*> m_before;   // the top-level windows before a window was opened
+    std::vector<QPointer<QWidget>> m_opened;  // the windows of the current entry, outermost first
+    int m_missing = 0;
+    QTimer m_timer;
+    std::unique_ptr<QWidget> m_filters[2];  // the request filter and purge filter hosts
+};
