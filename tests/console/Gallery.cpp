@@ -6,11 +6,13 @@
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
 #include "console/MessageBoxStyles.h"
+#include "console/ConsoleTexts.h"
 #include "console/RequestFilterTree.h"
 #include "console/TabSheet.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
+#include "console/session/SessionTexts.h"
 #include "engine/access/CachePurgeCriterion.h"
 #include "engine/access/RequestFilterCollection.h"
 #include "engine/access/RequestVariables.h"
@@ -36,7 +38,7 @@ namespace {
 constexpr int kOpenWaitMs = 10000;
 constexpr int kPollMs = 20;
 constexpr int kMainWidth = 1000;
-constexpr int kMainHeight = 900;
+constexpr int kMainHeight = 800;
 
 std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> fields;
@@ -173,6 +175,7 @@ CGallery::~CGallery() = default;
 void CGallery::Start() {
     // Big enough for both trees to show every item of the gallery's configuration.
     theApp.GetMainFrame()->resize(kMainWidth, kMainHeight);
+    theApp.GetMainFrame()->ConfigurationPane()->expandAll();
     m_timer.start(kPollMs);
 }
 
@@ -228,7 +231,7 @@ void CGallery::Plan(const Entry& entry) {
         QTreeWidget* view = View(argument(1));
         if (view == nullptr)
             return Miss("no view " + argument(1));
-        PlanMenu(view, argument(2));
+        PlanMenu(view, argument(2), argument(3));
     } else if (kind == "open") {
         QTreeWidget* view = View(argument(1));
         const std::string path = argument(2);
@@ -256,21 +259,27 @@ void CGallery::Plan(const Entry& entry) {
             return Miss("no application command " + argument(1));
         PlanWindow([command = found->second] { (theApp.*command)(); }, {});
     } else if (kind == "make") {
-        static const std::map<std::string, std::pair<unsigned, const char*>> alerts = {
-            {"alert-stop", {MB::kIconStop, "There was a problem connecting to the server.\nConnection refused by "
-                                           "server.  Check your\nserver name and port number"}},
-            {"alert-question", {MB::kIconQuestion | MB::kYesNo, "Save the changes before going off-line?"}},
-            {"alert-exclamation", {MB::kIconExclamation, "The cache folder is nearly full."}},
-            {"alert-information", {MB::kIconInformation, "The cache index has been rebuilt."}},
+        // The console's own texts for each icon; no box of the console shows the information
+        // icon, so that one carries a sample text.
+        struct Alert {
+            unsigned flags;
+            const char* title;
+            const char* text;
+        };
+        static const std::map<std::string, Alert> alerts = {
+            {"alert-stop", {MB::kIconStop, SessionTexts::kServerErrorTitle, SessionTexts::kServerError}},
+            {"alert-question", {MB::kIconQuestion | MB::kOkCancel, "", ConsoleTexts::kNoPassword}},
+            {"alert-exclamation", {MB::kIconExclamation, "", ConsoleTexts::kEngineNotRunning}},
+            {"alert-information", {MB::kIconInformation, "", "The cache index has been rebuilt."}},
+            {"alert-plain", {MB::kOk, "", SessionTexts::kSessionTerminated}},
         };
         const std::string what = argument(1);
         QWidget* frame = theApp.GetMainFrame();
         if (auto found = alerts.find(what); found != alerts.end()) {
             PlanWindow(
                 [frame, found] {
-                    (new CAlertThread(CAlertThread::kMessageBox, frame, found->second.first, "Urvo Wardenhall",
-                                      found->second.second))
-                        ->Start();
+                    const Alert& alert = found->second;
+                    (new CAlertThread(CAlertThread::kMessageBox, frame, alert.flags, alert.title, alert.text))->Start();
                 },
                 {});
         } else if (what == "message-received") {
@@ -296,7 +305,7 @@ void CGallery::Plan(const Entry& entry) {
     }
 }
 
-void CGallery::PlanMenu(QTreeWidget* view, const std::string& path) {
+void CGallery::PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu) {
     m_steps.push_back([this, view, path] {
         QPoint at(view->viewport()->width() / 2, view->viewport()->height() - 8);
         if (path != "-") {
@@ -317,7 +326,7 @@ void CGallery::PlanMenu(QTreeWidget* view, const std::string& path) {
                                     new QContextMenuEvent(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at)));
         return true;
     });
-    m_steps.push_back([this, view] {
+    m_steps.push_back([this, view, submenu] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr || !menu->isVisible()) {
             if (m_deadline.hasExpired())
@@ -325,8 +334,23 @@ void CGallery::PlanMenu(QTreeWidget* view, const std::string& path) {
             return m_deadline.hasExpired();
         }
         QWidget* window = view->window();
-        m_shots.SaveWithTitle(window, Name(), {}, menu);
-        menu->close();
+        std::vector<QWidget*> popups = {menu};
+        // A submenu named by the entry opens beside its entry.
+        for (QAction* action : menu->actions())
+            if (action->menu() != nullptr && !submenu.empty() && FromDisplay(action->text()) == submenu) {
+                menu->setActiveAction(action);
+                const QRect row = menu->actionGeometry(action);
+                action->menu()->popup(menu->mapToGlobal(row.topRight()));
+                QApplication::processEvents();
+                popups.push_back(action->menu());
+            }
+        if (!submenu.empty() && popups.size() < 2) {
+            Miss("no submenu " + submenu);
+            return true;
+        }
+        m_shots.SaveWithTitle(window, Name(), {}, popups);
+        for (auto it = popups.rbegin(); it != popups.rend(); ++it)
+            (*it)->close();
         if (window != theApp.GetMainFrame())
             window->hide();
         return true;

@@ -8,7 +8,8 @@
 // for each page of a sheet, order counting the manifest's lines from 1. `dialogs` lists the
 // dialog numbers the window shows (read by the drivers, not here). `how`:
 //   main                      the main window with both trees
-//   menu VIEW PATH            the context menu of the item at PATH ("-": beside the items)
+//   menu VIEW PATH [SUBMENU]  the context menu of the item at PATH ("-": beside the items),
+//                             with its entry SUBMENU's menu open beside it when named
 //   open VIEW PATH COMMAND [then PAGE:CONTROL]...
 //                             runs COMMAND on the item at PATH, catches the window it opens,
 //                             and for each "then" clicks button CONTROL on page PAGE of the
@@ -16,7 +17,7 @@
 //   app COMMAND               an application command: about, online-options, change-password
 //   make WINDOW               a window the console opens only on the engine's word, made here:
 //                             confirm-password, message-received, alert-stop, alert-question,
-//                             alert-exclamation, alert-information
+//                             alert-exclamation, alert-information, alert-plain (no icon)
 // VIEW is cfg (configuration tree), act (activity view), or a request filter tree of the
 // gallery's own: filters (the web proxy's request filters) or purge (the cache's purge
 // filters). A PATH is the items' labels from the top joined by "/"; a label that ends in "*"
@@ -76,7 +77,7 @@ private:
     void Poll();
     void Plan(const Entry& entry);
     void Miss(const std::string& why);
-    void PlanMenu(QTreeWidget* view, const std::string& path);
+    void PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu);
     void PlanWindow(std::function<void()> open, std::vector<std::string> then);
     // Waits for a visible top-level window that was not there before `Snapshot`.
     void PlanCatch();

@@ -23,14 +23,15 @@ bool CShots::Save(QWidget* window, const std::string& name) {
     return Write(window->grab(), name, window->windowTitle());
 }
 
-bool CShots::SaveWithTitle(QWidget* window, const std::string& name, const QString& title, QWidget* popup) {
+bool CShots::SaveWithTitle(QWidget* window, const std::string& name, const QString& title,
+                           const std::vector<QWidget*>& popups) {
     const QString caption = title.isEmpty() ? window->windowTitle() : title;
     const QPixmap content = window->grab();
     const int bar = window->fontMetrics().height() + 10;
     // The framed window's place on the screen, and what a popup adds to it beyond its edges.
     const QPoint origin = window->mapToGlobal(QPoint(0, 0)) - QPoint(0, bar);
     QRect area(origin, QSize(content.width(), content.height() + bar));
-    if (popup != nullptr)
+    for (QWidget* popup : popups)
         area = area.united(QRect(popup->mapToGlobal(QPoint(0, 0)), popup->size()));
     QPixmap framed(area.size());
     framed.fill(QColor(0, 128, 128));
@@ -41,7 +42,7 @@ bool CShots::SaveWithTitle(QWidget* window, const std::string& name, const QStri
     painter.drawText(QRect(at + QPoint(6, 0), QSize(content.width() - 12, bar)), Qt::AlignVCenter | Qt::AlignLeft,
                      caption);
     painter.drawPixmap(at + QPoint(0, bar), content);
-    if (popup != nullptr)
+    for (QWidget* popup : popups)
         painter.drawPixmap(popup->mapToGlobal(QPoint(0, 0)) - area.topLeft(), popup->grab());
     painter.end();
     return Write(framed, name, caption);

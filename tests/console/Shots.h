@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -18,11 +19,11 @@ public:
     // The window as it draws itself.
     bool Save(QWidget* window, const std::string& name);
     // The window under a title bar that shows `title` (the window's own when empty), as a
-    // window manager would frame it (the virtual display has none). `popup`, when given, is a
-    // menu open over the window, drawn where it stands on the screen (on the desktop's colour
-    // where it passes the window's edges).
+    // window manager would frame it (the virtual display has none). `popups` are menus open
+    // over the window, drawn in order where they stand on the screen (on the desktop's colour
+    // where they pass the window's edges).
     bool SaveWithTitle(QWidget* window, const std::string& name, const QString& title = {},
-                       QWidget* popup = nullptr);
+                       const std::vector<QWidget*>& popups = {});
     // Shows `window` on its own, saves it and closes it.
     void Shoot(QWidget* window, const char* name);
 
