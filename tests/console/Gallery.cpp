@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include <fstream>
@@ -307,7 +308,10 @@ void CGallery::Plan(const Entry& entry) {
 
 void CGallery::PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu) {
     m_steps.push_back([this, view, path] {
-        QPoint at(view->viewport()->width() / 2, view->viewport()->height() - 8);
+        // Beside the items: a little below the last one.
+        QPoint at(60, 12);
+        for (QTreeWidgetItemIterator it(view); *it; ++it)
+            at.setY(std::max(at.y(), view->visualItemRect(*it).bottom() + 16));
         if (path != "-") {
             QTreeWidgetItem* item = FindPath(view, path);
             if (item == nullptr) {
