@@ -8,10 +8,17 @@
 #include "console/MessageBoxStyles.h"
 #include "console/ConsoleTexts.h"
 #include "console/RequestFilterTree.h"
+#include "console/TabPage.h"
 #include "console/TabSheet.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
+#include "console/ChildDialog.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
+#include "console/dialogs/RecipientSheet.h"
+#include "console/session/ConsoleConfiguration.h"
+#include "engine/NorvaneEngine.h"
+#include "engine/access/Right.h"
+#include "foundation/ScopedLock.h"
 #include "console/session/SessionTexts.h"
 #include "engine/access/CachePurgeCriterion.h"
 #include "engine/access/RequestFilterCollection.h"
@@ -19,6 +26,7 @@
 #include "engine/framework/FrameworkFormat.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -220,7 +228,17 @@ void CGallery::Miss(const std::string& why) {
 }
 
 void CGallery::Plan(const Entry& entry) {
-    const std::vector<std::string>& how = entry.how;
+    // The way, then the steps inside the window it opens ("then" / "press" and a control).
+    std::vector<std::string> how;
+    std::vector<std::string> inside;
+    for (std::size_t n = 0; n < entry.how.size(); ++n) {
+        if ((entry.how[n] == "then" || entry.how[n] == "press") && n + 1 < entry.how.size()) {
+            inside.push_back(entry.how[n] + " " + entry.how[n + 1]);
+            ++n;
+        } else if (inside.empty()) {
+            how.push_back(entry.how[n]);
+        }
+    }
     const std::string& kind = how[0];
     auto argument = [&how](std::size_t n) { return n < how.size() ? how[n] : std::string(); };
     if (kind == "main") {
@@ -239,16 +257,12 @@ void CGallery::Plan(const Entry& entry) {
         const int command = std::atoi(argument(3).c_str());
         if (view == nullptr || command == 0)
             return Miss("view and command expected");
-        std::vector<std::string> then;
-        for (std::size_t n = 4; n + 1 < how.size(); n += 2)
-            if (how[n] == "then")
-                then.push_back(how[n + 1]);
         PlanWindow(
             [this, view, path, command] {
                 if (!RunCommand(view, path, command))
                     Miss("no item " + path);
             },
-            then);
+            inside);
     } else if (kind == "app") {
         static const std::map<std::string, void (CWardenhallApp::*)()> commands = {
             {"about", &CWardenhallApp::OnAppAbout},
@@ -258,7 +272,7 @@ void CGallery::Plan(const Entry& entry) {
         auto found = commands.find(argument(1));
         if (found == commands.end())
             return Miss("no application command " + argument(1));
-        PlanWindow([command = found->second] { (theApp.*command)(); }, {});
+        PlanWindow([command = found->second] { (theApp.*command)(); }, inside);
     } else if (kind == "make") {
         // The console's own texts for each icon; no box of the console shows the information
         // icon, so that one carries a sample text.
@@ -282,7 +296,7 @@ void CGallery::Plan(const Entry& entry) {
                     const Alert& alert = found->second;
                     (new CAlertThread(CAlertThread::kMessageBox, frame, alert.flags, alert.title, alert.text))->Start();
                 },
-                {});
+                inside);
         } else if (what == "message-received") {
             PlanWindow(
                 [frame] {
@@ -290,14 +304,32 @@ void CGallery::Plan(const Entry& entry) {
                                       "The backup line is up again.\nMail is flowing.", "192.168.1.20"))
                         ->Start();
                 },
-                {});
+                inside);
         } else if (what == "confirm-password") {
             PlanWindow(
                 [frame] {
                     CConfirmPasswordDlg dialog("s3cret", frame);
-                    dialog.exec();
+                    ExecChildDialog(dialog);
                 },
-                {});
+                inside);
+        } else if (what == "recipient-sheet") {
+            PlanWindow(
+                [frame] {
+                    // As the policy pages do: a working copy of the default access right, its
+                    // first recipient edited.
+                    CRight copy;
+                    CRight* live = theConfiguration.GetRight(0);
+                    {
+                        CScopedLock lock(*live);
+                        copy.Copy(*live);
+                    }
+                    if (copy.GetRecipients().IsEmpty())
+                        return;
+                    CEditRecipientSheet sheet(static_cast<CRecipient*>(*copy.GetRecipients().begin()), TRUE,
+                                              FrameworkFormat::kKindWeb, copy.GetRightType(), frame);
+                    ExecChildDialog(sheet);
+                },
+                inside);
         } else {
             return Miss("no window " + what);
         }
@@ -383,7 +415,36 @@ void CGallery::PlanCatch() {
     });
 }
 
-void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> then) {
+// "[PAGE:]CONTROL": shows page PAGE of the window's sheet, then clicks the button CONTROL, or
+// opens the first row of the list CONTROL as a double-click does. Posted, so that a window it
+// opens runs its own loop while the steps go on.
+bool CGallery::Operate(QWidget* window, const std::string& what) {
+    const std::size_t colon = what.find(':');
+    const int page = colon == std::string::npos ? -1 : std::atoi(what.c_str());
+    const int control = std::atoi(what.c_str() + (colon == std::string::npos ? 0 : colon + 1));
+    // Pages of one sheet may number their controls alike: the shown page's come first.
+    QWidget* found = nullptr;
+    if (auto* sheet = window->findChild<CTabSheet*>(); sheet != nullptr && page >= 0) {
+        if (!sheet->SelectPage(page))
+            return false;
+        found = FindControl(sheet->GetActivePage(), control);
+    }
+    if (found == nullptr)
+        found = FindControl(window, control);
+    if (auto* button = qobject_cast<QAbstractButton*>(found)) {
+        QTimer::singleShot(0, button, &QAbstractButton::click);
+        return true;
+    }
+    auto* list = qobject_cast<QAbstractItemView*>(found);
+    if (list == nullptr || list->model() == nullptr || list->model()->rowCount() == 0)
+        return false;
+    const QModelIndex first = list->model()->index(0, 0);
+    list->setCurrentIndex(first);
+    QTimer::singleShot(0, list, [list, first] { emit list->doubleClicked(first); });
+    return true;
+}
+
+void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> inside) {
     m_steps.push_back([this, open] {
         Snapshot();
         // Posted: a modal window's loop runs, and the steps go on polling inside it.
@@ -391,28 +452,22 @@ void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> t
         return true;
     });
     PlanCatch();
-    for (const std::string& click : then) {
-        m_steps.push_back([this, click] {
+    for (const std::string& step : inside) {
+        const bool opens = step.starts_with("then ");
+        m_steps.push_back([this, step, opens] {
             QWidget* window = m_opened.back();
             if (window == nullptr) {
                 Miss("the window closed");
                 return true;
             }
-            const std::size_t colon = click.find(':');
-            const int page = colon == std::string::npos ? -1 : std::atoi(click.c_str());
-            const int control = std::atoi(click.c_str() + (colon == std::string::npos ? 0 : colon + 1));
-            if (auto* sheet = window->findChild<CTabSheet*>(); sheet != nullptr && page >= 0)
-                sheet->SelectPage(page);
-            auto* button = qobject_cast<QAbstractButton*>(FindControl(window, control));
-            if (button == nullptr) {
-                Miss("no button " + click);
-                return true;
-            }
-            Snapshot();
-            QTimer::singleShot(0, button, &QAbstractButton::click);
+            if (opens)
+                Snapshot();
+            if (!Operate(window, step.substr(step.find(' ') + 1)))
+                Miss("cannot " + step);
             return true;
         });
-        PlanCatch();
+        if (opens)
+            PlanCatch();
     }
     m_steps.push_back([this] {
         // A window that opens modal is shown once its loop runs: let it lay itself out.

@@ -10,14 +10,18 @@
 //   main                      the main window with both trees
 //   menu VIEW PATH [SUBMENU]  the context menu of the item at PATH ("-": beside the items),
 //                             with its entry SUBMENU's menu open beside it when named
-//   open VIEW PATH COMMAND [then PAGE:CONTROL]...
-//                             runs COMMAND on the item at PATH, catches the window it opens,
-//                             and for each "then" clicks button CONTROL on page PAGE of the
-//                             newest window and catches the next; the last window is shot
+//   open VIEW PATH COMMAND    runs COMMAND on the item at PATH and catches the window it opens
 //   app COMMAND               an application command: about, online-options, change-password
-//   make WINDOW               a window the console opens only on the engine's word, made here:
-//                             confirm-password, message-received, alert-stop, alert-question,
-//                             alert-exclamation, alert-information, alert-plain (no icon)
+//   make WINDOW               a window the console opens only on the engine's word, or from a
+//                             window not built yet, made here: confirm-password,
+//                             message-received, recipient-sheet (on a working copy of the
+//                             default access right's first recipient), alert-stop,
+//                             alert-question, alert-exclamation, alert-information,
+//                             alert-plain (no icon)
+// open, app and make may go on inside the window they opened: "then [PAGE:]CONTROL" clicks
+// button CONTROL (on page PAGE of a sheet), or opens the first row of list CONTROL as a
+// double-click does, and catches the window that opens; "press [PAGE:]CONTROL" clicks without
+// waiting for a window. The last window caught is shot.
 // VIEW is cfg (configuration tree), act (activity view), or a request filter tree of the
 // gallery's own: filters (the web proxy's request filters) or purge (the cache's purge
 // filters). A PATH is the items' labels from the top joined by "/"; a label that ends in "*"
@@ -78,7 +82,10 @@ private:
     void Plan(const Entry& entry);
     void Miss(const std::string& why);
     void PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu);
-    void PlanWindow(std::function<void()> open, std::vector<std::string> then);
+    // `inside`: "then [PAGE:]CONTROL" (a step that opens the next window) and "press
+    // [PAGE:]CONTROL" (one that changes the window), in order; the last window is shot.
+    void PlanWindow(std::function<void()> open, std::vector<std::string> inside);
+    bool Operate(QWidget* window, const std::string& what);
     // Waits for a visible top-level window that was not there before `Snapshot`.
     void PlanCatch();
     void Snapshot();

@@ -13,6 +13,7 @@ own. The exit code is 0 when every window of the manifest was captured.
 """
 
 import html
+from datetime import date
 import os
 import struct
 import sys
@@ -72,20 +73,26 @@ def request_filter(path, name, criteria):
 
 
 def limited_right(path, description):
-    """A right with three recipients: everyone from this host (by location), the group "Staff"
-    in office hours (by time), and everyone asking for anything but games (by request)."""
-    day = struct.pack("<d", 0.375), struct.pack("<d", 0.75)
+    """A right with three recipients: the group "Staff" from the office network, in office hours
+    but not on the holiday, and not for games (every page of the recipient sheet filled); everyone
+    from this host (by location); and everyone asking for anything but games (by request)."""
+    hours = struct.pack("<d", 0.375), struct.pack("<d", 0.75)
+    holiday = [struct.pack("<d", float((date(2026, 12, 24) - date(1899, 12, 30)).days) + day) for day in (0, 1)]
+    staff = path + r"\Recipient0"
     return (key(path, RightType=0, Description=description, IncludeDefaultRights=0) +
-            key(path + r"\Recipient0", UserName="Everyone", Description="Restricted by location", SpecifyLocation=1) +
-            key(path + r"\Recipient0\IncludedLocations", **{"127.0.0.1": 0}) +
-            key(path + r"\Recipient0\ExcludedLocations", **{"127.0.0.2": 0}) +
-            key(path + r"\Recipient1", UserName="Staff", Description="Restricted by time", SpecifyUser=1,
-                SpecifyTime=1) +
-            key(path + r"\Recipient1\TimeFilter", Name="", Description="") +
-            key(path + r"\Recipient1\TimeFilter\Inclusion0", Name="Office hours", Description="", Every=0,
-                CheckTime=1, EveryWhat=62, StartTime=day[0], EndTime=day[1]) +
-            key(path + r"\Recipient1\TimeFilter\Exclusion0", Name="Weekend", Description="", Every=0,
-                CheckTime=0, EveryWhat=65, StartTime=day[0], EndTime=day[1]) +
+            key(staff, UserName="Staff", Description="Restricted by location, time, request", SpecifyUser=1,
+                SpecifyLocation=1, SpecifyTime=1, SpecifyRequest=1) +
+            key(staff + r"\IncludedLocations", **{"192.168.1.*": 0, "127.0.0.1": 0}) +
+            key(staff + r"\ExcludedLocations", **{"192.168.1.99": 0}) +
+            key(staff + r"\TimeFilter", Name="", Description="") +
+            key(staff + r"\TimeFilter\Inclusion0", Name="Office hours", Description="", Every=1, CheckTime=1,
+                EveryWhat=62, StartTime=hours[0], EndTime=hours[1]) +
+            key(staff + r"\TimeFilter\Exclusion0", Name="Holiday", Description="", Every=0, CheckTime=1,
+                EveryWhat=127, StartTime=holiday[0], EndTime=holiday[1]) +
+            request_filter(staff + r"\RequestFilter", "No games", [("CRequestCriterion", 15, 3, "games", 1)]) +
+            key(path + r"\Recipient1", UserName="Everyone", Description="Restricted by location", SpecifyLocation=1) +
+            key(path + r"\Recipient1\IncludedLocations", **{"127.0.0.1": 0}) +
+            key(path + r"\Recipient1\ExcludedLocations", **{"127.0.0.2": 0}) +
             key(path + r"\Recipient2", UserName="Everyone", Description="Restricted by request", SpecifyRequest=1) +
             request_filter(path + r"\Recipient2\RequestFilter", "No games",
                            [("CRequestCriterion", 15, 3, "games", 1)]))
