@@ -2,7 +2,8 @@
 rcp.py as dave from another address. Messages go both ways (a message composed in the activity
 view, one received and answered with Reply), and each console's changes reach the other through
 the engine's echoes: dave's new location, stopped service and deleted user show in alice's
-trees, and alice's new location, group and deleted user reach dave."""
+trees, and alice's new location, group, user (made in the user sheet), started service and
+deleted user reach dave."""
 
 import os
 
@@ -78,6 +79,8 @@ class ConsoleEchoes(harness.EngineTestCase):
                          [b"".join(map(rcp.archive_string, (b"172016???", b"172.16.*", b"bob")))])
         alice.do("add-group Ops")
         self.assertEqual(dave.wait_for(25, b"Ops").args[0], b"Ops")
+        alice.do("new-user frank fr4nk")
+        self.assertEqual(rcp.read_string(dave.wait_for(22, b"frank").objects[0], 0)[0], b"frank")
         alice.do("run cfg Services/Web 32839")
         self.assertEqual(dave.wait_for(35, b"Web").args[:2], (b"Web", b"1"))
         alice.do("run cfg Users/bob 32843")
