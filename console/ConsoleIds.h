@@ -100,4 +100,15 @@ inline constexpr int kLocationDialog = 136;
 inline constexpr int kLocationPattern = 1029;
 inline constexpr int kLocationUser = 1030;
 
+// --- Dialer property sheets --------------------------------------------------------------------
+inline constexpr int kDialerPhonebookPage = 170;
+inline constexpr int kEditProfileSheet = 171;
+inline constexpr int kProfileGeneralPage = 172;
+inline constexpr int kProfileAccessPage = 173;
+inline constexpr int kDialerSheet = 180;
+inline constexpr int kDialerLocalSitesPage = 181;
+inline constexpr int kDialerSettingsPage = 183;
+// Picture of the image list: a dialer profile (also the sheets' icon).
+inline constexpr int kDialerImage = 7;
+
 }  // namespace ConsoleIds

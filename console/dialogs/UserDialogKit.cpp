@@ -9,6 +9,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTreeWidget>
 
@@ -34,6 +35,13 @@ private:
 };
 
 }  // namespace
+
+QLineEdit* NumberedEdit(int id, bool password) {
+    auto* edit = Numbered(new QLineEdit, id);
+    if (password)
+        edit->setEchoMode(QLineEdit::Password);
+    return edit;
+}
 
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns) {
     auto* list = Numbered(new QTreeWidget, id);

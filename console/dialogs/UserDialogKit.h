@@ -14,6 +14,7 @@
 
 class CFilterComponent;
 class CGroupMemberDatabase;
+class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -26,6 +27,8 @@ Control* Numbered(Control* control, int id) {
     return control;
 }
 
+// An edit numbered `id`; with `password` its text shows as dots.
+QLineEdit* NumberedEdit(int id, bool password = false);
 // A single-selection report list numbered `id` with these columns (text, width).
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns);
 // Appends a row of these texts with picture `image`.

@@ -41,6 +41,13 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   open-dialer            "Dialing" of the configuration tree: the dialer sheet, left open; its
+//                          notices are printed as "view dialer <code> <what>"
+//   dialer-add NAME ENTRY  the Phonebook page's Add: the new profile NAME dials ENTRY
+//   dialer-site TEXT       the Local sites page's Add with TEXT
+//   dialer-apply | dialer-ok   the dialer sheet's Apply / OK (each page saved as a picture first)
+//   dialer-dial NAME | dialer-reset NAME   the Phonebook page's Dial / Reset on NAME's row
+//   dialer-wait NAME TEXT  until the Status of NAME's row is TEXT (or one of TEXT|TEXT...)
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -54,6 +61,8 @@
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
@@ -516,6 +525,8 @@ private:
         }
         if (std::string failure; UserCommand(command, words, failure))
             return failure;
+        if (command.starts_with("dialer") || command == "open-dialer")
+            return DialerCommand(command, words);
         return "unknown command";
     }
 
@@ -590,6 +601,85 @@ private:
         return false;
     }
 
+    // The dialer sheet's commands.
+    std::string DialerCommand(const std::string& command, std::istringstream& words) {
+        std::string a, b;
+        words >> a;
+        std::getline(words >> std::ws, b);
+        if (command == "open-dialer") {
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            QTimer::singleShot(0, view, [view] {
+                emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kDialing), 0);
+            });
+            return Await(
+                [this] {
+                    m_dialer = qobject_cast<CDialerSheet*>(QApplication::activeModalWidget());
+                    if (!m_dialer || !m_dialer->isVisible())
+                        return false;
+                    m_dialer->installEventFilter(&m_dialerNotices);
+                    return true;
+                },
+                [] { return std::string("no dialer sheet"); });
+        }
+        if (!m_dialer || !m_dialer->isVisible())
+            return "no dialer sheet open";
+        CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
+        const QList<QTreeWidgetItem*> rows = phonebook.List()->findItems(ToDisplay(a), Qt::MatchExactly);
+        if (command == "dialer-add") {
+            m_dialer->TabSheet().SelectPage(0);
+            QTimer::singleShot(0, &phonebook, [&phonebook] { phonebook.OnAdd(); });
+            return Answer<CEditProfileSheet>([this, a, b](CEditProfileSheet* sheet) {
+                SetText(sheet, 1035, a);
+                qobject_cast<QComboBox*>(FindControl(sheet, 1210))->setEditText(ToDisplay(b));
+                m_scenario.SaveWithTitle(sheet, "profile-general.png");
+            });
+        }
+        if (command == "dialer-site") {
+            m_dialer->TabSheet().SelectPage(1);
+            SetText(m_dialer, 1228, a);
+            qobject_cast<QAbstractButton*>(FindControl(m_dialer, 1098))->click();
+            return {};
+        }
+        if (command == "dialer-apply" || command == "dialer-ok") {
+            const char* names[] = {"phonebook", "local-sites", "settings"};
+            for (int page = 0; page < 3; ++page) {
+                m_dialer->TabSheet().SelectPage(page);
+                m_scenario.SaveWithTitle(m_dialer, std::string("dialer-") + names[page] + ".png");
+            }
+            m_dialer->TabSheet().SelectPage(0);
+            if (command == "dialer-ok")
+                m_dialer->accept();
+            else
+                qobject_cast<QAbstractButton*>(FindControl(m_dialer, 3))->click();
+            return {};
+        }
+        if (rows.isEmpty())
+            return "no profile " + a;
+        if (command == "dialer-dial" || command == "dialer-reset") {
+            phonebook.List()->setCurrentItem(rows.front());
+            qobject_cast<QAbstractButton*>(FindControl(&phonebook, command == "dialer-dial" ? 1017 : 1016))->click();
+            return {};
+        }
+        if (command == "dialer-wait") {
+            QPointer<CDialerSheet> sheet = m_dialer;
+            return Await(
+                [sheet, a, b] {
+                    const QList<QTreeWidgetItem*> found =
+                        sheet ? sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly) : QList<QTreeWidgetItem*>();
+                    if (found.isEmpty())
+                        return false;
+                    const std::string status = FromDisplay(found.front()->text(2));
+                    std::istringstream texts(b);
+                    for (std::string text; std::getline(texts, text, '|');)
+                        if (status == text)
+                            return true;
+                    return false;
+                },
+                [] { return std::string("another status"); });
+        }
+        return "unknown command";
+    }
+
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
@@ -615,6 +705,8 @@ private:
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
     QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
+    QPointer<CDialerSheet> m_dialer;   // the sheet open-dialer leaves open
+    CRecordingView m_dialerNotices{"dialer"};
 };
 
 }  // namespace
