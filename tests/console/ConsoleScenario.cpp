@@ -608,25 +608,18 @@ private:
         std::getline(words >> std::ws, b);
         if (command == "open-dialer") {
             CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
-            QTimer::singleShot(0, view, [view] {
-                emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kDialing), 0);
-            });
+            QTimer::singleShot(0, view, [view] { emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kDialing), 0); });
             return Await(
                 [this] {
                     m_dialer = qobject_cast<CDialerSheet*>(QApplication::activeModalWidget());
-                    if (!m_dialer || !m_dialer->isVisible())
-                        return false;
-                    m_dialer->installEventFilter(&m_dialerNotices);
-                    return true;
+                    return m_dialer && m_dialer->isVisible() && (m_dialer->installEventFilter(&m_dialerNotices), true);
                 },
                 [] { return std::string("no dialer sheet"); });
         }
         if (!m_dialer || !m_dialer->isVisible())
             return "no dialer sheet open";
         CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
-        const QList<QTreeWidgetItem*> rows = phonebook.List()->findItems(ToDisplay(a), Qt::MatchExactly);
         if (command == "dialer-add") {
-            m_dialer->TabSheet().SelectPage(0);
             QTimer::singleShot(0, &phonebook, [&phonebook] { phonebook.OnAdd(); });
             return Answer<CEditProfileSheet>([this, a, b](CEditProfileSheet* sheet) {
                 SetText(sheet, 1035, a);
@@ -635,50 +628,39 @@ private:
             });
         }
         if (command == "dialer-site") {
-            m_dialer->TabSheet().SelectPage(1);
             SetText(m_dialer, 1228, a);
-            qobject_cast<QAbstractButton*>(FindControl(m_dialer, 1098))->click();
-            return {};
-        }
-        if (command == "dialer-apply" || command == "dialer-ok") {
+            Click(m_dialer, 1098);
+        } else if (command == "dialer-apply") {
             const char* names[] = {"phonebook", "local-sites", "settings"};
-            for (int page = 0; page < 3; ++page) {
+            for (int page : {1, 2, 0}) {
                 m_dialer->TabSheet().SelectPage(page);
                 m_scenario.SaveWithTitle(m_dialer, std::string("dialer-") + names[page] + ".png");
             }
-            m_dialer->TabSheet().SelectPage(0);
-            if (command == "dialer-ok")
-                m_dialer->accept();
-            else
-                qobject_cast<QAbstractButton*>(FindControl(m_dialer, 3))->click();
-            return {};
-        }
-        if (rows.isEmpty())
-            return "no profile " + a;
-        if (command == "dialer-dial" || command == "dialer-reset") {
+            Click(m_dialer, 3);
+        } else if (command == "dialer-ok") {
+            m_dialer->accept();
+        } else if (command == "dialer-dial" || command == "dialer-reset") {
+            const QList<QTreeWidgetItem*> rows = phonebook.List()->findItems(ToDisplay(a), Qt::MatchExactly);
+            if (rows.isEmpty())
+                return "no profile " + a;
             phonebook.List()->setCurrentItem(rows.front());
-            qobject_cast<QAbstractButton*>(FindControl(&phonebook, command == "dialer-dial" ? 1017 : 1016))->click();
-            return {};
-        }
-        if (command == "dialer-wait") {
+            Click(&phonebook, command == "dialer-dial" ? 1017 : 1016);
+        } else if (command == "dialer-wait") {
             QPointer<CDialerSheet> sheet = m_dialer;
             return Await(
                 [sheet, a, b] {
-                    const QList<QTreeWidgetItem*> found =
-                        sheet ? sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly) : QList<QTreeWidgetItem*>();
-                    if (found.isEmpty())
-                        return false;
-                    const std::string status = FromDisplay(found.front()->text(2));
-                    std::istringstream texts(b);
-                    for (std::string text; std::getline(texts, text, '|');)
-                        if (status == text)
-                            return true;
-                    return false;
+                    const auto rows = sheet ? sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly)
+                                            : QList<QTreeWidgetItem*>();
+                    return !rows.isEmpty() && ("|" + b + "|").find("|" + FromDisplay(rows.front()->text(2)) + "|") != std::string::npos;
                 },
                 [] { return std::string("another status"); });
+        } else {
+            return "unknown command";
         }
-        return "unknown command";
+        return {};
     }
+
+    static void Click(QWidget* dialog, int id) { qobject_cast<QAbstractButton*>(FindControl(dialog, id))->click(); }
 
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
