@@ -10,6 +10,7 @@
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
 #include "console/dialogs/EditProfileSheet.h"
+#include "console/dialogs/PolicyKit.h"
 #include "console/dialogs/UserDialogKit.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "dialer/Dialer.h"
@@ -215,16 +216,7 @@ BOOL CDialerLocalSitesPage::OnInitDialog() {
 void CDialerLocalSitesPage::Reload() {
     m_list->clear();
     for (const std::string& site : m_dialer.GetLocalSites())
-        Insert(site);
-}
-
-int CDialerLocalSitesPage::Insert(const std::string& site) {
-    const QString text = ToDisplay(site);
-    int row = 0;
-    while (row < m_list->count() && QString::compare(m_list->item(row)->text(), text, Qt::CaseInsensitive) <= 0)
-        ++row;
-    m_list->insertItem(row, text);
-    return row;
+        InsertSorted(m_list, ToDisplay(site));
 }
 
 void CDialerLocalSitesPage::OnAdd() {
@@ -245,7 +237,7 @@ void CDialerLocalSitesPage::OnAdd() {
             return;
         }
     }
-    m_list->setCurrentRow(Insert(site));
+    m_list->setCurrentRow(InsertSorted(m_list, ToDisplay(site)));
 }
 
 void CDialerLocalSitesPage::OnRemove() {

@@ -103,9 +103,6 @@ protected:
     BOOL OnInitDialog() override;
 
 private:
-    // Inserts `site` where it sorts (letter case ignored); returns its row.
-    int Insert(const std::string& site);
-
     CDialer& m_dialer;
     QListWidget* m_list;
     QLineEdit* m_edit;

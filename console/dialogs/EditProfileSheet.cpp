@@ -4,12 +4,14 @@
 #include "console/ConsoleImages.h"
 #include "console/ConsoleTexts.h"
 #include "console/MessageBox.h"
+#include "console/dialogs/PolicyKit.h"
 #include "console/dialogs/UserDialogKit.h"
 #include "dialer/Dialer.h"
 #include "engine/access/Recipient.h"
 #include "foundation/Format.h"
 #include "foundation/ScopedLock.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -143,6 +145,28 @@ void CProfileGeneralPage::Store() {
     m_object->SetSettings(settings);
 }
 
+// --- Access -------------------------------------------------------------------------------------
+
+CProfileAccessPage::CProfileAccessPage()
+    : CDialerPage(ConsoleIds::kProfileAccessPage), m_editor(new CRightsEditor(false, false, kServiceKind)) {
+    setWindowTitle("Access");
+    for (auto [id, text] : {std::pair{CRightsEditor::kAddId, "&Add"}, {CRightsEditor::kRemoveId, "&Remove"}})
+        if (auto* button = qobject_cast<QAbstractButton*>(FindControl(m_editor, id)))
+            button->setText(text);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_editor);
+}
+
+BOOL CProfileAccessPage::OnInitDialog() {
+    m_editor->AddRight(&m_object->GetAccessRights(), CRef<CObject>(m_object));
+    m_editor->Select(0);
+    return CDialerPage::OnInitDialog();
+}
+
+BOOL CProfileAccessPage::Apply() { return UpdateData(TRUE); }
+
+void CProfileAccessPage::Store() { m_editor->Store(); }
+
 // --- The sheet ------------------------------------------------------------------------------------
 
 CEditProfileSheet::CEditProfileSheet(CDialerProfile* profile, CDialer& dialer, QWidget* parent)
@@ -166,7 +190,7 @@ void CEditProfileSheet::OnInitDialog() {
             everyone.release();
         setWindowTitle(QString::fromLatin1(ConsoleTexts::kNewProfileSheetCaption));
     }
-    for (CDialerPage* page : std::initializer_list<CDialerPage*>{&m_generalPage}) {
+    for (CDialerPage* page : std::initializer_list<CDialerPage*>{&m_generalPage, &m_accessPage}) {
         page->SetObject(profile, IsExisting());
         TabSheet().AddPage(page);
     }

@@ -19,6 +19,7 @@
 #include <string>
 
 class CDialer;
+class CRightsEditor;
 class QComboBox;
 
 class CProfileGeneralPage : public CDialerPage {
@@ -47,6 +48,28 @@ private:
     QComboBox* m_entries;
 };
 
+// The profile's access right in the rights editor (console/dialogs/PolicyKit.h): one right,
+// edited as a working copy; its recipient sheets judge requests as a service of kind 1 does.
+// Apply asks nothing, whatever the copy holds; Store copies it into AccessRights.
+class CProfileAccessPage : public CDialerPage {
+    Q_OBJECT
+public:
+    static constexpr int kServiceKind = 1;
+
+    CProfileAccessPage();
+
+    BOOL Apply() override;
+    void Store() override;
+
+    CRightsEditor* Editor() const { return m_editor; }
+
+protected:
+    BOOL OnInitDialog() override;
+
+private:
+    CRightsEditor* m_editor;
+};
+
 class CEditProfileSheet : public CObjectSheetDlg<CDialerProfile> {
     Q_OBJECT
 public:
@@ -55,6 +78,7 @@ public:
     ~CEditProfileSheet() override;
 
     CProfileGeneralPage m_generalPage;
+    CProfileAccessPage m_accessPage;
 
 protected:
     void OnInitDialog() override;

@@ -14,6 +14,8 @@
 
 class CFilterComponent;
 class CGroupMemberDatabase;
+class QDialog;
+class QDialogButtonBox;
 class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -26,6 +28,10 @@ Control* Numbered(Control* control, int id) {
     control->setProperty(kControlIdProperty, id);
     return control;
 }
+
+// The buttons OK (1) and Cancel (2) of `dialog`, wired to its accept and reject, for its
+// layout.
+QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // An edit numbered `id`; with `password` its text shows as dots.
 QLineEdit* NumberedEdit(int id, bool password = false);

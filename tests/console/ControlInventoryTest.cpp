@@ -95,6 +95,7 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
              made->SetObject(&profile, TRUE);
              return made;
          }},
+        {173, [] { return std::make_unique<CProfileAccessPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());

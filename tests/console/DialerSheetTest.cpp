@@ -9,6 +9,9 @@
 #include "console/WardenhallApp.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/EditProfileSheet.h"
+#include "console/dialogs/PolicyKit.h"
+#include "console/dialogs/RecipientSheet.h"
+#include "console/RequestFilterTree.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
@@ -165,6 +168,7 @@ TEST_F(DialerSheet, EditProfileSheetDefaultsNamesAndEntries) {
         const CLockableList& recipients = created.GetObject()->GetAccessRights().GetRecipients();
         ASSERT_EQ(recipients.GetCount(), 1u);
         EXPECT_EQ(static_cast<CRecipient*>(recipients.GetHead())->GetUserName(), "Everyone");
+        EXPECT_EQ(created.m_accessPage.Editor()->Recipients()->topLevelItem(0)->text(0), "Everyone");
         QComboBox* entries = created.m_generalPage.EntryCombo();
         EXPECT_EQ(entries->itemText(0), "backup");
         for (const char* name : {"office", "HOME", "", ".", "..", "a/b", "a\\b", "a\x01"}) {
@@ -188,14 +192,42 @@ TEST_F(DialerSheet, EditProfileSheetDefaultsNamesAndEntries) {
     CDialerProfile::Settings settings = office->GetSettings();
     settings.profileName = "Gone";
     office->SetSettings(settings);
+    CRight& right = office->GetAccessRights();
+    right.AddRecipientFor("alice");
+    right.AddRecipientFor("alice");
+    static_cast<CRecipient*>(right.GetRecipients().GetHead())->SetSpecifyTime(1);
     CEditProfileSheet edited(office.Get(), dialer);
     edited.show();
     EXPECT_EQ(edited.windowTitle(), "Properties for dialer entry Office");
     EXPECT_FALSE(FindControl(&edited, 1035)->isEnabled());
     EXPECT_EQ(edited.m_generalPage.EntryCombo()->currentText(), "Gone");
     SetControlText(&edited, 1208, "5");
+
+    // Access: Add opens the recipient sheet with a Request page for kind 1; Remove takes the
+    // selected row's own recipient; an empty right is applied without a question.
+    int tabs = 0, kind = -1;
+    SetChildDialogAnswerer([&](QDialog& dialog) {
+        auto& recipient = dynamic_cast<CEditRecipientSheet&>(dialog);
+        recipient.show();
+        tabs = recipient.TabSheet().GetPageCount();
+        kind = recipient.m_requestPage.Tree()->GetServiceKind();
+        return int(QDialog::Rejected);
+    });
+    QTreeWidget* recipients = edited.m_accessPage.Editor()->Recipients();
+    ClickControl(&edited.m_accessPage, 1098);
+    EXPECT_EQ(std::pair(tabs, kind), std::pair(4, 1));
+    recipients->setCurrentItem(recipients->topLevelItem(1));
+    ClickControl(&edited.m_accessPage, 1099);
     edited.accept();
     EXPECT_EQ(office->GetSettings().retries, 5);
+    ASSERT_EQ(right.GetRecipients().GetCount(), 1u);
+    EXPECT_EQ(static_cast<CRecipient*>(right.GetRecipients().GetHead())->GetSpecifyTime(), 1u);
+    recipients->setCurrentItem(recipients->topLevelItem(0));
+    ClickControl(&edited.m_accessPage, 1099);
+    const std::size_t questions = boxes.calls.size();
+    EXPECT_TRUE(edited.ApplySheet());
+    EXPECT_EQ(boxes.calls.size(), questions);
+    EXPECT_EQ(right.GetRecipients().GetCount(), 0u);
 }
 
 }  // namespace
