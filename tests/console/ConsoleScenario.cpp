@@ -625,6 +625,8 @@ private:
                 SetText(sheet, 1035, a);
                 qobject_cast<QComboBox*>(FindControl(sheet, 1210))->setEditText(ToDisplay(b));
                 m_scenario.SaveWithTitle(sheet, "profile-general.png");
+                sheet->TabSheet().SelectPage(1);
+                m_scenario.SaveWithTitle(sheet, "profile-access.png");
             });
         }
         if (command == "dialer-site") {
