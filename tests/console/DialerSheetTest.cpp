@@ -1,7 +1,7 @@
-// The dialer sheet and the Edit Profile sheet over the console's copy of the dialer: what Apply,
-// OK, Remove, Dial and Reset queue and when, the Settings and Local sites values, the live
-// notices (a refill that drops a profile an open sheet holds, status rows found by profile),
-// and a new profile's defaults and name refusals.
+// The dialer sheet and the Edit Profile sheet over the console's copy of the dialer: what is
+// queued when, the Settings and Local sites values, the live notices (a refill that drops a
+// profile an open sheet holds, status rows found by profile), a new profile's defaults and
+// names, and the Access page.
 
 #include "console/ChildDialog.h"
 #include "console/ConsoleTexts.h"
@@ -73,7 +73,6 @@ protected:
 
 TEST_F(DialerSheet, RemoveWaitsForApplyWhileDialAndResetGoAtOnceAndOnlyOnline) {
     sheet.show();
-    EXPECT_EQ(sheet.windowTitle(), ConsoleTexts::kDialerSheetCaption);
     EXPECT_EQ(theApp.m_dialerSheetWindow, &sheet);
     Answer([](QDialog& dialog) { SetControlText(&dialog, 1035, "Travel"); });
     ClickControl(&sheet, 1015);
@@ -95,14 +94,12 @@ TEST_F(DialerSheet, RemoveWaitsForApplyWhileDialAndResetGoAtOnceAndOnlyOnline) {
     ClickControl(&sheet, 1017);
     sheet.accept();
     EXPECT_TRUE(session.requests.empty());
-    EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(theApp.m_dialerSheetRegistered, 0);
 }
 
 TEST_F(DialerSheet, SettingsAndLocalSitesStoreWhatTheyShow) {
     sheet.show();
     CDialerSettingsPage& page = sheet.m_settingsPage;
-    EXPECT_EQ(ControlText(&page, 1245), "2");
     for (const char* refused : {"0", "61", "x"}) {
         SetControlText(&page, 1245, refused);
         EXPECT_FALSE(sheet.ApplySheet()) << refused;
@@ -160,34 +157,26 @@ TEST_F(DialerSheet, NoticesRefillAndFindStatusRowsByTheProfileAnOpenSheetKeeps) 
     EXPECT_EQ(sheet.m_localSitesPage.Sites(), std::vector<std::string>{"lan"});
 }
 
-TEST_F(DialerSheet, EditProfileSheetDefaultsNamesAndEntries) {
+TEST_F(DialerSheet, EditProfileSheetDefaultsNamesAccessAndEntries) {
     {  // A new profile: one unrestricted "Everyone", the entries sorted, the name checked.
         CEditProfileSheet created(nullptr, dialer);
         created.show();
-        EXPECT_EQ(created.windowTitle(), ConsoleTexts::kNewProfileSheetCaption);
         const CLockableList& recipients = created.GetObject()->GetAccessRights().GetRecipients();
         ASSERT_EQ(recipients.GetCount(), 1u);
         EXPECT_EQ(static_cast<CRecipient*>(recipients.GetHead())->GetUserName(), "Everyone");
-        EXPECT_EQ(created.m_accessPage.Editor()->Recipients()->topLevelItem(0)->text(0), "Everyone");
-        QComboBox* entries = created.m_generalPage.EntryCombo();
-        EXPECT_EQ(entries->itemText(0), "backup");
+        EXPECT_EQ(created.m_generalPage.EntryCombo()->itemText(0), "backup");
         for (const char* name : {"office", "HOME", "", ".", "..", "a/b", "a\\b", "a\x01"}) {
             SetControlText(&created, 1035, name);
             created.accept();
             EXPECT_TRUE(created.isVisible()) << name;
         }
         ASSERT_EQ(boxes.calls.size(), 8u);
-        EXPECT_EQ(boxes.calls[7].text, ConsoleTexts::kProfileNameTaken);
-        EXPECT_EQ(boxes.calls[7].title, ConsoleTexts::kDuplicateProfileName);
-        SetControlText(&created, 1035, "Travel");
-        entries->setEditText("Not Listed");
-        created.accept();
-        CRef<CDialerProfile> travel = created.TakeNewObject();
-        ASSERT_TRUE(travel);
-        EXPECT_EQ(travel->GetName(), "Travel");
-        EXPECT_EQ(travel->GetSettings().profileName, "Not Listed");
+        EXPECT_EQ(boxes.calls[7].text + "|" + boxes.calls[7].title,
+                  std::string(ConsoleTexts::kProfileNameTaken) + "|" + ConsoleTexts::kDuplicateProfileName);
     }
-    // An existing profile keeps its name; the entry it names shows even when not listed.
+    // An existing profile keeps its name and shows the entry it names though it is not listed.
+    // Access: Add opens the recipient sheet with a Request page of kind 1; Remove takes the
+    // selected row's own recipient; an empty right is applied without a question.
     const CRef<CDialerProfile> office = dialer.FindProfile("Office");
     CDialerProfile::Settings settings = office->GetSettings();
     settings.profileName = "Gone";
@@ -201,32 +190,25 @@ TEST_F(DialerSheet, EditProfileSheetDefaultsNamesAndEntries) {
     EXPECT_EQ(edited.windowTitle(), "Properties for dialer entry Office");
     EXPECT_FALSE(FindControl(&edited, 1035)->isEnabled());
     EXPECT_EQ(edited.m_generalPage.EntryCombo()->currentText(), "Gone");
-    SetControlText(&edited, 1208, "5");
-
-    // Access: Add opens the recipient sheet with a Request page for kind 1; Remove takes the
-    // selected row's own recipient; an empty right is applied without a question.
-    int tabs = 0, kind = -1;
+    std::pair<int, int> tabsAndKind;
     SetChildDialogAnswerer([&](QDialog& dialog) {
         auto& recipient = dynamic_cast<CEditRecipientSheet&>(dialog);
         recipient.show();
-        tabs = recipient.TabSheet().GetPageCount();
-        kind = recipient.m_requestPage.Tree()->GetServiceKind();
+        tabsAndKind = {recipient.TabSheet().GetPageCount(), recipient.m_requestPage.Tree()->GetServiceKind()};
         return int(QDialog::Rejected);
     });
-    QTreeWidget* recipients = edited.m_accessPage.Editor()->Recipients();
     ClickControl(&edited.m_accessPage, 1098);
-    EXPECT_EQ(std::pair(tabs, kind), std::pair(4, 1));
+    EXPECT_EQ(tabsAndKind, std::pair(4, 1));
+    QTreeWidget* recipients = edited.m_accessPage.Editor()->Recipients();
     recipients->setCurrentItem(recipients->topLevelItem(1));
     ClickControl(&edited.m_accessPage, 1099);
     edited.accept();
-    EXPECT_EQ(office->GetSettings().retries, 5);
     ASSERT_EQ(right.GetRecipients().GetCount(), 1u);
     EXPECT_EQ(static_cast<CRecipient*>(right.GetRecipients().GetHead())->GetSpecifyTime(), 1u);
     recipients->setCurrentItem(recipients->topLevelItem(0));
     ClickControl(&edited.m_accessPage, 1099);
-    const std::size_t questions = boxes.calls.size();
     EXPECT_TRUE(edited.ApplySheet());
-    EXPECT_EQ(boxes.calls.size(), questions);
+    EXPECT_EQ(boxes.calls.size(), 8u);
     EXPECT_EQ(right.GetRecipients().GetCount(), 0u);
 }
 

@@ -39,31 +39,25 @@ class ConsoleDialer(harness.EngineTestCase):
         norvane = self.new_norvane()
         logs = os.path.join(norvane.root, "logs")
         os.makedirs(logs)
-        phonebook = os.path.join(norvane.root, "phonebook.ini")
-        with open(phonebook, "w") as f:
+        norvane.env["NORVANE_RASSIM_CONFIG"] = os.path.join(norvane.root, "phonebook.ini")
+        with open(norvane.env["NORVANE_RASSIM_CONFIG"], "w") as f:
             f.write(PHONEBOOK)
-        norvane.env["NORVANE_RASSIM_CONFIG"] = phonebook
         remote, web, origin = harness.free_ports(3)
         norvane.import_reg(rcp.service_reg(remote, logs) + webpeers.WEB_REG.format(logs=logs, port=web) + "\n" +
                            DIALER_REG + rcp.user_reg("alice", b"wonder", administrator=True))
         norvane.spawn(["/usr/bin/python3", "-m", "http.server", "--bind", "127.0.0.1", str(origin)],
                       cwd=norvane.root, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         norvane.install_and_start()
-        norvane.wait_for_port(remote)
-        norvane.wait_for_port(web)
-        norvane.wait_for_port(origin)
+        for port in (remote, web, origin):
+            norvane.wait_for_port(port)
         log = os.path.join(logs, "Dialer.log")
 
         alice = consoledriver.Console(norvane, "127.0.0.1", remote, "alice", display=True)
         self.addCleanup(alice.process.kill)
-        alice.do("logon wonder")
-        alice.do("wait " + ONLINE)
-        alice.do("wait view cfg 60 -")
-        alice.do("open-dialer")
-        alice.do("dialer-add Office Office Line")
-        alice.do("dialer-site localhost")
-        alice.do("dialer-apply")
-        alice.do("wait view dialer 62 -")
+        for command in ("logon wonder", "wait " + ONLINE, "wait view cfg 60 -", "open-dialer",
+                        "dialer-add Office Office Line", "dialer-site localhost", "dialer-apply",
+                        "wait view dialer 62 -"):
+            alice.do(command)
 
         # The local site goes out undialled, though Office would grant the request.
         fetched = webpeers.curl(norvane, "-o", "/dev/null", "-w", "%{http_code}",
