@@ -331,9 +331,7 @@ CDialerSheet::CDialerSheet(CDialer& dialer, QWidget* parent)
       m_phonebookPage(dialer),
       m_localSitesPage(dialer),
       m_settingsPage(dialer),
-      m_dialer(dialer) {
-    setWindowTitle(ConsoleTexts::kDialerSheetCaption);
-}
+      m_dialer(dialer) {}
 
 CDialerSheet::~CDialerSheet() { Unregister(); }
 
