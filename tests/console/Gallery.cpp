@@ -32,6 +32,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -102,7 +103,9 @@ bool CGallery::RunCommand(QTreeWidget* view, const std::string& path, int comman
     if (item == nullptr)
         return false;
     view->setCurrentItem(item);
-    if (auto* tree = qobject_cast<CWardenhallView*>(view))
+    if (command == kDoubleClick)
+        emit view->itemDoubleClicked(item, 0);
+    else if (auto* tree = qobject_cast<CWardenhallView*>(view))
         tree->OnCommand(command);
     else if (auto* activity = qobject_cast<CActivityView*>(view))
         activity->OnCommand(command);
@@ -254,7 +257,7 @@ void CGallery::Plan(const Entry& entry) {
     } else if (kind == "open") {
         QTreeWidget* view = View(argument(1));
         const std::string path = argument(2);
-        const int command = std::atoi(argument(3).c_str());
+        const int command = argument(3) == "double-click" ? kDoubleClick : std::atoi(argument(3).c_str());
         if (view == nullptr || command == 0)
             return Miss("view and command expected");
         PlanWindow(
@@ -416,8 +419,8 @@ void CGallery::PlanCatch() {
 }
 
 // "[PAGE:]CONTROL": shows page PAGE of the window's sheet, then clicks the button CONTROL, or
-// opens the first row of the list CONTROL as a double-click does. Posted, so that a window it
-// opens runs its own loop while the steps go on.
+// double-clicks the first row of the list CONTROL. Posted, so that a window it opens runs its
+// own loop while the steps go on.
 bool CGallery::Operate(QWidget* window, const std::string& what) {
     const std::size_t colon = what.find(':');
     const int page = colon == std::string::npos ? -1 : std::atoi(what.c_str());
@@ -438,9 +441,15 @@ bool CGallery::Operate(QWidget* window, const std::string& what) {
     auto* list = qobject_cast<QAbstractItemView*>(found);
     if (list == nullptr || list->model() == nullptr || list->model()->rowCount() == 0)
         return false;
-    const QModelIndex first = list->model()->index(0, 0);
-    list->setCurrentIndex(first);
-    QTimer::singleShot(0, list, [list, first] { emit list->doubleClicked(first); });
+    // The mouse's own events, as a user's double-click makes them.
+    const QPoint at = list->visualRect(list->model()->index(0, 0)).center();
+    QWidget* viewport = list->viewport();
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                              QEvent::MouseButtonRelease})
+        QCoreApplication::postEvent(viewport, new QMouseEvent(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                                                              type == QEvent::MouseButtonRelease ? Qt::NoButton
+                                                                                                 : Qt::LeftButton,
+                                                              Qt::NoModifier));
     return true;
 }
 

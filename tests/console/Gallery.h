@@ -10,7 +10,8 @@
 //   main                      the main window with both trees
 //   menu VIEW PATH [SUBMENU]  the context menu of the item at PATH ("-": beside the items),
 //                             with its entry SUBMENU's menu open beside it when named
-//   open VIEW PATH COMMAND    runs COMMAND on the item at PATH and catches the window it opens
+//   open VIEW PATH COMMAND    runs COMMAND (a number, or double-click) on the item at PATH and
+//                             catches the window it opens
 //   app COMMAND               an application command: about, online-options, change-password
 //   make WINDOW               a window the console opens only on the engine's word, or from a
 //                             window not built yet, made here: confirm-password,
@@ -19,8 +20,8 @@
 //                             alert-question, alert-exclamation, alert-information,
 //                             alert-plain (no icon)
 // open, app and make may go on inside the window they opened: "then [PAGE:]CONTROL" clicks
-// button CONTROL (on page PAGE of a sheet), or opens the first row of list CONTROL as a
-// double-click does, and catches the window that opens; "press [PAGE:]CONTROL" clicks without
+// button CONTROL (on page PAGE of a sheet), or double-clicks the first row of list CONTROL,
+// and catches the window that opens; "press [PAGE:]CONTROL" clicks without
 // waiting for a window. The last window caught is shot.
 // VIEW is cfg (configuration tree), act (activity view), or a request filter tree of the
 // gallery's own: filters (the web proxy's request filters) or purge (the cache's purge
@@ -65,8 +66,9 @@ public:
 
     // The item at `path` of `view` (PATH above), or null.
     static QTreeWidgetItem* FindPath(QTreeWidget* view, const std::string& path);
-    // Selects the item at `path` and runs the view's command `command` on it; false when there
-    // is no such item.
+    // Selects the item at `path` and runs the view's command `command` on it (kDoubleClick:
+    // double-clicks it); false when there is no such item.
+    static constexpr int kDoubleClick = -1;
     static bool RunCommand(QTreeWidget* view, const std::string& path, int command);
 
     // Starts the walk; Done() once every entry was shot or reported missing.
