@@ -39,6 +39,7 @@
 #include <QVBoxLayout>
 
 #include <fstream>
+#include <memory>
 #include <map>
 #include <sstream>
 
@@ -116,35 +117,26 @@ bool CGallery::RunCommand(QTreeWidget* view, const std::string& path, int comman
 
 namespace {
 
-// A window that shows a request filter tree on its own, as the pages that edit filters do.
-class CFilterHost : public QDialog {
+// The cache's purge filters in a request filter tree of their own (the cache sheet's pages
+// show them so), with one filter of one cache-purge criterion.
+class CPurgeFilters : public QDialog {
 public:
-    explicit CFilterHost(bool purge) {
-        setWindowTitle(purge ? "What to purge" : "Request filters");
+    CPurgeFilters() {
+        setWindowTitle("What to purge");
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(&m_tree);
-        if (purge) {
-            auto* old = new CRequestFilter("Stale entries", "Entries not checked for a month");
-            auto* criterion = new CCachePurgeCriterion();
-            criterion->SetDataIndex(CacheEntryHoursSinceChecked);
-            criterion->SetComparison(ComparisonGreaterThan);
-            criterion->SetValue(CNVDataObject(DWORD(720)));
-            old->AddCriterion(criterion);
-            m_filters.AddFilter(old);
-        } else {
-            auto* games = new CRequestFilter("Games", "Game sites in office hours");
-            auto* criterion = new CRequestCriterion();
-            criterion->SetDataIndex(RequestHTTPURL);
-            criterion->SetComparison(ComparisonContains);
-            criterion->SetValue(CNVDataObject("games"));
-            games->AddCriterion(criterion);
-            m_filters.AddFilter(games);
-        }
-        m_tree.SetCollection(purge ? kServiceKindCachePurge : FrameworkFormat::kKindWeb, &m_filters);
+        auto* stale = new CRequestFilter("Stale entries", "Entries not checked for a month");
+        auto* criterion = new CCachePurgeCriterion();
+        criterion->SetDataIndex(CacheEntryHoursSinceChecked);
+        criterion->SetComparison(ComparisonGreaterThan);
+        criterion->SetValue(CNVDataObject(DWORD(720)));
+        stale->AddCriterion(criterion);
+        m_filters.AddFilter(stale);
+        m_tree.SetCollection(kServiceKindCachePurge, &m_filters);
         m_tree.Fill();
         resize(420, 260);
     }
-    ~CFilterHost() override { m_tree.SetCollection(0, nullptr); }
+    ~CPurgeFilters() override { m_tree.SetCollection(0, nullptr); }
 
     CRequestFilterTree& Tree() { return m_tree; }
 
@@ -232,14 +224,18 @@ void CGallery::Miss(const std::string& why) {
 
 void CGallery::Plan(const Entry& entry) {
     // The way, then the steps inside the window it opens ("then" / "press" and a control).
+    static const std::map<std::string, std::size_t> arity = {{"then", 1}, {"press", 1}, {"select", 2}, {"menu", 2}};
     std::vector<std::string> how;
-    std::vector<std::string> inside;
+    std::vector<Inside> inside;
     for (std::size_t n = 0; n < entry.how.size(); ++n) {
-        if ((entry.how[n] == "then" || entry.how[n] == "press") && n + 1 < entry.how.size()) {
-            inside.push_back(entry.how[n] + " " + entry.how[n + 1]);
-            ++n;
+        auto found = arity.find(entry.how[n]);
+        if (found != arity.end() && n + found->second < entry.how.size() && (entry.how[0] != "menu" || n > 0)) {
+            inside.push_back(Inside(entry.how.begin() + n, entry.how.begin() + n + found->second + 1));
+            n += found->second;
         } else if (inside.empty()) {
             how.push_back(entry.how[n]);
+        } else {
+            return Miss("unknown step " + entry.how[n]);
         }
     }
     const std::string& kind = how[0];
@@ -253,7 +249,7 @@ void CGallery::Plan(const Entry& entry) {
         QTreeWidget* view = View(argument(1));
         if (view == nullptr)
             return Miss("no view " + argument(1));
-        PlanMenu(view, argument(2), argument(3));
+        PlanMenu([view] { return view; }, argument(2), argument(3));
     } else if (kind == "open") {
         QTreeWidget* view = View(argument(1));
         const std::string path = argument(2);
@@ -341,8 +337,15 @@ void CGallery::Plan(const Entry& entry) {
     }
 }
 
-void CGallery::PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu) {
-    m_steps.push_back([this, view, path] {
+void CGallery::PlanMenu(std::function<QTreeWidget*()> tree, const std::string& path, const std::string& submenu) {
+    // The tree, found when the menu opens (inside a window, once that window is open).
+    auto found = std::make_shared<QPointer<QTreeWidget>>();
+    m_steps.push_back([this, tree, found, path] {
+        QTreeWidget* view = *found = tree();
+        if (view == nullptr) {
+            Miss("no tree");
+            return true;
+        }
         // Beside the items: a little below the last one.
         QPoint at(60, 12);
         for (QTreeWidgetItemIterator it(view); *it; ++it)
@@ -365,7 +368,12 @@ void CGallery::PlanMenu(QTreeWidget* view, const std::string& path, const std::s
                                     new QContextMenuEvent(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at)));
         return true;
     });
-    m_steps.push_back([this, view, submenu] {
+    m_steps.push_back([this, found, submenu] {
+        QTreeWidget* view = *found;
+        if (view == nullptr) {
+            Miss("the tree closed");
+            return true;
+        }
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         if (menu == nullptr || !menu->isVisible()) {
             if (m_deadline.hasExpired())
@@ -390,7 +398,7 @@ void CGallery::PlanMenu(QTreeWidget* view, const std::string& path, const std::s
         m_shots.SaveWithTitle(window, Name(), {}, popups);
         for (auto it = popups.rbegin(); it != popups.rend(); ++it)
             (*it)->close();
-        if (window != theApp.GetMainFrame())
+        if (window == m_purgeFilters.get())
             window->hide();
         return true;
     });
@@ -418,22 +426,35 @@ void CGallery::PlanCatch() {
     });
 }
 
-// "[PAGE:]CONTROL": shows page PAGE of the window's sheet, then clicks the button CONTROL, or
-// double-clicks the first row of the list CONTROL. Posted, so that a window it opens runs its
-// own loop while the steps go on.
-bool CGallery::Operate(QWidget* window, const std::string& what) {
+// "[PAGE:]CONTROL": control CONTROL of the window, on page PAGE of its sheet (shown first),
+// where pages may number their controls alike; null when there is none.
+QWidget* CGallery::OnPage(QWidget* window, const std::string& what) {
+    if (window == nullptr)
+        return nullptr;
     const std::size_t colon = what.find(':');
     const int page = colon == std::string::npos ? -1 : std::atoi(what.c_str());
     const int control = std::atoi(what.c_str() + (colon == std::string::npos ? 0 : colon + 1));
-    // Pages of one sheet may number their controls alike: the shown page's come first.
     QWidget* found = nullptr;
     if (auto* sheet = window->findChild<CTabSheet*>(); sheet != nullptr && page >= 0) {
         if (!sheet->SelectPage(page))
-            return false;
+            return nullptr;
         found = FindControl(sheet->GetActivePage(), control);
     }
-    if (found == nullptr)
-        found = FindControl(window, control);
+    return found ? found : FindControl(window, control);
+}
+
+// then / press: clicks the button, or double-clicks the first row of the list; select: makes
+// the item at the path the tree's current one. Posted, so that a window it opens runs its own
+// loop while the steps go on.
+bool CGallery::Operate(QWidget* window, const Inside& step) {
+    QWidget* found = OnPage(window, step[1]);
+    if (step[0] == "select") {
+        auto* tree = qobject_cast<QTreeWidget*>(found);
+        QTreeWidgetItem* item = tree ? FindPath(tree, step[2]) : nullptr;
+        if (item != nullptr)
+            tree->setCurrentItem(item);
+        return item != nullptr;
+    }
     if (auto* button = qobject_cast<QAbstractButton*>(found)) {
         QTimer::singleShot(0, button, &QAbstractButton::click);
         return true;
@@ -453,7 +474,7 @@ bool CGallery::Operate(QWidget* window, const std::string& what) {
     return true;
 }
 
-void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> inside) {
+void CGallery::PlanWindow(std::function<void()> open, std::vector<Inside> inside) {
     m_steps.push_back([this, open] {
         Snapshot();
         // Posted: a modal window's loop runs, and the steps go on polling inside it.
@@ -461,8 +482,13 @@ void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> i
         return true;
     });
     PlanCatch();
-    for (const std::string& step : inside) {
-        const bool opens = step.starts_with("then ");
+    const bool endsInMenu = !inside.empty() && inside.back()[0] == "menu";
+    for (const Inside& step : inside) {
+        if (step[0] == "menu") {
+            PlanMenu([this, step] { return qobject_cast<QTreeWidget*>(OnPage(m_opened.back(), step[1])); }, step[2], {});
+            continue;
+        }
+        const bool opens = step[0] == "then";
         m_steps.push_back([this, step, opens] {
             QWidget* window = m_opened.back();
             if (window == nullptr) {
@@ -471,21 +497,22 @@ void CGallery::PlanWindow(std::function<void()> open, std::vector<std::string> i
             }
             if (opens)
                 Snapshot();
-            if (!Operate(window, step.substr(step.find(' ') + 1)))
-                Miss("cannot " + step);
+            if (!Operate(window, step))
+                Miss("cannot " + step[0] + " " + step[1]);
             return true;
         });
         if (opens)
             PlanCatch();
     }
-    m_steps.push_back([this] {
+    m_steps.push_back([this, endsInMenu] {
         // A window that opens modal is shown once its loop runs: let it lay itself out.
         QWidget* window = m_opened.back();
         if (window == nullptr) {
             Miss("the window closed");
             return true;
         }
-        ShootWindow(window);
+        if (!endsInMenu)
+            ShootWindow(window);
         for (auto it = m_opened.rbegin(); it != m_opened.rend(); ++it)
             if (auto* dialog = qobject_cast<QDialog*>(it->data()))
                 dialog->reject();
@@ -533,14 +560,11 @@ QTreeWidget* CGallery::View(const std::string& name) {
         return frame->ConfigurationPane();
     if (name == "act")
         return frame->ActivityPane();
-    if (name == "filters" || name == "purge")
-        return &static_cast<CFilterHost*>(FilterHost(name == "purge"))->Tree();
+    if (name == "purge") {
+        if (!m_purgeFilters)
+            m_purgeFilters = std::make_unique<CPurgeFilters>();
+        return &static_cast<CPurgeFilters*>(m_purgeFilters.get())->Tree();
+    }
     return nullptr;
 }
 
-QWidget* CGallery::FilterHost(bool purge) {
-    std::unique_ptr<QWidget>& host = m_filters[purge ? 1 : 0];
-    if (!host)
-        host = std::make_unique<CFilterHost>(purge);
-    return host.get();
-}

@@ -19,14 +19,19 @@
 //                             default access right's first recipient), alert-stop,
 //                             alert-question, alert-exclamation, alert-information,
 //                             alert-plain (no icon)
-// open, app and make may go on inside the window they opened: "then [PAGE:]CONTROL" clicks
-// button CONTROL (on page PAGE of a sheet), or double-clicks the first row of list CONTROL,
-// and catches the window that opens; "press [PAGE:]CONTROL" clicks without
-// waiting for a window. The last window caught is shot.
-// VIEW is cfg (configuration tree), act (activity view), or a request filter tree of the
-// gallery's own: filters (the web proxy's request filters) or purge (the cache's purge
-// filters). A PATH is the items' labels from the top joined by "/"; a label that ends in "*"
-// stands for the first that begins with the rest.
+// open, app and make may go on inside the window they opened, where [PAGE:]CONTROL names
+// control CONTROL (on page PAGE of a sheet, shown first):
+//   then [PAGE:]CONTROL       clicks the button, or double-clicks the first row of the list, and
+//                             catches the window that opens
+//   press [PAGE:]CONTROL      clicks the button, and no window opens
+//   select [PAGE:]CONTROL PATH  makes the item at PATH the tree's current one
+//   menu [PAGE:]CONTROL PATH  (last) the context menu of the item at PATH of the tree, shot over
+//                             the window in place of the window alone
+// The last window caught is shot.
+// VIEW is cfg (configuration tree), act (activity view), or purge: a request filter tree of
+// the gallery's own over purge filters, as the cache's pages show them. A PATH is the items'
+// labels from the top joined by "/"; a label that ends in "*" stands for the first that begins
+// with the rest.
 //
 // Every picture's "saved <path>|<title>" line is printed; a window that could not be opened or
 // whose page could not be shown is "missing <window>: <why>"; a window with an edit that shows
@@ -83,18 +88,21 @@ private:
     void Poll();
     void Plan(const Entry& entry);
     void Miss(const std::string& why);
-    void PlanMenu(QTreeWidget* view, const std::string& path, const std::string& submenu);
-    // `inside`: "then [PAGE:]CONTROL" (a step that opens the next window) and "press
-    // [PAGE:]CONTROL" (one that changes the window), in order; the last window is shot.
-    void PlanWindow(std::function<void()> open, std::vector<std::string> inside);
-    bool Operate(QWidget* window, const std::string& what);
+    // The context menu of the item at `path` of the tree that `tree` gives when the step runs.
+    void PlanMenu(std::function<QTreeWidget*()> tree, const std::string& path, const std::string& submenu);
+    // A step inside a window: its keyword and arguments (see the top of this file).
+    using Inside = std::vector<std::string>;
+    // Opens a window and takes the steps inside it; the last window caught is shot, or the
+    // menu a last "menu" step opens.
+    void PlanWindow(std::function<void()> open, std::vector<Inside> inside);
+    static QWidget* OnPage(QWidget* window, const std::string& what);
+    bool Operate(QWidget* window, const Inside& step);
     // Waits for a visible top-level window that was not there before `Snapshot`.
     void PlanCatch();
     void Snapshot();
     void ShootWindow(QWidget* window);
     void CheckMasked(QWidget* window);
     QTreeWidget* View(const std::string& name);
-    QWidget* FilterHost(bool purge);
     std::string Name(const std::string& page = {}) const;
 
     CShots& m_shots;
@@ -108,5 +116,5 @@ private:
     std::vector<QPointer<QWidget>> m_opened;  // the windows of the current entry, outermost first
     int m_missing = 0;
     QTimer m_timer;
-    std::unique_ptr<QWidget> m_filters[2];  // the request filter and purge filter hosts
+    std::unique_ptr<QWidget> m_purgeFilters;  // the window of the view "purge", made when named
 };
