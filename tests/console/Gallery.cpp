@@ -223,13 +223,13 @@ void CGallery::Miss(const std::string& why) {
 }
 
 void CGallery::Plan(const Entry& entry) {
-    // The way, then the steps inside the window it opens ("then" / "press" and a control).
-    static const std::map<std::string, std::size_t> arity = {{"then", 1}, {"press", 1}, {"select", 2}, {"menu", 2}};
+    // The way, then the steps inside the window it opens (see the top of Gallery.h).
+    static const std::map<std::string, std::size_t> arity = {{"then", 1}, {"select", 2}, {"menu", 2}};
     std::vector<std::string> how;
     std::vector<Inside> inside;
     for (std::size_t n = 0; n < entry.how.size(); ++n) {
         auto found = arity.find(entry.how[n]);
-        if (found != arity.end() && n + found->second < entry.how.size() && (entry.how[0] != "menu" || n > 0)) {
+        if (found != arity.end() && n > 0 && n + found->second < entry.how.size()) {
             inside.push_back(Inside(entry.how.begin() + n, entry.how.begin() + n + found->second + 1));
             n += found->second;
         } else if (inside.empty()) {
@@ -238,6 +238,8 @@ void CGallery::Plan(const Entry& entry) {
             return Miss("unknown step " + entry.how[n]);
         }
     }
+    if (how.empty())
+        return Miss("no way to open it");
     const std::string& kind = how[0];
     auto argument = [&how](std::size_t n) { return n < how.size() ? how[n] : std::string(); };
     if (kind == "main") {
@@ -443,7 +445,7 @@ QWidget* CGallery::OnPage(QWidget* window, const std::string& what) {
     return found ? found : FindControl(window, control);
 }
 
-// then / press: clicks the button, or double-clicks the first row of the list; select: makes
+// then: clicks the button, or double-clicks the first row of the list; select: makes
 // the item at the path the tree's current one. Posted, so that a window it opens runs its own
 // loop while the steps go on.
 bool CGallery::Operate(QWidget* window, const Inside& step) {

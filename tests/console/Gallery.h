@@ -23,7 +23,6 @@
 // control CONTROL (on page PAGE of a sheet, shown first):
 //   then [PAGE:]CONTROL       clicks the button, or double-clicks the first row of the list, and
 //                             catches the window that opens
-//   press [PAGE:]CONTROL      clicks the button, and no window opens
 //   select [PAGE:]CONTROL PATH  makes the item at PATH the tree's current one
 //   menu [PAGE:]CONTROL PATH  (last) the context menu of the item at PATH of the tree, shot over
 //                             the window in place of the window alone
