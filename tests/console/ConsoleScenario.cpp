@@ -16,7 +16,7 @@
 // "message <caption>|<reply address>" for each message received, "title <text>" as the title
 // changes (line breaks are written "\n"), "saved <path>|<title>" for each picture. Commands:
 //   logon PASSWORD [USER]  answers the On-line Options dialog (opened if need be) with them
-//   wait TEXT              until a line printed since the last wait holds TEXT
+//   wait TEXT              until a line printed since the last wait (not an answer) holds TEXT
 //   dismiss                clicks OK in the oldest open alert
 //   request OP [A1 A2 A3]  queues a request on the session
 //   add-group NAME         queues request 25 with a new group of that name
@@ -333,8 +333,11 @@ private:
             std::getline(words >> std::ws, a);
             return Await(
                 [this, a] {
+                    // The program's answers to commands are no part of what it shows: an
+                    // earlier wait's "ok wait TEXT" never satisfies a wait for TEXT.
                     for (std::size_t n = m_waited; n < said.size(); ++n)
-                        if (said[n].find(a) != std::string::npos) {
+                        if (said[n].find(a) != std::string::npos && !said[n].starts_with("ok ") &&
+                            !said[n].starts_with("FAILED ")) {
                             m_waited = n + 1;
                             return true;
                         }
