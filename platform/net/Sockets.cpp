@@ -342,7 +342,7 @@ int NetAccept(int s, NetAddress* peer, DWORD waitMs) {
             int a = accept4(s, reinterpret_cast<sockaddr*>(&sin), &len,
                             SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (a >= 0) {
-                RegistrationPtr ar = Register(a, SocketRole::Connected);
+                RegistrationPtr ar = Register(a, SocketRole::Connected, false);
                 if (!ar) {
                     int err = errno;
                     close(a);
@@ -694,9 +694,21 @@ bool NetAsyncSelect(int s, unsigned mask) {
         return false;
     NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
+    if (mask != 0 && !WatchIfDue(*r))
+        return FailErrno();
     r->mask = mask;
     r->selecting = mask != 0;
     Evaluate(*r, kEvalAll, true);
+    return true;
+}
+
+bool NetRouteEvents(int s, std::shared_ptr<SocketWaitSet> set) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (!RouteEvents(*r, std::move(set)))
+        return FailErrno();
     return true;
 }
 

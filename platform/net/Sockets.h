@@ -14,6 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+class SocketWaitSet;
 
 inline constexpr int NET_SOCK_STREAM = 1;
 inline constexpr int NET_SOCK_DGRAM = 2;
@@ -120,6 +123,11 @@ bool NetIsDatagram(int s);
 // or stops with mask 0. Starting re-evaluates the socket's state at once (SocketDispatcher.h
 // gives the rules).
 bool NetAsyncSelect(int s, unsigned mask);
+
+// Sends the socket's events to `set`, the wait set of the thread its notices go to, or, with
+// nullptr, to the dispatcher thread (SocketDispatcher.h). Notices and their rules stay the
+// same either way; only the thread that finds them due changes.
+bool NetRouteEvents(int s, std::shared_ptr<SocketWaitSet> set);
 
 // Re-evaluates a selected socket after its notices changed hands, as a restart would.
 bool NetReevaluate(int s);
