@@ -130,6 +130,7 @@ void X1SocketNotifyWindow::RegisterCallback(int handle, X1Socket* socket) {
     if (handle == INVALID_SOCKET_HANDLE)
         return;
     auto entry = std::make_shared<CallbackEntry>();
+    std::shared_ptr<SocketWaitSet> set;
     entry->socket = socket;
     entry->generation = NetGeneration(handle);
     {
@@ -140,8 +141,9 @@ void X1SocketNotifyWindow::RegisterCallback(int handle, X1Socket* socket) {
             return;
         DropOwner(handle);
         m_callbacks[handle] = entry;
+        set = CallbackWaitSet();
     }
-    NetRouteEvents(handle, nullptr);
+    NetRouteEvents(handle, std::move(set));
     NetReevaluate(handle);
 }
 
@@ -200,24 +202,46 @@ void X1SocketNotifyWindow::SetOwnerWaitSet(DWORD threadId, std::shared_ptr<Socke
     std::vector<int> handles;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (set) {
+        if (set)
             m_waitSets[threadId] = set;
-        } else {
+        else
             m_waitSets.erase(threadId);
-        }
         for (const auto& [handle, owner] : m_owners)
             if (owner.thread == threadId)
                 handles.push_back(handle);
+        if (threadId == m_callbackThread)
+            for (const auto& callback : m_callbacks)
+                handles.push_back(callback.first);
     }
+    Reroute(handles, set);
+}
+
+void X1SocketNotifyWindow::Reroute(const std::vector<int>& handles,
+                                   const std::shared_ptr<SocketWaitSet>& set) {
     for (int handle : handles) {
         NetRouteEvents(handle, set);
         NetReevaluate(handle);
     }
 }
 
+std::shared_ptr<SocketWaitSet> X1SocketNotifyWindow::CallbackWaitSet() const {
+    auto it = m_waitSets.find(m_callbackThread);
+    return m_callbackThread == 0 || it == m_waitSets.end() ? nullptr : it->second;
+}
+
 void X1SocketNotifyWindow::SetCallbackThread(DWORD threadId) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_callbackThread = threadId;
+    std::vector<int> handles;
+    std::shared_ptr<SocketWaitSet> set;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::shared_ptr<SocketWaitSet> before = CallbackWaitSet();
+        m_callbackThread = threadId;
+        set = CallbackWaitSet();
+        if (set != before)
+            for (const auto& callback : m_callbacks)
+                handles.push_back(callback.first);
+    }
+    Reroute(handles, set);
 }
 
 DWORD X1SocketNotifyWindow::GetCallbackThread() const {

@@ -33,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class X1Socket;
 class X1SocketReadWorker;
@@ -80,8 +81,8 @@ public:
     X1Socket* GetCallbackSocket(int handle) const;
 
     // The wait set of owner thread `threadId` (X1SocketOwnerWait): the sockets registered for
-    // that thread have their events routed to it. nullptr ends that; the thread's sockets go
-    // back to the dispatcher thread.
+    // that thread, and the callback-mode sockets while it is the callback thread, have their
+    // events routed to it. nullptr ends that; those sockets go back to the dispatcher thread.
     void SetOwnerWaitSet(DWORD threadId, std::shared_ptr<SocketWaitSet> set);
 
     // The thread on which callbacks run (0: the socket dispatcher's thread).
@@ -122,6 +123,10 @@ private:
     // Posts the notice `message` to the owner in `owner`; drops the entry when its thread has
     // ended. m_mutex held.
     void PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle, UINT message);
+    // The callback thread's wait set, or nullptr. m_mutex held.
+    std::shared_ptr<SocketWaitSet> CallbackWaitSet() const;
+    // Routes the events of `handles` to `set` and evaluates them again. m_mutex not held.
+    static void Reroute(const std::vector<int>& handles, const std::shared_ptr<SocketWaitSet>& set);
     // Waits until no callback of `socket` runs on another thread. `lock` holds m_mutex.
     void WaitForCallbacks(std::unique_lock<std::mutex>& lock, const X1Socket* socket);
 
