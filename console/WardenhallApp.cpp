@@ -14,6 +14,7 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
 #include "foundation/Format.h"
@@ -108,6 +109,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
+    AddServiceDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

@@ -41,6 +41,10 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   service NAME|new:CLASS STEP...  the service's property sheet (Properties of NAME, or a New
+//                          service of CLASS): each STEP "PAGE:ID=TEXT" types TEXT into control
+//                          ID of page PAGE (its dialog number), "PAGE:ID" clicks it; each page
+//                          is saved as service-<PAGE>.png, then OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -58,12 +62,15 @@
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "console/session/WHTreeItem.h"
 #include "console/session/WardenhallSession.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Group.h"
+#include "engine/framework/ServiceManager.h"
+#include "platform/framework/RuntimeClass.h"
 #include "foundation/ScopedLock.h"
 #include "tests/console/TestSheet.h"
 
@@ -516,6 +523,8 @@ private:
         }
         if (std::string failure; UserCommand(command, words, failure))
             return failure;
+        if (command == "service")
+            return ServiceCommand(words);
         return "unknown command";
     }
 
@@ -588,6 +597,63 @@ private:
             return true;
         }
         return false;
+    }
+
+    // The service sheet's command (see the top of this file).
+    std::string ServiceCommand(std::istringstream& words) {
+        std::string which;
+        words >> which;
+        std::vector<std::string> steps;
+        for (std::string step; words >> step;)
+            steps.push_back(step);
+        CRef<CService> service;
+        const bool isNew = which.rfind("new:", 0) == 0;
+        if (isNew) {
+            service = CRef<CService>::Adopt(
+                dynamic_cast<CService*>(CRuntimeClass::CreateObject(which.substr(4).c_str())));
+        } else {
+            service = theConfiguration.GetServiceManager().FindServiceRef(which);
+        }
+        if (!service)
+            return "no service " + which;
+        return Answer<CEditServiceSheet>(
+            [this, steps](CEditServiceSheet* sheet) {
+                CTabSheet& tabs = sheet->TabSheet();
+                auto select = [&tabs](int dialog) {
+                    for (int index = 0; index < tabs.GetPageCount(); ++index)
+                        if (tabs.GetPage(index)->GetTemplateId() == dialog && tabs.SelectPage(index))
+                            return tabs.GetPage(index);
+                    return static_cast<CTabPage*>(nullptr);
+                };
+                for (const std::string& step : steps) {
+                    const std::size_t colon = step.find(':'), equals = step.find('=');
+                    CTabPage* page = select(std::atoi(step.c_str()));
+                    QWidget* control = page ? FindControl(page, std::atoi(step.c_str() + colon + 1)) : nullptr;
+                    if (control == nullptr) {
+                        Say("service step " + step + " names no control");
+                        continue;
+                    }
+                    if (equals == std::string::npos) {
+                        if (auto* button = qobject_cast<QAbstractButton*>(control))
+                            button->click();
+                    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                        edit->setText(ToDisplay(step.substr(equals + 1)));
+                    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+                        combo->setEditText(ToDisplay(step.substr(equals + 1)));
+                    }
+                }
+                for (int index = 0; index < tabs.GetPageCount(); ++index) {
+                    tabs.SelectPage(index);
+                    m_scenario.SaveWithTitle(sheet, "service-" + std::to_string(tabs.GetPage(index)->GetTemplateId()) + ".png");
+                }
+                tabs.SelectPage(0);
+            },
+            [service, isNew]() mutable {
+                if (isNew)
+                    NewService(theApp.GetMainFrame(), std::move(service));
+                else
+                    EditServiceProperties(theApp.GetMainFrame(), std::move(service));
+            });
     }
 
     static void SetText(QWidget* dialog, int id, const std::string& text) {
