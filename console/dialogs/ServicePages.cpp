@@ -325,7 +325,7 @@ namespace Logging {
 constexpr int kDoNotLog = 1165, kLogEvents = 1166;
 }
 
-const CServiceLoggingPage::Box CServiceLoggingPage::kBoxes[9] = {
+const CBitBox CServiceLoggingPage::kBoxes[9] = {
     {1171, 0x1, "Configuration changes"}, {1172, 0x2, "Authorisation failures"},
     {1167, 0x4, "Session creation"},      {1168, 0x8, "Request details"},
     {1169, 0x10, "Session traffic"},      {1170, 0x20, "Session termination"},
@@ -344,7 +344,7 @@ CServiceLoggingPage::CServiceLoggingPage(CServiceManager& manager)
     auto* events = new QGroupBox;
     auto* boxes = new QGridLayout(events);
     int at = 0;
-    for (const Box& box : kBoxes) {
+    for (const CBitBox& box : kBoxes) {
         boxes->addWidget(Numbered(new QCheckBox(box.text), box.id), at % 5, at / 5);
         ++at;
     }
@@ -367,19 +367,12 @@ BOOL CServiceLoggingPage::OnInitDialog() {
 
 void CServiceLoggingPage::DoDataExchange(CDataExchange& dx) {
     DDX_Radio(dx, {Logging::kDoNotLog, Logging::kLogEvents}, m_loggingEnabled);
-    DWORD options = 0;
-    for (const Box& box : kBoxes) {
-        BOOL checked = (m_logOptions & box.bit) != 0;
-        DDX_Check(dx, box.id, checked);
-        options |= checked ? box.bit : 0;
-    }
-    if (dx.IsSaving())
-        m_logOptions = options;
+    DDX_BitBoxes(dx, kBoxes, m_logOptions);
 }
 
 void CServiceLoggingPage::UpdateControls() {
     const bool enabled = !IsControlChecked(this, Logging::kDoNotLog);
-    for (const Box& box : kBoxes)
+    for (const CBitBox& box : kBoxes)
         EnableControl(this, box.id, enabled);
 }
 

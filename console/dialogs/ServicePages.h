@@ -83,12 +83,7 @@ private:
 class CServiceLoggingPage : public CServicePage {
     Q_OBJECT
 public:
-    struct Box {
-        int id;
-        DWORD bit;
-        const char* text;
-    };
-    static const Box kBoxes[9];
+    static const CBitBox kBoxes[9];
 
     explicit CServiceLoggingPage(CServiceManager& manager);
     BOOL Apply() override { return UpdateData(TRUE); }

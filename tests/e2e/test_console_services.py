@@ -68,7 +68,7 @@ class ConsoleServices(harness.EngineTestCase):
 
         # The port moves: the engine restarts the service on the echo of request 34.
         console.do("service Web 147:1068=%d" % moved)
-        console.do("wait view cfg 34 item 3 Web")
+        console.do("wait view cfg 34 CWWWService Web")
         norvane.wait_for_port(moved)
         done = curl(norvane, moved, url)
         self.assertEqual(done.stdout, b"served through the proxy\n", done.stderr)
