@@ -25,6 +25,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <tuple>
+
 namespace {
 
 using Request = CRecordingSession::Request;
@@ -42,13 +45,6 @@ std::vector<std::string> Tabs(CEditServiceSheet& sheet) {
 
 bool Shown(QWidget* page, int id) { return !FindControl(page, id)->isHidden(); }
 bool Enabled(QWidget* page, int id) { return FindControl(page, id)->isEnabled(); }
-bool Checked(QWidget* page, int id) { return IsControlChecked(page, id); }
-void Set(QWidget* page, int id, bool on) {
-    auto* button = qobject_cast<QAbstractButton*>(FindControl(page, id));
-    ASSERT_NE(button, nullptr) << id;
-    if (button->isChecked() != on)
-        button->click();
-}
 
 class ServiceSheet : public testing::Test {
 protected:
@@ -59,9 +55,7 @@ protected:
     // A service of the copy.
     CService* Add(const char* className, const char* name) {
         CRef<CService> service = Make(className);
-        CService::Settings settings = service->GetSettings();
-        settings.name = name;
-        service->SetSettings(settings);
+        service->SetName(name);
         CScopedLock lock(services);
         EXPECT_TRUE(services.AddService(service.Get()));
         return service.Detach();
@@ -108,23 +102,17 @@ TEST_F(ServiceSheet, PagesAndGeneralControlsFollowTheClass) {
         EXPECT_EQ(FromDisplay(sheet.windowTitle()), sheet.GetObject()->GetName() + " Properties");
         QWidget* general = &sheet.m_generalPage;
         EXPECT_TRUE(Enabled(general, 1066));  // a new service is named here
-        EXPECT_EQ(Shown(general, 1069), c.special == 1069);
-        EXPECT_EQ(Shown(general, 1093), c.special == 1069);
-        EXPECT_EQ(Shown(general, 1211), c.special == 1211);
-        for (int id : {1191, 1074, 1070, 1192, 1094, 1095})
-            EXPECT_EQ(Shown(general, id), c.special == 1191) << id;
-        const bool remote = std::string(c.className) == "CRemoteControlService";
-        EXPECT_EQ(Enabled(general, 1071), !remote);
-        EXPECT_EQ(Enabled(general, 1091), !remote);
-        if (c.connectionRadios != 0) {
-            for (int bit = 0; bit < 3; ++bit)
-                EXPECT_EQ(Enabled(&sheet.m_connectionPage, 1222 + bit), (c.connectionRadios >> bit & 1) != 0);
-        }
-        const bool web = std::string(c.className) == "CWWWService";
-        if (sheet.TabSheet().GetPageIndex(&sheet.m_nonProxyPage) >= 0) {
-            for (int id : {1075, 1076, 1077, 1078, 1079, 1080, 1081, 1082, 1083})
-                EXPECT_EQ(Shown(&sheet.m_nonProxyPage, id), web) << id;
-        }
+        for (auto [id, owner] : {std::pair{1069, 1069}, {1093, 1069}, {1211, 1211}, {1191, 1191}, {1074, 1191},
+                                 {1070, 1191}, {1192, 1191}, {1094, 1191}, {1095, 1191}})
+            EXPECT_EQ(Shown(general, id), c.special == owner) << id;
+        const std::string name = c.className;
+        for (int id : {1071, 1091})
+            EXPECT_EQ(Enabled(general, id), name != "CRemoteControlService") << id;
+        for (int bit = 0; c.connectionRadios != 0 && bit < 3; ++bit)
+            EXPECT_EQ(Enabled(&sheet.m_connectionPage, 1222 + bit), (c.connectionRadios >> bit & 1) != 0);
+        const bool nonProxy = sheet.TabSheet().GetPageIndex(&sheet.m_nonProxyPage) >= 0;
+        for (int id : {1075, 1076, 1077, 1078, 1079, 1080, 1081, 1082, 1083})
+            EXPECT_TRUE(!nonProxy || Shown(&sheet.m_nonProxyPage, id) == (name == "CWWWService")) << id;
         sheet.reject();
     }
     // An existing service keeps its name.
@@ -133,56 +121,33 @@ TEST_F(ServiceSheet, PagesAndGeneralControlsFollowTheClass) {
 }
 
 TEST_F(ServiceSheet, EnablingFollowsEachClickedBoxAndRadio) {
+    // Each step clicks a control (0: the page as it opens); of `ids`, exactly `on` are enabled.
     struct Step {
-        int click;              // 0: the state as the page opens
-        std::vector<int> on, off;
+        int click;
+        std::set<int> on;
     };
-    auto walk = [](QWidget* page, const std::vector<Step>& steps) {
+    auto walk = [](QWidget* page, std::initializer_list<int> ids, const std::vector<Step>& steps) {
         for (const Step& step : steps) {
-            SCOPED_TRACE(step.click);
             if (step.click != 0)
                 ClickControl(page, step.click);  // a box toggles, a radio is chosen
-            for (int id : step.on)
-                EXPECT_TRUE(Enabled(page, id)) << id;
-            for (int id : step.off)
-                EXPECT_FALSE(Enabled(page, id)) << id;
+            for (int id : ids)
+                EXPECT_EQ(Enabled(page, id), step.on.count(id) == 1) << "after " << step.click << ": " << id;
         }
     };
     auto web = Open(Add("CWWWService", "Web"));
-    walk(&web->m_nonProxyPage, {
-        {0, {}, {1073, 1074, 1076, 1078, 1081, 1082, 1083}},
-        {1072, {1073, 1074, 1078, 1082, 1083}, {1076, 1081}},
-        {1075, {1076}, {1073, 1074, 1078, 1081, 1082, 1083}},
-        {1079, {1081}, {1073, 1074, 1076, 1078, 1082, 1083}},
-        {1071, {}, {1073, 1074, 1076, 1078, 1081, 1082, 1083}},
-    });
-    walk(&web->m_connectionPage, {
-        {0, {}, {1026, 1226, 1225}},
-        {1222, {1026, 1226}, {1225}},
-        {1223, {1026, 1226, 1225}, {}},
-        {1224, {1026, 1226}, {1225}},
-        {1221, {}, {1026, 1226, 1225}},
-    });
-    walk(&web->m_loggingPage, {
-        {0, {1171, 1172, 1167, 1168, 1169, 1170, 1173, 1174, 1176}, {}},
-        {1165, {}, {1171, 1172, 1167, 1168, 1169, 1170, 1173, 1174, 1176}},
-        {1166, {1171, 1176}, {}},
-    });
+    walk(&web->m_nonProxyPage, {1073, 1074, 1076, 1078, 1081, 1082, 1083},
+         {{0, {}}, {1072, {1073, 1074, 1078, 1082, 1083}}, {1075, {1076}}, {1079, {1081}}, {1071, {}}});
+    walk(&web->m_connectionPage, {1026, 1226, 1225},
+         {{0, {}}, {1222, {1026, 1226}}, {1223, {1026, 1226, 1225}}, {1224, {1026, 1226}}, {1221, {}}});
+    walk(&web->m_loggingPage, {1171, 1167, 1176}, {{0, {1171, 1167, 1176}}, {1165, {}}, {1166, {1171, 1167, 1176}}});
     auto socks = Open(Add("CSOCKSService", "Socks"));  // refers HTTP by default
-    walk(&socks->m_socksPage, {
-        {0, {1183, 1184, 1185}, {1188}},
-        {1185, {1188}, {}},
-        {1182, {1186, 1187}, {1183, 1184, 1185, 1188}},
-    });
+    walk(&socks->m_socksPage, {1183, 1184, 1185, 1188, 1186},
+         {{0, {1183, 1184, 1185, 1186}}, {1185, {1183, 1184, 1185, 1188, 1186}}, {1182, {1186}}});
     auto mapping = Open(Add("CTCPMappingService", "Map"));
-    walk(&mapping->m_encryptionPage, {
-        {0, {1230, 1231}, {1106, 1235, 1209, 1210, 1233, 1234}},
-        {1230, {1106, 1235}, {1209, 1210}},
-        {1235, {1209, 1210}, {}},
-        {1231, {1233, 1234}, {}},
-        {1230, {}, {1106, 1235, 1209, 1210}},
-    });
-    walk(&mapping->m_generalPage, {{0, {}, {1074, 1070}}, {1191, {1074, 1070}, {}}, {1191, {}, {1074, 1070}}});
+    walk(&mapping->m_encryptionPage, {1106, 1235, 1209, 1210, 1233, 1234},
+         {{0, {}}, {1230, {1106, 1235}}, {1235, {1106, 1235, 1209, 1210}},
+          {1231, {1106, 1235, 1209, 1210, 1233, 1234}}, {1230, {1233, 1234}}});
+    walk(&mapping->m_generalPage, {1074, 1070}, {{0, {}}, {1191, {1074, 1070}}, {1191, {}}});
 }
 
 TEST_F(ServiceSheet, OkStoresMappingsBeforeTheDefaultAndAnyRefusalStoresNothing) {
@@ -220,7 +185,7 @@ TEST_F(ServiceSheet, OkStoresMappingsBeforeTheDefaultAndAnyRefusalStoresNothing)
     EXPECT_EQ(static_cast<CTCPMappingService*>(map)->GetMappings()->GetMappingCount(), 2u);
 
     QWidget* general = &sheet->m_generalPage;
-    Set(general, 1191, true);
+    ClickControl(general, 1191);
     SetControlText(general, 1074, "mail.example");
     SetControlText(general, 1070, "2525");
     SetControlText(&sheet->m_connectionPage, 1226, "65536");  // a refused port stores nothing
@@ -237,24 +202,17 @@ TEST_F(ServiceSheet, OkStoresMappingsBeforeTheDefaultAndAnyRefusalStoresNothing)
     EXPECT_EQ(stored->GetDefaultTarget(), CHostPort("mail.example", 2525));
     EXPECT_EQ(session.requests, (std::vector<Request>{{34, "Map", "", "", false}}));
 
-    // Non-proxy Requests is honoured like every page; POP3's delimiter is one character.
+    // Non-proxy Requests is honoured like every page; POP3's delimiter is one character: only
+    // the last of these OKs passes.
     session.requests.clear();
     CService* pop3 = Add("CPOP3Service", "Mail");
     auto mail = Open(pop3);
     SetControlText(&mail->m_generalPage, 1067, "changed");
-    SetControlText(&mail->m_generalPage, 1069, "ab");
-    EXPECT_EQ(ControlText(&mail->m_generalPage, 1069), "a");  // the box holds one character
-    SetControlText(&mail->m_generalPage, 1069, "");
-    mail->accept();
-    EXPECT_TRUE(mail->isVisible());
-    SetControlText(&mail->m_generalPage, 1069, "%");
-    SetControlText(&mail->m_nonProxyPage, 1074, "-1");
-    mail->accept();
-    EXPECT_TRUE(mail->isVisible());
-    EXPECT_EQ(mail->TabSheet().GetActivePage(), &mail->m_nonProxyPage);
-    EXPECT_EQ(pop3->GetDescription(), "POP3 Proxy server");
-    SetControlText(&mail->m_nonProxyPage, 1074, "110");
-    mail->accept();
+    for (auto [delimiter, port] : {std::pair{"", "110"}, {"%", "-1"}, {"%+", "110"}}) {
+        SetControlText(&mail->m_generalPage, 1069, delimiter);  // holds one character
+        SetControlText(&mail->m_nonProxyPage, 1074, port);
+        mail->accept();
+    }
     EXPECT_EQ(pop3->GetDescription(), "changed");
     EXPECT_EQ(static_cast<CPOP3Service*>(pop3)->GetDelimiter(), '%');
     EXPECT_EQ(session.requests, (std::vector<Request>{{34, "Mail", "", "", false}}));
@@ -262,98 +220,73 @@ TEST_F(ServiceSheet, OkStoresMappingsBeforeTheDefaultAndAnyRefusalStoresNothing)
 
 TEST_F(ServiceSheet, RestartFlagFollowsTheListeningSettingsOnly) {
     CService* web = Add("CWWWService", "Web");
-    struct Case {
+    const struct {
         int id;
-        const char* text;  // null: the check box is clicked
-        bool restart;
-    } cases[] = {
-        {1067, "another description", false}, {1068, "8081", true},  {1071, nullptr, true},
-        {1073, nullptr, true},                 {1072, "10.0.0.1", true}, {1091, nullptr, false},
-    };
-    for (const Case& c : cases) {
+        const char* text;  // null: the box is clicked
+        bool specified, restart;
+    } cases[] = {{1067, "another description", false, false}, {1068, "8081", false, true},
+                 {1071, nullptr, false, true}, {1073, nullptr, false, true}, {1091, nullptr, false, false},
+                 {1072, "10.0.0.1", true, true}, {1072, "10.0.0.2", false, false}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
         web->SetRestartRequested(!c.restart);
-        web->SetInterfaceAddress(c.id == 1072, "0.0.0.0");
+        web->SetInterfaceAddress(c.specified, "0.0.0.0");
         auto sheet = Open(web);
-        if (c.text)
-            SetControlText(&sheet->m_generalPage, c.id, c.text);
-        else
-            ClickControl(&sheet->m_generalPage, c.id);
+        c.text ? SetControlText(&sheet->m_generalPage, c.id, c.text) : ClickControl(&sheet->m_generalPage, c.id);
         sheet->accept();
         EXPECT_EQ(web->GetRestartRequested() != FALSE, c.restart);
     }
-    // The interface address alone, while none is specified, needs no restart.
-    web->SetInterfaceAddress(FALSE, "0.0.0.0");
-    auto sheet = Open(web);
-    SetControlText(&sheet->m_generalPage, 1072, "10.0.0.2");
-    sheet->accept();
-    EXPECT_FALSE(web->GetRestartRequested());
     EXPECT_EQ(web->GetSettings().interfaceAddress, "10.0.0.2");
 }
 
 TEST_F(ServiceSheet, LogOptionsAndConnectMethodRoundTrip) {
     CService* web = Add("CWWWService", "Web");
-    web->SetLogging(TRUE, 0x3FF);
-    {
-        auto sheet = Open(web);
-        sheet->accept();
-    }
-    EXPECT_EQ(web->GetSettings().logOptions, 0x2FFu);  // 0x100 has no box
-    {
-        auto sheet = Open(web);
-        ClickControl(&sheet->m_loggingPage, 1176);
-        ClickControl(&sheet->m_loggingPage, 1171);
-        ClickControl(&sheet->m_loggingPage, 1165);  // the bits stay as set
-        sheet->accept();
-    }
-    EXPECT_EQ(web->GetSettings().loggingEnabled, FALSE);
-    EXPECT_EQ(web->GetSettings().logOptions, 0xFEu);
-
     auto* tcp = static_cast<CTCPService*>(web);
-    const std::pair<DWORD, int> shown[] = {{0, 1221}, {1, 1222}, {2, 1223}, {3, 1221}, {4, 1224}, {9, 1221}};
-    for (auto [stored, radio] : shown) {
-        SCOPED_TRACE(stored);
-        COutboundSettings upstream;
-        upstream.ConnectMethod = stored;
-        tcp->SetUpstream(upstream);
-        auto sheet = Open(web);
-        EXPECT_TRUE(Checked(&sheet->m_connectionPage, radio));
-        sheet->accept();
-        EXPECT_EQ(tcp->GetUpstream().ConnectMethod, CServiceConnectionPage::MethodOfIndex(radio - 1221));
-    }
+    web->SetLogging(TRUE, 0x3FF);
+    Open(web)->accept();
+    EXPECT_EQ(web->GetSettings().logOptions, 0x2FFu);  // 0x100 has no box
     auto sheet = Open(web);
+    for (int id : {1176, 1171, 1165})  // the boxes keep their bits while greyed
+        ClickControl(&sheet->m_loggingPage, id);
     ClickControl(&sheet->m_connectionPage, 1224);
     SetControlText(&sheet->m_connectionPage, 1026, "proxy.example");
     SetControlText(&sheet->m_connectionPage, 1226, "3128");
     sheet->accept();
+    EXPECT_EQ(web->GetSettings().loggingEnabled, FALSE);
+    EXPECT_EQ(web->GetSettings().logOptions, 0xFEu);
     EXPECT_EQ(tcp->GetUpstream().ConnectMethod, 4u);
     EXPECT_EQ(tcp->GetUpstream().ProxyServer, "proxy.example");
     EXPECT_EQ(tcp->GetUpstream().ProxyPort, 3128u);
+    // Stored method: the radio shown, and what OK stores back.
+    for (auto [stored, radio, back] : {std::tuple{0u, 1221, 0u}, {1u, 1222, 1u}, {2u, 1223, 2u}, {3u, 1221, 0u}, {9u, 1221, 0u}}) {
+        SCOPED_TRACE(stored);
+        COutboundSettings upstream;
+        upstream.ConnectMethod = stored;
+        tcp->SetUpstream(upstream);
+        auto again = Open(web);
+        EXPECT_TRUE(IsControlChecked(&again->m_connectionPage, radio));
+        again->accept();
+        EXPECT_EQ(tcp->GetUpstream().ConnectMethod, back);
+    }
 }
 
 TEST_F(ServiceSheet, NewServicesNameChecksRequestsAndOffline) {
     Add("CWWWService", "Web Proxy");
     Add("CWWWService", "Intranet");
     Add("CFTPService", "Files");
-    const std::pair<const char*, const char*> refused[] = {
-        {"", ConsoleTexts::kServiceNameInvalid},      {".", ConsoleTexts::kServiceNameInvalid},
-        {"..", ConsoleTexts::kServiceNameInvalid},    {"a/b", ConsoleTexts::kServiceNameInvalid},
-        {"a\\b", ConsoleTexts::kServiceNameInvalid},  {"a\tb", ConsoleTexts::kServiceNameInvalid},
-        {"WEB proxy", ConsoleTexts::kServiceNameDuplicate},
-    };
-    for (auto [name, title] : refused) {
+    for (const char* name : {"", ".", "..", "a/b", "a\\b", "a\tb", "WEB proxy"}) {
         SCOPED_TRACE(name);
         boxes.calls.clear();
         CEditServiceSheet sheet(Make("CSOCKSService"), false);
         sheet.show();
         SetControlText(&sheet.m_generalPage, 1066, name);
         sheet.accept();
-        ASSERT_EQ(boxes.calls.size(), 1u);
-        EXPECT_EQ(boxes.calls[0].title, title);
-        EXPECT_EQ(boxes.calls[0].text, title == ConsoleTexts::kServiceNameInvalid ? ConsoleTexts::kServiceNameUnusable
-                                                                                 : ConsoleTexts::kServiceNameTaken);
-        EXPECT_EQ(boxes.calls[0].flags, MB::kIconStop);
         EXPECT_TRUE(sheet.isVisible());
+        const bool taken = std::string(name) == "WEB proxy";
+        ASSERT_EQ(boxes.calls.size(), 1u);
+        EXPECT_EQ(boxes.calls[0].title, taken ? ConsoleTexts::kServiceNameDuplicate : ConsoleTexts::kServiceNameInvalid);
+        EXPECT_EQ(boxes.calls[0].text, taken ? ConsoleTexts::kServiceNameTaken : ConsoleTexts::kServiceNameUnusable);
+        EXPECT_EQ(boxes.calls[0].flags, MB::kIconStop);
     }
     EXPECT_TRUE(session.requests.empty());
 

@@ -12,15 +12,11 @@ import threading
 import consoledriver
 import harness
 import rcp
+import test_remote_dispatch
 import test_socks
 
 ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 TIMEOUT = 30
-
-
-def web_reg(name, port):
-    return ('[%s\\Services\\%s]\n"ServiceType"="CWWWService"\n"Name"="%s"\n'
-            '"PortNumber"=dword:%08x\n\n' % (rcp.ROOT, name, name, port))
 
 
 def curl(norvane, proxy, url):
@@ -48,7 +44,7 @@ class ConsoleServices(harness.EngineTestCase):
         port, web, moved, mapped = (harness.free_port() for _ in range(4))
         logs = os.path.join(norvane.root, "logs")
         norvane.import_reg(rcp.service_reg(port, logs) + rcp.user_reg("alice", b"wonder", administrator=True) +
-                           web_reg("Web", web))
+                           test_remote_dispatch.web_reg("Web", web))
         norvane.install_and_start()
         norvane.wait_for_port(port)
         norvane.wait_for_port(web)
@@ -77,8 +73,7 @@ class ConsoleServices(harness.EngineTestCase):
         # A new TCP mapping service whose default mapping leads to a loopback listener.
         listener = socket.create_server(("127.0.0.1", 0))
         self.addCleanup(listener.close)
-        # Every connection the service makes, the harness's probe of its port included.
-        received = []
+        received = []  # what each connection brought, the harness's probe of the port included
 
         def accept():
             listener.settimeout(TIMEOUT)
@@ -86,16 +81,12 @@ class ConsoleServices(harness.EngineTestCase):
                 try:
                     connection, _ = listener.accept()
                 except OSError:
-                    return
+                    return  # closed at the end, or nothing more came
                 with connection:
                     connection.settimeout(TIMEOUT)
-                    chunks = []
-                    while chunk := connection.recv(65536):
-                        chunks.append(chunk)
-                    received.append(b"".join(chunks))
+                    received.append(b"".join(iter(lambda: connection.recv(65536), b"")))
 
-        reader = threading.Thread(target=accept, daemon=True)
-        reader.start()
+        threading.Thread(target=accept, daemon=True).start()
         console.do("service new:CTCPMappingService 147:1066=Forward 147:1068=%d 147:1191 147:1074=127.0.0.1 "
                    "147:1070=%d" % (mapped, listener.getsockname()[1]))
         console.do("wait view cfg 32 item 3 Forward")
