@@ -90,19 +90,21 @@ void CEditServiceSheet::StoreUnderLock(const std::function<void()>& storeAll) {
 }
 
 void CEditServiceSheet::OnApplied() {
+    // A new service stays the sheet's too until the sheet goes (its pages still point at it);
+    // off-line nothing else holds it, so it goes with the sheet.
     IConsoleSession& session = ConsoleSession();
-    CRef<CService> added = TakeNewObject();
     if (!session.IsOnline())
-        return;  // a new service goes with `added`
+        return;
+    CService* service = GetObject();
     std::string name;
     {
         CScopedLock lock(m_manager);
-        name = GetObject()->GetName();
+        name = service->GetName();
     }
     if (IsExisting())
         session.QueueMessage(RCPFormat::kModifyService, name, {}, {});
     else
-        session.QueueRequest(RCPFormat::kAddService, name, CRef<CObject>(added.Get()));
+        session.QueueRequest(RCPFormat::kAddService, name, CRef<CObject>(service));
 }
 
 int EditServiceProperties(QWidget* parent, CRef<CService> service) {

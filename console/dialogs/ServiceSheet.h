@@ -14,7 +14,7 @@
 // (Mappings before General, whose default mapping goes into the table the Mappings page put
 // in place). On-line, an existing service is sent as request 34 with its name, a new one as
 // request 32 with its name and the object, which the request then owns; the engine's echo
-// brings it into the copy. Off-line a new service queues nothing and is freed.
+// brings it into the copy. Off-line a new service queues nothing and is freed with the sheet.
 //
 // Cancel stores nothing and frees a new service. GUI thread only.
 
