@@ -103,7 +103,6 @@ inline constexpr int kLocationUser = 1030;
 // --- Service sheet ------------------------------------------------------------------------------
 inline constexpr int kEditServiceSheet = 146;
 inline constexpr int kServiceGeneralPage = 147;
-inline constexpr int kServicePoliciesPage = 148;
 inline constexpr int kServiceNonProxyPage = 149;
 inline constexpr int kServiceSessionsPage = 151;
 inline constexpr int kServiceLoggingPage = 160;
@@ -113,5 +112,17 @@ inline constexpr int kServiceConnectionPage = 178;
 inline constexpr int kServiceEncryptionPage = 182;
 // Picture of the image list: a service (the sheet's icon).
 inline constexpr int kServiceImage = 10;
+
+// --- Policy, recipient and time slice dialogs ------------------------------------------------
+inline constexpr int kPoliciesPage = 148;
+inline constexpr int kEditRecipientSheet = 152;
+inline constexpr int kRecipientUserPage = 156;
+inline constexpr int kRecipientLocationPage = 157;
+inline constexpr int kRecipientTimePage = 158;
+inline constexpr int kTimeSliceDialog = 159;
+inline constexpr int kRecipientRequestPage = 161;
+inline constexpr int kDefaultPolicyDialog = 163;
+// The Default Policy dialog's window icon (the recipient sheet's is kUserImage).
+inline constexpr int kDefaultPolicyImage = 5;
 
 }  // namespace ConsoleIds

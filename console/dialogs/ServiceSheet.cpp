@@ -71,7 +71,7 @@ void CEditServiceSheet::OnInitDialog() {
 std::vector<CTabPage*> CEditServiceSheet::ApplyOrder() const {
     using namespace ConsoleIds;
     static constexpr int kOrder[] = {kServiceMappingsPage, kServiceGeneralPage,    kServiceSessionsPage,
-                                     kServicePoliciesPage, kServiceLoggingPage,    kSOCKSAdvancedPage,
+                                     kPoliciesPage, kServiceLoggingPage,    kSOCKSAdvancedPage,
                                      kServiceConnectionPage, kServiceNonProxyPage, kServiceEncryptionPage};
     std::vector<CTabPage*> order;
     for (int templateId : kOrder) {
