@@ -13,6 +13,7 @@
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
@@ -110,6 +111,7 @@ void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
     AddServiceDialogs(dialogs);
+    AddDialerDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

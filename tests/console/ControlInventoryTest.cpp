@@ -6,6 +6,8 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
@@ -13,6 +15,7 @@
 #include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
+#include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
 #include "proxies/web/WWWService.h"
 #include "tests/console/ConsoleTestKit.h"
@@ -60,6 +63,8 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     CGroupMemberDatabase& users = theConfiguration.GetUserDatabase();
     // Dialogs, and the user sheet's pages (each a window of its own) on a user.
     CUser user;
+    CDialer& dialer = theConfiguration.GetDialer();
+    CDialerProfile profile("Office");
     auto page = [&]<class Page>(Page*) {
         return [&] {
             auto made = std::make_unique<Page>(users);
@@ -101,6 +106,17 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {165, servicePage(static_cast<CServiceMappingsPage*>(nullptr))},
         {178, servicePage(static_cast<CServiceConnectionPage*>(nullptr))},
         {182, servicePage(static_cast<CServiceEncryptionPage*>(nullptr))},
+        {180, [&] { return std::make_unique<CDialerSheet>(dialer, nullptr); }},
+        {170, [&] { return std::make_unique<CDialerPhonebookPage>(dialer); }},
+        {181, [&] { return std::make_unique<CDialerLocalSitesPage>(dialer); }},
+        {183, [&] { return std::make_unique<CDialerSettingsPage>(dialer); }},
+        {171, [&] { return std::make_unique<CEditProfileSheet>(&profile, dialer); }},
+        {172, [&] {
+             auto made = std::make_unique<CProfileGeneralPage>(dialer);
+             made->SetObject(&profile, TRUE);
+             return made;
+         }},
+        {173, [] { return std::make_unique<CProfileAccessPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
