@@ -100,6 +100,18 @@ inline constexpr int kLocationDialog = 136;
 inline constexpr int kLocationPattern = 1029;
 inline constexpr int kLocationUser = 1030;
 
+// --- Service sheet ------------------------------------------------------------------------------
+inline constexpr int kEditServiceSheet = 146;
+inline constexpr int kServiceGeneralPage = 147;
+inline constexpr int kServiceNonProxyPage = 149;
+inline constexpr int kServiceSessionsPage = 151;
+inline constexpr int kServiceLoggingPage = 160;
+inline constexpr int kSOCKSAdvancedPage = 164;
+inline constexpr int kServiceMappingsPage = 165;
+inline constexpr int kServiceConnectionPage = 178;
+inline constexpr int kServiceEncryptionPage = 182;
+// Picture of the image list: a service (the sheet's icon).
+inline constexpr int kServiceImage = 10;
 
 // --- Policy, recipient and time slice dialogs ------------------------------------------------
 inline constexpr int kPoliciesPage = 148;

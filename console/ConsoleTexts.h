@@ -176,6 +176,14 @@ inline constexpr const char* kServiceState = "%i";
 inline constexpr const char* kLocationCaption = "Location";
 inline constexpr const char* kLocationExists = "This location already exists";
 
+// --- Service sheet ------------------------------------------------------------------------------
+inline constexpr const char* kServiceSheetCaption = "%s Properties";
+inline constexpr const char* kServiceNameTaken = "You must choose another name for this service";
+inline constexpr const char* kServiceNameDuplicate = "Duplicate Service name";
+// A name that cannot become a key path or a log file name.
+inline constexpr const char* kServiceNameUnusable = "You must enter a valid name for this service";
+inline constexpr const char* kServiceNameInvalid = "Invalid Service name";
+inline constexpr const char* kEnterOneCharacter = "Please enter exactly one character.";
 
 // --- Policy, recipient and time slice dialogs ------------------------------------------------
 inline constexpr const char* kNoRecipients =

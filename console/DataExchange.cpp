@@ -263,6 +263,17 @@ void DDX_Check(CDataExchange& dx, int id, BOOL& value) {
     }
 }
 
+void DDX_BitBoxes(CDataExchange& dx, std::span<const CBitBox> boxes, DWORD& bits) {
+    DWORD taken = 0;
+    for (const CBitBox& box : boxes) {
+        BOOL checked = (bits & box.bit) != 0;
+        DDX_Check(dx, box.id, checked);
+        taken |= checked ? box.bit : 0;
+    }
+    if (dx.IsSaving())
+        bits = taken;
+}
+
 void DDX_Radio(CDataExchange& dx, std::initializer_list<int> ids, int& value) {
     std::vector<QAbstractButton*> buttons;
     for (int id : ids) {

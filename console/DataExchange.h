@@ -27,6 +27,7 @@
 #include <functional>
 #include <initializer_list>
 #include <limits>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -106,6 +107,15 @@ void DDX_Time(CDataExchange& dx, int id, CDateTime& value);
 // A check box: 0 unchecked, 1 checked, 2 the third state of a tri-state box. Any other
 // non-zero value shows as checked.
 void DDX_Check(CDataExchange& dx, int id, BOOL& value);
+
+// Check boxes that each edit one bit of a bit set: loading checks the boxes whose bit is set;
+// saving makes the set of the checked boxes' bits alone (bits without a box are dropped).
+struct CBitBox {
+    int id;
+    DWORD bit;
+    const char* text;
+};
+void DDX_BitBoxes(CDataExchange& dx, std::span<const CBitBox> boxes, DWORD& bits);
 
 // A radio group, its buttons numbered in `ids` in index order. A two-button group edits a flag:
 // any non-zero value shows as the second button. A larger group edits an index: a value that

@@ -15,6 +15,7 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
 #include "foundation/Format.h"
@@ -109,6 +110,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
+    AddServiceDialogs(dialogs);
     AddDialerDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }

@@ -55,13 +55,8 @@ constexpr AccountingRow kAccountingRows[CUser::kCounterCount] = {
 constexpr int kTotalCharges = 1059, kReset = 1060, kOpeningBalance = 1061, kClosingBalance = 1062;
 
 constexpr int kDoNotAudit = 1084, kAuditEvents = 1085;
-struct AuditBox {
-    int id;
-    DWORD bit;
-    const char* text;
-};
 // Bit 0x80 names no event.
-constexpr AuditBox kAuditBoxes[] = {
+constexpr CBitBox kAuditBoxes[] = {
     {1090, 0x1, "User login"},           {1093, 0x2, "User logout"},
     {1091, 0x4, "Configuration changes"}, {1089, 0x8, "Authorisation failures"},
     {1086, 0x10, "Session creation"},     {1088, 0x20, "Request details"},
@@ -74,16 +69,6 @@ QLineEdit* Figure(int id, bool readOnly = false) {
     edit->setReadOnly(readOnly);
     edit->setMaximumWidth(110);
     return edit;
-}
-
-bool IsChecked(const QWidget* page, int id) {
-    auto* box = qobject_cast<QAbstractButton*>(FindControl(page, id));
-    return box != nullptr && box->isChecked();
-}
-
-void Enable(const QWidget* page, int id, bool enabled) {
-    if (QWidget* control = FindControl(page, id))
-        control->setEnabled(enabled);
 }
 
 CGroupMemberDatabase& ConsoleUsers() { return theConfiguration.GetUserDatabase(); }
@@ -124,7 +109,7 @@ BOOL CUserInfoPage::OnInitDialog() {
     }
     if (!CUserPage::OnInitDialog())
         return FALSE;
-    Enable(this, kUsername, !m_existing);
+    EnableControl(this, kUsername, !m_existing);
     UpdateControls();
     return TRUE;
 }
@@ -150,8 +135,8 @@ void CUserInfoPage::DoDataExchange(CDataExchange& dx) {
 }
 
 void CUserInfoPage::UpdateControls() {
-    Enable(this, kCannotChange, !IsChecked(this, kMustChange));
-    Enable(this, kMustChange, !IsChecked(this, kCannotChange));
+    EnableControl(this, kCannotChange, !IsControlChecked(this, kMustChange));
+    EnableControl(this, kMustChange, !IsControlChecked(this, kCannotChange));
 }
 
 BOOL CUserInfoPage::Apply() {
@@ -332,7 +317,7 @@ CUserAuditingPage::CUserAuditingPage(CGroupMemberDatabase& database)
     }
     auto* events = new QGroupBox;
     auto* boxes = new QVBoxLayout(events);
-    for (const AuditBox& box : kAuditBoxes)
+    for (const CBitBox& box : kAuditBoxes)
         boxes->addWidget(Numbered(new QCheckBox(box.text), box.id));
     layout->addWidget(events);
     layout->addStretch();
@@ -352,20 +337,13 @@ BOOL CUserAuditingPage::OnInitDialog() {
 
 void CUserAuditingPage::DoDataExchange(CDataExchange& dx) {
     DDX_Radio(dx, {kDoNotAudit, kAuditEvents}, m_auditUser);
-    DWORD options = 0;
-    for (const AuditBox& box : kAuditBoxes) {
-        BOOL checked = (m_auditOptions & box.bit) != 0;
-        DDX_Check(dx, box.id, checked);
-        options |= checked ? box.bit : 0;
-    }
-    if (dx.IsSaving())
-        m_auditOptions = options;
+    DDX_BitBoxes(dx, kAuditBoxes, m_auditOptions);
 }
 
 void CUserAuditingPage::UpdateControls() {
-    const bool enabled = !IsChecked(this, kDoNotAudit);
-    for (const AuditBox& box : kAuditBoxes)
-        Enable(this, box.id, enabled);
+    const bool enabled = !IsControlChecked(this, kDoNotAudit);
+    for (const CBitBox& box : kAuditBoxes)
+        EnableControl(this, box.id, enabled);
 }
 
 void CUserAuditingPage::Store() {

@@ -48,6 +48,10 @@
 //   send-message LABEL TEXT  Send Message on the activity item LABEL, TEXT written and sent
 //                          ("composing <caption>|<address>")
 //   reply TEXT             Reply in the newest message received, TEXT written and sent
+//   service NAME|new:CLASS STEP...  the service's property sheet (Properties of NAME, or a New
+//                          service of CLASS): each STEP "PAGE:ID=TEXT" types TEXT into control
+//                          ID of page PAGE (its dialog number), "PAGE:ID" clicks it; each page
+//                          is saved as service-<PAGE>.png, then OK
 //   open-dialer            "Dialing" of the configuration tree: the dialer sheet, left open; its
 //                          notices are printed as "view dialer <code> <what>"
 //   dialer-add NAME ENTRY  the Phonebook page's Add: the new profile NAME dials ENTRY
@@ -74,12 +78,15 @@
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "console/session/WHTreeItem.h"
 #include "console/session/WardenhallSession.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Group.h"
+#include "engine/framework/ServiceManager.h"
+#include "platform/framework/RuntimeClass.h"
 #include "foundation/ScopedLock.h"
 #include "tests/console/Gallery.h"
 #include "tests/console/Shots.h"
@@ -497,6 +504,8 @@ private:
         }
         if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure))
             return failure;
+        if (command == "service")
+            return ServiceCommand(words);
         if (command.starts_with("dialer") || command == "open-dialer")
             return DialerCommand(command, words);
         return "unknown command";
@@ -662,6 +671,63 @@ private:
             },
             [] { return std::string("no message dialog"); });
     }
+    // The service sheet's command (see the top of this file).
+    std::string ServiceCommand(std::istringstream& words) {
+        std::string which;
+        words >> which;
+        std::vector<std::string> steps;
+        for (std::string step; words >> step;)
+            steps.push_back(step);
+        CRef<CService> service;
+        const bool isNew = which.rfind("new:", 0) == 0;
+        if (isNew) {
+            service = CRef<CService>::Adopt(
+                dynamic_cast<CService*>(CRuntimeClass::CreateObject(which.substr(4).c_str())));
+        } else {
+            service = theConfiguration.GetServiceManager().FindServiceRef(which);
+        }
+        if (!service)
+            return "no service " + which;
+        return Answer<CEditServiceSheet>(
+            [this, steps](CEditServiceSheet* sheet) {
+                CTabSheet& tabs = sheet->TabSheet();
+                auto select = [&tabs](int dialog) {
+                    for (int index = 0; index < tabs.GetPageCount(); ++index)
+                        if (tabs.GetPage(index)->GetTemplateId() == dialog && tabs.SelectPage(index))
+                            return tabs.GetPage(index);
+                    return static_cast<CTabPage*>(nullptr);
+                };
+                for (const std::string& step : steps) {
+                    const std::size_t colon = step.find(':'), equals = step.find('=');
+                    CTabPage* page = select(std::atoi(step.c_str()));
+                    QWidget* control = page ? FindControl(page, std::atoi(step.c_str() + colon + 1)) : nullptr;
+                    if (control == nullptr) {
+                        Say("service step " + step + " names no control");
+                        continue;
+                    }
+                    if (equals == std::string::npos) {
+                        if (auto* button = qobject_cast<QAbstractButton*>(control))
+                            button->click();
+                    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                        edit->setText(ToDisplay(step.substr(equals + 1)));
+                    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+                        combo->setEditText(ToDisplay(step.substr(equals + 1)));
+                    }
+                }
+                for (int index = 0; index < tabs.GetPageCount(); ++index) {
+                    tabs.SelectPage(index);
+                    m_scenario.SaveWithTitle(sheet, "service-" + std::to_string(tabs.GetPage(index)->GetTemplateId()) + ".png");
+                }
+                tabs.SelectPage(0);
+            },
+            [service, isNew]() mutable {
+                if (isNew)
+                    NewService(theApp.GetMainFrame(), std::move(service));
+                else
+                    EditServiceProperties(theApp.GetMainFrame(), std::move(service));
+            });
+    }
+
     // The dialer sheet's commands.
     std::string DialerCommand(const std::string& command, std::istringstream& words) {
         std::string a, b;

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -46,6 +47,8 @@ QString ControlText(const QWidget* dialog, int id) {
         return label->text();
     if (auto* combo = qobject_cast<QComboBox*>(control))
         return combo->currentText();
+    if (auto* group = qobject_cast<QGroupBox*>(control))
+        return group->title();
     if (auto* list = qobject_cast<QTreeWidget*>(control)) {
         QStringList headings;
         for (int column = 0; column < list->columnCount(); ++column)

@@ -12,10 +12,12 @@
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/ServiceSheet.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
+#include "proxies/web/WWWService.h"
 #include "tests/console/ConsoleTestKit.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +72,16 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
             return made;
         };
     };
+    // The service sheet and its pages (each on its own, on a web proxy service).
+    CServiceManager& services = theConfiguration.GetServiceManager();
+    CRef<CService> web = CRef<CService>::Adopt(new CWWWService);
+    auto servicePage = [&]<class Page>(Page*) {
+        return [&] {
+            auto made = std::make_unique<Page>(services);
+            made->SetObject(web.Get(), TRUE);
+            return made;
+        };
+    };
     const std::map<int, std::function<std::unique_ptr<QWidget>()>> dialogs = {
         {100, [] { return std::make_unique<CAboutDlg>(); }},
         {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
@@ -85,6 +97,15 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {144, page(static_cast<CUserGroupsPage*>(nullptr))},
         {145, page(static_cast<CUserAccountingPage*>(nullptr))},
         {150, page(static_cast<CUserAuditingPage*>(nullptr))},
+        {146, [&] { return std::make_unique<CEditServiceSheet>(web, true); }},
+        {147, servicePage(static_cast<CServiceGeneralPage*>(nullptr))},
+        {149, servicePage(static_cast<CServiceNonProxyPage*>(nullptr))},
+        {151, servicePage(static_cast<CServiceSessionsPage*>(nullptr))},
+        {160, servicePage(static_cast<CServiceLoggingPage*>(nullptr))},
+        {164, servicePage(static_cast<CSOCKSAdvancedPage*>(nullptr))},
+        {165, servicePage(static_cast<CServiceMappingsPage*>(nullptr))},
+        {178, servicePage(static_cast<CServiceConnectionPage*>(nullptr))},
+        {182, servicePage(static_cast<CServiceEncryptionPage*>(nullptr))},
         {180, [&] { return std::make_unique<CDialerSheet>(dialer, nullptr); }},
         {170, [&] { return std::make_unique<CDialerPhonebookPage>(dialer); }},
         {181, [&] { return std::make_unique<CDialerLocalSitesPage>(dialer); }},
