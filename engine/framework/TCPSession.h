@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-class CTCPSession : public CSession {
+class CTCPSession : public CSession, public CThread {
     DECLARE_SERIAL(CTCPSession)
 public:
     CTCPSession();
