@@ -152,7 +152,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
 
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
     // The lookup of wParam is taken with every other that finished meanwhile (the error comes
-    // with each result); the completions of those then find nothing.
+    // with each result): the lookups are started with one completion per take.
     (void)wParam;
     (void)lParam;
     std::vector<CAsyncResolver::FinishedLookup> finished;

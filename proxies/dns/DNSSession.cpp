@@ -144,7 +144,8 @@ bool CDNSSession::StartLookup(const std::string& name) {
         };
     }
     const std::uint64_t id = service->GetResolver().Start(
-        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst));
+        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst),
+        CAsyncResolver::Notice::oncePerTake);
     if (id == 0)
         return false;
     m_lookupId = id;
