@@ -85,9 +85,12 @@ void CLogManager::WriteWaiting() {
     Sleep(kGatherMs);
     std::deque<CLogEntry*> batch;
     {
+        // The batch is taken out of the pending set here, under the one lock: a lock per
+        // line would have the posting threads and this one take turns at it.
         std::lock_guard<std::mutex> lock(m_mutex);
         batch.swap(m_waiting);
         m_wakePosted = false;  // a line posted from here on sends a new wake
+        std::erase_if(batch, [this](CLogEntry* entry) { return m_pending.erase(entry) == 0; });
     }
     CLogFileRef file;
     std::string run;
@@ -100,20 +103,26 @@ void CLogManager::WriteWaiting() {
         run.clear();
         lines = 0;
     };
-    for (CLogEntry* entry : batch) {
-        if (!TakePending(entry))
-            continue;
-        std::unique_ptr<CLogEntry> owned(entry);
-        if (owned->GetFile() != file) {
-            writeRun();
-            file = owned->GetFile();
+    std::size_t next = 0;
+    try {
+        while (next < batch.size()) {
+            std::unique_ptr<CLogEntry> owned(batch[next++]);
+            if (owned->GetFile() != file) {
+                writeRun();
+                file = owned->GetFile();
+            }
+            run += owned->GetText();
+            ++lines;
+            if (run.size() >= kMaxGatheredBytes)
+                writeRun();
         }
-        run += owned->GetText();
-        ++lines;
-        if (run.size() >= kMaxGatheredBytes)
-            writeRun();
+        writeRun();
+    } catch (...) {
+        // The batch left the pending set above: the entries not reached are freed here.
+        for (; next < batch.size(); ++next)
+            delete batch[next];
+        throw;
     }
-    writeRun();
 }
 
 void CLogManager::WriteEntry(CLogEntry* entry) {

@@ -319,6 +319,32 @@ int X1Socket::SendTo(const void* bytes, int count, UINT port, const std::string&
     return static_cast<int>(sent);
 }
 
+int X1Socket::SendDatagrams(NetOutgoingDatagram* datagrams, int count) {
+    const int s = RequireOpen();
+    if (count <= 0)
+        return 0;
+    int sent = 0;
+    if (IsCipherActive()) {
+        // Each enciphered whole and sent on its own, as SendTo does.
+        for (int i = 0; i < count; ++i) {
+            NetOutgoingDatagram& d = datagrams[i];
+            std::vector<BYTE> enciphered(d.count);
+            m_pLink->SendCipher().Apply(static_cast<const BYTE*>(d.bytes), enciphered.data(),
+                                        enciphered.size());
+            d.sent = NetSendTo(s, enciphered.data(), enciphered.size(), d.to);
+            d.error = d.sent < 0 ? WSAGetLastError() : 0;
+            sent += d.sent >= 0 ? 1 : 0;
+        }
+    } else {
+        sent = NetSendDatagrams(s, datagrams, static_cast<std::size_t>(count));
+        if (sent < 0)
+            throw new X1SocketException(WSAGetLastError());
+    }
+    for (int i = 0; i < count; ++i)
+        AddBytesSent(static_cast<DWORD>(std::max(datagrams[i].sent, 0L)));
+    return sent;
+}
+
 int X1Socket::SendString(const char* format, ...) {
     va_list args;
     va_start(args, format);

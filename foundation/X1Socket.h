@@ -128,6 +128,10 @@ public:
     virtual int Send(const void* bytes, int count);
     // One datagram to `host` (dotted or resolved; empty: the broadcast address) and `port`.
     virtual int SendTo(const void* bytes, int count, UINT port, const std::string& host = {});
+    // Datagrams to their own addresses, many per system call (NetSendDatagrams): each is
+    // marked sent or failed, and one failure stops none of the others. Returns how many were
+    // sent; throws only when the socket is not open.
+    int SendDatagrams(NetOutgoingDatagram* datagrams, int count);
     int SendString(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Sends a whole file (from its start, whatever its handle's position), block by block.
     void SendFile(int fileHandle);

@@ -54,7 +54,7 @@ class CNVDataObject;
 class CRight;
 class CService;
 
-class CSession : public CObject, public CThread, public CAccessSession {
+class CSession : public CObject, public CAccessSession {
     DECLARE_SERIAL(CSession)
 public:
     CSession();
@@ -205,8 +205,6 @@ protected:
     // A number that changes whenever the session's sockets move bytes: by default the sum of
     // the four counters. A protocol session with sockets of its own adds theirs.
     virtual std::uint64_t GetActivityCount() const;
-    // An auto-delete session thread gives up the thread's reference when it ends.
-    void Delete() override { Release(); }
     // Whether the session was admitted by a hand-over (HandOverTo) rather than by the engine.
     bool WasHandedOver() const { return m_handedOver.load(); }
 

@@ -41,7 +41,7 @@
 
 class X1SocketOwnerWait;
 
-class CTCPSession : public CSession {
+class CTCPSession : public CSession, public CThread {
     DECLARE_SERIAL(CTCPSession)
 public:
     CTCPSession();

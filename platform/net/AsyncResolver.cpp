@@ -52,7 +52,7 @@ std::intptr_t CAsyncResolver::MakeReply(std::size_t length, int error) {
 }
 
 std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UINT message,
-                                    Prepare prepare) {
+                                    Prepare prepare, Notice notice) {
     if (host.empty()) {
         WSASetLastError(WSAHOST_NOT_FOUND);
         return 0;
@@ -70,6 +70,7 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         request.threadId = threadId;
         request.message = message;
         request.prepare = std::move(prepare);
+        request.notice = notice;
         m_queue.push_back(id);
         Batch* outermost = nullptr;
         for (Batch* batch = t_batch; batch != nullptr; batch = batch->m_outer) {
@@ -160,7 +161,7 @@ void CAsyncResolver::TakeFinished(DWORD threadId, std::vector<FinishedLookup>* f
     auto list = m_finished.find(threadId);
     if (list == m_finished.end())
         return;
-    for (const std::uint64_t id : list->second) {
+    for (const std::uint64_t id : list->second.ids) {
         auto it = m_requests.find(id);
         if (it == m_requests.end())
             continue;
@@ -174,7 +175,7 @@ void CAsyncResolver::ForgetFinished(DWORD threadId, std::uint64_t id) {
     auto list = m_finished.find(threadId);
     if (list == m_finished.end())
         return;
-    std::vector<std::uint64_t>& ids = list->second;
+    std::vector<std::uint64_t>& ids = list->second.ids;
     ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
     if (ids.empty())
         m_finished.erase(list);
@@ -216,6 +217,7 @@ void CAsyncResolver::Work() {
         const std::string host = request.host;
         const DWORD threadId = request.threadId;
         const UINT message = request.message;
+        const Notice notice = request.notice;
         Prepare prepare = std::move(request.prepare);
         lock.unlock();
 
@@ -235,15 +237,19 @@ void CAsyncResolver::Work() {
         it->second.state = State::finished;
         it->second.error = error;
         it->second.lookup = std::move(lookup);
-        m_finished[threadId].push_back(id);
+        Finished& finished = m_finished[threadId];
+        finished.ids.push_back(id);
+        const bool post = notice == Notice::eachRequest || !finished.noticePosted;
+        finished.noticePosted = true;
         lock.unlock();
-        Deliver(id, threadId, message, MakeReply(length, error));
+        if (post)
+            Deliver(id, threadId, message, MakeReply(length, error), notice);
         lock.lock();
     }
 }
 
 void CAsyncResolver::Deliver(std::uint64_t id, DWORD threadId, UINT message,
-                             std::intptr_t reply) {
+                             std::intptr_t reply, Notice notice) {
     for (;;) {
         if (PostThreadMessage(threadId, message, static_cast<std::uintptr_t>(id), reply))
             return;
@@ -252,11 +258,22 @@ void CAsyncResolver::Deliver(std::uint64_t id, DWORD threadId, UINT message,
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!full) {
                 // The requester has ended: nobody will take it.
-                if (m_requests.erase(id) != 0)
+                if (notice == Notice::oncePerTake) {
+                    auto list = m_finished.find(threadId);
+                    if (list != m_finished.end()) {
+                        for (const std::uint64_t finished : list->second.ids)
+                            m_requests.erase(finished);
+                        m_finished.erase(list);
+                    }
+                } else if (m_requests.erase(id) != 0) {
                     ForgetFinished(threadId, id);
+                }
                 return;
             }
-            if (m_stopping || m_requests.find(id) == m_requests.end())
+            // Still owed: the request is there (oncePerTake: the requester has not taken
+            // what this message announces).
+            if (m_stopping || (notice == Notice::oncePerTake ? m_finished.count(threadId) == 0
+                                                             : m_requests.count(id) == 0))
                 return;
         }
         std::this_thread::sleep_for(kFullQueueRetry);

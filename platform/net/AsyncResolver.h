@@ -8,7 +8,7 @@
 // requester then takes the result with TakeResult.
 //
 // Ids count up from 1 in 64 bits and are never reused. Every request that is neither cancelled
-// nor abandoned gets exactly one message: a post refused because the requester's queue is full
+// nor abandoned gets exactly one message (a request made with Notice::oncePerTake: see there): a post refused because the requester's queue is full
 // is retried until it is taken or the request cancelled. A cancelled request gets no message
 // after Cancel returns (one posted earlier finds no result), and a lookup that finishes after
 // it is discarded; so is the result of a requester whose thread has ended before the
@@ -41,6 +41,13 @@ public:
     // the request's error (the lookup is not made).
     using Prepare = std::function<int()>;
 
+    // How a completion reaches its requester. eachRequest: a message of its own. oncePerTake,
+    // for a requester that takes every finished request of its thread (TakeFinished) whenever
+    // it gets a completion: a message only when none is on its way since the requester last
+    // took them, carrying the id of the request that posted it; the requests that finish
+    // before the requester looks ride on that one message and wake it once.
+    enum class Notice { eachRequest, oncePerTake };
+
     static constexpr std::size_t kDefaultThreads = 16;
     static constexpr std::size_t kDefaultMaxRequests = 4096;
 
@@ -63,7 +70,7 @@ public:
     // Returns the request id, or 0 with WSAGetLastError() set: WSAENOBUFS when the resolver
     // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name.
     std::uint64_t Start(const std::string& host, DWORD threadId, UINT message,
-                        Prepare prepare = {});
+                        Prepare prepare = {}, Notice notice = Notice::eachRequest);
     // Forgets the request, whatever its state: no completion reaches its requester afterwards.
     // False when it was not known (never made, already taken or already cancelled).
     bool Cancel(std::uint64_t id);
@@ -110,6 +117,7 @@ private:
         DWORD threadId = 0;
         UINT message = 0;
         Prepare prepare;
+        Notice notice = Notice::eachRequest;
         State state = State::waiting;
         int error = 0;
         HostLookup lookup;
@@ -127,16 +135,22 @@ private:
     bool WakeIfNobodyFree();
     // Removes `id` from its requester's finished requests. m_mutex held.
     void ForgetFinished(DWORD threadId, std::uint64_t id);
-    // Posts the completion of `id`; drops the request when its requester has ended.
-    void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply);
+    // Posts the completion of `id`; drops the request (with Notice::oncePerTake, every
+    // finished request of that requester) when its requester has ended.
+    void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply, Notice notice);
 
     const std::size_t m_maxThreads;
     const std::size_t m_maxRequests;
     mutable std::mutex m_mutex;
     std::unordered_map<std::uint64_t, Request> m_requests;
     std::deque<std::uint64_t> m_queue;
-    // Finished requests not yet taken, by requester thread, in the order they finished.
-    std::unordered_map<DWORD, std::vector<std::uint64_t>> m_finished;
+    // Finished requests not yet taken, by requester thread, in the order they finished, and
+    // whether a oncePerTake completion for them is on its way.
+    struct Finished {
+        std::vector<std::uint64_t> ids;
+        bool noticePosted = false;
+    };
+    std::unordered_map<DWORD, Finished> m_finished;
     std::vector<std::thread> m_threads;
     std::vector<Sleeper*> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup

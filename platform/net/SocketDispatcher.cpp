@@ -120,6 +120,15 @@ void OnEpollEvent(SocketRegistration& r, std::uint32_t bits) {
         SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false, &pending);
         return;
     }
+    if (r.role == SocketRole::Datagram && !(bits & EPOLLERR)) {
+        // A datagram arrived: epoll's bit says so without a look at the socket, which would
+        // hold the registration while its owner waits to receive. Only a pending ICMP error
+        // needs the look, which consumes it.
+        SocketDispatcher::StreamState arrived;
+        arrived.bytes = (bits & EPOLLIN) != 0;
+        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalRead, false, &arrived);
+        return;
+    }
     if (r.role != SocketRole::Connected) {
         SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalRead | SocketDispatcher::kEvalClose,
                                    false);
@@ -445,7 +454,8 @@ void Evaluate(SocketRegistration& r, unsigned what, bool restart, const StreamSt
             r.writeDue = false;
             Notify(r, FD_WRITE);
         }
-        if ((what & kEvalRead) && (r.mask & FD_READ) && DatagramWaiting(r.fd))
+        if ((what & kEvalRead) && (r.mask & FD_READ) &&
+            (known ? known->bytes : DatagramWaiting(r.fd)))
             Notify(r, FD_READ);
         break;
     case SocketRole::Unconnected:

@@ -110,10 +110,10 @@ RegistrationPtr Find(int fd);
 RegistrationPtr Unregister(int fd);
 
 // Announces what is due for `r` among `what`; `restart` makes a close notice due again. A
-// connected stream socket's or a listener's state is `known` when the caller has it (from
-// epoll's bits or a receive's result), else it is probed with poll (and, for a peer that
-// ended, FIONREAD). Call with r.mutex held,
-// inside a NoticeScope.
+// connected stream socket's, a listener's or a datagram socket's state is `known` when the
+// caller has it (from epoll's bits or a receive's result), else it is probed with poll (and,
+// for a peer that ended, FIONREAD; on a datagram socket, a peek that consumes ICMP errors).
+// Call with r.mutex held, inside a NoticeScope.
 void Evaluate(SocketRegistration& r, unsigned what, bool restart,
               const StreamState* known = nullptr);
 

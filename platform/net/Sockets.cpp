@@ -519,6 +519,71 @@ long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_
     return static_cast<long>(sent);
 }
 
+int NetSendDatagrams(int s, NetOutgoingDatagram* datagrams, std::size_t count) {
+    constexpr std::size_t kMaxBatch = 64;
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return -1;
+    sockaddr_in targets[kMaxBatch];
+    iovec iovs[kMaxBatch];
+    mmsghdr messages[kMaxBatch];
+    const std::uint64_t deadline = DeadlineAfter(kDatagramSendWaitMs);
+    bool broadcast = false;
+    int sentCount = 0;
+    // Gives up the datagrams from `from` on.
+    const auto giveUpFrom = [&](std::size_t from, int error) {
+        for (std::size_t i = from; i < count; ++i) {
+            datagrams[i].sent = -1;
+            datagrams[i].error = error;
+        }
+    };
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t batch = std::min(count - done, kMaxBatch);
+        for (std::size_t i = 0; i < batch; ++i) {
+            NetOutgoingDatagram& d = datagrams[done + i];
+            if (d.to.address == NET_ADDR_BROADCAST && !broadcast) {
+                if (!SetIntOption(s, SOL_SOCKET, SO_BROADCAST, 1)) {
+                    giveUpFrom(done, WSAGetLastError());
+                    return sentCount;
+                }
+                broadcast = true;
+            }
+            targets[i] = ToSockaddr(d.to);
+            iovs[i] = {const_cast<void*>(d.bytes), d.count};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &targets[i];
+            messages[i].msg_hdr.msg_namelen = sizeof targets[i];
+            messages[i].msg_hdr.msg_iov = &iovs[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int n = sendmmsg(s, messages, static_cast<unsigned>(batch), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            for (int i = 0; i < n; ++i) {
+                datagrams[done + static_cast<std::size_t>(i)].sent = static_cast<long>(messages[i].msg_len);
+                datagrams[done + static_cast<std::size_t>(i)].error = 0;
+            }
+            done += static_cast<std::size_t>(n);
+            sentCount += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int ready = WaitReady(*r, POLLOUT, deadline);
+            if (ready > 0)
+                continue;
+            giveUpFrom(done, ready == 0 ? WSAETIMEDOUT : WSAGetLastError());
+            return sentCount;
+        }
+        // The first datagram of the run failed: it alone is given up.
+        datagrams[done].sent = -1;
+        datagrams[done].error = n < 0 ? SocketErrorFromErrno(errno) : WSAENOBUFS;
+        ++done;
+    }
+    return sentCount;
+}
+
 long NetRecv(int s, void* buffer, std::size_t size, bool peek) {
     return Receive(s, buffer, size, peek, nullptr);
 }

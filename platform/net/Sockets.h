@@ -65,6 +65,21 @@ long NetSend(int s, const void* bytes, std::size_t count, DWORD timeoutMs);
 // One datagram to `to` (the broadcast address is allowed). Returns the count or -1.
 long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to);
 
+// One datagram for NetSendDatagrams: the caller sets `bytes`, `count` and `to`; the call sets
+// `sent` (the count, or -1) and `error` (0, or the socket error code of a failed send).
+struct NetOutgoingDatagram {
+    const void* bytes = nullptr;
+    std::size_t count = 0;
+    NetAddress to;
+    long sent = 0;
+    int error = 0;
+};
+
+// Sends `count` datagrams in order, many per system call, each as NetSendTo would (waiting for
+// room up to the same bound, for the whole call): a datagram that fails is marked and the
+// others still go. Returns how many were sent, or -1 (nothing sent) when `s` is no socket.
+int NetSendDatagrams(int s, NetOutgoingDatagram* datagrams, std::size_t count);
+
 // Takes (or, with `peek`, copies) at most `size` waiting bytes; 0 when none wait. On a
 // datagram socket: one datagram; an empty one is consumed and gives 0; one longer than `size`
 // is consumed and fails with WSAEMSGSIZE; a pending ICMP error is consumed and not reported.

@@ -115,7 +115,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
         session->SetLogging(*this);
         session->SetSessionTimeout(settings.timeOutSessions, settings.sessionTimeout);
         session->Message().Assign(bytes, length);
-        session->SetClientAddress(FormatDottedAddress(from.address), from.port);
+        session->SetClient(from);
         session->AddClientBytesReceived(static_cast<DWORD>(length));
 
         if (!CNorvaneEngine::Instance().RegisterSession(session.Get()))
@@ -152,7 +152,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
 
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
     // The lookup of wParam is taken with every other that finished meanwhile (the error comes
-    // with each result); the completions of those then find nothing.
+    // with each result): the lookups are started with one completion per take.
     (void)wParam;
     (void)lParam;
     std::vector<CAsyncResolver::FinishedLookup> finished;
@@ -167,19 +167,36 @@ void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam
         session->OnLookupDone(result.error, std::move(result.lookup));
         answered.emplace_back(session);
     }
-    // The replies go out back to back, before their sessions end: a client waiting for
-    // several gets them while it is awake.
+    // The replies go out together, before their sessions end: a client waiting for several
+    // gets them while it is awake.
+    std::vector<NetOutgoingDatagram> replies;
+    std::vector<CDNSSession*> senders;
+    replies.reserve(answered.size());
+    senders.reserve(answered.size());
     for (const CRef<CDNSSession>& session : answered) {
-        try {
-            session->SendReply();
-        } catch (X1SocketException* e) {
-            const std::string text = e->GetErrorText();
-            e->Delete();
-            WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
-        } catch (...) {
-            DropCurrentException();
-            WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+        NetOutgoingDatagram reply;
+        if (session->TakeReply(&reply)) {
+            replies.push_back(reply);
+            senders.push_back(session.Get());
         }
+    }
+    try {
+        GetSocket().SendDatagrams(replies.data(), static_cast<int>(replies.size()));
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            if (replies[i].sent >= 0) {
+                senders[i]->CountReplySent(replies[i]);
+            } else {
+                const X1SocketException failure(replies[i].error);
+                WriteLog(LogFormat::kLogError, kLookupSocketException, failure.GetErrorText().c_str());
+            }
+        }
+    } catch (X1SocketException* e) {
+        const std::string text = e->GetErrorText();
+        e->Delete();
+        WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
+    } catch (...) {
+        DropCurrentException();
+        WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
     }
     for (const CRef<CDNSSession>& session : answered)
         session->Terminate(FrameworkFormat::kExitNormal);

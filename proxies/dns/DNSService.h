@@ -34,8 +34,7 @@ public:
     // ignored.
     void OnDatagram(int socketHandle) override;
     // A completed lookup (wParam its id), taken with every other that finished meanwhile: the
-    // sessions still waiting for them are answered, their replies sent back to back, and
-    // ended.
+    // sessions still waiting for them are answered, their replies sent together, and ended.
     void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
 
     DWORD GetAllowAutodial() const;

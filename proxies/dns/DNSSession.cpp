@@ -144,7 +144,8 @@ bool CDNSSession::StartLookup(const std::string& name) {
         };
     }
     const std::uint64_t id = service->GetResolver().Start(
-        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst));
+        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst),
+        CAsyncResolver::Notice::oncePerTake);
     if (id == 0)
         return false;
     m_lookupId = id;
@@ -164,13 +165,35 @@ void CDNSSession::OnLookupDone(int error, HostLookup lookup) {
     }
 }
 
-void CDNSSession::SendReply() {
+void CDNSSession::SetClient(const NetAddress& client) {
+    m_client = client;
+    SetClientAddress(FormatDottedAddress(client.address), client.port);
+}
+
+BOOL CDNSSession::TakeReply(NetOutgoingDatagram* datagram) {
     const std::size_t length = m_message.Length();
-    CUDPService* service = GetService();
-    if (length == 0 || service == nullptr)
-        return;
+    if (length == 0)
+        return FALSE;
     m_message.SetLength(0);  // sent once
-    service->GetSocket().SendTo(m_message.Data(), static_cast<int>(length), GetClientPort(),
-                                GetClientAddress());
-    AddClientBytesSent(static_cast<DWORD>(length));
+    *datagram = NetOutgoingDatagram{};
+    datagram->bytes = m_message.Data();
+    datagram->count = length;
+    datagram->to = m_client;
+    return TRUE;
+}
+
+void CDNSSession::CountReplySent(const NetOutgoingDatagram& datagram) {
+    if (datagram.sent > 0)
+        AddClientBytesSent(static_cast<DWORD>(datagram.sent));
+}
+
+void CDNSSession::SendReply() {
+    CUDPService* service = GetService();
+    NetOutgoingDatagram reply;
+    if (service == nullptr || !TakeReply(&reply))
+        return;
+    service->GetSocket().SendDatagrams(&reply, 1);
+    if (reply.sent < 0)
+        throw new X1SocketException(reply.error);
+    CountReplySent(reply);
 }

@@ -16,6 +16,7 @@
 #include "engine/framework/UDPSession.h"
 #include "platform/kernel/Types.h"
 #include "platform/net/Resolver.h"
+#include "platform/net/Sockets.h"
 #include "proxies/dns/DNSMessage.h"
 
 #include <atomic>
@@ -48,8 +49,15 @@ public:
     // The lookup's outcome: `error` 0 answers with the official name and first address,
     // 11001 and 11004 (no such name, no address) a name error, anything else a server failure.
     void OnLookupDone(int error, HostLookup lookup);
+    // The client: its address and port, also as the session's client address text.
+    void SetClient(const NetAddress& client);
     // Sends the reply, if any, to the client from the service's socket.
     void SendReply();
+    // The reply, if any, as a datagram to the client (its bytes stay with the session until
+    // it is destroyed), taken once: FALSE when there is nothing to send. CountReplySent books
+    // the datagram once it went.
+    BOOL TakeReply(NetOutgoingDatagram* datagram);
+    void CountReplySent(const NetOutgoingDatagram& datagram);
 
     void BuildAnswer();
     void BuildRefusal(int code);
@@ -63,6 +71,7 @@ private:
     bool StartLookup(const std::string& name);
 
     CDNSMessage m_message;
+    NetAddress m_client;
     HostLookup m_hostEntry;
     std::atomic<std::uint64_t> m_lookupId{0};
     DWORD m_allowAutodial = 0;

@@ -159,3 +159,46 @@ TEST(AsyncResolverTest, FinishedLookupsAreTakenTogetherPerRequesterAndStartsInAB
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
     EXPECT_NE(other, 0u);
 }
+
+TEST(AsyncResolverTest, OncePerTakeRequestsWakeTheRequesterOncePerTakeAndGoWithAnEndedOne) {
+    CAsyncResolver resolver(4, 16);
+    const DWORD me = GetCurrentThreadId();
+    std::vector<std::uint64_t> ids;
+    for (int i = 0; i < 6; ++i)
+        ids.push_back(resolver.Start("localhost", me, kDone, {}, CAsyncResolver::Notice::oncePerTake));
+    // Each message carries the id of a finished request and stands for all that finished
+    // before the take that follows it: never more messages than takes, none left over.
+    std::vector<std::uint64_t> taken;
+    int messages = 0;
+    int takes = 0;
+    ThreadMessage msg;
+    while (taken.size() < ids.size() && GetMessageTimeout(msg, 5000) == WAIT_OBJECT_0) {
+        ASSERT_EQ(msg.message, kDone);
+        EXPECT_NE(std::find(ids.begin(), ids.end(), msg.wParam), ids.end());
+        ++messages;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let more finish meanwhile
+        std::vector<CAsyncResolver::FinishedLookup> finished;
+        resolver.TakeFinished(me, &finished);
+        ++takes;
+        for (const CAsyncResolver::FinishedLookup& result : finished)
+            taken.push_back(result.id);
+    }
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(taken, ids);
+    EXPECT_EQ(messages, takes);
+    EXPECT_FALSE(PeekMessage(msg, false));
+
+    // A requester that has ended by the time its lookups finish leaves nothing behind.
+    CEvent release(true);
+    std::thread requester([&] {
+        const auto held = [&] { return release.Wait(10000) == WAIT_OBJECT_0 ? 0 : 1; };
+        for (int i = 0; i < 4; ++i)
+            resolver.Start("localhost", GetCurrentThreadId(), kDone, held,
+                           CAsyncResolver::Notice::oncePerTake);
+    });
+    requester.join();
+    release.Set();
+    for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+}

@@ -13,6 +13,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -119,6 +120,40 @@ TEST(SocketsTest, EmptyDatagramsAreTakenBeforeTheNextOneIsMeasured) {
     ASSERT_TRUE(WaitUntil([&] { return NetRecv(s, buf, sizeof buf, true) == 0; }));
     EXPECT_EQ(NetRecv(s, buf, sizeof buf, false), 0);  // the empty one, consumed
     NetClose(s);
+}
+
+TEST(SocketsTest, DatagramsSentManyPerCallGoInOrderAndAFailedOneStopsNoOther) {
+    int s = NetSocket(NET_SOCK_DGRAM);
+    ASSERT_TRUE(NetBind(s, {kLoopback, 0}));
+    RawUdp peer;
+    // More than one system call's worth; one too long for any datagram, one to port 0.
+    const std::string tooLong(70000, 'x');
+    std::vector<std::string> texts;
+    std::vector<NetOutgoingDatagram> batch(70);
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        texts.push_back("d" + std::to_string(i));
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        batch[i].bytes = i == 3 ? tooLong.data() : texts[i].data();
+        batch[i].count = i == 3 ? tooLong.size() : texts[i].size();
+        batch[i].to = {kLoopback, i == 66 ? WORD{0} : peer.Port()};
+    }
+    EXPECT_EQ(NetSendDatagrams(s, batch.data(), batch.size()), 68);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (i == 3 || i == 66) {
+            EXPECT_EQ(batch[i].sent, -1) << i;
+            EXPECT_NE(batch[i].error, 0) << i;
+            continue;
+        }
+        EXPECT_EQ(batch[i].sent, static_cast<long>(texts[i].size())) << i;
+        EXPECT_EQ(batch[i].error, 0) << i;
+        std::string got;
+        ASSERT_TRUE(peer.Receive(&got, 5000)) << i;
+        EXPECT_EQ(got, texts[i]);
+    }
+    EXPECT_EQ(batch[3].error, WSAEMSGSIZE);
+    NetClose(s);
+    EXPECT_EQ(NetSendDatagrams(s, batch.data(), 1), -1);
+    EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
 
 }  // namespace
