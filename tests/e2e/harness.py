@@ -28,6 +28,7 @@ import atexit
 import ctypes
 import os
 import random
+import re
 import shutil
 import signal
 import socket
@@ -48,10 +49,34 @@ SERVICE_NAME = "NorvaneEngine"
 DISPLAY_NAME = "Urvo Norvane Engine"
 INSTANCE_LOCK = "NorvaneEngineApp"
 
+
+def _sanitized_build():
+    """True when the programs under test were built with sanitizers (NORVANE_SANITIZE)."""
+    try:
+        with open(os.path.join(BINARY_DIR, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("NORVANE_SANITIZE:"):
+                    return bool(line.partition("=")[2].strip())
+    except OSError:
+        pass
+    return False
+
+
+# Sanitizer builds run several times slower than plain ones, and CI shares the machine with
+# other builds: every time limit of a test that waits for something to happen is a multiple of
+# this (NORVANE_TIME_SCALE overrides it). Limits on what must NOT happen stay as they are.
+TIME_SCALE = float(os.environ.get("NORVANE_TIME_SCALE") or (3 if _sanitized_build() else 1))
+
+
+def scaled(seconds):
+    """`seconds` of a plain build, for the build under test."""
+    return seconds * TIME_SCALE
+
+
 # Time limits in seconds.
-COMMAND_TIMEOUT = 90      # one run of a program's command line (a -stop waits for shut-down)
-WAIT_TIMEOUT = 20         # default for the wait_for_* helpers
-KILL_GRACE = 5            # between SIGTERM and SIGKILL at clean-up
+COMMAND_TIMEOUT = scaled(90)  # one run of a program's command line (a -stop waits for shut-down)
+WAIT_TIMEOUT = scaled(30)     # default for the wait_for_* helpers and clients' reads
+KILL_GRACE = 5                # between SIGTERM and SIGKILL at clean-up
 
 
 class HarnessError(AssertionError):
@@ -503,6 +528,35 @@ def read_log(path):
             return f.read()
     except FileNotFoundError:
         return ""
+
+
+def wait_for_log(path, *texts, count=1, timeout=WAIT_TIMEOUT):
+    """Waits until the log file `path` holds each of `texts` at least `count` times; returns its
+    text. Lines reach log files through the engine's log thread a moment after what they
+    record, so a test reads a log after an action through this (or wait_until over read_log)."""
+    def missing(text):
+        return [t for t in texts if text.count(t) < count]
+
+    def holds():
+        text = read_log(path)
+        return None if missing(text) else text
+    return wait_until(holds, timeout, message=lambda: "%r (x%d) not in %s within %d s:\n%s" % (
+        missing(read_log(path)), count, path, timeout, read_log(path)[-4000:]))
+
+
+def wait_for_session_end(path, request, count=1, timeout=WAIT_TIMEOUT):
+    """Waits until the log `path` (a service log or an audit log) holds `count` sessions whose
+    "Requested" line holds `request`, each with its end line; returns the log's text. Lines are
+    matched by session number, so the end of another session (a port probe's) never counts."""
+    requested = re.compile(r"\t(\d+)\tRequested:?\t[^\r\n]*" + re.escape(request))
+
+    def ended():
+        text = read_log(path)
+        sessions = requested.findall(text)
+        done = len(sessions) >= count and all("\t%s\tTerminated " % s in text for s in sessions)
+        return text if done else None
+    return wait_until(ended, timeout, message=lambda: "no end of %d session(s) requesting %r in "
+                      "%s within %d s:\n%s" % (count, request, path, timeout, read_log(path)[-4000:]))
 
 
 def base_reg(logs, remote):

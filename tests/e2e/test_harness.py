@@ -6,6 +6,7 @@ import os
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import unittest
 
@@ -91,6 +92,28 @@ class CleanUp(unittest.TestCase):
 
 
 class Observations(unittest.TestCase):
+    def test_a_session_end_counts_only_for_the_session_that_made_the_request(self):
+        folder = self.enterContext(tempfile.TemporaryDirectory())
+        path = os.path.join(folder, "Web.log")
+        line = "12/09/26 11:27:49\t127.0.0.1\tGuest\t%010d\t%s\r\n"
+        with open(path, "w", newline="") as f:
+            f.write(line % (1, "Terminated exit code 0") + line % (2, "Requested:\tGET /a"))
+        # The probe's end (session 1) is no end of session 2; later lines are appended while
+        # the helper waits.
+        with self.assertRaises(harness.HarnessError):
+            harness.wait_for_session_end(path, "GET /a", timeout=0.3)
+        def end():
+            with open(path, "a", newline="") as f:
+                f.write(line % (2, "Terminated exit code 0"))
+        timer = threading.Timer(0.2, end)
+        timer.start()
+        self.addCleanup(timer.join)
+        self.assertTrue(harness.wait_for_session_end(path, "GET /a", timeout=10).endswith(
+            line % (2, "Terminated exit code 0")))
+        self.assertIn("Requested", harness.wait_for_log(path, "\tTerminated ", count=2))
+        with self.assertRaises(harness.HarnessError):
+            harness.wait_for_session_end(path, "GET /a", count=2, timeout=0.1)
+
     def test_event_lines_are_read_field_by_field(self):
         event = harness.Event("2024-01-02 03:04:05\tNorvaneEngine[42]\tWarning\t8\tStarted.\n")
         self.assertEqual((event.source, event.pid, event.type, event.id, event.text),

@@ -80,13 +80,12 @@ class POP3ProxyTest(harness.EngineTestCase):
             self.norvane.wait_for_port(port)
 
     def client(self, port=None):
-        client = poplib.POP3("127.0.0.1", port or self.mail, timeout=20)
+        client = poplib.POP3("127.0.0.1", port or self.mail, timeout=harness.WAIT_TIMEOUT)
         self.addCleanup(client.close)
         return client
 
-    def log(self, name="Mail"):
-        with open(os.path.join(self.logs, name + ".log"), encoding="latin-1") as f:
-            return f.read()
+    def wait_for_log(self, text, name="Mail"):
+        harness.wait_for_log(os.path.join(self.logs, name + ".log"), text)
 
     def assertRefused(self, call, answer):
         with self.assertRaises(poplib.error_proto) as caught:
@@ -108,15 +107,14 @@ class POP3ProxyTest(harness.EngineTestCase):
         self.assertEqual(b"\r\n".join(pop.retr(2)[1]) + b"\r\n", MESSAGES[1])
         pop.quit()
         self.assertEqual(self.server.sessions[0], ["USER a#b", "PASS pw", "STAT", "RETR 2", "QUIT"])
-        harness.wait_until(lambda: "\tRequested:\tPOP3: a#b at %s" % server in self.log())
-        harness.wait_until(lambda: "exit code 0" in self.log())
+        # Its end line: the code says which side closed first after QUIT, either may.
+        harness.wait_for_session_end(os.path.join(self.logs, "Mail.log"), "POP3: a#b at %s" % server)
 
         # Without the delimiter (here '#'): refused and logged.
         pop = self.client()
         self.assertRefused(lambda: pop.user("alice%" + server), b"-ERR bad username")
         self.assertEqual(pop.file.readline(), b"")
-        harness.wait_until(lambda: "Non proxy request rejected - client sent USER alice%" +
-                           server in self.log())
+        self.wait_for_log("Non proxy request rejected - client sent USER alice%" + server)
         # QUIT before the log-on.
         pop = self.client()
         self.assertEqual(pop.quit(), b"+OK")
@@ -133,11 +131,11 @@ class POP3ProxyTest(harness.EngineTestCase):
         self.assertEqual([s[0] for s in self.server.sessions[1:]],
                          ["USER bob", "USER carol#mail.example:1110",
                           "USER carol#mail.example", "USER dave"])
-        harness.wait_until(lambda: "POP3: user dave piped through proxy" in self.log("Upstream"))
+        self.wait_for_log("POP3: user dave piped through proxy", "Upstream")
 
     def test_pipelined_client_and_a_server_that_refuses(self):
         # What the client sends behind its log-on reaches the server after the proxy's USER.
-        with socket.create_connection(("127.0.0.1", self.mail), timeout=20) as s, \
+        with socket.create_connection(("127.0.0.1", self.mail), timeout=harness.WAIT_TIMEOUT) as s, \
                 s.makefile("rb") as answers:
             answers.readline()
             s.sendall(b"USER p#127.0.0.1:%d\r\nPASS pw\r\nQUIT\r\n" % self.server.port)
@@ -167,8 +165,10 @@ class POP3ProxyTest(harness.EngineTestCase):
                     'sslproto "" mda "cat >> %s" fetchall keep\n' % (self.mail, self.server.port, out))
         os.chmod(rc, 0o600)
         env = dict(os.environ, HOME=home, FETCHMAILHOME=home)
-        done = subprocess.run(["fetchmail", "-f", rc, "--nosyslog", "-v"], env=env,
-                              capture_output=True, text=True, timeout=60)
+        # Its own lock file: as root, fetchmail's default one is shared by every run on the host.
+        done = subprocess.run(["fetchmail", "-f", rc, "--pidfile", os.path.join(home, "pid"),
+                               "--nosyslog", "-v"], env=env,
+                              capture_output=True, text=True, timeout=harness.scaled(60))
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         with open(out, "rb") as f:
             delivered = f.read().replace(b"\r\n", b"\n")

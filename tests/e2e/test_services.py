@@ -78,8 +78,7 @@ class Services(harness.EngineTestCase):
                              "remote control reachable on %s" % address)
 
         relay_log = os.path.join(logs, "Relay.log")
-        harness.wait_until(lambda: "\tService started\r\n" in harness.read_log(relay_log),
-                           message=lambda: "no start line in %r" % harness.read_log(relay_log))
+        harness.wait_for_log(relay_log, "\tService started\r\n")
         self.assertEqual(n.stop().returncode, 0)
         self.assertFalse(harness.port_accepts(relay))
         self.assertFalse(harness.port_accepts(remote))

@@ -167,14 +167,7 @@ class Socks(harness.EngineTestCase):
         self.norvane.wait_for_port(self.auth_port)
 
     def wait_for_log(self, text, service="SOCKS"):
-        def log():
-            try:
-                with open(os.path.join(self.logs, service + ".log"), encoding="latin-1") as f:
-                    return f.read()
-            except FileNotFoundError:
-                return ""
-        harness.wait_until(lambda: text in log(),
-                           message=lambda: "%r not in the log:\n%s" % (text, log()))
+        harness.wait_for_log(os.path.join(self.logs, service + ".log"), text)
 
     def curl(self, *args):
         return subprocess.run(["curl", "-sS", "--max-time", "20"] + list(args),

@@ -85,12 +85,12 @@ class StreamingTest(harness.EngineTestCase):
         self.norvane.wait_for_port(self.forward)
 
     def keep(self, s):
-        s.settimeout(10)
+        s.settimeout(harness.WAIT_TIMEOUT)
         self.addCleanup(s.close)
         return s
 
     def connect(self, port):
-        s = self.keep(socket.create_connection(("127.0.0.1", port), timeout=10))
+        s = self.keep(socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT))
         s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         return s
 
@@ -102,16 +102,14 @@ class StreamingTest(harness.EngineTestCase):
         s.bind((host, 0))
         return s
 
-    def log(self, name="Proxy"):
-        try:
-            with open(os.path.join(self.norvane.root, "logs", name + ".log"),
-                      encoding="latin-1", newline="") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+    def log_path(self, name="Proxy"):
+        return os.path.join(self.norvane.root, "logs", name + ".log")
 
-    def wait_for_log(self, text, name="Proxy"):
-        harness.wait_until(lambda: text in self.log(name), message=lambda: self.log(name))
+    def log(self, name="Proxy"):
+        return harness.read_log(self.log_path(name))
+
+    def wait_for_log(self, *texts, name="Proxy"):
+        return harness.wait_for_log(self.log_path(name), *texts)
 
     def session_end(self):
         """The four byte counts and the exit code of the first session that moved bytes (the
@@ -201,10 +199,9 @@ class RealAudio(StreamingTest):
         self.assertEqual(self.session_end(), ((
             4 + 16 + len(greeting) + 7, len(HELLO + commands + sent) + 5 + 8,
             len(sent) + 8, len(greeting) + 5 + 7), 1))
-        for line in ("Requested:\tRealPlayer: 127.0.0.2", "Client port offset 7", "status ready",
-                     "Received unknown command in RealPlayer Proxy session 9",
-                     "Client Message ID 4 length 600, received 600"):
-            self.assertIn(line, self.log())
+        self.wait_for_log("Requested:\tRealPlayer: 127.0.0.2", "Client port offset 7", "status ready",
+                          "Received unknown command in RealPlayer Proxy session 9",
+                          "Client Message ID 4 length 600, received 600")
 
         # TCP mode: both directions pass unread after "Connected OK".
         client = self.connect(self.proxy)
@@ -228,7 +225,7 @@ class RealAudio(StreamingTest):
         got = recv_exact(self.accept(), len(sent))
         self.assertEqual(got, sent[:9] + got[9:11] + sent[11:])
         self.assertNotEqual(got[9:11], word(5000))
-        self.wait_for_log("Requested:\tRealPlayer: 127.0.0.2:%d" % self.server_port, "Forward")
+        self.wait_for_log("Requested:\tRealPlayer: 127.0.0.2:%d" % self.server_port, name="Forward")
 
         # No server named, hostile lengths, a bad hello, a server that does not answer.
         self.refused(HELLO + packet(0), HELLO_ANSWER + status(2, b"Bad Info Passed"),
@@ -310,7 +307,7 @@ class VDOLive(StreamingTest):
         self.assertEqual(self.session_end(), ((
             11 + 7, len(asked + unmarked + streamed + last) + 5 + 5,
             len(unmarked + streamed + last) + 5, 11 + 5 + 7), 0))
-        self.assertIn("Requested:\tVDOLive://127.0.0.2:%d/clip.vdo" % self.server_port, self.log())
+        self.wait_for_log("Requested:\tVDOLive://127.0.0.2:%d/clip.vdo" % self.server_port)
 
         # A stream message first: passed to the configured server, rewritten, "Unknown File";
         # refused by the other service.
@@ -320,7 +317,7 @@ class VDOLive(StreamingTest):
         self.assertEqual(got, first[:28] + got[28:32] + first[32:])
         self.assertNotEqual(got[28:32], dword(7777))
         self.wait_for_log("Requested:\tVDOLive://127.0.0.2:%d/Unknown File" % self.server_port,
-                          "Forward")
+                          name="Forward")
         self.refused(first)
 
         # A marked type 1 without a stream message before it: the player-side socket is made

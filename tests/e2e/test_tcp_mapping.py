@@ -202,7 +202,7 @@ class TCPMapping(harness.EngineTestCase):
                     "\tTraffic\t %d\t%d\t%d\t%d\t" % ((len(data),) * 4),
                     "\tFailed authorisation:\tNo mapping or default not allowed - terminating"]}
         for path, texts in logs.items():
-            harness.wait_until(lambda: all(text in harness.read_log(path) for text in texts), message=lambda: harness.read_log(path))
+            harness.wait_for_log(path, *texts)
 
 if __name__ == "__main__":
     harness.main()

@@ -99,8 +99,7 @@ class TelnetProxyTest(harness.EngineTestCase):
         return typist
 
     def log(self):
-        with open(os.path.join(self.logs, "Telnet.log"), encoding="latin-1") as f:
-            return f.read()
+        return harness.read_log(os.path.join(self.logs, "Telnet.log"))
 
     def test_command_line_options_and_relay(self):
         t = self.typist()

@@ -50,7 +50,7 @@ AUDITED_GUEST = "[" + ROOT + r'''\Settings]
 
 # Every service-log event, debug lines included.
 ALL_LOG_OPTIONS = 0x3FF
-CLIENT_TIMEOUT = 30
+CLIENT_TIMEOUT = int(harness.scaled(30))
 
 
 def reg_path(path):
@@ -112,7 +112,7 @@ class ScriptedOrigin:
             except OSError:
                 return
             with conn:
-                conn.settimeout(10)
+                conn.settimeout(harness.WAIT_TIMEOUT)
                 data = b""
                 try:
                     while b"\r\n\r\n" not in data:
@@ -187,7 +187,7 @@ class WebProxyTest(harness.EngineTestCase):
             self.fail("curl %s failed (%d): %s" % (args, result.returncode, result.stderr))
         return result
 
-    def raw(self, request, timeout=10):
+    def raw(self, request, timeout=harness.WAIT_TIMEOUT):
         """Sends `request` to the proxy and returns everything it answers until it closes."""
         with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as s:
             s.sendall(request)
@@ -203,13 +203,10 @@ class WebProxyTest(harness.EngineTestCase):
             if name.endswith(".nvc"):
                 os.remove(os.path.join(self.cache, name))
 
-    def service_log(self, name="Web"):
-        path = os.path.join(self.logs, name + ".log")
-        try:
-            with open(path, encoding="latin-1") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+    def wait_for_end(self, url, name="Web", count=1):
+        """The log `name` once `count` sessions that asked for `url` have ended (CR LF kept)."""
+        return harness.wait_for_session_end(os.path.join(self.logs, name + ".log"), "GET " + url,
+                                            count)
 
 
 class ProxyRequests(WebProxyTest):
@@ -234,7 +231,7 @@ class ProxyRequests(WebProxyTest):
         got = self.curl("-x", self.proxy, self.origin.url("/a.txt"), self.origin.url("/b.txt"))
         self.assertEqual(got.stdout, b"first\nsecond\n")
         # Both answers say the connection closes, so curl never waits for an idle time-out.
-        self.assertLess(time.monotonic() - started, 10)
+        self.assertLess(time.monotonic() - started, harness.scaled(10))
 
     def test_post_body_reaches_the_origin_and_the_answer_comes_back(self):
         body = b"x=" + b"7" * 100000
@@ -310,7 +307,7 @@ class ProxyRequests(WebProxyTest):
         origin = ScriptedOrigin(b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
         self.addCleanup(origin.close)
         # A client that half-closes after its request still gets the whole answer.
-        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
+        with socket.create_connection(("127.0.0.1", self.port), timeout=harness.WAIT_TIMEOUT) as s:
             s.sendall(b"GET " + origin.url("/half").encode() + b" HTTP/1.0\r\n\r\n")
             s.shutdown(socket.SHUT_WR)
             got = b""
@@ -345,17 +342,13 @@ class AuditedRequests(WebProxyTest):
         self.write_doc("logged.txt", b"hello\n")
         url = self.origin.url("/logged.txt")
         self.curl("-x", self.proxy, url + "?q=1")
-        for name in ("Web", "Guest"):
-            harness.wait_until(lambda: "Terminated" in self.service_log(name),
-                               message=lambda: "no end line in %s.log:\n%s" % (
-                                   name, self.service_log(name)))
-        log = self.service_log()
+        log = self.wait_for_end(url + "?q=1")
         self.assertIn("\tGuest\t", log)
-        self.assertIn("Requested:\tGET %s?q=1\n" % url, log)
+        self.assertIn("Requested:\tGET %s?q=1\r\n" % url, log)
         self.assertIn("Debug:\tWWW Session sending server request in thread", log)
-        self.assertIn("Terminated exit code 0\n", log)
-        audit = self.service_log("Guest")
-        self.assertIn("Requested\tGET %s?q=1\n" % url, audit)
+        self.assertIn("Terminated exit code 0\r\n", log)
+        audit = self.wait_for_end(url + "?q=1", "Guest")
+        self.assertIn("Requested\tGET %s?q=1\r\n" % url, audit)
         self.assertIn("Terminated exit code 0", audit)
 
 
@@ -367,8 +360,7 @@ class Cache(WebProxyTest):
         self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
         # The copy is mapped after its index record and content file are written, before the
         # session's end line: only that line says the next request can find it.
-        harness.wait_until(lambda: "Terminated" in self.service_log(),
-                           message=lambda: "no end line in Web.log:\n" + self.service_log())
+        self.wait_for_end(url)
         got = self.curl("-i", "-x", self.proxy, url).stdout
         head, _, body = got.partition(b"\r\n\r\n")
         self.assertTrue(head.startswith(b"HTTP/1.0 200 Document Follows\r\n"), head)
@@ -381,7 +373,9 @@ class Cache(WebProxyTest):
         self.curl("-x", self.proxy, url, "-H", "Pragma: no-cache")
         self.assertEqual(len([r for r in self.origin.requests() if "GET /cached.bin" in r]), 2)
 
-        # A fresh copy whose file vanished is fetched again.
+        # A fresh copy whose file vanished is fetched again (once the last answer's copy, if
+        # any, is stored).
+        self.wait_for_end(url, count=3)
         self.remove_cached_files()
         self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
         self.assertEqual(len([r for r in self.origin.requests() if "GET /cached.bin" in r]), 3)
@@ -409,7 +403,7 @@ class CacheRevalidation(WebProxyTest):
         self.write_doc("page.html", data)
         url = self.origin.url("/page.html")
         self.assertEqual(self.curl("-x", self.proxy, url).stdout, data)
-        harness.wait_until(lambda: any(n.endswith(".nvc") for n in os.listdir(self.cache)))
+        self.wait_for_end(url)
         got = self.curl("-i", "-x", self.proxy, url).stdout
         self.assertTrue(got.startswith(b"HTTP/1.0 200 Document Follows\r\n"), got[:200])
         self.assertTrue(got.endswith(data))

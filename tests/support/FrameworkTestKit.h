@@ -118,7 +118,8 @@ std::vector<std::string> WithoutTimes(const std::vector<std::string>& lines);
 // Polls `ready` until it holds; false after `timeoutMs`.
 bool WaitFor(const std::function<bool()>& ready, int timeoutMs = 5000);
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
+// A port on 127.0.0.1 that was free for TCP and UDP a moment ago, below the kernel's ephemeral
+// range (a port bound to 0 and let go may be handed to any other socket at once).
 std::uint16_t FreeTcpPort();
 
 // A connection to 127.0.0.1:`port` from the loopback address `source` (any 127.x.y.z), so one

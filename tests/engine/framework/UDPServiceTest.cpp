@@ -93,11 +93,6 @@ public:
     }
 };
 
-std::uint16_t FreeUdpPort() {
-    RawUdp probe;
-    return probe.Port();
-}
-
 class UDPServiceTest : public FrameworkTest {
 protected:
     void TearDown() override {
@@ -109,7 +104,7 @@ protected:
 
 TEST_F(UDPServiceTest, TheServiceThreadOwnsTheSocketAndEndsWithItsSessionsOnQuit) {
     AddUser("Guest", "");
-    const std::uint16_t port = FreeUdpPort();
+    const std::uint16_t port = FreeTcpPort();
     auto* service = new CEchoUDPService(port);
     service->SetLogging(TRUE, 0xFFFF);
     service->OpenLogFile();
@@ -142,7 +137,7 @@ TEST_F(UDPServiceTest, TheServiceThreadOwnsTheSocketAndEndsWithItsSessionsOnQuit
 // Start and Stop from another thread run on the service thread and return once they have: the
 // caller sees the state they left (a console's request reports it at once).
 TEST_F(UDPServiceTest, StartAndStopFromAnotherThreadActOnTheServiceThread) {
-    const std::uint16_t port = FreeUdpPort();
+    const std::uint16_t port = FreeTcpPort();
     auto* service = new CEchoUDPService(port);
     service->SetEnabled(FALSE);
     service->StartIfEnabled();
@@ -164,7 +159,7 @@ TEST_F(UDPServiceTest, StartAndStopFromAnotherThreadActOnTheServiceThread) {
 // hands the removal to the service thread, so the two never wait for each other.
 TEST_F(UDPServiceTest, EndingSessionsWhileTheServiceAdmitsOthersNeverDeadlocks) {
     FakeClock clock;
-    auto* service = new CEchoUDPService(FreeUdpPort());
+    auto* service = new CEchoUDPService(FreeTcpPort());
     service->SetEnabled(FALSE);  // no socket needed: sessions are made by hand
     CRef<CEchoUDPService> held(service);
     service->StartIfEnabled();

@@ -51,11 +51,6 @@ protected:
     }
 };
 
-std::uint16_t FreeUdpPortForTest() {
-    RawUdp probe;
-    return probe.Port();
-}
-
 class DNSServiceTest : public FrameworkTest {
 protected:
     std::unique_ptr<CTestEngine> MakeEngine() override {
@@ -104,7 +99,7 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
     RawUdp client;
     auto* service = new CDNSService;
     service->SetResolver(resolver);
-    service->SetPortNumber(FreeUdpPortForTest());
+    service->SetPortNumber(FreeTcpPort());  // free for UDP too, below the ephemeral range
     service->SetInterfaceAddress(TRUE, "127.0.0.1");
     service->SetSessionTimeout(TRUE, 1);
     AllowEveryone(*service);

@@ -75,7 +75,7 @@ protected:
     // to everyone, with `table` (its target `echo` for every client when null).
     CUDPMappingService& Start(CMappings* table, std::uint16_t echo, DWORD timeoutSeconds = 60) {
         if (m_port == 0)
-            m_port = RawUdp().Port();
+            m_port = FreeTcpPort();
         if (table == nullptr) {
             table = new CMappings;
             table->SetAllowDefault(1);
@@ -148,7 +148,7 @@ TEST_F(UDPMappingServiceTest, RelaysEachClientThroughItsOwnSocketAndDropsWhatDoe
 
 TEST_F(UDPMappingServiceTest, RefusedAndFailedSetUpsEndAtOnceAndTheNextDatagramTriesAgain) {
     EchoTarget target;
-    m_port = RawUdp().Port();
+    m_port = FreeTcpPort();
     // No default; 127.0.0.3 goes to the service's own port, which the guard refuses.
     auto* table = new CMappings;
     for (const auto& [client, port] : {std::pair<const char*, std::uint16_t>{"127.0.0.3", m_port},
