@@ -131,14 +131,27 @@ protected:
             [&] {
                 bool seen = false;
                 for (const CViewNotice& notice : m_host.TakeNotices()) {
-                    if (auto* item = dynamic_cast<CWHTreeItem*>(notice.object.Get())) {
-                        EXPECT_EQ(CWHTreeItem(item->object, "").kind, item->kind);  // still whole
-                    }
+                    if (auto* item = dynamic_cast<CWHTreeItem*>(notice.object.Get()))
+                        EXPECT_EQ(ReadAgain(*item).kind, item->kind);  // still whole
                     seen = seen || (notice.target == target && notice.code == code);
                 }
                 return seen;
             },
             20000);
+    }
+
+    // The record's object read again as the session reads it: under its container's lock, since
+    // an echo may be loading into that very object on the session thread.
+    CWHTreeItem ReadAgain(const CWHTreeItem& item) {
+        if (dynamic_cast<CLocation*>(item.object.Get())) {
+            CScopedLock lock(m_copy.GetLocations());
+            return CWHTreeItem(item.object, "");
+        }
+        if (dynamic_cast<CFilterComponent*>(item.object.Get())) {
+            CScopedLock lock(m_copy.GetUserDatabase());
+            return CWHTreeItem(item.object, "");
+        }
+        return CWHTreeItem(item.object, "");
     }
 
     std::size_t Locations(CNorvaneEngine& engine) {
