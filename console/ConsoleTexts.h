@@ -176,4 +176,10 @@ inline constexpr const char* kServiceState = "%i";
 inline constexpr const char* kLocationCaption = "Location";
 inline constexpr const char* kLocationExists = "This location already exists";
 
+// --- Cache sheet and mapping sheet -------------------------------------------------------------
+inline constexpr const char* kCacheSheetCaption = "Cache properties";
+inline constexpr const char* kMappingSheetCaption = "Mapping Properties";
+inline constexpr const char* kSelectUserOrGroup = "You must select a user or group";
+inline constexpr const char* kErrorCaption = "Error";
+
 }  // namespace ConsoleTexts

@@ -9,3 +9,8 @@ inline constexpr const char* kControlIdProperty = "ctrlId";
 
 // The control numbered `id` below `dialog`, or null.
 QWidget* FindControl(const QWidget* dialog, int id);
+// Whether the check box or radio numbered `id` below `dialog` is checked (false when there is
+// none).
+bool IsControlChecked(const QWidget* dialog, int id);
+// Enables or disables the control numbered `id` below `dialog`, when there is one.
+void EnableControl(const QWidget* dialog, int id, bool enabled);

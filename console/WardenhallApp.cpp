@@ -12,6 +12,7 @@
 #include "console/WardenhallDoc.h"
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
@@ -108,6 +109,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
+    AddCacheSheet(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

@@ -83,16 +83,6 @@ QLineEdit* Figure(int id, bool readOnly = false) {
     return edit;
 }
 
-bool IsChecked(const QWidget* page, int id) {
-    auto* box = qobject_cast<QAbstractButton*>(FindControl(page, id));
-    return box != nullptr && box->isChecked();
-}
-
-void Enable(const QWidget* page, int id, bool enabled) {
-    if (QWidget* control = FindControl(page, id))
-        control->setEnabled(enabled);
-}
-
 CGroupMemberDatabase& ConsoleUsers() { return theConfiguration.GetUserDatabase(); }
 
 }  // namespace
@@ -131,7 +121,7 @@ BOOL CUserInfoPage::OnInitDialog() {
     }
     if (!CUserPage::OnInitDialog())
         return FALSE;
-    Enable(this, kUsername, !m_existing);
+    EnableControl(this, kUsername, !m_existing);
     UpdateControls();
     return TRUE;
 }
@@ -157,8 +147,8 @@ void CUserInfoPage::DoDataExchange(CDataExchange& dx) {
 }
 
 void CUserInfoPage::UpdateControls() {
-    Enable(this, kCannotChange, !IsChecked(this, kMustChange));
-    Enable(this, kMustChange, !IsChecked(this, kCannotChange));
+    EnableControl(this, kCannotChange, !IsControlChecked(this, kMustChange));
+    EnableControl(this, kMustChange, !IsControlChecked(this, kCannotChange));
 }
 
 BOOL CUserInfoPage::Apply() {
@@ -370,9 +360,9 @@ void CUserAuditingPage::DoDataExchange(CDataExchange& dx) {
 }
 
 void CUserAuditingPage::UpdateControls() {
-    const bool enabled = !IsChecked(this, kDoNotAudit);
+    const bool enabled = !IsControlChecked(this, kDoNotAudit);
     for (const AuditBox& box : kAuditBoxes)
-        Enable(this, box.id, enabled);
+        EnableControl(this, box.id, enabled);
 }
 
 void CUserAuditingPage::Store() {

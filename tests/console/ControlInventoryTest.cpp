@@ -3,6 +3,7 @@
 
 #include "console/ConsoleSettings.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
@@ -80,6 +81,10 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {144, page(static_cast<CUserGroupsPage*>(nullptr))},
         {145, page(static_cast<CUserAccountingPage*>(nullptr))},
         {150, page(static_cast<CUserAuditingPage*>(nullptr))},
+        {174, [] { return std::make_unique<CCacheSheet>(); }},
+        {175, [] { return std::make_unique<CCacheGeneralPage>(); }},
+        {176, [] { return std::make_unique<CCachePurgePage>(); }},
+        {177, [] { return std::make_unique<CCacheWhatPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
