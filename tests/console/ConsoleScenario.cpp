@@ -41,6 +41,13 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   open-cache             the configuration tree's "Caching" opens the cache sheet (its notices
+//                          print as "view cache <code> -"); the sheet commands act on it:
+//   sheet-page N           goes to page N as a click on its tab does
+//   sheet-set ID TEXT | sheet-check ID 0|1 | sheet-click ID   on the active page's control
+//   sheet-criterion VARIABLE|COMPARISON|VALUE   Add Criterion on the active page's last filter,
+//                          its Criterion dialog answered with them
+//   sheet-shot NAME | sheet-ok   the open sheet as NAME.png / its OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -52,8 +59,11 @@
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
+#include "console/RequestFilterTree.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
@@ -355,8 +365,9 @@ private:
             std::getline(words >> std::ws, a);
             return Await(
                 [this, a] {
+                    // Answers to commands are not shown: "ok wait X" holds X.
                     for (std::size_t n = m_waited; n < said.size(); ++n)
-                        if (said[n].find(a) != std::string::npos) {
+                        if (said[n].find(a) != std::string::npos && !said[n].starts_with("ok ")) {
                             m_waited = n + 1;
                             return true;
                         }
@@ -514,7 +525,7 @@ private:
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
         }
-        if (std::string failure; UserCommand(command, words, failure))
+        if (std::string failure; UserCommand(command, words, failure) || SheetCommand(command, words, failure))
             return failure;
         return "unknown command";
     }
@@ -590,6 +601,68 @@ private:
         return false;
     }
 
+    // The commands on the sheet open-cache opened; false for any other command.
+    bool SheetCommand(const std::string& command, std::istringstream& words, std::string& failure) {
+        if (command == "open-cache") {
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            QTimer::singleShot(0, view, [view] { emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kCaching), 0); });
+            failure = Await(
+                [this] {
+                    m_openSheet = qobject_cast<CCacheSheet*>(QApplication::activeModalWidget());
+                    if (m_openSheet)
+                        m_openSheet->installEventFilter(&m_sheetView);
+                    return !m_openSheet.isNull();
+                },
+                [] { return std::string("no cache sheet"); });
+            return true;
+        }
+        if (command.rfind("sheet-", 0) != 0)
+            return false;
+        std::string rest;
+        std::getline(words >> std::ws, rest);
+        const std::string text = rest.substr(std::min(rest.size(), rest.find(' ') + 1));
+        if (!m_openSheet || !m_openSheet->isVisible()) {
+            failure = "no sheet open";
+            return true;
+        }
+        CTabPage* page = m_openSheet->TabSheet().GetActivePage();
+        // The active page's control, else the sheet's (OK, Apply).
+        QWidget* control = FindControl(page, std::atoi(rest.c_str()));
+        control = control ? control : FindControl(m_openSheet, std::atoi(rest.c_str()));
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (command == "sheet-page") {
+            failure = m_openSheet->TabSheet().SelectPage(std::atoi(rest.c_str())) ? "" : "no such page";
+        } else if (command == "sheet-set" && qobject_cast<QLineEdit*>(control)) {
+            qobject_cast<QLineEdit*>(control)->setText(ToDisplay(text));
+        } else if ((command == "sheet-check" || command == "sheet-click") && button) {
+            command == "sheet-click" ? button->click() : button->setChecked(text == "1");
+        } else if (command == "sheet-criterion") {
+            auto* tree = page->findChild<CRequestFilterTree*>();
+            if (tree == nullptr || tree->topLevelItemCount() == 0) {
+                failure = "no filter";
+                return true;
+            }
+            tree->setCurrentItem(tree->topLevelItem(tree->topLevelItemCount() - 1));
+            QStringList parts = ToDisplay(rest).split('|');
+            parts.resize(3);
+            QTimer::singleShot(0, page, [page] { qobject_cast<QAbstractButton*>(FindControl(page, 1238))->click(); });
+            failure = Answer<CCriterionDlg>([parts](CCriterionDlg* dialog) {
+                for (auto [id, part] : {std::pair{1179, 0}, {1176, 1}}) {
+                    auto* combo = qobject_cast<QComboBox*>(FindControl(dialog, id));
+                    combo->setCurrentIndex(combo->findText(parts[part]));
+                }
+                qobject_cast<QLineEdit*>(FindControl(dialog, 1177))->setText(parts[2]);
+            });
+        } else if (command == "sheet-shot") {
+            failure = m_scenario.SaveWithTitle(m_openSheet, rest + ".png") ? "" : "not saved";
+        } else if (command == "sheet-ok") {
+            m_openSheet->accept();
+        } else {
+            failure = "no such control";
+        }
+        return true;
+    }
+
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
@@ -615,6 +688,8 @@ private:
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
     QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
+    QPointer<CTabSheetDlg> m_openSheet;  // the sheet open-cache opened
+    CRecordingView m_sheetView{"cache"};
 };
 
 }  // namespace
