@@ -8,6 +8,7 @@
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/LocationDlg.h"
+#include "console/dialogs/MappingSheet.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
@@ -85,6 +86,8 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {175, [] { return std::make_unique<CCacheGeneralPage>(); }},
         {176, [] { return std::make_unique<CCachePurgePage>(); }},
         {177, [] { return std::make_unique<CCacheWhatPage>(); }},
+        {166, [] { return std::make_unique<CMappingSheet>(nullptr, FALSE); }},
+        {167, [] { return std::make_unique<CMappingTargetPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
