@@ -44,7 +44,7 @@
 //   open-cache             the configuration tree's "Caching" opens the cache sheet (its notices
 //                          print as "view cache <code> -"); the sheet commands act on it:
 //   sheet-page N           goes to page N as a click on its tab does
-//   sheet-set ID TEXT | sheet-check ID 0|1 | sheet-click ID   on the active page's control
+//   sheet-check ID 0|1 | sheet-click ID   on the active page's control (else the sheet's)
 //   sheet-criterion VARIABLE|COMPARISON|VALUE   Add Criterion on the active page's last filter,
 //                          its Criterion dialog answered with them
 //   sheet-shot NAME | sheet-ok   the open sheet as NAME.png / its OK
@@ -56,10 +56,10 @@
 #include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
+#include "console/RequestFilterTree.h"
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
-#include "console/RequestFilterTree.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
@@ -620,28 +620,20 @@ private:
             return false;
         std::string rest;
         std::getline(words >> std::ws, rest);
-        const std::string text = rest.substr(std::min(rest.size(), rest.find(' ') + 1));
         if (!m_openSheet || !m_openSheet->isVisible()) {
             failure = "no sheet open";
             return true;
         }
         CTabPage* page = m_openSheet->TabSheet().GetActivePage();
-        // The active page's control, else the sheet's (OK, Apply).
-        QWidget* control = FindControl(page, std::atoi(rest.c_str()));
-        control = control ? control : FindControl(m_openSheet, std::atoi(rest.c_str()));
+        const int id = std::atoi(rest.c_str());
+        QWidget* control = FindControl(page, id) ? FindControl(page, id) : FindControl(m_openSheet, id);
         auto* button = qobject_cast<QAbstractButton*>(control);
+        auto* tree = page->findChild<CRequestFilterTree*>();
         if (command == "sheet-page") {
-            failure = m_openSheet->TabSheet().SelectPage(std::atoi(rest.c_str())) ? "" : "no such page";
-        } else if (command == "sheet-set" && qobject_cast<QLineEdit*>(control)) {
-            qobject_cast<QLineEdit*>(control)->setText(ToDisplay(text));
+            failure = m_openSheet->TabSheet().SelectPage(id) ? "" : "no such page";
         } else if ((command == "sheet-check" || command == "sheet-click") && button) {
-            command == "sheet-click" ? button->click() : button->setChecked(text == "1");
-        } else if (command == "sheet-criterion") {
-            auto* tree = page->findChild<CRequestFilterTree*>();
-            if (tree == nullptr || tree->topLevelItemCount() == 0) {
-                failure = "no filter";
-                return true;
-            }
+            command == "sheet-click" ? button->click() : button->setChecked(rest.ends_with(" 1"));
+        } else if (command == "sheet-criterion" && tree) {
             tree->setCurrentItem(tree->topLevelItem(tree->topLevelItemCount() - 1));
             QStringList parts = ToDisplay(rest).split('|');
             parts.resize(3);
