@@ -100,6 +100,19 @@ inline constexpr int kLocationDialog = 136;
 inline constexpr int kLocationPattern = 1029;
 inline constexpr int kLocationUser = 1030;
 
+
+// --- Policy, recipient and time slice dialogs ------------------------------------------------
+inline constexpr int kPoliciesPage = 148;
+inline constexpr int kEditRecipientSheet = 152;
+inline constexpr int kRecipientUserPage = 156;
+inline constexpr int kRecipientLocationPage = 157;
+inline constexpr int kRecipientTimePage = 158;
+inline constexpr int kTimeSliceDialog = 159;
+inline constexpr int kRecipientRequestPage = 161;
+inline constexpr int kDefaultPolicyDialog = 163;
+// The Default Policy dialog's window icon (the recipient sheet's is kUserImage).
+inline constexpr int kDefaultPolicyImage = 5;
+
 // --- Cache sheet and mapping sheet -------------------------------------------------------------
 inline constexpr int kCacheSheet = 174;
 inline constexpr int kCacheGeneralPage = 175;

@@ -176,10 +176,36 @@ inline constexpr const char* kServiceState = "%i";
 inline constexpr const char* kLocationCaption = "Location";
 inline constexpr const char* kLocationExists = "This location already exists";
 
+
+// --- Policy, recipient and time slice dialogs ------------------------------------------------
+inline constexpr const char* kNoRecipients =
+    "There are no recipients for this right\nAll access to this right will be denied.\n\nDo you wish to continue?";
+inline constexpr const char* kDefaultPoliciesTitle = "Default Policies";
+inline constexpr const char* kSystemRightsTitle = "System Rights";
+inline constexpr const char* kRecipientSheetCaption = "Properties for recipient %s";
+inline constexpr const char* kNewRecipientSheetCaption = "Properties for new recipient";
+inline constexpr const char* kSelectUserOrGroup = "You must select a user or group";
+inline constexpr const char* kErrorTitle = "Error";
+inline constexpr const char* kInvalidSetting = "Invalid setting";
+inline constexpr const char* kNoLocations =
+    "You have not specified any locations for this recipient\nbut you have indicated that locations are "
+    "significant.\nThis renders this recipient unusable.\n\nDo you wish to continue?";
+inline constexpr const char* kPossibleProblem = "Possible setting problem";
+inline constexpr const char* kLocalhostBanned =
+    "Localhost (127.0.0.1) has not been included or has\nbeen excluded from this recipient.  This will ban "
+    "this\nrecipient from using Norvane services that are bound\nto the localhost address\n\nDo you wish to "
+    "continue?";
+inline constexpr const char* kNoTimeSlices =
+    "You have not specified any time slices for this recipient\nbut you have indicated that time is "
+    "significant.\nThis renders this recipient unusable.\n\nDo you wish to continue?";
+inline constexpr const char* kNoRequestFilters =
+    "You have not specified any request filters for this\nrecipient but you have indicated that filters must "
+    "be met.\nThis renders this recipient unusable.\n\nDo you wish to continue?";
+// The address the localhost question is about.
+inline constexpr const char* kLocalhost = "127.0.0.1";
+
 // --- Cache sheet and mapping sheet -------------------------------------------------------------
 inline constexpr const char* kCacheSheetCaption = "Cache properties";
 inline constexpr const char* kMappingSheetCaption = "Mapping Properties";
-inline constexpr const char* kSelectUserOrGroup = "You must select a user or group";
-inline constexpr const char* kErrorCaption = "Error";
 
 }  // namespace ConsoleTexts

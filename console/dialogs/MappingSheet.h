@@ -24,7 +24,10 @@
 
 #include <string>
 
+class CGroupMemberDatabase;
 class CMappings;
+class CPatternLists;
+class CUserGroupChooser;
 
 class CMappingTargetPage : public CMappingPage {
     Q_OBJECT
@@ -45,13 +48,67 @@ protected:
     void DoDataExchange(CDataExchange& dx) override;
 };
 
+class CMappingUserPage : public CMappingPage {
+    Q_OBJECT
+public:
+    explicit CMappingUserPage(CGroupMemberDatabase& database);
+
+    // The saving exchange; "Specify user or group" with no name chosen is refused with an
+    // error box.
+    BOOL Apply() override;
+    // The flag, and the name only when a user or group is specified ("everyone" keeps the
+    // stored name).
+    void Store() override;
+    // List 1099 is enabled exactly when 1105 is not checked.
+    void UpdateControls();
+
+    CUserGroupChooser* Chooser() const { return m_chooser; }
+
+    int m_specify = 0;
+    std::string m_name;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+
+private:
+    CGroupMemberDatabase& m_database;
+    CUserGroupChooser* m_chooser;
+};
+
+class CMappingLocationPage : public CMappingPage {
+    Q_OBJECT
+public:
+    CMappingLocationPage();
+
+    // The saving exchange; no question is asked (both lists may be empty).
+    BOOL Apply() override;
+    // The flag and both pattern lists in list order.
+    void Store() override;
+    // The eight list controls are enabled exactly when 1111 is not checked.
+    void UpdateControls();
+
+    CPatternLists* Lists() const { return m_lists; }
+
+    int m_specify = 0;
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+
+private:
+    CPatternLists* m_lists;
+};
+
 class CMappingSheet : public CObjectSheetDlg<CMapping> {
     Q_OBJECT
 public:
-    // See the top of this file.
+    // See the top of this file. The User page lists the console's user database.
     CMappingSheet(CMapping* mapping, BOOL existing, CMappings* table = nullptr, QWidget* parent = nullptr);
 
     CMappingTargetPage m_targetPage;
+    CMappingUserPage m_userPage;
+    CMappingLocationPage m_locationPage;
 
 protected:
     void OnInitDialog() override;

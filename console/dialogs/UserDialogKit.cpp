@@ -1,5 +1,6 @@
 #include "console/dialogs/UserDialogKit.h"
 
+#include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
 #include "console/MessageBox.h"
 #include "console/WardenhallApp.h"
@@ -7,9 +8,12 @@
 #include "engine/access/GroupMemberDatabase.h"
 #include "foundation/ScopedLock.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTreeWidget>
 
 namespace UserDialogKit {
@@ -34,6 +38,15 @@ private:
 };
 
 }  // namespace
+
+QDialogButtonBox* OkCancelButtons(QDialog* dialog) {
+    auto* buttons = new QDialogButtonBox;
+    buttons->addButton(Numbered(new QPushButton("OK"), ConsoleIds::kOk), QDialogButtonBox::AcceptRole);
+    buttons->addButton(Numbered(new QPushButton("Cancel"), ConsoleIds::kCancel), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
 
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns) {
     auto* list = Numbered(new QTreeWidget, id);

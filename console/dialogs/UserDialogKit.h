@@ -14,6 +14,8 @@
 
 class CFilterComponent;
 class CGroupMemberDatabase;
+class QDialog;
+class QDialogButtonBox;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -25,6 +27,10 @@ Control* Numbered(Control* control, int id) {
     control->setProperty(kControlIdProperty, id);
     return control;
 }
+
+// The buttons OK (1) and Cancel (2) of `dialog`, wired to its accept and reject, for its
+// layout.
+QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // A single-selection report list numbered `id` with these columns (text, width).
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns);

@@ -124,6 +124,16 @@ BOOL CRight::RemoveRecipient(std::string_view name) {
     return TRUE;
 }
 
+BOOL CRight::RemoveRecipient(const CRecipient* recipient) {
+    {
+        CScopedLock lock(*this);
+        if (recipient == nullptr || !m_recipients.Remove(recipient))
+            return FALSE;
+    }
+    recipient->Release();
+    return TRUE;
+}
+
 void CRight::RemoveAll() {
     CScopedLock lock(*this);
     m_recipients.DeleteElements();

@@ -90,6 +90,9 @@ public:
     CRecipient* FindRecipient(std::string_view name) const;
     // Unlinks and deletes the first recipient of that UserName; FALSE when there is none.
     BOOL RemoveRecipient(std::string_view name);
+    // Unlinks and deletes exactly `recipient` (of two recipients of one name, the one meant);
+    // FALSE when this right does not hold it.
+    BOOL RemoveRecipient(const CRecipient* recipient);
     // Deletes every recipient.
     void RemoveAll();
 

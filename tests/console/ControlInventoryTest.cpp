@@ -88,6 +88,8 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {177, [] { return std::make_unique<CCacheWhatPage>(); }},
         {166, [] { return std::make_unique<CMappingSheet>(nullptr, FALSE); }},
         {167, [] { return std::make_unique<CMappingTargetPage>(); }},
+        {168, [&] { return std::make_unique<CMappingUserPage>(users); }},
+        {169, [] { return std::make_unique<CMappingLocationPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
