@@ -116,10 +116,9 @@ void CCacheGeneralPage::Store() {
 
 // --- The filter pages ---------------------------------------------------------------------------
 
-CCacheFilterPage::CCacheFilterPage(int templateId, int serviceKind, Collection collection)
+CCacheFilterPage::CCacheFilterPage(int templateId, int serviceKind)
     : CCachePage(templateId),
       m_serviceKind(serviceKind),
-      m_collection(collection),
       m_tree(new CRequestFilterTree),
       m_working(std::make_unique<CRequestFilterCollection>()) {
     connect(m_tree, &CRequestFilterTree::CriterionDialogClosed, this, [this] {
@@ -163,7 +162,7 @@ void CCacheFilterPage::Reload() {
     {
         CScopedLock lock(*m_object);
         LoadFields();
-        working->Copy((m_object->*m_collection)());
+        working->Copy(Collection(*m_object));
     }
     m_tree->SetCollection(m_serviceKind, working.get());
     m_tree->Fill();
@@ -173,7 +172,7 @@ void CCacheFilterPage::Reload() {
     UpdateControls();
 }
 
-void CCacheFilterPage::Store() { (m_object->*m_collection)().Copy(*m_working); }
+void CCacheFilterPage::Store() { Collection(*m_object).Copy(*m_working); }
 
 void CCacheFilterPage::OnTreeButton(int id) {
     if (!ButtonsAct())
@@ -186,7 +185,7 @@ void CCacheFilterPage::OnTreeButton(int id) {
 }
 
 CCacheWhatPage::CCacheWhatPage()
-    : CCacheFilterPage(ConsoleIds::kCacheWhatPage, kServiceKindWWW, &CWWWCache::GetCacheFilter) {
+    : CCacheFilterPage(ConsoleIds::kCacheWhatPage, kServiceKindWWW) {
     setWindowTitle("What to cache");
     auto* layout = new QVBoxLayout(this);
     auto* radios = new QButtonGroup(this);
@@ -199,6 +198,8 @@ CCacheWhatPage::CCacheWhatPage()
     }
     layout->addWidget(MakeTreeBox(), 1);
 }
+
+CRequestFilterCollection& CCacheWhatPage::Collection(CWWWCache& cache) const { return cache.GetCacheFilter(); }
 
 void CCacheWhatPage::LoadFields() { m_specify = m_object->GetSpecifyWhatToCache() ? 1 : 0; }
 
@@ -214,7 +215,7 @@ void CCacheWhatPage::Store() {
 }
 
 CCachePurgePage::CCachePurgePage()
-    : CCacheFilterPage(ConsoleIds::kCachePurgePage, kServiceKindCachePurge, &CWWWCache::GetPurgeFilter) {
+    : CCacheFilterPage(ConsoleIds::kCachePurgePage, kServiceKindCachePurge) {
     setWindowTitle("What to purge");
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeTreeBox(), 1);
@@ -222,6 +223,8 @@ CCachePurgePage::CCachePurgePage()
     layout->addWidget(purge, 0, Qt::AlignLeft);
     connect(purge, &QPushButton::clicked, this, [] { QueueIfOnline(RCPFormat::kPurgeCache); });
 }
+
+CRequestFilterCollection& CCachePurgePage::Collection(CWWWCache& cache) const { return cache.GetPurgeFilter(); }
 
 // --- The sheet ------------------------------------------------------------------------------------
 

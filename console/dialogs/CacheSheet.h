@@ -65,10 +65,12 @@ public:
     void Store() override;
 
 protected:
-    using Collection = CRequestFilterCollection& (CWWWCache::*)();
-    // `serviceKind`: the tree's kind code; `collection`: the cache's collection edited.
-    CCacheFilterPage(int templateId, int serviceKind, Collection collection);
+    // `serviceKind`: the tree's kind code.
+    CCacheFilterPage(int templateId, int serviceKind);
     ~CCacheFilterPage() override;
+
+    // The collection of `cache` the page edits.
+    virtual CRequestFilterCollection& Collection(CWWWCache& cache) const = 0;
 
     // The tree with its three buttons below it, for the page's layout.
     QWidget* MakeTreeBox();
@@ -83,7 +85,6 @@ private:
     void OnTreeButton(int id);
 
     int m_serviceKind;
-    Collection m_collection;
     CRequestFilterTree* m_tree;
     std::unique_ptr<CRequestFilterCollection> m_working;
     bool m_reloadPending = false;
@@ -102,6 +103,7 @@ public:
     int m_specify = 0;
 
 protected:
+    CRequestFilterCollection& Collection(CWWWCache& cache) const override;
     bool ButtonsAct() const override;
     void LoadFields() override;
     void DoDataExchange(CDataExchange& dx) override;
@@ -111,6 +113,9 @@ class CCachePurgePage : public CCacheFilterPage {
     Q_OBJECT
 public:
     CCachePurgePage();
+
+protected:
+    CRequestFilterCollection& Collection(CWWWCache& cache) const override;
 };
 
 class CCacheSheet : public CTabSheetDlg {
