@@ -14,6 +14,7 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
@@ -109,6 +110,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
+    AddDialerDialogs(dialogs);
     AddCacheSheet(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }

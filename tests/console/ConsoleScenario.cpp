@@ -41,6 +41,13 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   open-dialer            "Dialing" of the configuration tree: the dialer sheet, left open; its
+//                          notices are printed as "view dialer <code> <what>"
+//   dialer-add NAME ENTRY  the Phonebook page's Add: the new profile NAME dials ENTRY
+//   dialer-site TEXT       the Local sites page's Add with TEXT
+//   dialer-apply | dialer-ok   the dialer sheet's Apply / OK (each page saved as a picture first)
+//   dialer-dial NAME | dialer-reset NAME   the Phonebook page's Dial / Reset on NAME's row
+//   dialer-wait NAME TEXT  until the Status of NAME's row is TEXT (or one of TEXT|TEXT...)
 //   open-cache             the configuration tree's "Caching" opens the cache sheet (its notices
 //                          print as "view cache <code> -"); the sheet commands act on it:
 //   sheet-page N           goes to page N as a click on its tab does
@@ -64,6 +71,8 @@
 #include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
@@ -527,6 +536,8 @@ private:
         }
         if (std::string failure; UserCommand(command, words, failure) || SheetCommand(command, words, failure))
             return failure;
+        if (command.starts_with("dialer") || command == "open-dialer")
+            return DialerCommand(command, words);
         return "unknown command";
     }
 
@@ -601,19 +612,79 @@ private:
         return false;
     }
 
+    // Double-clicks the configuration tree's `node` and waits until a sheet of class Sheet runs:
+    // it is kept in `sheet`, and `notices` records the notices it gets.
+    template <class Sheet>
+    std::string OpenFromTree(CWardenhallView::Node node, QPointer<Sheet>& sheet, QObject* notices, const char* missing) {
+        CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+        QTimer::singleShot(0, view, [view, node] { emit view->itemDoubleClicked(view->NodeItem(node), 0); });
+        return Await(
+            [&sheet, notices] {
+                sheet = qobject_cast<Sheet*>(QApplication::activeModalWidget());
+                return sheet && sheet->isVisible() && (sheet->installEventFilter(notices), true);
+            },
+            [missing] { return std::string(missing); });
+    }
+
+    // The dialer sheet's commands.
+    std::string DialerCommand(const std::string& command, std::istringstream& words) {
+        std::string a, b;
+        words >> a;
+        std::getline(words >> std::ws, b);
+        if (command == "open-dialer")
+            return OpenFromTree(CWardenhallView::kDialing, m_dialer, &m_dialerNotices, "no dialer sheet");
+        if (!m_dialer || !m_dialer->isVisible())
+            return "no dialer sheet open";
+        CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
+        if (command == "dialer-add") {
+            QTimer::singleShot(0, &phonebook, [&phonebook] { phonebook.OnAdd(); });
+            return Answer<CEditProfileSheet>([this, a, b](CEditProfileSheet* sheet) {
+                SetText(sheet, 1035, a);
+                qobject_cast<QComboBox*>(FindControl(sheet, 1210))->setEditText(ToDisplay(b));
+                m_scenario.SaveWithTitle(sheet, "profile-general.png");
+                sheet->TabSheet().SelectPage(1);
+                m_scenario.SaveWithTitle(sheet, "profile-access.png");
+            });
+        }
+        if (command == "dialer-site") {
+            SetText(m_dialer, 1228, a);
+            Click(m_dialer, 1098);
+        } else if (command == "dialer-apply") {
+            const char* names[] = {"phonebook", "local-sites", "settings"};
+            for (int page : {1, 2, 0}) {
+                m_dialer->TabSheet().SelectPage(page);
+                m_scenario.SaveWithTitle(m_dialer, std::string("dialer-") + names[page] + ".png");
+            }
+            Click(m_dialer, 3);
+        } else if (command == "dialer-ok") {
+            m_dialer->accept();
+        } else if (command == "dialer-dial" || command == "dialer-reset") {
+            const QList<QTreeWidgetItem*> rows = phonebook.List()->findItems(ToDisplay(a), Qt::MatchExactly);
+            if (rows.isEmpty())
+                return "no profile " + a;
+            phonebook.List()->setCurrentItem(rows.front());
+            Click(&phonebook, command == "dialer-dial" ? 1017 : 1016);
+        } else if (command == "dialer-wait") {
+            QPointer<CDialerSheet> sheet = m_dialer;
+            return Await(
+                [sheet, a, b] {
+                    const auto rows = sheet ? sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly)
+                                            : QList<QTreeWidgetItem*>();
+                    return !rows.isEmpty() && ("|" + b + "|").find("|" + FromDisplay(rows.front()->text(2)) + "|") != std::string::npos;
+                },
+                [] { return std::string("another status"); });
+        } else {
+            return "unknown command";
+        }
+        return {};
+    }
+
+    static void Click(QWidget* dialog, int id) { qobject_cast<QAbstractButton*>(FindControl(dialog, id))->click(); }
+
     // The commands on the sheet open-cache opened; false for any other command.
     bool SheetCommand(const std::string& command, std::istringstream& words, std::string& failure) {
         if (command == "open-cache") {
-            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
-            QTimer::singleShot(0, view, [view] { emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kCaching), 0); });
-            failure = Await(
-                [this] {
-                    m_openSheet = qobject_cast<CCacheSheet*>(QApplication::activeModalWidget());
-                    if (m_openSheet)
-                        m_openSheet->installEventFilter(&m_sheetView);
-                    return !m_openSheet.isNull();
-                },
-                [] { return std::string("no cache sheet"); });
+            failure = OpenFromTree(CWardenhallView::kCaching, m_openSheet, &m_sheetView, "no cache sheet");
             return true;
         }
         if (command.rfind("sheet-", 0) != 0)
@@ -680,7 +751,9 @@ private:
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
     QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
-    QPointer<CTabSheetDlg> m_openSheet;  // the sheet open-cache opened
+    QPointer<CDialerSheet> m_dialer;   // the sheet open-dialer leaves open
+    CRecordingView m_dialerNotices{"dialer"};
+    QPointer<CCacheSheet> m_openSheet;  // the sheet open-cache opened
     CRecordingView m_sheetView{"cache"};
 };
 

@@ -7,6 +7,8 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MappingSheet.h"
 #include "console/dialogs/MessageDlg.h"
@@ -14,6 +16,7 @@
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
+#include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
 #include "tests/console/ConsoleTestKit.h"
 
@@ -60,6 +63,8 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     CGroupMemberDatabase& users = theConfiguration.GetUserDatabase();
     // Dialogs, and the user sheet's pages (each a window of its own) on a user.
     CUser user;
+    CDialer& dialer = theConfiguration.GetDialer();
+    CDialerProfile profile("Office");
     auto page = [&]<class Page>(Page*) {
         return [&] {
             auto made = std::make_unique<Page>(users);
@@ -82,6 +87,17 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {144, page(static_cast<CUserGroupsPage*>(nullptr))},
         {145, page(static_cast<CUserAccountingPage*>(nullptr))},
         {150, page(static_cast<CUserAuditingPage*>(nullptr))},
+        {180, [&] { return std::make_unique<CDialerSheet>(dialer, nullptr); }},
+        {170, [&] { return std::make_unique<CDialerPhonebookPage>(dialer); }},
+        {181, [&] { return std::make_unique<CDialerLocalSitesPage>(dialer); }},
+        {183, [&] { return std::make_unique<CDialerSettingsPage>(dialer); }},
+        {171, [&] { return std::make_unique<CEditProfileSheet>(&profile, dialer); }},
+        {172, [&] {
+             auto made = std::make_unique<CProfileGeneralPage>(dialer);
+             made->SetObject(&profile, TRUE);
+             return made;
+         }},
+        {173, [] { return std::make_unique<CProfileAccessPage>(); }},
         {174, [] { return std::make_unique<CCacheSheet>(); }},
         {175, [] { return std::make_unique<CCacheGeneralPage>(); }},
         {176, [] { return std::make_unique<CCachePurgePage>(); }},
