@@ -228,14 +228,12 @@ CRequestFilterCollection& CCachePurgePage::Collection(CWWWCache& cache) const { 
 
 // --- The sheet ------------------------------------------------------------------------------------
 
-CCacheSheet::CCacheSheet(QWidget* parent) : CTabSheetDlg(ConsoleIds::kCacheSheet, parent, true) {}
-
-CCacheSheet::~CCacheSheet() { Unregister(); }
+CCacheSheet::CCacheSheet(QWidget* parent)
+    : CRecordedSheetDlg(ConsoleIds::kCacheSheet, theApp.m_cacheSheetWindow, theApp.m_cacheSheetRegistered, parent, true) {}
 
 void CCacheSheet::OnInitDialog() {
     setWindowIcon(ConsoleImages::Image(ConsoleIds::kCacheImage));
-    theApp.m_cacheSheetWindow = this;
-    theApp.m_cacheSheetRegistered = 1;
+    Record();
     setWindowTitle(QString::fromLatin1(ConsoleTexts::kCacheSheetCaption));
     CWWWCache& cache = theConfiguration.GetCache();
     for (CCachePage* page : std::initializer_list<CCachePage*>{&m_generalPage, &m_whatPage, &m_purgePage}) {
@@ -252,7 +250,7 @@ void CCacheSheet::ReloadPages() {
 
 bool CCacheSheet::event(QEvent* event) {
     if (event->type() != CViewUpdateEvent::Type())
-        return CTabSheetDlg::event(event);
+        return CRecordedSheetDlg::event(event);
     if (static_cast<CViewUpdateEvent*>(event)->Code() == RCPFormat::kNotifyCache && m_generalPage.GetSheet())
         ReloadPages();
     return true;
@@ -264,18 +262,6 @@ void CCacheSheet::StoreUnderLock(const std::function<void()>& storeAll) {
 }
 
 void CCacheSheet::OnApplied() { QueueIfOnline(RCPFormat::kUpdateCache); }
-
-void CCacheSheet::Unregister() {
-    if (theApp.m_cacheSheetWindow == this || theApp.m_cacheSheetWindow.isNull()) {
-        theApp.m_cacheSheetWindow = nullptr;
-        theApp.m_cacheSheetRegistered = 0;
-    }
-}
-
-void CCacheSheet::done(int result) {
-    Unregister();
-    CTabSheetDlg::done(result);
-}
 
 int EditCacheProperties(QWidget* parent) {
     CCacheSheet sheet(parent);

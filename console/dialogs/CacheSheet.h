@@ -118,17 +118,14 @@ protected:
     CRequestFilterCollection& Collection(CWWWCache& cache) const override;
 };
 
-class CCacheSheet : public CTabSheetDlg {
+class CCacheSheet : public CRecordedSheetDlg {
     Q_OBJECT
 public:
     // A sheet over the console's cache (theConfiguration's).
     explicit CCacheSheet(QWidget* parent = nullptr);
-    ~CCacheSheet() override;
 
     // Reloads the three pages from the cache (notice 131).
     void ReloadPages();
-    // Every close (OK, Cancel) clears the application's record of the sheet.
-    void done(int result) override;
 
     CCacheGeneralPage m_generalPage;
     CCacheWhatPage m_whatPage;
@@ -139,9 +136,6 @@ protected:
     void StoreUnderLock(const std::function<void()>& storeAll) override;
     void OnApplied() override;
     bool event(QEvent* event) override;
-
-private:
-    void Unregister();
 };
 
 // The configuration tree's "Caching" opens the sheet, modal; answers QDialog::Accepted or
