@@ -62,8 +62,6 @@ public:
     // List 1099 is enabled exactly when 1105 is not checked.
     void UpdateControls();
 
-    CUserGroupChooser* Chooser() const { return m_chooser; }
-
     int m_specify = 0;
     std::string m_name;
 
@@ -87,8 +85,6 @@ public:
     void Store() override;
     // The eight list controls are enabled exactly when 1111 is not checked.
     void UpdateControls();
-
-    CPatternLists* Lists() const { return m_lists; }
 
     int m_specify = 0;
 
