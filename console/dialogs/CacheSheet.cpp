@@ -28,6 +28,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using UserDialogKit::Numbered;
 
 namespace {
