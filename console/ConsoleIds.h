@@ -136,4 +136,16 @@ inline constexpr int kDialerSettingsPage = 183;
 // Picture of the image list: a dialer profile (also the sheets' icon).
 inline constexpr int kDialerImage = 7;
 
+// --- Cache sheet and mapping sheet -------------------------------------------------------------
+inline constexpr int kCacheSheet = 174;
+inline constexpr int kCacheGeneralPage = 175;
+inline constexpr int kCachePurgePage = 176;
+inline constexpr int kCacheWhatPage = 177;
+inline constexpr int kMappingSheet = 166;
+inline constexpr int kMappingTargetPage = 167;
+inline constexpr int kMappingUserPage = 168;
+inline constexpr int kMappingLocationPage = 169;
+// The cache sheet's picture in the image list.
+inline constexpr int kCacheImage = 16;
+
 }  // namespace ConsoleIds

@@ -221,4 +221,8 @@ inline constexpr const char* kDuplicateProfileName = "Duplicate Profile Name";
 inline constexpr const char* kLocalSitesGroup =
     "The following sites (or sites containing the following) will not initiate dialing.";
 
+// --- Cache sheet and mapping sheet -------------------------------------------------------------
+inline constexpr const char* kCacheSheetCaption = "Cache properties";
+inline constexpr const char* kMappingSheetCaption = "Mapping Properties";
+
 }  // namespace ConsoleTexts

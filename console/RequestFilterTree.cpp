@@ -175,21 +175,36 @@ CRequestFilter* CRequestFilterTree::TargetFilter() const {
     return FilterOf(item);
 }
 
+template <class TakeResult>
+void CRequestFilterTree::RunCriterionDialog(QDialog& dialog, TakeResult takeResult) {
+    ++m_openDialogs;
+    struct Closed {
+        CRequestFilterTree* tree;
+        ~Closed() {
+            if (--tree->m_openDialogs == 0)
+                emit tree->CriterionDialogClosed();
+        }
+    } closed{this};
+    takeResult(ExecChildDialog(dialog));
+}
+
 void CRequestFilterTree::AddCriterion() {
     CRequestFilter* filter = TargetFilter();
     if (filter == nullptr || m_collection == nullptr)
         return;
     CCriterionDlg dialog(m_serviceKind, this);
-    if (ExecChildDialog(dialog) != QDialog::Accepted)
-        return;
-    CRef<CRequestCriterion> criterion = dialog.TakeNewCriterion();
-    {
-        // The filter is the collection's: it takes the criterion only while it is still there.
-        CScopedLock lock(*m_collection);
-        if (m_collection->Contains(filter) && filter->AddCriterion(criterion.Get()))
-            criterion.Detach();
-    }
-    Fill();
+    RunCriterionDialog(dialog, [&](int result) {
+        if (result != QDialog::Accepted)
+            return;
+        CRef<CRequestCriterion> criterion = dialog.TakeNewCriterion();
+        {
+            // The filter is the collection's: it takes the criterion only while it is still there.
+            CScopedLock lock(*m_collection);
+            if (m_collection->Contains(filter) && filter->AddCriterion(criterion.Get()))
+                criterion.Detach();
+        }
+        Fill();
+    });
 }
 
 void CRequestFilterTree::DeleteCriterion() {
@@ -208,8 +223,10 @@ void CRequestFilterTree::EditCriterion() {
     if (criterion == nullptr)
         return;
     CCriterionDlg dialog(*criterion, m_serviceKind, this);
-    if (ExecChildDialog(dialog) == QDialog::Accepted)
-        item->setText(0, ToDisplay(criterion->GetDescriptionText()));
+    RunCriterionDialog(dialog, [&](int result) {
+        if (result == QDialog::Accepted)
+            item->setText(0, ToDisplay(criterion->GetDescriptionText()));
+    });
 }
 
 bool CRequestFilterTree::OnCommand(int id) {

@@ -24,7 +24,10 @@
 //
 // The collection is not owned: it must outlive the tree, or be replaced first. Every change
 // the tree makes refills it, so its items never show a filter or criterion that is gone; the
-// owner refills it (Fill) after changing the collection itself. GUI thread only.
+// owner refills it (Fill) after changing the collection itself. While a Criterion dialog of the
+// tree is open (IsCriterionDialogOpen), the owner must neither change, replace nor free the
+// collection, nor refill the tree: the dialog writes into a criterion of it when it closes.
+// CriterionDialogClosed tells the owner when the tree is done with that. GUI thread only.
 
 #include "platform/kernel/Types.h"
 
@@ -34,6 +37,7 @@
 class CRequestCriterion;
 class CRequestFilter;
 class CRequestFilterCollection;
+class QDialog;
 
 class CRequestFilterTree : public QTreeWidget {
     Q_OBJECT
@@ -60,6 +64,8 @@ public:
     void DeleteCriterion();
     void EditCriterion();
 
+    bool IsCriterionDialogOpen() const { return m_openDialogs > 0; }
+
     // Runs command `id` (ConsoleIds) as its menu entry does; false for another number.
     bool OnCommand(int id);
     // What releasing `key` on the tree does (Insert and Delete, see above). The pages'
@@ -71,6 +77,10 @@ public:
     // The filter or criterion an item shows; null for an item that shows another kind.
     static CRequestFilter* FilterOf(const QTreeWidgetItem* item);
     static CRequestCriterion* CriterionOf(const QTreeWidgetItem* item);
+
+signals:
+    // A Criterion dialog of this tree has closed and the tree has taken its result.
+    void CriterionDialogClosed();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -87,6 +97,11 @@ private:
 
     int m_serviceKind = 0;
     CRequestFilterCollection* m_collection = nullptr;
+    // Runs `dialog` modal, counted in m_openDialogs; `takeResult` runs before the count drops.
+    template <class TakeResult>
+    void RunCriterionDialog(QDialog& dialog, TakeResult takeResult);
+
+    int m_openDialogs = 0;
     // The item whose label is being edited (invalid once the items are rebuilt).
     QPersistentModelIndex m_editedIndex;
 };

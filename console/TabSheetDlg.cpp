@@ -110,3 +110,26 @@ void CTabSheetDlg::ShowRefusal(CTabPage* page, bool activeTaken) {
     if (auto* edit = qobject_cast<QLineEdit*>(control.data()))
         edit->selectAll();
 }
+
+CRecordedSheetDlg::CRecordedSheetDlg(int dialogId, QPointer<QWidget>& window, int& registered, QWidget* parent,
+                                     bool withApply)
+    : CTabSheetDlg(dialogId, parent, withApply), m_window(window), m_registered(registered) {}
+
+CRecordedSheetDlg::~CRecordedSheetDlg() { Forget(); }
+
+void CRecordedSheetDlg::done(int result) {
+    Forget();
+    CTabSheetDlg::done(result);
+}
+
+void CRecordedSheetDlg::Record() {
+    m_window = this;
+    m_registered = 1;
+}
+
+void CRecordedSheetDlg::Forget() {
+    if (m_window == this || m_window.isNull()) {
+        m_window = nullptr;
+        m_registered = 0;
+    }
+}

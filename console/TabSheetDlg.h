@@ -22,6 +22,7 @@
 #include "platform/framework/Object.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 #include <type_traits>
@@ -73,6 +74,28 @@ private:
     QPushButton* m_cancelButton;
     QPushButton* m_applyButton = nullptr;
     bool m_initialised = false;
+};
+
+// A sheet that the application records while it is open, so that the console session's
+// notices reach it: Record (in the sheet's OnInitDialog) sets the record, and the sheet's close
+// (OK, Cancel) or end clears it while it still names this sheet. The record's window and flag
+// are the application's and outlive every sheet.
+class CRecordedSheetDlg : public CTabSheetDlg {
+    Q_OBJECT
+public:
+    CRecordedSheetDlg(int dialogId, QPointer<QWidget>& window, int& registered, QWidget* parent, bool withApply);
+    ~CRecordedSheetDlg() override;
+
+    void done(int result) override;
+
+protected:
+    void Record();
+
+private:
+    void Forget();
+
+    QPointer<QWidget>& m_window;
+    int& m_registered;
 };
 
 template <class Object>

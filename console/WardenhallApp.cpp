@@ -12,6 +12,7 @@
 #include "console/WardenhallDoc.h"
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
@@ -112,6 +113,7 @@ void CWardenhallApp::InstallConfigurationDialogs() {
     AddUserDatabaseDialogs(dialogs);
     AddServiceDialogs(dialogs);
     AddDialerDialogs(dialogs);
+    AddCacheSheet(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

@@ -327,13 +327,12 @@ void CDialerSettingsPage::Store() {
 CDialerSheet::CDialerSheet(QWidget* parent) : CDialerSheet(ConsoleDialer(), parent) {}
 
 CDialerSheet::CDialerSheet(CDialer& dialer, QWidget* parent)
-    : CTabSheetDlg(ConsoleIds::kDialerSheet, parent, true),
+    : CRecordedSheetDlg(ConsoleIds::kDialerSheet, theApp.m_dialerSheetWindow, theApp.m_dialerSheetRegistered, parent,
+                        true),
       m_phonebookPage(dialer),
       m_localSitesPage(dialer),
       m_settingsPage(dialer),
       m_dialer(dialer) {}
-
-CDialerSheet::~CDialerSheet() { Unregister(); }
 
 void CDialerSheet::OnInitDialog() {
     setWindowIcon(ConsoleImages::Image(ConsoleIds::kDialerImage));
@@ -341,25 +340,12 @@ void CDialerSheet::OnInitDialog() {
         TabSheet().AddPage(page);
     TabSheet().SetActivePage(0);
     setWindowTitle(ConsoleTexts::kDialerSheetCaption);
-    theApp.m_dialerSheetWindow = this;
-    theApp.m_dialerSheetRegistered = 1;
-}
-
-void CDialerSheet::Unregister() {
-    if (theApp.m_dialerSheetWindow == this || theApp.m_dialerSheetWindow.isNull()) {
-        theApp.m_dialerSheetWindow = nullptr;
-        theApp.m_dialerSheetRegistered = 0;
-    }
-}
-
-void CDialerSheet::done(int result) {
-    Unregister();
-    CTabSheetDlg::done(result);
+    Record();
 }
 
 bool CDialerSheet::event(QEvent* event) {
     if (event->type() != CViewUpdateEvent::Type())
-        return CTabSheetDlg::event(event);
+        return CRecordedSheetDlg::event(event);
     auto* update = static_cast<CViewUpdateEvent*>(event);
     switch (update->Code()) {
     case RCPFormat::kNotifyDialer:

@@ -137,16 +137,12 @@ private:
     CDialer& m_dialer;
 };
 
-class CDialerSheet : public CTabSheetDlg {
+class CDialerSheet : public CRecordedSheetDlg {
     Q_OBJECT
 public:
     // On the console's dialer (theConfiguration), or on `dialer`.
     explicit CDialerSheet(QWidget* parent = nullptr);
     CDialerSheet(CDialer& dialer, QWidget* parent);
-    ~CDialerSheet() override;
-
-    // Every close (OK, Cancel) clears the application's record of the sheet.
-    void done(int result) override;
 
     CDialerPhonebookPage m_phonebookPage;
     CDialerLocalSitesPage m_localSitesPage;
@@ -159,8 +155,6 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void Unregister();
-
     CDialer& m_dialer;
 };
 

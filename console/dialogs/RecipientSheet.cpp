@@ -34,11 +34,6 @@ constexpr int kEverywhere = 1111, kSpecifyLocations = 1110;
 constexpr int kAlways = 1120, kSpecifyTimes = 1121;
 constexpr int kAllRequests = 1120, kSpecifyRequests = 1173;
 
-bool IsChecked(const QWidget* page, int id) {
-    auto* button = qobject_cast<QAbstractButton*>(FindControl(page, id));
-    return button != nullptr && button->isChecked();
-}
-
 // Two exclusive radios in a layout; each click runs `clicked`.
 void AddRadios(QWidget* page, QBoxLayout* layout, std::initializer_list<std::pair<int, const char*>> radios,
                const std::function<void()>& clicked) {
@@ -224,7 +219,7 @@ BOOL CRecipientTimePage::OnInitDialog() {
 void CRecipientTimePage::DoDataExchange(CDataExchange& dx) { DDX_Radio(dx, {kAlways, kSpecifyTimes}, m_specifyTime); }
 
 void CRecipientTimePage::UpdateControls() {
-    const bool enabled = !IsChecked(this, kAlways);
+    const bool enabled = !IsControlChecked(this, kAlways);
     for (int id : {kIncludedList, kExcludedList, kIncludedAdd, kIncludedRemove, kExcludedAdd, kExcludedRemove})
         FindControl(this, id)->setEnabled(enabled);
 }
@@ -317,10 +312,10 @@ void CRecipientRequestPage::DoDataExchange(CDataExchange& dx) {
     DDX_Radio(dx, {kAllRequests, kSpecifyRequests}, m_specifyRequest);
 }
 
-void CRecipientRequestPage::UpdateControls() { m_tree->setEnabled(!IsChecked(this, kAllRequests)); }
+void CRecipientRequestPage::UpdateControls() { m_tree->setEnabled(!IsControlChecked(this, kAllRequests)); }
 
 void CRecipientRequestPage::OnButton(int id) {
-    if (IsChecked(this, kAllRequests))
+    if (IsControlChecked(this, kAllRequests))
         return;
     switch (id) {
     case kAddFilter: m_tree->AddFilter(); break;

@@ -3,7 +3,9 @@
 #include "console/ConsoleIds.h"
 #include "console/ConsoleTexts.h"
 #include "console/Controls.h"
+#include "console/ChildDialog.h"
 #include "console/MessageBox.h"
+#include "console/dialogs/MappingSheet.h"
 #include "console/dialogs/UserDialogKit.h"
 #include "engine/framework/ServiceManager.h"
 #include "foundation/RegistryStore.h"
@@ -747,8 +749,15 @@ void CServiceEncryptionPage::Store() {
 namespace Mappings {
 constexpr int kList = 1189, kAdd = 1190, kRemove = 1191;
 
+// The page owns every mapping it shows, a new one included (it joins the copy only after OK),
+// so the mapping sheet edits each in place and never frees one.
+bool EditInMappingSheet(QWidget* parent, CMapping& mapping, bool) {
+    CMappingSheet sheet(&mapping, TRUE, nullptr, parent);
+    return ExecChildDialog(sheet) == QDialog::Accepted;
+}
+
 CServiceMappingsPage::MappingEditor& Editor() {
-    static CServiceMappingsPage::MappingEditor editor;
+    static CServiceMappingsPage::MappingEditor editor = EditInMappingSheet;
     return editor;
 }
 
@@ -757,7 +766,9 @@ CMapping* MappingOf(const QListWidgetItem* item) {
 }
 }  // namespace Mappings
 
-void CServiceMappingsPage::SetMappingEditor(MappingEditor editor) { Mappings::Editor() = std::move(editor); }
+void CServiceMappingsPage::SetMappingEditor(MappingEditor editor) {
+    Mappings::Editor() = editor ? std::move(editor) : Mappings::EditInMappingSheet;
+}
 
 CServiceMappingsPage::CServiceMappingsPage(CServiceManager& manager)
     : CServicePage(ConsoleIds::kServiceMappingsPage),
@@ -792,7 +803,6 @@ BOOL CServiceMappingsPage::OnInitDialog() {
         auto* item = new QListWidgetItem(ToDisplay(mapping->GetDescription()), m_list);
         item->setData(Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(mapping)));
     }
-    EnableControl(this, Mappings::kAdd, static_cast<bool>(Mappings::Editor()));
     return TRUE;
 }
 

@@ -215,8 +215,8 @@ public:
     // Edits `mapping` in the mapping sheet, as a new mapping or an existing one; true on OK.
     // The page keeps the mapping either way.
     using MappingEditor = std::function<bool(QWidget* parent, CMapping& mapping, bool existing)>;
-    // Installs the editor of every Mappings page (empty: Add and double-clicks do nothing and
-    // Add is disabled).
+    // Replaces the editor every Mappings page opens for Add and double-clicks (the mapping
+    // sheet); empty puts the mapping sheet back.
     static void SetMappingEditor(MappingEditor editor);
 
     explicit CServiceMappingsPage(CServiceManager& manager);

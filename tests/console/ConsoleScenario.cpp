@@ -59,6 +59,13 @@
 //   dialer-apply | dialer-ok   the dialer sheet's Apply / OK (each page saved as a picture first)
 //   dialer-dial NAME | dialer-reset NAME   the Phonebook page's Dial / Reset on NAME's row
 //   dialer-wait NAME TEXT  until the Status of NAME's row is TEXT (or one of TEXT|TEXT...)
+//   open-cache             the configuration tree's "Caching" opens the cache sheet (its notices
+//                          print as "view cache <code> -"); the sheet commands act on it:
+//   sheet-page N           goes to page N as a click on its tab does
+//   sheet-check ID 0|1 | sheet-click ID   on the active page's control (else the sheet's)
+//   sheet-criterion VARIABLE|COMPARISON|VALUE   Add Criterion on the active page's last filter,
+//                          its Criterion dialog answered with them
+//   sheet-shot NAME | sheet-ok   the open sheet as NAME.png / its OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -67,11 +74,14 @@
 #include "console/Controls.h"
 #include "console/MainFrame.h"
 #include "console/MessageBox.h"
+#include "console/RequestFilterTree.h"
 #include "console/ViewDispatcher.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
@@ -502,7 +512,8 @@ private:
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
         }
-        if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure))
+        if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure) ||
+                                 SheetCommand(command, words, failure))
             return failure;
         if (command == "service")
             return ServiceCommand(words);
@@ -728,21 +739,27 @@ private:
             });
     }
 
+    // Double-clicks the configuration tree's `node` and waits until a sheet of class Sheet runs:
+    // it is kept in `sheet`, and `notices` records the notices it gets.
+    template <class Sheet>
+    std::string OpenFromTree(CWardenhallView::Node node, QPointer<Sheet>& sheet, QObject* notices, const char* missing) {
+        CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+        QTimer::singleShot(0, view, [view, node] { emit view->itemDoubleClicked(view->NodeItem(node), 0); });
+        return Await(
+            [&sheet, notices] {
+                sheet = qobject_cast<Sheet*>(QApplication::activeModalWidget());
+                return sheet && sheet->isVisible() && (sheet->installEventFilter(notices), true);
+            },
+            [missing] { return std::string(missing); });
+    }
+
     // The dialer sheet's commands.
     std::string DialerCommand(const std::string& command, std::istringstream& words) {
         std::string a, b;
         words >> a;
         std::getline(words >> std::ws, b);
-        if (command == "open-dialer") {
-            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
-            QTimer::singleShot(0, view, [view] { emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kDialing), 0); });
-            return Await(
-                [this] {
-                    m_dialer = qobject_cast<CDialerSheet*>(QApplication::activeModalWidget());
-                    return m_dialer && m_dialer->isVisible() && (m_dialer->installEventFilter(&m_dialerNotices), true);
-                },
-                [] { return std::string("no dialer sheet"); });
-        }
+        if (command == "open-dialer")
+            return OpenFromTree(CWardenhallView::kDialing, m_dialer, &m_dialerNotices, "no dialer sheet");
         if (!m_dialer || !m_dialer->isVisible())
             return "no dialer sheet open";
         CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
@@ -791,6 +808,51 @@ private:
 
     static void Click(QWidget* dialog, int id) { qobject_cast<QAbstractButton*>(FindControl(dialog, id))->click(); }
 
+    // The commands on the sheet open-cache opened; false for any other command.
+    bool SheetCommand(const std::string& command, std::istringstream& words, std::string& failure) {
+        if (command == "open-cache") {
+            failure = OpenFromTree(CWardenhallView::kCaching, m_openSheet, &m_sheetView, "no cache sheet");
+            return true;
+        }
+        if (command.rfind("sheet-", 0) != 0)
+            return false;
+        std::string rest;
+        std::getline(words >> std::ws, rest);
+        if (!m_openSheet || !m_openSheet->isVisible()) {
+            failure = "no sheet open";
+            return true;
+        }
+        CTabPage* page = m_openSheet->TabSheet().GetActivePage();
+        const int id = std::atoi(rest.c_str());
+        QWidget* control = FindControl(page, id) ? FindControl(page, id) : FindControl(m_openSheet, id);
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        auto* tree = page->findChild<CRequestFilterTree*>();
+        if (command == "sheet-page") {
+            failure = m_openSheet->TabSheet().SelectPage(id) ? "" : "no such page";
+        } else if ((command == "sheet-check" || command == "sheet-click") && button) {
+            command == "sheet-click" ? button->click() : button->setChecked(rest.ends_with(" 1"));
+        } else if (command == "sheet-criterion" && tree) {
+            tree->setCurrentItem(tree->topLevelItem(tree->topLevelItemCount() - 1));
+            QStringList parts = ToDisplay(rest).split('|');
+            parts.resize(3);
+            QTimer::singleShot(0, page, [page] { qobject_cast<QAbstractButton*>(FindControl(page, 1238))->click(); });
+            failure = Answer<CCriterionDlg>([parts](CCriterionDlg* dialog) {
+                for (auto [id, part] : {std::pair{1179, 0}, {1176, 1}}) {
+                    auto* combo = qobject_cast<QComboBox*>(FindControl(dialog, id));
+                    combo->setCurrentIndex(combo->findText(parts[part]));
+                }
+                qobject_cast<QLineEdit*>(FindControl(dialog, 1177))->setText(parts[2]);
+            });
+        } else if (command == "sheet-shot") {
+            failure = m_scenario.SaveWithTitle(m_openSheet, rest + ".png") ? "" : "not saved";
+        } else if (command == "sheet-ok") {
+            m_openSheet->accept();
+        } else {
+            failure = "no such control";
+        }
+        return true;
+    }
+
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
@@ -819,6 +881,8 @@ private:
     QPointer<CDialerSheet> m_dialer;   // the sheet open-dialer leaves open
     CRecordingView m_dialerNotices{"dialer"};
     std::unique_ptr<CGallery> m_gallery;  // the gallery walked by the last gallery command
+    QPointer<CCacheSheet> m_openSheet;  // the sheet open-cache opened
+    CRecordingView m_sheetView{"cache"};
 };
 
 }  // namespace

@@ -3,12 +3,14 @@
 
 #include "console/ConsoleSettings.h"
 #include "console/dialogs/AboutDlg.h"
+#include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
+#include "console/dialogs/MappingSheet.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
@@ -117,6 +119,14 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
              return made;
          }},
         {173, [] { return std::make_unique<CProfileAccessPage>(); }},
+        {174, [] { return std::make_unique<CCacheSheet>(); }},
+        {175, [] { return std::make_unique<CCacheGeneralPage>(); }},
+        {176, [] { return std::make_unique<CCachePurgePage>(); }},
+        {177, [] { return std::make_unique<CCacheWhatPage>(); }},
+        {166, [] { return std::make_unique<CMappingSheet>(nullptr, FALSE); }},
+        {167, [] { return std::make_unique<CMappingTargetPage>(); }},
+        {168, [&] { return std::make_unique<CMappingUserPage>(users); }},
+        {169, [] { return std::make_unique<CMappingLocationPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());

@@ -165,9 +165,10 @@ TEST_F(ServiceSheet, OkStoresMappingsBeforeTheDefaultAndAnyRefusalStoresNothing)
     CServiceMappingsPage& page = sheet->m_mappingsPage;
     ASSERT_EQ(page.List()->count(), 2);
     EXPECT_EQ(FromDisplay(page.List()->item(1)->text()), "Link to b.example:25 no dependencies");
-    EXPECT_FALSE(Enabled(&page, 1190));  // no mapping editor installed
+    EXPECT_TRUE(Enabled(&page, 1190));
 
-    // The editor: Add appends, a double-click changes the entry in place.
+    // An editor in place of the mapping sheet: Add appends, a double-click changes the entry in
+    // place.
     CServiceMappingsPage::SetMappingEditor([](QWidget*, CMapping& mapping, bool existing) {
         mapping.SetTarget(existing ? "edited.example" : "new.example", 110);
         return true;

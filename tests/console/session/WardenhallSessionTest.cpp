@@ -131,8 +131,9 @@ protected:
             [&] {
                 bool seen = false;
                 for (const CViewNotice& notice : m_host.TakeNotices()) {
-                    if (auto* item = dynamic_cast<CWHTreeItem*>(notice.object.Get()))
+                    if (auto* item = dynamic_cast<CWHTreeItem*>(notice.object.Get())) {
                         EXPECT_EQ(ReadAgain(*item).kind, item->kind);  // still whole
+                    }
                     seen = seen || (notice.target == target && notice.code == code);
                 }
                 return seen;
