@@ -13,6 +13,7 @@
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
@@ -108,6 +109,7 @@ bool CWardenhallApp::InitInstance(const QStringList& arguments) {
 void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
+    AddPolicyDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

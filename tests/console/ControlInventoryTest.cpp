@@ -6,13 +6,18 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
+#include "console/dialogs/PoliciesPage.h"
+#include "console/dialogs/RecipientSheet.h"
+#include "console/dialogs/TimeSliceDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "engine/NorvaneEngine.h"
+#include "engine/framework/Service.h"
 #include "tests/console/ConsoleTestKit.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +70,23 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
             return made;
         };
     };
+    // The policy pages on a recipient and on a service (not added to a sheet), and the Time
+    // Slice dialog on a single slice.
+    CRecipient recipient;
+    auto recipientPage = [&]<class Page>(Page*) {
+        return [&]() -> std::unique_ptr<QWidget> {
+            std::unique_ptr<Page> made;
+            if constexpr (std::is_constructible_v<Page, CGroupMemberDatabase&>)
+                made = std::make_unique<Page>(users);
+            else
+                made = std::make_unique<Page>();
+            made->SetObject(&recipient, TRUE);
+            return made;
+        };
+    };
+    CRef<CService> service =
+        CRef<CService>::Adopt(dynamic_cast<CService*>(CRuntimeClass::CreateObject("CWWWService")));
+    CTimeSlice slice(CDateTime::FromParts(2024, 3, 1, 9, 0, 0), CDateTime::FromParts(2024, 3, 1, 17, 0, 0));
     const std::map<int, std::function<std::unique_ptr<QWidget>()>> dialogs = {
         {100, [] { return std::make_unique<CAboutDlg>(); }},
         {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
@@ -80,6 +102,18 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {144, page(static_cast<CUserGroupsPage*>(nullptr))},
         {145, page(static_cast<CUserAccountingPage*>(nullptr))},
         {150, page(static_cast<CUserAuditingPage*>(nullptr))},
+        {148, [&] {
+             auto made = std::make_unique<CPoliciesPage>();
+             made->SetObject(service.Get(), TRUE);
+             return made;
+         }},
+        {152, [] { return std::make_unique<CEditRecipientSheet>(nullptr, FALSE, 0, RightAccess); }},
+        {156, recipientPage(static_cast<CRecipientUserPage*>(nullptr))},
+        {157, recipientPage(static_cast<CRecipientLocationPage*>(nullptr))},
+        {158, recipientPage(static_cast<CRecipientTimePage*>(nullptr))},
+        {161, recipientPage(static_cast<CRecipientRequestPage*>(nullptr))},
+        {159, [&] { return std::make_unique<CTimeSliceDlg>(slice); }},
+        {163, [] { return std::make_unique<CDefaultPolicyDlg>(CDefaultPolicyDlg::kDefaultRights); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
