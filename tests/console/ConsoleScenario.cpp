@@ -5,9 +5,10 @@
 //
 // The start-up scenario (without --commands): the main window off-line and the On-line Options
 // dialog that opens by itself (main-offline.png, online-options.png), then the other windows
-// of the console for a look at them (about.png, change-password.png, location.png, message-received.png,
-// alert.png), and the sheet framework's test sheet on its second page (tab-sheet.png). Exit
-// code 0 when every picture was saved.
+// of the console for a look at them (about.png, change-password.png, location.png,
+// message-received.png, alert.png, recipient-sheet.png on its Location page, time-slice.png),
+// and the sheet framework's test sheet on its second page (tab-sheet.png). Exit code 0 when
+// every picture was saved.
 //
 // With --commands the program reads one command a line from its standard input, and answers
 // each with "ok <command>" or "FAILED <command>: <why>" once it is done. Meanwhile it prints
@@ -41,6 +42,9 @@
 //   new-location PATTERN [USER]  answers the Location dialog of New Location (32848) with
 //                          them; then "shown PATTERN N": the items with that label right
 //                          after OK
+//   empty-right TEXT       double-clicks "System Rights" in the configuration tree and, in the
+//                          Default Policy dialog, removes every recipient of the right whose
+//                          description is TEXT (saved as system-rights.png), then OK
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -54,6 +58,10 @@
 #include "console/WardenhallView.h"
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
+#include "console/dialogs/PolicyKit.h"
+#include "console/dialogs/RecipientSheet.h"
+#include "console/dialogs/TimeSliceDlg.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
@@ -171,6 +179,14 @@ public:
         sheet.show();
         sheet.TabSheet().SelectPage(1);
         Shoot(&sheet, "tab-sheet.png");
+        CEditRecipientSheet recipient(nullptr, FALSE, 0, RightAccess);
+        recipient.show();
+        recipient.TabSheet().SelectPage(1);
+        Shoot(&recipient, "recipient-sheet.png");
+        recipient.reject();
+        CTimeSliceDlg slice;
+        Shoot(&slice, "time-slice.png");
+        slice.reject();
     }
 
     int Failures() const { return m_failures; }
@@ -513,6 +529,28 @@ private:
             if (m_alerts.empty())
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
+        }
+        if (command == "empty-right") {
+            std::getline(words >> std::ws, a);
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            return Answer<CDefaultPolicyDlg>(
+                [this, a](CDefaultPolicyDlg* dialog) {
+                    CRightsEditor* editor = dialog->Editor();
+                    const int index = editor->Rights()->findText(ToDisplay(a));
+                    if (index < 0) {
+                        dialog->reject();
+                        return;
+                    }
+                    editor->Rights()->setCurrentIndex(index);
+                    while (QTreeWidgetItem* row = editor->Recipients()->topLevelItem(0)) {
+                        row->setSelected(true);
+                        editor->RemoveRecipient();
+                    }
+                    m_scenario.SaveWithTitle(dialog, "system-rights.png");
+                },
+                [view] {
+                    emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kSystemRights), 0);
+                });
         }
         if (std::string failure; UserCommand(command, words, failure))
             return failure;
