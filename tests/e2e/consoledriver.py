@@ -17,8 +17,10 @@ import subprocess
 import threading
 
 import harness
+import rcp
 
 TIMEOUT = 40.0
+ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
            "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ")
@@ -87,3 +89,31 @@ class Console:
         code = self.process.wait(timeout=TIMEOUT)
         self.process.stdout.close()
         return code
+
+
+class ConsoleTestCase(harness.EngineTestCase):
+    """An engine test that drives the console scenario program; skipped when the console is not
+    built (NORVANE_GUI=OFF)."""
+
+    def setUp(self):
+        try:
+            harness._program(os.path.join("tests", "console", "wardenhall_scenario"))
+        except harness.HarnessError:
+            self.skipTest("the console is not built (NORVANE_GUI=OFF)")
+
+    def administered_engine(self):
+        """A started engine with a remote-control service (logs in its "logs" folder) and user
+        "alice" (password "wonder") in Administrators, and a console on a virtual display that
+        is on-line to it as alice with every list received. Returns (norvane, port, console)."""
+        norvane = self.new_norvane()
+        port = harness.free_port()
+        logs = os.path.join(norvane.root, "logs")
+        norvane.import_reg(rcp.service_reg(port, logs) + rcp.user_reg("alice", b"wonder", administrator=True))
+        norvane.install_and_start()
+        norvane.wait_for_port(port)
+        console = Console(norvane, "127.0.0.1", port, "alice", display=True)
+        self.addCleanup(console.process.kill)
+        console.do("logon wonder")
+        console.do("wait " + ONLINE)
+        console.do("wait view cfg 130 -")
+        return norvane, port, console
