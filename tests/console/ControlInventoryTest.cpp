@@ -73,16 +73,9 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     // The policy pages on a recipient and on a service (not added to a sheet), and the Time
     // Slice dialog on a single slice.
     CRecipient recipient;
-    auto recipientPage = [&]<class Page>(Page*) {
-        return [&]() -> std::unique_ptr<QWidget> {
-            std::unique_ptr<Page> made;
-            if constexpr (std::is_constructible_v<Page, CGroupMemberDatabase&>)
-                made = std::make_unique<Page>(users);
-            else
-                made = std::make_unique<Page>();
-            made->SetObject(&recipient, TRUE);
-            return made;
-        };
+    auto onRecipient = [&](auto page) {
+        page->SetObject(&recipient, TRUE);
+        return std::unique_ptr<QWidget>(std::move(page));
     };
     CRef<CService> service =
         CRef<CService>::Adopt(dynamic_cast<CService*>(CRuntimeClass::CreateObject("CWWWService")));
@@ -108,10 +101,10 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
              return made;
          }},
         {152, [] { return std::make_unique<CEditRecipientSheet>(nullptr, FALSE, 0, RightAccess); }},
-        {156, recipientPage(static_cast<CRecipientUserPage*>(nullptr))},
-        {157, recipientPage(static_cast<CRecipientLocationPage*>(nullptr))},
-        {158, recipientPage(static_cast<CRecipientTimePage*>(nullptr))},
-        {161, recipientPage(static_cast<CRecipientRequestPage*>(nullptr))},
+        {156, [&] { return onRecipient(std::make_unique<CRecipientUserPage>(users)); }},
+        {157, [&] { return onRecipient(std::make_unique<CRecipientLocationPage>()); }},
+        {158, [&] { return onRecipient(std::make_unique<CRecipientTimePage>()); }},
+        {161, [&] { return onRecipient(std::make_unique<CRecipientRequestPage>()); }},
         {159, [&] { return std::make_unique<CTimeSliceDlg>(slice); }},
         {163, [] { return std::make_unique<CDefaultPolicyDlg>(CDefaultPolicyDlg::kDefaultRights); }},
     };
