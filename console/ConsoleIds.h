@@ -113,4 +113,15 @@ inline constexpr int kDefaultPolicyDialog = 163;
 // The Default Policy dialog's window icon (the recipient sheet's is kUserImage).
 inline constexpr int kDefaultPolicyImage = 5;
 
+// --- Dialer property sheets --------------------------------------------------------------------
+inline constexpr int kDialerPhonebookPage = 170;
+inline constexpr int kEditProfileSheet = 171;
+inline constexpr int kProfileGeneralPage = 172;
+inline constexpr int kProfileAccessPage = 173;
+inline constexpr int kDialerSheet = 180;
+inline constexpr int kDialerLocalSitesPage = 181;
+inline constexpr int kDialerSettingsPage = 183;
+// Picture of the image list: a dialer profile (also the sheets' icon).
+inline constexpr int kDialerImage = 7;
+
 }  // namespace ConsoleIds

@@ -204,4 +204,13 @@ inline constexpr const char* kNoRequestFilters =
 // The address the localhost question is about.
 inline constexpr const char* kLocalhost = "127.0.0.1";
 
+// --- Dialer property sheets --------------------------------------------------------------------
+inline constexpr const char* kDialerSheetCaption = "Norvane Dialer Properties";
+inline constexpr const char* kProfileSheetCaption = "Properties for dialer entry %s";
+inline constexpr const char* kNewProfileSheetCaption = "Properties for new dialer entry";
+inline constexpr const char* kProfileNameTaken = "You must choose another name for this profile";
+inline constexpr const char* kDuplicateProfileName = "Duplicate Profile Name";
+inline constexpr const char* kLocalSitesGroup =
+    "The following sites (or sites containing the following) will not initiate dialing.";
+
 }  // namespace ConsoleTexts

@@ -14,6 +14,7 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/DefaultPolicyDlg.h"
+#include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/WardenhallSession.h"
@@ -110,6 +111,7 @@ void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
     AddPolicyDialogs(dialogs);
+    AddDialerDialogs(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));
 }
 

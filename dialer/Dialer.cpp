@@ -36,19 +36,6 @@ constexpr std::size_t kMaxStoredName = 255;
 // Enumerations of more records than this are refused as nonsense from the library.
 constexpr std::size_t kMaxRecords = 4096;
 
-bool IsUsableProfileName(const std::string& name) {
-    return IsSafeName(name) && name.size() <= kMaxStoredName;
-}
-
-bool IsUsableSite(const std::string& site) {
-    if (site.empty() || site.size() > kMaxStoredName)
-        return false;
-    return std::none_of(site.begin(), site.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7F;
-    });
-}
-
 // True when no two names are equal but for letter case (the store could not keep them apart).
 bool DistinctInStore(const std::vector<std::string>& names) {
     std::unordered_set<std::string> folded;
@@ -157,6 +144,19 @@ CDialer::~CDialer() {
 
 // --- Settings ----------------------------------------------------------------------------------
 
+bool CDialer::IsUsableProfileName(const std::string& name) {
+    return IsSafeName(name) && name.size() <= kMaxStoredName;
+}
+
+bool CDialer::IsUsableLocalSite(const std::string& site) {
+    if (site.empty() || site.size() > kMaxStoredName)
+        return false;
+    return std::none_of(site.begin(), site.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 std::vector<std::string> CDialer::GetLocalSites() const {
     std::lock_guard<std::mutex> lock(m_listsMutex);
     return m_localSites;
@@ -207,7 +207,7 @@ void CDialer::Serialize(CArchive& ar) {
     for (const CRef<CDialerProfile>& profile : received)
         names.push_back(profile->GetName());
     if (!std::all_of(names.begin(), names.end(), IsUsableProfileName) || !DistinctInStore(names) ||
-        !std::all_of(sites.begin(), sites.end(), IsUsableSite) || !DistinctInStore(sites))
+        !std::all_of(sites.begin(), sites.end(), IsUsableLocalSite) || !DistinctInStore(sites))
         throw new CArchiveException(CArchiveException::generic);
 
     DropProfiles(ReplaceProfiles(received, keys));
@@ -269,7 +269,7 @@ void CDialer::LoadFromRegistry(const std::string& keyPath) {
     }
     std::vector<std::string> sites;
     for (const RegTreeValue& value : RegEnumValues(Child(keyPath, kLocalSitesKey))) {
-        if (IsUsableSite(value.name))
+        if (IsUsableLocalSite(value.name))
             sites.push_back(value.name);
     }
     const DWORD loggingEnabled = RegReadDWORD(keyPath, kLoggingEnabledValue, kDefaultLoggingEnabled);
@@ -297,6 +297,15 @@ std::vector<CRef<CDialerProfile>> CDialer::GetProfiles() const {
             profiles.emplace_back(profile);
     }
     return profiles;
+}
+
+bool CDialer::IsProfileNameTaken(const std::string& name) const {
+    const std::string folded = RegFoldName(name);
+    CScopedLock lock(m_profiles);
+    for (const auto& [key, object] : m_profiles)
+        if (RegFoldName(key) == folded)
+            return true;
+    return false;
 }
 
 CRef<CDialerProfile> CDialer::FindProfile(const std::string& name) const {

@@ -102,6 +102,12 @@ public:
     void SetLocalSites(std::vector<std::string> sites);
     // The dial-up library's phonebook entries, as the last RefreshPhonebook found them.
     std::vector<std::string> GetPhonebookEntries() const;
+    // A name a profile may have: a key of the store (not empty, ".", "..", no '/', '\' or
+    // control character, at most 255 characters). Loads refuse profiles named otherwise.
+    static bool IsUsableProfileName(const std::string& name);
+    // A local site the store can keep: not empty, no control character, at most 255
+    // characters. Loads refuse sites otherwise.
+    static bool IsUsableLocalSite(const std::string& site);
 
     // --- Profiles ---------------------------------------------------------------------------
     // The map (name -> CDialerProfile). Hold its lock (CScopedLock) while walking it.
@@ -109,6 +115,9 @@ public:
     // Every profile, in name order.
     std::vector<CRef<CDialerProfile>> GetProfiles() const;
     CRef<CDialerProfile> FindProfile(const std::string& name) const;
+    // Whether a profile is kept under `name` in any letter case (the store keeps keys that
+    // differ only in case as one). Takes the map's lock.
+    bool IsProfileNameTaken(const std::string& name) const;
     // Takes the caller's reference to `profile` and keeps it under its Name, giving up a
     // profile that had that name.
     void AddProfile(CDialerProfile* profile);

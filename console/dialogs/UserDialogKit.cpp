@@ -12,6 +12,7 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -46,6 +47,13 @@ QDialogButtonBox* OkCancelButtons(QDialog* dialog) {
     QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     return buttons;
+}
+
+QLineEdit* NumberedEdit(int id, bool password) {
+    auto* edit = Numbered(new QLineEdit, id);
+    if (password)
+        edit->setEchoMode(QLineEdit::Password);
+    return edit;
 }
 
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns) {

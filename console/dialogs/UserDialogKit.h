@@ -16,6 +16,7 @@ class CFilterComponent;
 class CGroupMemberDatabase;
 class QDialog;
 class QDialogButtonBox;
+class QLineEdit;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -32,6 +33,8 @@ Control* Numbered(Control* control, int id) {
 // layout.
 QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
+// An edit numbered `id`; with `password` its text shows as dots.
+QLineEdit* NumberedEdit(int id, bool password = false);
 // A single-selection report list numbered `id` with these columns (text, width).
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns);
 // Appends a row of these texts with picture `image`.

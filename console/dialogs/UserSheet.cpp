@@ -68,13 +68,6 @@ constexpr AuditBox kAuditBoxes[] = {
     {1092, 0x40, "Session traffic"},      {1087, 0x100, "Session termination"},
 };
 
-QLineEdit* Edit(int id, bool password = false) {
-    auto* edit = Numbered(new QLineEdit, id);
-    if (password)
-        edit->setEchoMode(QLineEdit::Password);
-    return edit;
-}
-
 QLineEdit* Figure(int id, bool readOnly = false) {
     auto* edit = Numbered(new QLineEdit, id);
     edit->setAlignment(Qt::AlignRight);
@@ -103,11 +96,11 @@ CUserInfoPage::CUserInfoPage(CGroupMemberDatabase& database)
     : CUserPage(ConsoleIds::kUserInfoPage), m_database(database) {
     setWindowTitle("User Info");
     auto* form = new QFormLayout(this);
-    form->addRow("Username:", Edit(kUsername));
-    form->addRow("Real name:", Edit(kRealName));
-    form->addRow("Password:", Edit(kPassword, true));
-    form->addRow("Confirm:", Edit(kConfirm, true));
-    form->addRow("Description:", Edit(kDescription));
+    form->addRow("Username:", NumberedEdit(kUsername));
+    form->addRow("Real name:", NumberedEdit(kRealName));
+    form->addRow("Password:", NumberedEdit(kPassword, true));
+    form->addRow("Confirm:", NumberedEdit(kConfirm, true));
+    form->addRow("Description:", NumberedEdit(kDescription));
     form->addRow(Numbered(new QCheckBox("Account enabled"), kAccountEnabled));
     for (int id : {kCannotChange, kMustChange}) {
         auto* box = Numbered(new QCheckBox(id == kCannotChange ? "User cannot change password"

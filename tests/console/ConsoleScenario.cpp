@@ -44,6 +44,13 @@
 //   empty-right TEXT       double-clicks "System Rights" in the configuration tree and, in the
 //                          Default Policy dialog, removes every recipient of the right whose
 //                          description is TEXT (saved as system-rights.png), then OK
+//   open-dialer            "Dialing" of the configuration tree: the dialer sheet, left open; its
+//                          notices are printed as "view dialer <code> <what>"
+//   dialer-add NAME ENTRY  the Phonebook page's Add: the new profile NAME dials ENTRY
+//   dialer-site TEXT       the Local sites page's Add with TEXT
+//   dialer-apply | dialer-ok   the dialer sheet's Apply / OK (each page saved as a picture first)
+//   dialer-dial NAME | dialer-reset NAME   the Phonebook page's Dial / Reset on NAME's row
+//   dialer-wait NAME TEXT  until the Status of NAME's row is TEXT (or one of TEXT|TEXT...)
 //   quit
 // Runs offscreen or on an X display (xvfb-run).
 
@@ -59,6 +66,8 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/DefaultPolicyDlg.h"
 #include "console/dialogs/PolicyKit.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/MessageDlg.h"
@@ -543,6 +552,8 @@ private:
         }
         if (std::string failure; UserCommand(command, words, failure))
             return failure;
+        if (command.starts_with("dialer") || command == "open-dialer")
+            return DialerCommand(command, words);
         return "unknown command";
     }
 
@@ -617,6 +628,69 @@ private:
         return false;
     }
 
+    // The dialer sheet's commands.
+    std::string DialerCommand(const std::string& command, std::istringstream& words) {
+        std::string a, b;
+        words >> a;
+        std::getline(words >> std::ws, b);
+        if (command == "open-dialer") {
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            QTimer::singleShot(0, view, [view] { emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kDialing), 0); });
+            return Await(
+                [this] {
+                    m_dialer = qobject_cast<CDialerSheet*>(QApplication::activeModalWidget());
+                    return m_dialer && m_dialer->isVisible() && (m_dialer->installEventFilter(&m_dialerNotices), true);
+                },
+                [] { return std::string("no dialer sheet"); });
+        }
+        if (!m_dialer || !m_dialer->isVisible())
+            return "no dialer sheet open";
+        CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
+        if (command == "dialer-add") {
+            QTimer::singleShot(0, &phonebook, [&phonebook] { phonebook.OnAdd(); });
+            return Answer<CEditProfileSheet>([this, a, b](CEditProfileSheet* sheet) {
+                SetText(sheet, 1035, a);
+                qobject_cast<QComboBox*>(FindControl(sheet, 1210))->setEditText(ToDisplay(b));
+                m_scenario.SaveWithTitle(sheet, "profile-general.png");
+                sheet->TabSheet().SelectPage(1);
+                m_scenario.SaveWithTitle(sheet, "profile-access.png");
+            });
+        }
+        if (command == "dialer-site") {
+            SetText(m_dialer, 1228, a);
+            Click(m_dialer, 1098);
+        } else if (command == "dialer-apply") {
+            const char* names[] = {"phonebook", "local-sites", "settings"};
+            for (int page : {1, 2, 0}) {
+                m_dialer->TabSheet().SelectPage(page);
+                m_scenario.SaveWithTitle(m_dialer, std::string("dialer-") + names[page] + ".png");
+            }
+            Click(m_dialer, 3);
+        } else if (command == "dialer-ok") {
+            m_dialer->accept();
+        } else if (command == "dialer-dial" || command == "dialer-reset") {
+            const QList<QTreeWidgetItem*> rows = phonebook.List()->findItems(ToDisplay(a), Qt::MatchExactly);
+            if (rows.isEmpty())
+                return "no profile " + a;
+            phonebook.List()->setCurrentItem(rows.front());
+            Click(&phonebook, command == "dialer-dial" ? 1017 : 1016);
+        } else if (command == "dialer-wait") {
+            QPointer<CDialerSheet> sheet = m_dialer;
+            return Await(
+                [sheet, a, b] {
+                    const auto rows = sheet ? sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly)
+                                            : QList<QTreeWidgetItem*>();
+                    return !rows.isEmpty() && ("|" + b + "|").find("|" + FromDisplay(rows.front()->text(2)) + "|") != std::string::npos;
+                },
+                [] { return std::string("another status"); });
+        } else {
+            return "unknown command";
+        }
+        return {};
+    }
+
+    static void Click(QWidget* dialog, int id) { qobject_cast<QAbstractButton*>(FindControl(dialog, id))->click(); }
+
     static void SetText(QWidget* dialog, int id, const std::string& text) {
         qobject_cast<QLineEdit*>(FindControl(dialog, id))->setText(ToDisplay(text));
     }
@@ -642,6 +716,8 @@ private:
     std::size_t m_waited = 0;  // what a wait has passed of `said`
     QString m_title;
     QPointer<CEditUserSheet> m_sheet;  // the sheet open-user leaves open (it goes as it closes)
+    QPointer<CDialerSheet> m_dialer;   // the sheet open-dialer leaves open
+    CRecordingView m_dialerNotices{"dialer"};
 };
 
 }  // namespace

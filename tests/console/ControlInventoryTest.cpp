@@ -7,6 +7,8 @@
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
 #include "console/dialogs/DefaultPolicyDlg.h"
+#include "console/dialogs/DialerSheet.h"
+#include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
 #include "console/dialogs/MessageDlg.h"
 #include "console/dialogs/GroupDlg.h"
@@ -16,6 +18,7 @@
 #include "console/dialogs/TimeSliceDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
+#include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/Service.h"
 #include "tests/console/ConsoleTestKit.h"
@@ -63,6 +66,8 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
     CGroupMemberDatabase& users = theConfiguration.GetUserDatabase();
     // Dialogs, and the user sheet's pages (each a window of its own) on a user.
     CUser user;
+    CDialer& dialer = theConfiguration.GetDialer();
+    CDialerProfile profile("Office");
     auto page = [&]<class Page>(Page*) {
         return [&] {
             auto made = std::make_unique<Page>(users);
@@ -107,6 +112,17 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {161, [&] { return onRecipient(std::make_unique<CRecipientRequestPage>()); }},
         {159, [&] { return std::make_unique<CTimeSliceDlg>(slice); }},
         {163, [] { return std::make_unique<CDefaultPolicyDlg>(CDefaultPolicyDlg::kDefaultRights); }},
+        {180, [&] { return std::make_unique<CDialerSheet>(dialer, nullptr); }},
+        {170, [&] { return std::make_unique<CDialerPhonebookPage>(dialer); }},
+        {181, [&] { return std::make_unique<CDialerLocalSitesPage>(dialer); }},
+        {183, [&] { return std::make_unique<CDialerSettingsPage>(dialer); }},
+        {171, [&] { return std::make_unique<CEditProfileSheet>(&profile, dialer); }},
+        {172, [&] {
+             auto made = std::make_unique<CProfileGeneralPage>(dialer);
+             made->SetObject(&profile, TRUE);
+             return made;
+         }},
+        {173, [] { return std::make_unique<CProfileAccessPage>(); }},
     };
     std::vector<Row> rows = ReadInventory();
     ASSERT_FALSE(rows.empty());
