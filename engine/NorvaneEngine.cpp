@@ -76,8 +76,10 @@ bool CNorvaneEngine::InitInstance() {
         ~StartUpDone() { event.Set(); }
     } done{m_startUpDone};
 
-    // Callback-mode sockets (the services' listeners) run on this thread from now on.
+    // Callback-mode sockets (the services' listeners) run on this thread from now on, and
+    // the thread waits for their events itself.
     X1SocketNotifyWindow::Instance().SetCallbackThread(ThreadId());
+    m_ownerWait = std::make_unique<X1SocketOwnerWait>();
 
     using Step = void (CNorvaneEngine::*)();
     static constexpr Step kSteps[] = {
@@ -107,6 +109,7 @@ bool CNorvaneEngine::InitInstance() {
 }
 
 int CNorvaneEngine::ExitInstance() {
+    m_ownerWait.reset();
     if (X1SocketNotifyWindow::Instance().GetCallbackThread() == ThreadId())
         X1SocketNotifyWindow::Instance().SetCallbackThread(0);
     m_bAutoDelete = false;

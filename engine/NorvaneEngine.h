@@ -71,6 +71,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -78,6 +79,7 @@
 class CFilterComponent;
 class CNVRCPMessage;
 class CSession;
+class X1SocketOwnerWait;
 
 class CNorvaneEngine : public CThread, public IEngineLifecycle, public CAccessContext {
 public:
@@ -305,6 +307,9 @@ private:
     std::mutex m_shutDownMutex;  // held for a whole ShutDown
     bool m_shutDownDone = false;
     CEvent m_startUpDone{true, false};
+    // The engine thread waits for its listeners' events itself (from InitInstance to
+    // ExitInstance), so an accept costs no hand-over from the dispatcher thread.
+    std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
     std::mutex m_exitMutex;
     std::function<void()> m_exitHandler;
 };

@@ -430,6 +430,31 @@ int X1Socket::Peek(void* buffer, int size) {
     return static_cast<int>(got);
 }
 
+int X1Socket::MoveTo(X1Socket& to, int size) {
+    if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
+        return 0;
+    if (!IsCipherActive() && !to.IsCipherActive() && m_nMode != kModeDatagram &&
+        to.m_nMode != kModeDatagram) {
+        const int s = to.RequireOpen();
+        std::size_t taken = 0;
+        const long moved = NetMove(m_hSocket, s, static_cast<std::size_t>(size),
+                                   SendTimeout(static_cast<std::size_t>(size)), &taken);
+        if (moved >= 0) {
+            AddBytesReceived(static_cast<DWORD>(moved));
+            to.AddBytesSent(static_cast<DWORD>(moved));
+            return static_cast<int>(moved);
+        }
+        AddBytesReceived(static_cast<DWORD>(taken));
+        if (taken != 0 || WSAGetLastError() != WSAEOPNOTSUPP)
+            to.ThrowIoError(WSAGetLastError());
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(std::min(size, kMoveCopyBlock)));
+    const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
+    if (received > 0)
+        to.Send(buffer.data(), received);
+    return std::max(received, 0);
+}
+
 int X1Socket::GetBytesAvailable() {
     const long waiting = NetBytesAvailable(RequireOpen());
     if (waiting < 0)

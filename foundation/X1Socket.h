@@ -53,6 +53,8 @@ public:
     // What CloseGracefully waits for and reads at most while draining.
     static constexpr DWORD kGracefulDrainMs = 1000;
     static constexpr std::size_t kGracefulDrainBytes = 1 << 20;
+    // The most MoveTo copies at once when it has to copy.
+    static constexpr int kMoveCopyBlock = 65536;
     // The mask a socket has after a blocking read: FD_READ | FD_CLOSE.
     static constexpr unsigned kReadCloseMask = FD_READ | FD_CLOSE;
 
@@ -144,6 +146,11 @@ public:
     int ReceiveDatagrams(NetDatagram* datagrams, int count);
     // Like Receive, but the bytes stay waiting. Never deciphered.
     virtual int Peek(void* buffer, int size);
+    // Moves at most `size` of the bytes waiting here to `to`, sending as Send does (waiting for
+    // room, failures thrown): the count moved, 0 when nothing waited. Between two plain stream
+    // sockets the bytes never pass through this process; otherwise (a cipher, a datagram
+    // socket) they go through Receive and Send. Both sockets' counters count them.
+    int MoveTo(X1Socket& to, int size);
     // Bytes waiting (on a datagram socket: the next datagram's length).
     int GetBytesAvailable();
 

@@ -7,6 +7,8 @@
 #include "platform/kernel/Clock.h"
 #include "platform/net/Sockets.h"
 
+#include <vector>
+
 namespace {
 
 // Marks a callback call as no longer waiting when it is destroyed without having run (its
@@ -102,6 +104,7 @@ void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
     if (handle == INVALID_SOCKET_HANDLE)
         return;
     const std::uint64_t generation = NetGeneration(handle);
+    std::shared_ptr<SocketWaitSet> set;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_owners.find(handle);
@@ -111,7 +114,11 @@ void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
         DropOwner(handle);
         m_callbacks.erase(handle);
         m_owners[handle] = {threadId, generation};
+        auto waits = m_waitSets.find(threadId);
+        if (waits != m_waitSets.end())
+            set = waits->second;
     }
+    NetRouteEvents(handle, std::move(set));
     NetReevaluate(handle);
 }
 
@@ -123,6 +130,7 @@ void X1SocketNotifyWindow::RegisterCallback(int handle, X1Socket* socket) {
     if (handle == INVALID_SOCKET_HANDLE)
         return;
     auto entry = std::make_shared<CallbackEntry>();
+    std::shared_ptr<SocketWaitSet> set;
     entry->socket = socket;
     entry->generation = NetGeneration(handle);
     {
@@ -133,7 +141,9 @@ void X1SocketNotifyWindow::RegisterCallback(int handle, X1Socket* socket) {
             return;
         DropOwner(handle);
         m_callbacks[handle] = entry;
+        set = CallbackWaitSet();
     }
+    NetRouteEvents(handle, std::move(set));
     NetReevaluate(handle);
 }
 
@@ -188,9 +198,50 @@ X1Socket* X1SocketNotifyWindow::GetCallbackSocket(int handle) const {
     return it == m_callbacks.end() ? nullptr : it->second->socket;
 }
 
+void X1SocketNotifyWindow::SetOwnerWaitSet(DWORD threadId, std::shared_ptr<SocketWaitSet> set) {
+    std::vector<int> handles;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (set)
+            m_waitSets[threadId] = set;
+        else
+            m_waitSets.erase(threadId);
+        for (const auto& [handle, owner] : m_owners)
+            if (owner.thread == threadId)
+                handles.push_back(handle);
+        if (threadId == m_callbackThread)
+            for (const auto& callback : m_callbacks)
+                handles.push_back(callback.first);
+    }
+    Reroute(handles, set);
+}
+
+void X1SocketNotifyWindow::Reroute(const std::vector<int>& handles,
+                                   const std::shared_ptr<SocketWaitSet>& set) {
+    for (int handle : handles) {
+        NetRouteEvents(handle, set);
+        NetReevaluate(handle);
+    }
+}
+
+std::shared_ptr<SocketWaitSet> X1SocketNotifyWindow::CallbackWaitSet() const {
+    auto it = m_waitSets.find(m_callbackThread);
+    return m_callbackThread == 0 || it == m_waitSets.end() ? nullptr : it->second;
+}
+
 void X1SocketNotifyWindow::SetCallbackThread(DWORD threadId) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_callbackThread = threadId;
+    std::vector<int> handles;
+    std::shared_ptr<SocketWaitSet> set;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::shared_ptr<SocketWaitSet> before = CallbackWaitSet();
+        m_callbackThread = threadId;
+        set = CallbackWaitSet();
+        if (set != before)
+            for (const auto& callback : m_callbacks)
+                handles.push_back(callback.first);
+    }
+    Reroute(handles, set);
 }
 
 DWORD X1SocketNotifyWindow::GetCallbackThread() const {
@@ -264,4 +315,32 @@ X1SocketCallbackThread::X1SocketCallbackThread()
 
 X1SocketCallbackThread::~X1SocketCallbackThread() {
     X1SocketNotifyWindow::Instance().SetCallbackThread(m_previous);
+}
+
+namespace {
+
+// The wait set of the calling system thread, made on first use and kept while the thread lives:
+// system threads serve one session after another (CThread), and each can use it in turn.
+std::shared_ptr<SocketWaitSet> ThreadWaitSet() {
+    thread_local std::shared_ptr<SocketWaitSet> set;
+    if (!set)
+        set = SocketWaitSet::Create();
+    return set;
+}
+
+}  // namespace
+
+X1SocketOwnerWait::X1SocketOwnerWait() : m_set(ThreadWaitSet()) {
+    if (!m_set)
+        return;
+    const int wake = m_set->WakeDescriptor();
+    InstallQueueWaiter([set = m_set](DWORD timeoutMs) { set->Wait(timeoutMs); }, wake);
+    X1SocketNotifyWindow::Instance().SetOwnerWaitSet(GetCurrentThreadId(), m_set);
+}
+
+X1SocketOwnerWait::~X1SocketOwnerWait() {
+    if (!m_set)
+        return;
+    X1SocketNotifyWindow::Instance().SetOwnerWaitSet(GetCurrentThreadId(), nullptr);
+    RemoveQueueWaiter();
 }

@@ -8,7 +8,9 @@
 // Owner threads: a notice is posted only while no notice of the same kind for the same handle
 // waits in the owner's queue (so at most one of each kind is outstanding), and every notice
 // still waiting is withdrawn when the handle is unregistered or handed to another owner, so a
-// handle number that is closed and reused never receives its predecessor's events.
+// handle number that is closed and reused never receives its predecessor's events. An owner
+// thread may wait for its own sockets' events (X1SocketOwnerWait below): its notices are then
+// found due on that thread and posted to its own queue, with the same rules.
 //
 // The callback thread: callback-mode sockets run on the thread registered with
 // SetCallbackThread (the engine thread in the engine), whichever thread created them; with none
@@ -31,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class X1Socket;
 class X1SocketReadWorker;
@@ -77,6 +80,11 @@ public:
     DWORD GetOwner(int handle) const;
     X1Socket* GetCallbackSocket(int handle) const;
 
+    // The wait set of owner thread `threadId` (X1SocketOwnerWait): the sockets registered for
+    // that thread, and the callback-mode sockets while it is the callback thread, have their
+    // events routed to it. nullptr ends that; those sockets go back to the dispatcher thread.
+    void SetOwnerWaitSet(DWORD threadId, std::shared_ptr<SocketWaitSet> set);
+
     // The thread on which callbacks run (0: the socket dispatcher's thread).
     void SetCallbackThread(DWORD threadId);
     DWORD GetCallbackThread() const;
@@ -115,6 +123,10 @@ private:
     // Posts the notice `message` to the owner in `owner`; drops the entry when its thread has
     // ended. m_mutex held.
     void PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle, UINT message);
+    // The callback thread's wait set, or nullptr. m_mutex held.
+    std::shared_ptr<SocketWaitSet> CallbackWaitSet() const;
+    // Routes the events of `handles` to `set` and evaluates them again. m_mutex not held.
+    static void Reroute(const std::vector<int>& handles, const std::shared_ptr<SocketWaitSet>& set);
     // Waits until no callback of `socket` runs on another thread. `lock` holds m_mutex.
     void WaitForCallbacks(std::unique_lock<std::mutex>& lock, const X1Socket* socket);
 
@@ -127,7 +139,26 @@ private:
     std::map<int, OwnerEntry> m_owners;
     std::map<int, CallbackPtr> m_callbacks;
     std::map<const X1Socket*, Running> m_running;
+    std::map<DWORD, std::shared_ptr<SocketWaitSet>> m_waitSets;  // by owner thread
     DWORD m_callbackThread = 0;
+};
+
+// Makes the calling thread wait for its own sockets' events, for the life of the object: the
+// sockets registered for it are watched by an epoll set of the thread's own, on which the
+// thread waits whenever it waits for its next message (InstallQueueWaiter), so their notices
+// reach it without passing through the dispatcher thread. The delivery rules stay the same.
+// A thread that cannot have a set (no descriptors left) goes on as before. The thread must
+// read its queue with its message loop; it must not block for long in a handler while its
+// sockets wait (as for any owner thread, their notices wait meanwhile).
+class X1SocketOwnerWait {
+public:
+    X1SocketOwnerWait();
+    ~X1SocketOwnerWait();
+    X1SocketOwnerWait(const X1SocketOwnerWait&) = delete;
+    X1SocketOwnerWait& operator=(const X1SocketOwnerWait&) = delete;
+
+private:
+    std::shared_ptr<SocketWaitSet> m_set;
 };
 
 // Registers the calling thread as the callback thread for the life of the object, and restores

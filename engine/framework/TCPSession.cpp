@@ -53,6 +53,7 @@ bool CTCPSession::InitInstance() {
     const InitErrorTexts texts = GetInitErrorTexts();
     try {
         engine.GetThreadRoster().Enter(*this);
+        m_ownerWait = std::make_unique<X1SocketOwnerWait>();
         m_clientSocket.Attach(m_acceptedHandle.exchange(INVALID_SOCKET_HANDLE));
         if (GetTerminateCount() != 0) {
             // Ended before its thread ran (a handed-over session its machine let go).
@@ -199,6 +200,7 @@ void CTCPSession::Delete() {
         DropCurrentException();
     }
     CloseSockets();
+    m_ownerWait.reset();
     Release();
 }
 

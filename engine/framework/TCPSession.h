@@ -35,8 +35,11 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class X1SocketOwnerWait;
 
 class CTCPSession : public CSession {
     DECLARE_SERIAL(CTCPSession)
@@ -131,6 +134,8 @@ protected:
 private:
     void HandleSocketNotice(UINT message, int handle);
 
+    // The thread waits for its own sockets' events (from InitInstance until Delete).
+    std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
     std::atomic<int> m_acceptedHandle;
     std::vector<X1Socket*> m_watched;  // set in constructors, then only read
     int m_exitReason = 1;        // the code a thread ending without Terminate leaves with

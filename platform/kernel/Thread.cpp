@@ -2,6 +2,8 @@
 
 #include "platform/kernel/Clock.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -89,6 +91,19 @@ public:
             }
             if (timer)
                 wakeAt = std::min(wakeAt, timer->due);
+            if (m_waiter) {
+                // The waiter runs without our lock: posts meanwhile signal the wake descriptor.
+                auto waiter = m_waiter;
+                m_waiting = true;
+                lock.unlock();
+                (*waiter)(wakeAt == UINT64_MAX ? INFINITE
+                                            : static_cast<DWORD>(std::min<std::uint64_t>(
+                                                  wakeAt - now, INFINITE - 1)));
+                lock.lock();
+                m_waiting = false;
+                m_wakeSignalled = false;
+                continue;
+            }
             if (wakeAt == UINT64_MAX)
                 m_cv.wait(lock);
             else
@@ -98,10 +113,25 @@ public:
 
     void Close() {
         std::deque<Entry> dropped;  // calls among them are destroyed after the lock is released
+        std::shared_ptr<std::function<void(DWORD)>> waiter;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closed = true;
         dropped.swap(m_queue);
         m_timers.clear();
+        waiter.swap(m_waiter);
+    }
+
+    void InstallWaiter(std::function<void(DWORD)> wait, int wakeFd) {
+        auto waiter = std::make_shared<std::function<void(DWORD)>>(std::move(wait));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiter.swap(waiter);
+        m_wakeFd = wakeFd;
+    }
+
+    void RemoveWaiter() {
+        std::shared_ptr<std::function<void(DWORD)>> waiter;  // destroyed after the lock
+        std::lock_guard<std::mutex> lock(m_mutex);
+        waiter.swap(m_waiter);
     }
 
     bool AddTimer(DWORD id, DWORD periodMs) {
@@ -109,7 +139,14 @@ public:
         if (m_closed)
             return false;
         m_timers.push_back({id, periodMs, GetTickCount64() + std::max<DWORD>(periodMs, 1)});
-        m_cv.notify_one();
+        if (m_waiter && m_waiting && !IsOwnThread()) {
+            // The waiter's deadline was taken without this timer.
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+            m_wakeSignalled = true;
+        } else {
+            m_cv.notify_one();
+        }
         return true;
     }
 
@@ -131,6 +168,8 @@ private:
     };
 
     DWORD Add(Entry entry, bool once) {
+        std::shared_ptr<std::function<void(DWORD)>> waker;
+        int wakeFd = -1;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_closed)
@@ -145,12 +184,31 @@ private:
                 return ERROR_NOT_ENOUGH_QUOTA;
             entry.postedAt = GetTickCount64();
             m_queue.push_back(std::move(entry));
+            if (m_waiter) {
+                // A thread's posts to itself need no wake: it looks at its queue again as
+                // soon as its waiter returns. One signal stands for every post until then.
+                // The waiter is held until the signal is written: it keeps the descriptor open.
+                if (m_waiting && !m_wakeSignalled && !IsOwnThread()) {
+                    waker = m_waiter;
+                    wakeFd = m_wakeFd;
+                    m_wakeSignalled = true;
+                }
+                if (!waker)
+                    return ERROR_SUCCESS;
+            }
         }
         // Woken after the lock is released, so the reader does not wake into a held lock.
         // The poster keeps the queue alive (PostToQueue holds it) until this returns.
-        m_cv.notify_one();
+        if (waker) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(wakeFd, &one, sizeof one);
+        } else {
+            m_cv.notify_one();
+        }
         return ERROR_SUCCESS;
     }
+
+    bool IsOwnThread() const;
 
     struct Timer {
         DWORD id;
@@ -164,6 +222,13 @@ private:
     std::deque<Entry> m_queue;
     std::vector<Timer> m_timers;
     bool m_closed = false;
+    // The waiter (InstallQueueWaiter) and its wake descriptor, which the waiter's owner keeps
+    // open while the waiter lives; while it runs m_waiting is set, and m_wakeSignalled once a
+    // post has signalled the descriptor.
+    std::shared_ptr<std::function<void(DWORD)>> m_waiter;
+    int m_wakeFd = -1;
+    bool m_waiting = false;
+    bool m_wakeSignalled = false;
 };
 
 // Thread ids and timer ids to their queues. Built on first use and never destroyed, so threads
@@ -338,6 +403,8 @@ MessageQueue& CurrentQueue() {
     return *t_binding.queue;
 }
 
+bool MessageQueue::IsOwnThread() const { return t_binding.queue.get() == this; }
+
 void ThreadPark::ResetThreadState() {
     t_binding.queue.reset();
     t_binding.owned = false;
@@ -411,6 +478,12 @@ DWORD GetMessageTimeout(ThreadMessage& msg, DWORD timeoutMs) {
 }
 
 bool PeekMessage(ThreadMessage& msg, bool remove) { return CurrentQueue().Receive(msg, 0, remove); }
+
+void InstallQueueWaiter(std::function<void(DWORD timeoutMs)> wait, int wakeFd) {
+    CurrentQueue().InstallWaiter(std::move(wait), wakeFd);
+}
+
+void RemoveQueueWaiter() { CurrentQueue().RemoveWaiter(); }
 
 DWORD SetThreadTimer(DWORD threadId, DWORD periodMs) {
     auto queue = QueueRegistry::Get().Find(threadId);

@@ -88,6 +88,17 @@ DWORD SetTimer(DWORD periodMs);
 // false when no such timer runs.
 bool KillTimer(DWORD timerId);
 
+// A thread that also waits for descriptors of its own (its sockets' events) installs a waiter
+// for its queue: whenever the thread would sleep for its next message, it calls
+// `wait(timeoutMs)` instead (INFINITE: no deadline), which must return once `wakeFd` is
+// readable, when the time-out passed, or after it did some of the thread's own work (which may
+// post to the queue). Posts from other threads (and timers they start) signal `wakeFd`, an
+// eventfd of the caller's that must stay open while the waiter is installed, while the thread
+// is in `wait`; `wait` reads it empty. The waiter stays until RemoveQueueWaiter or the end of
+// the thread.
+void InstallQueueWaiter(std::function<void(DWORD timeoutMs)> wait, int wakeFd);
+void RemoveQueueWaiter();
+
 // Registers `reset`, which sets one of the calling layer's per-thread values back to what a new
 // system thread starts with. System threads are reused: one that has served a CThread may serve
 // the next, and runs every registered reset in between.

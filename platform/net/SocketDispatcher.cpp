@@ -10,10 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,6 +50,12 @@ struct Dispatcher {
 Dispatcher& D() {
     static Dispatcher* dispatcher = new Dispatcher;
     return *dispatcher;
+}
+
+RegistrationPtr FindGeneration(std::uint64_t token) {
+    std::lock_guard<std::mutex> lock(D().tableMutex);
+    auto it = D().byGeneration.find(token);
+    return it == D().byGeneration.end() ? nullptr : it->second;
 }
 
 // Notices found due on this thread, held until its outermost NoticeScope ends.
@@ -148,13 +156,7 @@ void Loop(int epfd, int wakefd) {
                 DrainWakeups(wakefd);
                 continue;
             }
-            RegistrationPtr r;
-            {
-                std::lock_guard<std::mutex> lock(D().tableMutex);
-                auto it = D().byGeneration.find(token);
-                if (it != D().byGeneration.end())
-                    r = it->second;
-            }
+            RegistrationPtr r = FindGeneration(token);
             if (!r)
                 continue;  // closed since epoll reported it
             OnEpollEvent(*r, events[i].events);
@@ -176,17 +178,59 @@ void Notify(const SocketRegistration& r, unsigned event) {
 // with its new generation. Events of an ended generation are dropped on arrival, so a
 // closed descriptor leaves the set with its close and needs no call of its own.
 bool AddToEpoll(SocketRegistration& r) {
+    const int epfd = r.waitSet ? r.waitSet->Descriptor() : D().epfd;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     ev.data.u64 = r.generation;
-    if (epoll_ctl(D().epfd, EPOLL_CTL_ADD, r.fd, &ev) != 0 &&
-        (errno != EEXIST || epoll_ctl(D().epfd, EPOLL_CTL_MOD, r.fd, &ev) != 0))
+    if (epoll_ctl(epfd, EPOLL_CTL_ADD, r.fd, &ev) != 0 &&
+        (errno != EEXIST || epoll_ctl(epfd, EPOLL_CTL_MOD, r.fd, &ev) != 0))
         return false;
     r.watched = true;
+    r.epfd = epfd;
     return true;
 }
 
+
 }  // namespace
+
+std::shared_ptr<SocketWaitSet> SocketWaitSet::Create() {
+    const int epfd = epoll_create1(EPOLL_CLOEXEC);
+    if (epfd < 0)
+        return nullptr;
+    const int wakefd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kWakeToken;
+    if (wakefd < 0 || epoll_ctl(epfd, EPOLL_CTL_ADD, wakefd, &ev) != 0) {
+        const int err = errno;
+        if (wakefd >= 0)
+            close(wakefd);
+        close(epfd);
+        errno = err;
+        return nullptr;
+    }
+    return std::shared_ptr<SocketWaitSet>(new SocketWaitSet(epfd, wakefd));
+}
+
+SocketWaitSet::~SocketWaitSet() {
+    close(m_wakeFd);
+    close(m_epfd);
+}
+
+void SocketWaitSet::Wait(DWORD timeoutMs) {
+    epoll_event events[kMaxEvents];
+    const int timeout = timeoutMs == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeoutMs, 0x7FFFFFFF));
+    const int n = epoll_wait(m_epfd, events, kMaxEvents, timeout);
+    for (int i = 0; i < n; ++i) {
+        const std::uint64_t token = events[i].data.u64;
+        if (token == kWakeToken) {
+            DrainWakeups(m_wakeFd);
+            continue;
+        }
+        if (RegistrationPtr r = FindGeneration(token))
+            OnEpollEvent(*r, events[i].events);
+    }
+}
 
 namespace SocketDispatcher {
 
@@ -259,7 +303,7 @@ bool PostCall(std::function<void()> call) {
 
 bool IsDispatcherThread() { return t_isDispatcherThread; }
 
-RegistrationPtr Register(int fd, SocketRole role) {
+RegistrationPtr Register(int fd, SocketRole role, bool watch) {
     if (!Start())
         return nullptr;
     Dispatcher& d = D();
@@ -281,7 +325,7 @@ RegistrationPtr Register(int fd, SocketRole role) {
     // Added to epoll outside the table lock: epoll reports what already waits at once, and
     // the dispatcher must find the registration then without waiting for this thread. The
     // registration is not handed out yet, so `watched` is this thread's alone.
-    if (role != SocketRole::Unconnected && !AddToEpoll(*r)) {
+    if (watch && role != SocketRole::Unconnected && !AddToEpoll(*r)) {
         const int err = errno;
         std::lock_guard<std::mutex> lock(d.tableMutex);
         auto it = d.byFd.find(fd);
@@ -296,6 +340,32 @@ RegistrationPtr Register(int fd, SocketRole role) {
 }
 
 bool Watch(SocketRegistration& r) { return r.watched || AddToEpoll(r); }
+
+bool WatchIfDue(SocketRegistration& r) {
+    return r.role == SocketRole::Unconnected || r.role == SocketRole::Connecting || Watch(r);
+}
+
+bool RouteEvents(SocketRegistration& r, std::shared_ptr<SocketWaitSet> set) {
+    if (r.waitSet == set)
+        return WatchIfDue(r);
+    const int from = r.watched ? r.epfd : -1;
+    // The old set's descriptor stays open (held here) until the socket has left it.
+    const std::shared_ptr<SocketWaitSet> old = std::exchange(r.waitSet, std::move(set));
+    if (from < 0)
+        return WatchIfDue(r);
+    if (from == (r.waitSet ? r.waitSet->Descriptor() : D().epfd))
+        return true;
+    // Added to the new set first: epoll reports there what already waits, so nothing that
+    // happened meanwhile is missed; an event the old set still hands out is evaluated there,
+    // which is as good.
+    r.watched = false;
+    if (!AddToEpoll(r)) {
+        r.watched = true;
+        return false;
+    }
+    epoll_ctl(from, EPOLL_CTL_DEL, r.fd, nullptr);
+    return true;
+}
 
 RegistrationPtr Find(int fd) {
     std::lock_guard<std::mutex> lock(D().tableMutex);

@@ -2,7 +2,9 @@
 // The socket dispatcher: one thread on epoll that watches every socket of platform/net and
 // announces, through one sink, the events each selected socket is due. It stands in for the
 // asynchronous-selection service of the system's original platform; where that service was
-// vague, the rules below are what the system's protocol code relies on.
+// vague, the rules below are what the system's protocol code relies on. A thread that waits
+// for its own sockets (SocketWaitSet) watches the sockets routed to it itself, by the same
+// rules; the dispatcher thread watches the rest.
 //
 // Per socket it keeps the event mask, whether selection is on, the role (unconnected,
 // connecting, connected, listening, datagram), whether a write notice is owed, whether the
@@ -36,12 +38,39 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class ISocketNoticeSink {
 public:
     virtual ~ISocketNoticeSink() = default;
     // `event` is one FD_ bit of Sockets.h.
     virtual void OnSocketNotice(int s, std::uint64_t generation, unsigned event) = 0;
+};
+
+// The epoll set of one thread that waits for its own sockets' events (a session thread, whose
+// queue waiter calls Wait): the events of the sockets routed to it (NetRouteEvents) are
+// evaluated on that thread, by the same rules, and their notices go to the sink as ever, so
+// they reach the thread without a hand-over from the dispatcher thread. Shared by the thread
+// and the registrations routed to it.
+class SocketWaitSet {
+public:
+    // nullptr (errno set) when its descriptors cannot be had.
+    static std::shared_ptr<SocketWaitSet> Create();
+    ~SocketWaitSet();
+    SocketWaitSet(const SocketWaitSet&) = delete;
+    SocketWaitSet& operator=(const SocketWaitSet&) = delete;
+
+    // Waits up to `timeoutMs` (INFINITE: without a deadline) for events of the set's sockets or
+    // a signal of its wake descriptor, and evaluates the events that came.
+    void Wait(DWORD timeoutMs);
+    // An eventfd whose signal ends a Wait (Wait reads it empty).
+    int WakeDescriptor() const { return m_wakeFd; }
+    int Descriptor() const { return m_epfd; }
+
+private:
+    SocketWaitSet(int epfd, int wakeFd) : m_epfd(epfd), m_wakeFd(wakeFd) {}
+    const int m_epfd;
+    const int m_wakeFd;
 };
 
 namespace SocketDispatcher {

@@ -21,6 +21,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/net/SocketDispatcher.h"
+
 enum class SocketRole { Unconnected, Connecting, Connected, Listening, Datagram };
 
 struct SocketRegistration {
@@ -38,7 +40,11 @@ struct SocketRegistration {
     bool selecting = false;
     bool writeDue = false;     // a write notice is owed (after connect/accept, or a waiting send)
     bool closePosted = false;  // the close notice went out since selection last (re)started
-    bool watched = false;      // in the epoll set (connected, listening and datagram sockets)
+    bool watched = false;      // in an epoll set (connected, listening and datagram sockets)
+    // The thread's set its events go to (RouteEvents; null: the dispatcher's), and the epoll
+    // descriptor it is in while watched.
+    std::shared_ptr<SocketWaitSet> waitSet;
+    int epfd = -1;
     bool peerEnded = false;    // the peer ended its stream (epoll's RDHUP/HUP, or a receive of 0)
 };
 
@@ -79,13 +85,22 @@ public:
 };
 
 // Registers `fd` under a new generation; sockets of the roles that can have events are
-// watched by epoll at once, an unconnected stream socket only once it connects or listens
-// (Watch). nullptr (errno set) when the dispatcher cannot.
-RegistrationPtr Register(int fd, SocketRole role);
+// watched by epoll at once (with `watch`), an unconnected stream socket only once it connects
+// or listens (Watch), an accepted one once its events are routed or selected (the thread that
+// will own it is known then, and it goes straight to that thread's set). nullptr (errno set)
+// when the dispatcher cannot.
+RegistrationPtr Register(int fd, SocketRole role, bool watch = true);
 
-// Adds a registered socket to the epoll set (nothing when it is there already); epoll reports
+// Adds a registered socket to its epoll set (nothing when it is there already); epoll reports
 // what is already waiting at once. Call with r.mutex held. False (errno set) on failure.
 bool Watch(SocketRegistration& r);
+// Watch for a socket whose role has events (connected, listening, datagram); true for others.
+bool WatchIfDue(SocketRegistration& r);
+
+// Sends the epoll events of `r` to `set` from now on (nullptr: to the dispatcher thread),
+// moving it between epoll sets when it is watched. Call with r.mutex held. False (errno set)
+// when it cannot be watched where it should be.
+bool RouteEvents(SocketRegistration& r, std::shared_ptr<SocketWaitSet> set);
 
 // The live registration of `fd`, or nullptr.
 RegistrationPtr Find(int fd);

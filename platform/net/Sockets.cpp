@@ -5,6 +5,7 @@
 #include "platform/net/SocketRegistration.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -26,6 +27,49 @@ constexpr int kWaitSliceMs = 250;
 constexpr DWORD kDatagramSendWaitMs = 10000;
 // Pending ICMP errors consumed in one receive, at most.
 constexpr int kMaxErrorsPerReceive = 16;
+// The capacity NetMove asks for its pipe (the system's default of 64 KiB is kept when the
+// user's allowance for larger pipes is used up).
+constexpr int kMovePipeBytes = 262144;
+
+// The calling thread's pipe for NetMove. It is empty between calls: a move that cannot empty
+// it closes it, and the next move opens another.
+class MovePipe {
+public:
+    ~MovePipe() { Close(); }
+
+    bool Open() {
+        if (m_read >= 0)
+            return true;
+        int fds[2];
+        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+            return false;
+        m_read = fds[0];
+        m_write = fds[1];
+        fcntl(m_write, F_SETPIPE_SZ, kMovePipeBytes);
+        const int capacity = fcntl(m_write, F_GETPIPE_SZ);
+        m_capacity = capacity > 0 ? static_cast<std::size_t>(capacity) : 65536;
+        return true;
+    }
+
+    void Close() {
+        if (m_read >= 0) {
+            close(m_read);
+            close(m_write);
+        }
+        m_read = m_write = -1;
+    }
+
+    int ReadEnd() const { return m_read; }
+    int WriteEnd() const { return m_write; }
+    std::size_t Capacity() const { return m_capacity; }
+
+private:
+    int m_read = -1;
+    int m_write = -1;
+    std::size_t m_capacity = 0;
+};
+
+thread_local MovePipe t_movePipe;
 
 bool Fail(int socketError) {
     WSASetLastError(socketError);
@@ -298,7 +342,7 @@ int NetAccept(int s, NetAddress* peer, DWORD waitMs) {
             int a = accept4(s, reinterpret_cast<sockaddr*>(&sin), &len,
                             SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (a >= 0) {
-                RegistrationPtr ar = Register(a, SocketRole::Connected);
+                RegistrationPtr ar = Register(a, SocketRole::Connected, false);
                 if (!ar) {
                     int err = errno;
                     close(a);
@@ -394,6 +438,85 @@ long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to
         if (ready < 0)
             return -1;
     }
+}
+
+long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken) {
+    *taken = 0;
+    RegistrationPtr rf = FindOrFail(from);
+    RegistrationPtr rt = rf ? FindOrFail(to) : nullptr;
+    if (!rt)
+        return -1;
+    for (SocketRegistration* r : {rf.get(), rt.get()}) {
+        std::lock_guard<std::mutex> lock(r->mutex);
+        if (r->role != SocketRole::Connected)
+            return FailedWith(WSAEOPNOTSUPP);
+    }
+    if (maxBytes == 0)
+        return 0;
+    MovePipe& pipe = t_movePipe;
+    if (!pipe.Open())
+        return FailedWith(WSAEOPNOTSUPP);
+    const std::size_t size = std::min(maxBytes, pipe.Capacity());
+    long in;
+    {
+        NoticeScope scope;
+        std::lock_guard<std::mutex> lock(rf->mutex);
+        do {
+            in = splice(from, nullptr, pipe.WriteEnd(), nullptr, size,
+                        SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        } while (in < 0 && errno == EINTR);
+        // What the move says of `from`: bytes were taken (more may wait: the pipe's slots, not
+        // the socket, may have ended it, and a read notice too many is harmless), the peer's
+        // end, or nothing waiting. A failure (a reset) is probed, as a failed receive is.
+        if (in >= 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
+            StreamState st;
+            st.bytes = in > 0;
+            if (in == 0)
+                rf->peerEnded = true;
+            st.ended = rf->peerEnded;
+            Evaluate(*rf, kEvalRead | kEvalClose, false, &st);
+        } else {
+            Evaluate(*rf, kEvalRead | kEvalClose, false);
+        }
+    }
+    if (in <= 0)
+        return 0;
+    *taken = static_cast<std::size_t>(in);
+    const std::uint64_t deadline = DeadlineAfter(timeoutMs);
+    std::size_t sent = 0;
+    bool waited = false;
+    int error = 0;
+    while (sent < *taken) {
+        const ssize_t n = splice(pipe.ReadEnd(), nullptr, to, nullptr, *taken - sent,
+                                 SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            waited = true;
+            const int ready = WaitReady(*rt, POLLOUT, deadline);
+            if (ready > 0)
+                continue;
+            error = ready == 0 ? WSAETIMEDOUT : WSAGetLastError();
+        } else {
+            error = n == 0 ? WSAESHUTDOWN : SocketErrorFromErrno(errno);
+        }
+        break;
+    }
+    if (waited) {
+        NoticeScope scope;
+        std::lock_guard<std::mutex> lock(rt->mutex);
+        rt->writeDue = true;
+        Evaluate(*rt, kEvalWrite, false);
+    }
+    if (error != 0) {
+        pipe.Close();  // what it still holds is lost with the send
+        return FailedWith(error);
+    }
+    return static_cast<long>(sent);
 }
 
 long NetRecv(int s, void* buffer, std::size_t size, bool peek) {
@@ -571,9 +694,21 @@ bool NetAsyncSelect(int s, unsigned mask) {
         return false;
     NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
+    if (mask != 0 && !WatchIfDue(*r))
+        return FailErrno();
     r->mask = mask;
     r->selecting = mask != 0;
     Evaluate(*r, kEvalAll, true);
+    return true;
+}
+
+bool NetRouteEvents(int s, std::shared_ptr<SocketWaitSet> set) {
+    RegistrationPtr r = FindOrFail(s);
+    if (!r)
+        return false;
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (!RouteEvents(*r, std::move(set)))
+        return FailErrno();
     return true;
 }
 

@@ -14,6 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+
+class SocketWaitSet;
 
 inline constexpr int NET_SOCK_STREAM = 1;
 inline constexpr int NET_SOCK_DGRAM = 2;
@@ -67,6 +70,15 @@ long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to
 // is consumed and fails with WSAEMSGSIZE; a pending ICMP error is consumed and not reported.
 long NetRecv(int s, void* buffer, std::size_t size, bool peek);
 
+// Moves at most `maxBytes` of the bytes waiting on connected stream socket `from` to connected
+// stream socket `to` without copying them through this process (splice through a pipe of the
+// calling thread): the count moved, 0 when nothing waited (or `from` failed, as NetRecv reads
+// a failed stream). Sending waits for room up to `timeoutMs` as NetSend does; when it fails,
+// -1, and `*taken` says how many bytes had been taken from `from` (they are lost, as the
+// bytes of a failed NetSend are). Fails with WSAEOPNOTSUPP, taking nothing, when either
+// socket is not a connected stream or the thread cannot have its pipe: the caller copies.
+long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken);
+
 // NetRecv with the sender's address (a stream socket gives its peer).
 long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from);
 
@@ -111,6 +123,11 @@ bool NetIsDatagram(int s);
 // or stops with mask 0. Starting re-evaluates the socket's state at once (SocketDispatcher.h
 // gives the rules).
 bool NetAsyncSelect(int s, unsigned mask);
+
+// Sends the socket's events to `set`, the wait set of the thread its notices go to, or, with
+// nullptr, to the dispatcher thread (SocketDispatcher.h). Notices and their rules stay the
+// same either way; only the thread that finds them due changes.
+bool NetRouteEvents(int s, std::shared_ptr<SocketWaitSet> set);
 
 // Re-evaluates a selected socket after its notices changed hands, as a restart would.
 bool NetReevaluate(int s);

@@ -57,14 +57,11 @@ public:
     static constexpr DWORD kNoUserIdPauseMs = 500;
     // The pause between the RFC 1929 method reply and reading the user name and password.
     static constexpr DWORD kUserPasswordPauseMs = 50;
-    // The relay takes what waits on one side and sends it to the other, one receive at a time
-    // into the relay buffer: kRelayBufferInitial bytes at first, four times larger whenever a
-    // receive fills it, up to kRelayBufferLargest (a download moves in large pieces, a
-    // conversation keeps a small buffer). One notice relays at most kRelayBurstBytes before
-    // the session serves its other sockets (the dispatcher posts the notice again while
-    // bytes wait).
-    static constexpr std::size_t kRelayBufferInitial = 16384;
-    static constexpr std::size_t kRelayBufferLargest = 262144;
+    // The relay moves what waits on one side to the other in pieces of at most
+    // kRelayChunkBytes (X1Socket::MoveTo: the bytes do not pass through the session). One
+    // notice relays at most kRelayBurstBytes before the session serves its other sockets (the
+    // dispatcher posts the notice again while bytes wait).
+    static constexpr std::size_t kRelayChunkBytes = 262144;
     static constexpr std::size_t kRelayBurstBytes = 4194304;
     // How long the client may still send once the session ends, before its connection is
     // closed (closing with unread bytes would reset it and could destroy the answer's end).
@@ -117,11 +114,8 @@ protected:
     void OnClientData();
     // Up to kRelayBurstBytes from `from` to `to`.
     void Relay(X1Socket& from, X1Socket& to);
-    // Everything `from` still holds, to `to` (when it is open).
+    // Everything `from` still holds, to `to` (dropped when `to` is not connected).
     void Drain(X1Socket& from, X1Socket& to);
-    // One receive from `from` into the relay buffer (growing it as above): the count, and
-    // whether it filled the buffer.
-    int ReceiveForRelay(X1Socket& from, bool& filled);
     // The hand-over test of a CONNECT to a web port (once, on the client's first bytes); true
     // when the connection went to a web session.
     bool TryHandOver();
@@ -176,8 +170,6 @@ private:
     std::string m_password;  // RFC 1929, or the SOCKS 4 user id
     std::string m_displayName;
     DWORD m_targetAddress = 0;  // the checked address of the target
-
-    std::vector<char> m_relayBuffer;
 
     // BIND.
     X1Socket m_listenSocket;  // watched

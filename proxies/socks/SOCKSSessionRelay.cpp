@@ -45,35 +45,26 @@ void CSOCKSSession::OnClientData() {
     }
 }
 
-int CSOCKSSession::ReceiveForRelay(X1Socket& from, bool& filled) {
-    if (m_relayBuffer.empty())
-        m_relayBuffer.resize(kRelayBufferInitial);
-    const int got = from.Receive(m_relayBuffer.data(), static_cast<int>(m_relayBuffer.size()));
-    filled = static_cast<std::size_t>(got) == m_relayBuffer.size();
-    if (filled && m_relayBuffer.size() < kRelayBufferLargest)
-        m_relayBuffer.resize(m_relayBuffer.size() * 4);
-    return got;
-}
-
 void CSOCKSSession::Relay(X1Socket& from, X1Socket& to) {
     std::size_t moved = 0;
-    bool filled = true;
     // While a send is under way more bytes usually arrive: they are taken at once rather than
     // on the next notice.
     while (moved < kRelayBurstBytes) {
-        const int got = ReceiveForRelay(from, filled);
+        const int got = from.MoveTo(to, static_cast<int>(kRelayChunkBytes));
         if (got <= 0)
             return;
-        to.Send(m_relayBuffer.data(), got);
         moved += static_cast<std::size_t>(got);
     }
 }
 
 void CSOCKSSession::Drain(X1Socket& from, X1Socket& to) {
-    bool filled = true;
-    for (int got; (got = ReceiveForRelay(from, filled)) > 0;) {
-        if (to.IsConnected())
-            to.Send(m_relayBuffer.data(), got);
+    if (to.IsConnected()) {
+        while (from.MoveTo(to, static_cast<int>(kRelayChunkBytes)) > 0) {
+        }
+        return;
+    }
+    char sink[2048];
+    while (from.Receive(sink, static_cast<int>(sizeof sink)) > 0) {
     }
 }
 

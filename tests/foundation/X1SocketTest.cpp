@@ -223,6 +223,41 @@ TEST(X1SocketTest, SendsAndReceivesCountTheirBytesAndPeekLeavesThemWaiting) {
     EXPECT_EQ(p.socket.GetPeerPort(), p.server.Port());
 }
 
+TEST(X1SocketTest, MoveToRelaysEveryByteInOrderCountsThemAndThrowsWhenTheTargetIsGone) {
+    Pair from;
+    Pair to;
+    char buf[16];
+    EXPECT_EQ(from.socket.MoveTo(to.socket, 65536), 0);  // nothing waits: at once
+    std::string sent;
+    for (int i = 0; sent.size() < (3u << 20); ++i)
+        sent += std::to_string(i) + ',';
+    std::thread writer([&] { from.peer.Send(sent); });
+    std::string received;
+    std::thread reader([&] { received = to.peer.Receive(sent.size(), 20000); });
+    std::size_t moved = 0;
+    const std::uint64_t start = GetTickCount64();
+    while (moved < sent.size() && GetTickCount64() - start < 20000)
+        moved += static_cast<std::size_t>(from.socket.MoveTo(to.socket, 262144));
+    writer.join();
+    reader.join();
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(from.socket.GetBytesReceived(), sent.size());
+    EXPECT_EQ(to.socket.GetBytesSent(), sent.size());
+    EXPECT_EQ(from.socket.Receive(buf, sizeof buf), 0);
+
+    // The target's peer resets: the move fails with the socket error, the bytes it took are
+    // counted as received.
+    to.peer.Reset();
+    from.peer.Send(std::string(100000, 'x'));
+    ASSERT_TRUE(WaitUntil([&] { return from.socket.GetBytesAvailable() > 0; }));
+    const DWORD before = from.socket.GetBytesReceived();
+    int code = -1;
+    for (int i = 0; i < 100 && code < 0; ++i)
+        code = CatchSocketError([&] { from.socket.MoveTo(to.socket, 262144); }).code;
+    EXPECT_TRUE(code == 10054 || code == 10053 || code == 10058) << code;
+    EXPECT_GT(from.socket.GetBytesReceived(), before);
+}
+
 TEST(X1SocketTest, SendStringSendsTextsOfAnyLength) {
     Pair p;
     const std::string long_(20000, 'L');

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -216,6 +217,17 @@ std::string RawUdp::Ask(std::uint16_t port, std::string_view bytes, int timeoutM
 NoticeThread::NoticeThread(Handler handler) : m_handler(std::move(handler)) {
     if (!CreateThread())
         throw std::runtime_error("test thread could not start");
+}
+
+bool NoticeThread::InitInstance() {
+    if (std::getenv("NORVANE_TEST_OWNER_WAIT") != nullptr)
+        m_ownerWait = std::make_unique<X1SocketOwnerWait>();
+    return true;
+}
+
+int NoticeThread::ExitInstance() {
+    m_ownerWait.reset();
+    return CThread::ExitInstance();
 }
 
 NoticeThread::~NoticeThread() {

@@ -4,6 +4,7 @@
 // receives and runs a test's handler for each, and counters of descriptors and threads.
 
 #include "foundation/X1Socket.h"
+#include "foundation/X1SocketNotifyWindow.h"
 #include "platform/kernel/Thread.h"
 
 #include <cstdint>
@@ -96,7 +97,9 @@ private:
 };
 
 // A thread with a message loop that owns sockets in tests. It records every socket notice
-// (0x402-0x405) it receives, then runs the handler for it on the thread.
+// (0x402-0x405) it receives, then runs the handler for it on the thread. With the environment
+// variable NORVANE_TEST_OWNER_WAIT set it waits for its own sockets' events, as session threads
+// do (X1SocketOwnerWait); otherwise the dispatcher thread hands them over.
 class NoticeThread : public CThread {
 public:
     struct Notice {
@@ -116,9 +119,12 @@ public:
     bool WaitForCount(UINT message, int handle, int count, int timeoutMs = 5000) const;
 
 protected:
+    bool InitInstance() override;
+    int ExitInstance() override;
     void OnThreadMessage(const ThreadMessage& msg) override;
 
 private:
+    std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
     Handler m_handler;
     mutable std::mutex m_mutex;
     std::vector<Notice> m_notices;

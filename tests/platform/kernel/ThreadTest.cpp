@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -220,6 +224,66 @@ TEST(ThreadTest, GetMessageTimeoutTimesOutOnAnEmptyQueue) {
     ASSERT_EQ(GetMessageTimeout(msg, 50), WAIT_OBJECT_0);
     EXPECT_EQ(msg.message, WM_USER + 3u);
     EXPECT_FALSE(PeekMessage(msg, true));
+}
+
+TEST(ThreadTest, AQueueWaiterSleepsInsteadOfTheQueueAndIsWokenOnlyByOtherThreads) {
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(wakeFd, 0);
+    std::vector<DWORD> timeouts;
+    int signalled = 0;
+    bool postOwnWork = false;
+    InstallQueueWaiter([&](DWORD timeoutMs) {
+        timeouts.push_back(timeoutMs);
+        if (postOwnWork) {
+            postOwnWork = false;
+            PostThreadMessage(GetCurrentThreadId(), WM_USER + 7, 0, 0);
+            return;
+        }
+        pollfd p{wakeFd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs == INFINITE ? -1 : static_cast<int>(timeoutMs)) > 0) {
+            std::uint64_t count = 0;
+            ASSERT_EQ(read(wakeFd, &count, sizeof count), static_cast<ssize_t>(sizeof count));
+            ++signalled;
+        }
+    }, wakeFd);
+    struct Removal {
+        int fd;
+        ~Removal() {  // also when an assertion ends the test early
+            RemoveQueueWaiter();
+            close(fd);
+        }
+    } removal{wakeFd};
+    ThreadMessage msg;
+
+    // Another thread's post wakes the waiter; the thread's own work posts without a wake.
+    std::thread poster([target = GetCurrentThreadId()] {
+        Sleep(30);
+        PostThreadMessage(target, WM_USER + 5, 1, 0);
+    });
+    ASSERT_EQ(GetMessageTimeout(msg, 5000), WAIT_OBJECT_0);
+    poster.join();
+    EXPECT_EQ(msg.message, WM_USER + 5u);
+    EXPECT_EQ(signalled, 1);
+    ASSERT_FALSE(timeouts.empty());
+    EXPECT_LE(timeouts.front(), 5000u);
+    postOwnWork = true;
+    ASSERT_TRUE(GetMessage(msg));
+    EXPECT_EQ(msg.message, WM_USER + 7u);
+    EXPECT_EQ(timeouts.back(), INFINITE);
+    pollfd p{wakeFd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);  // nothing signalled for a post of the thread's own
+
+    // A timer's due time bounds the waiter's sleep.
+    const DWORD timer = SetTimer(40);
+    ASSERT_EQ(GetMessageTimeout(msg, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_LE(timeouts.back(), 40u);
+    KillTimer(timer);
+
+    RemoveQueueWaiter();
+    const std::size_t calls = timeouts.size();
+    EXPECT_EQ(GetMessageTimeout(msg, 20), WAIT_TIMEOUT);
+    EXPECT_EQ(timeouts.size(), calls);
 }
 
 TEST(ThreadTest, QueueRefusesPostsBeyondItsBound) {
