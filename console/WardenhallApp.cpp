@@ -14,6 +14,7 @@
 #include "console/dialogs/AboutDlg.h"
 #include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/ServiceSheet.h"
@@ -112,6 +113,7 @@ void CWardenhallApp::InstallConfigurationDialogs() {
     CConfigurationDialogs dialogs;
     AddUserDatabaseDialogs(dialogs);
     AddServiceDialogs(dialogs);
+    AddPolicyDialogs(dialogs);
     AddDialerDialogs(dialogs);
     AddCacheSheet(dialogs);
     CWardenhallView::SetDialogs(std::move(dialogs));

@@ -13,8 +13,8 @@
 //                      rights". Every edit goes to a working copy of each right; the live
 //                      rights change only in Store.
 //
-// None of them writes into the object its page edits: the page reads their values in its
-// Apply and Store. GUI thread only.
+// The chooser and the lists write nothing into the object their page edits: the page reads
+// their values in its Apply and Store. GUI thread only.
 
 #include "engine/access/AddressRestrictions.h"
 #include "platform/framework/Object.h"
@@ -61,7 +61,7 @@ public:
     void Exchange(CDataExchange& dx, int& specify, std::string& name);
 
     // A locked chooser keeps its radios and list disabled (an existing setting keeps its
-    // identity); the name edit is never enabled for typing.
+    // identity). The name edit is read-only: names come from the list.
     void SetIdentityLocked(bool locked);
     // The list is enabled exactly when the first radio is not checked (and not locked).
     void UpdateControls();

@@ -73,7 +73,9 @@ CRecipientUserPage::CRecipientUserPage(CGroupMemberDatabase& database)
 BOOL CRecipientUserPage::OnInitDialog() {
     m_specifyUser = m_object->GetSpecifyUser() != 0 ? 1 : 0;
     m_securityLevel = static_cast<int>(std::min<DWORD>(m_object->GetMinimumSecurityLevel(), 0x7FFFFFFF));
-    m_userName = m_object->GetUserName();
+    // A new recipient's default name ("Everyone") names no entry: "Specify user or group"
+    // needs a name chosen from the list.
+    m_userName = m_existing ? m_object->GetUserName() : std::string();
     m_chooser->Fill(m_database);
     if (!CRecipientPage::OnInitDialog())
         return FALSE;
@@ -261,7 +263,10 @@ void CRecipientTimePage::EditSlice(QListWidgetItem* row) {
     CTimeSliceDlg dialog(*slice, this);
     if (ExecChildDialog(dialog) != QDialog::Accepted)
         return;
-    row->setText(ToDisplay(slice->GetDescriptionText()));
+    // The row goes to the sorted place of its new text, still showing the same slice.
+    QListWidget* list = row->listWidget();
+    delete row;
+    AddSliceRow(list, *slice);
     m_changed = 1;
 }
 

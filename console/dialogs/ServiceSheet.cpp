@@ -53,6 +53,7 @@ void CEditServiceSheet::OnInitDialog() {
         {&m_socksPage, dynamic_cast<CSOCKSService*>(service) != nullptr},
         {&m_mappingsPage, service->HasMappings() != FALSE},
         {&m_sessionsPage, true},
+        {&m_policiesPage, true},
         {&m_nonProxyPage, OffersNonProxyRequests(*service)},
         {&m_encryptionPage, dynamic_cast<CTCPMappingService*>(service) != nullptr},
         {&m_connectionPage, tcp != nullptr && tcp->GetSupportedMethods() != 0},

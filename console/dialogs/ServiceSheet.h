@@ -4,12 +4,12 @@
 // copy in place, or a new service that a New service command made, and sends the change.
 //
 // Pages, in tab order, each only where it applies: General; SOCKS Advanced (a SOCKS service);
-// Mappings (a mapping service); Sessions; Non-proxy Requests (web, FTP, POP3, RealAudio,
-// VDOLive); Encryption (a TCP mapping service); Connection (a TCP service whose class offers
-// an upstream method); Logging.
+// Mappings (a mapping service); Sessions; Policies (the service's rights); Non-proxy Requests
+// (web, FTP, POP3, RealAudio, VDOLive); Encryption (a TCP mapping service); Connection (a TCP
+// service whose class offers an upstream method); Logging.
 //
-// OK takes and checks every page in this order: Mappings, General, Sessions, Logging, SOCKS
-// Advanced, Connection, Non-proxy Requests, Encryption; the first refusal keeps the sheet open
+// OK takes and checks every page in this order: Mappings, General, Sessions, Policies, Logging,
+// SOCKS Advanced, Connection, Non-proxy Requests, Encryption; the first refusal keeps the sheet open
 // and stores nothing. Then every page stores in that order under the service manager's lock
 // (Mappings before General, whose default mapping goes into the table the Mappings page put
 // in place). On-line, an existing service is sent as request 34 with its name, a new one as
@@ -19,6 +19,7 @@
 // Cancel stores nothing and frees a new service. GUI thread only.
 
 #include "console/TabSheetDlg.h"
+#include "console/dialogs/PoliciesPage.h"
 #include "console/dialogs/ServicePages.h"
 #include "engine/framework/Service.h"
 
@@ -37,6 +38,7 @@ public:
     CSOCKSAdvancedPage m_socksPage;
     CServiceMappingsPage m_mappingsPage;
     CServiceSessionsPage m_sessionsPage;
+    CPoliciesPage m_policiesPage;
     CServiceNonProxyPage m_nonProxyPage;
     CServiceEncryptionPage m_encryptionPage;
     CServiceConnectionPage m_connectionPage;

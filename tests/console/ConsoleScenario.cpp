@@ -52,6 +52,9 @@
 //                          service of CLASS): each STEP "PAGE:ID=TEXT" types TEXT into control
 //                          ID of page PAGE (its dialog number), "PAGE:ID" clicks it; each page
 //                          is saved as service-<PAGE>.png, then OK
+//   empty-right TEXT       double-clicks "System Rights" in the configuration tree and, in the
+//                          Default Policy dialog, removes every recipient of the right whose
+//                          description is TEXT (saved as system-rights.png), then OK
 //   open-dialer            "Dialing" of the configuration tree: the dialer sheet, left open; its
 //                          notices are printed as "view dialer <code> <what>"
 //   dialer-add NAME ENTRY  the Phonebook page's Add: the new profile NAME dials ENTRY
@@ -82,6 +85,8 @@
 #include "console/dialogs/CacheSheet.h"
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
+#include "console/dialogs/PolicyKit.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
@@ -511,6 +516,28 @@ private:
             if (m_alerts.empty())
                 return "no alert open";
             return m_scenario.SaveWithTitle(m_alerts.back(), a + ".png") ? "" : "not saved";
+        }
+        if (command == "empty-right") {
+            std::getline(words >> std::ws, a);
+            CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+            return Answer<CDefaultPolicyDlg>(
+                [this, a](CDefaultPolicyDlg* dialog) {
+                    CRightsEditor* editor = dialog->Editor();
+                    const int index = editor->Rights()->findText(ToDisplay(a));
+                    if (index < 0) {
+                        dialog->reject();
+                        return;
+                    }
+                    editor->Rights()->setCurrentIndex(index);
+                    while (QTreeWidgetItem* row = editor->Recipients()->topLevelItem(0)) {
+                        row->setSelected(true);
+                        editor->RemoveRecipient();
+                    }
+                    m_scenario.SaveWithTitle(dialog, "system-rights.png");
+                },
+                [view] {
+                    emit view->itemDoubleClicked(view->NodeItem(CWardenhallView::kSystemRights), 0);
+                });
         }
         if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure) ||
                                  SheetCommand(command, words, failure))

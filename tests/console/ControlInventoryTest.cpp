@@ -7,6 +7,7 @@
 #include "console/dialogs/ChangePasswordDlg.h"
 #include "console/dialogs/ConfirmPasswordDlg.h"
 #include "console/dialogs/CriterionDlg.h"
+#include "console/dialogs/DefaultPolicyDlg.h"
 #include "console/dialogs/DialerSheet.h"
 #include "console/dialogs/EditProfileSheet.h"
 #include "console/dialogs/LocationDlg.h"
@@ -15,11 +16,15 @@
 #include "console/dialogs/GroupDlg.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "console/dialogs/ServiceSheet.h"
+#include "console/dialogs/PoliciesPage.h"
+#include "console/dialogs/RecipientSheet.h"
+#include "console/dialogs/TimeSliceDlg.h"
 #include "console/dialogs/UserSheet.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "dialer/Dialer.h"
 #include "engine/NorvaneEngine.h"
 #include "proxies/web/WWWService.h"
+#include "engine/framework/Service.h"
 #include "tests/console/ConsoleTestKit.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +89,16 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
             return made;
         };
     };
+    // The policy pages on a recipient and on a service (not added to a sheet), and the Time
+    // Slice dialog on a single slice.
+    CRecipient recipient;
+    auto onRecipient = [&](auto page) {
+        page->SetObject(&recipient, TRUE);
+        return std::unique_ptr<QWidget>(std::move(page));
+    };
+    CRef<CService> service =
+        CRef<CService>::Adopt(dynamic_cast<CService*>(CRuntimeClass::CreateObject("CWWWService")));
+    CTimeSlice slice(CDateTime::FromParts(2024, 3, 1, 9, 0, 0), CDateTime::FromParts(2024, 3, 1, 17, 0, 0));
     const std::map<int, std::function<std::unique_ptr<QWidget>()>> dialogs = {
         {100, [] { return std::make_unique<CAboutDlg>(); }},
         {133, [] { return std::make_unique<CConfirmPasswordDlg>(""); }},
@@ -108,6 +123,18 @@ TEST(ControlInventory, EveryRowMatchesItsDialogAndEveryNumberedControlHasARow) {
         {165, servicePage(static_cast<CServiceMappingsPage*>(nullptr))},
         {178, servicePage(static_cast<CServiceConnectionPage*>(nullptr))},
         {182, servicePage(static_cast<CServiceEncryptionPage*>(nullptr))},
+        {148, [&] {
+             auto made = std::make_unique<CPoliciesPage>();
+             made->SetObject(service.Get(), TRUE);
+             return made;
+         }},
+        {152, [] { return std::make_unique<CEditRecipientSheet>(nullptr, FALSE, 0, RightAccess); }},
+        {156, [&] { return onRecipient(std::make_unique<CRecipientUserPage>(users)); }},
+        {157, [&] { return onRecipient(std::make_unique<CRecipientLocationPage>()); }},
+        {158, [&] { return onRecipient(std::make_unique<CRecipientTimePage>()); }},
+        {161, [&] { return onRecipient(std::make_unique<CRecipientRequestPage>()); }},
+        {159, [&] { return std::make_unique<CTimeSliceDlg>(slice); }},
+        {163, [] { return std::make_unique<CDefaultPolicyDlg>(CDefaultPolicyDlg::kDefaultRights); }},
         {180, [&] { return std::make_unique<CDialerSheet>(dialer, nullptr); }},
         {170, [&] { return std::make_unique<CDialerPhonebookPage>(dialer); }},
         {181, [&] { return std::make_unique<CDialerLocalSitesPage>(dialer); }},

@@ -72,9 +72,9 @@ protected:
 };
 
 TEST_F(ServiceSheet, PagesAndGeneralControlsFollowTheClass) {
-    const std::vector<std::string> plain = {"General", "Sessions", "Logging"};
-    const std::vector<std::string> proxy = {"General", "Sessions", "Non-proxy Requests", "Connection", "Logging"};
-    const std::vector<std::string> streaming = {"General", "Sessions", "Non-proxy Requests", "Logging"};
+    const std::vector<std::string> plain = {"General", "Sessions", "Policies", "Logging"};
+    const std::vector<std::string> proxy = {"General", "Sessions", "Policies", "Non-proxy Requests", "Connection", "Logging"};
+    const std::vector<std::string> streaming = {"General", "Sessions", "Policies", "Non-proxy Requests", "Logging"};
     struct Case {
         const char* className;
         std::vector<std::string> tabs;
@@ -83,15 +83,15 @@ TEST_F(ServiceSheet, PagesAndGeneralControlsFollowTheClass) {
     } cases[] = {
         {"CRemoteControlService", plain, 0, 0},
         {"CDNSService", plain, 1211, 0},
-        {"CSOCKSService", {"General", "SOCKS Advanced", "Sessions", "Logging"}, 0, 0},
+        {"CSOCKSService", {"General", "SOCKS Advanced", "Sessions", "Policies", "Logging"}, 0, 0},
         {"CVDOLiveService", streaming, 0, 0},
         {"CRealAudioService", streaming, 0, 0},
         {"CFTPService", proxy, 0, 7},
         {"CPOP3Service", proxy, 1069, 7},
         {"CWWWService", proxy, 0, 7},
-        {"CUDPMappingService", {"General", "Mappings", "Sessions", "Logging"}, 1191, 0},
-        {"CTCPMappingService", {"General", "Mappings", "Sessions", "Encryption", "Connection", "Logging"}, 1191, 6},
-        {"CTelnetService", {"General", "Sessions", "Connection", "Logging"}, 0, 6},
+        {"CUDPMappingService", {"General", "Mappings", "Sessions", "Policies", "Logging"}, 1191, 0},
+        {"CTCPMappingService", {"General", "Mappings", "Sessions", "Policies", "Encryption", "Connection", "Logging"}, 1191, 6},
+        {"CTelnetService", {"General", "Sessions", "Policies", "Connection", "Logging"}, 0, 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.className);

@@ -18,8 +18,10 @@ import subprocess
 import threading
 
 import harness
+import rcp
 
 TIMEOUT = 40.0
+ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
            "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ", "missing ", "unmasked ", "picture ",
@@ -138,3 +140,26 @@ def slow_download(test, web_port):
     if not asked.wait(harness.WAIT_TIMEOUT):
         raise AssertionError("curl's request did not reach the origin")
     return url, curl
+class ConsoleTestCase(harness.EngineTestCase):
+    """An engine test that drives the console scenario program; skipped when the console is not
+    built (NORVANE_GUI=OFF)."""
+
+    def setUp(self):
+        require_console(self)
+
+    def administered_engine(self):
+        """A started engine with a remote-control service (logs in its "logs" folder) and user
+        "alice" (password "wonder") in Administrators, and a console on a virtual display that
+        is on-line to it as alice with every list received. Returns (norvane, port, console)."""
+        norvane = self.new_norvane()
+        port = harness.free_port()
+        logs = os.path.join(norvane.root, "logs")
+        norvane.import_reg(rcp.service_reg(port, logs) + rcp.user_reg("alice", b"wonder", administrator=True))
+        norvane.install_and_start()
+        norvane.wait_for_port(port)
+        console = Console(norvane, "127.0.0.1", port, "alice", display=True)
+        self.addCleanup(console.process.kill)
+        console.do("logon wonder")
+        console.do("wait " + ONLINE)
+        console.do("wait view cfg 130 -")
+        return norvane, port, console

@@ -27,7 +27,6 @@ ROOT = rcp.ROOT
 MANIFEST = os.path.join(harness.SOURCE_DIR, "tests", "console", "gallery.tsv")
 CONTROLS = os.path.join(harness.SOURCE_DIR, "tests", "console", "controls.tsv")
 SCREEN = "1280x1024x24"
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 ADMIN, ADMIN_PASSWORD = "alice", "wonder"
 # Passwords that no window may show in clear text.
 SECRETS = (ADMIN_PASSWORD, "b0bsecret", "c4rolpw", "d1alup")
@@ -198,7 +197,7 @@ class Run:
                                              shots=shots, screen=SCREEN)
         test.addCleanup(self.console.process.kill)
         self.console.do("logon " + ADMIN_PASSWORD)
-        self.console.do("wait " + ONLINE)
+        self.console.do("wait " + consoledriver.ONLINE)
         self.console.do("wait view cfg 130 -")
         self.console.do("wait view act 74 item 7 GET " + self.url)
 

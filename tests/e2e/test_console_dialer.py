@@ -12,7 +12,6 @@ import harness
 import rcp
 import webpeers
 
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 PHONEBOOK = """[Office Line]
 device_type = modem
 device_name = Sim Modem
@@ -54,7 +53,7 @@ class ConsoleDialer(harness.EngineTestCase):
 
         alice = consoledriver.Console(norvane, "127.0.0.1", remote, "alice", display=True)
         self.addCleanup(alice.process.kill)
-        for command in ("logon wonder", "wait " + ONLINE, "wait view cfg 60 -", "open-dialer",
+        for command in ("logon wonder", "wait " + consoledriver.ONLINE, "wait view cfg 60 -", "open-dialer",
                         "dialer-add Office Office Line", "dialer-site localhost", "dialer-apply",
                         "wait view dialer 62 -"):
             alice.do(command)

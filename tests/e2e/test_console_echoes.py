@@ -11,7 +11,6 @@ import consoledriver
 import harness
 import rcp
 
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 DAVE = "127.0.0.2"
 
 
@@ -31,7 +30,7 @@ class ConsoleEchoes(harness.EngineTestCase):
         self.alice = consoledriver.Console(norvane, "127.0.0.1", port, "alice")
         self.addCleanup(self.alice.process.kill)
         self.alice.do("logon wonder")
-        self.alice.do("wait " + ONLINE)
+        self.alice.do("wait " + consoledriver.ONLINE)
         # Registered for the engine's notices (the last request of the log-on).
         self.alice.do("wait view act 75 CSession Norvane Login: Register for everything")
         self.dave = rcp.Client.connect(port, b"dave", b"d4ve", source=DAVE)

@@ -15,7 +15,6 @@ import rcp
 import test_remote_dispatch
 import test_socks
 
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 TIMEOUT = 30
 
 
@@ -59,7 +58,7 @@ class ConsoleServices(harness.EngineTestCase):
         console = consoledriver.Console(norvane, "127.0.0.1", port, "alice", display=True)
         self.addCleanup(console.process.kill)
         console.do("logon wonder")
-        console.do("wait " + ONLINE)
+        console.do("wait " + consoledriver.ONLINE)
         console.do("wait view cfg 30 -")
 
         # The port moves: the engine restarts the service on the echo of request 34.

@@ -15,7 +15,6 @@ import harness
 import linkclient
 import rcp
 
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 OFFLINE = "title Urvo Wardenhall - Off-line"
 MUST_CHANGE = ("alert Norvane Authentication|You must change your password.\\nUntil then you have "
                "no rights on this system")
@@ -59,7 +58,7 @@ class ConsoleSession(harness.EngineTestCase):
         # A user without list rights sees empty branches and no alert.
         bob = self.console(norvane, port, "bob")
         bob.do("logon b0b")
-        bob.do("wait " + ONLINE)
+        bob.do("wait " + consoledriver.ONLINE)
         bob.do("request 23 Guest")  # after the lists, and refused aloud
         bob.do("wait alert Norvane Authentication|Access denied.\\n")
         self.assertEqual(bob.report("counts"), "counts users=0 groups=0 services=0 locations=0 machines=0")
@@ -86,7 +85,7 @@ class ConsoleSession(harness.EngineTestCase):
 
         # Log-on: the lists in order, the copy filled.
         alice.do("logon wonder")
-        alice.do("wait " + ONLINE)
+        alice.do("wait " + consoledriver.ONLINE)
         alice.do("wait view cfg 130 -")
         branches = [line for line in alice.log if line.startswith("view cfg") and line.endswith(" -")]
         self.assertEqual(branches[-6:], ["view cfg %d -" % op for op in (20, 50, 30, 40, 60, 130)])
@@ -159,7 +158,7 @@ class ConsoleSession(harness.EngineTestCase):
 
         console = self.console(norvane, port, "Administrator", display=True)
         console.do("logon adm1n")
-        console.do("wait " + ONLINE)
+        console.do("wait " + consoledriver.ONLINE)
         console.do("wait view cfg 130 -")
         console.do("wait view act 74 item 7 GET " + url)
         trees = console.do("tree act") + console.do("tree cfg")

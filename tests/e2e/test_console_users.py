@@ -9,26 +9,10 @@ import consoledriver
 import harness
 import rcp
 
-ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 
-
-class ConsoleUsers(harness.EngineTestCase):
-    def setUp(self):
-        consoledriver.require_console(self)
-
+class ConsoleUsers(consoledriver.ConsoleTestCase):
     def test_a_user_made_in_the_sheet_logs_on_and_his_figures_move(self):
-        norvane = self.new_norvane()
-        port = harness.free_port()
-        logs = os.path.join(norvane.root, "logs")
-        norvane.import_reg(rcp.service_reg(port, logs) + rcp.user_reg("alice", b"wonder", administrator=True))
-        norvane.install_and_start()
-        norvane.wait_for_port(port)
-
-        alice = consoledriver.Console(norvane, "127.0.0.1", port, "alice", display=True)
-        self.addCleanup(alice.process.kill)
-        alice.do("logon wonder")
-        alice.do("wait " + ONLINE)
-        alice.do("wait view cfg 130 -")
+        norvane, port, alice = self.administered_engine()
         alice.do("new-user bob s3cret")
         alice.do("wait view cfg 22 item 0 bob")
 
@@ -38,7 +22,7 @@ class ConsoleUsers(harness.EngineTestCase):
         before = alice.report("sheet")
         bob.close()
         harness.wait_until(lambda: alice.report("sheet") != before, message=lambda: "\n".join(alice.log))
-        audit = os.path.join(logs, "bob.log")
+        audit = os.path.join(norvane.root, "logs", "bob.log")
         harness.wait_until(lambda: "\tCreated\t" in harness.read_log(audit), message=lambda: harness.read_log(audit))
 
         alice.do("shot-groups")

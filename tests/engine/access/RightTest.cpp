@@ -309,6 +309,15 @@ TEST_F(RightTest, RecipientListOperationsAndCopy) {
     EXPECT_TRUE(right.RemoveRecipient("alice"));
     EXPECT_FALSE(right.RemoveRecipient("alice"));
     EXPECT_EQ(right.GetRecipients().GetCount(), 1u);
+
+    // By object: the one given, not the first of its name; never one of another right.
+    auto* second = new CRecipient();
+    right.AddRecipient(second);
+    EXPECT_FALSE(right.RemoveRecipient(static_cast<const CRecipient*>(copy.GetRecipients().GetHead())));
+    EXPECT_TRUE(right.RemoveRecipient(second));
+    EXPECT_FALSE(right.RemoveRecipient(second));
+    EXPECT_EQ(right.GetRecipients().GetCount(), 1u);
+    EXPECT_EQ(right.GetRecipients().GetHead(), everyone);
 }
 
 TEST_F(RightTest, DecisionsRunWhileTheConsoleReplacesRights) {
