@@ -807,11 +807,8 @@ BOOL CServiceMappingsPage::OnInitDialog() {
 }
 
 void CServiceMappingsPage::AddMapping() {
-    const MappingEditor& editor = Mappings::Editor();
-    if (!editor)
-        return;
     CRef<CMapping> mapping = CRef<CMapping>::Adopt(new CMapping);
-    if (!editor(this, *mapping, false))
+    if (!Mappings::Editor()(this, *mapping, false))
         return;
     CMapping* added = mapping.Detach();
     std::string text;
@@ -834,11 +831,8 @@ void CServiceMappingsPage::RemoveSelected() {
 }
 
 void CServiceMappingsPage::EditMapping(QListWidgetItem* item) {
-    const MappingEditor& editor = Mappings::Editor();
     CMapping* mapping = Mappings::MappingOf(item);
-    if (!editor || mapping == nullptr)
-        return;
-    if (!editor(this, *mapping, true))
+    if (mapping == nullptr || !Mappings::Editor()(this, *mapping, true))
         return;
     CScopedLock lock(*m_copy);
     item->setText(ToDisplay(mapping->GetDescription()));
