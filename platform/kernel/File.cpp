@@ -1,6 +1,7 @@
 #include "platform/kernel/File.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -208,6 +209,10 @@ std::int64_t FileSizeOf(const std::string& name) {
 bool RemoveFile(const std::string& name) {
     struct stat st;
     return IsRegularFile(name, st) && unlink(name.c_str()) == 0;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target) {

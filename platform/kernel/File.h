@@ -73,6 +73,9 @@ bool FileExists(const std::string& name);
 // Size of the named file, or -1.
 std::int64_t FileSizeOf(const std::string& name);
 bool RemoveFile(const std::string& name);
+// Gives the file `from` the name `to` (one step; an open handle of it stays valid). Refused,
+// with nothing changed, when `to` exists.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
 // Copies a regular file to a new file; an existing target is refused and left alone. A copy
 // that fails part-way leaves no target behind.
 bool CopyFileTo(const std::string& source, const std::string& target);

@@ -32,7 +32,11 @@ bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response)
     m_hasContentType = response.headers.Contains("Content-Type");
     m_contentType = response.headers.Get("Content-Type");
 
-    const int handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    // A file already there (a spare the cache renamed to this name) is emptied without a
+    // creation, which would hold the folder's lock as a creation does.
+    int handle = OpenFile(path, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
+    if (handle == INVALID_FILE_HANDLE && errno == ENOENT)
+        handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (handle == INVALID_FILE_HANDLE) {
         m_error = errno;
         return false;

@@ -32,6 +32,9 @@ namespace {
 // damaged index).
 constexpr int kNameAttempts = 64;
 
+// How many replaced content files wait to be taken over by later stores (CWWWCache::m_spares).
+constexpr std::size_t kMaxSpareFiles = 64;
+
 // The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
 // given out, the count going round to "00000000" instead.
 void AdvanceCounter(std::string& counter) {
@@ -277,27 +280,47 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::ReserveFreeName() {
+std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
+    std::string spare;  // a spare file's path, for the name found
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name, path;
         {
             CScopedLock lock(*this);
             if (m_closed || m_activeDirectory.empty())
-                return {};
+                break;
             AdvanceCounter(m_counter);
             if (m_pending.count(m_counter) != 0)
                 continue;
             name = m_counter;
             path = ContentPathLocked(name);
             m_pending.insert(name);
+            if (spare.empty() && !m_spares.empty()) {
+                spare = ContentPathLocked(m_spares.back());
+                m_spares.pop_back();
+            }
         }
         // Looked for outside the map lock: a file system call under it would hold up every
-        // lookup (and a directory busy with creations and deletions can take a while).
-        if (!FileExists(path))
+        // lookup (and a directory busy with creations and deletions can take a while). A
+        // spare is renamed to the name, which the rename itself refuses when it is taken; a
+        // spare spares the store a creation and the replaced copy a deletion, the dearest
+        // steps of a store on a busy cache folder.
+        if (!spare.empty()) {
+            if (MoveFileNoReplace(spare, path))
+                return name;
+            if (errno != EEXIST) {
+                removeLater.push_back(std::move(spare));
+                spare.clear();
+                if (!FileExists(path))
+                    return name;
+            }
+        } else if (!FileExists(path)) {
             return name;
+        }
         CScopedLock lock(*this);
         m_pending.erase(name);
     }
+    if (!spare.empty())
+        removeLater.push_back(std::move(spare));
     return {};
 }
 
@@ -307,24 +330,27 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
     entry->SetTotals(m_totals);
     if (key.size() > kMaxRecordText)
         return entry;
-    std::string name = ReserveFreeName();
-    if (name.empty())
-        return entry;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
     {
         CScopedLock lock(*this);
-        if (m_closed || m_activeDirectory.empty()) {
-            m_pending.erase(name);
+        if (m_closed || m_activeDirectory.empty())
             return entry;
-        }
         if (const CCacheEntry* old = FindLocked(key)) {
             entry->SetHits(old->GetHits());
-            RemoveLocked(key, false, &removeLater);
+            RemoveLocked(key, false, &removeLater);  // its file may become the spare taken next
         }
-        const std::int64_t now = Now();
-        entry->SetFileName(name);
-        entry->SetLastChecked(now);
-        entry->SetLastModified(now);
+    }
+    std::string name = ReserveFreeName(removeLater);
+    if (!name.empty()) {
+        CScopedLock lock(*this);
+        if (m_closed || m_activeDirectory.empty()) {
+            m_pending.erase(name);
+        } else {
+            const std::int64_t now = Now();
+            entry->SetFileName(name);
+            entry->SetLastChecked(now);
+            entry->SetLastModified(now);
+        }
     }
     if (callerRemoves != nullptr) {
         callerRemoves->insert(callerRemoves->end(), removeLater.begin(), removeLater.end());
@@ -356,9 +382,9 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
             return FALSE;
         }
     }
-    // The record goes to the index before the entry is mapped, under the index mutex only,
-    // so that lookups never wait for the disk.
-    const std::uint64_t appendedTo = AppendIndexRecord(*entry);
+    // The record is made before the map lock is taken, queued in the same step that maps the
+    // entry (so the queue's order is the map's), and written after the lock is released.
+    const std::string record = MakeIndexRecord(*entry);
 
     bool suspended = false, purge = false;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
@@ -374,12 +400,8 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         if (const CCacheEntry* old = FindLocked(key))
             RemoveLocked(key, old->GetFileName() == entry->GetFileName(), &removeLater);
         {
-            // Whatever reached the index since the append (a rewrite of the map without this
-            // entry, another record of its key) must not outlast it: the record goes again,
-            // so that the index's last word on the key is the entry now mapped.
-            std::lock_guard<std::recursive_mutex> index(m_indexMutex);
-            if (m_indexWrites != appendedTo)
-                AppendIndexRecord(*entry);
+            std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+            m_indexQueue += record;
         }
         MapLocked(entry);
         if (OverLimitLocked()) {
@@ -390,6 +412,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 suspended = SuspendStoringLocked();
         }
     }
+    WriteIndexQueue();
     for (const std::string& path : removeLater)
         RemoveFile(path);
     if (purge)
@@ -441,11 +464,19 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         return;
     RemoveKey(key);
     if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty()) {
-        std::string path = ContentPathLocked(entry->GetFileName());
-        if (removeLater != nullptr)
-            removeLater->push_back(std::move(path));
-        else
-            RemoveFile(path);
+        // The copy a store replaces becomes a spare when no session holds it (none reads its
+        // file, and none can find it once it is unmapped). It keeps its name until it is
+        // taken: the index's record of it still finds the content it was written with.
+        if (removeLater != nullptr && entry->GetReferenceCount() == 1 &&
+            m_spares.size() < kMaxSpareFiles) {
+            m_spares.push_back(entry->GetFileName());
+        } else {
+            std::string path = ContentPathLocked(entry->GetFileName());
+            if (removeLater != nullptr)
+                removeLater->push_back(std::move(path));
+            else
+                RemoveFile(path);
+        }
     }
     AddToTotals(-static_cast<double>(entry->GetSize()), -entry->GetHitsTimesSize());
     entry->Release();
@@ -527,10 +558,18 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
+void CWWWCache::RemoveSparesLocked() {
+    if (!m_activeDirectory.empty())
+        for (const std::string& name : m_spares)
+            RemoveFile(ContentPathLocked(name));
+    m_spares.clear();
+}
+
 void CWWWCache::DeleteUnusedFilesLocked() {
     if (m_activeDirectory.empty())
         return;
     std::set<std::string, std::less<>> used = m_pending;
+    used.insert(m_spares.begin(), m_spares.end());
     for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
         used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
     const std::string_view suffix = kContentSuffix;
@@ -553,6 +592,7 @@ void CWWWCache::DeleteUnusedFilesLocked() {
 void CWWWCache::LoadIndex() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    RemoveSparesLocked();
     DeleteElements();
     m_totals->size = 0.0;
     m_totals->served = 0.0;
@@ -605,7 +645,11 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
-    ++m_indexWrites;
+    {
+        // The rewrite holds every mapped entry: the records queued so far are in it.
+        std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+        m_indexQueue.clear();
+    }
     if (!m_index)
         return TRUE;
     try {
@@ -625,26 +669,34 @@ BOOL CWWWCache::WriteIndex() {
     }
 }
 
-std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
-    // The record is made in memory first, so the file gets it in one write, and no sync.
+std::string CWWWCache::MakeIndexRecord(const CCacheEntry& entry) {
     CMemFile record(kAppendBufferSize);
-    {
-        CArchive ar(&record, CArchive::store, kAppendBufferSize);
-        const_cast<CCacheEntry&>(entry).Serialize(ar);
-        ar.Close();
-    }
+    CArchive ar(&record, CArchive::store, kAppendBufferSize);
+    const_cast<CCacheEntry&>(entry).Serialize(ar);
+    ar.Close();
+    return {reinterpret_cast<const char*>(record.GetData()),
+            static_cast<std::size_t>(record.GetLength())};
+}
+
+void CWWWCache::WriteIndexQueue() {
+    // Whoever holds the index mutex writes what is queued by then, its own record or others':
+    // storing sessions that come together share one write.
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
-    if (!m_index)
-        return m_indexWrites;
-    ++m_indexWrites;
+    std::string records;
+    {
+        std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+        records.swap(m_indexQueue);
+    }
+    if (records.empty() || !m_index)
+        return;
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
-        m_index->Write(record.GetData(), static_cast<std::size_t>(record.GetLength()));
+        m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
     } catch (...) {
         DropCurrentException();
-        // A record cut short would end the next reading there: take it back.
+        // A record cut short would end the next reading there: take them back.
         try {
             m_index->SetLength(start);
             m_index->Seek(static_cast<std::int64_t>(start), CFile::begin);
@@ -652,7 +704,6 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
             DropCurrentException();
         }
     }
-    return m_indexWrites;
 }
 
 void CWWWCache::SyncIndex() {
@@ -671,6 +722,7 @@ void CWWWCache::Close() {
     WriteIndex();
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    RemoveSparesLocked();
     m_closed = true;
     DeleteElements();
     m_index.reset();

@@ -8,6 +8,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <ctime>
@@ -293,6 +294,50 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     EXPECT_FALSE(fs::exists(cache.GetContentPath(*dropped)));
     cache.DiscardEntry(second);
     EXPECT_TRUE(fs::exists(cache.GetContentPath(*second)));
+}
+
+TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose) {
+    const auto fileOf = [](const std::string& path) {
+        struct stat st{};
+        return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    cache.LoadIndex();
+    const std::string firstPath = FilePath(Store("h/a", 100)->GetFileName());
+    const ino_t firstFile = fileOf(firstPath);
+    // Replaced while no session holds it: its file takes the new name, the old one is gone.
+    CCacheEntryRef second = cache.AllocateEntry("h/a");
+    EXPECT_FALSE(fs::exists(firstPath));
+    EXPECT_EQ(fileOf(cache.GetContentPath(*second)), firstFile);
+    // Two downloads of the key at once: the copy the later registration displaces waits under
+    // its own name, and the next store (of any key) takes it.
+    CCacheEntryRef third = cache.AllocateEntry("h/a");
+    WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
+    WriteAll(cache.GetContentPath(*third), std::vector<std::uint8_t>(50, 'z'));
+    ASSERT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
+    const std::string secondPath = cache.GetContentPath(*second);
+    const ino_t secondFile = fileOf(secondPath);
+    second.Reset();
+    ASSERT_TRUE(cache.AddEntry(third, SCompletedDownload{1, "text/plain", 50}));
+    EXPECT_EQ(ReadAll(secondPath).size(), 70u);
+    EXPECT_EQ(cache.GetTotalSize(), 50.0);
+    CCacheEntryRef other = cache.AllocateEntry("h/b");
+    EXPECT_FALSE(fs::exists(secondPath));
+    EXPECT_EQ(fileOf(cache.GetContentPath(*other)), secondFile);
+    cache.DiscardEntry(other);
+    // A copy a session still holds is deleted, never handed on; spares go at Close.
+    const std::string heldPath = cache.GetContentPath(*third);
+    Store("h/a", 5);
+    EXPECT_FALSE(fs::exists(heldPath));
+    CCacheEntryRef early = cache.AllocateEntry("h/c"), late = cache.AllocateEntry("h/c");
+    const std::string sparePath = cache.GetContentPath(*early);
+    WriteAll(sparePath, {1});
+    WriteAll(cache.GetContentPath(*late), {2});
+    ASSERT_TRUE(cache.AddEntry(early, SCompletedDownload{1, "a/b", 1}));
+    early.Reset();
+    ASSERT_TRUE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1}));
+    EXPECT_TRUE(fs::exists(sparePath));
+    cache.Close();
+    EXPECT_FALSE(fs::exists(sparePath));
 }
 
 TEST_F(CacheTest, LoadingTheIndexDuplicatesBadNamesDamageAndTheCounter) {
