@@ -32,7 +32,7 @@ namespace {
 // damaged index).
 constexpr int kNameAttempts = 64;
 
-// How many replaced content files wait to be taken over by later stores (CWWWCache::m_spares).
+// How many replaced copies wait to hand their content files to later stores (CWWWCache::m_spares).
 constexpr std::size_t kMaxSpareFiles = 64;
 
 // The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
@@ -294,10 +294,8 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
             name = m_counter;
             path = ContentPathLocked(name);
             m_pending.insert(name);
-            if (spare.empty() && !m_spares.empty()) {
-                spare = ContentPathLocked(m_spares.back());
-                m_spares.pop_back();
-            }
+            if (spare.empty())
+                spare = TakeSpareLocked();
         }
         // Looked for outside the map lock: a file system call under it would hold up every
         // lookup (and a directory busy with creations and deletions can take a while). A
@@ -464,12 +462,10 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         return;
     RemoveKey(key);
     if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty()) {
-        // The copy a store replaces becomes a spare when no session holds it (none reads its
-        // file, and none can find it once it is unmapped). It keeps its name until it is
-        // taken: the index's record of it still finds the content it was written with.
-        if (removeLater != nullptr && entry->GetReferenceCount() == 1 &&
-            m_spares.size() < kMaxSpareFiles) {
-            m_spares.push_back(entry->GetFileName());
+        // The copy a store replaces becomes a spare. It keeps its name until it is taken:
+        // the index's record of it still finds the content it was written with.
+        if (removeLater != nullptr && m_spares.size() < kMaxSpareFiles) {
+            m_spares.emplace_back(entry);
         } else {
             std::string path = ContentPathLocked(entry->GetFileName());
             if (removeLater != nullptr)
@@ -558,10 +554,23 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
+std::string CWWWCache::TakeSpareLocked() {
+    // Only a spare that no session holds any more: none reads its file, and none can find it
+    // since it was unmapped.
+    for (auto it = m_spares.rbegin(); it != m_spares.rend(); ++it) {
+        if ((*it)->GetReferenceCount() != 1)
+            continue;
+        std::string path = ContentPathLocked((*it)->GetFileName());
+        m_spares.erase(std::next(it).base());
+        return path;
+    }
+    return {};
+}
+
 void CWWWCache::RemoveSparesLocked() {
     if (!m_activeDirectory.empty())
-        for (const std::string& name : m_spares)
-            RemoveFile(ContentPathLocked(name));
+        for (const CCacheEntryRef& spare : m_spares)
+            RemoveFile(ContentPathLocked(spare->GetFileName()));
     m_spares.clear();
 }
 
@@ -569,7 +578,8 @@ void CWWWCache::DeleteUnusedFilesLocked() {
     if (m_activeDirectory.empty())
         return;
     std::set<std::string, std::less<>> used = m_pending;
-    used.insert(m_spares.begin(), m_spares.end());
+    for (const CCacheEntryRef& spare : m_spares)
+        used.insert(spare->GetFileName());
     for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
         used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
     const std::string_view suffix = kContentSuffix;

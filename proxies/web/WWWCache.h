@@ -23,9 +23,9 @@
 // file whole and syncs it (after purge and rebuild, and at Close). Without an index file the
 // cache works in memory.
 //
-// Spares. The content file of a copy a store replaces, when no session holds that copy, is
-// not deleted but kept (at most 64, under its own name) for a later allocation to rename to
-// its new name: on a busy folder a creation and a deletion per store cost far more than a
+// Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
+// under its own name) for a later allocation to rename to its new name, once no session holds
+// that copy: on a busy folder a creation and a deletion per store cost far more than a
 // rename. A spare's old index record still finds the content it was written with, and the
 // rename takes the old name away before the file is written again. Close and LoadIndex delete
 // the spares; RebuildIndex keeps them.
@@ -226,6 +226,8 @@ private:
     template <class Remove>
     void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
     void DeleteUnusedFilesLocked();
+    // The path of a spare that no session holds, taken off the spares ("" for none).
+    std::string TakeSpareLocked();
     // Deletes the spare files and forgets them.
     void RemoveSparesLocked();
     void NotifySettingsChanged();
@@ -246,10 +248,9 @@ private:
     std::shared_ptr<SCacheTotals> m_totals;
     std::string m_counter;
     std::set<std::string, std::less<>> m_pending;  // file names allocated, not yet registered
-    // Content files of replaced copies, by name, kept for later allocations to rename instead
-    // of a deletion now and a creation then (RemoveLocked, AllocateEntry); deleted at Close
-    // and LoadIndex.
-    std::vector<std::string> m_spares;
+    // Replaced copies whose content files later allocations rename instead of a deletion now
+    // and a creation then (RemoveLocked, TakeSpareLocked); deleted at Close and LoadIndex.
+    std::vector<CCacheEntryRef> m_spares;
     bool m_suspendedForSize = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_closed{false};

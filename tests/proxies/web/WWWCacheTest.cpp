@@ -273,18 +273,21 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     cache.LoadIndex();
     CCacheEntryRef first = Store("h/a", 100);
     cache.CountHit(*first, Now());
+    const std::string firstPath = FilePath(first->GetFileName());
+    first.Reset();
     // A new download of a mapped key removes the old copy at once, and keeps its hit count.
     CCacheEntryRef second = cache.AllocateEntry("h/a");
     EXPECT_FALSE(cache.Contains("h/a"));
-    EXPECT_FALSE(fs::exists(FilePath(first->GetFileName())));
+    EXPECT_FALSE(fs::exists(firstPath));
     EXPECT_EQ(cache.GetTotalSize(), 0.0);
     EXPECT_EQ(second->GetHits(), 1u);
     // Meanwhile another session stored the key: registering replaces that one.
-    CCacheEntryRef third = Store("h/a", 50);
+    const std::string thirdPath = FilePath(Store("h/a", 50)->GetFileName());
     WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
     EXPECT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
     EXPECT_EQ(cache.Lookup("h/a").Get(), second.Get());
-    EXPECT_FALSE(fs::exists(FilePath(third->GetFileName())));
+    cache.DiscardEntry(cache.AllocateEntry("h/c"));  // takes the replaced copy's file
+    EXPECT_FALSE(fs::exists(thirdPath));
     EXPECT_EQ(cache.GetTotalSize(), 70.0);
 
     // A discarded download leaves no file; a mapped entry's file is never discarded.
@@ -324,10 +327,18 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose)
     EXPECT_FALSE(fs::exists(secondPath));
     EXPECT_EQ(fileOf(cache.GetContentPath(*other)), secondFile);
     cache.DiscardEntry(other);
-    // A copy a session still holds is deleted, never handed on; spares go at Close.
+    // A copy a session still holds is handed on only once it is let go; spares go at Close.
     const std::string heldPath = cache.GetContentPath(*third);
     Store("h/a", 5);
+    CCacheEntryRef notYet = cache.AllocateEntry("h/d");
+    EXPECT_EQ(ReadAll(heldPath).size(), 50u);
+    EXPECT_FALSE(fs::exists(cache.GetContentPath(*notYet)));
+    cache.DiscardEntry(notYet);
+    third.Reset();
+    CCacheEntryRef now = cache.AllocateEntry("h/d");
     EXPECT_FALSE(fs::exists(heldPath));
+    EXPECT_EQ(ReadAll(cache.GetContentPath(*now)).size(), 50u);
+    cache.DiscardEntry(now);
     CCacheEntryRef early = cache.AllocateEntry("h/c"), late = cache.AllocateEntry("h/c");
     const std::string sparePath = cache.GetContentPath(*early);
     WriteAll(sparePath, {1});
