@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -194,6 +195,11 @@ std::int64_t AppendFile(int handle, const void* bytes, std::size_t count) {
 std::int64_t FileSizeOf(int handle) {
     struct stat st;
     return fstat(handle, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+bool SetFileLength(int handle, std::uint64_t length) {
+    return length <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+           ftruncate(handle, static_cast<off_t>(length)) == 0;
 }
 
 bool FileExists(const std::string& name) {

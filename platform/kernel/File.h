@@ -57,6 +57,8 @@ std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::
 std::int64_t AppendFile(int handle, const void* bytes, std::size_t count);
 // Size of an open file, or -1.
 std::int64_t FileSizeOf(int handle);
+// Cuts an open file (written to) to `length` bytes, or extends it with zeros; false on failure.
+bool SetFileLength(int handle, std::uint64_t length);
 
 // Opens the regular file at `relative` below `folder` for reading, shared for reading, for
 // serving it to a client. The file's canonical path (links resolved) must lie inside the
