@@ -32,6 +32,10 @@ namespace {
 // damaged index).
 constexpr int kNameAttempts = 64;
 
+// The index is rewritten once the records appended since its last rewrite pass both this and
+// the size it had then.
+constexpr std::uint64_t kMinIndexGrowth = 256 * 1024;
+
 // How many replaced copies wait to hand their content files to later stores (CWWWCache::m_spares).
 constexpr std::size_t kMaxSpareFiles = 64;
 
@@ -672,6 +676,8 @@ BOOL CWWWCache::WriteIndex() {
             object->Serialize(ar);
         ar.Close();
         m_indexUnsynced = false;
+        m_rewrittenSize = m_index->GetLength();
+        m_appendedSize = 0;
         return TRUE;
     } catch (...) {
         DropCurrentException();
@@ -689,6 +695,22 @@ std::string CWWWCache::MakeIndexRecord(const CCacheEntry& entry) {
 }
 
 void CWWWCache::WriteIndexQueue() {
+    if (!AppendIndexQueue())
+        return;
+    // Every store of a key adds a record and only a rewrite drops the ones replaced since:
+    // the index is rewritten once the appends outgrow what it held after the last one (once,
+    // however many stores found it so).
+    CScopedLock lock(*this);
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    if (IndexOutgrownLocked())
+        WriteIndex();
+}
+
+bool CWWWCache::IndexOutgrownLocked() const {
+    return m_appendedSize > std::max<std::uint64_t>(kMinIndexGrowth, m_rewrittenSize);
+}
+
+bool CWWWCache::AppendIndexQueue() {
     // Whoever holds the index mutex writes what is queued by then, its own record or others':
     // storing sessions that come together share one write.
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
@@ -698,12 +720,13 @@ void CWWWCache::WriteIndexQueue() {
         records.swap(m_indexQueue);
     }
     if (records.empty() || !m_index)
-        return;
+        return false;
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
         m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
+        m_appendedSize += records.size();
     } catch (...) {
         DropCurrentException();
         // A record cut short would end the next reading there: take them back.
@@ -714,6 +737,7 @@ void CWWWCache::WriteIndexQueue() {
             DropCurrentException();
         }
     }
+    return IndexOutgrownLocked();
 }
 
 void CWWWCache::SyncIndex() {

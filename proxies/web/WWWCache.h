@@ -20,7 +20,9 @@
 // key replaces the earlier one and deletes its content file), stops at the first damaged
 // record, and rewrites the file whole. Every registered download appends its record without a
 // sync (SyncIndex makes the appends durable, on the engine's timer); WriteIndex rewrites the
-// file whole and syncs it (after purge and rebuild, and at Close). Without an index file the
+// file whole and syncs it (after purge and rebuild, at Close, and when the records appended
+// since the last rewrite pass both 256 KiB and the size it left, so that storing one key again
+// and again cannot grow the file without bound). Without an index file the
 // cache works in memory.
 //
 // Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
@@ -217,9 +219,14 @@ private:
     std::string ReserveFreeName(std::vector<std::string>& removeLater);
     // The entry's index record, as the index holds it.
     static std::string MakeIndexRecord(const CCacheEntry& entry);
-    // Appends the queued records to the index file in one write (nothing when none waits).
-    // Takes the index mutex; the map lock must not be held.
+    // Appends the queued records to the index file in one write (nothing when none waits),
+    // and rewrites the index when the appends have outgrown it. Takes the index mutex; the
+    // map lock must not be held.
     void WriteIndexQueue();
+    // The append of WriteIndexQueue; true when the index is due for a rewrite.
+    bool AppendIndexQueue();
+    // The records appended since the last rewrite outgrew it. Index mutex held.
+    bool IndexOutgrownLocked() const;
     // The body of a purge and a rebuild: unless one runs already, removes the entries for
     // which `removeWhich` holds (under both locks, with the busy flag set), optionally the
     // content files no entry uses, rewrites the index and checks the size limit.
@@ -260,6 +267,8 @@ private:
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
     bool m_indexUnsynced = false;     // records appended since the last sync
+    std::uint64_t m_rewrittenSize = 0;  // the index's size after its last rewrite
+    std::uint64_t m_appendedSize = 0;   // bytes appended since
     // Records of registered entries not yet written, in the order they were mapped. Taken
     // under the map lock (AddEntry) and the index mutex (WriteIndexQueue, WriteIndex); a
     // leaf lock.

@@ -351,6 +351,22 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose)
     EXPECT_FALSE(fs::exists(sparePath));
 }
 
+TEST_F(CacheTest, StoringOneKeyAgainAndAgainKeepsTheIndexSmall) {
+    cache.LoadIndex();
+    CCacheEntryRef last = Store("h/again", 1);
+    const auto record = fs::file_size(IndexPath());
+    ASSERT_GT(record, 0u);
+    // Three times the size at which appends make the index due for a rewrite.
+    for (auto stores = 3 * 256 * 1024 / record; stores > 0; --stores)
+        last = Store("h/again", 1);
+    EXPECT_LT(fs::file_size(IndexPath()), 256u * 1024 + 4 * record);
+    cache.Close();
+    CWWWCache reopened;
+    reopened.SetCacheDirectory(dir.Path());
+    reopened.LoadIndex();
+    EXPECT_EQ(reopened.Lookup("h/again")->GetFileName(), last->GetFileName());
+}
+
 TEST_F(CacheTest, LoadingTheIndexDuplicatesBadNamesDamageAndTheCounter) {
     Bytes index;
     index.Append(RecordHA("00000001"));
