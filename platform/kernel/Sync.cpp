@@ -50,29 +50,30 @@ bool CEvent::IsSignalled() const {
 
 DWORD CMutex::Lock(DWORD timeoutMs) {
     const auto self = std::this_thread::get_id();
-    if (m_owner.load(std::memory_order_relaxed) == self) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_depth > 0 && m_owner == self) {
         ++m_depth;
         return WAIT_OBJECT_0;
     }
-    if (timeoutMs == INFINITE)
-        m_mutex.lock();
-    else if (!m_mutex.try_lock_for(std::chrono::milliseconds(timeoutMs)))
+    if (!WaitFor(m_cv, lock, timeoutMs, [this] { return m_depth == 0; }))
         return WAIT_TIMEOUT;
-    m_owner.store(self, std::memory_order_relaxed);
+    m_owner = self;
     m_depth = 1;
     return WAIT_OBJECT_0;
 }
 
 bool CMutex::Unlock() {
-    if (m_owner.load(std::memory_order_relaxed) != std::this_thread::get_id())
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_depth == 0 || m_owner != std::this_thread::get_id())
         return false;
     if (--m_depth == 0) {
-        m_owner.store(std::thread::id(), std::memory_order_relaxed);
-        m_mutex.unlock();
+        m_owner = std::thread::id();
+        m_cv.notify_one();
     }
     return true;
 }
 
 bool CMutex::IsHeldByCurrentThread() const {
-    return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_depth > 0 && m_owner == std::this_thread::get_id();
 }

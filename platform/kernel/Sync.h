@@ -4,7 +4,6 @@
 
 #include "platform/kernel/Types.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -31,8 +30,6 @@ private:
 
 // A recursive mutex: the owning thread may lock it again, and must unlock it as often.
 // Unlock by a thread that does not own it fails (returns false) and changes nothing.
-// Uncontended, locking and unlocking make no system call; a waiter sleeps in the kernel only
-// while another thread holds it, and an unlock wakes a sleeper only when there is one.
 class CMutex {
 public:
     CMutex() = default;
@@ -45,11 +42,10 @@ public:
     bool IsHeldByCurrentThread() const;
 
 private:
-    std::timed_mutex m_mutex;
-    // Written only by the holder; any thread may compare it with its own id (only the holder
-    // can find its own there).
-    std::atomic<std::thread::id> m_owner{};
-    unsigned m_depth = 0;  // touched by the holder only
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::thread::id m_owner;
+    unsigned m_depth = 0;
 };
 
 // Holds a CMutex for a scope, also when an exception passes.
