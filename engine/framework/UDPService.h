@@ -27,7 +27,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 
+class CDatagramOutlet;
 class CUDPSession;
 
 class CUDPService : public CService {
@@ -79,6 +82,9 @@ public:
     }
 
     X1Socket& GetSocket() { return m_socket; }
+    // Sends from the service's socket for other threads while it is open (null while it is
+    // not): Stop revokes it before the socket closes.
+    std::shared_ptr<CDatagramOutlet> GetOutlet() const;
     bool IsServiceThread() const { return GetCurrentThreadId() == ThreadId(); }
 
 protected:
@@ -96,6 +102,8 @@ private:
     // it has run.
     void RunOnServiceThread(void (CUDPService::*step)());
 
+    mutable std::mutex m_outletMutex;  // leaf
+    std::shared_ptr<CDatagramOutlet> m_outlet;
     mutable CMutex m_sessionsMutex;
     std::map<DWORD, CRef<CUDPSession>> m_sessions;
 };

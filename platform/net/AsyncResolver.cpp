@@ -52,7 +52,7 @@ std::intptr_t CAsyncResolver::MakeReply(std::size_t length, int error) {
 }
 
 std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UINT message,
-                                    Prepare prepare, Notice notice) {
+                                    Prepare prepare, Notice notice, Finish finish) {
     if (host.empty()) {
         WSASetLastError(WSAHOST_NOT_FOUND);
         return 0;
@@ -70,6 +70,7 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         request.threadId = threadId;
         request.message = message;
         request.prepare = std::move(prepare);
+        request.finish = std::move(finish);
         request.notice = notice;
         m_queue.push_back(id);
         Batch* outermost = nullptr;
@@ -131,12 +132,15 @@ CAsyncResolver::Batch::~Batch() {
 }
 
 bool CAsyncResolver::Cancel(std::uint64_t id) {
-    Prepare prepare;  // destroyed outside the lock: it may hold references of the requester
+    // Destroyed outside the lock: they may hold references of the requester.
+    Prepare prepare;
+    Finish finish;
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_requests.find(id);
     if (it == m_requests.end())
         return false;
     prepare = std::move(it->second.prepare);
+    finish = std::move(it->second.finish);
     if (it->second.state == State::finished)
         ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
@@ -219,6 +223,7 @@ void CAsyncResolver::Work() {
         const UINT message = request.message;
         const Notice notice = request.notice;
         Prepare prepare = std::move(request.prepare);
+        Finish finish = std::move(request.finish);
         lock.unlock();
 
         int error = prepare ? prepare() : 0;
@@ -226,6 +231,9 @@ void CAsyncResolver::Work() {
         HostLookup lookup;
         if (error == 0 && !LookupHost(host, &lookup))
             error = WSAGetLastError();
+        if (finish)
+            finish(error, lookup);
+        finish = nullptr;
         const std::size_t length =
             error != 0 ? 0 : lookup.officialName.size() + 1 + 4 * lookup.addresses.size();
 

@@ -40,6 +40,10 @@ public:
     // Runs on the lookup thread before the lookup: 0 lets the lookup go on, any other value is
     // the request's error (the lookup is not made).
     using Prepare = std::function<int()>;
+    // Runs on the lookup thread after the lookup, before its completion is posted, with the
+    // outcome the requester will take (error 0: found). It runs even when the request was
+    // cancelled meanwhile: a requester that cancels checks its own state in it.
+    using Finish = std::function<void(int error, const HostLookup& lookup)>;
 
     // How a completion reaches its requester. eachRequest: a message of its own. oncePerTake,
     // for a requester that takes every finished request of its thread (TakeFinished) whenever
@@ -70,7 +74,8 @@ public:
     // Returns the request id, or 0 with WSAGetLastError() set: WSAENOBUFS when the resolver
     // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name.
     std::uint64_t Start(const std::string& host, DWORD threadId, UINT message,
-                        Prepare prepare = {}, Notice notice = Notice::eachRequest);
+                        Prepare prepare = {}, Notice notice = Notice::eachRequest,
+                        Finish finish = {});
     // Forgets the request, whatever its state: no completion reaches its requester afterwards.
     // False when it was not known (never made, already taken or already cancelled).
     bool Cancel(std::uint64_t id);
@@ -117,6 +122,7 @@ private:
         DWORD threadId = 0;
         UINT message = 0;
         Prepare prepare;
+        Finish finish;
         Notice notice = Notice::eachRequest;
         State state = State::waiting;
         int error = 0;
