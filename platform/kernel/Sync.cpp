@@ -50,30 +50,38 @@ bool CEvent::IsSignalled() const {
 
 DWORD CMutex::Lock(DWORD timeoutMs) {
     const auto self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_depth > 0 && m_owner == self) {
+    if (m_owner.load(std::memory_order_relaxed) == self) {
         ++m_depth;
         return WAIT_OBJECT_0;
     }
-    if (!WaitFor(m_cv, lock, timeoutMs, [this] { return m_depth == 0; }))
-        return WAIT_TIMEOUT;
-    m_owner = self;
+    if (timeoutMs == INFINITE) {
+        m_mutex.lock();
+    } else if (!m_mutex.try_lock()) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return WAIT_TIMEOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (m_mutex.try_lock())
+                break;
+        }
+    }
+    m_owner.store(self, std::memory_order_relaxed);
     m_depth = 1;
     return WAIT_OBJECT_0;
 }
 
 bool CMutex::Unlock() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_depth == 0 || m_owner != std::this_thread::get_id())
+    if (m_owner.load(std::memory_order_relaxed) != std::this_thread::get_id())
         return false;
     if (--m_depth == 0) {
-        m_owner = std::thread::id();
-        m_cv.notify_one();
+        m_owner.store(std::thread::id(), std::memory_order_relaxed);
+        m_mutex.unlock();
     }
     return true;
 }
 
 bool CMutex::IsHeldByCurrentThread() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_depth > 0 && m_owner == std::this_thread::get_id();
+    return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
