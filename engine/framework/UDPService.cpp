@@ -49,6 +49,7 @@ void CUDPService::StopAndDelete() {
 bool CUDPService::InitInstance() {
     CNorvaneEngine::Instance().GetThreadRoster().Enter(*this);
     try {
+        m_ownerWait = std::make_unique<X1SocketOwnerWait>();
         OnServiceThreadStart();
         if (GetEnabled())
             StartOnThread();
@@ -92,6 +93,7 @@ int CUDPService::ExitInstance() {
             DropCurrentException();
         }
     }
+    m_ownerWait.reset();
     return 0;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // CUDPService: a service that is a thread of its own. The thread owns the service's datagram
-// socket (its read notices arrive as thread message 0x403 and go to OnDatagram) and a map of
-// UDP sessions by a 32-bit key (the client's address, or whatever key the derived service
-// uses), guarded by the service's session mutex.
+// socket (its read notices arrive as thread message 0x403 and go to OnDatagram; the thread
+// watches its sockets itself while it waits for messages, so no dispatcher thread stands
+// between a datagram and its notice) and a map of UDP sessions by a 32-bit key (the client's
+// address, or whatever key the derived service uses), guarded by the service's session mutex.
 //
 // Threads. Start and Stop act on the service thread: called from another thread (a console's
 // request) they are handed to it and return once it has carried them out (or after
@@ -32,6 +33,7 @@
 
 class CDatagramOutlet;
 class CUDPSession;
+class X1SocketOwnerWait;
 
 class CUDPService : public CService {
     DECLARE_SERIAL(CUDPService)
@@ -102,6 +104,8 @@ private:
     // it has run.
     void RunOnServiceThread(void (CUDPService::*step)());
 
+    // The thread's sockets are watched by the thread itself while it waits for messages.
+    std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
     mutable std::mutex m_outletMutex;  // leaf
     std::shared_ptr<CDatagramOutlet> m_outlet;
     mutable CMutex m_sessionsMutex;
