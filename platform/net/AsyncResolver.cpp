@@ -249,10 +249,13 @@ void CAsyncResolver::Work() {
         finished.ids.push_back(id);
         const bool post = notice == Notice::eachRequest || !finished.noticePosted;
         finished.noticePosted = true;
-        lock.unlock();
-        if (post)
+        if (post) {
+            // A completion that rides on one already posted (Notice::oncePerTake) needs no
+            // post, and the thread goes on to the next request without letting go of the lock.
+            lock.unlock();
             Deliver(id, threadId, message, MakeReply(length, error), notice);
-        lock.lock();
+            lock.lock();
+        }
     }
 }
 
