@@ -1,11 +1,11 @@
 #pragma once
 // CDNSSession: one DNS query, from its arrival until its reply is sent. The DNS service makes
 // it, admits it and checks it on the service thread, then ProcessQuery either readies a reply
-// at once (a refusal) or starts an asynchronous lookup of the queried name; the lookup's
-// lookup thread answers the client itself (AnswerLookup), then the completion comes back to
-// the service thread, which finds the session by the lookup's id and ends it. While the lookup
-// is pending the query and the reply belong to the lookup thread; everything else (and
-// everything before the lookup) runs on the service thread, but EndSession.
+// at once (a refusal) or starts an asynchronous lookup of the queried name. The lookup thread
+// answers the client itself (AnswerLookup); then the completion comes back to the service
+// thread, which finds the session by the lookup's id and ends it. While the lookup is pending
+// the query and the reply belong to the lookup thread; everything else runs on the service
+// thread, but EndSession.
 //
 // Its key in the service's session map is the low half of the lookup's id; the whole id is
 // kept (GetLookupId), so a completion is matched exactly. Ending the session (the reply sent,
