@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -129,7 +130,9 @@ private:
         HostLookup lookup;
     };
 
-    // A lookup thread waiting for a request: woken alone, by whoever hands it work.
+    // A lookup thread waiting for a request: woken alone, by whoever hands it work, after
+    // that one has let go of the lock (so the woken thread does not wait for it at once).
+    // Shared, since the notice comes after the lock and may find the thread gone.
     struct Sleeper {
         std::condition_variable wake;
         bool woken = false;
@@ -137,8 +140,10 @@ private:
 
     void Work();
     // Makes sure a thread will take the queue's next request: a free thread is awake, or one
-    // is woken or added. False when none is free and none could be added. m_mutex held.
-    bool WakeIfNobodyFree();
+    // is chosen to wake (`*toWake`, for the caller to notify once it has let go of m_mutex) or
+    // added. False when none is free and none could be added. m_mutex held.
+    bool WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake);
+    static void Wake(const std::shared_ptr<Sleeper>& sleeper);
     // Removes `id` from its requester's finished requests. m_mutex held.
     void ForgetFinished(DWORD threadId, std::uint64_t id);
     // Posts the completion of `id`; drops the request (with Notice::oncePerTake, every
@@ -158,7 +163,7 @@ private:
     };
     std::unordered_map<DWORD, Finished> m_finished;
     std::vector<std::thread> m_threads;
-    std::vector<Sleeper*> m_sleepers;  // waiting for a request, the latest last
+    std::vector<std::shared_ptr<Sleeper>> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup
     std::uint64_t m_lastId = 0;
     std::atomic<bool> m_stopping{false};
