@@ -31,8 +31,9 @@ private:
 
 // A recursive mutex: the owning thread may lock it again, and must unlock it as often.
 // Unlock by a thread that does not own it fails (returns false) and changes nothing.
-// Locking and unlocking without contention cost one atomic operation each, and a waiting
-// thread sleeps in the kernel until the owner lets go: busy shared lists stay cheap.
+// Locking and unlocking without contention cost one atomic operation each; a thread that
+// must wait sleeps in the kernel on the lock word itself, and the owner wakes one waiter only
+// when there is one.
 class CMutex {
 public:
     CMutex() = default;
@@ -46,9 +47,14 @@ public:
     bool IsHeldByCurrentThread() const;
 
 private:
-    std::mutex m_mutex;
-    // Written only by the thread holding m_mutex; a thread reads its own id here only while
-    // it owns the mutex.
+    bool TryAcquire();
+    void Acquire();
+    void Release();
+
+    // 0 free, 1 held, 2 held and a thread may be waiting.
+    std::atomic<int> m_state{0};
+    // Written only by the thread that holds the lock word; a thread reads its own id here only
+    // while it owns the mutex.
     std::atomic<std::thread::id> m_owner{};
     unsigned m_depth = 0;  // the owner's
 };
