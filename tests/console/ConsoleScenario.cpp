@@ -62,10 +62,18 @@
 //   dialer-apply | dialer-ok   the dialer sheet's Apply / OK (each page saved as a picture first)
 //   dialer-dial NAME | dialer-reset NAME   the Phonebook page's Dial / Reset on NAME's row
 //   dialer-wait NAME TEXT  until the Status of NAME's row is TEXT (or one of TEXT|TEXT...)
+//   open-service NAME|new:CLASS STEP...  the service's property sheet as `service` opens and
+//                          fills it, left open for the sheet commands
 //   open-cache             the configuration tree's "Caching" opens the cache sheet (its notices
-//                          print as "view cache <code> -"); the sheet commands act on it:
-//   sheet-page N           goes to page N as a click on its tab does
-//   sheet-check ID 0|1 | sheet-click ID   on the active page's control (else the sheet's)
+//                          print as "view cache <code> -"); the sheet commands act on it, or on
+//                          the sheet of open-service:
+//   sheet-page N           goes to page N (an index, or a page's dialog number) as a click on
+//                          its tab does
+//   sheet-check ID 0|1 | sheet-click ID   on the active page's control (else the sheet's);
+//                          sheet-check clicks only when the box is not so already
+//   sheet-choose ID TEXT   chooses the item TEXT of the combo box ID
+//   sheet-answer ID STEP...  clicks the button ID (or double-clicks the first row of list ID),
+//                          and answers the sheet that opens with the STEPs of `service`, then OK
 //   sheet-criterion VARIABLE|COMPARISON|VALUE   Add Criterion on the active page's last filter,
 //                          its Criterion dialog answered with them
 //   sheet-shot NAME | sheet-ok   the open sheet as NAME.png / its OK
@@ -276,13 +284,15 @@ private:
     }
 
     // Answers the next modal dialog of class Dialog with `fill`; `open`, when given, opens one
-    // if none has opened by itself after a while.
+    // if none has opened by itself after a while; `outer`, when given, is the dialog this one
+    // opens from, which is never taken for it.
     template <class Dialog>
-    std::string Answer(std::function<void(Dialog*)> fill, std::function<void()> open = {}) {
+    std::string Answer(std::function<void(Dialog*)> fill, std::function<void()> open = {},
+                       QPointer<QWidget> outer = {}) {
         auto answered = std::make_shared<bool>(false);
-        m_answer = [answered, fill](QWidget* modal) {
+        m_answer = [answered, fill, outer](QWidget* modal) {
             auto* dialog = qobject_cast<Dialog*>(modal);
-            if (dialog == nullptr || !dialog->isVisible())
+            if (dialog == nullptr || !dialog->isVisible() || dialog == outer)
                 return false;
             fill(dialog);
             // A fill that closed the dialog itself has answered it.
@@ -542,8 +552,8 @@ private:
         if (std::string failure; UserCommand(command, words, failure) || GalleryCommand(command, words, failure) ||
                                  SheetCommand(command, words, failure))
             return failure;
-        if (command == "service")
-            return ServiceCommand(words);
+        if (command == "service" || command == "open-service")
+            return ServiceCommand(words, command == "open-service");
         if (command.starts_with("dialer") || command == "open-dialer")
             return DialerCommand(command, words);
         return "unknown command";
@@ -709,8 +719,9 @@ private:
             },
             [] { return std::string("no message dialog"); });
     }
-    // The service sheet's command (see the top of this file).
-    std::string ServiceCommand(std::istringstream& words) {
+    // The service sheet's commands (see the top of this file): `service` fills the sheet and
+    // OKs it, `open-service` leaves it open, with the steps taken, for the sheet commands.
+    std::string ServiceCommand(std::istringstream& words, bool keepOpen) {
         std::string which;
         words >> which;
         std::vector<std::string> steps;
@@ -726,58 +737,87 @@ private:
         }
         if (!service)
             return "no service " + which;
+        std::function<void()> open = [service, isNew]() mutable {
+            if (isNew)
+                NewService(theApp.GetMainFrame(), std::move(service));
+            else
+                EditServiceProperties(theApp.GetMainFrame(), std::move(service));
+        };
+        if (keepOpen)
+            return OpenSheet<CEditServiceSheet>(open, m_openSheet, nullptr, "no service sheet",
+                                                [steps](CEditServiceSheet* sheet) { FillSheet(sheet, steps); });
         return Answer<CEditServiceSheet>(
             [this, steps](CEditServiceSheet* sheet) {
+                FillSheet(sheet, steps);
                 CTabSheet& tabs = sheet->TabSheet();
-                auto select = [&tabs](int dialog) {
-                    for (int index = 0; index < tabs.GetPageCount(); ++index)
-                        if (tabs.GetPage(index)->GetTemplateId() == dialog && tabs.SelectPage(index))
-                            return tabs.GetPage(index);
-                    return static_cast<CTabPage*>(nullptr);
-                };
-                for (const std::string& step : steps) {
-                    const std::size_t colon = step.find(':'), equals = step.find('=');
-                    CTabPage* page = select(std::atoi(step.c_str()));
-                    QWidget* control = page ? FindControl(page, std::atoi(step.c_str() + colon + 1)) : nullptr;
-                    if (control == nullptr) {
-                        Say("service step " + step + " names no control");
-                        continue;
-                    }
-                    if (equals == std::string::npos) {
-                        if (auto* button = qobject_cast<QAbstractButton*>(control))
-                            button->click();
-                    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
-                        edit->setText(ToDisplay(step.substr(equals + 1)));
-                    } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
-                        combo->setEditText(ToDisplay(step.substr(equals + 1)));
-                    }
-                }
                 for (int index = 0; index < tabs.GetPageCount(); ++index) {
                     tabs.SelectPage(index);
                     m_scenario.SaveWithTitle(sheet, "service-" + std::to_string(tabs.GetPage(index)->GetTemplateId()) + ".png");
                 }
                 tabs.SelectPage(0);
             },
-            [service, isNew]() mutable {
-                if (isNew)
-                    NewService(theApp.GetMainFrame(), std::move(service));
-                else
-                    EditServiceProperties(theApp.GetMainFrame(), std::move(service));
-            });
+            open);
     }
 
-    // Double-clicks the configuration tree's `node` and waits until a sheet of class Sheet runs:
-    // it is kept in `sheet`, and `notices` records the notices it gets.
-    template <class Sheet>
-    std::string OpenFromTree(CWardenhallView::Node node, QPointer<Sheet>& sheet, QObject* notices, const char* missing) {
-        CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
-        QTimer::singleShot(0, view, [view, node] { emit view->itemDoubleClicked(view->NodeItem(node), 0); });
+    // Page `which` of `tabs` shown: an index, or the page whose dialog number it is; null when
+    // there is none.
+    static CTabPage* SelectPage(CTabSheet& tabs, int which) {
+        for (int index = 0; index < tabs.GetPageCount(); ++index)
+            if ((index == which || tabs.GetPage(index)->GetTemplateId() == which) && tabs.SelectPage(index))
+                return tabs.GetPage(index);
+        return nullptr;
+    }
+
+    // Takes the steps "PAGE:ID=TEXT" (TEXT typed into the edit or combo ID of page PAGE) and
+    // "PAGE:ID" (the button clicked) on `sheet`; a step that names no control is reported.
+    static void FillSheet(CTabSheetDlg* sheet, const std::vector<std::string>& steps) {
+        for (const std::string& step : steps) {
+            const std::size_t colon = step.find(':'), equals = step.find('=');
+            CTabPage* page = colon == std::string::npos ? nullptr : SelectPage(sheet->TabSheet(), std::atoi(step.c_str()));
+            QWidget* control = page ? FindControl(page, std::atoi(step.c_str() + colon + 1)) : nullptr;
+            if (control == nullptr) {
+                Say("sheet step " + step + " names no control");
+                continue;
+            }
+            if (equals == std::string::npos) {
+                if (auto* button = qobject_cast<QAbstractButton*>(control))
+                    button->click();
+            } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                edit->setText(ToDisplay(step.substr(equals + 1)));
+            } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+                combo->setEditText(ToDisplay(step.substr(equals + 1)));
+            }
+        }
+    }
+
+    // Runs `open` soon and waits until a sheet of class Sheet runs: it is kept in `kept`,
+    // `notices` (when given) records the notices it gets, and `ready` (when given) acts on it.
+    template <class Sheet, class Kept>
+    std::string OpenSheet(std::function<void()> open, QPointer<Kept>& kept, QObject* notices, const char* missing,
+                          std::function<void(Sheet*)> ready = {}) {
+        QTimer::singleShot(0, theApp.GetMainFrame(), std::move(open));
         return Await(
-            [&sheet, notices] {
-                sheet = qobject_cast<Sheet*>(QApplication::activeModalWidget());
-                return sheet && sheet->isVisible() && (sheet->installEventFilter(notices), true);
+            [&kept, notices, ready] {
+                auto* sheet = qobject_cast<Sheet*>(QApplication::activeModalWidget());
+                if (sheet == nullptr || !sheet->isVisible())
+                    return false;
+                kept = sheet;
+                if (notices != nullptr)
+                    sheet->installEventFilter(notices);
+                if (ready)
+                    ready(sheet);
+                return true;
             },
             [missing] { return std::string(missing); });
+    }
+
+    // Double-clicks the configuration tree's `node` and waits until a sheet of class Sheet runs
+    // (see OpenSheet).
+    template <class Sheet, class Kept>
+    std::string OpenFromTree(CWardenhallView::Node node, QPointer<Kept>& kept, QObject* notices, const char* missing) {
+        CWardenhallView* view = theApp.GetMainFrame()->ConfigurationPane();
+        return OpenSheet<Sheet>([view, node] { emit view->itemDoubleClicked(view->NodeItem(node), 0); }, kept,
+                                notices, missing);
     }
 
     // The dialer sheet's commands.
@@ -786,7 +826,7 @@ private:
         words >> a;
         std::getline(words >> std::ws, b);
         if (command == "open-dialer")
-            return OpenFromTree(CWardenhallView::kDialing, m_dialer, &m_dialerNotices, "no dialer sheet");
+            return OpenFromTree<CDialerSheet>(CWardenhallView::kDialing, m_dialer, &m_dialerNotices, "no dialer sheet");
         if (!m_dialer || !m_dialer->isVisible())
             return "no dialer sheet open";
         CDialerPhonebookPage& phonebook = m_dialer->m_phonebookPage;
@@ -838,7 +878,7 @@ private:
     // The commands on the sheet open-cache opened; false for any other command.
     bool SheetCommand(const std::string& command, std::istringstream& words, std::string& failure) {
         if (command == "open-cache") {
-            failure = OpenFromTree(CWardenhallView::kCaching, m_openSheet, &m_sheetView, "no cache sheet");
+            failure = OpenFromTree<CCacheSheet>(CWardenhallView::kCaching, m_openSheet, &m_sheetView, "no cache sheet");
             return true;
         }
         if (command.rfind("sheet-", 0) != 0)
@@ -854,10 +894,25 @@ private:
         QWidget* control = FindControl(page, id) ? FindControl(page, id) : FindControl(m_openSheet, id);
         auto* button = qobject_cast<QAbstractButton*>(control);
         auto* tree = page->findChild<CRequestFilterTree*>();
+        const std::string text = rest.find(' ') == std::string::npos ? "" : rest.substr(rest.find(' ') + 1);
+        auto* combo = qobject_cast<QComboBox*>(control);
         if (command == "sheet-page") {
-            failure = m_openSheet->TabSheet().SelectPage(id) ? "" : "no such page";
-        } else if ((command == "sheet-check" || command == "sheet-click") && button) {
-            command == "sheet-click" ? button->click() : button->setChecked(rest.ends_with(" 1"));
+            failure = SelectPage(m_openSheet->TabSheet(), id) ? "" : "no such page";
+        } else if (command == "sheet-click" && button) {
+            button->click();
+        } else if (command == "sheet-check" && button) {
+            if (button->isChecked() != (text == "1"))
+                button->click();
+        } else if (command == "sheet-choose" && combo) {
+            combo->setCurrentIndex(combo->findText(ToDisplay(text)));
+            failure = combo->currentText() == ToDisplay(text) ? "" : "no such item";
+        } else if (command == "sheet-answer" && CGallery::Activate(control)) {
+            std::istringstream stepWords(text);
+            std::vector<std::string> steps;
+            for (std::string step; stepWords >> step;)
+                steps.push_back(step);
+            failure = Answer<CTabSheetDlg>([steps](CTabSheetDlg* sheet) { FillSheet(sheet, steps); }, {},
+                                           QPointer<QWidget>(m_openSheet.data()));
         } else if (command == "sheet-criterion" && tree) {
             tree->setCurrentItem(tree->topLevelItem(tree->topLevelItemCount() - 1));
             QStringList parts = ToDisplay(rest).split('|');
@@ -908,7 +963,7 @@ private:
     QPointer<CDialerSheet> m_dialer;   // the sheet open-dialer leaves open
     CRecordingView m_dialerNotices{"dialer"};
     std::unique_ptr<CGallery> m_gallery;  // the gallery walked by the last gallery command
-    QPointer<CCacheSheet> m_openSheet;  // the sheet open-cache opened
+    QPointer<CTabSheetDlg> m_openSheet;  // the sheet open-cache or open-service opened
     CRecordingView m_sheetView{"cache"};
 };
 

@@ -446,8 +446,7 @@ QWidget* CGallery::OnPage(QWidget* window, const std::string& what) {
 }
 
 // then: clicks the button, or double-clicks the first row of the list; select: makes
-// the item at the path the tree's current one. Posted, so that a window it opens runs its own
-// loop while the steps go on.
+// the item at the path the tree's current one.
 bool CGallery::Operate(QWidget* window, const Inside& step) {
     QWidget* found = OnPage(window, step[1]);
     if (step[0] == "select") {
@@ -457,14 +456,17 @@ bool CGallery::Operate(QWidget* window, const Inside& step) {
             tree->setCurrentItem(item);
         return item != nullptr;
     }
-    if (auto* button = qobject_cast<QAbstractButton*>(found)) {
+    return Activate(found);
+}
+
+bool CGallery::Activate(QWidget* control) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
         QTimer::singleShot(0, button, &QAbstractButton::click);
         return true;
     }
-    auto* list = qobject_cast<QAbstractItemView*>(found);
+    auto* list = qobject_cast<QAbstractItemView*>(control);
     if (list == nullptr || list->model() == nullptr || list->model()->rowCount() == 0)
         return false;
-    // The mouse's own events, as a user's double-click makes them.
     const QPoint at = list->visualRect(list->model()->index(0, 0)).center();
     QWidget* viewport = list->viewport();
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,

@@ -74,6 +74,10 @@ public:
     // double-clicks it); false when there is no such item.
     static constexpr int kDoubleClick = -1;
     static bool RunCommand(QTreeWidget* view, const std::string& path, int command);
+    // Clicks `control` when it is a button, or double-clicks the first row when it is a list,
+    // with the mouse's own events; posted, so that a window this opens runs its own loop while
+    // the caller goes on. False for anything else, or an empty list.
+    static bool Activate(QWidget* control);
 
     // Starts the walk; Done() once every entry was shot or reported missing.
     void Start();

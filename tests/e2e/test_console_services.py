@@ -1,8 +1,10 @@
 """The service property sheet against a live NorvaneEngine: the console scenario program
 (consoledriver.py) moves a web proxy service to another port through its sheet, and curl goes
-through the new port while the old one refuses; then it makes a TCP mapping service through a
-New service sheet whose default mapping leads to a loopback listener, and nc's bytes arrive
-there."""
+through the new port while the old one refuses; on the Policies page it then limits "Users can
+access this service" to one recipient at 10.* without default rights, so curl gets the Access
+Denied page, until 127.0.0.1 is added to that recipient's locations; last it makes a TCP mapping
+service whose mapping to a loopback listener is added through the Mapping sheet, and nc's bytes
+arrive there."""
 
 import os
 import socket
@@ -38,7 +40,7 @@ class ConsoleServices(harness.EngineTestCase):
         except harness.HarnessError:
             self.skipTest("the console is not built (NORVANE_GUI=OFF)")
 
-    def test_a_moved_web_proxy_and_a_new_mapping_made_in_the_sheet(self):
+    def test_a_moved_web_proxy_its_access_policy_and_a_new_mapping_made_in_the_sheets(self):
         norvane = self.new_norvane()
         port, web, moved, mapped = (harness.free_port() for _ in range(4))
         logs = os.path.join(norvane.root, "logs")
@@ -69,7 +71,26 @@ class ConsoleServices(harness.EngineTestCase):
         self.assertEqual(done.stdout, b"served through the proxy\n", done.stderr)
         harness.wait_until(lambda: refused(web), message="port %d still accepts" % web)
 
-        # A new TCP mapping service whose default mapping leads to a loopback listener.
+        # The access right for one recipient at 10.* only, without default rights: curl is refused
+        # (the recipient sheet warns that localhost is left out), until the recipient also has
+        # 127.0.0.1, added by double-clicking it on the page of the sheet opened again.
+        policy = ("open-service Web", "sheet-page 148", "sheet-choose 1097 Users can access this service")
+        for command in policy + ("sheet-check 1164 0",):
+            console.do(command)
+        shown = console.do("sheet-answer 1098 157:1110 157:1113=10.* 157:1114")
+        self.assertIn("box Possible setting problem|Localhost (127.0.0.1) has not been included or has\\nbeen "
+                      "excluded from this recipient.  This will ban this\\nrecipient from using Norvane services "
+                      "that are bound\\nto the localhost address\\n\\nDo you wish to continue?", shown)
+        console.do("sheet-ok")
+        console.do("wait view cfg 34 CWWWService Web")
+        self.assertIn(b"<H1>Access Denied</H1><P><P>You do not have sufficient rights for access to this resource",
+                      curl(norvane, moved, url).stdout)
+        for command in policy + ("sheet-answer 1043 157:1113=127.0.0.1 157:1114", "sheet-shot service-policies",
+                                 "sheet-ok", "wait view cfg 34 CWWWService Web"):
+            console.do(command)
+        self.assertEqual(curl(norvane, moved, url).stdout, b"served through the proxy\n")
+
+        # A new TCP mapping service whose mapping to a loopback listener is made in the Mapping sheet.
         listener = socket.create_server(("127.0.0.1", 0))
         self.addCleanup(listener.close)
         received = []  # what each connection brought, the harness's probe of the port included
@@ -86,8 +107,9 @@ class ConsoleServices(harness.EngineTestCase):
                     received.append(b"".join(iter(lambda: connection.recv(65536), b"")))
 
         threading.Thread(target=accept, daemon=True).start()
-        console.do("service new:CTCPMappingService 147:1066=Forward 147:1068=%d 147:1191 147:1074=127.0.0.1 "
-                   "147:1070=%d" % (mapped, listener.getsockname()[1]))
+        for command in ("open-service new:CTCPMappingService 147:1066=Forward 147:1068=%d" % mapped, "sheet-page 165",
+                        "sheet-answer 1190 167:1201=127.0.0.1 167:1202=%d" % listener.getsockname()[1], "sheet-ok"):
+            console.do(command)
         console.do("wait view cfg 32 item 3 Forward")
         norvane.wait_for_port(mapped)
         data = b"".join(b"line %05d through the mapping\n" % i for i in range(2000))
