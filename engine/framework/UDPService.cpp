@@ -2,6 +2,7 @@
 
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
+#include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "engine/framework/UDPSession.h"
@@ -48,6 +49,7 @@ void CUDPService::StopAndDelete() {
 bool CUDPService::InitInstance() {
     CNorvaneEngine::Instance().GetThreadRoster().Enter(*this);
     try {
+        m_ownerWait = std::make_unique<X1SocketOwnerWait>();
         OnServiceThreadStart();
         if (GetEnabled())
             StartOnThread();
@@ -91,6 +93,7 @@ int CUDPService::ExitInstance() {
             DropCurrentException();
         }
     }
+    m_ownerWait.reset();
     return 0;
 }
 
@@ -155,6 +158,10 @@ void CUDPService::StartOnThread() {
         }
         BindServiceSocket();
         RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Udp);
+        {
+            std::lock_guard<std::mutex> lock(m_outletMutex);
+            m_outlet = std::make_shared<CDatagramOutlet>(m_socket.GetHandle());
+        }
         SetRunState(kRunning);
         WriteLog(LogFormat::kLogServiceEvent, "%s", kServiceStarted);
     } catch (X1SocketException* e) {
@@ -166,7 +173,21 @@ void CUDPService::StartOnThread() {
     }
 }
 
-void CUDPService::StopOnThread() { StopListening(); }
+void CUDPService::StopOnThread() {
+    std::shared_ptr<CDatagramOutlet> outlet;
+    {
+        std::lock_guard<std::mutex> lock(m_outletMutex);
+        outlet.swap(m_outlet);
+    }
+    if (outlet)
+        outlet->Revoke();  // before the descriptor can be closed and reused
+    StopListening();
+}
+
+std::shared_ptr<CDatagramOutlet> CUDPService::GetOutlet() const {
+    std::lock_guard<std::mutex> lock(m_outletMutex);
+    return m_outlet;
+}
 
 // --- Sessions -------------------------------------------------------------------------------
 

@@ -1,8 +1,9 @@
 #pragma once
 // CUDPService: a service that is a thread of its own. The thread owns the service's datagram
-// socket (its read notices arrive as thread message 0x403 and go to OnDatagram) and a map of
-// UDP sessions by a 32-bit key (the client's address, or whatever key the derived service
-// uses), guarded by the service's session mutex.
+// socket (its read notices arrive as thread message 0x403 and go to OnDatagram; the thread
+// watches its sockets itself while it waits for messages, so no dispatcher thread stands
+// between a datagram and its notice) and a map of UDP sessions by a 32-bit key (the client's
+// address, or whatever key the derived service uses), guarded by the service's session mutex.
 //
 // Threads. Start and Stop act on the service thread: called from another thread (a console's
 // request) they are handed to it and return once it has carried them out (or after
@@ -27,8 +28,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 
+class CDatagramOutlet;
 class CUDPSession;
+class X1SocketOwnerWait;
 
 class CUDPService : public CService {
     DECLARE_SERIAL(CUDPService)
@@ -79,6 +84,9 @@ public:
     }
 
     X1Socket& GetSocket() { return m_socket; }
+    // Sends from the service's socket for other threads while it is open (null while it is
+    // not): Stop revokes it before the socket closes.
+    std::shared_ptr<CDatagramOutlet> GetOutlet() const;
     bool IsServiceThread() const { return GetCurrentThreadId() == ThreadId(); }
 
 protected:
@@ -96,6 +104,10 @@ private:
     // it has run.
     void RunOnServiceThread(void (CUDPService::*step)());
 
+    // The thread's sockets are watched by the thread itself while it waits for messages.
+    std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
+    mutable std::mutex m_outletMutex;  // leaf
+    std::shared_ptr<CDatagramOutlet> m_outlet;
     mutable CMutex m_sessionsMutex;
     std::map<DWORD, CRef<CUDPSession>> m_sessions;
 };

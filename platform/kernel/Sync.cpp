@@ -48,32 +48,63 @@ bool CEvent::IsSignalled() const {
     return m_signalled;
 }
 
+bool CMutex::TryAcquire() {
+    int expected = 0;
+    return m_state.compare_exchange_strong(expected, 1, std::memory_order_acquire);
+}
+
+void CMutex::Acquire() {
+    int state = 0;
+    if (m_state.compare_exchange_strong(state, 1, std::memory_order_acquire))
+        return;
+    // Contended: mark the word as having a waiter, and sleep until it is let go.
+    if (state != 2)
+        state = m_state.exchange(2, std::memory_order_acquire);
+    while (state != 0) {
+        m_state.wait(2, std::memory_order_relaxed);
+        state = m_state.exchange(2, std::memory_order_acquire);
+    }
+}
+
+void CMutex::Release() {
+    if (m_state.exchange(0, std::memory_order_release) == 2)
+        m_state.notify_one();
+}
+
 DWORD CMutex::Lock(DWORD timeoutMs) {
     const auto self = std::this_thread::get_id();
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_depth > 0 && m_owner == self) {
+    if (m_owner.load(std::memory_order_relaxed) == self) {
         ++m_depth;
         return WAIT_OBJECT_0;
     }
-    if (!WaitFor(m_cv, lock, timeoutMs, [this] { return m_depth == 0; }))
-        return WAIT_TIMEOUT;
-    m_owner = self;
+    if (timeoutMs == INFINITE) {
+        Acquire();
+    } else if (!TryAcquire()) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return WAIT_TIMEOUT;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (TryAcquire())
+                break;
+        }
+    }
+    m_owner.store(self, std::memory_order_relaxed);
     m_depth = 1;
     return WAIT_OBJECT_0;
 }
 
 bool CMutex::Unlock() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_depth == 0 || m_owner != std::this_thread::get_id())
+    if (m_owner.load(std::memory_order_relaxed) != std::this_thread::get_id())
         return false;
     if (--m_depth == 0) {
-        m_owner = std::thread::id();
-        m_cv.notify_one();
+        m_owner.store(std::thread::id(), std::memory_order_relaxed);
+        Release();
     }
     return true;
 }
 
 bool CMutex::IsHeldByCurrentThread() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_depth > 0 && m_owner == std::this_thread::get_id();
+    return m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }

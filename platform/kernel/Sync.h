@@ -4,6 +4,7 @@
 
 #include "platform/kernel/Types.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -30,22 +31,32 @@ private:
 
 // A recursive mutex: the owning thread may lock it again, and must unlock it as often.
 // Unlock by a thread that does not own it fails (returns false) and changes nothing.
+// Locking and unlocking without contention cost one atomic operation each; a thread that
+// must wait sleeps in the kernel on the lock word itself, and the owner wakes one waiter only
+// when there is one.
 class CMutex {
 public:
     CMutex() = default;
     CMutex(const CMutex&) = delete;
     CMutex& operator=(const CMutex&) = delete;
 
+    // A finite time-out other than 0 is waited in steps of a millisecond.
     DWORD Lock(DWORD timeoutMs = INFINITE);
     bool Unlock();
     // True when the calling thread holds the mutex (for assertions and lock-order checks).
     bool IsHeldByCurrentThread() const;
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::thread::id m_owner;
-    unsigned m_depth = 0;
+    bool TryAcquire();
+    void Acquire();
+    void Release();
+
+    // 0 free, 1 held, 2 held and a thread may be waiting.
+    std::atomic<int> m_state{0};
+    // Written only by the thread that holds the lock word; a thread reads its own id here only
+    // while it owns the mutex.
+    std::atomic<std::thread::id> m_owner{};
+    unsigned m_depth = 0;  // the owner's
 };
 
 // Holds a CMutex for a scope, also when an exception passes.

@@ -33,7 +33,7 @@ CAsyncResolver::~CAsyncResolver() {
         m_queue.clear();
         m_finished.clear();
         threads.swap(m_threads);
-        for (Sleeper* sleeper : m_sleepers)
+        for (const std::shared_ptr<Sleeper>& sleeper : m_sleepers)
             sleeper->wake.notify_one();
         m_sleepers.clear();
     }
@@ -52,12 +52,13 @@ std::intptr_t CAsyncResolver::MakeReply(std::size_t length, int error) {
 }
 
 std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UINT message,
-                                    Prepare prepare, Notice notice) {
+                                    Prepare prepare, Notice notice, Finish finish) {
     if (host.empty()) {
         WSASetLastError(WSAHOST_NOT_FOUND);
         return 0;
     }
     std::uint64_t id = 0;
+    std::shared_ptr<Sleeper> toWake;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping || m_requests.size() >= m_maxRequests) {
@@ -70,6 +71,7 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         request.threadId = threadId;
         request.message = message;
         request.prepare = std::move(prepare);
+        request.finish = std::move(finish);
         request.notice = notice;
         m_queue.push_back(id);
         Batch* outermost = nullptr;
@@ -81,7 +83,7 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
             outermost->m_wakeOwed = true;
             return id;
         }
-        if (!WakeIfNobodyFree() && m_threads.empty()) {
+        if (!WakeIfNobodyFree(&toWake) && m_threads.empty()) {
             // No thread could be made, and none is there to take it.
             m_queue.pop_back();
             m_requests.erase(id);
@@ -89,10 +91,11 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
             return 0;
         }
     }
+    Wake(toWake);
     return id;
 }
 
-bool CAsyncResolver::WakeIfNobodyFree() {
+bool CAsyncResolver::WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake) {
     // A thread that is awake and not inside a request takes the queue's next request. Only
     // when there is none is one woken (the most recent sleeper, whose stack is warm) or added;
     // each thread that takes a request does the same for the requests behind it, so a burst
@@ -101,10 +104,9 @@ bool CAsyncResolver::WakeIfNobodyFree() {
     if (m_threads.size() > m_sleepers.size() + m_busyThreads)
         return true;
     if (!m_sleepers.empty()) {
-        Sleeper* sleeper = m_sleepers.back();
+        *toWake = std::move(m_sleepers.back());
         m_sleepers.pop_back();
-        sleeper->woken = true;
-        sleeper->wake.notify_one();
+        (*toWake)->woken = true;
         return true;
     }
     if (m_threads.size() >= m_maxThreads)
@@ -117,26 +119,38 @@ bool CAsyncResolver::WakeIfNobodyFree() {
     return true;
 }
 
+void CAsyncResolver::Wake(const std::shared_ptr<Sleeper>& sleeper) {
+    if (sleeper)
+        sleeper->wake.notify_one();
+}
+
 CAsyncResolver::Batch::Batch(CAsyncResolver& resolver) : m_resolver(resolver), m_outer(t_batch) {
     t_batch = this;
 }
 
 CAsyncResolver::Batch::~Batch() {
     t_batch = m_outer;
-    if (m_wakeOwed) {
+    if (!m_wakeOwed)
+        return;
+    std::shared_ptr<Sleeper> toWake;
+    {
         std::lock_guard<std::mutex> lock(m_resolver.m_mutex);
         if (!m_resolver.m_queue.empty())
-            m_resolver.WakeIfNobodyFree();
+            m_resolver.WakeIfNobodyFree(&toWake);
     }
+    Wake(toWake);
 }
 
 bool CAsyncResolver::Cancel(std::uint64_t id) {
-    Prepare prepare;  // destroyed outside the lock: it may hold references of the requester
+    // Destroyed outside the lock: they may hold references of the requester.
+    Prepare prepare;
+    Finish finish;
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_requests.find(id);
     if (it == m_requests.end())
         return false;
     prepare = std::move(it->second.prepare);
+    finish = std::move(it->second.finish);
     if (it->second.state == State::finished)
         ForgetFinished(it->second.threadId, id);
     m_requests.erase(it);
@@ -193,12 +207,12 @@ std::size_t CAsyncResolver::GetThreadCount() const {
 
 void CAsyncResolver::Work() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    Sleeper sleeper;
+    const auto sleeper = std::make_shared<Sleeper>();
     for (;;) {
         if (!m_stopping && m_queue.empty()) {
-            sleeper.woken = false;
-            m_sleepers.push_back(&sleeper);
-            sleeper.wake.wait(lock, [&] { return sleeper.woken || m_stopping; });
+            sleeper->woken = false;
+            m_sleepers.push_back(sleeper);
+            sleeper->wake.wait(lock, [&] { return sleeper->woken || m_stopping; });
         }
         if (m_stopping)
             return;
@@ -210,8 +224,9 @@ void CAsyncResolver::Work() {
         if (it == m_requests.end())
             continue;  // cancelled while it waited
         ++m_busyThreads;
+        std::shared_ptr<Sleeper> toWake;
         if (!m_queue.empty())
-            WakeIfNobodyFree();
+            WakeIfNobodyFree(&toWake);
         Request& request = it->second;
         request.state = State::running;
         const std::string host = request.host;
@@ -219,13 +234,18 @@ void CAsyncResolver::Work() {
         const UINT message = request.message;
         const Notice notice = request.notice;
         Prepare prepare = std::move(request.prepare);
+        Finish finish = std::move(request.finish);
         lock.unlock();
+        Wake(toWake);
 
         int error = prepare ? prepare() : 0;
         prepare = nullptr;
         HostLookup lookup;
         if (error == 0 && !LookupHost(host, &lookup))
             error = WSAGetLastError();
+        if (finish)
+            finish(error, lookup);
+        finish = nullptr;
         const std::size_t length =
             error != 0 ? 0 : lookup.officialName.size() + 1 + 4 * lookup.addresses.size();
 
@@ -241,10 +261,13 @@ void CAsyncResolver::Work() {
         finished.ids.push_back(id);
         const bool post = notice == Notice::eachRequest || !finished.noticePosted;
         finished.noticePosted = true;
-        lock.unlock();
-        if (post)
+        if (post) {
+            // A completion that rides on one already posted (Notice::oncePerTake) needs no
+            // post, and the thread goes on to the next request without letting go of the lock.
+            lock.unlock();
             Deliver(id, threadId, message, MakeReply(length, error), notice);
-        lock.lock();
+            lock.lock();
+        }
     }
 }
 

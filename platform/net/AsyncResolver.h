@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +41,10 @@ public:
     // Runs on the lookup thread before the lookup: 0 lets the lookup go on, any other value is
     // the request's error (the lookup is not made).
     using Prepare = std::function<int()>;
+    // Runs on the lookup thread after the lookup, before its completion is posted, with the
+    // outcome the requester will take (error 0: found). It runs even when the request was
+    // cancelled meanwhile: a requester that cancels checks its own state in it.
+    using Finish = std::function<void(int error, const HostLookup& lookup)>;
 
     // How a completion reaches its requester. eachRequest: a message of its own. oncePerTake,
     // for a requester that takes every finished request of its thread (TakeFinished) whenever
@@ -70,7 +75,8 @@ public:
     // Returns the request id, or 0 with WSAGetLastError() set: WSAENOBUFS when the resolver
     // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name.
     std::uint64_t Start(const std::string& host, DWORD threadId, UINT message,
-                        Prepare prepare = {}, Notice notice = Notice::eachRequest);
+                        Prepare prepare = {}, Notice notice = Notice::eachRequest,
+                        Finish finish = {});
     // Forgets the request, whatever its state: no completion reaches its requester afterwards.
     // False when it was not known (never made, already taken or already cancelled).
     bool Cancel(std::uint64_t id);
@@ -117,13 +123,16 @@ private:
         DWORD threadId = 0;
         UINT message = 0;
         Prepare prepare;
+        Finish finish;
         Notice notice = Notice::eachRequest;
         State state = State::waiting;
         int error = 0;
         HostLookup lookup;
     };
 
-    // A lookup thread waiting for a request: woken alone, by whoever hands it work.
+    // A lookup thread waiting for a request: woken alone, by whoever hands it work, after
+    // that one has let go of the lock (so the woken thread does not wait for it at once).
+    // Shared, since the notice comes after the lock and may find the thread gone.
     struct Sleeper {
         std::condition_variable wake;
         bool woken = false;
@@ -131,8 +140,10 @@ private:
 
     void Work();
     // Makes sure a thread will take the queue's next request: a free thread is awake, or one
-    // is woken or added. False when none is free and none could be added. m_mutex held.
-    bool WakeIfNobodyFree();
+    // is chosen to wake (`*toWake`, for the caller to notify once it has let go of m_mutex) or
+    // added. False when none is free and none could be added. m_mutex held.
+    bool WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake);
+    static void Wake(const std::shared_ptr<Sleeper>& sleeper);
     // Removes `id` from its requester's finished requests. m_mutex held.
     void ForgetFinished(DWORD threadId, std::uint64_t id);
     // Posts the completion of `id`; drops the request (with Notice::oncePerTake, every
@@ -152,7 +163,7 @@ private:
     };
     std::unordered_map<DWORD, Finished> m_finished;
     std::vector<std::thread> m_threads;
-    std::vector<Sleeper*> m_sleepers;  // waiting for a request, the latest last
+    std::vector<std::shared_ptr<Sleeper>> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup
     std::uint64_t m_lastId = 0;
     std::atomic<bool> m_stopping{false};

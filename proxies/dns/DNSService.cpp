@@ -152,52 +152,26 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
 
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
     // The lookup of wParam is taken with every other that finished meanwhile (the error comes
-    // with each result): the lookups are started with one completion per take.
+    // with each result): the lookups are started with one completion per take. Their replies
+    // have gone from the lookup threads; what is left is ending their sessions.
     (void)wParam;
     (void)lParam;
     std::vector<CAsyncResolver::FinishedLookup> finished;
     GetResolver().TakeFinished(ThreadId(), &finished);
-    std::vector<CRef<CDNSSession>> answered;
-    answered.reserve(finished.size());
-    for (CAsyncResolver::FinishedLookup& result : finished) {
+    for (const CAsyncResolver::FinishedLookup& result : finished) {
         CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(result.id));
         auto* session = dynamic_cast<CDNSSession*>(found.Get());
-        if (session == nullptr || session->GetLookupId() != result.id || session->HasSessionEnded())
+        if (session == nullptr)
             continue;  // its session has ended
-        session->OnLookupDone(result.error, std::move(result.lookup));
-        answered.emplace_back(session);
-    }
-    // The replies go out together, before their sessions end: a client waiting for several
-    // gets them while it is awake.
-    std::vector<NetOutgoingDatagram> replies;
-    std::vector<CDNSSession*> senders;
-    replies.reserve(answered.size());
-    senders.reserve(answered.size());
-    for (const CRef<CDNSSession>& session : answered) {
-        NetOutgoingDatagram reply;
-        if (session->TakeReply(&reply)) {
-            replies.push_back(reply);
-            senders.push_back(session.Get());
+        int replyError = 0;
+        if (!session->FinishLookup(result.id, &replyError))
+            continue;  // another lookup's session, or one that has ended
+        if (replyError == CDNSSession::kUnknownReplyFailure) {
+            WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
+        } else if (replyError != 0) {
+            const X1SocketException failure(replyError);
+            WriteLog(LogFormat::kLogError, kLookupSocketException, failure.GetErrorText().c_str());
         }
-    }
-    try {
-        GetSocket().SendDatagrams(replies.data(), static_cast<int>(replies.size()));
-        for (std::size_t i = 0; i < replies.size(); ++i) {
-            if (replies[i].sent >= 0) {
-                senders[i]->CountReplySent(replies[i]);
-            } else {
-                const X1SocketException failure(replies[i].error);
-                WriteLog(LogFormat::kLogError, kLookupSocketException, failure.GetErrorText().c_str());
-            }
-        }
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteLog(LogFormat::kLogError, kLookupSocketException, text.c_str());
-    } catch (...) {
-        DropCurrentException();
-        WriteLog(LogFormat::kLogError, "%s", kLookupUnknownException);
-    }
-    for (const CRef<CDNSSession>& session : answered)
         session->Terminate(FrameworkFormat::kExitNormal);
+    }
 }

@@ -34,7 +34,8 @@ public:
     // ignored.
     void OnDatagram(int socketHandle) override;
     // A completed lookup (wParam its id), taken with every other that finished meanwhile: the
-    // sessions still waiting for them are answered, their replies sent together, and ended.
+    // sessions still waiting for them, answered by the lookup threads already, end (a reply
+    // that could not be sent is logged).
     void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
 
     DWORD GetAllowAutodial() const;

@@ -2,6 +2,7 @@
 
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
+#include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/DisplayText.h"
 #include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
@@ -12,6 +13,7 @@
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSService.h"
 
+#include <memory>
 #include <utility>
 
 using namespace DNSFormat;
@@ -126,10 +128,13 @@ bool CDNSSession::StartLookup(const std::string& name) {
     auto* service = dynamic_cast<CDNSService*>(GetService());
     if (service == nullptr)
         return false;
+    std::shared_ptr<CDatagramOutlet> outlet = service->GetOutlet();
+    if (!outlet)
+        return false;  // the socket is closing: nothing could carry the reply
+    CRef<CDNSSession> self(this);
     CAsyncResolver::Prepare dialFirst;
     if (m_allowAutodial) {
         // Dialling may take long: it runs on the lookup thread, never the service's.
-        CRef<CSession> self(this);
         dialFirst = [self]() -> int {
             try {
                 CNorvaneEngine::Instance().CheckDialFirst(self.Get());
@@ -143,9 +148,14 @@ bool CDNSSession::StartLookup(const std::string& name) {
             return 0;
         };
     }
+    // The reply leaves from the lookup thread the moment the lookup is done; the service
+    // thread only ends the session afterwards.
+    auto answer = [self, outlet](int error, const HostLookup& lookup) {
+        self->AnswerLookup(error, lookup, *outlet);
+    };
     const std::uint64_t id = service->GetResolver().Start(
         name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst),
-        CAsyncResolver::Notice::oncePerTake);
+        CAsyncResolver::Notice::oncePerTake, std::move(answer));
     if (id == 0)
         return false;
     m_lookupId = id;
@@ -153,10 +163,36 @@ bool CDNSSession::StartLookup(const std::string& name) {
     return true;
 }
 
-void CDNSSession::OnLookupDone(int error, HostLookup lookup) {
-    m_lookupId = 0;
+void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet) {
+    if (HasSessionEnded())
+        return;  // ended while it was looked up: nobody waits for the reply
+    try {
+        OnLookupDone(error, lookup);
+        NetOutgoingDatagram reply;
+        if (!TakeReply(&reply))
+            return;
+        outlet.Send(&reply, 1);
+        if (reply.sent >= 0)
+            CountReplySent(reply);
+        else
+            m_replyError = reply.error != 0 ? reply.error : WSAGetLastError();
+    } catch (...) {
+        DropCurrentException();
+        m_replyError = kUnknownReplyFailure;
+    }
+}
+
+bool CDNSSession::FinishLookup(std::uint64_t id, int* replyError) {
+    std::uint64_t expected = id;
+    if (id == 0 || !m_lookupId.compare_exchange_strong(expected, 0))
+        return false;
+    *replyError = m_replyError.load();
+    return true;
+}
+
+void CDNSSession::OnLookupDone(int error, const HostLookup& lookup) {
     if (error == 0) {
-        m_hostEntry = std::move(lookup);
+        m_hostEntry = lookup;
         BuildAnswer();
     } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
         BuildRefusal(kRcodeNameError);

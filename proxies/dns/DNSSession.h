@@ -1,9 +1,11 @@
 #pragma once
 // CDNSSession: one DNS query, from its arrival until its reply is sent. The DNS service makes
 // it, admits it and checks it on the service thread, then ProcessQuery either readies a reply
-// at once (a refusal) or starts an asynchronous lookup of the queried name; the lookup's
-// completion comes back to the service thread, which finds the session by the lookup's id and
-// finishes it with OnLookupDone. Everything but EndSession runs on the service thread.
+// at once (a refusal) or starts an asynchronous lookup of the queried name. The lookup thread
+// answers the client itself (AnswerLookup); then the completion comes back to the service
+// thread, which finds the session by the lookup's id and ends it. While the lookup is pending
+// the query and the reply belong to the lookup thread; everything else runs on the service
+// thread, but EndSession.
 //
 // Its key in the service's session map is the low half of the lookup's id; the whole id is
 // kept (GetLookupId), so a completion is matched exactly. Ending the session (the reply sent,
@@ -24,6 +26,7 @@
 #include <mutex>
 #include <string>
 
+class CDatagramOutlet;
 class CDNSService;
 
 class CDNSSession : public CUDPSession {
@@ -46,9 +49,19 @@ public:
     // TRUE when an asynchronous lookup is now pending; FALSE when the reply is ready
     // (Message().Length() 0: nothing to send).
     BOOL ProcessQuery();
-    // The lookup's outcome: `error` 0 answers with the official name and first address,
-    // 11001 and 11004 (no such name, no address) a name error, anything else a server failure.
-    void OnLookupDone(int error, HostLookup lookup);
+    // The lookup's outcome as the reply: `error` 0 answers with the official name and first
+    // address, 11001 and 11004 (no such name, no address) a name error, anything else a server
+    // failure.
+    void OnLookupDone(int error, const HostLookup& lookup);
+    // On the lookup thread, when the lookup is done: the reply built (OnLookupDone) and sent
+    // from the service's socket, unless the session has ended meanwhile.
+    void AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet);
+    // On the service thread, for the completion of lookup `id`: false when the session waits
+    // for no such lookup (it has ended, or it is another lookup's); else how the reply went:
+    // 0 (sent, or nothing to send), the socket error of its send, or kUnknownReplyFailure.
+    // The session then ends.
+    static constexpr int kUnknownReplyFailure = -1;
+    bool FinishLookup(std::uint64_t id, int* replyError);
     // The client: its address and port, also as the session's client address text.
     void SetClient(const NetAddress& client);
     // Sends the reply, if any, to the client from the service's socket.
@@ -74,6 +87,7 @@ private:
     NetAddress m_client;
     HostLookup m_hostEntry;
     std::atomic<std::uint64_t> m_lookupId{0};
+    std::atomic<int> m_replyError{0};
     DWORD m_allowAutodial = 0;
     mutable std::mutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
     std::string m_queriedName;

@@ -1,9 +1,11 @@
 #include "engine/framework/UDPService.h"
 
+#include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/Machine.h"
 #include "engine/framework/UDPSession.h"
 #include "foundation/ScopedLock.h"
 #include "platform/kernel/Clock.h"
+#include "platform/net/SocketErrors.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -148,9 +151,33 @@ TEST_F(UDPServiceTest, StartAndStopFromAnotherThreadActOnTheServiceThread) {
     service->Start();
     ASSERT_EQ(service->GetRunState(), CService::kRunning);
     EXPECT_TRUE(COutboundTargetGuard::Instance().IsListeningPort(port, OutboundTransport::Udp));
+    // Another thread sends from the service's socket through its outlet while it is open,
+    // never once it has been stopped (its descriptor number may be anyone's by then).
+    const std::shared_ptr<CDatagramOutlet> outlet = service->GetOutlet();
+    ASSERT_TRUE(outlet);
+    RawUdp client;
+    const auto sendFromOutlet = [&] {
+        NetOutgoingDatagram datagram;
+        datagram.bytes = "hi";
+        datagram.count = 2;
+        datagram.to = NetAddress{0x7F000001, client.Port()};
+        return std::async(std::launch::async, [&] {
+                   const int sent = outlet->Send(&datagram, 1);
+                   return sent < 0 ? -WSAGetLastError() : sent;
+               }).get();
+    };
+    EXPECT_EQ(sendFromOutlet(), 1);
+    std::string got;
+    std::uint16_t from = 0;
+    ASSERT_TRUE(client.Receive(&got, 5000, &from));
+    EXPECT_EQ(got, "hi");
+    EXPECT_EQ(from, port);
     service->Stop();
     ASSERT_EQ(service->GetRunState(), CService::kStopped);
     EXPECT_FALSE(COutboundTargetGuard::Instance().IsListeningPort(port, OutboundTransport::Udp));
+    EXPECT_FALSE(service->GetOutlet());
+    EXPECT_EQ(sendFromOutlet(), -WSAENOTSOCK);
+    EXPECT_FALSE(client.Receive(&got, 100));
     service->StopAndDelete();
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,7 +38,14 @@ TEST(AsyncResolverTest, ResultsReachTheRequesterUnderIdsNeverReused) {
     const std::uint64_t found = resolver.Start("localhost", me, kDone);
     const std::uint64_t numeric = resolver.Start("10.1.2.3", me, kDone);
     const std::uint64_t refused = resolver.Start("bad\x01name", me, kDone);
-    const std::uint64_t prepared = resolver.Start("localhost", me, kDone, [] { return 691; });
+    // A request's finish runs on the lookup thread with the outcome, before the completion.
+    std::map<std::string, int> finishes;  // the official name (or "-") to the error
+    const auto finish = [&](int error, const HostLookup& lookup) {
+        EXPECT_NE(GetCurrentThreadId(), me);
+        finishes[lookup.officialName.empty() ? "-" : lookup.officialName] = error;
+    };
+    const std::uint64_t prepared = resolver.Start("localhost", me, kDone, [] { return 691; },
+                                                  CAsyncResolver::Notice::eachRequest, finish);
     EXPECT_EQ(resolver.Start("", me, kDone), 0u);
     EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
     ASSERT_NE(found, 0u);
@@ -63,6 +71,12 @@ TEST(AsyncResolverTest, ResultsReachTheRequesterUnderIdsNeverReused) {
     EXPECT_EQ(CAsyncResolver::ReplyError(done.at(refused)), WSAHOST_NOT_FOUND);
     ASSERT_TRUE(resolver.TakeResult(prepared, &error, &lookup));
     EXPECT_EQ(error, 691);  // the preparation's failure; no lookup made
+    EXPECT_EQ(finishes, (std::map<std::string, int>{{"-", 691}}));
+    const std::uint64_t finished = resolver.Start("localhost", me, kDone, {},
+                                                  CAsyncResolver::Notice::eachRequest, finish);
+    ASSERT_EQ(Completions(1).count(finished), 1u);
+    EXPECT_EQ(finishes, (std::map<std::string, int>{{"-", 691}, {"localhost", 0}}));
+    ASSERT_TRUE(resolver.TakeResult(finished, &error, &lookup));
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
     EXPECT_LE(resolver.GetThreadCount(), 2u);
 }
