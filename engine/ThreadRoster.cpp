@@ -2,12 +2,18 @@
 
 #include "platform/kernel/Clock.h"
 
+#include <algorithm>
 #include <vector>
 
 void CThreadRoster::Enter(const CThread& thread) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_threads.begin(); it != m_threads.end();)
-        it = it->second->IsSignalled() ? m_threads.erase(it) : std::next(it);
+    // Pruned once the roster has doubled since the last pruning, not at every entry: a walk
+    // per entry would cost each new session a look at every live one.
+    if (m_threads.size() >= m_pruneAt) {
+        for (auto it = m_threads.begin(); it != m_threads.end();)
+            it = it->second->IsSignalled() ? m_threads.erase(it) : std::next(it);
+        m_pruneAt = std::max(kMinPruneSize, 2 * m_threads.size());
+    }
     m_threads[thread.ThreadId()] = thread.EndedEvent();
 }
 

@@ -3,8 +3,9 @@
 // threads, dialer worker threads. Each enters itself once it runs (from its InitInstance, on
 // its own thread, so that an auto-delete object is certainly alive at that moment); the
 // roster keeps only the thread's id and its shared "ended" event, never the object, so a thread
-// object may delete itself at any time. Ended threads are pruned as new ones enter, so the
-// roster stays as large as the number of live threads.
+// object may delete itself at any time. Ended threads are pruned as new ones enter, whenever
+// the roster has doubled since the last pruning, so it stays within twice the number of live
+// threads (and a few dozen).
 
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
@@ -32,6 +33,9 @@ public:
     std::size_t CountRunning() const;
 
 private:
+    static constexpr std::size_t kMinPruneSize = 64;
+
     mutable std::mutex m_mutex;
     std::map<DWORD, std::shared_ptr<CEvent>> m_threads;
+    std::size_t m_pruneAt = kMinPruneSize;  // the size at which Enter prunes next
 };

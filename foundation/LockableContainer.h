@@ -15,8 +15,8 @@
 
 #include "foundation/ScopedLock.h"
 #include "platform/framework/Object.h"
-#include "platform/kernel/Sync.h"
 
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -24,8 +24,8 @@ template <class Container>
 class CLockableContainer : public Container {
 public:
     // Wait for the mutex without time-out; release it.
-    void Lock() const { m_mutex.Lock(); }
-    void Unlock() const { m_mutex.Unlock(); }
+    void Lock() const { m_mutex.lock(); }
+    void Unlock() const { m_mutex.unlock(); }
 
     std::vector<CRef<CObject>> Snapshot() const {
         CScopedLock lock(*this);
@@ -44,5 +44,8 @@ private:
         return entry.second;
     }
 
-    mutable CMutex m_mutex;
+    // A plain re-entrant mutex: no system call uncontended, and a waiter sleeps only while
+    // another thread holds it (a busy container, such as the web cache's map, is locked by
+    // every session).
+    mutable std::recursive_mutex m_mutex;
 };

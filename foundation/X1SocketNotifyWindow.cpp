@@ -97,7 +97,22 @@ void X1SocketNotifyWindow::DropOwner(int handle) {
         return;
     WithdrawThreadMessages(it->second.thread, kSocketAccept, kSocketClose,
                            static_cast<std::uintptr_t>(handle));
-    m_owners.erase(it);
+    EraseOwner(it);
+}
+
+void X1SocketNotifyWindow::AddOwner(int handle, OwnerEntry entry) {
+    m_owners[handle] = entry;
+    m_handlesByOwner[entry.thread].insert(handle);
+}
+
+void X1SocketNotifyWindow::EraseOwner(std::map<int, OwnerEntry>::iterator owner) {
+    auto handles = m_handlesByOwner.find(owner->second.thread);
+    if (handles != m_handlesByOwner.end()) {
+        handles->second.erase(owner->first);
+        if (handles->second.empty())
+            m_handlesByOwner.erase(handles);
+    }
+    m_owners.erase(owner);
 }
 
 void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
@@ -113,7 +128,7 @@ void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
             return;  // no change: nothing to hand over
         DropOwner(handle);
         m_callbacks.erase(handle);
-        m_owners[handle] = {threadId, generation};
+        AddOwner(handle, {threadId, generation});
         auto waits = m_waitSets.find(threadId);
         if (waits != m_waitSets.end())
             set = waits->second;
@@ -183,7 +198,7 @@ void X1SocketNotifyWindow::PostToOwner(std::map<int, OwnerEntry>::iterator owner
         !PostThreadMessageOnce(owner->second.thread, message, static_cast<std::uintptr_t>(handle),
                                0) &&
         GetLastError() == ERROR_INVALID_THREAD_ID)
-        m_owners.erase(owner);  // its thread has ended: nobody will ever read these
+        EraseOwner(owner);  // its thread has ended: nobody will ever read these
 }
 
 DWORD X1SocketNotifyWindow::GetOwner(int handle) const {
@@ -206,9 +221,9 @@ void X1SocketNotifyWindow::SetOwnerWaitSet(DWORD threadId, std::shared_ptr<Socke
             m_waitSets[threadId] = set;
         else
             m_waitSets.erase(threadId);
-        for (const auto& [handle, owner] : m_owners)
-            if (owner.thread == threadId)
-                handles.push_back(handle);
+        auto owned = m_handlesByOwner.find(threadId);
+        if (owned != m_handlesByOwner.end())
+            handles.assign(owned->second.begin(), owned->second.end());
         if (threadId == m_callbackThread)
             for (const auto& callback : m_callbacks)
                 handles.push_back(callback.first);

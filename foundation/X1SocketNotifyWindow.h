@@ -32,7 +32,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class X1Socket;
@@ -120,6 +122,10 @@ private:
                      unsigned event);
     // Removes the owner entry of `handle`, withdrawing its waiting notices. m_mutex held.
     void DropOwner(int handle);
+    // Enter and remove an owner entry, keeping the handles by owner thread in step. m_mutex
+    // held.
+    void AddOwner(int handle, OwnerEntry entry);
+    void EraseOwner(std::map<int, OwnerEntry>::iterator owner);
     // Posts the notice `message` to the owner in `owner`; drops the entry when its thread has
     // ended. m_mutex held.
     void PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle, UINT message);
@@ -137,6 +143,9 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_callbackDone;
     std::map<int, OwnerEntry> m_owners;
+    // The handles of m_owners by owner thread: a thread's sockets are found without a walk
+    // over every registration (each session thread looks for its own as it starts and ends).
+    std::unordered_map<DWORD, std::set<int>> m_handlesByOwner;
     std::map<int, CallbackPtr> m_callbacks;
     std::map<const X1Socket*, Running> m_running;
     std::map<DWORD, std::shared_ptr<SocketWaitSet>> m_waitSets;  // by owner thread

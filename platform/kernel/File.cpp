@@ -1,8 +1,10 @@
 #include "platform/kernel/File.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
+#include <limits>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -195,6 +197,11 @@ std::int64_t FileSizeOf(int handle) {
     return fstat(handle, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
 }
 
+bool SetFileLength(int handle, std::uint64_t length) {
+    return length <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) &&
+           ftruncate(handle, static_cast<off_t>(length)) == 0;
+}
+
 bool FileExists(const std::string& name) {
     struct stat st;
     return IsRegularFile(name, st);
@@ -208,6 +215,10 @@ std::int64_t FileSizeOf(const std::string& name) {
 bool RemoveFile(const std::string& name) {
     struct stat st;
     return IsRegularFile(name, st) && unlink(name.c_str()) == 0;
+}
+
+bool MoveFileNoReplace(const std::string& from, const std::string& to) {
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target) {

@@ -57,6 +57,8 @@ std::int64_t WriteFileAt(int handle, const void* bytes, std::size_t count, std::
 std::int64_t AppendFile(int handle, const void* bytes, std::size_t count);
 // Size of an open file, or -1.
 std::int64_t FileSizeOf(int handle);
+// Cuts an open file (written to) to `length` bytes, or extends it with zeros; false on failure.
+bool SetFileLength(int handle, std::uint64_t length);
 
 // Opens the regular file at `relative` below `folder` for reading, shared for reading, for
 // serving it to a client. The file's canonical path (links resolved) must lie inside the
@@ -73,6 +75,9 @@ bool FileExists(const std::string& name);
 // Size of the named file, or -1.
 std::int64_t FileSizeOf(const std::string& name);
 bool RemoveFile(const std::string& name);
+// Gives the file `from` the name `to` (one step; an open handle of it stays valid). Refused,
+// with nothing changed, when `to` exists.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
 // Copies a regular file to a new file; an existing target is refused and left alone. A copy
 // that fails part-way leaves no target behind.
 bool CopyFileTo(const std::string& source, const std::string& target);

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -348,10 +349,13 @@ public:
             if (!m_idle.empty()) {
                 worker = std::move(m_idle.back());
                 m_idle.pop_back();
-                worker->job = std::move(job);
             }
         }
         if (worker) {
+            {
+                std::lock_guard<std::mutex> lock(worker->mutex);
+                worker->job = std::move(job);
+            }
             worker->wake.notify_one();
             return;
         }
@@ -364,28 +368,52 @@ private:
     static constexpr std::size_t kMaxParked = 256;
     static constexpr auto kParkTime = std::chrono::seconds(2);
 
+    // Each worker sleeps on a lock and condition of its own: the park's lock guards only the
+    // list of idle workers, so a worker woken for a job never queues behind the others.
     struct Worker {
+        std::mutex mutex;
         std::condition_variable wake;
-        std::function<void()> job;  // set, under the park's mutex, when work is handed over
+        std::function<void()> job;  // set, under the worker's mutex, when work is handed over
     };
 
+    // The next job of `self`, which has just been put on the idle list; none when it waited
+    // kParkTime in vain (it is then off the list).
+    std::function<void()> AwaitJob(const std::shared_ptr<Worker>& self) {
+        std::unique_lock<std::mutex> own(self->mutex);
+        if (!self->wake.wait_for(own, kParkTime, [&] { return bool(self->job); })) {
+            own.unlock();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                auto it = std::find(m_idle.begin(), m_idle.end(), self);
+                if (it != m_idle.end()) {
+                    m_idle.erase(it);
+                    return nullptr;
+                }
+            }
+            // Taken off the list by Run just now: its job is on the way.
+            own.lock();
+            self->wake.wait(own, [&] { return bool(self->job); });
+        }
+        return std::exchange(self->job, nullptr);
+    }
+
     void Serve(std::shared_ptr<Worker> self) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            std::function<void()> job = std::move(self->job);
-            self->job = nullptr;
-            lock.unlock();
+        std::function<void()> job;
+        {
+            std::lock_guard<std::mutex> own(self->mutex);
+            job = std::exchange(self->job, nullptr);
+        }
+        while (job) {
             job();
             job = nullptr;
             ResetThreadState();
-            lock.lock();
-            if (m_idle.size() >= kMaxParked)
-                return;
-            m_idle.push_back(self);
-            if (!self->wake.wait_for(lock, kParkTime, [&] { return bool(self->job); })) {
-                m_idle.erase(std::find(m_idle.begin(), m_idle.end(), self));
-                return;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_idle.size() >= kMaxParked)
+                    return;
+                m_idle.push_back(self);
             }
+            job = AwaitJob(self);
         }
     }
 

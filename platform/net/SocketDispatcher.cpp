@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <thread>
@@ -28,16 +30,25 @@ constexpr int kMaxErrorsPerLook = 16;
 
 thread_local bool t_isDispatcherThread = false;
 
+constexpr std::size_t kTableShards = 64;
+
+struct TableShard {
+    std::mutex mutex;
+    std::unordered_map<int, RegistrationPtr> byFd;
+    std::unordered_map<std::uint64_t, RegistrationPtr> byGeneration;
+};
+
 struct Dispatcher {
     std::mutex startMutex;
     bool started = false;
     int epfd = -1;
     int wakefd = -1;
 
-    std::mutex tableMutex;
-    std::unordered_map<int, RegistrationPtr> byFd;
-    std::unordered_map<std::uint64_t, RegistrationPtr> byGeneration;
-    std::uint64_t nextGeneration = 1;
+    // The registrations, in shards by descriptor number: every socket operation looks its
+    // registration up, and one table lock for all of them made the session threads queue for
+    // it. A registration's generation falls in the shard of its descriptor.
+    std::array<TableShard, kTableShards> table;
+    std::atomic<std::uint64_t> nextGeneration{1};
 
     std::mutex callMutex;
     std::vector<std::function<void()>> calls;
@@ -52,10 +63,23 @@ Dispatcher& D() {
     return *dispatcher;
 }
 
+TableShard& ShardOfFd(int fd) { return D().table[static_cast<unsigned>(fd) % kTableShards]; }
+
+TableShard& ShardOfGeneration(std::uint64_t generation) {
+    return D().table[generation % kTableShards];
+}
+
+// A new generation for a registration of `fd`, in the shard of `fd`.
+std::uint64_t NewGeneration(int fd) {
+    return D().nextGeneration.fetch_add(1, std::memory_order_relaxed) * kTableShards +
+           static_cast<unsigned>(fd) % kTableShards;
+}
+
 RegistrationPtr FindGeneration(std::uint64_t token) {
-    std::lock_guard<std::mutex> lock(D().tableMutex);
-    auto it = D().byGeneration.find(token);
-    return it == D().byGeneration.end() ? nullptr : it->second;
+    TableShard& shard = ShardOfGeneration(token);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.byGeneration.find(token);
+    return it == shard.byGeneration.end() ? nullptr : it->second;
 }
 
 // Notices found due on this thread, held until its outermost NoticeScope ends.
@@ -315,32 +339,32 @@ bool IsDispatcherThread() { return t_isDispatcherThread; }
 RegistrationPtr Register(int fd, SocketRole role, bool watch) {
     if (!Start())
         return nullptr;
-    Dispatcher& d = D();
     RegistrationPtr r;
+    TableShard& shard = ShardOfFd(fd);
     {
-        std::lock_guard<std::mutex> lock(d.tableMutex);
-        auto stale = d.byFd.find(fd);
-        if (stale != d.byFd.end()) {
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto stale = shard.byFd.find(fd);
+        if (stale != shard.byFd.end()) {
             // The number was closed behind this layer's back and handed out again: the old
             // registration is over.
             stale->second->alive = false;
-            d.byGeneration.erase(stale->second->generation);
-            d.byFd.erase(stale);
+            shard.byGeneration.erase(stale->second->generation);
+            shard.byFd.erase(stale);
         }
-        r = std::make_shared<SocketRegistration>(fd, d.nextGeneration++, role);
-        d.byFd.emplace(fd, r);
-        d.byGeneration.emplace(r->generation, r);
+        r = std::make_shared<SocketRegistration>(fd, NewGeneration(fd), role);
+        shard.byFd.emplace(fd, r);
+        shard.byGeneration.emplace(r->generation, r);
     }
     // Added to epoll outside the table lock: epoll reports what already waits at once, and
     // the dispatcher must find the registration then without waiting for this thread. The
     // registration is not handed out yet, so `watched` is this thread's alone.
     if (watch && role != SocketRole::Unconnected && !AddToEpoll(*r)) {
         const int err = errno;
-        std::lock_guard<std::mutex> lock(d.tableMutex);
-        auto it = d.byFd.find(fd);
-        if (it != d.byFd.end() && it->second == r)
-            d.byFd.erase(it);
-        d.byGeneration.erase(r->generation);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto it = shard.byFd.find(fd);
+        if (it != shard.byFd.end() && it->second == r)
+            shard.byFd.erase(it);
+        shard.byGeneration.erase(r->generation);
         r->alive = false;
         errno = err;
         return nullptr;
@@ -377,21 +401,23 @@ bool RouteEvents(SocketRegistration& r, std::shared_ptr<SocketWaitSet> set) {
 }
 
 RegistrationPtr Find(int fd) {
-    std::lock_guard<std::mutex> lock(D().tableMutex);
-    auto it = D().byFd.find(fd);
-    return it == D().byFd.end() ? nullptr : it->second;
+    TableShard& shard = ShardOfFd(fd);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.byFd.find(fd);
+    return it == shard.byFd.end() ? nullptr : it->second;
 }
 
 RegistrationPtr Unregister(int fd) {
     RegistrationPtr r;
     {
-        std::lock_guard<std::mutex> lock(D().tableMutex);
-        auto it = D().byFd.find(fd);
-        if (it == D().byFd.end())
+        TableShard& shard = ShardOfFd(fd);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto it = shard.byFd.find(fd);
+        if (it == shard.byFd.end())
             return nullptr;
         r = it->second;
-        D().byGeneration.erase(r->generation);
-        D().byFd.erase(it);
+        shard.byGeneration.erase(r->generation);
+        shard.byFd.erase(it);
     }
     std::lock_guard<std::mutex> lock(r->mutex);
     r->alive = false;

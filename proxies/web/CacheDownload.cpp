@@ -32,7 +32,13 @@ bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response)
     m_hasContentType = response.headers.Contains("Content-Type");
     m_contentType = response.headers.Get("Content-Type");
 
-    const int handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    // A file already there (a spare the cache renamed to this name) is written over and cut
+    // to the body's length when it is complete: no creation, which would hold the folder's
+    // lock, and its blocks are used again instead of being freed and allocated anew.
+    int handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING);
+    m_overwriting = handle != INVALID_FILE_HANDLE;
+    if (handle == INVALID_FILE_HANDLE && errno == ENOENT)
+        handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
     if (handle == INVALID_FILE_HANDLE) {
         m_error = errno;
         return false;
@@ -77,6 +83,11 @@ std::optional<SCompletedDownload> CCacheDownload::Finish(EEnd end, std::string_v
     const bool complete = m_lengthTrusted && end != EEnd::abandoned &&
                           (m_expected ? m_written == *m_expected : end == EEnd::serverClosed);
     if (!complete) {
+        Discard();
+        return std::nullopt;
+    }
+    if (m_overwriting && !SetFileLength(m_handle, m_written)) {
+        m_error = errno != 0 ? errno : EIO;
         Discard();
         return std::nullopt;
     }

@@ -46,8 +46,8 @@ public:
     CCacheDownload(const CCacheDownload&) = delete;
     CCacheDownload& operator=(const CCacheDownload&) = delete;
 
-    // Creates the content file at `path` for writing, replacing a file of that name, for the
-    // body of `response`. False when it cannot be created (nothing is left behind). A
+    // Creates the content file at `path` for writing, replacing a file of that name (written
+    // over, and cut to the body's length when it is complete), for the body of `response`. False when it cannot be created (nothing is left behind). A
     // download in progress is abandoned first.
     bool Open(const std::string& path, const CWWWResponse& response);
     bool IsOpen() const { return m_handle >= 0; }
@@ -72,6 +72,7 @@ private:
     void Discard();
 
     int m_handle = -1;
+    bool m_overwriting = false;  // the file was there: cut to length when complete
     std::string m_path;
     std::uint64_t m_written = 0;
     std::optional<std::uint64_t> m_expected;  // the Content-Length, when there is one

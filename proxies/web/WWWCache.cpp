@@ -32,6 +32,13 @@ namespace {
 // damaged index).
 constexpr int kNameAttempts = 64;
 
+// The index is rewritten once the records appended since its last rewrite pass both this and
+// the size it had then.
+constexpr std::uint64_t kMinIndexGrowth = 256 * 1024;
+
+// How many replaced copies wait to hand their content files to later stores (CWWWCache::m_spares).
+constexpr std::size_t kMaxSpareFiles = 64;
+
 // The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
 // given out, the count going round to "00000000" instead.
 void AdvanceCounter(std::string& counter) {
@@ -277,27 +284,45 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::ReserveFreeName() {
+std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
+    std::string spare;  // a spare file's path, for the name found
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name, path;
         {
             CScopedLock lock(*this);
             if (m_closed || m_activeDirectory.empty())
-                return {};
+                break;
             AdvanceCounter(m_counter);
             if (m_pending.count(m_counter) != 0)
                 continue;
             name = m_counter;
             path = ContentPathLocked(name);
             m_pending.insert(name);
+            if (spare.empty())
+                spare = TakeSpareLocked();
         }
         // Looked for outside the map lock: a file system call under it would hold up every
-        // lookup (and a directory busy with creations and deletions can take a while).
-        if (!FileExists(path))
+        // lookup (and a directory busy with creations and deletions can take a while). A
+        // spare is renamed to the name, which the rename itself refuses when it is taken; a
+        // spare spares the store a creation and the replaced copy a deletion, the dearest
+        // steps of a store on a busy cache folder.
+        if (!spare.empty()) {
+            if (MoveFileNoReplace(spare, path))
+                return name;
+            if (errno != EEXIST) {
+                removeLater.push_back(std::move(spare));
+                spare.clear();
+                if (!FileExists(path))
+                    return name;
+            }
+        } else if (!FileExists(path)) {
             return name;
+        }
         CScopedLock lock(*this);
         m_pending.erase(name);
     }
+    if (!spare.empty())
+        removeLater.push_back(std::move(spare));
     return {};
 }
 
@@ -307,24 +332,27 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
     entry->SetTotals(m_totals);
     if (key.size() > kMaxRecordText)
         return entry;
-    std::string name = ReserveFreeName();
-    if (name.empty())
-        return entry;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
     {
         CScopedLock lock(*this);
-        if (m_closed || m_activeDirectory.empty()) {
-            m_pending.erase(name);
+        if (m_closed || m_activeDirectory.empty())
             return entry;
-        }
         if (const CCacheEntry* old = FindLocked(key)) {
             entry->SetHits(old->GetHits());
-            RemoveLocked(key, false, &removeLater);
+            RemoveLocked(key, false, &removeLater);  // its file may become the spare taken next
         }
-        const std::int64_t now = Now();
-        entry->SetFileName(name);
-        entry->SetLastChecked(now);
-        entry->SetLastModified(now);
+    }
+    std::string name = ReserveFreeName(removeLater);
+    if (!name.empty()) {
+        CScopedLock lock(*this);
+        if (m_closed || m_activeDirectory.empty()) {
+            m_pending.erase(name);
+        } else {
+            const std::int64_t now = Now();
+            entry->SetFileName(name);
+            entry->SetLastChecked(now);
+            entry->SetLastModified(now);
+        }
     }
     if (callerRemoves != nullptr) {
         callerRemoves->insert(callerRemoves->end(), removeLater.begin(), removeLater.end());
@@ -356,9 +384,9 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
             return FALSE;
         }
     }
-    // The record goes to the index before the entry is mapped, under the index mutex only,
-    // so that lookups never wait for the disk.
-    const std::uint64_t appendedTo = AppendIndexRecord(*entry);
+    // The record is made before the map lock is taken, queued in the same step that maps the
+    // entry (so the queue's order is the map's), and written after the lock is released.
+    const std::string record = MakeIndexRecord(*entry);
 
     bool suspended = false, purge = false;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
@@ -374,12 +402,8 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         if (const CCacheEntry* old = FindLocked(key))
             RemoveLocked(key, old->GetFileName() == entry->GetFileName(), &removeLater);
         {
-            // Whatever reached the index since the append (a rewrite of the map without this
-            // entry, another record of its key) must not outlast it: the record goes again,
-            // so that the index's last word on the key is the entry now mapped.
-            std::lock_guard<std::recursive_mutex> index(m_indexMutex);
-            if (m_indexWrites != appendedTo)
-                AppendIndexRecord(*entry);
+            std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+            m_indexQueue += record;
         }
         MapLocked(entry);
         if (OverLimitLocked()) {
@@ -390,6 +414,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 suspended = SuspendStoringLocked();
         }
     }
+    WriteIndexQueue();
     for (const std::string& path : removeLater)
         RemoveFile(path);
     if (purge)
@@ -441,11 +466,17 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         return;
     RemoveKey(key);
     if (!keepFile && entry->HasFileName() && !m_activeDirectory.empty()) {
-        std::string path = ContentPathLocked(entry->GetFileName());
-        if (removeLater != nullptr)
-            removeLater->push_back(std::move(path));
-        else
-            RemoveFile(path);
+        // The copy a store replaces becomes a spare. It keeps its name until it is taken:
+        // the index's record of it still finds the content it was written with.
+        if (removeLater != nullptr && m_spares.size() < kMaxSpareFiles) {
+            m_spares.emplace_back(entry);
+        } else {
+            std::string path = ContentPathLocked(entry->GetFileName());
+            if (removeLater != nullptr)
+                removeLater->push_back(std::move(path));
+            else
+                RemoveFile(path);
+        }
     }
     AddToTotals(-static_cast<double>(entry->GetSize()), -entry->GetHitsTimesSize());
     entry->Release();
@@ -527,10 +558,32 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
+std::string CWWWCache::TakeSpareLocked() {
+    // Only a spare that no session holds any more: none reads its file, and none can find it
+    // since it was unmapped.
+    for (auto it = m_spares.rbegin(); it != m_spares.rend(); ++it) {
+        if ((*it)->GetReferenceCount() != 1)
+            continue;
+        std::string path = ContentPathLocked((*it)->GetFileName());
+        m_spares.erase(std::next(it).base());
+        return path;
+    }
+    return {};
+}
+
+void CWWWCache::RemoveSparesLocked() {
+    if (!m_activeDirectory.empty())
+        for (const CCacheEntryRef& spare : m_spares)
+            RemoveFile(ContentPathLocked(spare->GetFileName()));
+    m_spares.clear();
+}
+
 void CWWWCache::DeleteUnusedFilesLocked() {
     if (m_activeDirectory.empty())
         return;
     std::set<std::string, std::less<>> used = m_pending;
+    for (const CCacheEntryRef& spare : m_spares)
+        used.insert(spare->GetFileName());
     for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
         used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
     const std::string_view suffix = kContentSuffix;
@@ -553,6 +606,7 @@ void CWWWCache::DeleteUnusedFilesLocked() {
 void CWWWCache::LoadIndex() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    RemoveSparesLocked();
     DeleteElements();
     m_totals->size = 0.0;
     m_totals->served = 0.0;
@@ -605,7 +659,11 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
-    ++m_indexWrites;
+    {
+        // The rewrite holds every mapped entry: the records queued so far are in it.
+        std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+        m_indexQueue.clear();
+    }
     if (!m_index)
         return TRUE;
     try {
@@ -618,6 +676,8 @@ BOOL CWWWCache::WriteIndex() {
             object->Serialize(ar);
         ar.Close();
         m_indexUnsynced = false;
+        m_rewrittenSize = m_index->GetLength();
+        m_appendedSize = 0;
         return TRUE;
     } catch (...) {
         DropCurrentException();
@@ -625,26 +685,51 @@ BOOL CWWWCache::WriteIndex() {
     }
 }
 
-std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
-    // The record is made in memory first, so the file gets it in one write, and no sync.
+std::string CWWWCache::MakeIndexRecord(const CCacheEntry& entry) {
     CMemFile record(kAppendBufferSize);
-    {
-        CArchive ar(&record, CArchive::store, kAppendBufferSize);
-        const_cast<CCacheEntry&>(entry).Serialize(ar);
-        ar.Close();
-    }
+    CArchive ar(&record, CArchive::store, kAppendBufferSize);
+    const_cast<CCacheEntry&>(entry).Serialize(ar);
+    ar.Close();
+    return {reinterpret_cast<const char*>(record.GetData()),
+            static_cast<std::size_t>(record.GetLength())};
+}
+
+void CWWWCache::WriteIndexQueue() {
+    if (!AppendIndexQueue())
+        return;
+    // Every store of a key adds a record and only a rewrite drops the ones replaced since:
+    // the index is rewritten once the appends outgrow what it held after the last one (once,
+    // however many stores found it so).
+    CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
-    if (!m_index)
-        return m_indexWrites;
-    ++m_indexWrites;
+    if (IndexOutgrownLocked())
+        WriteIndex();
+}
+
+bool CWWWCache::IndexOutgrownLocked() const {
+    return m_appendedSize > std::max<std::uint64_t>(kMinIndexGrowth, m_rewrittenSize);
+}
+
+bool CWWWCache::AppendIndexQueue() {
+    // Whoever holds the index mutex writes what is queued by then, its own record or others':
+    // storing sessions that come together share one write.
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    std::string records;
+    {
+        std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+        records.swap(m_indexQueue);
+    }
+    if (records.empty() || !m_index)
+        return false;
     std::uint64_t start = 0;
     try {
         start = m_index->Seek(0, CFile::end);
-        m_index->Write(record.GetData(), static_cast<std::size_t>(record.GetLength()));
+        m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
+        m_appendedSize += records.size();
     } catch (...) {
         DropCurrentException();
-        // A record cut short would end the next reading there: take it back.
+        // A record cut short would end the next reading there: take them back.
         try {
             m_index->SetLength(start);
             m_index->Seek(static_cast<std::int64_t>(start), CFile::begin);
@@ -652,7 +737,7 @@ std::uint64_t CWWWCache::AppendIndexRecord(const CCacheEntry& entry) {
             DropCurrentException();
         }
     }
-    return m_indexWrites;
+    return IndexOutgrownLocked();
 }
 
 void CWWWCache::SyncIndex() {
@@ -671,6 +756,7 @@ void CWWWCache::Close() {
     WriteIndex();
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    RemoveSparesLocked();
     m_closed = true;
     DeleteElements();
     m_index.reset();

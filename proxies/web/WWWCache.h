@@ -20,8 +20,17 @@
 // key replaces the earlier one and deletes its content file), stops at the first damaged
 // record, and rewrites the file whole. Every registered download appends its record without a
 // sync (SyncIndex makes the appends durable, on the engine's timer); WriteIndex rewrites the
-// file whole and syncs it (after purge and rebuild, and at Close). Without an index file the
+// file whole and syncs it (after purge and rebuild, at Close, and when the records appended
+// since the last rewrite pass both 256 KiB and the size it left, so that storing one key again
+// and again cannot grow the file without bound). Without an index file the
 // cache works in memory.
+//
+// Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
+// under its own name) for a later allocation to rename to its new name, once no session holds
+// that copy: on a busy folder a creation and a deletion per store cost far more than a
+// rename. A spare's old index record still finds the content it was written with, and the
+// rename takes the old name away before the file is written again. Close and LoadIndex delete
+// the spares; RebuildIndex keeps them.
 //
 // Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
 // busy flag; CacheOptions itself is left alone), and once the cache is closed. A download that
@@ -32,8 +41,9 @@
 // store gives override it.
 //
 // Locks: the map's own mutex guards the map, the totals, the name counter and the folder; the
-// index mutex guards the index file. Order: map, then index. AppendIndexRecord takes only the
-// index mutex. Both are re-entrant. The settings DWORDs are atomic; the filter collections
+// index mutex guards the index file. Order: map, then index. A registration queues its record
+// under the map lock and writes the queue after releasing it, under the index mutex only, so
+// lookups never wait for the disk and stores that come together share one write. Both are re-entrant. The settings DWORDs are atomic; the filter collections
 // guard themselves. Filters are never tested against a request under the map lock.
 
 #include "engine/access/RequestFilterCollection.h"
@@ -136,7 +146,8 @@ public:
     // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
     // has no folder, or the key is too long for an index record. With `removeLater`, the
     // removed entry's content file is not deleted here: its path is added there, for the
-    // caller to delete off the client's path (its name is never handed out again).
+    // caller to delete off the client's path (its name is never handed out again); a removed
+    // entry's file that became a spare is not listed.
     CCacheEntryRef AllocateEntry(const std::string& key,
                                  std::vector<std::string>* removeLater = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
@@ -203,16 +214,29 @@ private:
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
     // The next free content file name, reserved among the pending names ("" when the cache
-    // is closed, has no folder, or no free name was found).
-    std::string ReserveFreeName();
-    // Appends the entry's record; returns the count of index writes with this one.
-    std::uint64_t AppendIndexRecord(const CCacheEntry& entry);
+    // is closed, has no folder, or no free name was found). A spare file, when there is one,
+    // is renamed to it; a spare that could not be used is added to `removeLater`.
+    std::string ReserveFreeName(std::vector<std::string>& removeLater);
+    // The entry's index record, as the index holds it.
+    static std::string MakeIndexRecord(const CCacheEntry& entry);
+    // Appends the queued records to the index file in one write (nothing when none waits),
+    // and rewrites the index when the appends have outgrown it. Takes the index mutex; the
+    // map lock must not be held.
+    void WriteIndexQueue();
+    // The append of WriteIndexQueue; true when the index is due for a rewrite.
+    bool AppendIndexQueue();
+    // The records appended since the last rewrite outgrew it. Index mutex held.
+    bool IndexOutgrownLocked() const;
     // The body of a purge and a rebuild: unless one runs already, removes the entries for
     // which `removeWhich` holds (under both locks, with the busy flag set), optionally the
     // content files no entry uses, rewrites the index and checks the size limit.
     template <class Remove>
     void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
     void DeleteUnusedFilesLocked();
+    // The path of a spare that no session holds, taken off the spares ("" for none).
+    std::string TakeSpareLocked();
+    // Deletes the spare files and forgets them.
+    void RemoveSparesLocked();
     void NotifySettingsChanged();
     void AddToTotals(double size, double served);
 
@@ -231,6 +255,9 @@ private:
     std::shared_ptr<SCacheTotals> m_totals;
     std::string m_counter;
     std::set<std::string, std::less<>> m_pending;  // file names allocated, not yet registered
+    // Replaced copies whose content files later allocations rename instead of a deletion now
+    // and a creation then (RemoveLocked, TakeSpareLocked); deleted at Close and LoadIndex.
+    std::vector<CCacheEntryRef> m_spares;
     bool m_suspendedForSize = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_closed{false};
@@ -239,6 +266,12 @@ private:
 
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
-    std::uint64_t m_indexWrites = 0;  // appends and rewrites so far
     bool m_indexUnsynced = false;     // records appended since the last sync
+    std::uint64_t m_rewrittenSize = 0;  // the index's size after its last rewrite
+    std::uint64_t m_appendedSize = 0;   // bytes appended since
+    // Records of registered entries not yet written, in the order they were mapped. Taken
+    // under the map lock (AddEntry) and the index mutex (WriteIndexQueue, WriteIndex); a
+    // leaf lock.
+    std::mutex m_indexQueueMutex;
+    std::string m_indexQueue;
 };

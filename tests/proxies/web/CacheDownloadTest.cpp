@@ -141,7 +141,13 @@ TEST_F(CacheDownloadTest, OpeningReplacesAnOldFileAndTheDestructorDiscards) {
     {
         CCacheDownload download;
         ASSERT_TRUE(download.Open(path, Response("3")));
-        EXPECT_EQ(Contents(), "");
+        EXPECT_TRUE(Write(download, "new"));
+        ASSERT_TRUE(download.Finish(EEnd::serverClosed, "/a", kNow));
+    }
+    EXPECT_EQ(Contents(), "new");  // written over, and cut to the body
+    {
+        CCacheDownload download;
+        ASSERT_TRUE(download.Open(path, Response("3")));
         EXPECT_TRUE(Write(download, "new"));
     }
     EXPECT_FALSE(FileExists(path));

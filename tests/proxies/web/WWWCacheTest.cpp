@@ -8,6 +8,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <ctime>
@@ -272,18 +273,21 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     cache.LoadIndex();
     CCacheEntryRef first = Store("h/a", 100);
     cache.CountHit(*first, Now());
+    const std::string firstPath = FilePath(first->GetFileName());
+    first.Reset();
     // A new download of a mapped key removes the old copy at once, and keeps its hit count.
     CCacheEntryRef second = cache.AllocateEntry("h/a");
     EXPECT_FALSE(cache.Contains("h/a"));
-    EXPECT_FALSE(fs::exists(FilePath(first->GetFileName())));
+    EXPECT_FALSE(fs::exists(firstPath));
     EXPECT_EQ(cache.GetTotalSize(), 0.0);
     EXPECT_EQ(second->GetHits(), 1u);
     // Meanwhile another session stored the key: registering replaces that one.
-    CCacheEntryRef third = Store("h/a", 50);
+    const std::string thirdPath = FilePath(Store("h/a", 50)->GetFileName());
     WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
     EXPECT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
     EXPECT_EQ(cache.Lookup("h/a").Get(), second.Get());
-    EXPECT_FALSE(fs::exists(FilePath(third->GetFileName())));
+    cache.DiscardEntry(cache.AllocateEntry("h/c"));  // takes the replaced copy's file
+    EXPECT_FALSE(fs::exists(thirdPath));
     EXPECT_EQ(cache.GetTotalSize(), 70.0);
 
     // A discarded download leaves no file; a mapped entry's file is never discarded.
@@ -293,6 +297,74 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     EXPECT_FALSE(fs::exists(cache.GetContentPath(*dropped)));
     cache.DiscardEntry(second);
     EXPECT_TRUE(fs::exists(cache.GetContentPath(*second)));
+}
+
+TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose) {
+    const auto fileOf = [](const std::string& path) {
+        struct stat st{};
+        return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    cache.LoadIndex();
+    const std::string firstPath = FilePath(Store("h/a", 100)->GetFileName());
+    const ino_t firstFile = fileOf(firstPath);
+    // Replaced while no session holds it: its file takes the new name, the old one is gone.
+    CCacheEntryRef second = cache.AllocateEntry("h/a");
+    EXPECT_FALSE(fs::exists(firstPath));
+    EXPECT_EQ(fileOf(cache.GetContentPath(*second)), firstFile);
+    // Two downloads of the key at once: the copy the later registration displaces waits under
+    // its own name, and the next store (of any key) takes it.
+    CCacheEntryRef third = cache.AllocateEntry("h/a");
+    WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
+    WriteAll(cache.GetContentPath(*third), std::vector<std::uint8_t>(50, 'z'));
+    ASSERT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
+    const std::string secondPath = cache.GetContentPath(*second);
+    const ino_t secondFile = fileOf(secondPath);
+    second.Reset();
+    ASSERT_TRUE(cache.AddEntry(third, SCompletedDownload{1, "text/plain", 50}));
+    EXPECT_EQ(ReadAll(secondPath).size(), 70u);
+    EXPECT_EQ(cache.GetTotalSize(), 50.0);
+    CCacheEntryRef other = cache.AllocateEntry("h/b");
+    EXPECT_FALSE(fs::exists(secondPath));
+    EXPECT_EQ(fileOf(cache.GetContentPath(*other)), secondFile);
+    cache.DiscardEntry(other);
+    // A copy a session still holds is handed on only once it is let go; spares go at Close.
+    const std::string heldPath = cache.GetContentPath(*third);
+    Store("h/a", 5);
+    CCacheEntryRef notYet = cache.AllocateEntry("h/d");
+    EXPECT_EQ(ReadAll(heldPath).size(), 50u);
+    EXPECT_FALSE(fs::exists(cache.GetContentPath(*notYet)));
+    cache.DiscardEntry(notYet);
+    third.Reset();
+    CCacheEntryRef now = cache.AllocateEntry("h/d");
+    EXPECT_FALSE(fs::exists(heldPath));
+    EXPECT_EQ(ReadAll(cache.GetContentPath(*now)).size(), 50u);
+    cache.DiscardEntry(now);
+    CCacheEntryRef early = cache.AllocateEntry("h/c"), late = cache.AllocateEntry("h/c");
+    const std::string sparePath = cache.GetContentPath(*early);
+    WriteAll(sparePath, {1});
+    WriteAll(cache.GetContentPath(*late), {2});
+    ASSERT_TRUE(cache.AddEntry(early, SCompletedDownload{1, "a/b", 1}));
+    early.Reset();
+    ASSERT_TRUE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1}));
+    EXPECT_TRUE(fs::exists(sparePath));
+    cache.Close();
+    EXPECT_FALSE(fs::exists(sparePath));
+}
+
+TEST_F(CacheTest, StoringOneKeyAgainAndAgainKeepsTheIndexSmall) {
+    cache.LoadIndex();
+    CCacheEntryRef last = Store("h/again", 1);
+    const auto record = fs::file_size(IndexPath());
+    ASSERT_GT(record, 0u);
+    // Three times the size at which appends make the index due for a rewrite.
+    for (auto stores = 3 * 256 * 1024 / record; stores > 0; --stores)
+        last = Store("h/again", 1);
+    EXPECT_LT(fs::file_size(IndexPath()), 256u * 1024 + 4 * record);
+    cache.Close();
+    CWWWCache reopened;
+    reopened.SetCacheDirectory(dir.Path());
+    reopened.LoadIndex();
+    EXPECT_EQ(reopened.Lookup("h/again")->GetFileName(), last->GetFileName());
 }
 
 TEST_F(CacheTest, LoadingTheIndexDuplicatesBadNamesDamageAndTheCounter) {
