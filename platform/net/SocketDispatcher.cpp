@@ -134,14 +134,15 @@ void DrainWakeups(int wakefd) {
 }
 
 // What epoll's own bits say, evaluated without asking the socket again; only a peer that has
-// ended its stream is asked whether bytes still wait before its close is announced.
+// ended its stream is asked whether bytes still wait before its close is announced, and a
+// listener whether a connection still waits.
 void OnEpollEvent(SocketRegistration& r, std::uint32_t bits) {
     SocketDispatcher::NoticeScope scope;
     std::lock_guard<std::mutex> lock(r.mutex);
     if (r.role == SocketRole::Listening) {
-        SocketDispatcher::StreamState pending;
-        pending.bytes = (bits & EPOLLIN) != 0;  // a connection is pending
-        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false, &pending);
+        // Asked again, not taken from the bits: the owner may have accepted the connection
+        // these bits announce while they waited here, and a notice for it would find nothing.
+        SocketDispatcher::Evaluate(r, SocketDispatcher::kEvalAccept, false);
         return;
     }
     if (r.role == SocketRole::Datagram && !(bits & EPOLLERR)) {
@@ -445,15 +446,19 @@ StreamState ProbeStream(SocketRegistration& r) {
 void Evaluate(SocketRegistration& r, unsigned what, bool restart, const StreamState* known) {
     if (!r.alive)
         return;
-    if (restart)
+    if (restart) {
         r.closePosted = false;
+        r.acceptPosted = false;
+    }
     if (!r.selecting)
         return;
     switch (r.role) {
     case SocketRole::Listening:
-        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) &&
-            (known ? known->bytes : ConnectionPending(r.fd)))
+        if ((what & kEvalAccept) && (r.mask & FD_ACCEPT) && !r.acceptPosted &&
+            (known ? known->bytes : ConnectionPending(r.fd))) {
+            r.acceptPosted = true;
             Notify(r, FD_ACCEPT);
+        }
         break;
     case SocketRole::Connected: {
         if ((what & kEvalWrite) && (r.mask & FD_WRITE) && r.writeDue) {

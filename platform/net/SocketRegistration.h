@@ -40,6 +40,9 @@ struct SocketRegistration {
     bool selecting = false;
     bool writeDue = false;     // a write notice is owed (after connect/accept, or a waiting send)
     bool closePosted = false;  // the close notice went out since selection last (re)started
+    // An accept notice went out and no accept has been tried since: further arrivals wait for
+    // that accept, so each notice stands for a connection its owner has not yet been told of.
+    bool acceptPosted = false;
     bool watched = false;      // in an epoll set (connected, listening and datagram sockets)
     // The thread's set its events go to (RouteEvents; null: the dispatcher's), and the epoll
     // descriptor it is in while watched.

@@ -337,6 +337,8 @@ int NetAccept(int s, NetAddress* peer, DWORD waitMs) {
             std::lock_guard<std::mutex> lock(r->mutex);
             if (!r->alive)
                 return FailedWith(WSAEINTR);
+            // Trying to accept re-enables the accept notice (as after its connection was taken).
+            r->acceptPosted = false;
             sockaddr_in sin{};
             socklen_t len = sizeof sin;
             int a = accept4(s, reinterpret_cast<sockaddr*>(&sin), &len,
