@@ -62,10 +62,10 @@ void CDNSSession::SetQueriedName(const std::string& name) {
 
 void CDNSSession::BuildRefusal(int code) { m_message.BuildRefusal(code); }
 
-void CDNSSession::BuildAnswer() {
-    if (m_hostEntry.addresses.empty() ||
-        !m_message.BuildAnswer(m_hostEntry.officialName, m_hostEntry.addresses.front()))
-        BuildRefusal(kRcodeServerFailure);  // no address, or a name that cannot be written
+void CDNSSession::BuildAnswer(const HostLookup& lookup) {
+    if (lookup.addresses.empty() ||
+        !m_message.BuildAnswer(lookup.officialName, lookup.addresses.front()))
+        BuildRefusal(kRcodeServerFailure);
 }
 
 BOOL CDNSSession::ProcessQuery() {
@@ -191,14 +191,12 @@ bool CDNSSession::FinishLookup(std::uint64_t id, int* replyError) {
 }
 
 void CDNSSession::OnLookupDone(int error, const HostLookup& lookup) {
-    if (error == 0) {
-        m_hostEntry = lookup;
-        BuildAnswer();
-    } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
+    if (error == 0)
+        BuildAnswer(lookup);
+    else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA)
         BuildRefusal(kRcodeNameError);
-    } else {
+    else
         BuildRefusal(kRcodeServerFailure);
-    }
 }
 
 void CDNSSession::SetClient(const NetAddress& client) {
