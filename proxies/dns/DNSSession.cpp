@@ -24,9 +24,14 @@ CDNSSession::CDNSSession() = default;
 
 CDNSSession::CDNSSession(CDNSService* owner) : CUDPSession(owner) {}
 
+CDNSService* CDNSSession::GetDNSService() const {
+    // Only a DNS service is ever given to a DNS session (the one constructor that takes one).
+    return static_cast<CDNSService*>(GetService());
+}
+
 void CDNSSession::EndSession(int code) {
     if (const std::uint64_t id = m_lookupId.exchange(0)) {
-        if (auto* service = dynamic_cast<CDNSService*>(GetService()))
+        if (CDNSService* service = GetDNSService())
             service->GetResolver().Cancel(id);
     }
     CUDPSession::EndSession(code);
@@ -125,7 +130,7 @@ BOOL CDNSSession::ProcessQuery() {
 }
 
 bool CDNSSession::StartLookup(const std::string& name) {
-    auto* service = dynamic_cast<CDNSService*>(GetService());
+    CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
     std::shared_ptr<CDatagramOutlet> outlet = service->GetOutlet();

@@ -81,6 +81,8 @@ public:
     std::string GetQueriedName() const;
 
 private:
+    // The service it was made by (null for a session made without one).
+    CDNSService* GetDNSService() const;
     void SetQueriedName(const std::string& name);
     // Starts the lookup of the queried name; false when it could not be started.
     bool StartLookup(const std::string& name);
