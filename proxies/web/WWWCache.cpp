@@ -39,6 +39,9 @@ constexpr std::uint64_t kMinIndexGrowth = 256 * 1024;
 // How many replaced copies wait to hand their content files to later stores (CWWWCache::m_spares).
 constexpr std::size_t kMaxSpareFiles = 64;
 
+// How many content files of recent downloads stay open for a later store (CWWWCache::m_openFiles).
+constexpr std::size_t kMaxOpenFiles = 64;
+
 // The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
 // given out, the count going round to "00000000" instead.
 void AdvanceCounter(std::string& counter) {
@@ -284,7 +287,8 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
+std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
+                                       SContentFile& file) {
     std::string spare;  // a spare file's path, for the name found
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name, path;
@@ -299,7 +303,7 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
             path = ContentPathLocked(name);
             m_pending.insert(name);
             if (spare.empty())
-                spare = TakeSpareLocked();
+                spare = TakeSpareLocked(file);
         }
         // Looked for outside the map lock: a file system call under it would hold up every
         // lookup (and a directory busy with creations and deletions can take a while). A
@@ -312,6 +316,7 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
             if (errno != EEXIST) {
                 removeLater.push_back(std::move(spare));
                 spare.clear();
+                file = {};
                 if (!FileExists(path))
                     return name;
             }
@@ -323,6 +328,7 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
     }
     if (!spare.empty())
         removeLater.push_back(std::move(spare));
+    file = {};
     return {};
 }
 
@@ -342,7 +348,8 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
             RemoveLocked(key, false, &removeLater);  // its file may become the spare taken next
         }
     }
-    std::string name = ReserveFreeName(removeLater);
+    SContentFile spareFile;  // the renamed spare's, when it was open
+    std::string name = ReserveFreeName(removeLater, spareFile);
     if (!name.empty()) {
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty()) {
@@ -352,6 +359,7 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
             entry->SetFileName(name);
             entry->SetLastChecked(now);
             entry->SetLastModified(now);
+            KeepFileLocked(name, std::move(spareFile));
         }
     }
     if (callerRemoves != nullptr) {
@@ -363,16 +371,25 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
     return entry;
 }
 
-BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download) {
+SContentFile CWWWCache::TakeContentFile(const CCacheEntry& entry) {
+    CScopedLock lock(*this);
+    if (m_pending.count(entry.GetFileName()) == 0)
+        return {};
+    return TakeFileLocked(entry.GetFileName());
+}
+
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SCompletedDownload download) {
     if (!entry)
         return FALSE;
     entry->SetLastModified(download.lastModified);
     entry->SetContentType(download.contentType);
     entry->SetSize(download.size);
-    return AddEntry(entry);
+    return AddEntry(entry, &download.file);
 }
 
-BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) { return AddEntry(entry, nullptr); }
+
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
     if (!entry)
         return FALSE;
     {
@@ -390,6 +407,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
 
     bool suspended = false, purge = false;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
+    SContentFile evicted;                  // closed once the map lock is released
     {
         CScopedLock lock(*this);
         if (m_pending.erase(entry->GetFileName()) == 0)
@@ -412,6 +430,8 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 purge = true;
             else
                 suspended = SuspendStoringLocked();
+        } else if (file != nullptr) {
+            evicted = KeepFileLocked(entry->GetFileName(), std::move(*file));
         }
     }
     WriteIndexQueue();
@@ -433,6 +453,7 @@ void CWWWCache::DiscardEntry(const CCacheEntryRef& entry) {
         CScopedLock lock(*this);
         if (m_pending.count(name) == 0)
             return;
+        TakeFileLocked(name);
         if (m_activeDirectory.empty()) {
             m_pending.erase(name);
             return;
@@ -471,6 +492,7 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         if (removeLater != nullptr && m_spares.size() < kMaxSpareFiles) {
             m_spares.emplace_back(entry);
         } else {
+            TakeFileLocked(entry->GetFileName());
             std::string path = ContentPathLocked(entry->GetFileName());
             if (removeLater != nullptr)
                 removeLater->push_back(std::move(path));
@@ -558,13 +580,14 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
-std::string CWWWCache::TakeSpareLocked() {
+std::string CWWWCache::TakeSpareLocked(SContentFile& file) {
     // Only a spare that no session holds any more: none reads its file, and none can find it
     // since it was unmapped.
     for (auto it = m_spares.rbegin(); it != m_spares.rend(); ++it) {
         if ((*it)->GetReferenceCount() != 1)
             continue;
         std::string path = ContentPathLocked((*it)->GetFileName());
+        file = TakeFileLocked((*it)->GetFileName());
         m_spares.erase(std::next(it).base());
         return path;
     }
@@ -576,6 +599,28 @@ void CWWWCache::RemoveSparesLocked() {
         for (const CCacheEntryRef& spare : m_spares)
             RemoveFile(ContentPathLocked(spare->GetFileName()));
     m_spares.clear();
+}
+
+SContentFile CWWWCache::KeepFileLocked(const std::string& name, SContentFile file) {
+    if (!file.handle.IsValid())
+        return {};
+    m_openFiles.emplace_back(name, std::move(file));
+    if (m_openFiles.size() <= kMaxOpenFiles)
+        return {};
+    SContentFile oldest = std::move(m_openFiles.front().second);
+    m_openFiles.erase(m_openFiles.begin());
+    return oldest;
+}
+
+SContentFile CWWWCache::TakeFileLocked(std::string_view name) {
+    for (auto it = m_openFiles.begin(); it != m_openFiles.end(); ++it) {
+        if (it->first != name)
+            continue;
+        SContentFile file = std::move(it->second);
+        m_openFiles.erase(it);
+        return file;
+    }
+    return {};
 }
 
 void CWWWCache::DeleteUnusedFilesLocked() {
@@ -607,6 +652,7 @@ void CWWWCache::LoadIndex() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     RemoveSparesLocked();
+    m_openFiles.clear();
     DeleteElements();
     m_totals->size = 0.0;
     m_totals->served = 0.0;
@@ -721,9 +767,9 @@ bool CWWWCache::AppendIndexQueue() {
     }
     if (records.empty() || !m_index)
         return false;
-    std::uint64_t start = 0;
+    // The file's position is its end: every write of the index leaves it there.
+    const std::uint64_t start = m_rewrittenSize + m_appendedSize;
     try {
-        start = m_index->Seek(0, CFile::end);
         m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
         m_appendedSize += records.size();
@@ -757,6 +803,7 @@ void CWWWCache::Close() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     RemoveSparesLocked();
+    m_openFiles.clear();
     m_closed = true;
     DeleteElements();
     m_index.reset();

@@ -152,14 +152,18 @@ public:
                                  std::vector<std::string>* removeLater = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
     std::string GetContentPath(const CCacheEntry& entry) const;
+    // The content file of an entry from AllocateEntry, when the cache holds it open (the file
+    // of an earlier download that the allocation took over); none otherwise. Taken once.
+    SContentFile TakeContentFile(const CCacheEntry& entry);
     // Registers a finished download of an entry from AllocateEntry: appends its record to
     // the index, maps it (removing an entry mapped under its key meanwhile, file and size),
     // adds its size to the total, and enforces the size limit. An entry that was not
     // allocated here, or is registered already, changes nothing (FALSE). After Close the
     // download is discarded (FALSE). The second form first sets the entry's last-modified
-    // time, content type and size from the download.
+    // time, content type and size from the download, and keeps its content file open for a
+    // store that takes the file over later (a bounded number are kept, the oldest closed).
     BOOL AddEntry(const CCacheEntryRef& entry);
-    BOOL AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download);
+    BOOL AddEntry(const CCacheEntryRef& entry, SCompletedDownload download);
     // Drops an allocated entry that will not be registered, deleting its content file. An
     // entry not allocated here, or registered already, is left alone.
     void DiscardEntry(const CCacheEntryRef& entry);
@@ -215,8 +219,10 @@ private:
     std::string ContentPathLocked(const std::string& fileName) const;
     // The next free content file name, reserved among the pending names ("" when the cache
     // is closed, has no folder, or no free name was found). A spare file, when there is one,
-    // is renamed to it; a spare that could not be used is added to `removeLater`.
-    std::string ReserveFreeName(std::vector<std::string>& removeLater);
+    // is renamed to it (and `file` is the spare's open file, when it was held open); a spare
+    // that could not be used is added to `removeLater`.
+    std::string ReserveFreeName(std::vector<std::string>& removeLater, SContentFile& file);
+    BOOL AddEntry(const CCacheEntryRef& entry, SContentFile* file);
     // The entry's index record, as the index holds it.
     static std::string MakeIndexRecord(const CCacheEntry& entry);
     // Appends the queued records to the index file in one write (nothing when none waits),
@@ -233,8 +239,14 @@ private:
     template <class Remove>
     void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
     void DeleteUnusedFilesLocked();
-    // The path of a spare that no session holds, taken off the spares ("" for none).
-    std::string TakeSpareLocked();
+    // The path of a spare that no session holds, taken off the spares ("" for none), and its
+    // open file when one is kept.
+    std::string TakeSpareLocked(SContentFile& file);
+    // Keeps a content file open under its name; the oldest one kept is handed back (to be
+    // closed outside the lock) once more than the bound are. Nothing for no file.
+    SContentFile KeepFileLocked(const std::string& name, SContentFile file);
+    // The open file kept for the name, taken out (none: an invalid one).
+    SContentFile TakeFileLocked(std::string_view name);
     // Deletes the spare files and forgets them.
     void RemoveSparesLocked();
     void NotifySettingsChanged();
@@ -258,6 +270,10 @@ private:
     // Replaced copies whose content files later allocations rename instead of a deletion now
     // and a creation then (RemoveLocked, TakeSpareLocked); deleted at Close and LoadIndex.
     std::vector<CCacheEntryRef> m_spares;
+    // Content files of recent downloads held open under their names (mapped entries, spares,
+    // names just allocated), oldest first: a store that takes one over writes through it.
+    // Every path that deletes or renames a file takes its descriptor out first.
+    std::vector<std::pair<std::string, SContentFile>> m_openFiles;
     bool m_suspendedForSize = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_closed{false};

@@ -59,7 +59,7 @@ void CWWWSession::OpenCacheFile() {
     if (!entry)
         return;
     const std::string path = cache.GetContentPath(*entry);
-    if (path.empty() || !m_cacheDownload.Open(path, m_response)) {
+    if (path.empty() || !m_cacheDownload.Open(path, m_response, cache.TakeContentFile(*entry))) {
         cache.DiscardEntry(entry);
         return;
     }
@@ -75,10 +75,10 @@ void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
         return;
     const CCacheEntryRef entry = std::move(m_downloadEntry);
     m_downloadEntry.Reset();
-    const std::optional<SCompletedDownload> download =
+    std::optional<SCompletedDownload> download =
         m_cacheDownload.Finish(end, m_request.path, std::time(nullptr));
     if (download)
-        Cache().AddEntry(entry, *download);
+        Cache().AddEntry(entry, std::move(*download));
     else
         Cache().DiscardEntry(entry);
 }
