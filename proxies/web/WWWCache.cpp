@@ -289,7 +289,26 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
 
 std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
                                        SContentFile& file) {
-    std::string spare;  // a spare file's path, for the name found
+    std::string spare;  // the path of a spare to rename to the name found
+    {
+        CScopedLock lock(*this);
+        if (m_closed || m_activeDirectory.empty())
+            return {};
+        // A spare whose index record is dead is written over under its own name: no step in
+        // the folder at all.
+        std::string name = TakeSpareLocked(file, true);
+        if (!name.empty()) {
+            m_pending.insert(name);
+            return name;
+        }
+        // The others wait for their record to die (the next store of their key), unless they
+        // piled up to their bound: then one is renamed rather than a file created.
+        if (m_spares.size() >= kMaxSpareFiles) {
+            name = TakeSpareLocked(file, false);
+            if (!name.empty())
+                spare = ContentPathLocked(name);
+        }
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name, path;
         {
@@ -302,14 +321,10 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
             name = m_counter;
             path = ContentPathLocked(name);
             m_pending.insert(name);
-            if (spare.empty())
-                spare = TakeSpareLocked(file);
         }
-        // Looked for outside the map lock: a file system call under it would hold up every
-        // lookup (and a directory busy with creations and deletions can take a while). A
-        // spare is renamed to the name, which the rename itself refuses when it is taken; a
-        // spare spares the store a creation and the replaced copy a deletion, the dearest
-        // steps of a store on a busy cache folder.
+        // Outside the map lock: a file system call under it would hold up every lookup. The
+        // rename and the creation each refuse a name that is taken (a counter gone round, or
+        // set by a damaged index), so no look comes first.
         if (!spare.empty()) {
             if (MoveFileNoReplace(spare, path))
                 return name;
@@ -317,14 +332,21 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
                 removeLater.push_back(std::move(spare));
                 spare.clear();
                 file = {};
-                if (!FileExists(path))
-                    return name;
             }
-        } else if (!FileExists(path)) {
-            return name;
+        }
+        int error = EEXIST;
+        if (spare.empty()) {
+            CUniqueFd created(OpenFileForWriting(path, CREATE_NEW));
+            if (created.IsValid()) {
+                file = {std::move(created), 0};
+                return name;
+            }
+            error = errno;
         }
         CScopedLock lock(*this);
         m_pending.erase(name);
+        if (error != EEXIST)
+            break;
     }
     if (!spare.empty())
         removeLater.push_back(std::move(spare));
@@ -354,6 +376,8 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty()) {
             m_pending.erase(name);
+            if (!m_activeDirectory.empty())
+                removeLater.push_back(ContentPathLocked(name));
         } else {
             const std::int64_t now = Now();
             entry->SetFileName(name);
@@ -422,6 +446,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
         {
             std::lock_guard<std::mutex> queue(m_indexQueueMutex);
             m_indexQueue += record;
+            MarkSupersededLocked(key, ++m_recordsQueued);
         }
         MapLocked(entry);
         if (OverLimitLocked()) {
@@ -490,7 +515,7 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         // The copy a store replaces becomes a spare. It keeps its name until it is taken:
         // the index's record of it still finds the content it was written with.
         if (removeLater != nullptr && m_spares.size() < kMaxSpareFiles) {
-            m_spares.emplace_back(entry);
+            m_spares.push_back({CCacheEntryRef(entry)});
         } else {
             TakeFileLocked(entry->GetFileName());
             std::string path = ContentPathLocked(entry->GetFileName());
@@ -580,24 +605,35 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
-std::string CWWWCache::TakeSpareLocked(SContentFile& file) {
+bool CWWWCache::IsRecordDeadLocked(const SSpare& spare) const {
+    return !spare.inIndex || (!m_appendFailed && spare.supersededBy != 0 &&
+                              spare.supersededBy <= m_recordsWritten.load());
+}
+
+std::string CWWWCache::TakeSpareLocked(SContentFile& file, bool deadRecordOnly) {
     // Only a spare that no session holds any more: none reads its file, and none can find it
     // since it was unmapped.
     for (auto it = m_spares.rbegin(); it != m_spares.rend(); ++it) {
-        if ((*it)->GetReferenceCount() != 1)
+        if (it->entry->GetReferenceCount() != 1 || (deadRecordOnly && !IsRecordDeadLocked(*it)))
             continue;
-        std::string path = ContentPathLocked((*it)->GetFileName());
-        file = TakeFileLocked((*it)->GetFileName());
+        std::string name = it->entry->GetFileName();
+        file = TakeFileLocked(name);
         m_spares.erase(std::next(it).base());
-        return path;
+        return name;
     }
     return {};
 }
 
+void CWWWCache::MarkSupersededLocked(std::string_view key, std::uint64_t record) {
+    for (SSpare& spare : m_spares)
+        if (spare.supersededBy == 0 && spare.entry->GetURL() == key)
+            spare.supersededBy = record;
+}
+
 void CWWWCache::RemoveSparesLocked() {
     if (!m_activeDirectory.empty())
-        for (const CCacheEntryRef& spare : m_spares)
-            RemoveFile(ContentPathLocked(spare->GetFileName()));
+        for (const SSpare& spare : m_spares)
+            RemoveFile(ContentPathLocked(spare.entry->GetFileName()));
     m_spares.clear();
 }
 
@@ -627,8 +663,8 @@ void CWWWCache::DeleteUnusedFilesLocked() {
     if (m_activeDirectory.empty())
         return;
     std::set<std::string, std::less<>> used = m_pending;
-    for (const CCacheEntryRef& spare : m_spares)
-        used.insert(spare->GetFileName());
+    for (const SSpare& spare : m_spares)
+        used.insert(spare.entry->GetFileName());
     for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
         used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
     const std::string_view suffix = kContentSuffix;
@@ -668,7 +704,11 @@ void CWWWCache::LoadIndex() {
         return;
     m_index = std::move(file);
 
+    // A file belongs to the entry mapped to it. The file of a replaced record goes once the
+    // whole index is read, unless a later record of another key took it over: a store may
+    // write over a replaced copy's file once the record that replaced it is in the index.
     std::unordered_map<std::string, std::string> owners;  // file name -> key
+    std::vector<std::string> replaced;                    // files of replaced records
     try {
         CArchive ar(m_index.get(), CArchive::load, kLoadBufferSize);
         while (!ar.IsAtEnd()) {
@@ -680,8 +720,13 @@ void CWWWCache::LoadIndex() {
             auto owner = owners.find(name);
             if (owner != owners.end() && owner->second != entry->GetURL())
                 continue;  // the file is another entry's
-            if (const CCacheEntry* old = FindLocked(entry->GetURL()))
-                RemoveLocked(entry->GetURL(), old->GetFileName() == name);
+            if (const CCacheEntry* old = FindLocked(entry->GetURL())) {
+                if (old->GetFileName() != name) {
+                    owners.erase(old->GetFileName());
+                    replaced.push_back(old->GetFileName());
+                }
+                RemoveLocked(entry->GetURL(), true);
+            }
             if (name > m_counter)
                 m_counter = name;
             owners[name] = entry->GetURL();
@@ -691,6 +736,9 @@ void CWWWCache::LoadIndex() {
     } catch (...) {
         DropCurrentException();  // a damaged index is read up to its first bad record
     }
+    for (const std::string& name : replaced)
+        if (owners.count(name) == 0)
+            RemoveFile(ContentPathLocked(name));
     WriteIndex();
 }
 
@@ -705,13 +753,24 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
+    std::uint64_t queued = 0;
     {
         // The rewrite holds every mapped entry: the records queued so far are in it.
         std::lock_guard<std::mutex> queue(m_indexQueueMutex);
         m_indexQueue.clear();
+        queued = m_recordsQueued;
     }
-    if (!m_index)
+    // No record of a spare is left once the file holds the mapped entries only.
+    const auto rewritten = [&] {
+        m_recordsWritten = queued;
+        m_appendFailed = false;
+        for (SSpare& spare : m_spares)
+            spare.inIndex = false;
+    };
+    if (!m_index) {
+        rewritten();
         return TRUE;
+    }
     try {
         // Emptied first: a rewrite cut short leaves whole records and at most one cut at the
         // end, never new records followed by the tail of old ones.
@@ -724,6 +783,7 @@ BOOL CWWWCache::WriteIndex() {
         m_indexUnsynced = false;
         m_rewrittenSize = m_index->GetLength();
         m_appendedSize = 0;
+        rewritten();
         return TRUE;
     } catch (...) {
         DropCurrentException();
@@ -761,20 +821,30 @@ bool CWWWCache::AppendIndexQueue() {
     // storing sessions that come together share one write.
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     std::string records;
+    std::uint64_t last = 0;  // the last record taken
     {
         std::lock_guard<std::mutex> queue(m_indexQueueMutex);
         records.swap(m_indexQueue);
+        last = m_recordsQueued;
     }
-    if (records.empty() || !m_index)
+    if (records.empty())
         return false;
+    if (!m_index) {
+        m_recordsWritten = last;
+        return false;
+    }
     // The file's position is its end: every write of the index leaves it there.
     const std::uint64_t start = m_rewrittenSize + m_appendedSize;
     try {
         m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
         m_appendedSize += records.size();
+        m_recordsWritten = last;
     } catch (...) {
         DropCurrentException();
+        // Records lost: a spare they replaced may still be the last of its key in the file,
+        // so none is written over in place until the next rewrite.
+        m_appendFailed = true;
         // A record cut short would end the next reading there: take them back.
         try {
             m_index->SetLength(start);

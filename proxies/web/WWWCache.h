@@ -26,11 +26,16 @@
 // cache works in memory.
 //
 // Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
-// under its own name) for a later allocation to rename to its new name, once no session holds
-// that copy: on a busy folder a creation and a deletion per store cost far more than a
-// rename. A spare's old index record still finds the content it was written with, and the
-// rename takes the old name away before the file is written again. Close and LoadIndex delete
-// the spares; RebuildIndex keeps them.
+// under its own name) for a later store to write over once no session holds that copy: on a
+// busy folder every creation, deletion or rename takes the folder's lock and searches its
+// entries, and they cost a store far more than the write itself. Once the copy's index record
+// is dead (a later record of its key is written, or the index rewritten), a store writes over
+// the file under its own name, with no step in the folder at all: no load of the index can
+// map the old key to it any more, and LoadIndex gives a file to the last record naming it.
+// Before, a spare is only renamed to a new name, when the spares reached their bound. A new
+// name's file is created by the allocation. The descriptors of recent downloads' files stay
+// open (at most 64), so a store that takes one over writes without opening it. Close and
+// LoadIndex delete the spares; RebuildIndex keeps them.
 //
 // Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
 // busy flag; CacheOptions itself is left alone), and once the cache is closed. A download that
@@ -140,8 +145,8 @@ public:
     void MarkChecked(CCacheEntry& entry, std::int64_t now);
     void CountHit(CCacheEntry& entry, std::int64_t now);
 
-    // A new entry for `key`, with the next free file name from the name counter and both
-    // times now. An entry mapped under the key is removed first (its content file deleted,
+    // A new entry for `key`, with a free file name (a spare's, or the next from the name
+    // counter, its file created empty) and both times now. An entry mapped under the key is removed first (its content file deleted,
     // its size off the totals); the new entry keeps its hit count. The entry is not mapped
     // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
     // has no folder, or the key is too long for an index record. With `removeLater`, the
@@ -239,9 +244,21 @@ private:
     template <class Remove>
     void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
     void DeleteUnusedFilesLocked();
-    // The path of a spare that no session holds, taken off the spares ("" for none), and its
-    // open file when one is kept.
-    std::string TakeSpareLocked(SContentFile& file);
+    // A replaced copy kept for a later store. Its index record (the last of its key, when it
+    // was replaced) is dead once a later record of the key is written, or the index rewritten:
+    // from then on the file may be written over under its own name, since no load of the
+    // index can map its key to it any more. Before, it is renamed first.
+    struct SSpare {
+        CCacheEntryRef entry;
+        bool inIndex = true;             // its record may still be in the index file
+        std::uint64_t supersededBy = 0;  // the number of the record replacing it (0: none yet)
+    };
+    bool IsRecordDeadLocked(const SSpare& spare) const;
+    // The file name of a spare that no session holds (with `deadRecordOnly`, one whose record
+    // is dead), taken off the spares ("" for none), and its open file when one is kept.
+    std::string TakeSpareLocked(SContentFile& file, bool deadRecordOnly);
+    // The spares of `key` whose record is not yet replaced are replaced by record `record`.
+    void MarkSupersededLocked(std::string_view key, std::uint64_t record);
     // Keeps a content file open under its name; the oldest one kept is handed back (to be
     // closed outside the lock) once more than the bound are. Nothing for no file.
     SContentFile KeepFileLocked(const std::string& name, SContentFile file);
@@ -269,7 +286,7 @@ private:
     std::set<std::string, std::less<>> m_pending;  // file names allocated, not yet registered
     // Replaced copies whose content files later allocations rename instead of a deletion now
     // and a creation then (RemoveLocked, TakeSpareLocked); deleted at Close and LoadIndex.
-    std::vector<CCacheEntryRef> m_spares;
+    std::vector<SSpare> m_spares;
     // Content files of recent downloads held open under their names (mapped entries, spares,
     // names just allocated), oldest first: a store that takes one over writes through it.
     // Every path that deletes or renames a file takes its descriptor out first.
@@ -290,4 +307,9 @@ private:
     // leaf lock.
     std::mutex m_indexQueueMutex;
     std::string m_indexQueue;
+    // Records queued since the start (numbered from 1; under the queue mutex), and the number
+    // of the last one written to the index file (written under the index mutex).
+    std::uint64_t m_recordsQueued = 0;
+    std::atomic<std::uint64_t> m_recordsWritten{0};
+    std::atomic<bool> m_appendFailed{false};  // records were lost since the last rewrite
 };
