@@ -85,9 +85,10 @@ int OpenConfinedFile(const std::string& folder, const std::string& relative) {
 
 namespace {
 
-// The open flags of an access and a creation disposition (false: not valid, errno set);
-// `truncate` says whether the file is to be emptied once opened.
-bool OpenFlags(DWORD desiredAccess, DWORD creationDisposition, int& flags, bool& truncate) {
+// The open flags of an access and a creation disposition (false: not valid, or no name;
+// errno set); `truncate` says whether the file is to be emptied once opened.
+bool OpenFlags(const std::string& name, DWORD desiredAccess, DWORD creationDisposition,
+               int& flags, bool& truncate) {
     const bool read = desiredAccess & GENERIC_READ;
     const bool append = desiredAccess & FILE_APPEND_DATA;
     const bool write = (desiredAccess & GENERIC_WRITE) || append;
@@ -109,6 +110,10 @@ bool OpenFlags(DWORD desiredAccess, DWORD creationDisposition, int& flags, bool&
         break;
     default: errno = EINVAL; return false;
     }
+    if (name.empty()) {
+        errno = ENOENT;
+        return false;
+    }
     return true;
 }
 
@@ -118,12 +123,8 @@ int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
              DWORD creationDisposition) {
     int flags = 0;
     bool truncate = false;
-    if (!OpenFlags(desiredAccess, creationDisposition, flags, truncate))
+    if (!OpenFlags(name, desiredAccess, creationDisposition, flags, truncate))
         return INVALID_FILE_HANDLE;
-    if (name.empty()) {
-        errno = ENOENT;
-        return INVALID_FILE_HANDLE;
-    }
     int fd = open(name.c_str(), flags, 0666);
     if (fd < 0)
         return INVALID_FILE_HANDLE;
@@ -153,12 +154,8 @@ int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
 int OpenFileForWriting(const std::string& name, DWORD creationDisposition) {
     int flags = 0;
     bool truncate = false;
-    if (!OpenFlags(GENERIC_WRITE, creationDisposition, flags, truncate))
+    if (!OpenFlags(name, GENERIC_WRITE, creationDisposition, flags, truncate))
         return INVALID_FILE_HANDLE;
-    if (name.empty()) {
-        errno = ENOENT;
-        return INVALID_FILE_HANDLE;
-    }
     // A folder is refused by the open itself (write access).
     const int fd = open(name.c_str(), flags | (truncate ? O_TRUNC : 0), 0666);
     return fd < 0 ? INVALID_FILE_HANDLE : fd;

@@ -3,14 +3,14 @@
 // may be stored, written as the body is relayed, and either kept for registration, when the
 // body arrived whole, or deleted.
 //
-// The session's OpenCacheFile is CWWWCache::AllocateEntry(cache key) and, when the entry got
-// a file name, Open(CWWWCache::GetContentPath(entry), response); a failed Open discards the
-// entry (CWWWCache::DiscardEntry). RelayResponseData calls Write before it sends the bytes to
-// the client; a failed Write writes kErrorLineCacheWrite with GetErrorText() and discards the
-// entry, and the body still reaches the client. CloseCacheFile is Finish: with a result, set
-// the entry's last-modified time, content type and size from it and register it
-// (CWWWCache::AddEntry); without, CWWWCache::DiscardEntry. OnEnd and every other end of the
-// session call Finish(EEnd::abandoned) (the destructor does it too).
+// The session's OpenCacheFile is CWWWCache::AllocateEntry(cache key, ..., &file) and, when the
+// entry got a file name, Open(CWWWCache::GetContentPath(entry), response, file); a failed Open
+// discards the entry (CWWWCache::DiscardEntry). RelayResponseData calls Write before it sends
+// the bytes to the client; a failed Write writes kErrorLineCacheWrite with GetErrorText() and
+// discards the entry, and the body still reaches the client. CloseCacheFile is Finish: with a
+// result, set the entry's last-modified time, content type and size from it and register it
+// with its file still open (CWWWCache::AddEntry); without, CWWWCache::DiscardEntry. OnEnd and
+// every other end of the session call Finish(EEnd::abandoned) (the destructor does it too).
 //
 // A download is complete, and kept, only when it can be served as the server sent it: with a
 // Content-Length, exactly that many bytes, whoever closed; without one, everything until the

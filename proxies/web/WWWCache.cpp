@@ -287,24 +287,15 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
-                                       SContentFile& file) {
+std::string CWWWCache::ReserveNewName(std::vector<std::string>& removeLater,
+                                      SContentFile& file) {
     std::string spare;  // the path of a spare to rename to the name found
     {
-        CScopedLock lock(*this);
-        if (m_closed || m_activeDirectory.empty())
-            return {};
-        // A spare whose index record is dead is written over under its own name: no step in
-        // the folder at all.
-        std::string name = TakeSpareLocked(file, true);
-        if (!name.empty()) {
-            m_pending.insert(name);
-            return name;
-        }
-        // The others wait for their record to die (the next store of their key), unless they
+        // The spares wait for their record to die (the next store of their key), unless they
         // piled up to their bound: then one is renamed rather than a file created.
+        CScopedLock lock(*this);
         if (m_spares.size() >= kMaxSpareFiles) {
-            name = TakeSpareLocked(file, false);
+            const std::string name = TakeSpareLocked(file, false);
             if (!name.empty())
                 spare = ContentPathLocked(name);
         }
@@ -354,24 +345,46 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater,
     return {};
 }
 
+void CWWWCache::GiveNameLocked(CCacheEntry& entry, const std::string& name,
+                               SContentFile& taken, SContentFile* file, SContentFile& evicted) {
+    const std::int64_t now = Now();
+    entry.SetFileName(name);
+    entry.SetLastChecked(now);
+    entry.SetLastModified(now);
+    if (file != nullptr)
+        *file = std::move(taken);
+    else
+        evicted = KeepFileLocked(name, std::move(taken));
+}
+
 CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
-                                        std::vector<std::string>* callerRemoves) {
+                                        std::vector<std::string>* callerRemoves,
+                                        SContentFile* file) {
     auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
     entry->SetTotals(m_totals);
     if (key.size() > kMaxRecordText)
         return entry;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
+    SContentFile taken, evicted;           // evicted: closed once the map lock is released
+    bool named = false;
     {
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty())
             return entry;
         if (const CCacheEntry* old = FindLocked(key)) {
             entry->SetHits(old->GetHits());
-            RemoveLocked(key, false, &removeLater);  // its file may become the spare taken next
+            RemoveLocked(key, false, &removeLater);  // its file becomes a spare
+        }
+        // A spare whose index record is dead is written over under its own name: no step in
+        // the folder at all, and no second look at the map.
+        const std::string name = TakeSpareLocked(taken, true);
+        if (!name.empty()) {
+            m_pending.insert(name);
+            GiveNameLocked(*entry, name, taken, file, evicted);
+            named = true;
         }
     }
-    SContentFile spareFile;  // the renamed spare's, when it was open
-    std::string name = ReserveFreeName(removeLater, spareFile);
+    const std::string name = named ? std::string() : ReserveNewName(removeLater, taken);
     if (!name.empty()) {
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty()) {
@@ -379,11 +392,7 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
             if (!m_activeDirectory.empty())
                 removeLater.push_back(ContentPathLocked(name));
         } else {
-            const std::int64_t now = Now();
-            entry->SetFileName(name);
-            entry->SetLastChecked(now);
-            entry->SetLastModified(now);
-            KeepFileLocked(name, std::move(spareFile));
+            GiveNameLocked(*entry, name, taken, file, evicted);
         }
     }
     if (callerRemoves != nullptr) {
@@ -393,13 +402,6 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
     for (const std::string& path : removeLater)
         RemoveFile(path);
     return entry;
-}
-
-SContentFile CWWWCache::TakeContentFile(const CCacheEntry& entry) {
-    CScopedLock lock(*this);
-    if (m_pending.count(entry.GetFileName()) == 0)
-        return {};
-    return TakeFileLocked(entry.GetFileName());
 }
 
 BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SCompletedDownload download) {
@@ -416,14 +418,9 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) { return AddEntry(entry, n
 BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
     if (!entry)
         return FALSE;
-    {
-        CScopedLock lock(*this);
-        if (m_pending.count(entry->GetFileName()) == 0)
-            return FALSE;
-        if (m_closed || entry->GetContentType().size() > kMaxRecordText) {
-            DiscardEntry(entry);
-            return FALSE;
-        }
+    if (entry->GetContentType().size() > kMaxRecordText) {
+        DiscardEntry(entry);
+        return FALSE;
     }
     // The record is made before the map lock is taken, queued in the same step that maps the
     // entry (so the queue's order is the map's), and written after the lock is released.
@@ -434,8 +431,9 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
     SContentFile evicted;                  // closed once the map lock is released
     {
         CScopedLock lock(*this);
+        // Not allocated here, registered already, or discarded meanwhile.
         if (m_pending.erase(entry->GetFileName()) == 0)
-            return FALSE;  // discarded meanwhile
+            return FALSE;
         if (m_closed) {
             RemoveFile(ContentPathLocked(entry->GetFileName()));
             return FALSE;
@@ -455,8 +453,12 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
                 purge = true;
             else
                 suspended = SuspendStoringLocked();
-        } else if (file != nullptr) {
+        } else if (file != nullptr && file->handle.IsValid()) {
             evicted = KeepFileLocked(entry->GetFileName(), std::move(*file));
+        } else {
+            // Written some other way: a descriptor kept from the allocation no longer knows
+            // the file's length.
+            evicted = TakeFileLocked(entry->GetFileName());
         }
     }
     WriteIndexQueue();

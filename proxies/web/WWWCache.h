@@ -153,13 +153,14 @@ public:
     // removed entry's content file is not deleted here: its path is added there, for the
     // caller to delete off the client's path (its name is never handed out again); a removed
     // entry's file that became a spare is not listed.
+    // With `file`, the new name's file, when the allocation opened it or took over an open
+    // one, is handed over there, open for writing (with the length it holds); without, the
+    // cache keeps it until the entry is registered or discarded.
     CCacheEntryRef AllocateEntry(const std::string& key,
-                                 std::vector<std::string>* removeLater = nullptr);
+                                 std::vector<std::string>* removeLater = nullptr,
+                                 SContentFile* file = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
     std::string GetContentPath(const CCacheEntry& entry) const;
-    // The content file of an entry from AllocateEntry, when the cache holds it open (the file
-    // of an earlier download that the allocation took over); none otherwise. Taken once.
-    SContentFile TakeContentFile(const CCacheEntry& entry);
     // Registers a finished download of an entry from AllocateEntry: appends its record to
     // the index, maps it (removing an entry mapped under its key meanwhile, file and size),
     // adds its size to the total, and enforces the size limit. An entry that was not
@@ -222,11 +223,15 @@ private:
     // Suspends storing (bit value 1 cleared); TRUE when it was on.
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
-    // The next free content file name, reserved among the pending names ("" when the cache
-    // is closed, has no folder, or no free name was found). A spare file, when there is one,
-    // is renamed to it (and `file` is the spare's open file, when it was held open); a spare
-    // that could not be used is added to `removeLater`.
-    std::string ReserveFreeName(std::vector<std::string>& removeLater, SContentFile& file);
+    // The next free name of the name counter, reserved among the pending names, with its
+    // file open in `file` ("" when the cache is closed, has no folder, or no free name was
+    // found): a spare renamed to it when the spares reached their bound, else a new file. A
+    // spare that could not be used is added to `removeLater`.
+    std::string ReserveNewName(std::vector<std::string>& removeLater, SContentFile& file);
+    // Gives a new entry its file name and times; the file `taken` goes to `file` when the
+    // caller wants it, else it is kept (and one kept before may be `evicted`).
+    void GiveNameLocked(CCacheEntry& entry, const std::string& name, SContentFile& taken,
+                        SContentFile* file, SContentFile& evicted);
     BOOL AddEntry(const CCacheEntryRef& entry, SContentFile* file);
     // The entry's index record, as the index holds it.
     static std::string MakeIndexRecord(const CCacheEntry& entry);

@@ -55,11 +55,12 @@ void CWWWSession::CheckCache() {
 void CWWWSession::OpenCacheFile() {
     CloseCacheFile(CCacheDownload::EEnd::abandoned);
     CWWWCache& cache = Cache();
-    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles);
+    SContentFile file;  // the file, when the cache has it open already
+    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles, &file);
     if (!entry)
         return;
     const std::string path = cache.GetContentPath(*entry);
-    if (path.empty() || !m_cacheDownload.Open(path, m_response, cache.TakeContentFile(*entry))) {
+    if (path.empty() || !m_cacheDownload.Open(path, m_response, std::move(file))) {
         cache.DiscardEntry(entry);
         return;
     }

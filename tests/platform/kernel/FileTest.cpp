@@ -33,6 +33,27 @@ TEST(FileTest, ShareModesBetweenOpeners) {
     EXPECT_FALSE(CloseFile(INVALID_FILE_HANDLE));
 }
 
+TEST(FileTest, OpeningForWritingTakesNoShareLockAndRefusesFolders) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/plain.txt";
+    int created = OpenFileForWriting(path, CREATE_NEW);
+    ASSERT_NE(created, INVALID_FILE_HANDLE);
+    EXPECT_EQ(OpenFileForWriting(path, CREATE_NEW), INVALID_FILE_HANDLE);
+    EXPECT_EQ(errno, EEXIST);
+    // Held by an exclusive opener of this layer, the file still opens for writing.
+    int exclusive = OpenFile(path, GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(exclusive, INVALID_FILE_HANDLE);
+    EXPECT_EQ(WriteFileAt(created, "abc", 3, 0), 3);
+    int again = OpenFileForWriting(path, CREATE_ALWAYS);
+    ASSERT_NE(again, INVALID_FILE_HANDLE);
+    EXPECT_EQ(FileSizeOf(path), 0);
+    EXPECT_EQ(OpenFileForWriting(dir.Path(), OPEN_EXISTING), INVALID_FILE_HANDLE);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(OpenFileForWriting("", OPEN_ALWAYS), INVALID_FILE_HANDLE);
+    for (int handle : {created, exclusive, again})
+        CloseFile(handle);
+}
+
 TEST(FileTest, ReadsAndWritesAtExplicitOffsets) {
     TempDir dir;
     std::string path = dir.Path() + "/rw.bin";

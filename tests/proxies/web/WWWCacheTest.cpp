@@ -358,12 +358,12 @@ TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadB
     cache.LoadIndex();
     // A download as a session makes one: through the file the cache holds open, if any.
     const auto store = [&](const std::string& key, const std::string& body) {
-        CCacheEntryRef entry = cache.AllocateEntry(key);
+        SContentFile file;
+        CCacheEntryRef entry = cache.AllocateEntry(key, nullptr, &file);
         CWWWResponse response;
         response.headers.Add("Content-Length", std::to_string(body.size()));
         CCacheDownload download;
-        EXPECT_TRUE(download.Open(cache.GetContentPath(*entry), response,
-                                  cache.TakeContentFile(*entry)));
+        EXPECT_TRUE(download.Open(cache.GetContentPath(*entry), response, std::move(file)));
         EXPECT_TRUE(download.Write(body.data(), body.size()));
         auto done = download.Finish(CCacheDownload::EEnd::serverClosed, "/", 1);
         EXPECT_TRUE(done && cache.AddEntry(entry, std::move(*done)));
@@ -385,15 +385,20 @@ TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadB
     EXPECT_EQ(contents("00000002"), "b, longer than the copy it replaces");
     // The file of a store that could take no spare is created by the allocation, and held
     // open for the download.
-    CCacheEntryRef fresh = cache.AllocateEntry("h/c");
+    SContentFile file;
+    CCacheEntryRef fresh = cache.AllocateEntry("h/c", nullptr, &file);
     EXPECT_EQ(fresh->GetFileName(), "00000003");
     EXPECT_TRUE(fs::exists(FilePath("00000003")));
-    SContentFile file = cache.TakeContentFile(*fresh);
     EXPECT_TRUE(file.handle.IsValid());
     EXPECT_EQ(file.length, 0u);
-    EXPECT_FALSE(cache.TakeContentFile(*fresh).handle.IsValid());  // taken once
     cache.DiscardEntry(fresh);
     EXPECT_FALSE(fs::exists(FilePath("00000003")));
+    // A descriptor the cache kept, for a file written some other way, is dropped at the
+    // registration: the copy's length is not taken on trust by the store that takes it over.
+    const std::string written = FilePath(Store("h/c", 9)->GetFileName());
+    Store("h/c", 1);
+    EXPECT_EQ(FilePath(store("h/d", "1234")), written);
+    EXPECT_EQ(ReadAll(written).size(), 4u);
 
     // The index holds (h/a, 1), (h/a, 2), (h/a, 1), (h/b, 2): read back after a crash (no
     // rewrite), each key finds its own last copy and no file is lost.
