@@ -40,7 +40,7 @@ struct SCompletedDownload {
     std::int64_t lastModified = 0;  // the response's Last-Modified, or the time it ended
     std::string contentType;        // its Content-Type, or the type of the request path
     DWORD size = 0;                 // bytes in the content file
-    SContentFile file;              // the file as written (none: closed)
+    SContentFile file{};            // the file as written (none: closed)
 };
 
 class CCacheDownload {

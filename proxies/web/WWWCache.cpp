@@ -789,6 +789,13 @@ BOOL CWWWCache::WriteIndex() {
         return TRUE;
     } catch (...) {
         DropCurrentException();
+        // Appends go on from wherever the rewrite stopped, which is the file's end.
+        try {
+            m_rewrittenSize = m_index->Seek(0, CFile::end);
+            m_appendedSize = 0;
+        } catch (...) {
+            DropCurrentException();
+        }
         return FALSE;
     }
 }

@@ -65,7 +65,7 @@ protected:
         CCacheEntryRef entry = cache.AllocateEntry(key);
         EXPECT_TRUE(entry->HasFileName());
         WriteAll(cache.GetContentPath(*entry), std::vector<std::uint8_t>(size, 'x'));
-        cache.AddEntry(entry, SCompletedDownload{1000, type, size, {}});
+        cache.AddEntry(entry, SCompletedDownload{1000, type, size});
         return entry;
     }
 };
@@ -285,7 +285,7 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     // Meanwhile another session stored the key: registering replaces that one.
     const std::string thirdPath = FilePath(Store("h/a", 50)->GetFileName());
     WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
-    EXPECT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70, {}}));
+    EXPECT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
     EXPECT_EQ(cache.Lookup("h/a").Get(), second.Get());
     cache.DiscardEntry(cache.AllocateEntry("h/c"));  // takes the replaced copy's file
     EXPECT_FALSE(fs::exists(thirdPath));
@@ -318,11 +318,11 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreTakenOverByLaterStoresAndGoAtClose
     CCacheEntryRef third = cache.AllocateEntry("h/a");
     WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
     WriteAll(cache.GetContentPath(*third), std::vector<std::uint8_t>(50, 'z'));
-    ASSERT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70, {}}));
+    ASSERT_TRUE(cache.AddEntry(second, SCompletedDownload{1, "text/plain", 70}));
     const std::string secondPath = cache.GetContentPath(*second);
     const ino_t secondFile = fileOf(secondPath);
     second.Reset();
-    ASSERT_TRUE(cache.AddEntry(third, SCompletedDownload{1, "text/plain", 50, {}}));
+    ASSERT_TRUE(cache.AddEntry(third, SCompletedDownload{1, "text/plain", 50}));
     EXPECT_EQ(ReadAll(secondPath).size(), 70u);
     EXPECT_EQ(cache.GetTotalSize(), 50.0);
     CCacheEntryRef other = cache.AllocateEntry("h/b");
@@ -346,9 +346,9 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreTakenOverByLaterStoresAndGoAtClose
     const std::string sparePath = cache.GetContentPath(*early);
     WriteAll(sparePath, {1});
     WriteAll(cache.GetContentPath(*late), {2});
-    ASSERT_TRUE(cache.AddEntry(early, SCompletedDownload{1, "a/b", 1, {}}));
+    ASSERT_TRUE(cache.AddEntry(early, SCompletedDownload{1, "a/b", 1}));
     early.Reset();
-    ASSERT_TRUE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1, {}}));
+    ASSERT_TRUE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1}));
     EXPECT_TRUE(fs::exists(sparePath));
     cache.Close();
     EXPECT_FALSE(fs::exists(sparePath));
@@ -582,7 +582,7 @@ TEST_F(CacheTest, RebuildDropsEntriesWithoutFilesAndFilesWithoutEntries) {
     EXPECT_TRUE(fs::exists(dir.Path() + "/notes.txt"));
     EXPECT_TRUE(fs::exists(dir.Path() + "/abcdefgh.nvc"));
     EXPECT_EQ(cache.GetTotalSize(), 10.0);
-    EXPECT_TRUE(cache.AddEntry(downloading, SCompletedDownload{1, "a/b", 1, {}}));
+    EXPECT_TRUE(cache.AddEntry(downloading, SCompletedDownload{1, "a/b", 1}));
 }
 
 TEST_F(CacheTest, CloseWritesTheIndexAndLaterDownloadsAreDiscarded) {
@@ -594,7 +594,7 @@ TEST_F(CacheTest, CloseWritesTheIndexAndLaterDownloadsAreDiscarded) {
     cache.Close();
     EXPECT_EQ(cache.GetCount(), 0u);
     EXPECT_FALSE(cache.IsStoringEnabled());
-    EXPECT_FALSE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1, {}}));
+    EXPECT_FALSE(cache.AddEntry(late, SCompletedDownload{1, "a/b", 1}));
     EXPECT_FALSE(fs::exists(latePath));
     EXPECT_FALSE(cache.AllocateEntry("h/b")->HasFileName());
 
@@ -632,7 +632,7 @@ TEST_F(CacheTest, SessionsStoreAndLookUpWhilePurgesRun) {
                 if (i % 9 == 0)
                     cache.DiscardEntry(entry);
                 else
-                    cache.AddEntry(entry, SCompletedDownload{1, "a/b", DWORD(i % 5 + 1), {}});
+                    cache.AddEntry(entry, SCompletedDownload{1, "a/b", DWORD(i % 5 + 1)});
             }
         });
     }
