@@ -45,10 +45,11 @@
 // by the first removal that brings the total under the limit; settings that a console or the
 // store gives override it.
 //
-// Locks: the map's own mutex guards the map, the totals, the name counter and the folder; the
-// index mutex guards the index file. Order: map, then index. A registration queues its record
-// under the map lock and writes the queue after releasing it, under the index mutex only, so
-// lookups never wait for the disk and stores that come together share one write. Both are re-entrant. The settings DWORDs are atomic; the filter collections
+// Locks: the map's own mutex guards the map, the totals, the name counter, the folder, the
+// spares and the open files; the index mutex guards the index file. Order: map, then index. A
+// registration queues its record under the map lock and writes the queue after releasing it,
+// under the index mutex only, so lookups never wait for the disk and stores that come together
+// share one write. Both are re-entrant. The settings DWORDs are atomic; the filter collections
 // guard themselves. Filters are never tested against a request under the map lock.
 
 #include "engine/access/RequestFilterCollection.h"
