@@ -356,17 +356,17 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreTakenOverByLaterStoresAndGoAtClose
 
 TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadBackTrue) {
     cache.LoadIndex();
-    // A download as a session makes one: through the file the cache holds open, if any.
+    // A download as a session makes one, noting the length of the file it was handed open
+    // (-1: none handed).
+    std::int64_t held = -1;
     const auto store = [&](const std::string& key, const std::string& body) {
         SContentFile file;
         CCacheEntryRef entry = cache.AllocateEntry(key, nullptr, &file);
-        CWWWResponse response;
-        response.headers.Add("Content-Length", std::to_string(body.size()));
-        CCacheDownload download;
-        EXPECT_TRUE(download.Open(cache.GetContentPath(*entry), response, std::move(file)));
-        EXPECT_TRUE(download.Write(body.data(), body.size()));
-        auto done = download.Finish(CCacheDownload::EEnd::serverClosed, "/", 1);
-        EXPECT_TRUE(done && cache.AddEntry(entry, std::move(*done)));
+        held = file.handle.IsValid() ? static_cast<std::int64_t>(file.length) : -1;
+        WriteAll(cache.GetContentPath(*entry), {body.begin(), body.end()});
+        file.length = body.size();
+        EXPECT_TRUE(cache.AddEntry(
+            entry, SCompletedDownload{1, "a/b", DWORD(body.size()), std::move(file)}));
         return entry->GetFileName();
     };
     const auto contents = [&](const std::string& name) {
@@ -374,23 +374,21 @@ TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadB
         return std::string(bytes.begin(), bytes.end());
     };
     EXPECT_EQ(store("h/a", "first copy"), "00000001");
+    EXPECT_EQ(held, 0);  // created by the allocation
     // Its record is still the last of h/a: a new file, the spare left alone.
     EXPECT_EQ(store("h/a", "second"), "00000002");
     EXPECT_EQ(contents("00000001"), "first copy");
-    // Now (h/a, 00000001) is dead: written over under its name, cut to the new body.
+    // Now (h/a, 00000001) is dead: handed over open, to be written over under its name.
     EXPECT_EQ(store("h/a", "third"), "00000001");
-    EXPECT_EQ(contents("00000001"), "third");
+    EXPECT_EQ(held, 10);
     EXPECT_FALSE(fs::exists(FilePath("00000003")));
     EXPECT_EQ(store("h/b", "b, longer than the copy it replaces"), "00000002");
-    EXPECT_EQ(contents("00000002"), "b, longer than the copy it replaces");
+    EXPECT_EQ(held, 6);
     // The file of a store that could take no spare is created by the allocation, and held
     // open for the download.
-    SContentFile file;
-    CCacheEntryRef fresh = cache.AllocateEntry("h/c", nullptr, &file);
+    CCacheEntryRef fresh = cache.AllocateEntry("h/c");
     EXPECT_EQ(fresh->GetFileName(), "00000003");
     EXPECT_TRUE(fs::exists(FilePath("00000003")));
-    EXPECT_TRUE(file.handle.IsValid());
-    EXPECT_EQ(file.length, 0u);
     cache.DiscardEntry(fresh);
     EXPECT_FALSE(fs::exists(FilePath("00000003")));
     // A descriptor the cache kept, for a file written some other way, is dropped at the
@@ -398,7 +396,7 @@ TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadB
     const std::string written = FilePath(Store("h/c", 9)->GetFileName());
     Store("h/c", 1);
     EXPECT_EQ(FilePath(store("h/d", "1234")), written);
-    EXPECT_EQ(ReadAll(written).size(), 4u);
+    EXPECT_EQ(held, -1);
 
     // The index holds (h/a, 1), (h/a, 2), (h/a, 1), (h/b, 2): read back after a crash (no
     // rewrite), each key finds its own last copy and no file is lost.
@@ -407,6 +405,7 @@ TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadB
     reloaded.LoadIndex();
     EXPECT_EQ(reloaded.Lookup("h/a")->GetFileName(), "00000001");
     EXPECT_EQ(reloaded.Lookup("h/b")->GetFileName(), "00000002");
+    EXPECT_EQ(contents("00000001"), "third");
     EXPECT_EQ(contents("00000002"), "b, longer than the copy it replaces");
     // A copy replaced without the replacing store's file surviving goes at the load.
     Bytes index;
