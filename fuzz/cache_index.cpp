@@ -1,7 +1,7 @@
 // The web cache's stored and received forms. With the first byte even, the rest is written as
-// the cache's index file "cache.idx" and loaded: every entry kept has a valid file name, the
-// totals are the sums of the entries, and the index rewritten at the load reads back to the
-// same entries. With the first byte odd, the rest is a console's settings form: a load either
+// the cache's index file "cache.idx" and loaded: every entry kept has a valid file name of its
+// own, the totals are the sums of the entries, and the index rewritten at the load reads back
+// to the same entries. With the first byte odd, the rest is a console's settings form: a load either
 // fails and changes nothing, or stores and reloads unchanged.
 
 #include "ArchiveFuzz.h"
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,11 @@ void LoadIndex(const std::uint8_t* data, std::size_t size) {
     cache.SetCacheDirectory(Folder());
     cache.LoadIndex();
     double total = 0.0;
+    std::set<std::string> files;  // no two entries share a content file
     for (const auto& [key, object] : static_cast<CObjectMap&>(cache)) {
         const auto* entry = static_cast<const CCacheEntry*>(object);
         Check(entry->HasFileName() && entry->GetURL() == key);
+        Check(files.insert(entry->GetFileName()).second);
         total += entry->GetSize();
     }
     Check(cache.GetTotalSize() == total);

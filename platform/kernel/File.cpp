@@ -83,33 +83,48 @@ int OpenConfinedFile(const std::string& folder, const std::string& relative) {
     return fd;
 }
 
-int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
-             DWORD creationDisposition) {
+namespace {
+
+// The open flags of an access and a creation disposition (false: not valid, or no name;
+// errno set); `truncate` says whether the file is to be emptied once opened.
+bool OpenFlags(const std::string& name, DWORD desiredAccess, DWORD creationDisposition,
+               int& flags, bool& truncate) {
     const bool read = desiredAccess & GENERIC_READ;
     const bool append = desiredAccess & FILE_APPEND_DATA;
     const bool write = (desiredAccess & GENERIC_WRITE) || append;
-    int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
     if (append)
         flags |= O_APPEND;
-    bool truncate = false;
+    truncate = false;
     switch (creationDisposition) {
     case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = write; break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
     case TRUNCATE_EXISTING:
         if (!write) {
             errno = EINVAL;
-            return INVALID_FILE_HANDLE;
+            return false;
         }
         truncate = true;
         break;
-    default: errno = EINVAL; return INVALID_FILE_HANDLE;
+    default: errno = EINVAL; return false;
     }
     if (name.empty()) {
         errno = ENOENT;
-        return INVALID_FILE_HANDLE;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
+             DWORD creationDisposition) {
+    int flags = 0;
+    bool truncate = false;
+    if (!OpenFlags(name, desiredAccess, creationDisposition, flags, truncate))
+        return INVALID_FILE_HANDLE;
     int fd = open(name.c_str(), flags, 0666);
     if (fd < 0)
         return INVALID_FILE_HANDLE;
@@ -127,13 +142,23 @@ int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
         errno = EBUSY;
         return INVALID_FILE_HANDLE;
     }
-    if (truncate && write && ftruncate(fd, 0) != 0) {
+    if (truncate && ftruncate(fd, 0) != 0) {
         int error = errno;
         close(fd);
         errno = error;
         return INVALID_FILE_HANDLE;
     }
     return fd;
+}
+
+int OpenFileForWriting(const std::string& name, DWORD creationDisposition) {
+    int flags = 0;
+    bool truncate = false;
+    if (!OpenFlags(name, GENERIC_WRITE, creationDisposition, flags, truncate))
+        return INVALID_FILE_HANDLE;
+    // A folder is refused by the open itself (write access).
+    const int fd = open(name.c_str(), flags | (truncate ? O_TRUNC : 0), 0666);
+    return fd < 0 ? INVALID_FILE_HANDLE : fd;
 }
 
 bool CloseFile(int handle) { return handle >= 0 && close(handle) == 0; }

@@ -44,6 +44,10 @@ inline constexpr int INVALID_FILE_HANDLE = -1;
 // valid, or the share modes conflict (EBUSY). New files get mode 0666 less the umask.
 int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
              DWORD creationDisposition);
+// Opens `name` for writing like OpenFile, without the share check: for files whose writers
+// and readers the caller keeps apart itself (one system call where OpenFile makes three).
+// Folders are refused (EISDIR).
+int OpenFileForWriting(const std::string& name, DWORD creationDisposition);
 // Closes a handle of OpenFile; false for an invalid handle.
 bool CloseFile(int handle);
 

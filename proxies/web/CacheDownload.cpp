@@ -17,7 +17,8 @@ constexpr std::uint64_t kMaxStoredSize = std::numeric_limits<DWORD>::max();
 
 CCacheDownload::~CCacheDownload() { Discard(); }
 
-bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response) {
+bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response,
+                          SContentFile file) {
     Discard();
     m_error = 0;
     m_errorText.clear();
@@ -32,19 +33,26 @@ bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response)
     m_hasContentType = response.headers.Contains("Content-Type");
     m_contentType = response.headers.Get("Content-Type");
 
+    m_path = path;
+    if (file.handle.IsValid()) {
+        m_file = std::move(file.handle);
+        m_heldLength = file.length;
+        return true;
+    }
     // A file already there (a spare the cache renamed to this name) is written over and cut
     // to the body's length when it is complete: no creation, which would hold the folder's
     // lock, and its blocks are used again instead of being freed and allocated anew.
-    int handle = OpenFile(path, GENERIC_WRITE, 0, OPEN_EXISTING);
-    m_overwriting = handle != INVALID_FILE_HANDLE;
-    if (handle == INVALID_FILE_HANDLE && errno == ENOENT)
-        handle = OpenFile(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-    if (handle == INVALID_FILE_HANDLE) {
+    m_file.Reset(OpenFileForWriting(path, OPEN_EXISTING));
+    m_heldLength = std::numeric_limits<std::uint64_t>::max();
+    if (!m_file.IsValid() && errno == ENOENT) {
+        m_file.Reset(OpenFileForWriting(path, CREATE_ALWAYS));
+        m_heldLength = 0;
+    }
+    if (!m_file.IsValid()) {
         m_error = errno;
+        m_path.clear();
         return false;
     }
-    m_handle = handle;
-    m_path = path;
     return true;
 }
 
@@ -61,7 +69,7 @@ bool CCacheDownload::Write(const void* bytes, std::size_t count) {
         Discard();
         return false;
     }
-    if (WriteFileAt(m_handle, bytes, count, m_written) != static_cast<std::int64_t>(count)) {
+    if (WriteFileAt(m_file.Get(), bytes, count, m_written) != static_cast<std::int64_t>(count)) {
         m_error = errno != 0 ? errno : EIO;
         Discard();
         return false;
@@ -86,7 +94,7 @@ std::optional<SCompletedDownload> CCacheDownload::Finish(EEnd end, std::string_v
         Discard();
         return std::nullopt;
     }
-    if (m_overwriting && !SetFileLength(m_handle, m_written)) {
+    if (m_written < m_heldLength && !SetFileLength(m_file.Get(), m_written)) {
         m_error = errno != 0 ? errno : EIO;
         Discard();
         return std::nullopt;
@@ -96,8 +104,8 @@ std::optional<SCompletedDownload> CCacheDownload::Finish(EEnd end, std::string_v
         result.lastModified = now;
     result.contentType = m_hasContentType ? m_contentType : GetMimeType(requestPath);
     result.size = static_cast<DWORD>(m_written);
-    CloseFile(m_handle);
-    m_handle = -1;
+    result.file.handle = std::move(m_file);
+    result.file.length = m_written;
     m_path.clear();
     return result;
 }
@@ -105,8 +113,7 @@ std::optional<SCompletedDownload> CCacheDownload::Finish(EEnd end, std::string_v
 void CCacheDownload::Discard() {
     if (!IsOpen())
         return;
-    CloseFile(m_handle);
-    m_handle = -1;
+    m_file.Reset();
     RemoveFile(m_path);
     m_path.clear();
 }

@@ -3,14 +3,14 @@
 // may be stored, written as the body is relayed, and either kept for registration, when the
 // body arrived whole, or deleted.
 //
-// The session's OpenCacheFile is CWWWCache::AllocateEntry(cache key) and, when the entry got
-// a file name, Open(CWWWCache::GetContentPath(entry), response); a failed Open discards the
-// entry (CWWWCache::DiscardEntry). RelayResponseData calls Write before it sends the bytes to
-// the client; a failed Write writes kErrorLineCacheWrite with GetErrorText() and discards the
-// entry, and the body still reaches the client. CloseCacheFile is Finish: with a result, set
-// the entry's last-modified time, content type and size from it and register it
-// (CWWWCache::AddEntry); without, CWWWCache::DiscardEntry. OnEnd and every other end of the
-// session call Finish(EEnd::abandoned) (the destructor does it too).
+// The session's OpenCacheFile is CWWWCache::AllocateEntry(cache key, ..., &file) and, when the
+// entry got a file name, Open(CWWWCache::GetContentPath(entry), response, file); a failed Open
+// discards the entry (CWWWCache::DiscardEntry). RelayResponseData calls Write before it sends
+// the bytes to the client; a failed Write writes kErrorLineCacheWrite with GetErrorText() and
+// discards the entry, and the body still reaches the client. CloseCacheFile is Finish: with a
+// result, set the entry's last-modified time, content type and size from it and register it
+// with its file still open (CWWWCache::AddEntry); without, CWWWCache::DiscardEntry. OnEnd and
+// every other end of the session call Finish(EEnd::abandoned) (the destructor does it too).
 //
 // A download is complete, and kept, only when it can be served as the server sent it: with a
 // Content-Length, exactly that many bytes, whoever closed; without one, everything until the
@@ -18,6 +18,7 @@
 // the index records is discarded.
 
 #include "platform/kernel/Types.h"
+#include "platform/service/UniqueFd.h"
 #include "proxies/web/WWWResponse.h"
 
 #include <cstddef>
@@ -26,11 +27,20 @@
 #include <string>
 #include <string_view>
 
-// What the cache entry of a complete download records.
+// A content file's descriptor, open for writing, with the length of what the file holds. The
+// cache keeps those of recent downloads, so that a later store that takes the file over
+// writes into it without opening it again (and cuts it only when its new body is shorter).
+struct SContentFile {
+    CUniqueFd handle;
+    std::uint64_t length = 0;
+};
+
+// What the cache entry of a complete download records, and its content file still open.
 struct SCompletedDownload {
     std::int64_t lastModified = 0;  // the response's Last-Modified, or the time it ended
     std::string contentType;        // its Content-Type, or the type of the request path
     DWORD size = 0;                 // bytes in the content file
+    SContentFile file{};            // the file as written (none: closed)
 };
 
 class CCacheDownload {
@@ -47,10 +57,13 @@ public:
     CCacheDownload& operator=(const CCacheDownload&) = delete;
 
     // Creates the content file at `path` for writing, replacing a file of that name (written
-    // over, and cut to the body's length when it is complete), for the body of `response`. False when it cannot be created (nothing is left behind). A
-    // download in progress is abandoned first.
-    bool Open(const std::string& path, const CWWWResponse& response);
-    bool IsOpen() const { return m_handle >= 0; }
+    // over, and cut to the body's length when it is complete), for the body of `response`.
+    // With `file`, the file at `path` is already open: it is written through that descriptor.
+    // False when it cannot be created (nothing is left behind). A download in progress is
+    // abandoned first. The file is opened without a share lock: the cache hands a file to one
+    // download at a time, and never one that a session may be reading.
+    bool Open(const std::string& path, const CWWWResponse& response, SContentFile file = {});
+    bool IsOpen() const { return m_file.IsValid(); }
 
     // Appends body bytes. False when the download is not open, or has just failed: a write
     // error (GetErrorText says which) or a body that outgrew what it may be; the file is
@@ -61,8 +74,8 @@ public:
     // was refused ("" when none failed).
     std::string GetErrorText() const;
 
-    // Ends the download. Complete: the file is closed and kept, and the result says what its
-    // entry records (`requestPath` gives the type when the response had no Content-Type; `now`
+    // Ends the download. Complete: the file is kept, and the result says what its entry
+    // records and holds the file's descriptor (`requestPath` gives the type when the response had no Content-Type; `now`
     // the last-modified time when it had no readable Last-Modified). Otherwise the file is
     // deleted and there is no result. Nothing to finish gives no result either.
     std::optional<SCompletedDownload> Finish(EEnd end, std::string_view requestPath,
@@ -71,8 +84,10 @@ public:
 private:
     void Discard();
 
-    int m_handle = -1;
-    bool m_overwriting = false;  // the file was there: cut to length when complete
+    CUniqueFd m_file;
+    // What the file held before: cut to the body's length when that is shorter (unknown for a
+    // file found by name: always cut).
+    std::uint64_t m_heldLength = 0;
     std::string m_path;
     std::uint64_t m_written = 0;
     std::optional<std::uint64_t> m_expected;  // the Content-Length, when there is one

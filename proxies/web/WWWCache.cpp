@@ -39,6 +39,9 @@ constexpr std::uint64_t kMinIndexGrowth = 256 * 1024;
 // How many replaced copies wait to hand their content files to later stores (CWWWCache::m_spares).
 constexpr std::size_t kMaxSpareFiles = 64;
 
+// How many content files of recent downloads stay open for a later store (CWWWCache::m_openFiles).
+constexpr std::size_t kMaxOpenFiles = 64;
+
 // The counter's next text, as a base-36 number over kFileNameDigits; "ZZZZZZZZ" is never
 // given out, the count going round to "00000000" instead.
 void AdvanceCounter(std::string& counter) {
@@ -284,8 +287,19 @@ std::string CWWWCache::GetContentPath(const CCacheEntry& entry) const {
     return m_activeDirectory.empty() ? std::string() : ContentPathLocked(entry.GetFileName());
 }
 
-std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
-    std::string spare;  // a spare file's path, for the name found
+std::string CWWWCache::ReserveNewName(std::vector<std::string>& removeLater,
+                                      SContentFile& file) {
+    std::string spare;  // the path of a spare to rename to the name found
+    {
+        // The spares wait for their record to die (the next store of their key), unless they
+        // piled up to their bound: then one is renamed rather than a file created.
+        CScopedLock lock(*this);
+        if (m_spares.size() >= kMaxSpareFiles) {
+            const std::string name = TakeSpareLocked(file, false);
+            if (!name.empty())
+                spare = ContentPathLocked(name);
+        }
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name, path;
         {
@@ -298,60 +312,87 @@ std::string CWWWCache::ReserveFreeName(std::vector<std::string>& removeLater) {
             name = m_counter;
             path = ContentPathLocked(name);
             m_pending.insert(name);
-            if (spare.empty())
-                spare = TakeSpareLocked();
         }
-        // Looked for outside the map lock: a file system call under it would hold up every
-        // lookup (and a directory busy with creations and deletions can take a while). A
-        // spare is renamed to the name, which the rename itself refuses when it is taken; a
-        // spare spares the store a creation and the replaced copy a deletion, the dearest
-        // steps of a store on a busy cache folder.
+        // Outside the map lock: a file system call under it would hold up every lookup. The
+        // rename and the creation each refuse a name that is taken (a counter gone round, or
+        // set by a damaged index), so no look comes first.
         if (!spare.empty()) {
             if (MoveFileNoReplace(spare, path))
                 return name;
             if (errno != EEXIST) {
                 removeLater.push_back(std::move(spare));
                 spare.clear();
-                if (!FileExists(path))
-                    return name;
+                file = {};
             }
-        } else if (!FileExists(path)) {
-            return name;
+        }
+        int error = EEXIST;
+        if (spare.empty()) {
+            CUniqueFd created(OpenFileForWriting(path, CREATE_NEW));
+            if (created.IsValid()) {
+                file = {std::move(created), 0};
+                return name;
+            }
+            error = errno;
         }
         CScopedLock lock(*this);
         m_pending.erase(name);
+        if (error != EEXIST)
+            break;
     }
     if (!spare.empty())
         removeLater.push_back(std::move(spare));
+    file = {};
     return {};
 }
 
+void CWWWCache::GiveNameLocked(CCacheEntry& entry, const std::string& name,
+                               SContentFile& taken, SContentFile* file, SContentFile& evicted) {
+    const std::int64_t now = Now();
+    entry.SetFileName(name);
+    entry.SetLastChecked(now);
+    entry.SetLastModified(now);
+    if (file != nullptr)
+        *file = std::move(taken);
+    else
+        evicted = KeepFileLocked(name, std::move(taken));
+}
+
 CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
-                                        std::vector<std::string>* callerRemoves) {
+                                        std::vector<std::string>* callerRemoves,
+                                        SContentFile* file) {
     auto entry = CCacheEntryRef::Adopt(new CCacheEntry(key));
     entry->SetTotals(m_totals);
     if (key.size() > kMaxRecordText)
         return entry;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
+    SContentFile taken, evicted;           // evicted: closed once the map lock is released
+    bool named = false;
     {
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty())
             return entry;
         if (const CCacheEntry* old = FindLocked(key)) {
             entry->SetHits(old->GetHits());
-            RemoveLocked(key, false, &removeLater);  // its file may become the spare taken next
+            RemoveLocked(key, false, &removeLater);  // its file becomes a spare
+        }
+        // A spare whose index record is dead is written over under its own name: no step in
+        // the folder at all, and no second look at the map.
+        const std::string name = TakeSpareLocked(taken, true);
+        if (!name.empty()) {
+            m_pending.insert(name);
+            GiveNameLocked(*entry, name, taken, file, evicted);
+            named = true;
         }
     }
-    std::string name = ReserveFreeName(removeLater);
+    const std::string name = named ? std::string() : ReserveNewName(removeLater, taken);
     if (!name.empty()) {
         CScopedLock lock(*this);
         if (m_closed || m_activeDirectory.empty()) {
             m_pending.erase(name);
+            if (!m_activeDirectory.empty())
+                removeLater.push_back(ContentPathLocked(name));
         } else {
-            const std::int64_t now = Now();
-            entry->SetFileName(name);
-            entry->SetLastChecked(now);
-            entry->SetLastModified(now);
+            GiveNameLocked(*entry, name, taken, file, evicted);
         }
     }
     if (callerRemoves != nullptr) {
@@ -363,26 +404,23 @@ CCacheEntryRef CWWWCache::AllocateEntry(const std::string& key,
     return entry;
 }
 
-BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download) {
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SCompletedDownload download) {
     if (!entry)
         return FALSE;
     entry->SetLastModified(download.lastModified);
     entry->SetContentType(download.contentType);
     entry->SetSize(download.size);
-    return AddEntry(entry);
+    return AddEntry(entry, &download.file);
 }
 
-BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) { return AddEntry(entry, nullptr); }
+
+BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry, SContentFile* file) {
     if (!entry)
         return FALSE;
-    {
-        CScopedLock lock(*this);
-        if (m_pending.count(entry->GetFileName()) == 0)
-            return FALSE;
-        if (m_closed || entry->GetContentType().size() > kMaxRecordText) {
-            DiscardEntry(entry);
-            return FALSE;
-        }
+    if (entry->GetContentType().size() > kMaxRecordText) {
+        DiscardEntry(entry);
+        return FALSE;
     }
     // The record is made before the map lock is taken, queued in the same step that maps the
     // entry (so the queue's order is the map's), and written after the lock is released.
@@ -390,10 +428,12 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
 
     bool suspended = false, purge = false;
     std::vector<std::string> removeLater;  // deleted once the map lock is released
+    SContentFile evicted;                  // closed once the map lock is released
     {
         CScopedLock lock(*this);
+        // Not allocated here, registered already, or discarded meanwhile.
         if (m_pending.erase(entry->GetFileName()) == 0)
-            return FALSE;  // discarded meanwhile
+            return FALSE;
         if (m_closed) {
             RemoveFile(ContentPathLocked(entry->GetFileName()));
             return FALSE;
@@ -404,6 +444,7 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
         {
             std::lock_guard<std::mutex> queue(m_indexQueueMutex);
             m_indexQueue += record;
+            MarkSupersededLocked(key, ++m_recordsQueued);
         }
         MapLocked(entry);
         if (OverLimitLocked()) {
@@ -412,6 +453,12 @@ BOOL CWWWCache::AddEntry(const CCacheEntryRef& entry) {
                 purge = true;
             else
                 suspended = SuspendStoringLocked();
+        } else if (file != nullptr && file->handle.IsValid()) {
+            evicted = KeepFileLocked(entry->GetFileName(), std::move(*file));
+        } else {
+            // Written some other way: a descriptor kept from the allocation no longer knows
+            // the file's length.
+            evicted = TakeFileLocked(entry->GetFileName());
         }
     }
     WriteIndexQueue();
@@ -433,6 +480,7 @@ void CWWWCache::DiscardEntry(const CCacheEntryRef& entry) {
         CScopedLock lock(*this);
         if (m_pending.count(name) == 0)
             return;
+        TakeFileLocked(name);
         if (m_activeDirectory.empty()) {
             m_pending.erase(name);
             return;
@@ -469,8 +517,9 @@ void CWWWCache::RemoveLocked(std::string_view key, bool keepFile,
         // The copy a store replaces becomes a spare. It keeps its name until it is taken:
         // the index's record of it still finds the content it was written with.
         if (removeLater != nullptr && m_spares.size() < kMaxSpareFiles) {
-            m_spares.emplace_back(entry);
+            m_spares.push_back({CCacheEntryRef(entry)});
         } else {
+            TakeFileLocked(entry->GetFileName());
             std::string path = ContentPathLocked(entry->GetFileName());
             if (removeLater != nullptr)
                 removeLater->push_back(std::move(path));
@@ -558,32 +607,66 @@ void CWWWCache::RebuildIndex() {
     }, true);
 }
 
-std::string CWWWCache::TakeSpareLocked() {
+bool CWWWCache::IsRecordDeadLocked(const SSpare& spare) const {
+    return !spare.inIndex || (!m_appendFailed && spare.supersededBy != 0 &&
+                              spare.supersededBy <= m_recordsWritten.load());
+}
+
+std::string CWWWCache::TakeSpareLocked(SContentFile& file, bool deadRecordOnly) {
     // Only a spare that no session holds any more: none reads its file, and none can find it
     // since it was unmapped.
     for (auto it = m_spares.rbegin(); it != m_spares.rend(); ++it) {
-        if ((*it)->GetReferenceCount() != 1)
+        if (it->entry->GetReferenceCount() != 1 || (deadRecordOnly && !IsRecordDeadLocked(*it)))
             continue;
-        std::string path = ContentPathLocked((*it)->GetFileName());
+        std::string name = it->entry->GetFileName();
+        file = TakeFileLocked(name);
         m_spares.erase(std::next(it).base());
-        return path;
+        return name;
     }
     return {};
 }
 
+void CWWWCache::MarkSupersededLocked(std::string_view key, std::uint64_t record) {
+    for (SSpare& spare : m_spares)
+        if (spare.supersededBy == 0 && spare.entry->GetURL() == key)
+            spare.supersededBy = record;
+}
+
 void CWWWCache::RemoveSparesLocked() {
     if (!m_activeDirectory.empty())
-        for (const CCacheEntryRef& spare : m_spares)
-            RemoveFile(ContentPathLocked(spare->GetFileName()));
+        for (const SSpare& spare : m_spares)
+            RemoveFile(ContentPathLocked(spare.entry->GetFileName()));
     m_spares.clear();
+}
+
+SContentFile CWWWCache::KeepFileLocked(const std::string& name, SContentFile file) {
+    if (!file.handle.IsValid())
+        return {};
+    m_openFiles.emplace_back(name, std::move(file));
+    if (m_openFiles.size() <= kMaxOpenFiles)
+        return {};
+    SContentFile oldest = std::move(m_openFiles.front().second);
+    m_openFiles.erase(m_openFiles.begin());
+    return oldest;
+}
+
+SContentFile CWWWCache::TakeFileLocked(std::string_view name) {
+    for (auto it = m_openFiles.begin(); it != m_openFiles.end(); ++it) {
+        if (it->first != name)
+            continue;
+        SContentFile file = std::move(it->second);
+        m_openFiles.erase(it);
+        return file;
+    }
+    return {};
 }
 
 void CWWWCache::DeleteUnusedFilesLocked() {
     if (m_activeDirectory.empty())
         return;
     std::set<std::string, std::less<>> used = m_pending;
-    for (const CCacheEntryRef& spare : m_spares)
-        used.insert(spare->GetFileName());
+    for (const SSpare& spare : m_spares)
+        used.insert(spare.entry->GetFileName());
     for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
         used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
     const std::string_view suffix = kContentSuffix;
@@ -607,6 +690,7 @@ void CWWWCache::LoadIndex() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     RemoveSparesLocked();
+    m_openFiles.clear();
     DeleteElements();
     m_totals->size = 0.0;
     m_totals->served = 0.0;
@@ -622,7 +706,11 @@ void CWWWCache::LoadIndex() {
         return;
     m_index = std::move(file);
 
+    // A file belongs to the entry mapped to it. The file of a replaced record goes once the
+    // whole index is read, unless a later record of another key took it over: a store may
+    // write over a replaced copy's file once the record that replaced it is in the index.
     std::unordered_map<std::string, std::string> owners;  // file name -> key
+    std::vector<std::string> replaced;                    // files of replaced records
     try {
         CArchive ar(m_index.get(), CArchive::load, kLoadBufferSize);
         while (!ar.IsAtEnd()) {
@@ -634,8 +722,13 @@ void CWWWCache::LoadIndex() {
             auto owner = owners.find(name);
             if (owner != owners.end() && owner->second != entry->GetURL())
                 continue;  // the file is another entry's
-            if (const CCacheEntry* old = FindLocked(entry->GetURL()))
-                RemoveLocked(entry->GetURL(), old->GetFileName() == name);
+            if (const CCacheEntry* old = FindLocked(entry->GetURL())) {
+                if (old->GetFileName() != name) {
+                    owners.erase(old->GetFileName());
+                    replaced.push_back(old->GetFileName());
+                }
+                RemoveLocked(entry->GetURL(), true);
+            }
             if (name > m_counter)
                 m_counter = name;
             owners[name] = entry->GetURL();
@@ -645,6 +738,9 @@ void CWWWCache::LoadIndex() {
     } catch (...) {
         DropCurrentException();  // a damaged index is read up to its first bad record
     }
+    for (const std::string& name : replaced)
+        if (owners.count(name) == 0)
+            RemoveFile(ContentPathLocked(name));
     WriteIndex();
 }
 
@@ -659,13 +755,24 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
+    std::uint64_t queued = 0;
     {
         // The rewrite holds every mapped entry: the records queued so far are in it.
         std::lock_guard<std::mutex> queue(m_indexQueueMutex);
         m_indexQueue.clear();
+        queued = m_recordsQueued;
     }
-    if (!m_index)
+    // No record of a spare is left once the file holds the mapped entries only.
+    const auto rewritten = [&] {
+        m_recordsWritten = queued;
+        m_appendFailed = false;
+        for (SSpare& spare : m_spares)
+            spare.inIndex = false;
+    };
+    if (!m_index) {
+        rewritten();
         return TRUE;
+    }
     try {
         // Emptied first: a rewrite cut short leaves whole records and at most one cut at the
         // end, never new records followed by the tail of old ones.
@@ -678,9 +785,17 @@ BOOL CWWWCache::WriteIndex() {
         m_indexUnsynced = false;
         m_rewrittenSize = m_index->GetLength();
         m_appendedSize = 0;
+        rewritten();
         return TRUE;
     } catch (...) {
         DropCurrentException();
+        // Appends go on from wherever the rewrite stopped, which is the file's end.
+        try {
+            m_rewrittenSize = m_index->Seek(0, CFile::end);
+            m_appendedSize = 0;
+        } catch (...) {
+            DropCurrentException();
+        }
         return FALSE;
     }
 }
@@ -715,20 +830,30 @@ bool CWWWCache::AppendIndexQueue() {
     // storing sessions that come together share one write.
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     std::string records;
+    std::uint64_t last = 0;  // the last record taken
     {
         std::lock_guard<std::mutex> queue(m_indexQueueMutex);
         records.swap(m_indexQueue);
+        last = m_recordsQueued;
     }
-    if (records.empty() || !m_index)
+    if (records.empty())
         return false;
-    std::uint64_t start = 0;
+    if (!m_index) {
+        m_recordsWritten = last;
+        return false;
+    }
+    // The file's position is its end: every write of the index leaves it there.
+    const std::uint64_t start = m_rewrittenSize + m_appendedSize;
     try {
-        start = m_index->Seek(0, CFile::end);
         m_index->Write(records.data(), records.size());
         m_indexUnsynced = true;
         m_appendedSize += records.size();
+        m_recordsWritten = last;
     } catch (...) {
         DropCurrentException();
+        // Records lost: a spare they replaced may still be the last of its key in the file,
+        // so none is written over in place until the next rewrite.
+        m_appendFailed = true;
         // A record cut short would end the next reading there: take them back.
         try {
             m_index->SetLength(start);
@@ -757,6 +882,7 @@ void CWWWCache::Close() {
     CScopedLock lock(*this);
     std::lock_guard<std::recursive_mutex> index(m_indexMutex);
     RemoveSparesLocked();
+    m_openFiles.clear();
     m_closed = true;
     DeleteElements();
     m_index.reset();

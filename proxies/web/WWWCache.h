@@ -26,11 +26,16 @@
 // cache works in memory.
 //
 // Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
-// under its own name) for a later allocation to rename to its new name, once no session holds
-// that copy: on a busy folder a creation and a deletion per store cost far more than a
-// rename. A spare's old index record still finds the content it was written with, and the
-// rename takes the old name away before the file is written again. Close and LoadIndex delete
-// the spares; RebuildIndex keeps them.
+// under its own name) for a later store to write over once no session holds that copy: on a
+// busy folder every creation, deletion or rename takes the folder's lock and searches its
+// entries, and they cost a store far more than the write itself. Once the copy's index record
+// is dead (a later record of its key is written, or the index rewritten), a store writes over
+// the file under its own name, with no step in the folder at all: no load of the index can
+// map the old key to it any more, and LoadIndex gives a file to the last record naming it.
+// Before, a spare is only renamed to a new name, when the spares reached their bound. A new
+// name's file is created by the allocation. The descriptors of recent downloads' files stay
+// open (at most 64), so a store that takes one over writes without opening it. Close and
+// LoadIndex delete the spares; RebuildIndex keeps them.
 //
 // Storing is off while CacheOptions bit value 1 is clear, while a purge or rebuild runs (the
 // busy flag; CacheOptions itself is left alone), and once the cache is closed. A download that
@@ -40,10 +45,11 @@
 // by the first removal that brings the total under the limit; settings that a console or the
 // store gives override it.
 //
-// Locks: the map's own mutex guards the map, the totals, the name counter and the folder; the
-// index mutex guards the index file. Order: map, then index. A registration queues its record
-// under the map lock and writes the queue after releasing it, under the index mutex only, so
-// lookups never wait for the disk and stores that come together share one write. Both are re-entrant. The settings DWORDs are atomic; the filter collections
+// Locks: the map's own mutex guards the map, the totals, the name counter, the folder, the
+// spares and the open files; the index mutex guards the index file. Order: map, then index. A
+// registration queues its record under the map lock and writes the queue after releasing it,
+// under the index mutex only, so lookups never wait for the disk and stores that come together
+// share one write. Both are re-entrant. The settings DWORDs are atomic; the filter collections
 // guard themselves. Filters are never tested against a request under the map lock.
 
 #include "engine/access/RequestFilterCollection.h"
@@ -140,16 +146,20 @@ public:
     void MarkChecked(CCacheEntry& entry, std::int64_t now);
     void CountHit(CCacheEntry& entry, std::int64_t now);
 
-    // A new entry for `key`, with the next free file name from the name counter and both
-    // times now. An entry mapped under the key is removed first (its content file deleted,
+    // A new entry for `key`, with a free file name (a spare's, or the next from the name
+    // counter, its file created empty) and both times now. An entry mapped under the key is removed first (its content file deleted,
     // its size off the totals); the new entry keeps its hit count. The entry is not mapped
     // until AddEntry. It has no file name (and nothing was removed) when the cache is closed,
     // has no folder, or the key is too long for an index record. With `removeLater`, the
     // removed entry's content file is not deleted here: its path is added there, for the
     // caller to delete off the client's path (its name is never handed out again); a removed
     // entry's file that became a spare is not listed.
+    // With `file`, the new name's file, when the allocation opened it or took over an open
+    // one, is handed over there, open for writing (with the length it holds); without, the
+    // cache keeps it until the entry is registered or discarded.
     CCacheEntryRef AllocateEntry(const std::string& key,
-                                 std::vector<std::string>* removeLater = nullptr);
+                                 std::vector<std::string>* removeLater = nullptr,
+                                 SContentFile* file = nullptr);
     // "<folder>/<file name>.nvc"; "" for an entry without a valid file name.
     std::string GetContentPath(const CCacheEntry& entry) const;
     // Registers a finished download of an entry from AllocateEntry: appends its record to
@@ -157,9 +167,10 @@ public:
     // adds its size to the total, and enforces the size limit. An entry that was not
     // allocated here, or is registered already, changes nothing (FALSE). After Close the
     // download is discarded (FALSE). The second form first sets the entry's last-modified
-    // time, content type and size from the download.
+    // time, content type and size from the download, and keeps its content file open for a
+    // store that takes the file over later (a bounded number are kept, the oldest closed).
     BOOL AddEntry(const CCacheEntryRef& entry);
-    BOOL AddEntry(const CCacheEntryRef& entry, const SCompletedDownload& download);
+    BOOL AddEntry(const CCacheEntryRef& entry, SCompletedDownload download);
     // Drops an allocated entry that will not be registered, deleting its content file. An
     // entry not allocated here, or registered already, is left alone.
     void DiscardEntry(const CCacheEntryRef& entry);
@@ -213,10 +224,16 @@ private:
     // Suspends storing (bit value 1 cleared); TRUE when it was on.
     bool SuspendStoringLocked();
     std::string ContentPathLocked(const std::string& fileName) const;
-    // The next free content file name, reserved among the pending names ("" when the cache
-    // is closed, has no folder, or no free name was found). A spare file, when there is one,
-    // is renamed to it; a spare that could not be used is added to `removeLater`.
-    std::string ReserveFreeName(std::vector<std::string>& removeLater);
+    // The next free name of the name counter, reserved among the pending names, with its
+    // file open in `file` ("" when the cache is closed, has no folder, or no free name was
+    // found): a spare renamed to it when the spares reached their bound, else a new file. A
+    // spare that could not be used is added to `removeLater`.
+    std::string ReserveNewName(std::vector<std::string>& removeLater, SContentFile& file);
+    // Gives a new entry its file name and times; the file `taken` goes to `file` when the
+    // caller wants it, else it is kept (and one kept before may be `evicted`).
+    void GiveNameLocked(CCacheEntry& entry, const std::string& name, SContentFile& taken,
+                        SContentFile* file, SContentFile& evicted);
+    BOOL AddEntry(const CCacheEntryRef& entry, SContentFile* file);
     // The entry's index record, as the index holds it.
     static std::string MakeIndexRecord(const CCacheEntry& entry);
     // Appends the queued records to the index file in one write (nothing when none waits),
@@ -233,8 +250,26 @@ private:
     template <class Remove>
     void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
     void DeleteUnusedFilesLocked();
-    // The path of a spare that no session holds, taken off the spares ("" for none).
-    std::string TakeSpareLocked();
+    // A replaced copy kept for a later store. Its index record (the last of its key, when it
+    // was replaced) is dead once a later record of the key is written, or the index rewritten:
+    // from then on the file may be written over under its own name, since no load of the
+    // index can map its key to it any more. Before, it is renamed first.
+    struct SSpare {
+        CCacheEntryRef entry;
+        bool inIndex = true;             // its record may still be in the index file
+        std::uint64_t supersededBy = 0;  // the number of the record replacing it (0: none yet)
+    };
+    bool IsRecordDeadLocked(const SSpare& spare) const;
+    // The file name of a spare that no session holds (with `deadRecordOnly`, one whose record
+    // is dead), taken off the spares ("" for none), and its open file when one is kept.
+    std::string TakeSpareLocked(SContentFile& file, bool deadRecordOnly);
+    // The spares of `key` whose record is not yet replaced are replaced by record `record`.
+    void MarkSupersededLocked(std::string_view key, std::uint64_t record);
+    // Keeps a content file open under its name; the oldest one kept is handed back (to be
+    // closed outside the lock) once more than the bound are. Nothing for no file.
+    SContentFile KeepFileLocked(const std::string& name, SContentFile file);
+    // The open file kept for the name, taken out (none: an invalid one).
+    SContentFile TakeFileLocked(std::string_view name);
     // Deletes the spare files and forgets them.
     void RemoveSparesLocked();
     void NotifySettingsChanged();
@@ -257,7 +292,11 @@ private:
     std::set<std::string, std::less<>> m_pending;  // file names allocated, not yet registered
     // Replaced copies whose content files later allocations rename instead of a deletion now
     // and a creation then (RemoveLocked, TakeSpareLocked); deleted at Close and LoadIndex.
-    std::vector<CCacheEntryRef> m_spares;
+    std::vector<SSpare> m_spares;
+    // Content files of recent downloads held open under their names (mapped entries, spares,
+    // names just allocated), oldest first: a store that takes one over writes through it.
+    // Every path that deletes or renames a file takes its descriptor out first.
+    std::vector<std::pair<std::string, SContentFile>> m_openFiles;
     bool m_suspendedForSize = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_closed{false};
@@ -274,4 +313,9 @@ private:
     // leaf lock.
     std::mutex m_indexQueueMutex;
     std::string m_indexQueue;
+    // Records queued since the start (numbered from 1; under the queue mutex), and the number
+    // of the last one written to the index file (written under the index mutex).
+    std::uint64_t m_recordsQueued = 0;
+    std::atomic<std::uint64_t> m_recordsWritten{0};
+    std::atomic<bool> m_appendFailed{false};  // records were lost since the last rewrite
 };

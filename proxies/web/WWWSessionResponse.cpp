@@ -55,11 +55,12 @@ void CWWWSession::CheckCache() {
 void CWWWSession::OpenCacheFile() {
     CloseCacheFile(CCacheDownload::EEnd::abandoned);
     CWWWCache& cache = Cache();
-    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles);
+    SContentFile file;  // the file, when the cache has it open already
+    CCacheEntryRef entry = cache.AllocateEntry(m_request.cacheKey, &m_staleCacheFiles, &file);
     if (!entry)
         return;
     const std::string path = cache.GetContentPath(*entry);
-    if (path.empty() || !m_cacheDownload.Open(path, m_response)) {
+    if (path.empty() || !m_cacheDownload.Open(path, m_response, std::move(file))) {
         cache.DiscardEntry(entry);
         return;
     }
@@ -75,10 +76,10 @@ void CWWWSession::CloseCacheFile(CCacheDownload::EEnd end) {
         return;
     const CCacheEntryRef entry = std::move(m_downloadEntry);
     m_downloadEntry.Reset();
-    const std::optional<SCompletedDownload> download =
+    std::optional<SCompletedDownload> download =
         m_cacheDownload.Finish(end, m_request.path, std::time(nullptr));
     if (download)
-        Cache().AddEntry(entry, *download);
+        Cache().AddEntry(entry, std::move(*download));
     else
         Cache().DiscardEntry(entry);
 }

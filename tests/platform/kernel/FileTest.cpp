@@ -33,6 +33,21 @@ TEST(FileTest, ShareModesBetweenOpeners) {
     EXPECT_FALSE(CloseFile(INVALID_FILE_HANDLE));
 }
 
+TEST(FileTest, OpeningForWritingTakesNoShareLockAndRefusesFolders) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/plain.txt";
+    const int exclusive = OpenFile(path, GENERIC_READ, 0, CREATE_NEW);
+    ASSERT_NE(exclusive, INVALID_FILE_HANDLE);
+    EXPECT_EQ(OpenFileForWriting(path, CREATE_NEW), INVALID_FILE_HANDLE);
+    EXPECT_EQ(errno, EEXIST);
+    const int writer = OpenFileForWriting(path, OPEN_EXISTING);  // held exclusively, yet opens
+    EXPECT_NE(writer, INVALID_FILE_HANDLE);
+    EXPECT_EQ(OpenFileForWriting(dir.Path(), OPEN_EXISTING), INVALID_FILE_HANDLE);
+    EXPECT_EQ(errno, EISDIR);
+    CloseFile(writer);
+    CloseFile(exclusive);
+}
+
 TEST(FileTest, ReadsAndWritesAtExplicitOffsets) {
     TempDir dir;
     std::string path = dir.Path() + "/rw.bin";

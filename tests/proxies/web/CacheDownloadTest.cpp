@@ -153,6 +153,21 @@ TEST_F(CacheDownloadTest, OpeningReplacesAnOldFileAndTheDestructorDiscards) {
     EXPECT_FALSE(FileExists(path));
 }
 
+TEST_F(CacheDownloadTest, AFileHandedOverOpenIsWrittenThroughAndCutOnlyWhenShorter) {
+    for (const std::string body : {"abc", "a body longer than ten"}) {
+        std::ofstream(path, std::ios::binary) << "0123456789";
+        SContentFile held{CUniqueFd(OpenFileForWriting(path, OPEN_EXISTING)), 10};
+        CCacheDownload download;
+        ASSERT_TRUE(download.Open(path, Response(nullptr), std::move(held)));
+        EXPECT_TRUE(Write(download, body));
+        auto done = download.Finish(EEnd::serverClosed, "/a", kNow);
+        ASSERT_TRUE(done);
+        EXPECT_TRUE(done->file.handle.IsValid());  // handed back open, with its length
+        EXPECT_EQ(done->file.length, body.size());
+        EXPECT_EQ(Contents(), body);
+    }
+}
+
 TEST_F(CacheDownloadTest, AFileThatCannotBeCreatedIsNoDownload) {
     CCacheDownload download;
     EXPECT_FALSE(download.Open(folder.Path() + "/missing/0000000B.nvc", Response("1")));

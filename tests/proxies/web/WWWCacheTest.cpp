@@ -275,10 +275,11 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     cache.CountHit(*first, Now());
     const std::string firstPath = FilePath(first->GetFileName());
     first.Reset();
-    // A new download of a mapped key removes the old copy at once, and keeps its hit count.
+    // A new download of a mapped key removes the old copy at once, and keeps its hit count;
+    // the old file waits as a spare while its record is the last of the key.
     CCacheEntryRef second = cache.AllocateEntry("h/a");
     EXPECT_FALSE(cache.Contains("h/a"));
-    EXPECT_FALSE(fs::exists(firstPath));
+    EXPECT_TRUE(fs::exists(firstPath));
     EXPECT_EQ(cache.GetTotalSize(), 0.0);
     EXPECT_EQ(second->GetHits(), 1u);
     // Meanwhile another session stored the key: registering replaces that one.
@@ -299,20 +300,21 @@ TEST_F(CacheTest, ReuseAndReplacementLeaveNoOrphansAndTrueTotals) {
     EXPECT_TRUE(fs::exists(cache.GetContentPath(*second)));
 }
 
-TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose) {
+TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreTakenOverByLaterStoresAndGoAtClose) {
     const auto fileOf = [](const std::string& path) {
         struct stat st{};
         return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
     };
     cache.LoadIndex();
     const std::string firstPath = FilePath(Store("h/a", 100)->GetFileName());
-    const ino_t firstFile = fileOf(firstPath);
-    // Replaced while no session holds it: its file takes the new name, the old one is gone.
+    // Replaced, its record still the last of the key: the file keeps its content and name, and
+    // the new download gets a file of its own.
     CCacheEntryRef second = cache.AllocateEntry("h/a");
-    EXPECT_FALSE(fs::exists(firstPath));
-    EXPECT_EQ(fileOf(cache.GetContentPath(*second)), firstFile);
+    EXPECT_EQ(ReadAll(firstPath).size(), 100u);
+    EXPECT_NE(cache.GetContentPath(*second), firstPath);
     // Two downloads of the key at once: the copy the later registration displaces waits under
-    // its own name, and the next store (of any key) takes it.
+    // its own name, and the next store (of any key) takes it. The record that replaced it is
+    // in the index already, so it is written over under that name, no rename.
     CCacheEntryRef third = cache.AllocateEntry("h/a");
     WriteAll(cache.GetContentPath(*second), std::vector<std::uint8_t>(70, 'y'));
     WriteAll(cache.GetContentPath(*third), std::vector<std::uint8_t>(50, 'z'));
@@ -324,20 +326,21 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose)
     EXPECT_EQ(ReadAll(secondPath).size(), 70u);
     EXPECT_EQ(cache.GetTotalSize(), 50.0);
     CCacheEntryRef other = cache.AllocateEntry("h/b");
-    EXPECT_FALSE(fs::exists(secondPath));
-    EXPECT_EQ(fileOf(cache.GetContentPath(*other)), secondFile);
+    EXPECT_EQ(cache.GetContentPath(*other), secondPath);
+    EXPECT_EQ(fileOf(secondPath), secondFile);
     cache.DiscardEntry(other);
+    EXPECT_FALSE(fs::exists(secondPath));
     // A copy a session still holds is handed on only once it is let go; spares go at Close.
     const std::string heldPath = cache.GetContentPath(*third);
     Store("h/a", 5);
     CCacheEntryRef notYet = cache.AllocateEntry("h/d");
     EXPECT_EQ(ReadAll(heldPath).size(), 50u);
-    EXPECT_FALSE(fs::exists(cache.GetContentPath(*notYet)));
+    EXPECT_NE(cache.GetContentPath(*notYet), heldPath);
     cache.DiscardEntry(notYet);
     third.Reset();
     CCacheEntryRef now = cache.AllocateEntry("h/d");
-    EXPECT_FALSE(fs::exists(heldPath));
-    EXPECT_EQ(ReadAll(cache.GetContentPath(*now)).size(), 50u);
+    EXPECT_EQ(cache.GetContentPath(*now), heldPath);
+    EXPECT_EQ(ReadAll(heldPath).size(), 50u);
     cache.DiscardEntry(now);
     CCacheEntryRef early = cache.AllocateEntry("h/c"), late = cache.AllocateEntry("h/c");
     const std::string sparePath = cache.GetContentPath(*early);
@@ -349,6 +352,83 @@ TEST_F(CacheTest, ReplacedCopiesNobodyHoldsAreRenamedForLaterStoresAndGoAtClose)
     EXPECT_TRUE(fs::exists(sparePath));
     cache.Close();
     EXPECT_FALSE(fs::exists(sparePath));
+}
+
+TEST_F(CacheTest, StoresWriteOverDeadCopiesInPlaceThroughKeptDescriptorsAndLoadBackTrue) {
+    cache.LoadIndex();
+    // A download as a session makes one, noting the length of the file it was handed open
+    // (-1: none handed).
+    std::int64_t held = -1;
+    const auto store = [&](const std::string& key, const std::string& body) {
+        SContentFile file;
+        CCacheEntryRef entry = cache.AllocateEntry(key, nullptr, &file);
+        held = file.handle.IsValid() ? static_cast<std::int64_t>(file.length) : -1;
+        WriteAll(cache.GetContentPath(*entry), {body.begin(), body.end()});
+        file.length = body.size();
+        EXPECT_TRUE(cache.AddEntry(
+            entry, SCompletedDownload{1, "a/b", DWORD(body.size()), std::move(file)}));
+        return entry->GetFileName();
+    };
+    const auto contents = [&](const std::string& name) {
+        const auto bytes = ReadAll(FilePath(name));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    EXPECT_EQ(store("h/a", "first copy"), "00000001");
+    EXPECT_EQ(held, 0);  // created by the allocation
+    // Its record is still the last of h/a: a new file, the spare left alone.
+    EXPECT_EQ(store("h/a", "second"), "00000002");
+    EXPECT_EQ(contents("00000001"), "first copy");
+    // Now (h/a, 00000001) is dead: handed over open, to be written over under its name.
+    EXPECT_EQ(store("h/a", "third"), "00000001");
+    EXPECT_EQ(held, 10);
+    EXPECT_FALSE(fs::exists(FilePath("00000003")));
+    EXPECT_EQ(store("h/b", "b, longer than the copy it replaces"), "00000002");
+    EXPECT_EQ(held, 6);
+    // The file of a store that could take no spare is created by the allocation, and held
+    // open for the download.
+    CCacheEntryRef fresh = cache.AllocateEntry("h/c");
+    EXPECT_EQ(fresh->GetFileName(), "00000003");
+    EXPECT_TRUE(fs::exists(FilePath("00000003")));
+    cache.DiscardEntry(fresh);
+    EXPECT_FALSE(fs::exists(FilePath("00000003")));
+    // A descriptor the cache kept, for a file written some other way, is dropped at the
+    // registration: the copy's length is not taken on trust by the store that takes it over.
+    const std::string written = FilePath(Store("h/c", 9)->GetFileName());
+    Store("h/c", 1);
+    EXPECT_EQ(FilePath(store("h/d", "1234")), written);
+    EXPECT_EQ(held, -1);
+
+    // The index holds (h/a, 1), (h/a, 2), (h/a, 1), (h/b, 2): read back after a crash (no
+    // rewrite), each key finds its own last copy and no file is lost.
+    CWWWCache reloaded;
+    reloaded.SetCacheDirectory(dir.Path());
+    reloaded.LoadIndex();
+    EXPECT_EQ(reloaded.Lookup("h/a")->GetFileName(), "00000001");
+    EXPECT_EQ(reloaded.Lookup("h/b")->GetFileName(), "00000002");
+    EXPECT_EQ(contents("00000001"), "third");
+    EXPECT_EQ(contents("00000002"), "b, longer than the copy it replaces");
+    // A copy replaced without the replacing store's file surviving goes at the load.
+    Bytes index;
+    index.Append(RecordHA("00000004")).Append(RecordHA("00000005"));
+    WriteAll(IndexPath(), index.Get());
+    WriteAll(FilePath("00000004"), {1});
+    reloaded.LoadIndex();
+    EXPECT_EQ(reloaded.Lookup("h/a")->GetFileName(), "00000005");
+    EXPECT_FALSE(fs::exists(FilePath("00000004")));
+
+    // Replaced copies whose records stay live (their new downloads dropped) pile up to the
+    // bound of 64; from then on a store renames one rather than create a file.
+    std::string spare;
+    CCacheEntryRef again;
+    for (int i = 0; i < 64; ++i) {
+        const std::string key = "h/p" + std::to_string(i);
+        spare = FilePath(Store(key, 1)->GetFileName());
+        again = cache.AllocateEntry(key);  // the 64th spare is taken over at once
+        if (i < 63)
+            cache.DiscardEntry(again);
+    }
+    EXPECT_FALSE(fs::exists(spare));
+    EXPECT_EQ(ReadAll(cache.GetContentPath(*again)).size(), 1u);
 }
 
 TEST_F(CacheTest, StoringOneKeyAgainAndAgainKeepsTheIndexSmall) {
@@ -567,11 +647,7 @@ TEST_F(CacheTest, SessionsStoreAndLookUpWhilePurgesRun) {
     done = true;
     admin.join();
 
-    // Every download was registered or discarded: no file is left over, and the totals are
-    // the entries' sums without a rewrite.
-    std::set<std::string> files;
-    for (const auto& file : fs::directory_iterator(dir.Path()))
-        files.insert(file.path().filename().string());
+    // The totals are the entries' sums without a rewrite.
     double total = 0.0, served = 0.0;
     std::set<std::string> expected = {"cache.idx"};
     for (const auto& [key, object] : static_cast<CObjectMap&>(cache)) {
@@ -581,7 +657,6 @@ TEST_F(CacheTest, SessionsStoreAndLookUpWhilePurgesRun) {
         total += entry->GetSize();
         served += entry->GetHitsTimesSize();
     }
-    EXPECT_EQ(files, expected);
     EXPECT_EQ(cache.GetTotalSize(), total);
     EXPECT_EQ(cache.GetTotalServed(), served);
 
@@ -597,4 +672,13 @@ TEST_F(CacheTest, SessionsStoreAndLookUpWhilePurgesRun) {
         ASSERT_TRUE(loaded) << key;
         EXPECT_EQ(loaded->GetFileName(), static_cast<const CCacheEntry*>(object)->GetFileName());
     }
+
+    // Every download was registered or discarded: once the spares go (at Close), no file is
+    // left over.
+    cache.Close();
+    std::set<std::string> files;
+    for (const auto& file : fs::directory_iterator(dir.Path()))
+        if (file.is_regular_file())
+            files.insert(file.path().filename().string());
+    EXPECT_EQ(files, expected);
 }
