@@ -559,11 +559,6 @@ void X1Socket::AcceptOnIdleThreads() {
         throw new X1SocketException(WSAGetLastError());
 }
 
-void X1Socket::SetDeferAccept(int seconds) {
-    if (!NetSetDeferAccept(RequireOpen(), seconds))
-        throw new X1SocketException(WSAGetLastError());
-}
-
 void X1Socket::SetReuseAddress(bool on) {
     if (!NetSetReuseAddress(RequireOpen(), on))
         throw new X1SocketException(WSAGetLastError());

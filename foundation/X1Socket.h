@@ -183,8 +183,6 @@ public:
     void SetLinger(bool on);
     void SetNoDelay(bool on);
     void SetReuseAddress(bool on);
-    // A listener's connections come once their first bytes did (NetSetDeferAccept).
-    void SetDeferAccept(int seconds);
     std::string GetLocalAddress();
     // This end's address while the socket is connected (taken when it connected or was
     // attached), else empty. Any thread may ask: it never touches the descriptor.

@@ -87,9 +87,6 @@ inline constexpr DWORD kLoadedSessionLimit = 0;
 // The system's largest accept queue (the kernel cuts it to net.core.somaxconn): a browser
 // alone opens six connections at once, and a queue that overflows drops their SYNs.
 inline constexpr int kListenBacklog = SOMAXCONN;
-// How long a service whose clients speak first lets a connection wait for its first bytes
-// before it is accepted all the same (CTCPService::ClientSpeaksFirst).
-inline constexpr int kDeferAcceptSeconds = 5;
 // Connections one accept notice takes at most before the listener is served again.
 inline constexpr int kAcceptsPerNotice = 64;
 // Live sessions of one service at most; the newest connection past it is refused, so a flood

@@ -39,8 +39,6 @@ void CTCPService::Start() {
         m_socket.StartAsyncSelect();
         if (GetCriticalService())
             m_socket.SetReuseAddress(true);
-        if (ClientSpeaksFirst())
-            m_socket.SetDeferAccept(kDeferAcceptSeconds);
         BindServiceSocket();
         m_socket.Listen(kListenBacklog);
         RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Tcp);

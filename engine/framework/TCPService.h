@@ -69,9 +69,6 @@ public:
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
-    // True for a protocol whose client sends first (a request): its connections are accepted
-    // once their first bytes came, so a session never starts only to wait for them.
-    virtual bool ClientSpeaksFirst() const { return false; }
     // The TCP service's archive record (the base's fields, then the upstream settings), for
     // derived classes whose loads append fields: read the whole record first, then apply it,
     // so a record cut short changes nothing.

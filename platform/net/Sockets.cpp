@@ -750,10 +750,6 @@ bool NetSetNoDelay(int s, bool on) { return SetIntOption(s, IPPROTO_TCP, TCP_NOD
 
 bool NetSetReuseAddress(int s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
 
-bool NetSetDeferAccept(int s, int seconds) {
-    return SetIntOption(s, IPPROTO_TCP, TCP_DEFER_ACCEPT, seconds);
-}
-
 namespace {
 
 bool GetEndAddress(int s, NetAddress* end,

@@ -134,9 +134,6 @@ std::size_t NetDrain(int s, DWORD timeoutMs, std::size_t maxBytes);
 bool NetSetLinger(int s, bool on, int seconds);
 bool NetSetNoDelay(int s, bool on);
 bool NetSetReuseAddress(int s, bool on);
-// A listener's connections are accepted only once their first bytes arrived, or, for a
-// client that sends nothing, after about `seconds` (TCP_DEFER_ACCEPT).
-bool NetSetDeferAccept(int s, int seconds);
 bool NetGetLocalAddress(int s, NetAddress* local);
 bool NetGetPeerAddress(int s, NetAddress* peer);
 bool NetIsDatagram(int s);

@@ -39,10 +39,6 @@ public:
     WebSettings GetWebSettings() const;
     void SetWebSettings(const WebSettings& settings);
 
-protected:
-    // A browser sends its request first.
-    bool ClientSpeaksFirst() const override { return true; }
-
 private:
     WebSettings m_web;
 };

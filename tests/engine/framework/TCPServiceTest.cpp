@@ -75,7 +75,6 @@ public:
     // of an earlier test in TIME_WAIT.
     explicit CEchoService(UINT port) : CTCPService(port, "Echo", "Echo service", TRUE) {}
     Behaviour behaviour = Behaviour::Echo;
-    bool clientFirst = false;
     std::atomic<DWORD> acceptThread{0};
     std::atomic<std::thread::id> acceptSystemThread{};
     CRef<CEchoSession> last;  // the last session made
@@ -97,9 +96,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         last.Reset();
     }
-
-protected:
-    bool ClientSpeaksFirst() const override { return clientFirst; }
 };
 
 class TCPServiceTest : public FrameworkTest {
@@ -212,20 +208,6 @@ TEST_F(TCPServiceTest, AThreadParkedAfterItsSessionAcceptsTheNextConnectionAndSe
         Sleep(20);  // the thread parks after its session object is gone
     }
     EXPECT_TRUE(servedWhereAccepted);
-    ASSERT_TRUE(MachinesBecome(0));
-}
-
-TEST_F(TCPServiceTest, AServiceWhoseClientsSpeakFirstMakesNoSessionBeforeTheFirstBytes) {
-    CallbackThread engineThread;
-    m_service->clientFirst = true;
-    m_service->Start();
-    ASSERT_EQ(m_service->GetRunState(), CService::kRunning);
-    RawPeer client = RawPeer::Connect(m_port);
-    Sleep(300);
-    EXPECT_EQ(g_liveSessions.load(), 0);
-    client.Send("ping");
-    EXPECT_EQ(client.Receive(11, 5000), "hello\r\nping");
-    client.Close();
     ASSERT_TRUE(MachinesBecome(0));
 }
 
