@@ -554,11 +554,6 @@ void X1Socket::SetNoDelay(bool on) {
         throw new X1SocketException(WSAGetLastError());
 }
 
-void X1Socket::AcceptOnIdleThreads() {
-    if (!NetAcceptOnIdleThreads(RequireOpen()))
-        throw new X1SocketException(WSAGetLastError());
-}
-
 void X1Socket::SetReuseAddress(bool on) {
     if (!NetSetReuseAddress(RequireOpen(), on))
         throw new X1SocketException(WSAGetLastError());

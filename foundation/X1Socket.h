@@ -115,11 +115,6 @@ public:
     // exception for that: a loop that takes every pending connection ends there); other
     // failures throw.
     int TryAccept();
-    // Before Listen, for a socket in callback mode: threads parked between two sessions may
-    // take its connections, running the accept callback themselves and then serving the
-    // session it starts (NetAcceptOnIdleThreads); the callback must bear running on several
-    // threads at once. Throws the socket error on failure.
-    void AcceptOnIdleThreads();
 
     // Events.
     // Stores the mask; issues the selection again when the asynchronous flag is on and the

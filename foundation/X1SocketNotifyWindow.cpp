@@ -299,19 +299,6 @@ void X1SocketNotifyWindow::OnSocketNotice(int s, std::uint64_t generation, unsig
     ScheduleCallback(s, callback->second, event);
 }
 
-void X1SocketNotifyWindow::RunAcceptHere(int s, std::uint64_t generation) {
-    CallbackPtr entry;
-    {
-        HandleShard& shard = ShardOf(s);
-        std::lock_guard<std::mutex> lock(shard.mutex);
-        auto callback = shard.callbacks.find(s);
-        if (callback == shard.callbacks.end() || callback->second->generation != generation)
-            return;
-        entry = callback->second;
-    }
-    RunCallback(s, entry, FD_ACCEPT);
-}
-
 void X1SocketNotifyWindow::ScheduleCallback(int handle, const CallbackPtr& entry, unsigned event) {
     // The pending bits are shared with the call's guard, which may outlive the entry's map slot.
     auto pending = std::shared_ptr<std::atomic<unsigned>>(entry, &entry->pending);

@@ -139,8 +139,6 @@ private:
     ThreadShard& ThreadShardOf(DWORD thread) { return m_threadShards[thread % kShards]; }
 
     void OnSocketNotice(int s, std::uint64_t generation, unsigned event) override;
-    // A callback-mode listener's accept, run on the parked thread the connection woke.
-    void RunAcceptHere(int s, std::uint64_t generation) override;
     // Posts a call of the callback for `event` to the callback thread. The handle's shard
     // lock held.
     void ScheduleCallback(int handle, const CallbackPtr& entry, unsigned event);

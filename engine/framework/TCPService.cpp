@@ -8,7 +8,6 @@
 #include "foundation/Archive.h"
 #include "foundation/RegistryStore.h"
 #include "platform/framework/Exception.h"
-#include "platform/kernel/Thread.h"
 #include "platform/net/Sockets.h"
 
 using namespace FrameworkFormat;
@@ -34,7 +33,6 @@ void CTCPService::Start() {
     try {
         m_socket.SetCallback(&CTCPServiceSocketCallback, this);
         m_socket.Create(NET_SOCK_STREAM);
-        m_socket.AcceptOnIdleThreads();
         m_socket.SetEventMask(FD_ACCEPT);
         m_socket.StartAsyncSelect();
         if (GetCriticalService())
@@ -76,10 +74,7 @@ void CTCPServiceSocketCallback(void* userData, X1Socket* socket, unsigned event)
 CSession* CTCPService::CreateSession(int) { return nullptr; }
 
 void CTCPService::AcceptConnection(X1Socket& listener) {
-    // A parked thread woken by one connection takes that one and serves it; what else is
-    // pending is announced to the other waiters.
-    const int most = ThreadTakesOverNextStart() ? 1 : kAcceptsPerNotice;
-    for (int taken = 0; taken < most; ++taken) {
+    for (int taken = 0; taken < kAcceptsPerNotice; ++taken) {
         if (!AcceptOne(listener))
             return;
     }

@@ -1,9 +1,7 @@
 #pragma once
 // CTCPService: a service that listens on a TCP port and makes one session thread of each
 // accepted connection. Its listening socket is in callback mode, so accepting runs on the
-// callback thread (the engine thread in the engine) through CTCPServiceSocketCallback, or on
-// a thread parked between two sessions that the connection woke, which then runs the new
-// session itself (X1Socket::AcceptOnIdleThreads). It also
+// callback thread (the engine thread in the engine) through CTCPServiceSocketCallback. It also
 // carries the upstream settings that two-ended sessions connect through (ConnectMethod,
 // ProxyServer, ProxyPort, SOCKS4Password), saved after the base's values and exchanged after
 // the base's archive fields.
@@ -57,10 +55,9 @@ public:
     // What the console's service sheet offers: 0, 6 or 7, fixed by the class.
     DWORD GetSupportedMethods() const { return m_supportedMethods; }
 
-    // The accept callback's work: every pending connection (up to kAcceptsPerNotice; one on
-    // a parked thread, which then serves it) becomes a session, or is refused while
-    // kMaxLiveSessions of this service live. Called on the callback thread, or on a parked
-    // thread that a connection woke, several at once.
+    // The accept callback's work: every pending connection (up to kAcceptsPerNotice) becomes
+    // a session, or is refused while kMaxLiveSessions of this service live (called on the
+    // callback thread).
     void AcceptConnection(X1Socket& listener);
     // Sessions of this service that have not been destroyed yet, and their ceiling
     // (kMaxLiveSessions unless set).

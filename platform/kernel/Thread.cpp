@@ -2,8 +2,6 @@
 
 #include "platform/kernel/Clock.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -335,12 +333,6 @@ std::mutex g_resetsMutex;
 // thread for each CThread and ending it afterwards (its stack mapped, then freed with the TLB
 // shootdowns that brings) costs more than a short session's own work. A parked thread that
 // gets no work for a while ends; at most kMaxParked wait at once.
-//
-// The parked threads wait together on one epoll set that holds the signal of the job queue
-// and the idle work sources (WatchForIdleThreads): the kernel wakes one of them per signal,
-// and a thread woken by a source does that work itself, running the first CThread it starts
-// right there (a listener's connection accepted by the thread that then serves it, with no
-// hand-over between threads).
 class ThreadPark {
 public:
     static ThreadPark& Get() {
@@ -348,182 +340,88 @@ public:
         return *park;
     }
 
-    // Runs `job` on a parked system thread, or on a new one, or, while this thread does idle
-    // work, on this thread once that work is done. Throws std::system_error when no thread
-    // could be created.
+    // Runs `job` on a parked system thread, or on a new one. Throws std::system_error when
+    // no thread could be created.
     void Run(std::function<void()> job) {
-        if (t_nextJob != nullptr && !*t_nextJob) {
-            *t_nextJob = std::move(job);
-            return;
-        }
-        bool queued = false;
-        if (m_epfd >= 0) {
+        std::shared_ptr<Worker> worker;
+        {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_jobs.size() < m_waiting) {
-                m_jobs.push_back(std::move(job));
-                queued = true;
+            if (!m_idle.empty()) {
+                worker = std::move(m_idle.back());
+                m_idle.pop_back();
             }
         }
-        if (queued) {
-            Signal();
+        if (worker) {
+            {
+                std::lock_guard<std::mutex> lock(worker->mutex);
+                worker->job = std::move(job);
+            }
+            worker->wake.notify_one();
             return;
         }
-        std::thread(&ThreadPark::Serve, this, std::move(job)).detach();
+        auto fresh = std::make_shared<Worker>();
+        fresh->job = std::move(job);
+        std::thread(&ThreadPark::Serve, this, std::move(fresh)).detach();
     }
-
-    bool Watch(int fd, std::uint64_t token) {
-        if (m_epfd < 0 || token == kJobToken) {
-            errno = EINVAL;
-            return false;
-        }
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLET | EPOLLEXCLUSIVE;
-        ev.data.u64 = token;
-        return epoll_ctl(m_epfd, EPOLL_CTL_ADD, fd, &ev) == 0;
-    }
-
-    void SetHandler(void (*handler)(std::uint64_t)) { m_handler.store(handler); }
-
-    static bool TakesOverNextStart() { return t_nextJob != nullptr && !*t_nextJob; }
 
 private:
     static constexpr std::size_t kMaxParked = 256;
-    static constexpr int kParkTimeMs = 2000;
-    static constexpr std::uint64_t kJobToken = 0;
-    static constexpr int kMaxEvents = 8;
+    static constexpr auto kParkTime = std::chrono::seconds(2);
 
-    ThreadPark() {
-        m_epfd = epoll_create1(EPOLL_CLOEXEC);
-        m_jobFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        epoll_event ev{};
-        ev.events = EPOLLIN | EPOLLET;
-        ev.data.u64 = kJobToken;
-        if (m_epfd < 0 || m_jobFd < 0 || epoll_ctl(m_epfd, EPOLL_CTL_ADD, m_jobFd, &ev) != 0) {
-            // Without the set, every CThread gets a thread of its own.
-            if (m_epfd >= 0)
-                close(m_epfd);
-            if (m_jobFd >= 0)
-                close(m_jobFd);
-            m_epfd = m_jobFd = -1;
-        }
-    }
+    // Each worker sleeps on a lock and condition of its own: the park's lock guards only the
+    // list of idle workers, so a worker woken for a job never queues behind the others.
+    struct Worker {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::function<void()> job;  // set, under the worker's mutex, when work is handed over
+    };
 
-    void Signal() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(m_jobFd, &one, sizeof one);
-    }
-
-    // Takes a queued job; with more queued, wakes another parked thread for them (one signal
-    // may have woken only one thread for several jobs). m_mutex held.
-    std::function<void()> TakeJob() {
-        std::function<void()> job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        --m_waiting;
-        if (!m_jobs.empty())
-            Signal();
-        return job;
-    }
-
-    // Waits parked for the next job: a queued one, or one this thread started itself while
-    // doing idle work. None when it waited kParkTimeMs in vain, or when too many wait.
-    std::function<void()> AwaitJob() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_epfd < 0 || m_waiting >= kMaxParked)
-                return nullptr;
-            ++m_waiting;
-        }
-        std::uint64_t deadline = GetTickCount64() + kParkTimeMs;
-        epoll_event events[kMaxEvents];
-        for (;;) {
+    // The next job of `self`, which has just been put on the idle list; none when it waited
+    // kParkTime in vain (it is then off the list).
+    std::function<void()> AwaitJob(const std::shared_ptr<Worker>& self) {
+        std::unique_lock<std::mutex> own(self->mutex);
+        if (!self->wake.wait_for(own, kParkTime, [&] { return bool(self->job); })) {
+            own.unlock();
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                if (!m_jobs.empty())
-                    return TakeJob();
-            }
-            const std::uint64_t now = GetTickCount64();
-            const int n = now >= deadline ? 0
-                                          : epoll_wait(m_epfd, events, kMaxEvents,
-                                                       static_cast<int>(deadline - now));
-            if (n < 0 && errno != EINTR)
-                deadline = 0;
-            if (n == 0) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (!m_jobs.empty())
-                    return TakeJob();
-                // Every queued job has a thread that waits for it: this one may go.
-                --m_waiting;
-                return nullptr;
-            }
-            for (int i = 0; i < n; ++i) {
-                if (events[i].data.u64 == kJobToken) {
-                    std::uint64_t count;
-                    [[maybe_unused]] const ssize_t read = ::read(m_jobFd, &count, sizeof count);
-                    continue;
+                auto it = std::find(m_idle.begin(), m_idle.end(), self);
+                if (it != m_idle.end()) {
+                    m_idle.erase(it);
+                    return nullptr;
                 }
-                std::function<void()> job = DoIdleWork(events[i].data.u64);
-                if (job)
-                    return job;
             }
-            deadline = GetTickCount64() + kParkTimeMs;
+            // Taken off the list by Run just now: its job is on the way.
+            own.lock();
+            self->wake.wait(own, [&] { return bool(self->job); });
         }
+        return std::exchange(self->job, nullptr);
     }
 
-    // Runs the idle work of `token` on this thread, leaving the parked threads while it runs
-    // (unless every parked thread is owed a queued job: then it takes one of those instead).
-    // Returns the first CThread job the work started, or none.
-    std::function<void()> DoIdleWork(std::uint64_t token) {
-        void (*handler)(std::uint64_t) = m_handler.load();
-        if (handler == nullptr)
-            return nullptr;
-        bool owed;  // every parked thread is owed a queued job: this one must take one
+    void Serve(std::shared_ptr<Worker> self) {
+        std::function<void()> job;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            owed = m_jobs.size() >= m_waiting;
-            if (!owed)
-                --m_waiting;
+            std::lock_guard<std::mutex> own(self->mutex);
+            job = std::exchange(self->job, nullptr);
         }
-        std::function<void()> next;
-        t_nextJob = owed ? nullptr : &next;
-        try {
-            handler(token);
-        } catch (...) {
-        }
-        t_nextJob = nullptr;
-        ResetThreadState();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (owed) {
-            // Still parked: the job it was owed may have gone to another parked thread.
-            return m_jobs.empty() ? nullptr : TakeJob();
-        }
-        if (!next)
-            ++m_waiting;
-        else if (!m_jobs.empty())
-            Signal();  // the wake-up for them may have been this thread's, which is taken now
-        return next;
-    }
-
-    void Serve(std::function<void()> job) {
         while (job) {
             job();
             job = nullptr;
             ResetThreadState();
-            job = AwaitJob();
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (m_idle.size() >= kMaxParked)
+                    return;
+                m_idle.push_back(self);
+            }
+            job = AwaitJob(self);
         }
     }
 
     static void ResetThreadState();
 
-    int m_epfd = -1;
-    int m_jobFd = -1;
-    std::atomic<void (*)(std::uint64_t)> m_handler{nullptr};
     std::mutex m_mutex;
-    std::deque<std::function<void()>> m_jobs;  // each owed to one of the m_waiting threads
-    std::size_t m_waiting = 0;                 // threads parked (not doing idle work)
-    static thread_local std::function<void()>* t_nextJob;
+    std::vector<std::shared_ptr<Worker>> m_idle;
 };
-
-thread_local std::function<void()>* ThreadPark::t_nextJob = nullptr;
 
 MessageQueue& CurrentQueue() {
     if (!t_binding.queue) {
@@ -536,9 +434,6 @@ MessageQueue& CurrentQueue() {
 bool MessageQueue::IsOwnThread() const { return t_binding.queue.get() == this; }
 
 void ThreadPark::ResetThreadState() {
-    // A queue made for this system thread itself (idle work asked for its id) goes with it.
-    if (t_binding.queue && t_binding.owned)
-        QueueRegistry::Get().Remove(t_binding.queue);
     t_binding.queue.reset();
     t_binding.owned = false;
     t_currentThreadObject = nullptr;
@@ -554,14 +449,6 @@ void ThreadPark::ResetThreadState() {
 }
 
 }  // namespace
-
-bool WatchForIdleThreads(int fd, std::uint64_t token) { return ThreadPark::Get().Watch(fd, token); }
-
-void SetIdleWorkHandler(void (*handler)(std::uint64_t token)) {
-    ThreadPark::Get().SetHandler(handler);
-}
-
-bool ThreadTakesOverNextStart() { return ThreadPark::TakesOverNextStart(); }
 
 void RegisterThreadStateReset(void (*reset)()) {
     std::lock_guard<std::mutex> lock(g_resetsMutex);

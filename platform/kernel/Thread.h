@@ -99,17 +99,6 @@ bool KillTimer(DWORD timerId);
 void InstallQueueWaiter(std::function<void(DWORD timeoutMs)> wait, int wakeFd);
 void RemoveQueueWaiter();
 
-// Idle work: system threads parked between two CThreads wait (besides for their next
-// CThread) for descriptors watched here, the kernel waking one of them per event. The thread
-// woken calls the handler with the descriptor's `token` (never 0), and the first CThread the
-// handler starts then runs on that very thread, with no hand-over (ThreadTakesOverNextStart
-// is true until one is started). A descriptor leaves the set when it is closed; the handler
-// must therefore check that `token` still stands for a live descriptor. False (errno set)
-// when the descriptor cannot be watched. One handler per process.
-bool WatchForIdleThreads(int fd, std::uint64_t token);
-void SetIdleWorkHandler(void (*handler)(std::uint64_t token));
-bool ThreadTakesOverNextStart();
-
 // Registers `reset`, which sets one of the calling layer's per-thread values back to what a new
 // system thread starts with. System threads are reused: one that has served a CThread may serve
 // the next, and runs every registered reset in between.

@@ -1,7 +1,6 @@
 #include "platform/net/SocketDispatcher.h"
 
 #include "platform/net/SocketRegistration.h"
-#include "platform/kernel/Thread.h"
 #include "platform/net/Sockets.h"
 
 #include <poll.h>
@@ -216,37 +215,15 @@ bool AddToEpoll(SocketRegistration& r) {
     const int epfd = r.waitSet ? r.waitSet->Descriptor() : D().epfd;
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
-    // A listener that parked threads wait for too: one waiter is woken per connection, the
-    // parked threads first (their set was joined first), this set only when none waits there.
-    const bool exclusive = r.role == SocketRole::Listening && r.idleAccept;
-    if (exclusive)
-        ev.events = EPOLLIN | EPOLLET | EPOLLEXCLUSIVE;
     ev.data.u64 = r.generation;
-    if (epoll_ctl(epfd, EPOLL_CTL_ADD, r.fd, &ev) != 0) {
-        if (errno != EEXIST)
-            return false;
-        // An exclusive entry cannot be modified: it is made again.
-        const bool redone = exclusive ? epoll_ctl(epfd, EPOLL_CTL_DEL, r.fd, nullptr) == 0 &&
-                                            epoll_ctl(epfd, EPOLL_CTL_ADD, r.fd, &ev) == 0
-                                      : epoll_ctl(epfd, EPOLL_CTL_MOD, r.fd, &ev) == 0;
-        if (!redone)
-            return false;
-    }
+    if (epoll_ctl(epfd, EPOLL_CTL_ADD, r.fd, &ev) != 0 &&
+        (errno != EEXIST || epoll_ctl(epfd, EPOLL_CTL_MOD, r.fd, &ev) != 0))
+        return false;
     r.watched = true;
     r.epfd = epfd;
     return true;
 }
 
-
-// A parked thread woken by a listener's pending connection (WatchForIdleThreads; the token is
-// the registration's generation).
-void AcceptOnIdleThread(std::uint64_t token) {
-    RegistrationPtr r = FindGeneration(token);
-    if (!r || !r->alive)
-        return;  // closed since
-    if (ISocketNoticeSink* sink = D().sink.load())
-        sink->RunAcceptHere(r->fd, r->generation);
-}
 
 }  // namespace
 
@@ -329,7 +306,6 @@ bool Start() {
     }
     // A peer that goes away mid-send must fail the send, not end the process.
     std::signal(SIGPIPE, SIG_IGN);
-    SetIdleWorkHandler(&AcceptOnIdleThread);
     try {
         std::thread(Loop, epfd, wakefd).detach();
     } catch (const std::system_error&) {

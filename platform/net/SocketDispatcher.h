@@ -45,9 +45,6 @@ public:
     virtual ~ISocketNoticeSink() = default;
     // `event` is one FD_ bit of Sockets.h.
     virtual void OnSocketNotice(int s, std::uint64_t generation, unsigned event) = 0;
-    // On a parked thread woken by a pending connection of listener `s` (NetAcceptOnIdleThreads):
-    // runs its accept here, as the accept notice would. Nothing by default.
-    virtual void RunAcceptHere(int /*s*/, std::uint64_t /*generation*/) {}
 };
 
 // The epoll set of one thread that waits for its own sockets' events (a session thread, whose

@@ -49,9 +49,6 @@ struct SocketRegistration {
     std::shared_ptr<SocketWaitSet> waitSet;
     int epfd = -1;
     bool peerEnded = false;    // the peer ended its stream (epoll's RDHUP/HUP, or a receive of 0)
-    // A listener whose connections parked threads may accept (NetAcceptOnIdleThreads): once
-    // it listens, they wait for it ahead of the thread its events are routed to.
-    bool idleAccept = false;
 };
 
 using RegistrationPtr = std::shared_ptr<SocketRegistration>;

@@ -1,7 +1,6 @@
 #include "platform/net/Sockets.h"
 
 #include "platform/kernel/Clock.h"
-#include "platform/kernel/Thread.h"
 #include "platform/net/SocketErrors.h"
 #include "platform/net/SocketRegistration.h"
 
@@ -320,30 +319,10 @@ bool NetListen(int s, int backlog) {
         return false;
     NoticeScope scope;
     std::lock_guard<std::mutex> lock(r->mutex);
-    if (listen(s, backlog) != 0)
+    if (listen(s, backlog) != 0 || !Watch(*r))
         return FailErrno();
-    const SocketRole before = r->role;
     r->role = SocketRole::Listening;
-    // Parked threads join first, so the kernel prefers them to the routed set (AddToEpoll);
-    // without them the listener is served by its notices alone.
-    if (r->idleAccept && !r->watched && !WatchForIdleThreads(s, r->generation))
-        r->idleAccept = false;
-    if (!Watch(*r)) {
-        r->role = before;
-        return FailErrno();
-    }
     Evaluate(*r, kEvalAccept, false);
-    return true;
-}
-
-bool NetAcceptOnIdleThreads(int s) {
-    RegistrationPtr r = FindOrFail(s);
-    if (!r)
-        return false;
-    std::lock_guard<std::mutex> lock(r->mutex);
-    if (r->role != SocketRole::Unconnected)
-        return Fail(WSAEINVAL);
-    r->idleAccept = true;
     return true;
 }
 

@@ -52,10 +52,6 @@ bool NetConnect(int s, const NetAddress& to, DWORD timeoutMs);
 
 bool NetBind(int s, const NetAddress& local);
 bool NetListen(int s, int backlog);
-// Before it listens: lets threads parked between two CThreads accept the socket's connections
-// (WatchForIdleThreads), the one woken calling the notice sink's RunAcceptHere and serving the
-// connection itself; its notices stay as they are for what no parked thread takes.
-bool NetAcceptOnIdleThreads(int s);
 
 // Takes a pending connection: its new socket, or -1. With `waitMs` 0 it never waits
 // (WSAEWOULDBLOCK when nothing is pending); otherwise it waits that long (INFINITE: until a
