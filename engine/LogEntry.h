@@ -1,7 +1,11 @@
 #pragma once
-// One finished log line on its way to the log manager thread: the text and the file it goes to.
+// One log line on its way to the log manager thread: the text and the file it goes to.
 // Made by CLogManager::PostLogEntry; from then on the log manager owns it and deletes it after
 // writing it (or, for entries that can no longer be written, when the manager ends).
+//
+// A derived entry may carry what its line is made of instead of the text, and make the text
+// in Compose when the log thread first asks for it (GetText), so the posting thread does not
+// spend its time on formatting. GetText is then for one thread at a time.
 
 #include "engine/LogFile.h"
 #include "platform/framework/Object.h"
@@ -12,12 +16,25 @@
 class CLogEntry : public CObject {
     DECLARE_DYNAMIC(CLogEntry)
 public:
-    CLogEntry(CLogFileRef file, std::string text) : m_file(std::move(file)), m_text(std::move(text)) {}
+    CLogEntry(CLogFileRef file, std::string text)
+        : m_file(std::move(file)), m_text(std::move(text)), m_composed(true) {}
 
     const CLogFileRef& GetFile() const { return m_file; }
-    const std::string& GetText() const { return m_text; }
+    const std::string& GetText() const {
+        if (!m_composed) {
+            Compose(&m_text);
+            m_composed = true;
+        }
+        return m_text;
+    }
+
+protected:
+    // An entry whose text Compose makes.
+    explicit CLogEntry(CLogFileRef file) : m_file(std::move(file)) {}
+    virtual void Compose(std::string* text) const { (void)text; }
 
 private:
     CLogFileRef m_file;
-    std::string m_text;
+    mutable std::string m_text;
+    mutable bool m_composed = false;
 };

@@ -46,7 +46,12 @@ BOOL CLogManager::WaitForStop(DWORD timeoutMs) {
 BOOL CLogManager::PostLogEntry(const CLogFileRef& file, std::string line) {
     if (!file)
         return FALSE;
-    auto entry = std::make_unique<CLogEntry>(file, std::move(line));
+    return PostLogEntry(std::make_unique<CLogEntry>(file, std::move(line)));
+}
+
+BOOL CLogManager::PostLogEntry(std::unique_ptr<CLogEntry> entry) {
+    if (!entry || !entry->GetFile())
+        return FALSE;
     CLogEntry* posted = entry.get();
     bool wake = false;
     {

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -41,6 +42,9 @@ public:
     // Queues `line` for `file`; callable from any thread, never waits for the disk. FALSE,
     // with nothing queued, when `file` is null, the log thread has ended, or its queue is full.
     BOOL PostLogEntry(const CLogFileRef& file, std::string line);
+    // The same for an entry made by the caller (for its file), which may compose its text
+    // on the log thread.
+    BOOL PostLogEntry(std::unique_ptr<CLogEntry> entry);
 
     // On the log thread: writes the entry's whole text to its file with one write, then
     // deletes the entry. An entry this manager did not hand out is ignored.

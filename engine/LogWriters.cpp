@@ -1,12 +1,15 @@
 #include "engine/LogWriters.h"
 
 #include "engine/LogFormat.h"
+#include "engine/LogEntry.h"
 #include "engine/LogManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <span>
 
 using namespace LogFormat;
@@ -147,8 +150,11 @@ bool Wanted(std::span<const LogLineForm> forms, const CLogFileRef& file, DWORD o
 
 }  // namespace
 
-std::string LogTimeStamp() {
-    // Busy services write many lines a second: each thread makes the text once a second.
+namespace {
+
+// The current time stamp, valid on the calling thread until its next call. Busy services write
+// many lines a second: each thread makes the text once a second.
+std::string_view CurrentTimeStamp() {
     thread_local std::time_t stampedSecond = -1;
     thread_local std::string stamp;
     const std::time_t second = std::time(nullptr);
@@ -160,6 +166,10 @@ std::string LogTimeStamp() {
     }
     return stamp;
 }
+
+}  // namespace
+
+std::string LogTimeStamp() { return std::string(CurrentTimeStamp()); }
 
 std::string LogTimeStamp(const SYSTEMTIME& time) {
     char text[48];
@@ -218,7 +228,61 @@ BOOL PostLine(CLogManager& manager, std::span<const LogLineForm> forms, const CL
     if (!Wanted(forms, file, options, bit))
         return FALSE;
     std::string message = FormatLogMessageV(format, args);
-    return manager.PostLogEntry(file, build(LogTimeStamp(), message));
+    return manager.PostLogEntry(file, build(CurrentTimeStamp(), message));
+}
+
+// A session or audit line as its fields, copied when it is posted; its text is made on the
+// log thread, where it is written.
+class CSessionLineEntry : public CLogEntry {
+public:
+    CSessionLineEntry(const CLogFileRef& file, bool audit, DWORD bit, std::string_view stamp,
+                      const SessionLogFields& session, std::string message)
+        : CLogEntry(file),
+          m_audit(audit),
+          m_bit(bit),
+          m_stampLength(std::min(stamp.size(), m_stamp.size())),
+          m_address(session.clientAddress),
+          m_user(audit ? std::string_view() : session.userName),
+          m_sessionId(session.sessionId),
+          m_description(session.description),
+          m_traffic(session.traffic),
+          m_message(std::move(message)) {
+        std::copy_n(stamp.begin(), m_stampLength, m_stamp.begin());
+    }
+
+protected:
+    void Compose(std::string* text) const override {
+        SessionLogFields fields;
+        fields.clientAddress = m_address;
+        fields.userName = m_user;
+        fields.sessionId = m_sessionId;
+        fields.description = m_description;
+        fields.traffic = m_traffic;
+        const std::string_view stamp(m_stamp.data(), m_stampLength);
+        *text = m_audit ? BuildAuditLogLine(m_bit, stamp, fields, m_message)
+                        : BuildSessionLogLine(m_bit, stamp, fields, m_message);
+    }
+
+private:
+    const bool m_audit;
+    const DWORD m_bit;
+    std::array<char, 48> m_stamp{};  // as LogTimeStamp makes it
+    const std::size_t m_stampLength;
+    const std::string m_address;
+    const std::string m_user;  // session lines only
+    const DWORD m_sessionId;
+    const std::string m_description;
+    const LogTraffic m_traffic;
+    const std::string m_message;
+};
+
+BOOL PostSessionLine(CLogManager& manager, std::span<const LogLineForm> forms, bool audit,
+                     const CLogFileRef& file, DWORD options, DWORD bit,
+                     const SessionLogFields& session, const char* format, va_list args) {
+    if (!Wanted(forms, file, options, bit))
+        return FALSE;
+    return manager.PostLogEntry(std::make_unique<CSessionLineEntry>(
+        file, audit, bit, CurrentTimeStamp(), session, FormatLogMessageV(format, args)));
 }
 
 }  // namespace
@@ -234,19 +298,15 @@ BOOL PostServiceLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD op
 BOOL PostSessionLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
                          DWORD eventBit, const SessionLogFields& session, const char* format,
                          va_list args) {
-    return PostLine(manager, kSessionLines, file, options, eventBit, format, args,
-                    [&](std::string_view stamp, std::string_view message) {
-                        return BuildSessionLogLine(eventBit, stamp, session, message);
-                    });
+    return PostSessionLine(manager, kSessionLines, false, file, options, eventBit, session,
+                           format, args);
 }
 
 BOOL PostAuditLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
                        DWORD eventBit, const SessionLogFields& session, const char* format,
                        va_list args) {
-    return PostLine(manager, kAuditLines, file, options, eventBit, format, args,
-                    [&](std::string_view stamp, std::string_view message) {
-                        return BuildAuditLogLine(eventBit, stamp, session, message);
-                    });
+    return PostSessionLine(manager, kAuditLines, true, file, options, eventBit, session, format,
+                           args);
 }
 
 BOOL PostDialerLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options, DWORD type,

@@ -57,6 +57,15 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         WSASetLastError(WSAHOST_NOT_FOUND);
         return 0;
     }
+    // Made before the lock, so the lookup threads that take and finish requests under it
+    // wait for less.
+    Request request;
+    request.host = host;
+    request.threadId = threadId;
+    request.message = message;
+    request.prepare = std::move(prepare);
+    request.finish = std::move(finish);
+    request.notice = notice;
     std::uint64_t id = 0;
     std::shared_ptr<Sleeper> toWake;
     {
@@ -66,13 +75,7 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
             return 0;
         }
         id = ++m_lastId;
-        Request& request = m_requests[id];
-        request.host = host;
-        request.threadId = threadId;
-        request.message = message;
-        request.prepare = std::move(prepare);
-        request.finish = std::move(finish);
-        request.notice = notice;
+        m_requests.try_emplace(id, std::move(request));
         m_queue.push_back(id);
         Batch* outermost = nullptr;
         for (Batch* batch = t_batch; batch != nullptr; batch = batch->m_outer) {

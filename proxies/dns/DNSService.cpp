@@ -112,7 +112,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
     try {
         const Settings settings = GetSettings();
         session->SetAccessRights(*this);
-        session->SetLogging(*this);
+        session->SetLoggingValues(settings.logOptions, GetLogFile());
         session->SetSessionTimeout(settings.timeOutSessions, settings.sessionTimeout);
         session->Message().Assign(bytes, length);
         session->SetClient(from);
@@ -159,8 +159,9 @@ void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam
     std::vector<CAsyncResolver::FinishedLookup> finished;
     GetResolver().TakeFinished(ThreadId(), &finished);
     for (const CAsyncResolver::FinishedLookup& result : finished) {
+        // The map holds the sessions ServeDatagram made: DNS sessions only.
         CRef<CUDPSession> found = FindSessionRef(static_cast<DWORD>(result.id));
-        auto* session = dynamic_cast<CDNSSession*>(found.Get());
+        auto* session = static_cast<CDNSSession*>(found.Get());
         if (session == nullptr)
             continue;  // its session has ended
         int replyError = 0;

@@ -24,9 +24,14 @@ CDNSSession::CDNSSession() = default;
 
 CDNSSession::CDNSSession(CDNSService* owner) : CUDPSession(owner) {}
 
+CDNSService* CDNSSession::GetDNSService() const {
+    // Only a DNS service is ever given to a DNS session (the one constructor that takes one).
+    return static_cast<CDNSService*>(GetService());
+}
+
 void CDNSSession::EndSession(int code) {
     if (const std::uint64_t id = m_lookupId.exchange(0)) {
-        if (auto* service = dynamic_cast<CDNSService*>(GetService()))
+        if (CDNSService* service = GetDNSService())
             service->GetResolver().Cancel(id);
     }
     CUDPSession::EndSession(code);
@@ -62,10 +67,10 @@ void CDNSSession::SetQueriedName(const std::string& name) {
 
 void CDNSSession::BuildRefusal(int code) { m_message.BuildRefusal(code); }
 
-void CDNSSession::BuildAnswer() {
-    if (m_hostEntry.addresses.empty() ||
-        !m_message.BuildAnswer(m_hostEntry.officialName, m_hostEntry.addresses.front()))
-        BuildRefusal(kRcodeServerFailure);  // no address, or a name that cannot be written
+void CDNSSession::BuildAnswer(const HostLookup& lookup) {
+    if (lookup.addresses.empty() ||
+        !m_message.BuildAnswer(lookup.officialName, lookup.addresses.front()))
+        BuildRefusal(kRcodeServerFailure);
 }
 
 BOOL CDNSSession::ProcessQuery() {
@@ -125,7 +130,7 @@ BOOL CDNSSession::ProcessQuery() {
 }
 
 bool CDNSSession::StartLookup(const std::string& name) {
-    auto* service = dynamic_cast<CDNSService*>(GetService());
+    CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
     std::shared_ptr<CDatagramOutlet> outlet = service->GetOutlet();
@@ -191,14 +196,12 @@ bool CDNSSession::FinishLookup(std::uint64_t id, int* replyError) {
 }
 
 void CDNSSession::OnLookupDone(int error, const HostLookup& lookup) {
-    if (error == 0) {
-        m_hostEntry = lookup;
-        BuildAnswer();
-    } else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA) {
+    if (error == 0)
+        BuildAnswer(lookup);
+    else if (error == WSAHOST_NOT_FOUND || error == WSANO_DATA)
         BuildRefusal(kRcodeNameError);
-    } else {
+    else
         BuildRefusal(kRcodeServerFailure);
-    }
 }
 
 void CDNSSession::SetClient(const NetAddress& client) {

@@ -72,20 +72,23 @@ public:
     BOOL TakeReply(NetOutgoingDatagram* datagram);
     void CountReplySent(const NetOutgoingDatagram& datagram);
 
-    void BuildAnswer();
+    // The reply: the official name and first address of `lookup`, or a server failure when
+    // it has no address or a name that cannot be written.
+    void BuildAnswer(const HostLookup& lookup);
     void BuildRefusal(int code);
 
     std::uint64_t GetLookupId() const { return m_lookupId.load(); }
     std::string GetQueriedName() const;
 
 private:
+    // The service it was made by (null for a session made without one).
+    CDNSService* GetDNSService() const;
     void SetQueriedName(const std::string& name);
     // Starts the lookup of the queried name; false when it could not be started.
     bool StartLookup(const std::string& name);
 
     CDNSMessage m_message;
     NetAddress m_client;
-    HostLookup m_hostEntry;
     std::atomic<std::uint64_t> m_lookupId{0};
     std::atomic<int> m_replyError{0};
     DWORD m_allowAutodial = 0;

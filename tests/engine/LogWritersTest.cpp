@@ -203,4 +203,30 @@ TEST_F(LogWriterPostTest, IdleTimeOutTerminatedLinesAndAuditOptions) {
     EXPECT_NE(text.find("\tDebug:\tDialer thread started\r\n"), std::string::npos);
 }
 
+TEST_F(LogWriterPostTest, PostedLinesKeepTheirFieldsAfterTheCallerLetsThemGo) {
+    // Session and audit lines are made on the log thread: from copies of what was posted.
+    std::string expected;
+    {
+        std::string address = "10.0.0.9";
+        std::string description = "DNS: Address lookup for \x01host";
+        SessionLogFields s = Session();
+        s.clientAddress = address;
+        s.description = description;
+        ASSERT_TRUE(PostSessionLogLine(manager, file, kLogRequest, kLogRequest, s, "%s", ""));
+        ASSERT_TRUE(PostAuditLogLine(manager, file, kAuditRequest, kAuditRequest, s, "%s", ""));
+        expected = BuildSessionLogLine(kLogRequest, kStamp, s, "") +
+                   BuildAuditLogLine(kAuditRequest, kStamp, s, "");
+        address.assign(address.size(), 'x');
+        description.assign(description.size(), 'x');
+    }
+    ASSERT_TRUE(manager.Start());
+    // Both lines with the time stamp (17 characters) of the moment they were posted.
+    std::string written = Written();
+    ASSERT_EQ(written.size(), expected.size());
+    const std::size_t second = expected.find('\n') + 1;
+    for (std::size_t start : {std::size_t{0}, second})
+        written.replace(start, 17, kStamp);
+    EXPECT_EQ(written, expected);
+}
+
 }  // namespace
