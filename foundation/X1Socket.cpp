@@ -196,13 +196,15 @@ void X1Socket::Close() {
         throw new X1SocketException(error);
 }
 
-void X1Socket::CloseGracefully(DWORD drainMs) {
+void X1Socket::CloseGracefully(DWORD drainMs, bool peerDone) {
     const int h = m_hSocket;
     if (h == INVALID_SOCKET_HANDLE)
         return;
     Window().Unregister(h);
     NetAsyncSelect(h, 0);
-    if (NetShutdownSend(h))
+    // A peer that is done and has nothing waiting sends nothing that could meet the closed
+    // socket and reset the connection: only one that still sends is waited for.
+    if (NetShutdownSend(h) && (!peerDone || NetDrain(h, 0, kGracefulDrainBytes) > 0))
         NetDrain(h, drainMs, kGracefulDrainBytes);
     Close();
 }

@@ -84,8 +84,12 @@ public:
     // afterwards even when closing fails (the failure is thrown).
     void Close();
     // Stops the socket's events, shuts its sending side down, reads and discards what the
-    // peer still sends for at most `drainMs`, then closes.
-    void CloseGracefully(DWORD drainMs = kGracefulDrainMs);
+    // peer still sends for at most `drainMs`, then closes, so that closing never resets a
+    // connection whose last bytes are still on their way to the peer. With `peerDone` (the
+    // peer has sent all its protocol lets it send, e.g. a whole request without a body) only
+    // a peer that still has bytes waiting is waited for; one with nothing waiting is closed
+    // at once, its end taken by the kernel after the close.
+    void CloseGracefully(DWORD drainMs = kGracefulDrainMs, bool peerDone = false);
     // Half-close: ends the sending side only (the peer reads end of stream) while this side
     // can still receive. Throws the socket error on failure.
     void ShutdownSend();

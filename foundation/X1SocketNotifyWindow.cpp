@@ -91,28 +91,39 @@ UINT X1SocketNotifyWindow::MessageForEvent(unsigned event) {
     }
 }
 
-void X1SocketNotifyWindow::DropOwner(int handle) {
-    auto it = m_owners.find(handle);
-    if (it == m_owners.end())
+void X1SocketNotifyWindow::DropOwner(HandleShard& shard, int handle) {
+    auto it = shard.owners.find(handle);
+    if (it == shard.owners.end())
         return;
     WithdrawThreadMessages(it->second.thread, kSocketAccept, kSocketClose,
                            static_cast<std::uintptr_t>(handle));
-    EraseOwner(it);
+    EraseOwner(shard, it);
 }
 
-void X1SocketNotifyWindow::AddOwner(int handle, OwnerEntry entry) {
-    m_owners[handle] = entry;
-    m_handlesByOwner[entry.thread].insert(handle);
+std::shared_ptr<SocketWaitSet> X1SocketNotifyWindow::AddOwner(HandleShard& shard, int handle,
+                                                              OwnerEntry entry) {
+    shard.owners[handle] = entry;
+    ThreadShard& threads = ThreadShardOf(entry.thread);
+    std::lock_guard<std::mutex> lock(threads.mutex);
+    threads.handles[entry.thread].insert(handle);
+    auto set = threads.waitSets.find(entry.thread);
+    return set == threads.waitSets.end() ? nullptr : set->second;
 }
 
-void X1SocketNotifyWindow::EraseOwner(std::map<int, OwnerEntry>::iterator owner) {
-    auto handles = m_handlesByOwner.find(owner->second.thread);
-    if (handles != m_handlesByOwner.end()) {
-        handles->second.erase(owner->first);
-        if (handles->second.empty())
-            m_handlesByOwner.erase(handles);
+void X1SocketNotifyWindow::EraseOwner(HandleShard& shard,
+                                      std::unordered_map<int, OwnerEntry>::iterator owner) {
+    const DWORD thread = owner->second.thread;
+    {
+        ThreadShard& threads = ThreadShardOf(thread);
+        std::lock_guard<std::mutex> lock(threads.mutex);
+        auto handles = threads.handles.find(thread);
+        if (handles != threads.handles.end()) {
+            handles->second.erase(owner->first);
+            if (handles->second.empty())
+                threads.handles.erase(handles);
+        }
     }
-    m_owners.erase(owner);
+    shard.owners.erase(owner);
 }
 
 void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
@@ -121,17 +132,15 @@ void X1SocketNotifyWindow::RegisterOwner(int handle, DWORD threadId) {
     const std::uint64_t generation = NetGeneration(handle);
     std::shared_ptr<SocketWaitSet> set;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_owners.find(handle);
-        if (it != m_owners.end() && it->second.thread == threadId &&
+        HandleShard& shard = ShardOf(handle);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto it = shard.owners.find(handle);
+        if (it != shard.owners.end() && it->second.thread == threadId &&
             it->second.generation == generation)
             return;  // no change: nothing to hand over
-        DropOwner(handle);
-        m_callbacks.erase(handle);
-        AddOwner(handle, {threadId, generation});
-        auto waits = m_waitSets.find(threadId);
-        if (waits != m_waitSets.end())
-            set = waits->second;
+        DropOwner(shard, handle);
+        shard.callbacks.erase(handle);
+        set = AddOwner(shard, handle, {threadId, generation});
     }
     NetRouteEvents(handle, std::move(set));
     NetReevaluate(handle);
@@ -145,88 +154,112 @@ void X1SocketNotifyWindow::RegisterCallback(int handle, X1Socket* socket) {
     if (handle == INVALID_SOCKET_HANDLE)
         return;
     auto entry = std::make_shared<CallbackEntry>();
-    std::shared_ptr<SocketWaitSet> set;
     entry->socket = socket;
     entry->generation = NetGeneration(handle);
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_callbacks.find(handle);
-        if (it != m_callbacks.end() && it->second->socket == socket &&
+        HandleShard& shard = ShardOf(handle);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto it = shard.callbacks.find(handle);
+        if (it != shard.callbacks.end() && it->second->socket == socket &&
             it->second->generation == entry->generation)
             return;
-        DropOwner(handle);
-        m_callbacks[handle] = entry;
-        set = CallbackWaitSet();
+        DropOwner(shard, handle);
+        shard.callbacks[handle] = entry;
     }
-    NetRouteEvents(handle, std::move(set));
+    NetRouteEvents(handle, WaitSetOf(m_callbackThread.load()));
     NetReevaluate(handle);
 }
 
 void X1SocketNotifyWindow::Unregister(int handle) {
     if (handle == INVALID_SOCKET_HANDLE)
         return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_owners.count(handle)) {
-        DropOwner(handle);
-        return;
+    const X1Socket* socket = nullptr;
+    {
+        HandleShard& shard = ShardOf(handle);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        if (shard.owners.count(handle)) {
+            DropOwner(shard, handle);
+            return;
+        }
+        auto it = shard.callbacks.find(handle);
+        if (it == shard.callbacks.end())
+            return;
+        socket = it->second->socket;
+        shard.callbacks.erase(it);
     }
-    auto it = m_callbacks.find(handle);
-    if (it == m_callbacks.end())
-        return;
-    const X1Socket* socket = it->second->socket;
-    m_callbacks.erase(it);
-    WaitForCallbacks(lock, socket);
+    // A callback that found the entry before it went is marked as running by now (it marks
+    // itself under the shard's lock).
+    WaitForCallbacks(socket);
 }
 
 void X1SocketNotifyWindow::WaitForCallbacks(const X1Socket* socket) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    WaitForCallbacks(lock, socket);
-}
-
-void X1SocketNotifyWindow::WaitForCallbacks(std::unique_lock<std::mutex>& lock,
-                                            const X1Socket* socket) {
     const auto self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(m_runningMutex);
     m_callbackDone.wait(lock, [&] {
         auto it = m_running.find(socket);
         return it == m_running.end() || it->second.runner == self;
     });
 }
 
-void X1SocketNotifyWindow::PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle,
-                                       UINT message) {
+void X1SocketNotifyWindow::PostToOwner(HandleShard& shard,
+                                       std::unordered_map<int, OwnerEntry>::iterator owner,
+                                       int handle, UINT message) {
     if (message != 0 &&
         !PostThreadMessageOnce(owner->second.thread, message, static_cast<std::uintptr_t>(handle),
                                0) &&
         GetLastError() == ERROR_INVALID_THREAD_ID)
-        EraseOwner(owner);  // its thread has ended: nobody will ever read these
+        EraseOwner(shard, owner);  // its thread has ended: nobody will ever read these
 }
 
 DWORD X1SocketNotifyWindow::GetOwner(int handle) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_owners.find(handle);
-    return it == m_owners.end() ? 0 : it->second.thread;
+    const HandleShard& shard = ShardOf(handle);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.owners.find(handle);
+    return it == shard.owners.end() ? 0 : it->second.thread;
 }
 
 X1Socket* X1SocketNotifyWindow::GetCallbackSocket(int handle) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_callbacks.find(handle);
-    return it == m_callbacks.end() ? nullptr : it->second->socket;
+    const HandleShard& shard = ShardOf(handle);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.callbacks.find(handle);
+    return it == shard.callbacks.end() ? nullptr : it->second->socket;
+}
+
+std::shared_ptr<SocketWaitSet> X1SocketNotifyWindow::WaitSetOf(DWORD thread) {
+    if (thread == 0)
+        return nullptr;
+    ThreadShard& threads = ThreadShardOf(thread);
+    std::lock_guard<std::mutex> lock(threads.mutex);
+    auto it = threads.waitSets.find(thread);
+    return it == threads.waitSets.end() ? nullptr : it->second;
+}
+
+std::vector<int> X1SocketNotifyWindow::CallbackHandles() {
+    std::vector<int> handles;
+    for (HandleShard& shard : m_handleShards) {
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        for (const auto& callback : shard.callbacks)
+            handles.push_back(callback.first);
+    }
+    return handles;
 }
 
 void X1SocketNotifyWindow::SetOwnerWaitSet(DWORD threadId, std::shared_ptr<SocketWaitSet> set) {
     std::vector<int> handles;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        ThreadShard& threads = ThreadShardOf(threadId);
+        std::lock_guard<std::mutex> lock(threads.mutex);
         if (set)
-            m_waitSets[threadId] = set;
+            threads.waitSets[threadId] = set;
         else
-            m_waitSets.erase(threadId);
-        auto owned = m_handlesByOwner.find(threadId);
-        if (owned != m_handlesByOwner.end())
+            threads.waitSets.erase(threadId);
+        auto owned = threads.handles.find(threadId);
+        if (owned != threads.handles.end())
             handles.assign(owned->second.begin(), owned->second.end());
-        if (threadId == m_callbackThread)
-            for (const auto& callback : m_callbacks)
-                handles.push_back(callback.first);
+    }
+    if (threadId == m_callbackThread.load()) {
+        const std::vector<int> callbacks = CallbackHandles();
+        handles.insert(handles.end(), callbacks.begin(), callbacks.end());
     }
     Reroute(handles, set);
 }
@@ -239,41 +272,26 @@ void X1SocketNotifyWindow::Reroute(const std::vector<int>& handles,
     }
 }
 
-std::shared_ptr<SocketWaitSet> X1SocketNotifyWindow::CallbackWaitSet() const {
-    auto it = m_waitSets.find(m_callbackThread);
-    return m_callbackThread == 0 || it == m_waitSets.end() ? nullptr : it->second;
-}
-
 void X1SocketNotifyWindow::SetCallbackThread(DWORD threadId) {
-    std::vector<int> handles;
-    std::shared_ptr<SocketWaitSet> set;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const std::shared_ptr<SocketWaitSet> before = CallbackWaitSet();
-        m_callbackThread = threadId;
-        set = CallbackWaitSet();
-        if (set != before)
-            for (const auto& callback : m_callbacks)
-                handles.push_back(callback.first);
-    }
-    Reroute(handles, set);
+    const std::shared_ptr<SocketWaitSet> before = WaitSetOf(m_callbackThread.exchange(threadId));
+    const std::shared_ptr<SocketWaitSet> set = WaitSetOf(threadId);
+    if (set != before)
+        Reroute(CallbackHandles(), set);
 }
 
-DWORD X1SocketNotifyWindow::GetCallbackThread() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_callbackThread;
-}
+DWORD X1SocketNotifyWindow::GetCallbackThread() const { return m_callbackThread.load(); }
 
 void X1SocketNotifyWindow::OnSocketNotice(int s, std::uint64_t generation, unsigned event) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto owner = m_owners.find(s);
-    if (owner != m_owners.end()) {
+    HandleShard& shard = ShardOf(s);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto owner = shard.owners.find(s);
+    if (owner != shard.owners.end()) {
         if (owner->second.generation == generation)
-            PostToOwner(owner, s, MessageForEvent(event));
+            PostToOwner(shard, owner, s, MessageForEvent(event));
         return;
     }
-    auto callback = m_callbacks.find(s);
-    if (callback == m_callbacks.end() || callback->second->generation != generation ||
+    auto callback = shard.callbacks.find(s);
+    if (callback == shard.callbacks.end() || callback->second->generation != generation ||
         MessageForEvent(event) == 0)
         return;
     if (callback->second->pending.fetch_or(event) & event)
@@ -290,33 +308,40 @@ void X1SocketNotifyWindow::ScheduleCallback(int handle, const CallbackPtr& entry
     auto call = [this, handle, entry, event, guard] {
         guard->ran = true;
         entry->pending.fetch_and(~event);
-        std::unique_lock<std::mutex> lock(m_mutex);
-        RunCallback(lock, handle, entry, event);
+        RunCallback(handle, entry, event);
     };
-    if (m_callbackThread != 0) {
-        if (PostThreadCall(m_callbackThread, call))
+    DWORD thread = m_callbackThread.load();
+    if (thread != 0) {
+        if (PostThreadCall(thread, call))
             return;
-        m_callbackThread = 0;  // the callback thread has ended: serve callbacks here from now on
+        // The callback thread has ended: serve callbacks here from now on.
+        m_callbackThread.compare_exchange_strong(thread, 0);
     }
     SocketDispatcher::PostCall(std::move(call));
 }
 
-void X1SocketNotifyWindow::RunCallback(std::unique_lock<std::mutex>& lock, int handle,
-                                       const CallbackPtr& entry, unsigned event) {
-    auto it = m_callbacks.find(handle);
-    if (it == m_callbacks.end() || it->second != entry)
-        return;  // closed or handed on since the event was made
-    X1Socket* socket = entry->socket;
-    if (socket->GetHandle() == INVALID_SOCKET_HANDLE) {
-        m_callbacks.erase(it);
-        return;
+void X1SocketNotifyWindow::RunCallback(int handle, const CallbackPtr& entry, unsigned event) {
+    X1Socket* socket = nullptr;
+    {
+        HandleShard& shard = ShardOf(handle);
+        std::lock_guard<std::mutex> lock(shard.mutex);
+        auto it = shard.callbacks.find(handle);
+        if (it == shard.callbacks.end() || it->second != entry)
+            return;  // closed or handed on since the event was made
+        socket = entry->socket;
+        if (socket->GetHandle() == INVALID_SOCKET_HANDLE) {
+            shard.callbacks.erase(it);
+            return;
+        }
+        // Marked before the shard's lock goes, so an Unregister that removes the entry next
+        // finds the call running and waits for it.
+        std::lock_guard<std::mutex> running(m_runningMutex);
+        Running& mark = m_running[socket];
+        ++mark.count;
+        mark.runner = std::this_thread::get_id();
     }
-    Running& running = m_running[socket];
-    ++running.count;
-    running.runner = std::this_thread::get_id();
-    lock.unlock();
     Invoke(socket, event);
-    lock.lock();
+    std::lock_guard<std::mutex> running(m_runningMutex);
     auto done = m_running.find(socket);
     if (--done->second.count == 0)
         m_running.erase(done);

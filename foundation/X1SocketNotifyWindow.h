@@ -26,6 +26,7 @@
 #include "platform/kernel/Thread.h"
 #include "platform/net/SocketDispatcher.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -111,45 +112,67 @@ private:
     };
     using CallbackPtr = std::shared_ptr<CallbackEntry>;
 
+    // The registrations, in shards by handle: every notice, registration and close of every
+    // thread looks one up, and one lock for all of them had the session threads queue behind
+    // each other. A handle is in at most one of the two maps of its shard.
+    struct HandleShard {
+        mutable std::mutex mutex;
+        std::unordered_map<int, OwnerEntry> owners;
+        std::unordered_map<int, CallbackPtr> callbacks;
+    };
+    // Per owner thread, in shards by thread id: the handles registered for it (so a thread's
+    // sockets are found without a walk over every registration) and its wait set. A thread
+    // shard's lock is taken after a handle shard's lock, never before.
+    struct ThreadShard {
+        std::mutex mutex;
+        std::unordered_map<DWORD, std::set<int>> handles;
+        std::unordered_map<DWORD, std::shared_ptr<SocketWaitSet>> waitSets;
+    };
+    static constexpr std::size_t kShards = 64;
+
     X1SocketNotifyWindow() = default;
 
+    HandleShard& ShardOf(int handle) { return m_handleShards[static_cast<unsigned>(handle) % kShards]; }
+    const HandleShard& ShardOf(int handle) const {
+        return m_handleShards[static_cast<unsigned>(handle) % kShards];
+    }
+    ThreadShard& ThreadShardOf(DWORD thread) { return m_threadShards[thread % kShards]; }
+
     void OnSocketNotice(int s, std::uint64_t generation, unsigned event) override;
-    // Posts a call of the callback for `event` to the callback thread. m_mutex held.
+    // Posts a call of the callback for `event` to the callback thread. The handle's shard
+    // lock held.
     void ScheduleCallback(int handle, const CallbackPtr& entry, unsigned event);
     // Runs the callback of `entry` for `event` on this thread, if `entry` still serves
-    // `handle`. Takes m_mutex (from `lock`, which must hold it) and gives it back.
-    void RunCallback(std::unique_lock<std::mutex>& lock, int handle, const CallbackPtr& entry,
-                     unsigned event);
-    // Removes the owner entry of `handle`, withdrawing its waiting notices. m_mutex held.
-    void DropOwner(int handle);
-    // Enter and remove an owner entry, keeping the handles by owner thread in step. m_mutex
-    // held.
-    void AddOwner(int handle, OwnerEntry entry);
-    void EraseOwner(std::map<int, OwnerEntry>::iterator owner);
+    // `handle`. Takes the handle's shard lock and the running lock itself.
+    void RunCallback(int handle, const CallbackPtr& entry, unsigned event);
+    // Removes the owner entry of `handle`, withdrawing its waiting notices. `shard`'s lock held.
+    void DropOwner(HandleShard& shard, int handle);
+    // Enter and remove an owner entry, keeping the handles by owner thread in step; AddOwner
+    // returns the owner's wait set (or nullptr). `shard`'s lock held.
+    std::shared_ptr<SocketWaitSet> AddOwner(HandleShard& shard, int handle, OwnerEntry entry);
+    void EraseOwner(HandleShard& shard, std::unordered_map<int, OwnerEntry>::iterator owner);
     // Posts the notice `message` to the owner in `owner`; drops the entry when its thread has
-    // ended. m_mutex held.
-    void PostToOwner(std::map<int, OwnerEntry>::iterator owner, int handle, UINT message);
-    // The callback thread's wait set, or nullptr. m_mutex held.
-    std::shared_ptr<SocketWaitSet> CallbackWaitSet() const;
-    // Routes the events of `handles` to `set` and evaluates them again. m_mutex not held.
+    // ended. `shard`'s lock held.
+    void PostToOwner(HandleShard& shard, std::unordered_map<int, OwnerEntry>::iterator owner,
+                     int handle, UINT message);
+    // The wait set of `thread` (0: none), or nullptr.
+    std::shared_ptr<SocketWaitSet> WaitSetOf(DWORD thread);
+    // Every handle served in callback mode now.
+    std::vector<int> CallbackHandles();
+    // Routes the events of `handles` to `set` and evaluates them again. No lock held.
     static void Reroute(const std::vector<int>& handles, const std::shared_ptr<SocketWaitSet>& set);
-    // Waits until no callback of `socket` runs on another thread. `lock` holds m_mutex.
-    void WaitForCallbacks(std::unique_lock<std::mutex>& lock, const X1Socket* socket);
 
     std::mutex m_createMutex;
     std::atomic<bool> m_created{false};
     X1SocketReadWorker* m_worker = nullptr;
 
-    mutable std::mutex m_mutex;
+    std::array<HandleShard, kShards> m_handleShards;
+    std::array<ThreadShard, kShards> m_threadShards;
+    std::atomic<DWORD> m_callbackThread{0};
+    // Callbacks in progress; taken after a handle shard's lock, never before.
+    std::mutex m_runningMutex;
     std::condition_variable m_callbackDone;
-    std::map<int, OwnerEntry> m_owners;
-    // The handles of m_owners by owner thread: a thread's sockets are found without a walk
-    // over every registration (each session thread looks for its own as it starts and ends).
-    std::unordered_map<DWORD, std::set<int>> m_handlesByOwner;
-    std::map<int, CallbackPtr> m_callbacks;
     std::map<const X1Socket*, Running> m_running;
-    std::map<DWORD, std::shared_ptr<SocketWaitSet>> m_waitSets;  // by owner thread
-    DWORD m_callbackThread = 0;
 };
 
 // Makes the calling thread wait for its own sockets' events, for the life of the object: the

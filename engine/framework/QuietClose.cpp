@@ -11,9 +11,9 @@ void CloseQuietly(X1Socket& socket) noexcept {
     }
 }
 
-void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept {
+void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs, bool peerDone) noexcept {
     try {
-        socket.CloseGracefully(drainMs);
+        socket.CloseGracefully(drainMs, peerDone);
     } catch (...) {
         DropCurrentException();
         CloseQuietly(socket);

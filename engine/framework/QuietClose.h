@@ -9,5 +9,6 @@ class X1Socket;
 
 void CloseQuietly(X1Socket& socket) noexcept;
 // X1Socket::CloseGracefully (the peer's last bytes drained for at most `drainMs`, so closing
-// never resets a connection whose answer is still on its way); a failure closes at once.
-void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs) noexcept;
+// never resets a connection whose answer is still on its way; with `peerDone` a peer that
+// has nothing more waiting is not waited for); a failure closes at once.
+void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs, bool peerDone = false) noexcept;

@@ -406,7 +406,13 @@ void CWWWSession::SendErrorPage(EPageStatus status, std::string_view title,
     CloseClient();
 }
 
-void CWWWSession::CloseClient() { CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs); }
+void CWWWSession::CloseClient() {
+    CloseGracefullyQuietly(m_clientSocket, kAnswerDrainMs, ClientRequestTaken());
+}
+
+bool CWWWSession::ClientRequestTaken() const {
+    return m_bodyRelay && (m_request.bodyKind == EBodyKind::none || m_bodyRelay->IsComplete());
+}
 
 void CWWWSession::SendErrorPage(EPageStatus status, const SErrorText& title,
                                 const SErrorText& description) {

@@ -194,8 +194,11 @@ protected:
     // Serves `relative` below `folder`, or answers the file-access-denied page.
     void SendLocalFile(const std::string& folder, const std::string& relative);
     // Closes the client connection after the last answer, letting the client's last bytes
-    // drain first (never throws).
+    // drain first (never throws); a client whose request was taken whole is waited for only
+    // when it still sends.
     void CloseClient();
+    // The request and all of its body were taken from the client.
+    bool ClientRequestTaken() const;
     // Ends the session once with `code`; later notices are ignored.
     void Finish(int code);
     // Ended here, or from another thread (an idle time-out, the machine deleted).

@@ -382,4 +382,29 @@ TEST(X1SocketTest, AGracefulCloseLetsThePeerReadEverythingAndSeeTheEnd) {
     EXPECT_EQ(p.socket.GetHandle(), -1);
 }
 
+TEST(X1SocketTest, AGracefulCloseWaitsForAPeerThatIsDoneOnlyWhileItStillSends) {
+    // Done and quiet: closed at once, the answer and the end still reach the peer.
+    Pair quiet;
+    quiet.socket.Send("answer", 6);
+    std::uint64_t start = GetTickCount64();
+    quiet.socket.CloseGracefully(3000, true);
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(quiet.peer.Receive(6, 5000), "answer");
+    EXPECT_TRUE(quiet.peer.WaitForEnd(5000));
+
+    // Done but still sending: drained until its end, so the close resets nothing.
+    Pair sending;
+    sending.peer.Send("more");
+    ASSERT_TRUE(WaitUntil([&] { return sending.socket.GetBytesAvailable() == 4; }));
+    std::thread peer([&] {
+        Sleep(300);
+        sending.peer.Send("last");
+        sending.peer.Close();
+    });
+    start = GetTickCount64();
+    sending.socket.CloseGracefully(3000, true);
+    EXPECT_GE(GetTickCount64() - start, 250u);
+    peer.join();
+}
+
 }  // namespace
