@@ -860,6 +860,14 @@ bool CWWWCache::AppendIndexQueue() {
             m_index->Seek(static_cast<std::int64_t>(start), CFile::begin);
         } catch (...) {
             DropCurrentException();
+            // Not taken back: the next append goes on at the file's end, and so does the
+            // count of what was appended, or a later failure would cut good records.
+            try {
+                const std::uint64_t end = m_index->Seek(0, CFile::end);
+                m_appendedSize = end > m_rewrittenSize ? end - m_rewrittenSize : 0;
+            } catch (...) {
+                DropCurrentException();
+            }
         }
     }
     return IndexOutgrownLocked();
