@@ -14,10 +14,57 @@ namespace {
 // How long a lookup thread waits before it posts again to a requester whose queue was full.
 constexpr auto kFullQueueRetry = std::chrono::milliseconds(1);
 
+// Records kept for later requests, at most: enough for a busy resolver's flow, without
+// holding a flood's peak for ever.
+constexpr std::size_t kMaxSpareRecords = 512;
+
 // The calling thread's innermost batch of requests.
 thread_local CAsyncResolver::Batch* t_batch = nullptr;
 
+// Hooks made of two functions; they go with their request.
+class CFunctionHooks final : public CAsyncResolver::Hooks {
+public:
+    CFunctionHooks(CAsyncResolver::Prepare prepare, CAsyncResolver::Finish finish)
+        : m_prepare(std::move(prepare)), m_finish(std::move(finish)) {}
+    int BeforeLookup() override { return m_prepare ? m_prepare() : 0; }
+    void AfterLookup(int error, const HostLookup& lookup) override {
+        if (m_finish)
+            m_finish(error, lookup);
+    }
+    void ReleaseHooks() override { delete this; }
+
+private:
+    ~CFunctionHooks() = default;
+    CAsyncResolver::Prepare m_prepare;
+    CAsyncResolver::Finish m_finish;
+};
+
+// The resolver's own hooks for a request that has none.
+class CNoHooks final : public CAsyncResolver::Hooks {
+public:
+    void ReleaseHooks() override {}
+};
+CNoHooks g_noHooks;
+
+void ReleaseAll(const std::vector<CAsyncResolver::Hooks*>& hooks) {
+    for (CAsyncResolver::Hooks* h : hooks)
+        h->ReleaseHooks();
+}
+
 }  // namespace
+
+void CAsyncResolver::List::PushBack(Request* request) {
+    request->prev = tail;
+    request->next = nullptr;
+    (tail != nullptr ? tail->next : head) = request;
+    tail = request;
+}
+
+void CAsyncResolver::List::Remove(Request* request) {
+    (request->prev != nullptr ? request->prev->next : head) = request->next;
+    (request->next != nullptr ? request->next->prev : tail) = request->prev;
+    request->prev = request->next = nullptr;
+}
 
 CAsyncResolver::CAsyncResolver(std::size_t threads, std::size_t maxRequests)
     : m_maxThreads(std::max<std::size_t>(threads, 1)),
@@ -25,20 +72,23 @@ CAsyncResolver::CAsyncResolver(std::size_t threads, std::size_t maxRequests)
 
 CAsyncResolver::~CAsyncResolver() {
     std::vector<std::thread> threads;
-    std::unordered_map<std::uint64_t, Request> requests;  // dropped outside the lock
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
-        requests.swap(m_requests);
-        m_queue.clear();
-        m_finished.clear();
         threads.swap(m_threads);
         for (const std::shared_ptr<Sleeper>& sleeper : m_sleepers)
             sleeper->wake.notify_one();
         m_sleepers.clear();
     }
+    // The running requests' records are their threads' until these have ended.
     for (std::thread& thread : threads)
         thread.join();
+    std::vector<Hooks*> release;
+    for (auto& [id, request] : m_requests) {
+        if (request.hooks != nullptr)
+            release.push_back(request.hooks);
+    }
+    ReleaseAll(release);
 }
 
 CAsyncResolver& CAsyncResolver::Instance() {
@@ -53,21 +103,23 @@ std::intptr_t CAsyncResolver::MakeReply(std::size_t length, int error) {
 
 std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UINT message,
                                     Prepare prepare, Notice notice, Finish finish) {
+    if (!prepare && !finish)
+        return Start(host, threadId, message, g_noHooks, notice);
+    auto* hooks = new CFunctionHooks(std::move(prepare), std::move(finish));
+    const std::uint64_t id = Start(host, threadId, message, *hooks, notice);
+    if (id == 0)
+        hooks->ReleaseHooks();
+    return id;
+}
+
+std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UINT message,
+                                    Hooks& hooks, Notice notice) {
     if (host.empty()) {
         WSASetLastError(WSAHOST_NOT_FOUND);
         return 0;
     }
-    // Made before the lock, so the lookup threads that take and finish requests under it
-    // wait for less.
-    Request request;
-    request.host = host;
-    request.threadId = threadId;
-    request.message = message;
-    request.prepare = std::move(prepare);
-    request.finish = std::move(finish);
-    request.notice = notice;
-    std::uint64_t id = 0;
     std::shared_ptr<Sleeper> toWake;
+    std::uint64_t id = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping || m_requests.size() >= m_maxRequests) {
@@ -75,8 +127,13 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
             return 0;
         }
         id = ++m_lastId;
-        m_requests.try_emplace(id, std::move(request));
-        m_queue.push_back(id);
+        Request& request = AddRequest(id);
+        request.host.assign(host);
+        request.threadId = threadId;
+        request.message = message;
+        request.hooks = &hooks;
+        request.notice = notice;
+        m_queue.PushBack(&request);
         Batch* outermost = nullptr;
         for (Batch* batch = t_batch; batch != nullptr; batch = batch->m_outer) {
             if (&batch->m_resolver == this)
@@ -88,14 +145,45 @@ std::uint64_t CAsyncResolver::Start(const std::string& host, DWORD threadId, UIN
         }
         if (!WakeIfNobodyFree(&toWake) && m_threads.empty()) {
             // No thread could be made, and none is there to take it.
-            m_queue.pop_back();
-            m_requests.erase(id);
+            m_queue.Remove(&request);
+            request.hooks = nullptr;  // not taken: the caller keeps them
+            Retire(request);
             WSASetLastError(WSAENOBUFS);
             return 0;
         }
     }
     Wake(toWake);
     return id;
+}
+
+CAsyncResolver::Request& CAsyncResolver::AddRequest(std::uint64_t id) {
+    if (m_spare.empty()) {
+        Request& request = m_requests.try_emplace(id).first->second;
+        request.id = id;
+        return request;
+    }
+    RequestMap::node_type node = std::move(m_spare.back());
+    m_spare.pop_back();
+    node.key() = id;
+    Request& request = m_requests.insert(std::move(node)).position->second;
+    // What a record keeps from its last request is the room of its strings and lists.
+    request.id = id;
+    request.state = State::waiting;
+    request.cancelled = false;
+    request.error = 0;
+    return request;
+}
+
+void CAsyncResolver::Retire(Request& request, std::vector<Hooks*>* release) {
+    if (request.hooks != nullptr && release != nullptr)
+        release->push_back(request.hooks);
+    request.hooks = nullptr;
+    auto it = m_requests.find(request.id);
+    if (m_spare.size() >= kMaxSpareRecords) {
+        m_requests.erase(it);
+        return;
+    }
+    m_spare.push_back(m_requests.extract(it));
 }
 
 bool CAsyncResolver::WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake) {
@@ -138,26 +226,34 @@ CAsyncResolver::Batch::~Batch() {
     std::shared_ptr<Sleeper> toWake;
     {
         std::lock_guard<std::mutex> lock(m_resolver.m_mutex);
-        if (!m_resolver.m_queue.empty())
+        if (m_resolver.m_queue.head != nullptr)
             m_resolver.WakeIfNobodyFree(&toWake);
     }
     Wake(toWake);
 }
 
 bool CAsyncResolver::Cancel(std::uint64_t id) {
-    // Destroyed outside the lock: they may hold references of the requester.
-    Prepare prepare;
-    Finish finish;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_requests.find(id);
-    if (it == m_requests.end())
-        return false;
-    prepare = std::move(it->second.prepare);
-    finish = std::move(it->second.finish);
-    if (it->second.state == State::finished)
-        ForgetFinished(it->second.threadId, id);
-    m_requests.erase(it);
-    // A waiting id left in the queue is skipped by the thread that takes it.
+    std::vector<Hooks*> release;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_requests.find(id);
+        if (it == m_requests.end() || it->second.cancelled)
+            return false;
+        Request& request = it->second;
+        switch (request.state) {
+        case State::running:
+            request.cancelled = true;  // its thread holds the record until the lookup is done
+            return true;
+        case State::waiting:
+            m_queue.Remove(&request);
+            break;
+        case State::finished:
+            Unfinish(request);
+            break;
+        }
+        Retire(request, &release);
+    }
+    ReleaseAll(release);  // they may hold references of the requester
     return true;
 }
 
@@ -166,36 +262,46 @@ bool CAsyncResolver::TakeResult(std::uint64_t id, int* error, HostLookup* lookup
     auto it = m_requests.find(id);
     if (it == m_requests.end() || it->second.state != State::finished)
         return false;
-    *error = it->second.error;
-    *lookup = std::move(it->second.lookup);
-    ForgetFinished(it->second.threadId, id);
-    m_requests.erase(it);
+    Request& request = it->second;
+    *error = request.error;
+    *lookup = request.lookup;
+    Unfinish(request);
+    Retire(request);
     return true;
 }
 
 void CAsyncResolver::TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto list = m_finished.find(threadId);
-    if (list == m_finished.end())
+    Finished* list = FindFinished(threadId);
+    if (list == nullptr)
         return;
-    for (const std::uint64_t id : list->second.ids) {
-        auto it = m_requests.find(id);
-        if (it == m_requests.end())
-            continue;
-        finished->push_back({id, it->second.error, std::move(it->second.lookup)});
-        m_requests.erase(it);
+    while (Request* request = list->requests.head) {
+        list->requests.Remove(request);
+        finished->push_back({request->id, request->error});
+        Retire(*request);
     }
-    m_finished.erase(list);
+    *list = std::move(m_finished.back());
+    m_finished.pop_back();
 }
 
-void CAsyncResolver::ForgetFinished(DWORD threadId, std::uint64_t id) {
-    auto list = m_finished.find(threadId);
-    if (list == m_finished.end())
+CAsyncResolver::Finished* CAsyncResolver::FindFinished(DWORD threadId) {
+    for (Finished& list : m_finished) {
+        if (list.threadId == threadId)
+            return &list;
+    }
+    return nullptr;
+}
+
+void CAsyncResolver::Unfinish(Request& request) {
+    Finished* list = FindFinished(request.threadId);
+    if (list == nullptr)
         return;
-    std::vector<std::uint64_t>& ids = list->second.ids;
-    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
-    if (ids.empty())
-        m_finished.erase(list);
+    list->requests.Remove(&request);
+    // Kept while its notice is on its way, so no second one is posted for the same take.
+    if (list->requests.head == nullptr && !list->noticePosted) {
+        *list = std::move(m_finished.back());
+        m_finished.pop_back();
+    }
 }
 
 std::size_t CAsyncResolver::GetRequestCount() const {
@@ -212,61 +318,66 @@ void CAsyncResolver::Work() {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto sleeper = std::make_shared<Sleeper>();
     for (;;) {
-        if (!m_stopping && m_queue.empty()) {
+        if (!m_stopping && m_queue.head == nullptr) {
             sleeper->woken = false;
             m_sleepers.push_back(sleeper);
             sleeper->wake.wait(lock, [&] { return sleeper->woken || m_stopping; });
         }
         if (m_stopping)
             return;
-        if (m_queue.empty())
+        Request* request = m_queue.head;
+        if (request == nullptr)
             continue;
-        const std::uint64_t id = m_queue.front();
-        m_queue.pop_front();
-        auto it = m_requests.find(id);
-        if (it == m_requests.end())
-            continue;  // cancelled while it waited
+        m_queue.Remove(request);
+        request->state = State::running;
         ++m_busyThreads;
         std::shared_ptr<Sleeper> toWake;
-        if (!m_queue.empty())
+        if (m_queue.head != nullptr)
             WakeIfNobodyFree(&toWake);
-        Request& request = it->second;
-        request.state = State::running;
-        const std::string host = request.host;
-        const DWORD threadId = request.threadId;
-        const UINT message = request.message;
-        const Notice notice = request.notice;
-        Prepare prepare = std::move(request.prepare);
-        Finish finish = std::move(request.finish);
+        Hooks* const hooks = std::exchange(request->hooks, nullptr);
         lock.unlock();
         Wake(toWake);
 
-        int error = prepare ? prepare() : 0;
-        prepare = nullptr;
-        HostLookup lookup;
-        if (error == 0 && !LookupHost(host, &lookup))
+        // The record is this thread's until it is marked finished under the lock.
+        int error = hooks->BeforeLookup();
+        if (error != 0) {
+            request->lookup.officialName.clear();
+            request->lookup.addresses.clear();
+        } else if (!LookupHost(request->host, &request->lookup)) {
             error = WSAGetLastError();
-        if (finish)
-            finish(error, lookup);
-        finish = nullptr;
+        }
+        hooks->AfterLookup(error, request->lookup);
+        hooks->ReleaseHooks();
         const std::size_t length =
-            error != 0 ? 0 : lookup.officialName.size() + 1 + 4 * lookup.addresses.size();
+            error != 0 ? 0
+                       : request->lookup.officialName.size() + 1 + 4 * request->lookup.addresses.size();
 
         lock.lock();
         --m_busyThreads;
-        it = m_requests.find(id);
-        if (it == m_requests.end())
-            continue;  // cancelled during the lookup
-        it->second.state = State::finished;
-        it->second.error = error;
-        it->second.lookup = std::move(lookup);
-        Finished& finished = m_finished[threadId];
-        finished.ids.push_back(id);
-        const bool post = notice == Notice::eachRequest || !finished.noticePosted;
-        finished.noticePosted = true;
+        if (m_stopping)
+            return;  // the resolver drops the record once this thread has ended
+        if (request->cancelled) {
+            Retire(*request);
+            continue;
+        }
+        request->state = State::finished;
+        request->error = error;
+        Finished* finished = FindFinished(request->threadId);
+        if (finished == nullptr) {
+            m_finished.push_back(Finished{request->threadId, {}, false});
+            finished = &m_finished.back();
+        }
+        finished->requests.PushBack(request);
+        const Notice notice = request->notice;
+        const bool post = notice == Notice::eachRequest || !finished->noticePosted;
+        if (notice == Notice::oncePerTake)
+            finished->noticePosted = true;
         if (post) {
             // A completion that rides on one already posted (Notice::oncePerTake) needs no
             // post, and the thread goes on to the next request without letting go of the lock.
+            const std::uint64_t id = request->id;
+            const DWORD threadId = request->threadId;
+            const UINT message = request->message;
             lock.unlock();
             Deliver(id, threadId, message, MakeReply(length, error), notice);
             lock.lock();
@@ -282,24 +393,30 @@ void CAsyncResolver::Deliver(std::uint64_t id, DWORD threadId, UINT message,
         const bool full = GetLastError() == ERROR_NOT_ENOUGH_QUOTA;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping)
+                return;
             if (!full) {
                 // The requester has ended: nobody will take it.
                 if (notice == Notice::oncePerTake) {
-                    auto list = m_finished.find(threadId);
-                    if (list != m_finished.end()) {
-                        for (const std::uint64_t finished : list->second.ids)
-                            m_requests.erase(finished);
-                        m_finished.erase(list);
+                    if (Finished* list = FindFinished(threadId)) {
+                        while (Request* request = list->requests.head) {
+                            list->requests.Remove(request);
+                            Retire(*request);
+                        }
+                        *list = std::move(m_finished.back());
+                        m_finished.pop_back();
                     }
-                } else if (m_requests.erase(id) != 0) {
-                    ForgetFinished(threadId, id);
+                } else if (auto it = m_requests.find(id);
+                           it != m_requests.end() && it->second.state == State::finished) {
+                    Unfinish(it->second);
+                    Retire(it->second);
                 }
                 return;
             }
             // Still owed: the request is there (oncePerTake: the requester has not taken
             // what this message announces).
-            if (m_stopping || (notice == Notice::oncePerTake ? m_finished.count(threadId) == 0
-                                                             : m_requests.count(id) == 0))
+            if (notice == Notice::oncePerTake ? FindFinished(threadId) == nullptr
+                                              : m_requests.count(id) == 0)
                 return;
         }
         std::this_thread::sleep_for(kFullQueueRetry);

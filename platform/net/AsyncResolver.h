@@ -17,8 +17,10 @@
 //
 // Requests wait in one queue, first in first out, for one of at most `threads` lookup threads
 // (started as the queue needs them and kept until the resolver goes). At most `maxRequests`
-// may be outstanding at once (waiting, running, or done and not yet taken): beyond that Start
-// fails with WSAENOBUFS, so a flood of queries cannot grow the queue without bound.
+// may be outstanding at once (waiting, running, cancelled while running, or done and not yet
+// taken): beyond that Start fails with WSAENOBUFS, so a flood of queries cannot grow the queue
+// without bound. A request's record is kept for the next one when it goes, so a steady flow of
+// requests allocates nothing once the resolver has seen its peak.
 
 #include "platform/kernel/Types.h"
 #include "platform/net/Resolver.h"
@@ -27,7 +29,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,12 +39,27 @@
 
 class CAsyncResolver {
 public:
-    // Runs on the lookup thread before the lookup: 0 lets the lookup go on, any other value is
-    // the request's error (the lookup is not made).
+    // What a request runs on its lookup thread around the lookup. The resolver holds the hooks
+    // given to a Start that succeeded until it calls ReleaseHooks, exactly once: after
+    // AfterLookup on the lookup thread, or, for a request that never ran (cancelled while it
+    // waited, dropped with the resolver), on the thread that dropped it; never with a lock of
+    // the resolver held.
+    class Hooks {
+    public:
+        // Before the lookup: 0 lets it go on, any other value is the request's error (the
+        // lookup is not made).
+        virtual int BeforeLookup() { return 0; }
+        // After the lookup, before its completion is posted, with the outcome the requester
+        // will take (error 0: found). It runs even when the request was cancelled meanwhile: a
+        // requester that cancels checks its own state in it.
+        virtual void AfterLookup(int /*error*/, const HostLookup& /*lookup*/) {}
+        virtual void ReleaseHooks() = 0;
+
+    protected:
+        ~Hooks() = default;
+    };
+    // The same as two functions, for requesters that need nothing more.
     using Prepare = std::function<int()>;
-    // Runs on the lookup thread after the lookup, before its completion is posted, with the
-    // outcome the requester will take (error 0: found). It runs even when the request was
-    // cancelled meanwhile: a requester that cancels checks its own state in it.
     using Finish = std::function<void(int error, const HostLookup& lookup)>;
 
     // How a completion reaches its requester. eachRequest: a message of its own. oncePerTake,
@@ -73,7 +89,10 @@ public:
 
     // Queues a lookup of `host` whose completion is posted as `message` to thread `threadId`.
     // Returns the request id, or 0 with WSAGetLastError() set: WSAENOBUFS when the resolver
-    // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name.
+    // holds its limit of requests, WSAHOST_NOT_FOUND for an empty name. `hooks` (held as
+    // Hooks says when the id is not 0) run around the lookup.
+    std::uint64_t Start(const std::string& host, DWORD threadId, UINT message, Hooks& hooks,
+                        Notice notice);
     std::uint64_t Start(const std::string& host, DWORD threadId, UINT message,
                         Prepare prepare = {}, Notice notice = Notice::eachRequest,
                         Finish finish = {});
@@ -105,11 +124,11 @@ public:
     struct FinishedLookup {
         std::uint64_t id = 0;
         int error = 0;
-        HostLookup lookup;
     };
     // Every finished request of the requester thread `threadId`, in the order they finished,
     // appended to `finished` and forgotten: a requester that is handed one completion may take
-    // the others that finished meanwhile at once (their messages then find no result).
+    // the others that finished meanwhile at once (their messages then find no result). Only
+    // the ids and errors come: such a requester has its results from the requests' hooks.
     void TakeFinished(DWORD threadId, std::vector<FinishedLookup>* finished);
 
     // Requests outstanding (waiting, running, or finished and not taken).
@@ -118,17 +137,36 @@ public:
 
 private:
     enum class State { waiting, running, finished };
+    // Linked into the queue while it waits and into its requester's finished list once done.
+    // Its host and lookup belong to the lookup thread while it runs.
     struct Request {
+        std::uint64_t id = 0;
         std::string host;
         DWORD threadId = 0;
         UINT message = 0;
-        Prepare prepare;
-        Finish finish;
+        Hooks* hooks = nullptr;
         Notice notice = Notice::eachRequest;
         State state = State::waiting;
+        bool cancelled = false;  // while running: its thread drops it when done
         int error = 0;
         HostLookup lookup;
+        Request* prev = nullptr;
+        Request* next = nullptr;
     };
+    struct List {
+        Request* head = nullptr;
+        Request* tail = nullptr;
+        void PushBack(Request* request);
+        void Remove(Request* request);
+    };
+    // Finished requests not yet taken, of one requester thread, in the order they finished,
+    // and whether a oncePerTake completion for them is on its way.
+    struct Finished {
+        DWORD threadId = 0;
+        List requests;
+        bool noticePosted = false;
+    };
+    using RequestMap = std::unordered_map<std::uint64_t, Request>;
 
     // A lookup thread waiting for a request: woken alone, by whoever hands it work, after
     // that one has let go of the lock (so the woken thread does not wait for it at once).
@@ -144,8 +182,14 @@ private:
     // added. False when none is free and none could be added. m_mutex held.
     bool WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake);
     static void Wake(const std::shared_ptr<Sleeper>& sleeper);
-    // Removes `id` from its requester's finished requests. m_mutex held.
-    void ForgetFinished(DWORD threadId, std::uint64_t id);
+    // A new request's record, kept ones first. m_mutex held.
+    Request& AddRequest(std::uint64_t id);
+    // Forgets `request`, keeping its record for a later one; the hooks it still holds go to
+    // `*release`. m_mutex held.
+    void Retire(Request& request, std::vector<Hooks*>* release = nullptr);
+    Finished* FindFinished(DWORD threadId);
+    // Takes a finished request out of its requester's list. m_mutex held.
+    void Unfinish(Request& request);
     // Posts the completion of `id`; drops the request (with Notice::oncePerTake, every
     // finished request of that requester) when its requester has ended.
     void Deliver(std::uint64_t id, DWORD threadId, UINT message, std::intptr_t reply, Notice notice);
@@ -153,15 +197,10 @@ private:
     const std::size_t m_maxThreads;
     const std::size_t m_maxRequests;
     mutable std::mutex m_mutex;
-    std::unordered_map<std::uint64_t, Request> m_requests;
-    std::deque<std::uint64_t> m_queue;
-    // Finished requests not yet taken, by requester thread, in the order they finished, and
-    // whether a oncePerTake completion for them is on its way.
-    struct Finished {
-        std::vector<std::uint64_t> ids;
-        bool noticePosted = false;
-    };
-    std::unordered_map<DWORD, Finished> m_finished;
+    RequestMap m_requests;
+    std::vector<RequestMap::node_type> m_spare;  // records of requests gone, for the next ones
+    List m_queue;
+    std::vector<Finished> m_finished;  // one per requester thread with finished requests
     std::vector<std::thread> m_threads;
     std::vector<std::shared_ptr<Sleeper>> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup

@@ -157,6 +157,8 @@ void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam
     (void)wParam;
     (void)lParam;
     std::vector<CAsyncResolver::FinishedLookup> finished;
+    finished.swap(m_finishedLookups);  // a call nested in an ending session finds it empty
+    finished.clear();
     GetResolver().TakeFinished(ThreadId(), &finished);
     for (const CAsyncResolver::FinishedLookup& result : finished) {
         // The map holds the sessions ServeDatagram made: DNS sessions only.
@@ -175,4 +177,6 @@ void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam
         }
         session->Terminate(FrameworkFormat::kExitNormal);
     }
+    finished.clear();
+    m_finishedLookups.swap(finished);
 }

@@ -10,13 +10,14 @@
 
 #include "engine/framework/UDPService.h"
 #include "platform/kernel/Types.h"
+#include "platform/net/AsyncResolver.h"
 #include "platform/net/Sockets.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-class CAsyncResolver;
 
 class CDNSService : public CUDPService {
     DECLARE_SERIAL(CDNSService)
@@ -52,4 +53,5 @@ private:
 
     DWORD m_allowAutodial;
     CAsyncResolver* m_resolver;
+    std::vector<CAsyncResolver::FinishedLookup> m_finishedLookups;  // room kept between takes
 };

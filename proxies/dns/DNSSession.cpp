@@ -13,9 +13,6 @@
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSService.h"
 
-#include <memory>
-#include <utility>
-
 using namespace DNSFormat;
 
 IMPLEMENT_SERIAL(CDNSSession, CUDPSession, 1)
@@ -133,40 +130,45 @@ bool CDNSSession::StartLookup(const std::string& name) {
     CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
-    std::shared_ptr<CDatagramOutlet> outlet = service->GetOutlet();
-    if (!outlet)
+    m_outlet = service->GetOutlet();
+    if (!m_outlet)
         return false;  // the socket is closing: nothing could carry the reply
-    CRef<CDNSSession> self(this);
-    CAsyncResolver::Prepare dialFirst;
-    if (m_allowAutodial) {
-        // Dialling may take long: it runs on the lookup thread, never the service's.
-        dialFirst = [self]() -> int {
-            try {
-                CNorvaneEngine::Instance().CheckDialFirst(self.Get());
-            } catch (X1SocketException* e) {
-                const int code = e->GetErrorCode();
-                e->Delete();
-                return code != 0 ? code : WSANO_RECOVERY;
-            } catch (...) {
-                DropCurrentException();
-            }
-            return 0;
-        };
-    }
     // The reply leaves from the lookup thread the moment the lookup is done; the service
     // thread only ends the session afterwards.
-    auto answer = [self, outlet](int error, const HostLookup& lookup) {
-        self->AnswerLookup(error, lookup, *outlet);
-    };
-    const std::uint64_t id = service->GetResolver().Start(
-        name, service->ThreadId(), CUDPService::kHostLookupMessage, std::move(dialFirst),
-        CAsyncResolver::Notice::oncePerTake, std::move(answer));
-    if (id == 0)
+    AddRef();  // the resolver's, given up in ReleaseHooks
+    const std::uint64_t id =
+        service->GetResolver().Start(name, service->ThreadId(), CUDPService::kHostLookupMessage,
+                                     *this, CAsyncResolver::Notice::oncePerTake);
+    if (id == 0) {
+        Release();
         return false;
+    }
     m_lookupId = id;
     SetKey(static_cast<DWORD>(id));
     return true;
 }
+
+int CDNSSession::BeforeLookup() {
+    if (!m_allowAutodial)
+        return 0;
+    // Dialling may take long: it runs on the lookup thread, never the service's.
+    try {
+        CNorvaneEngine::Instance().CheckDialFirst(this);
+    } catch (X1SocketException* e) {
+        const int code = e->GetErrorCode();
+        e->Delete();
+        return code != 0 ? code : WSANO_RECOVERY;
+    } catch (...) {
+        DropCurrentException();
+    }
+    return 0;
+}
+
+void CDNSSession::AfterLookup(int error, const HostLookup& lookup) {
+    AnswerLookup(error, lookup, *m_outlet);
+}
+
+void CDNSSession::ReleaseHooks() { Release(); }
 
 void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet) {
     if (HasSessionEnded())

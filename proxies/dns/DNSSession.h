@@ -17,19 +17,23 @@
 
 #include "engine/framework/UDPSession.h"
 #include "platform/kernel/Types.h"
+#include "platform/net/AsyncResolver.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/Sockets.h"
 #include "proxies/dns/DNSMessage.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
 class CDatagramOutlet;
 class CDNSService;
 
-class CDNSSession : public CUDPSession {
+// Its lookup's hooks are its own: the dial check before, the answer after (the resolver holds
+// a reference of the session meanwhile).
+class CDNSSession : public CUDPSession, private CAsyncResolver::Hooks {
     DECLARE_SERIAL(CDNSSession)
 public:
     CDNSSession();
@@ -86,9 +90,15 @@ private:
     void SetQueriedName(const std::string& name);
     // Starts the lookup of the queried name; false when it could not be started.
     bool StartLookup(const std::string& name);
+    // On the lookup thread: the dial on demand, when allowed (its failure is the lookup's
+    // error), and the answer.
+    int BeforeLookup() override;
+    void AfterLookup(int error, const HostLookup& lookup) override;
+    void ReleaseHooks() override;
 
     CDNSMessage m_message;
     NetAddress m_client;
+    std::shared_ptr<CDatagramOutlet> m_outlet;  // carries the reply of a lookup started
     std::atomic<std::uint64_t> m_lookupId{0};
     std::atomic<int> m_replyError{0};
     DWORD m_allowAutodial = 0;

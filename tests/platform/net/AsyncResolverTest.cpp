@@ -160,7 +160,6 @@ TEST(AsyncResolverTest, FinishedLookupsAreTakenTogetherPerRequesterAndStartsInAB
     for (const CAsyncResolver::FinishedLookup& result : finished) {
         taken.push_back(result.id);
         EXPECT_EQ(result.error, 0);
-        EXPECT_EQ(result.lookup.officialName, "localhost");
     }
     std::sort(taken.begin(), taken.end());
     EXPECT_EQ(taken, (std::vector<std::uint64_t>{ids[2], ids[3], ids[4]}));
