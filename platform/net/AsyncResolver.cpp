@@ -14,6 +14,9 @@ namespace {
 // How long a lookup thread waits before it posts again to a requester whose queue was full.
 constexpr auto kFullQueueRetry = std::chrono::milliseconds(1);
 
+// How long the watch lets requests wait while nobody takes one before it wakes a thread.
+constexpr auto kStallTime = std::chrono::milliseconds(1);
+
 // Records kept for later requests, at most: enough for a busy resolver's flow, without
 // holding a flood's peak for ever.
 constexpr std::size_t kMaxSpareRecords = 512;
@@ -76,6 +79,9 @@ CAsyncResolver::~CAsyncResolver() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
         threads.swap(m_threads);
+        if (m_watch.joinable())
+            threads.push_back(std::move(m_watch));
+        m_watchWake.notify_one();
         for (const std::shared_ptr<Sleeper>& sleeper : m_sleepers)
             sleeper->wake.notify_one();
         m_sleepers.clear();
@@ -186,13 +192,18 @@ void CAsyncResolver::Retire(Request& request, std::vector<Hooks*>* release) {
     m_spare.push_back(m_requests.extract(it));
 }
 
-bool CAsyncResolver::WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake) {
+bool CAsyncResolver::WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake, bool stalled) {
     // A thread that is awake and not inside a request takes the queue's next request. Only
     // when there is none is one woken (the most recent sleeper, whose stack is warm) or added;
     // each thread that takes a request does the same for the requests behind it, so a burst
-    // of requests wakes threads one after another, each woken by the one before, and a slow
-    // lookup never holds up the requests behind it.
+    // of requests wakes threads one after another, each woken by the one before, up to
+    // kEagerThreads; the watch adds more while none of them finishes, so a slow lookup never
+    // holds up the requests behind it for long.
     if (m_threads.size() > m_sleepers.size() + m_busyThreads)
+        return true;
+    if (m_sleepers.empty() && m_threads.size() >= m_maxThreads)
+        return true;  // every thread is inside a lookup: the first to finish takes it
+    if (!stalled && m_busyThreads >= kEagerThreads && ArmWatch())
         return true;
     if (!m_sleepers.empty()) {
         *toWake = std::move(m_sleepers.back());
@@ -200,14 +211,55 @@ bool CAsyncResolver::WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake) {
         (*toWake)->woken = true;
         return true;
     }
-    if (m_threads.size() >= m_maxThreads)
-        return true;  // every thread is inside a lookup: the first to finish takes it
     try {
         m_threads.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
         return false;  // the threads there are will take it
     }
     return true;
+}
+
+bool CAsyncResolver::ArmWatch() {
+    m_deferred = true;
+    if (m_watchArmed)
+        return true;
+    if (!m_watch.joinable()) {
+        try {
+            m_watch = std::thread([this] { Watch(); });
+        } catch (const std::system_error&) {
+            return false;  // no watch: wake threads at once
+        }
+    }
+    m_watchArmed = true;
+    m_watchWake.notify_one();
+    return true;
+}
+
+void CAsyncResolver::Watch() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stopping) {
+        if (!m_watchArmed) {
+            m_watchWake.wait(lock, [&] { return m_watchArmed || m_stopping; });
+            continue;
+        }
+        m_deferred = false;
+        const std::uint64_t taken = m_taken;
+        m_watchWake.wait_for(lock, kStallTime, [&] { return m_stopping.load(); });
+        if (m_stopping)
+            return;
+        if (m_queue.head == nullptr) {
+            m_watchArmed = m_deferred;  // kept armed while requests keep coming
+            continue;
+        }
+        if (m_taken != taken)
+            continue;
+        // Nobody took a request for a while: every thread awake is inside a slow one.
+        std::shared_ptr<Sleeper> toWake;
+        WakeIfNobodyFree(&toWake, true);
+        lock.unlock();
+        Wake(toWake);
+        lock.lock();
+    }
 }
 
 void CAsyncResolver::Wake(const std::shared_ptr<Sleeper>& sleeper) {
@@ -331,6 +383,7 @@ void CAsyncResolver::Work() {
         m_queue.Remove(request);
         request->state = State::running;
         ++m_busyThreads;
+        ++m_taken;
         std::shared_ptr<Sleeper> toWake;
         if (m_queue.head != nullptr)
             WakeIfNobodyFree(&toWake);

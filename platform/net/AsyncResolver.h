@@ -16,7 +16,7 @@
 // posted just before its end would otherwise keep its result until the resolver goes.
 //
 // Requests wait in one queue, first in first out, for one of at most `threads` lookup threads
-// (started as the queue needs them and kept until the resolver goes). At most `maxRequests`
+// (started as the queue needs them and kept until the resolver goes); see kEagerThreads. At most `maxRequests`
 // may be outstanding at once (waiting, running, cancelled while running, or done and not yet
 // taken): beyond that Start fails with WSAENOBUFS, so a flood of queries cannot grow the queue
 // without bound. A request's record is kept for the next one when it goes, so a steady flow of
@@ -71,6 +71,12 @@ public:
 
     static constexpr std::size_t kDefaultThreads = 16;
     static constexpr std::size_t kDefaultMaxRequests = 4096;
+    // Threads woken at once for the requests waiting, at most, while every thread awake is
+    // inside a request: a lookup from the hosts file takes some microseconds, so a few threads
+    // keep up with any burst, and waking all of them costs more than the lookups. Beyond
+    // them a request waits for the first thread to finish, unless none finishes for a
+    // millisecond: then one more is woken.
+    static constexpr std::size_t kEagerThreads = 4;
 
     explicit CAsyncResolver(std::size_t threads = kDefaultThreads,
                             std::size_t maxRequests = kDefaultMaxRequests);
@@ -179,8 +185,15 @@ private:
     void Work();
     // Makes sure a thread will take the queue's next request: a free thread is awake, or one
     // is chosen to wake (`*toWake`, for the caller to notify once it has let go of m_mutex) or
-    // added. False when none is free and none could be added. m_mutex held.
-    bool WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake);
+    // added, or, with enough threads inside requests, the watch looks after it. `stalled`:
+    // the watch asks, nobody having taken a request for a while. False when none is free and
+    // none could be added. m_mutex held.
+    bool WakeIfNobodyFree(std::shared_ptr<Sleeper>* toWake, bool stalled = false);
+    // Has the watch look after the queue; false when it cannot be started. m_mutex held.
+    bool ArmWatch();
+    // The watch's thread: while it is armed, every kStallTime it wakes one more lookup thread
+    // if requests wait and none was taken meanwhile.
+    void Watch();
     static void Wake(const std::shared_ptr<Sleeper>& sleeper);
     // A new request's record, kept ones first. m_mutex held.
     Request& AddRequest(std::uint64_t id);
@@ -204,6 +217,11 @@ private:
     std::vector<std::thread> m_threads;
     std::vector<std::shared_ptr<Sleeper>> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup
+    std::uint64_t m_taken = 0;         // requests taken by lookup threads, ever
+    std::thread m_watch;
+    std::condition_variable m_watchWake;
+    bool m_watchArmed = false;
+    bool m_deferred = false;  // a wake was left to the watch since it last looked
     std::uint64_t m_lastId = 0;
     std::atomic<bool> m_stopping{false};
 };

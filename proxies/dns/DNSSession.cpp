@@ -168,7 +168,10 @@ void CDNSSession::AfterLookup(int error, const HostLookup& lookup) {
     AnswerLookup(error, lookup, *m_outlet);
 }
 
-void CDNSSession::ReleaseHooks() { Release(); }
+void CDNSSession::ReleaseHooks() {
+    m_outlet.reset();  // the service's socket is not kept for a session that waits to end
+    Release();
+}
 
 void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet) {
     if (HasSessionEnded())

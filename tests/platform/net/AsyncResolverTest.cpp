@@ -133,6 +133,33 @@ TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDelive
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
 }
 
+TEST(AsyncResolverTest, RequestsBehindTheFirstThreadsStuckInSlowLookupsGetAnotherThread) {
+    CAsyncResolver resolver(CAsyncResolver::kEagerThreads + 2, 32);
+    const DWORD me = GetCurrentThreadId();
+    CEvent release(true);
+    std::atomic<int> entered{0};
+    const auto held = [&] {
+        ++entered;
+        release.Wait(10000);
+        return 0;
+    };
+    std::vector<std::uint64_t> slow;
+    for (std::size_t i = 0; i < CAsyncResolver::kEagerThreads; ++i)
+        slow.push_back(resolver.Start("localhost", me, kDone, held));
+    for (int i = 0; i < 500 && entered < static_cast<int>(slow.size()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(entered.load(), static_cast<int>(slow.size()));
+    // Those threads are woken at once; the watch adds one for these within milliseconds.
+    const std::uint64_t quick = resolver.Start("localhost", me, kDone);
+    const std::uint64_t next = resolver.Start("localhost", me, kDone);
+    const auto done = Completions(2, 2000);
+    release.Set();
+    EXPECT_EQ(done.size(), 2u);
+    EXPECT_EQ(done.count(quick) + done.count(next), 2u);
+    EXPECT_EQ(Completions(slow.size()).size(), slow.size());
+    EXPECT_LE(resolver.GetThreadCount(), CAsyncResolver::kEagerThreads + 2);
+}
+
 TEST(AsyncResolverTest, FinishedLookupsAreTakenTogetherPerRequesterAndStartsInABatchAllRun) {
     CAsyncResolver resolver(4, 16);
     const DWORD me = GetCurrentThreadId();
@@ -143,9 +170,15 @@ TEST(AsyncResolverTest, FinishedLookupsAreTakenTogetherPerRequesterAndStartsInAB
         for (std::uint64_t& id : ids)
             id = resolver.Start("localhost", me, kDone);
     }
+    // Another requester's, held until that thread has ended.
     std::uint64_t other = 0;
-    std::thread requester([&] { other = resolver.Start("localhost", GetCurrentThreadId(), kDone); });
+    CEvent ended(true);
+    std::thread requester([&] {
+        other = resolver.Start("localhost", GetCurrentThreadId(), kDone,
+                               [&] { return ended.Wait(10000) == WAIT_OBJECT_0 ? 0 : 1; });
+    });
     requester.join();
+    ended.Set();
     ASSERT_EQ(Completions(5).size(), 5u);
     int error = -1;
     HostLookup lookup;
