@@ -4,7 +4,6 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/DisplayText.h"
-#include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/X1SocketException.h"
 #include "platform/framework/Exception.h"
@@ -12,6 +11,8 @@
 #include "platform/net/SocketErrors.h"
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSService.h"
+
+#include <memory>
 
 using namespace DNSFormat;
 
@@ -53,12 +54,12 @@ void CDNSSession::GetValue(DWORD id, CNVDataObject& value) {
 }
 
 std::string CDNSSession::GetQueriedName() const {
-    std::lock_guard<std::mutex> lock(m_nameMutex);
+    CMutexLock lock(m_nameMutex);
     return m_queriedName;
 }
 
 void CDNSSession::SetQueriedName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(m_nameMutex);
+    CMutexLock lock(m_nameMutex);
     m_queriedName = name;
 }
 
@@ -112,9 +113,12 @@ BOOL CDNSSession::ProcessQuery() {
         return FALSE;
     }
     SetQueriedName(name);
-    SetDescription(FormatText(kDescriptionFormat, shown.c_str()));
+    std::string description;
+    description.reserve(std::char_traits<char>::length(kDescriptionPrefix) + shown.size());
+    description.append(kDescriptionPrefix).append(shown);
+    SetDescription(description);
     CNorvaneEngine::Instance().NotifySessionStarted(GetClientAddress(), GetSessionId(),
-                                                    GetDescription());
+                                                    description);
     WriteAudit(LogFormat::kAuditRequest, "%s", "");
     WriteServiceLog(LogFormat::kLogRequest, "%s", "");
     if (!CheckAccess(FALSE))
@@ -130,9 +134,6 @@ bool CDNSSession::StartLookup(const std::string& name) {
     CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
-    m_outlet = service->GetOutlet();
-    if (!m_outlet)
-        return false;  // the socket is closing: nothing could carry the reply
     // The reply leaves from the lookup thread the moment the lookup is done; the service
     // thread only ends the session afterwards.
     AddRef();  // the resolver's, given up in ReleaseHooks
@@ -165,13 +166,17 @@ int CDNSSession::BeforeLookup() {
 }
 
 void CDNSSession::AfterLookup(int error, const HostLookup& lookup) {
-    AnswerLookup(error, lookup, *m_outlet);
+    // The session holds its service; the outlet is gone once the service's socket closes.
+    const std::shared_ptr<CDatagramOutlet> outlet = GetDNSService()->GetOutlet();
+    if (!outlet) {
+        if (!HasSessionEnded())
+            m_replyError = WSAENOTSOCK;
+        return;
+    }
+    AnswerLookup(error, lookup, *outlet);
 }
 
-void CDNSSession::ReleaseHooks() {
-    m_outlet.reset();  // the service's socket is not kept for a session that waits to end
-    Release();
-}
+void CDNSSession::ReleaseHooks() { Release(); }
 
 void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet) {
     if (HasSessionEnded())

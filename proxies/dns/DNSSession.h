@@ -16,6 +16,7 @@
 // the names looked up.
 
 #include "engine/framework/UDPSession.h"
+#include "platform/kernel/Sync.h"
 #include "platform/kernel/Types.h"
 #include "platform/net/AsyncResolver.h"
 #include "platform/net/Resolver.h"
@@ -24,8 +25,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 
 class CDatagramOutlet;
@@ -98,10 +97,9 @@ private:
 
     CDNSMessage m_message;
     NetAddress m_client;
-    std::shared_ptr<CDatagramOutlet> m_outlet;  // carries the reply of a lookup started
     std::atomic<std::uint64_t> m_lookupId{0};
     std::atomic<int> m_replyError{0};
     DWORD m_allowAutodial = 0;
-    mutable std::mutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
+    mutable CMutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
     std::string m_queriedName;
 };
