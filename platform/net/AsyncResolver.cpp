@@ -243,7 +243,7 @@ void CAsyncResolver::Watch() {
             continue;
         }
         m_deferred = false;
-        const std::uint64_t taken = m_taken;
+        const std::uint64_t seen = m_lastId;
         m_watchWake.wait_for(lock, kStallTime, [&] { return m_stopping.load(); });
         if (m_stopping)
             return;
@@ -251,9 +251,10 @@ void CAsyncResolver::Watch() {
             m_watchArmed = m_deferred;  // kept armed while requests keep coming
             continue;
         }
-        if (m_taken != taken)
+        if (m_queue.head->id > seen)
             continue;
-        // Nobody took a request for a while: every thread awake is inside a slow one.
+        // The oldest request has waited a while: the threads awake are inside slow lookups,
+        // or too few for the flow (they share the processors with others).
         std::shared_ptr<Sleeper> toWake;
         WakeIfNobodyFree(&toWake, true);
         lock.unlock();
@@ -383,7 +384,6 @@ void CAsyncResolver::Work() {
         m_queue.Remove(request);
         request->state = State::running;
         ++m_busyThreads;
-        ++m_taken;
         std::shared_ptr<Sleeper> toWake;
         if (m_queue.head != nullptr)
             WakeIfNobodyFree(&toWake);

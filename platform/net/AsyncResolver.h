@@ -74,8 +74,8 @@ public:
     // Threads woken at once for the requests waiting, at most, while every thread awake is
     // inside a request: a lookup from the hosts file takes some microseconds, so a few threads
     // keep up with any burst, and waking all of them costs more than the lookups. Beyond
-    // them a request waits for the first thread to finish, unless none finishes for a
-    // millisecond: then one more is woken.
+    // them a request waits for the first thread to finish; while a request waits longer than
+    // a millisecond, one more is woken each millisecond.
     static constexpr std::size_t kEagerThreads = 4;
 
     explicit CAsyncResolver(std::size_t threads = kDefaultThreads,
@@ -192,7 +192,7 @@ private:
     // Has the watch look after the queue; false when it cannot be started. m_mutex held.
     bool ArmWatch();
     // The watch's thread: while it is armed, every kStallTime it wakes one more lookup thread
-    // if requests wait and none was taken meanwhile.
+    // if the oldest request waiting was already there the time before.
     void Watch();
     static void Wake(const std::shared_ptr<Sleeper>& sleeper);
     // A new request's record, kept ones first. m_mutex held.
@@ -217,7 +217,6 @@ private:
     std::vector<std::thread> m_threads;
     std::vector<std::shared_ptr<Sleeper>> m_sleepers;  // waiting for a request, the latest last
     std::size_t m_busyThreads = 0;     // inside a request's preparation or lookup
-    std::uint64_t m_taken = 0;         // requests taken by lookup threads, ever
     std::thread m_watch;
     std::condition_variable m_watchWake;
     bool m_watchArmed = false;
