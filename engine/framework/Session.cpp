@@ -309,6 +309,8 @@ SessionLogFields MakeFields(const SubjectTexts& texts, DWORD sessionId, const Lo
 }  // namespace
 
 void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
+    if (!CUser::AnyAudited())
+        return;  // the usual case: nobody audits anything, so not even the name is needed
     CNorvaneEngine& engine = CNorvaneEngine::Instance();
     std::string user = GetUserName();
     if (!engine.GetUserDatabase().IsAudited(user, eventBit))
