@@ -179,6 +179,8 @@ TEST_F(GroupMemberDatabaseTest, MembershipEndsForCycles) {
         other = y;
     }
     EXPECT_FALSE(db.FindGroup(below)->ContainsUser("u"));
+    db.FindGroup("Bottom2")->AddMember("u", CGroup::kUserMember);
+    EXPECT_TRUE(db.FindGroup(below)->ContainsUser("u"));  // found past the first visited groups
 }
 
 TEST_F(GroupMemberDatabaseTest, MemberNamesFollowTheStoresLetterCase) {
