@@ -45,8 +45,9 @@ CFilterComponent* AsEntry(CObject* object) {
     return entry;
 }
 
-// A value the map holds: always a user or a group (AddEntry, the loads and CheckLoaded admit
-// nothing else), so it is taken as an entry without asking the run-time type.
+// A value the map of a database in use holds: always a user or a group (AddEntry, the loads
+// and CheckLoaded admit nothing else), so it is taken as an entry without asking the run-time
+// type.
 CFilterComponent* HeldEntry(CObject* value) { return static_cast<CFilterComponent*>(value); }
 
 bool IsGroup(const CFilterComponent* entry) {
@@ -94,7 +95,10 @@ void CGroupMemberDatabase::Adopt(CFilterComponent* entry) {
 }
 
 void CGroupMemberDatabase::LetGo(CObject* value) {
-    CFilterComponent* entry = HeldEntry(value);
+    // Also called for what a refused upload left in a fresh map, which may be anything.
+    CFilterComponent* entry = AsEntry(value);
+    if (entry == nullptr)
+        return;
     if (IsGroup(entry))
         static_cast<CGroup*>(entry)->SetDatabase(nullptr);
     else
