@@ -50,6 +50,10 @@
 
 class CArchive;
 class CMachine;
+struct LogTraffic;
+namespace LogFormat {
+struct LogLineForm;
+}
 class CNVDataObject;
 class CRight;
 class CService;
@@ -150,7 +154,8 @@ public:
     // LogOptions.
     void WriteServiceLog(DWORD eventBit, const char* format, ...) NV_PRINTF_FORMAT(3, 4);
     // The end's four lines: audit Traffic and Terminated, service-log Traffic and Terminated
-    // ("exit code %u" with the code, -1 written 4294967295).
+    // ("exit code %u" with the code, -1 written 4294967295), each only when chosen. The user's
+    // audit choices are looked up once for both audit lines.
     void LogEnd(int code);
 
     // --- Idle time-out ------------------------------------------------------------------
@@ -210,6 +215,17 @@ protected:
 
 private:
     friend class CMachine;
+    struct LogLine;
+
+    // Makes the entries of `count` chosen lines with one hold of the session's lock (their
+    // texts are copied straight from the session's), then posts them in that order.
+    void PostLogLines(const LogLine* lines, std::size_t count, const LogTraffic& traffic);
+    // One line of that form (to `*auditFile`, or with a null one to the service log) with
+    // the caller's message.
+    void PostLogLineV(const LogFormat::LogLineForm& form, const CLogFileRef* auditFile,
+                      const char* format, va_list args) NV_PRINTF_FORMAT(4, 0);
+    // The traffic counters as the traffic lines show them.
+    LogTraffic GetLogTraffic() const;
 
     // Machine side of admission and ending; called by CMachine under its lock.
     void AttachToMachine(CMachine* machine, const std::string& userName, int level);
@@ -251,6 +267,9 @@ private:
     CRight* m_accessRight = nullptr;
     DWORD m_logOptions = 0;
     CLogFileRef m_logFile;
+    // m_logOptions while there is a log file, else 0: lets a writer skip an unchosen line
+    // without the lock. The lock's pair decides.
+    std::atomic<DWORD> m_serviceLogBits{0};
 
     static std::atomic<DWORD> s_lastSessionId;
     static std::atomic<TickSource> s_tickSource;
