@@ -9,3 +9,5 @@
 #include <string_view>
 
 std::string SanitizeDisplayText(std::string_view text);
+// True when SanitizeDisplayText would give the text back unchanged.
+bool IsCleanDisplayText(std::string_view text);

@@ -193,10 +193,11 @@ std::string CSession::GetDescription() const {
     return m_description;
 }
 
-void CSession::SetDescription(std::string_view text) {
-    std::string clean = SanitizeDisplayText(text);
+void CSession::SetDescription(std::string text) {
+    if (!IsCleanDisplayText(text))
+        text = SanitizeDisplayText(text);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_description = std::move(clean);
+    m_description = std::move(text);
 }
 
 void CSession::ReportStatus(std::string_view text) {

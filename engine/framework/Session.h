@@ -103,7 +103,7 @@ public:
     std::string GetDescription() const;
     // Stores the text with control characters written as "\xHH" and cut to a bound
     // (engine/framework/DisplayText.h): descriptions often carry what a client sent.
-    void SetDescription(std::string_view text);
+    void SetDescription(std::string text);
     // Request variables (engine/access/RequestVariables.h). GetVariable: value untouched.
     void GetVariable(const std::string& name, CNVDataObject& value) override;
     // Ids 0, 1, 4 and 5 from the session; 6-10 the user's counters and 11 its balance in whole

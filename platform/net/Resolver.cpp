@@ -53,11 +53,21 @@ bool ParseDottedAddress(const std::string& text, DWORD* address) {
 }
 
 std::string FormatDottedAddress(DWORD address) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr in{};
-    in.s_addr = htonl(address);
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
+    // Written by hand: every datagram a service receives has its sender's address made into
+    // text, and inet_ntop goes through sprintf.
+    char text[INET_ADDRSTRLEN];
+    char* out = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned part = (address >> shift) & 0xFF;
+        if (part >= 100)
+            *out++ = static_cast<char>('0' + part / 100);
+        if (part >= 10)
+            *out++ = static_cast<char>('0' + part / 10 % 10);
+        *out++ = static_cast<char>('0' + part % 10);
+        if (shift != 0)
+            *out++ = '.';
+    }
+    return std::string(text, out);
 }
 
 bool ParseNumericHostAddress(const std::string& text, DWORD* address) {

@@ -72,7 +72,7 @@ inline constexpr const char* kAllowAutodialValue = "AllowAutodial";
 inline constexpr DWORD kDefaultAllowAutodial = 1;
 
 // --- Texts ----------------------------------------------------------------------------------
-inline constexpr const char* kDescriptionFormat = "DNS: Address lookup for %s";
+inline constexpr const char* kDescriptionPrefix = "DNS: Address lookup for ";  // the name follows
 inline constexpr const char* kOnReadUnknownException =
     "Caught unknown exception in CDNSService::OnRead() - Ignoring\n";
 inline constexpr const char* kLookupSocketException =

@@ -4,7 +4,6 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/DisplayText.h"
-#include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/X1SocketException.h"
 #include "platform/framework/Exception.h"
@@ -56,12 +55,12 @@ void CDNSSession::GetValue(DWORD id, CNVDataObject& value) {
 }
 
 std::string CDNSSession::GetQueriedName() const {
-    std::lock_guard<std::mutex> lock(m_nameMutex);
+    CMutexLock lock(m_nameMutex);
     return m_queriedName;
 }
 
 void CDNSSession::SetQueriedName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(m_nameMutex);
+    CMutexLock lock(m_nameMutex);
     m_queriedName = name;
 }
 
@@ -115,9 +114,12 @@ BOOL CDNSSession::ProcessQuery() {
         return FALSE;
     }
     SetQueriedName(name);
-    SetDescription(FormatText(kDescriptionFormat, shown.c_str()));
+    std::string description;
+    description.reserve(std::char_traits<char>::length(kDescriptionPrefix) + shown.size());
+    description.append(kDescriptionPrefix).append(shown);
+    SetDescription(description);
     CNorvaneEngine::Instance().NotifySessionStarted(GetClientAddress(), GetSessionId(),
-                                                    GetDescription());
+                                                    description);
     WriteAudit(LogFormat::kAuditRequest, "%s", "");
     WriteServiceLog(LogFormat::kLogRequest, "%s", "");
     if (!CheckAccess(FALSE))

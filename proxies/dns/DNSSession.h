@@ -16,6 +16,7 @@
 // the names looked up.
 
 #include "engine/framework/UDPSession.h"
+#include "platform/kernel/Sync.h"
 #include "platform/kernel/Types.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/Sockets.h"
@@ -23,7 +24,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 class CDatagramOutlet;
@@ -92,6 +92,6 @@ private:
     std::atomic<std::uint64_t> m_lookupId{0};
     std::atomic<int> m_replyError{0};
     DWORD m_allowAutodial = 0;
-    mutable std::mutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
+    mutable CMutex m_nameMutex;  // leaf: the name is read by access decisions anywhere
     std::string m_queriedName;
 };

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 TEST(ResolverTest, DottedAddressesParseStrictlyAndFormatBack) {
@@ -13,6 +14,10 @@ TEST(ResolverTest, DottedAddressesParseStrictlyAndFormatBack) {
     ASSERT_TRUE(ParseDottedAddress("192.168.0.1", &a));
     EXPECT_EQ(a, 0xC0A80001u);
     EXPECT_EQ(FormatDottedAddress(a), "192.168.0.1");
+    for (const auto& [address, text] : {std::pair<DWORD, const char*>{0, "0.0.0.0"},
+                                        {0xFFFFFFFFu, "255.255.255.255"},
+                                        {0x0A006409u, "10.0.100.9"}, {0x7F000001u, "127.0.0.1"}})
+        EXPECT_EQ(FormatDottedAddress(address), text);
     ASSERT_TRUE(ParseDottedAddress("255.255.255.255", &a));  // a valid address, not an error
     EXPECT_EQ(a, 0xFFFFFFFFu);
     ASSERT_TRUE(ParseDottedAddress("0.0.0.0", &a));
