@@ -305,10 +305,13 @@ struct CSession::LogLine {
 
 namespace {
 
-// The audit file of user `userName` when it audits any of `bits`, with those it audits in
-// `*audited`; null (and 0) when it audits none of them or its file is not open.
-CLogFileRef FindAuditFile(const std::string& userName, DWORD bits, DWORD* audited) {
+// The audit file of the session's user when the user audits any of `bits`, with those it
+// audits in `*audited`; null (and 0) when it audits none of them or its file is not open.
+CLogFileRef FindAuditFile(const CSession& session, DWORD bits, DWORD* audited) {
     *audited = 0;
+    if (!CLogFile::AnyAuditLogOpen())
+        return nullptr;  // the usual case, nobody audits, costs no lookup
+    const std::string userName = session.GetUserName();
     CGroupMemberDatabase& users = CNorvaneEngine::Instance().GetUserDatabase();
     CScopedLock lock(users);
     const CUser* user = users.FindUserAccount(userName);
@@ -379,7 +382,7 @@ void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
     if (form == nullptr)
         return;
     DWORD audited;
-    const CLogFileRef file = FindAuditFile(GetUserName(), eventBit, &audited);
+    const CLogFileRef file = FindAuditFile(*this, eventBit, &audited);
     if (audited != eventBit)
         return;  // most users audit nothing: no line is made
     va_list args;
@@ -404,7 +407,7 @@ void CSession::WriteServiceLog(DWORD eventBit, const char* format, ...) {
 void CSession::LogEnd(int code) {
     using namespace LogFormat;
     DWORD audited;
-    const CLogFileRef auditFile = FindAuditFile(GetUserName(), kAuditTraffic | kAuditTerminated, &audited);
+    const CLogFileRef auditFile = FindAuditFile(*this, kAuditTraffic | kAuditTerminated, &audited);
     const DWORD logged = m_serviceLogBits.load(std::memory_order_relaxed) & (kLogTraffic | kLogTerminated);
     if (audited == 0 && logged == 0)
         return;

@@ -67,6 +67,10 @@ TEST(LogFileTest, FoldersComeFromTheSettingsKey) {
     EXPECT_EQ(log->GetPath(), dir.Path() + "/service logs/Dialer.log");
     EXPECT_EQ(audit->GetPath(), dir.Path() + "/audit/Administrator.log");
     EXPECT_FALSE(CLogFile::OpenAuditLog(".."));
+    // Writers skip the audit lookup while no audit file is open; service logs do not count.
+    EXPECT_TRUE(CLogFile::AnyAuditLogOpen());
+    audit.reset();
+    EXPECT_FALSE(CLogFile::AnyAuditLogOpen());
 
     ASSERT_TRUE(RegWriteString("Settings", "AuditDirectory", std::string("/tmp\0/x", 7)));
     EXPECT_FALSE(CLogFile::OpenAuditLog("Administrator"));
