@@ -13,8 +13,26 @@
 #include "engine/LogFile.h"
 #include "platform/framework/Object.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
+
+// Memory for log entries that are posted by the thousand: a busy service posts its lines from
+// one thread while the log thread frees them, and a block freed into another thread's heap
+// takes that heap's lock. Blocks of up to kBlockSize bytes are therefore not freed but handed
+// back to the posting threads: each thread keeps a few, and passes or takes a batch at a time
+// through a shared, bounded store. Larger requests go to the heap as usual. Any thread may
+// allocate and free; a block may be freed on another thread than the one that allocated it.
+namespace LogEntryMemory {
+
+inline constexpr std::size_t kBlockSize = 320;
+
+// `bytes` of storage aligned for any object (as operator new gives).
+void* Allocate(std::size_t bytes);
+// Gives back a block from Allocate (null is ignored).
+void Free(void* block) noexcept;
+
+}  // namespace LogEntryMemory
 
 class CLogEntry : public CObject {
     DECLARE_DYNAMIC(CLogEntry)

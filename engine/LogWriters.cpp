@@ -255,13 +255,13 @@ public:
             message = {};
         const std::size_t texts =
             stamp.size() + session.clientAddress.size() + user.size() + description.size() + message.size();
-        void* block = ::operator new(sizeof(CSessionLineEntry) + texts);
+        void* block = LogEntryMemory::Allocate(sizeof(CSessionLineEntry) + texts);
         return std::unique_ptr<CLogEntry>(new (block) CSessionLineEntry(
             file, form, audit, session, {stamp, session.clientAddress, user, description, message}));
     }
 
-    // The block came from the global operator new with the texts' room after the object.
-    static void operator delete(void* block) { ::operator delete(block); }
+    // The block holds the texts' room after the object.
+    static void operator delete(void* block) { LogEntryMemory::Free(block); }
 
 protected:
     void Compose(std::string* text) const override {
