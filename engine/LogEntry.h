@@ -5,8 +5,8 @@
 // written, when the manager ends).
 //
 // A derived entry may carry what its line is made of instead of the text, and make the text
-// in Compose when the log thread first asks for it (GetText), so the posting thread does not
-// spend its time on formatting. GetText is then for one thread at a time.
+// in Compose when the log thread first asks for it (GetText or AppendTextTo), so the posting
+// thread does not spend its time on formatting. Both are then for one thread at a time.
 //
 // The manager queues entries by their own link (m_next), so queuing a line allocates nothing.
 
@@ -48,6 +48,9 @@ public:
         }
         return m_text;
     }
+    // Appends the text to `out`: the log thread gathers lines so. An entry that composes its
+    // text may write it there directly, keeping none of its own.
+    virtual void AppendTextTo(std::string& out) const { out += GetText(); }
 
 protected:
     // An entry whose text Compose makes.

@@ -153,7 +153,7 @@ void CLogManager::WriteWaiting() {
                 writeRun();
                 file = owned->GetFile();
             }
-            run += owned->GetText();
+            owned->AppendTextTo(run);
             ++lines;
             if (run.size() >= kMaxGatheredBytes)
                 writeRun();

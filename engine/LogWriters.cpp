@@ -16,11 +16,11 @@ using namespace LogFormat;
 
 namespace {
 
-// Assembles one line within the limit: whole units only (a character, or one "\xHH"), so a
-// cut never splits an escape; the CR LF always fits.
+// Assembles one line within the limit at the end of `out`: whole units only (a character, or
+// one "\xHH"), so a cut never splits an escape; the CR LF always fits.
 class LineBuilder {
 public:
-    LineBuilder() { m_line.reserve(256); }
+    explicit LineBuilder(std::string& out) : m_line(out), m_start(out.size()) {}
 
     void Literal(std::string_view text) { Plain(text); }
 
@@ -40,10 +40,7 @@ public:
         }
     }
 
-    std::string Finish() {
-        m_line += kLineEnd;
-        return std::move(m_line);
-    }
+    void Finish() { m_line += kLineEnd; }
 
 private:
     static constexpr std::size_t kContentLimit = kLineLimit - 2;
@@ -57,7 +54,7 @@ private:
     bool Plain(std::string_view text) {
         if (m_full)
             return false;
-        const std::size_t room = kContentLimit - m_line.size();
+        const std::size_t room = kContentLimit - Length();
         if (text.size() > room) {
             m_line.append(text.substr(0, room));
             m_full = true;
@@ -68,7 +65,7 @@ private:
     }
 
     bool Unit(std::string_view unit) {
-        if (m_full || m_line.size() + unit.size() > kContentLimit) {
+        if (m_full || Length() + unit.size() > kContentLimit) {
             m_full = true;
             return false;
         }
@@ -76,7 +73,10 @@ private:
         return true;
     }
 
-    std::string m_line;
+    std::size_t Length() const { return m_line.size() - m_start; }
+
+    std::string& m_line;
+    const std::size_t m_start;
     bool m_full = false;
 };
 
@@ -102,7 +102,7 @@ std::string TrafficText(const LogTraffic& t) {
 }
 
 // Writes the line's label and field after the subject's fields.
-std::string FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
+void FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
                        std::string_view message) {
     line.Literal(form.label);
     switch (form.field) {
@@ -117,17 +117,14 @@ std::string FinishLine(LineBuilder& line, const LogLineForm& form, const Session
             line.Literal(TrafficText(session->traffic));
         break;
     }
-    return line.Finish();
+    line.Finish();
 }
 
-// "time \t" then, for a session, "client \t [user \t] session \t", then the event's label and
-// field.
-std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string_view timeStamp,
-                      const SessionLogFields* session, bool withUser, std::string_view message) {
-    const LogLineForm* form = FindForm(forms, bit);
-    if (!form)
-        return {};
-    LineBuilder line;
+// Appends to `out`: "time \t" then, for a session, "client \t [user \t] session \t", then the
+// event's label and field.
+void AppendLine(std::string& out, const LogLineForm& form, std::string_view timeStamp,
+                const SessionLogFields* session, bool withUser, std::string_view message) {
+    LineBuilder line(out);
     line.Field(timeStamp);
     line.Literal(kFieldSeparator);
     if (session) {
@@ -140,7 +137,18 @@ std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string
         line.Literal(Number(kSessionNumber, session->sessionId));
         line.Literal(kFieldSeparator);
     }
-    return FinishLine(line, *form, session, message);
+    FinishLine(line, form, session, message);
+}
+
+// The line alone; empty when `forms` has none for the bit.
+std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string_view timeStamp,
+                      const SessionLogFields* session, bool withUser, std::string_view message) {
+    std::string line;
+    if (const LogLineForm* form = FindForm(forms, bit)) {
+        line.reserve(256);
+        AppendLine(line, *form, timeStamp, session, withUser, message);
+    }
+    return line;
 }
 
 // The bit has a line in `forms`, it is chosen in `options`, and there is a file to write to.
@@ -263,8 +271,7 @@ public:
     // The block holds the texts' room after the object.
     static void operator delete(void* block) { LogEntryMemory::Free(block); }
 
-protected:
-    void Compose(std::string* text) const override {
+    void AppendTextTo(std::string& out) const override {
         std::array<std::string_view, kTexts> texts;
         const char* at = Storage();
         for (std::size_t i = 0; i < kTexts; ++i) {
@@ -277,9 +284,11 @@ protected:
         fields.sessionId = m_sessionId;
         fields.description = texts[kDescription];
         fields.traffic = m_traffic;
-        std::span<const LogLineForm> forms(&m_form, 1);
-        *text = BuildLine(forms, m_form.bit, texts[kStamp], &fields, !m_audit, texts[kMessage]);
+        AppendLine(out, m_form, texts[kStamp], &fields, !m_audit, texts[kMessage]);
     }
+
+protected:
+    void Compose(std::string* text) const override { AppendTextTo(*text); }
 
 private:
     enum { kStamp, kAddress, kUser, kDescription, kMessage, kTexts };
