@@ -4,9 +4,10 @@
 // posts it to the log manager thread. Nothing is written by the calling thread.
 //
 // The subjects call these from their own writers: a service's WriteLog (service lines, with
-// its log file and `LogOptions`), a session's WriteServiceLog (session lines, with its copies
-// of the service's file and options) and WriteAudit (audit lines, with its user's audit file
-// and `AuditOptions`, under the user database's lock), and the dialer's WriteLog.
+// its log file and `LogOptions`), the user database's WriteAudit (audit lines, with the user's
+// audit file and `AuditOptions`, under its lock), and the dialer's WriteLog. A session's
+// WriteServiceLog and WriteAudit decide and gather themselves and post the entries of
+// MakeSessionLogEntry / MakeAuditLogEntry below: the same lines.
 //
 // Every line is bounded and holds exactly one CR LF, its last two characters:
 //  - the caller's message is formatted into 2048 bytes (longer messages are cut), and line

@@ -146,12 +146,13 @@ public:
     BOOL CheckAccess(BOOL skipRequestTest);
 
     // --- Logs ---------------------------------------------------------------------------
-    // The audit line for the session's user (engine/LogWriters.h), under the user database's
-    // lock: only for a user in the database with AuditUser set, the bit in its AuditOptions
-    // and its audit file open.
+    // The audit line for the session's user (engine/LogWriters.h): only for a user in the
+    // database with AuditUser set, the bit in its AuditOptions and its audit file open (looked
+    // up under the user database's lock; nothing is looked up while no audit file is open).
     void WriteAudit(DWORD eventBit, const char* format, ...) NV_PRINTF_FORMAT(3, 4);
     // The service-log line for the session, with its copies of the service's log file and
-    // LogOptions.
+    // LogOptions. A line not chosen costs one atomic load; the message is formatted only for
+    // lines that show it.
     void WriteServiceLog(DWORD eventBit, const char* format, ...) NV_PRINTF_FORMAT(3, 4);
     // The end's four lines: audit Traffic and Terminated, service-log Traffic and Terminated
     // ("exit code %u" with the code, -1 written 4294967295), each only when chosen. The user's
