@@ -103,7 +103,7 @@ std::string TrafficText(const LogTraffic& t) {
 
 // Writes the line's label and field after the subject's fields.
 void FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
-                       std::string_view message) {
+                std::string_view message) {
     line.Literal(form.label);
     switch (form.field) {
     case LogField::kNone: break;
