@@ -66,10 +66,15 @@ SharedStore& Shared() {
     return *store;
 }
 
-// A thread's own blocks, freed when the thread ends.
+// A thread's own blocks, freed when the thread ends. An entry freed later in the thread's
+// end (by another thread-local object's destructor) goes straight to the heap.
 struct ThreadBlocks {
     Chain blocks;
-    ~ThreadBlocks() { blocks.FreeAll(); }
+    bool ended = false;
+    ~ThreadBlocks() {
+        blocks.FreeAll();
+        ended = true;
+    }
 };
 
 thread_local ThreadBlocks t_blocks;
@@ -84,7 +89,7 @@ void* Allocate(std::size_t bytes) {
         return block + 1;
     }
     Chain& mine = t_blocks.blocks;
-    if (mine.count == 0) {
+    if (mine.count == 0 && !t_blocks.ended) {
         SharedStore& shared = Shared();
         std::lock_guard<std::mutex> lock(shared.mutex);
         if (shared.count != 0) {
@@ -103,7 +108,7 @@ void Free(void* storage) noexcept {
     if (storage == nullptr)
         return;
     Header* block = static_cast<Header*>(storage) - 1;
-    if (block->size != kBlockSize) {
+    if (block->size != kBlockSize || t_blocks.ended) {
         ::operator delete(block);
         return;
     }
