@@ -251,7 +251,7 @@ BOOL PostLine(CLogManager& manager, std::span<const LogLineForm> forms, const CL
 // where it is written.
 class CSessionLineEntry final : public CLogEntry {
 public:
-    static std::unique_ptr<CLogEntry> Make(const CLogFileRef& file, const LogLineForm& form,
+    static std::unique_ptr<CLogEntry> Make(CLogFileRef file, const LogLineForm& form,
                                            bool audit, const SessionLogFields& session,
                                            std::string_view message) {
         // Only what the line shows is kept.
@@ -265,7 +265,7 @@ public:
             stamp.size() + session.clientAddress.size() + user.size() + description.size() + message.size();
         void* block = LogEntryMemory::Allocate(sizeof(CSessionLineEntry) + texts);
         return std::unique_ptr<CLogEntry>(new (block) CSessionLineEntry(
-            file, form, audit, session, {stamp, session.clientAddress, user, description, message}));
+            std::move(file), form, audit, session, {stamp, session.clientAddress, user, description, message}));
     }
 
     // The block holds the texts' room after the object.
@@ -293,10 +293,10 @@ protected:
 private:
     enum { kStamp, kAddress, kUser, kDescription, kMessage, kTexts };
 
-    CSessionLineEntry(const CLogFileRef& file, const LogLineForm& form, bool audit,
+    CSessionLineEntry(CLogFileRef file, const LogLineForm& form, bool audit,
                       const SessionLogFields& session,
                       const std::array<std::string_view, kTexts>& texts)
-        : CLogEntry(file), m_form(form), m_audit(audit), m_sessionId(session.sessionId),
+        : CLogEntry(std::move(file)), m_form(form), m_audit(audit), m_sessionId(session.sessionId),
           m_traffic(session.traffic) {
         char* at = Storage();
         for (std::size_t i = 0; i < kTexts; ++i) {
@@ -330,14 +330,14 @@ const LogLineForm* FindSessionLineForm(DWORD eventBit) { return FindForm(kSessio
 
 const LogLineForm* FindAuditLineForm(DWORD eventBit) { return FindForm(kAuditLines, eventBit); }
 
-std::unique_ptr<CLogEntry> MakeSessionLogEntry(const CLogFileRef& file, const LogLineForm& form,
+std::unique_ptr<CLogEntry> MakeSessionLogEntry(CLogFileRef file, const LogLineForm& form,
                                                const SessionLogFields& session, std::string_view message) {
-    return CSessionLineEntry::Make(file, form, false, session, message);
+    return CSessionLineEntry::Make(std::move(file), form, false, session, message);
 }
 
-std::unique_ptr<CLogEntry> MakeAuditLogEntry(const CLogFileRef& file, const LogLineForm& form,
+std::unique_ptr<CLogEntry> MakeAuditLogEntry(CLogFileRef file, const LogLineForm& form,
                                              const SessionLogFields& session, std::string_view message) {
-    return CSessionLineEntry::Make(file, form, true, session, message);
+    return CSessionLineEntry::Make(std::move(file), form, true, session, message);
 }
 
 BOOL PostServiceLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,

@@ -109,7 +109,7 @@ const LogFormat::LogLineForm* FindAuditLineForm(DWORD eventBit);
 // texts the line shows are copied into the entry's own block (one allocation), and its text is
 // made on the log thread. `form` is a row FindSessionLineForm / FindAuditLineForm gave; the
 // message is used only by lines that show it.
-std::unique_ptr<CLogEntry> MakeSessionLogEntry(const CLogFileRef& file, const LogFormat::LogLineForm& form,
+std::unique_ptr<CLogEntry> MakeSessionLogEntry(CLogFileRef file, const LogFormat::LogLineForm& form,
                                                const SessionLogFields& session, std::string_view message);
-std::unique_ptr<CLogEntry> MakeAuditLogEntry(const CLogFileRef& file, const LogFormat::LogLineForm& form,
+std::unique_ptr<CLogEntry> MakeAuditLogEntry(CLogFileRef file, const LogFormat::LogLineForm& form,
                                              const SessionLogFields& session, std::string_view message);

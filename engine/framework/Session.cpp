@@ -342,28 +342,49 @@ LogTraffic CSession::GetLogTraffic() const {
 
 void CSession::PostLogLines(const LogLine* lines, std::size_t count, const LogTraffic& traffic) {
     constexpr std::size_t kMostLines = 4;
-    std::array<std::unique_ptr<CLogEntry>, kMostLines> entries;
     count = std::min(count, kMostLines);
+    // The texts are copied out under the lock, onto the stack when they fit (they nearly always
+    // do); the entries are made after it, so the lock is not held while their memory is filled.
+    std::array<char, 1024> nearby;
+    std::string farther;
+    std::string_view address;
+    std::string_view user;
+    std::string_view description;
+    std::array<CLogFileRef, kMostLines> files;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        SessionLogFields fields;
-        fields.clientAddress = m_clientAddress;
-        fields.userName = m_userName;
-        fields.sessionId = GetSessionId();
-        fields.description = m_description;
-        fields.traffic = traffic;
+        const std::size_t size = m_clientAddress.size() + m_userName.size() + m_description.size();
+        char* at = nearby.data();
+        if (size > nearby.size()) {
+            farther.resize(size);
+            at = farther.data();
+        }
+        const auto keep = [&at](const std::string& text) {
+            const std::string_view kept(at, text.size());
+            at = std::copy(text.begin(), text.end(), at);
+            return kept;
+        };
+        address = keep(m_clientAddress);
+        user = keep(m_userName);
+        description = keep(m_description);
         for (std::size_t i = 0; i < count; ++i) {
-            const LogLine& line = lines[i];
-            if (line.auditFile != nullptr)
-                entries[i] = MakeAuditLogEntry(*line.auditFile, *line.form, fields, line.message);
-            else if (m_logFile && (m_logOptions & line.form->bit) == line.form->bit)
-                entries[i] = MakeSessionLogEntry(m_logFile, *line.form, fields, line.message);
+            if (lines[i].auditFile == nullptr && (m_logOptions & lines[i].form->bit) == lines[i].form->bit)
+                files[i] = m_logFile;
         }
     }
+    SessionLogFields fields;
+    fields.clientAddress = address;
+    fields.userName = user;
+    fields.sessionId = GetSessionId();
+    fields.description = description;
+    fields.traffic = traffic;
     CLogManager& manager = CNorvaneEngine::Instance().GetLogManager();
     for (std::size_t i = 0; i < count; ++i) {
-        if (entries[i])
-            manager.PostLogEntry(std::move(entries[i]));
+        const LogLine& line = lines[i];
+        if (line.auditFile != nullptr)
+            manager.PostLogEntry(MakeAuditLogEntry(*line.auditFile, *line.form, fields, line.message));
+        else if (files[i])
+            manager.PostLogEntry(MakeSessionLogEntry(std::move(files[i]), *line.form, fields, line.message));
     }
 }
 
