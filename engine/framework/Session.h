@@ -218,8 +218,8 @@ private:
     friend class CMachine;
     struct LogLine;
 
-    // Makes the entries of `count` chosen lines with one hold of the session's lock (their
-    // texts are copied straight from the session's), then posts them in that order.
+    // Takes the session's texts for `count` lines with one hold of its lock, then makes and
+    // posts their entries in that order (a service-log line only if still chosen then).
     void PostLogLines(const LogLine* lines, std::size_t count, const LogTraffic& traffic);
     // One line of that form (to `*auditFile`, or with a null one to the service log) with
     // the caller's message.
