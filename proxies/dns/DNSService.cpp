@@ -81,6 +81,7 @@ void CDNSService::OnDatagram(int socketHandle) {
     // results behind this notice from waiting long (a read notice follows while more wait).
     // The lookups they start wake the lookup threads once, at the end.
     CAsyncResolver::Batch batch(GetResolver());
+    const SessionSettings settings = GetSessionSettings();
     std::array<std::array<BYTE, CDNSMessage::Capacity()>, kDatagramsPerReceive> buffers;
     std::array<NetDatagram, kDatagramsPerReceive> datagrams;
     for (int served = 0; served < kDatagramsPerNotice;) {
@@ -99,7 +100,7 @@ void CDNSService::OnDatagram(int socketHandle) {
         for (int i = 0; i < got; ++i) {
             // An empty datagram asks nothing; one over 512 bytes arrives cut, and is dropped.
             if (datagrams[i].length > 0 && !datagrams[i].truncated)
-                ServeDatagram(buffers[i].data(), datagrams[i].length, datagrams[i].from);
+                ServeDatagram(buffers[i].data(), datagrams[i].length, datagrams[i].from, settings);
         }
         served += got;
         if (got < static_cast<int>(datagrams.size()))
@@ -107,12 +108,24 @@ void CDNSService::OnDatagram(int socketHandle) {
     }
 }
 
-void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from) {
+CDNSService::SessionSettings CDNSService::GetSessionSettings() const {
+    CMutexLock lock(SettingsMutex());
+    const Settings settings = GetSettings();
+    SessionSettings taken;
+    taken.logOptions = settings.logOptions;
+    taken.logFile = GetLogFile();
+    taken.timeOutSessions = settings.timeOutSessions;
+    taken.sessionTimeout = settings.sessionTimeout;
+    taken.allowAutodial = m_allowAutodial;
+    return taken;
+}
+
+void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from,
+                                const SessionSettings& settings) {
     CRef<CDNSSession> session = CRef<CDNSSession>::Adopt(new CDNSSession(this));
     try {
-        const Settings settings = GetSettings();
         session->SetAccessRights(*this);
-        session->SetLoggingValues(settings.logOptions, GetLogFile());
+        session->SetLoggingValues(settings.logOptions, settings.logFile);
         session->SetSessionTimeout(settings.timeOutSessions, settings.sessionTimeout);
         session->Message().Assign(bytes, length);
         session->SetClient(from);
@@ -124,7 +137,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
         session->WriteServiceLog(LogFormat::kLogSessionCreated, "%s", "");
         if (!session->CheckAccess(TRUE))
             return;  // refused: answered and ended
-        session->SetAllowAutodial(GetAllowAutodial());
+        session->SetAllowAutodial(settings.allowAutodial);
         if (session->ProcessQuery()) {
             AddSession(session.Get());
             return;

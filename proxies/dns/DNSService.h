@@ -47,8 +47,18 @@ public:
     void SetResolver(CAsyncResolver& resolver) { m_resolver = &resolver; }
 
 private:
+    // The settings every session of a read notice starts with, read once for all of them.
+    struct SessionSettings {
+        DWORD logOptions = 0;
+        CLogFileRef logFile;
+        BOOL timeOutSessions = TRUE;
+        DWORD sessionTimeout = 0;
+        DWORD allowAutodial = 0;
+    };
+    SessionSettings GetSessionSettings() const;
     // Serves the query of one datagram from `from`.
-    void ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from);
+    void ServeDatagram(const BYTE* bytes, std::size_t length, const NetAddress& from,
+                       const SessionSettings& settings);
 
     DWORD m_allowAutodial;
     CAsyncResolver* m_resolver;
