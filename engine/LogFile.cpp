@@ -10,6 +10,8 @@
 
 using namespace LogFormat;
 
+std::atomic<long> CLogFile::s_openAuditLogs{0};
+
 CLogFileRef CLogFile::Open(const std::string& folder, const std::string& name) {
     if (folder.empty() || !IsSafeName(name))
         return nullptr;
@@ -37,10 +39,19 @@ CLogFileRef CLogFile::OpenServiceLog(const std::string& name) {
 }
 
 CLogFileRef CLogFile::OpenAuditLog(const std::string& name) {
-    return OpenInSettingFolder(kAuditFolderValue, kAuditFolderDefault, name);
+    CLogFileRef file = OpenInSettingFolder(kAuditFolderValue, kAuditFolderDefault, name);
+    if (file) {
+        file->m_audit = true;
+        s_openAuditLogs.fetch_add(1, std::memory_order_relaxed);
+    }
+    return file;
 }
 
-CLogFile::~CLogFile() { CloseFile(m_handle); }
+CLogFile::~CLogFile() {
+    if (m_audit)
+        s_openAuditLogs.fetch_sub(1, std::memory_order_relaxed);
+    CloseFile(m_handle);
+}
 
 BOOL CLogFile::Append(std::string_view text) {
     return AppendFile(m_handle, text.data(), text.size()) == static_cast<std::int64_t>(text.size());

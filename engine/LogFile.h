@@ -13,6 +13,7 @@
 
 #include "platform/kernel/Types.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ public:
                                            const std::string& name);
     static CLogFileRef OpenServiceLog(const std::string& name);
     static CLogFileRef OpenAuditLog(const std::string& name);
+    // Whether any file OpenAuditLog opened is still open in this process. Every audit line
+    // goes to such a file: while none is open, a writer can skip looking for its user's.
+    static bool AnyAuditLogOpen() { return s_openAuditLogs.load(std::memory_order_relaxed) != 0; }
 
     ~CLogFile();
     CLogFile(const CLogFile&) = delete;
@@ -48,4 +52,7 @@ private:
 
     const int m_handle;
     const std::string m_path;
+    bool m_audit = false;  // counted in s_openAuditLogs
+
+    static std::atomic<long> s_openAuditLogs;
 };

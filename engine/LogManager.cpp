@@ -3,7 +3,6 @@
 #include "engine/LogFormat.h"
 #include "platform/kernel/Clock.h"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -18,13 +17,54 @@ constexpr std::size_t kMaxGatheredBytes = 64 * 1024;
 }  // namespace
 
 CLogManager::~CLogManager() {
-    // The thread uses the pending set: it must be gone before the set is.
+    // The thread uses the queues: it must be gone before they are.
     if (HasStarted() && !HasEnded()) {
         Stop();
         WaitForExit(INFINITE);
     }
-    for (CLogEntry* entry : m_pending)
-        delete entry;
+    EntryQueue::DeleteChain(m_waiting.TakeAll());
+    EntryQueue::DeleteChain(m_unwritable.TakeAll());
+}
+
+void CLogManager::EntryQueue::Push(CLogEntry* entry) {
+    entry->m_next = nullptr;
+    if (m_tail != nullptr)
+        m_tail->m_next = entry;
+    else
+        m_head = entry;
+    m_tail = entry;
+    ++m_size;
+}
+
+bool CLogManager::EntryQueue::Remove(CLogEntry* entry) {
+    // Only the addresses are compared: `entry` may be anything a stray message carried.
+    CLogEntry* previous = nullptr;
+    for (CLogEntry* at = m_head; at != nullptr; previous = at, at = at->m_next) {
+        if (at != entry)
+            continue;
+        (previous != nullptr ? previous->m_next : m_head) = at->m_next;
+        if (m_tail == at)
+            m_tail = previous;
+        at->m_next = nullptr;
+        --m_size;
+        return true;
+    }
+    return false;
+}
+
+CLogEntry* CLogManager::EntryQueue::TakeAll() {
+    CLogEntry* first = m_head;
+    m_head = m_tail = nullptr;
+    m_size = 0;
+    return first;
+}
+
+void CLogManager::EntryQueue::DeleteChain(CLogEntry* first) {
+    while (first != nullptr) {
+        CLogEntry* next = first->m_next;
+        delete first;
+        first = next;
+    }
 }
 
 BOOL CLogManager::Start() { return CreateThread() ? TRUE : FALSE; }
@@ -58,28 +98,26 @@ BOOL CLogManager::PostLogEntry(std::unique_ptr<CLogEntry> entry) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopped) {
             // Kept (and freed with the manager) but never written, as a line behind the quit.
-            m_pending.insert(entry.release());
+            m_unwritable.Push(entry.release());
             return HasEnded() ? FALSE : TRUE;
         }
-        if (m_waiting.size() >= kMaxQueuedMessages)
+        if (m_waiting.Size() >= kMaxQueuedMessages)
             return FALSE;
-        m_pending.insert(posted);
-        m_waiting.push_back(posted);
+        m_waiting.Push(entry.release());
         wake = !m_wakePosted;
         m_wakePosted = true;
     }
-    entry.release();
     // Only the line that finds the queue empty wakes the thread; later ones ride on that wake.
     if (!wake || PostThreadMessage(kWriteEntryMessage, 0, 0))
         return TRUE;
+    bool taken;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_wakePosted = false;
-        auto it = std::find(m_waiting.begin(), m_waiting.end(), posted);
-        if (it != m_waiting.end())
-            m_waiting.erase(it);
+        taken = m_waiting.Remove(posted);
     }
-    if (TakePending(posted))
+    // Not found: the log thread took it meanwhile and owns it now.
+    if (taken)
         delete posted;
     return FALSE;
 }
@@ -88,14 +126,13 @@ void CLogManager::WriteWaiting() {
     // A busy engine posts lines faster than one wake and one write each could keep up with:
     // the thread gathers for a moment first, then writes each file's run of lines at once.
     Sleep(kGatherMs);
-    std::deque<CLogEntry*> batch;
+    CLogEntry* next;
     {
-        // The batch is taken out of the pending set here, under the one lock: a lock per
-        // line would have the posting threads and this one take turns at it.
+        // The whole queue is taken under the one lock: a lock per line would have the posting
+        // threads and this one take turns at it.
         std::lock_guard<std::mutex> lock(m_mutex);
-        batch.swap(m_waiting);
+        next = m_waiting.TakeAll();
         m_wakePosted = false;  // a line posted from here on sends a new wake
-        std::erase_if(batch, [this](CLogEntry* entry) { return m_pending.erase(entry) == 0; });
     }
     CLogFileRef file;
     std::string run;
@@ -108,30 +145,29 @@ void CLogManager::WriteWaiting() {
         run.clear();
         lines = 0;
     };
-    std::size_t next = 0;
     try {
-        while (next < batch.size()) {
-            std::unique_ptr<CLogEntry> owned(batch[next++]);
+        while (next != nullptr) {
+            std::unique_ptr<CLogEntry> owned(next);
+            next = next->m_next;
             if (owned->GetFile() != file) {
                 writeRun();
                 file = owned->GetFile();
             }
-            run += owned->GetText();
+            owned->AppendTextTo(run);
             ++lines;
             if (run.size() >= kMaxGatheredBytes)
                 writeRun();
         }
         writeRun();
     } catch (...) {
-        // The batch left the pending set above: the entries not reached are freed here.
-        for (; next < batch.size(); ++next)
-            delete batch[next];
+        // The batch left the queue above: the entries not reached are freed here.
+        EntryQueue::DeleteChain(next);
         throw;
     }
 }
 
 void CLogManager::WriteEntry(CLogEntry* entry) {
-    if (!TakePending(entry))
+    if (!TakeWaiting(entry))
         return;
     std::unique_ptr<CLogEntry> owned(entry);
     if (!owned->GetFile()->Append(owned->GetText())) {
@@ -158,7 +194,7 @@ void CLogManager::OnThreadMessage(const ThreadMessage& msg) {
     WriteWaiting();
 }
 
-bool CLogManager::TakePending(CLogEntry* entry) {
+bool CLogManager::TakeWaiting(CLogEntry* entry) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pending.erase(entry) != 0;
+    return m_waiting.Remove(entry);
 }

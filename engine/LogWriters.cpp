@@ -16,11 +16,11 @@ using namespace LogFormat;
 
 namespace {
 
-// Assembles one line within the limit: whole units only (a character, or one "\xHH"), so a
-// cut never splits an escape; the CR LF always fits.
+// Assembles one line within the limit at the end of `out`: whole units only (a character, or
+// one "\xHH"), so a cut never splits an escape; the CR LF always fits.
 class LineBuilder {
 public:
-    LineBuilder() { m_line.reserve(256); }
+    explicit LineBuilder(std::string& out) : m_line(out), m_start(out.size()) {}
 
     void Literal(std::string_view text) { Plain(text); }
 
@@ -40,10 +40,7 @@ public:
         }
     }
 
-    std::string Finish() {
-        m_line += kLineEnd;
-        return std::move(m_line);
-    }
+    void Finish() { m_line += kLineEnd; }
 
 private:
     static constexpr std::size_t kContentLimit = kLineLimit - 2;
@@ -57,7 +54,7 @@ private:
     bool Plain(std::string_view text) {
         if (m_full)
             return false;
-        const std::size_t room = kContentLimit - m_line.size();
+        const std::size_t room = kContentLimit - Length();
         if (text.size() > room) {
             m_line.append(text.substr(0, room));
             m_full = true;
@@ -68,7 +65,7 @@ private:
     }
 
     bool Unit(std::string_view unit) {
-        if (m_full || m_line.size() + unit.size() > kContentLimit) {
+        if (m_full || Length() + unit.size() > kContentLimit) {
             m_full = true;
             return false;
         }
@@ -76,7 +73,10 @@ private:
         return true;
     }
 
-    std::string m_line;
+    std::size_t Length() const { return m_line.size() - m_start; }
+
+    std::string& m_line;
+    const std::size_t m_start;
     bool m_full = false;
 };
 
@@ -102,8 +102,8 @@ std::string TrafficText(const LogTraffic& t) {
 }
 
 // Writes the line's label and field after the subject's fields.
-std::string FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
-                       std::string_view message) {
+void FinishLine(LineBuilder& line, const LogLineForm& form, const SessionLogFields* session,
+                std::string_view message) {
     line.Literal(form.label);
     switch (form.field) {
     case LogField::kNone: break;
@@ -117,17 +117,14 @@ std::string FinishLine(LineBuilder& line, const LogLineForm& form, const Session
             line.Literal(TrafficText(session->traffic));
         break;
     }
-    return line.Finish();
+    line.Finish();
 }
 
-// "time \t" then, for a session, "client \t [user \t] session \t", then the event's label and
-// field.
-std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string_view timeStamp,
-                      const SessionLogFields* session, bool withUser, std::string_view message) {
-    const LogLineForm* form = FindForm(forms, bit);
-    if (!form)
-        return {};
-    LineBuilder line;
+// Appends to `out`: "time \t" then, for a session, "client \t [user \t] session \t", then the
+// event's label and field.
+void AppendLine(std::string& out, const LogLineForm& form, std::string_view timeStamp,
+                const SessionLogFields* session, bool withUser, std::string_view message) {
+    LineBuilder line(out);
     line.Field(timeStamp);
     line.Literal(kFieldSeparator);
     if (session) {
@@ -140,7 +137,18 @@ std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string
         line.Literal(Number(kSessionNumber, session->sessionId));
         line.Literal(kFieldSeparator);
     }
-    return FinishLine(line, *form, session, message);
+    FinishLine(line, form, session, message);
+}
+
+// The line alone; empty when `forms` has none for the bit.
+std::string BuildLine(std::span<const LogLineForm> forms, DWORD bit, std::string_view timeStamp,
+                      const SessionLogFields* session, bool withUser, std::string_view message) {
+    std::string line;
+    if (const LogLineForm* form = FindForm(forms, bit)) {
+        line.reserve(256);
+        AppendLine(line, *form, timeStamp, session, withUser, message);
+    }
+    return line;
 }
 
 // The bit has a line in `forms`, it is chosen in `options`, and there is a file to write to.
@@ -198,24 +206,31 @@ std::string BuildAuditLogLine(DWORD eventBit, std::string_view timeStamp,
     return BuildLine(kAuditLines, eventBit, timeStamp, &session, false, message);
 }
 
-std::string FormatLogMessageV(const char* format, va_list args) {
-    std::string message;
+static_assert(kMessageBuffer == 2048, "engine/LogWriters.h names the buffer's size");
+
+std::string_view FormatLogMessageInto(std::span<char, kMessageBuffer> buffer, const char* format,
+                                      va_list args) {
+    std::string_view message;
     if (std::strcmp(format, "%s") == 0) {
-        // Most lines pass their text as it is: no formatting needed.
+        // Most lines pass their text as it is: no formatting and no copy needed.
         const char* text = va_arg(args, const char*);
-        message.assign(text != nullptr ? text : "(null)");
-        if (message.size() > kMessageBuffer - 1)
-            message.resize(kMessageBuffer - 1);
+        message = text != nullptr ? text : "(null)";
+        message = message.substr(0, kMessageBuffer - 1);
     } else {
-        char buffer[kMessageBuffer];
-        int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+        int length = std::vsnprintf(buffer.data(), buffer.size(), format, args);
         if (length < 0)
             return {};
-        message.assign(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
+        message = std::string_view(buffer.data(),
+                                   std::min<std::size_t>(static_cast<std::size_t>(length), buffer.size() - 1));
     }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r'))
-        message.pop_back();
+        message.remove_suffix(1);
     return message;
+}
+
+std::string FormatLogMessageV(const char* format, va_list args) {
+    std::array<char, kMessageBuffer> buffer;
+    return std::string(FormatLogMessageInto(buffer, format, args));
 }
 
 namespace {
@@ -231,49 +246,72 @@ BOOL PostLine(CLogManager& manager, std::span<const LogLineForm> forms, const CL
     return manager.PostLogEntry(file, build(CurrentTimeStamp(), message));
 }
 
-// A session or audit line as its fields, copied when it is posted; its text is made on the
-// log thread, where it is written.
-class CSessionLineEntry : public CLogEntry {
+// A session or audit line as its fields, copied when it is posted into the entry's own
+// storage (the texts follow the object in its one block); its text is made on the log thread,
+// where it is written.
+class CSessionLineEntry final : public CLogEntry {
 public:
-    CSessionLineEntry(const CLogFileRef& file, bool audit, DWORD bit, std::string_view stamp,
-                      const SessionLogFields& session, std::string message)
-        : CLogEntry(file),
-          m_audit(audit),
-          m_bit(bit),
-          m_stampLength(std::min(stamp.size(), m_stamp.size())),
-          m_address(session.clientAddress),
-          m_user(audit ? std::string_view() : session.userName),
-          m_sessionId(session.sessionId),
-          m_description(session.description),
-          m_traffic(session.traffic),
-          m_message(std::move(message)) {
-        std::copy_n(stamp.begin(), m_stampLength, m_stamp.begin());
+    static std::unique_ptr<CLogEntry> Make(CLogFileRef file, const LogLineForm& form,
+                                           bool audit, const SessionLogFields& session,
+                                           std::string_view message) {
+        // Only what the line shows is kept.
+        const std::string_view stamp = CurrentTimeStamp();
+        const std::string_view user = audit ? std::string_view() : session.userName;
+        const std::string_view description =
+            form.field == LogField::kDescription ? session.description : std::string_view();
+        if (form.field != LogField::kText)
+            message = {};
+        const std::size_t texts =
+            stamp.size() + session.clientAddress.size() + user.size() + description.size() + message.size();
+        void* block = LogEntryMemory::Allocate(sizeof(CSessionLineEntry) + texts);
+        return std::unique_ptr<CLogEntry>(new (block) CSessionLineEntry(
+            std::move(file), form, audit, session, {stamp, session.clientAddress, user, description, message}));
+    }
+
+    // The block holds the texts' room after the object.
+    static void operator delete(void* block) { LogEntryMemory::Free(block); }
+
+    void AppendTextTo(std::string& out) const override {
+        std::array<std::string_view, kTexts> texts;
+        const char* at = Storage();
+        for (std::size_t i = 0; i < kTexts; ++i) {
+            texts[i] = std::string_view(at, m_lengths[i]);
+            at += m_lengths[i];
+        }
+        SessionLogFields fields;
+        fields.clientAddress = texts[kAddress];
+        fields.userName = texts[kUser];
+        fields.sessionId = m_sessionId;
+        fields.description = texts[kDescription];
+        fields.traffic = m_traffic;
+        AppendLine(out, m_form, texts[kStamp], &fields, !m_audit, texts[kMessage]);
     }
 
 protected:
-    void Compose(std::string* text) const override {
-        SessionLogFields fields;
-        fields.clientAddress = m_address;
-        fields.userName = m_user;
-        fields.sessionId = m_sessionId;
-        fields.description = m_description;
-        fields.traffic = m_traffic;
-        const std::string_view stamp(m_stamp.data(), m_stampLength);
-        *text = m_audit ? BuildAuditLogLine(m_bit, stamp, fields, m_message)
-                        : BuildSessionLogLine(m_bit, stamp, fields, m_message);
-    }
+    void Compose(std::string* text) const override { AppendTextTo(*text); }
 
 private:
+    enum { kStamp, kAddress, kUser, kDescription, kMessage, kTexts };
+
+    CSessionLineEntry(CLogFileRef file, const LogLineForm& form, bool audit,
+                      const SessionLogFields& session,
+                      const std::array<std::string_view, kTexts>& texts)
+        : CLogEntry(std::move(file)), m_form(form), m_audit(audit), m_sessionId(session.sessionId),
+          m_traffic(session.traffic) {
+        char* at = Storage();
+        for (std::size_t i = 0; i < kTexts; ++i) {
+            m_lengths[i] = static_cast<std::uint32_t>(texts[i].size());
+            at = std::copy(texts[i].begin(), texts[i].end(), at);
+        }
+    }
+
+    char* Storage() const { return reinterpret_cast<char*>(const_cast<CSessionLineEntry*>(this) + 1); }
+
+    const LogLineForm& m_form;  // a row of the static tables
     const bool m_audit;
-    const DWORD m_bit;
-    std::array<char, 48> m_stamp{};  // as LogTimeStamp makes it
-    const std::size_t m_stampLength;
-    const std::string m_address;
-    const std::string m_user;  // session lines only
     const DWORD m_sessionId;
-    const std::string m_description;
     const LogTraffic m_traffic;
-    const std::string m_message;
+    std::array<std::uint32_t, kTexts> m_lengths{};
 };
 
 BOOL PostSessionLine(CLogManager& manager, std::span<const LogLineForm> forms, bool audit,
@@ -281,11 +319,26 @@ BOOL PostSessionLine(CLogManager& manager, std::span<const LogLineForm> forms, b
                      const SessionLogFields& session, const char* format, va_list args) {
     if (!Wanted(forms, file, options, bit))
         return FALSE;
-    return manager.PostLogEntry(std::make_unique<CSessionLineEntry>(
-        file, audit, bit, CurrentTimeStamp(), session, FormatLogMessageV(format, args)));
+    std::array<char, kMessageBuffer> buffer;
+    return manager.PostLogEntry(CSessionLineEntry::Make(file, *FindForm(forms, bit), audit, session,
+                                                        FormatLogMessageInto(buffer, format, args)));
 }
 
 }  // namespace
+
+const LogLineForm* FindSessionLineForm(DWORD eventBit) { return FindForm(kSessionLines, eventBit); }
+
+const LogLineForm* FindAuditLineForm(DWORD eventBit) { return FindForm(kAuditLines, eventBit); }
+
+std::unique_ptr<CLogEntry> MakeSessionLogEntry(CLogFileRef file, const LogLineForm& form,
+                                               const SessionLogFields& session, std::string_view message) {
+    return CSessionLineEntry::Make(std::move(file), form, false, session, message);
+}
+
+std::unique_ptr<CLogEntry> MakeAuditLogEntry(CLogFileRef file, const LogLineForm& form,
+                                             const SessionLogFields& session, std::string_view message) {
+    return CSessionLineEntry::Make(std::move(file), form, true, session, message);
+}
 
 BOOL PostServiceLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD options,
                          DWORD eventBit, const char* format, va_list args) {

@@ -4,9 +4,10 @@
 // posts it to the log manager thread. Nothing is written by the calling thread.
 //
 // The subjects call these from their own writers: a service's WriteLog (service lines, with
-// its log file and `LogOptions`), a session's WriteServiceLog (session lines, with its copies
-// of the service's file and options) and WriteAudit (audit lines, with its user's audit file
-// and `AuditOptions`, under the user database's lock), and the dialer's WriteLog.
+// its log file and `LogOptions`), the user database's WriteAudit (audit lines, with the user's
+// audit file and `AuditOptions`, under its lock), and the dialer's WriteLog. A session's
+// WriteServiceLog and WriteAudit decide and gather themselves and post the entries of
+// MakeSessionLogEntry / MakeAuditLogEntry below: the same lines.
 //
 // Every line is bounded and holds exactly one CR LF, its last two characters:
 //  - the caller's message is formatted into 2048 bytes (longer messages are cut), and line
@@ -25,10 +26,16 @@
 #include "platform/kernel/Types.h"
 
 #include <cstdarg>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+class CLogEntry;
 class CLogManager;
+namespace LogFormat {
+struct LogLineForm;
+}
 
 // A session's traffic as its "Traffic" lines show it.
 struct LogTraffic {
@@ -89,3 +96,20 @@ BOOL PostDialerLogLineV(CLogManager& manager, const CLogFileRef& file, DWORD opt
 // The caller's message as the writers use it: formatted into 2048 bytes, closing line breaks
 // dropped.
 std::string FormatLogMessageV(const char* format, va_list args) NV_PRINTF_FORMAT(1, 0);
+// The same without a copy: the view is of `buffer`, or for the format "%s" of the argument
+// itself, and lasts as long as both.
+std::string_view FormatLogMessageInto(std::span<char, 2048> buffer, const char* format, va_list args)
+    NV_PRINTF_FORMAT(2, 0);
+
+// For writers that decide and gather themselves (a session's): the line a session writer or
+// the audit writer has for a bit (a row of engine/LogFormat.h's tables), null when it has none.
+const LogFormat::LogLineForm* FindSessionLineForm(DWORD eventBit);
+const LogFormat::LogLineForm* FindAuditLineForm(DWORD eventBit);
+// The entry of that line for `file`, stamped now, ready for CLogManager::PostLogEntry: the
+// texts the line shows are copied into the entry's own block (one allocation), and its text is
+// made on the log thread. `form` is a row FindSessionLineForm / FindAuditLineForm gave; the
+// message is used only by lines that show it.
+std::unique_ptr<CLogEntry> MakeSessionLogEntry(CLogFileRef file, const LogFormat::LogLineForm& form,
+                                               const SessionLogFields& session, std::string_view message);
+std::unique_ptr<CLogEntry> MakeAuditLogEntry(CLogFileRef file, const LogFormat::LogLineForm& form,
+                                             const SessionLogFields& session, std::string_view message);

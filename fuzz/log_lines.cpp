@@ -1,12 +1,16 @@
 // Builds every log line from arbitrary field texts, as sessions build them from what clients
 // send, and checks the line's shape: within the limit, one CR LF at its very end, no other
-// control character.
+// control character; a session's posted entry composes the same line.
 
 #include "engine/LogWriters.h"
+
+#include "engine/LogEntry.h"
+#include "engine/LogFormat.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -45,5 +49,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(BuildSessionLogLine(bit, timeStamp, session, rest));
     Check(BuildAuditLogLine(bit, timeStamp, session, rest));
     Check(BuildDialerLogLine(bit, timeStamp, rest));
+    // A session's posted entry carries its texts in its own block and composes the same line
+    // (the time stamps may differ by a second: the part after the first tab is compared).
+    for (const bool audit : {false, true}) {
+        const LogFormat::LogLineForm* form = audit ? FindAuditLineForm(bit) : FindSessionLineForm(bit);
+        if (form == nullptr)
+            continue;
+        const std::unique_ptr<CLogEntry> entry = audit ? MakeAuditLogEntry(nullptr, *form, session, rest)
+                                                       : MakeSessionLogEntry(nullptr, *form, session, rest);
+        const std::string built = audit ? BuildAuditLogLine(bit, timeStamp, session, rest)
+                                        : BuildSessionLogLine(bit, timeStamp, session, rest);
+        std::string composed;
+        entry->AppendTextTo(composed);
+        Check(composed);
+        if (composed.substr(composed.find('\t')) != built.substr(built.find('\t')) || entry->GetText() != composed)
+            std::abort();
+    }
     return 0;
 }

@@ -18,10 +18,15 @@ bool AnyMatches(const AddressPatternList& patterns, const std::string& address) 
 }  // namespace
 
 bool EntryContainsSessionUser(CAccessSession& session, const std::string& entryName) {
-    CGroupMemberDatabase& users = session.GetAccessContext().GetUserDatabase();
+    return EntryContainsUser(session.GetAccessContext().GetUserDatabase(), entryName,
+                             session.GetUserName());
+}
+
+bool EntryContainsUser(const CGroupMemberDatabase& users, const std::string& entryName,
+                       const std::string& userName) {
     CScopedLock lock(users);
     const CFilterComponent* entry = users.FindEntry(entryName);
-    return entry != nullptr && entry->ContainsUser(session.GetUserName());
+    return entry != nullptr && entry->ContainsUser(userName);
 }
 
 bool AddressAdmitted(const AddressPatternList& included, const AddressPatternList& excluded,

@@ -16,6 +16,9 @@ using AddressPatternList = std::vector<std::string>;
 // session's user (a user contains only itself, a group its members at any depth). An unknown
 // name contains nobody. The database lock is held across the lookup and the test.
 bool EntryContainsSessionUser(CAccessSession& session, const std::string& entryName);
+// The same test for the user named `userName` in `users`.
+bool EntryContainsUser(const CGroupMemberDatabase& users, const std::string& entryName,
+                       const std::string& userName);
 
 // Whether `address` matches at least one pattern of `included` and none of `excluded`; an
 // empty `included` admits no address.

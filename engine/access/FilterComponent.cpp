@@ -9,6 +9,9 @@ IMPLEMENT_SERIAL(CFilterComponent, CLockableObject, 1)
 CFilterComponent::CFilterComponent(std::string name, std::string description)
     : m_name(std::move(name)), m_description(std::move(description)) {}
 
+CFilterComponent::CFilterComponent(EntryKind kind, std::string name, std::string description)
+    : m_entryKind(kind), m_name(std::move(name)), m_description(std::move(description)) {}
+
 void CFilterComponent::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         StoreBase(ar);

@@ -34,8 +34,15 @@ class CArchive;
 class CFilterComponent : public CLockableObject {
     DECLARE_SERIAL(CFilterComponent)
 public:
+    // What a component is as an entry of the user database, fixed by its class at
+    // construction: the database and membership tests tell users from groups by it, which is
+    // cheaper than asking the run-time type on every lookup.
+    enum class EntryKind : unsigned char { other, user, group };
+
     CFilterComponent() = default;
     CFilterComponent(std::string name, std::string description);
+
+    EntryKind GetEntryKind() const { return m_entryKind; }
 
     const std::string& GetName() const { return m_name; }
     void SetName(std::string name) { m_name = std::move(name); }
@@ -50,6 +57,9 @@ public:
     virtual void LoadFromRegistry(const std::string& keyPath);
 
 protected:
+    explicit CFilterComponent(EntryKind kind) : m_entryKind(kind) {}
+    CFilterComponent(EntryKind kind, std::string name, std::string description);
+
     // The base fields of the archive form, written, or read aside for a transactional load.
     void StoreBase(CArchive& ar) const;
     static void LoadBase(CArchive& ar, std::string& name, std::string& description);
@@ -57,6 +67,7 @@ protected:
     void CopyBase(const CFilterComponent& other);
 
 private:
+    EntryKind m_entryKind = EntryKind::other;
     std::string m_name;
     std::string m_description;
 };

@@ -8,6 +8,7 @@
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
 
+#include <algorithm>
 
 IMPLEMENT_SERIAL(CGroup, CFilterComponent, 1)
 
@@ -41,7 +42,7 @@ void CGroup::SetMember(MemberMap& members, std::string_view name, DWORD flag) {
 }
 
 void CGroup::AddMember(const CFilterComponent& entry) {
-    AddMember(entry.GetName(), entry.IsKindOf(RUNTIME_CLASS(CGroup)) ? kGroupMember : kUserMember);
+    AddMember(entry.GetName(), entry.GetEntryKind() == EntryKind::group ? kGroupMember : kUserMember);
 }
 
 void CGroup::AddMember(std::string_view name, DWORD flag) {
@@ -75,15 +76,26 @@ BOOL CGroup::ContainsUser(const std::string& userName) const {
     CScopedLock databaseLock(*database);
     if (m_database.load() != database)  // let go of while we waited
         return FALSE;
-    std::unordered_set<const CGroup*> visited;
+    VisitedGroups visited;
     return Search(userName, *database, visited) ? TRUE : FALSE;
 }
 
+bool CGroup::VisitedGroups::Insert(const CGroup* group) {
+    const auto end = m_first.begin() + m_firstCount;
+    if (std::find(m_first.begin(), end, group) != end)
+        return false;
+    if (m_firstCount < m_first.size()) {
+        m_first[m_firstCount++] = group;
+        return true;
+    }
+    return m_more.insert(group).second;
+}
+
 bool CGroup::Search(const std::string& userName, const CGroupMemberDatabase& database,
-                    std::unordered_set<const CGroup*>& visited) const {
+                    VisitedGroups& visited) const {
     // A group entered before has either answered false already or is on the current path
     // (a cycle): searching it again cannot find anyone new.
-    if (!visited.insert(this).second)
+    if (!visited.Insert(this))
         return false;
     CScopedLock lock(*this);
     for (auto it = m_members.begin(); it != m_members.end();) {
@@ -92,8 +104,10 @@ bool CGroup::Search(const std::string& userName, const CGroupMemberDatabase& dat
             it = m_members.erase(it);  // stale: the name is gone or now names the other kind
             continue;
         }
-        const auto* group = dynamic_cast<const CGroup*>(member);
-        if (group != nullptr ? group->Search(userName, database, visited) : member->ContainsUser(userName))
+        const bool found = member->GetEntryKind() == EntryKind::group
+                               ? static_cast<const CGroup*>(member)->Search(userName, database, visited)
+                               : member->ContainsUser(userName);
+        if (found)
             return true;
         ++it;
     }

@@ -33,6 +33,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Types.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <map>
@@ -49,9 +50,9 @@ public:
     static constexpr DWORD kUserMember = 0;
     static constexpr DWORD kGroupMember = 1;
 
-    CGroup() = default;
+    CGroup() : CFilterComponent(EntryKind::group) {}
     CGroup(std::string name, std::string description)
-        : CFilterComponent(std::move(name), std::move(description)) {}
+        : CFilterComponent(EntryKind::group, std::move(name), std::move(description)) {}
     CGroup(const CGroup&) = delete;
     CGroup& operator=(const CGroup&) = delete;
 
@@ -81,9 +82,22 @@ private:
     // Set by the database that takes the group, cleared when it lets the group go; always
     // under the database lock.
     void SetDatabase(const CGroupMemberDatabase* database) { m_database.store(database); }
+    // The groups one search has entered: the first few inline (a membership test of a
+    // typical nesting allocates nothing), any further ones in a set.
+    class VisitedGroups {
+    public:
+        // False when the group was entered before.
+        bool Insert(const CGroup* group);
+
+    private:
+        std::array<const CGroup*, 8> m_first{};
+        std::size_t m_firstCount = 0;
+        std::unordered_set<const CGroup*> m_more;
+    };
+
     // The search of ContainsUser; `visited` holds the groups entered so far.
     bool Search(const std::string& userName, const CGroupMemberDatabase& database,
-                std::unordered_set<const CGroup*>& visited) const;
+                VisitedGroups& visited) const;
     // Sets a member, replacing any member of the same name in another letter case. The
     // caller holds the mutex.
     static void SetMember(MemberMap& members, std::string_view name, DWORD flag);

@@ -36,13 +36,22 @@ bool ClashesWithBuiltIn(std::string_view name, bool isGroup) {
     return false;
 }
 
-bool IsGroup(const CObject* entry) { return dynamic_cast<const CGroup*>(entry) != nullptr; }
-
-// The entry as a user or group of the database, or null for anything else.
+// The entry as a user or group of the database, or null for anything else: for objects
+// that are not yet known to be entries (offered or freshly loaded).
 CFilterComponent* AsEntry(CObject* object) {
-    if (dynamic_cast<CUser*>(object) == nullptr && dynamic_cast<CGroup*>(object) == nullptr)
+    auto* entry = dynamic_cast<CFilterComponent*>(object);
+    if (entry == nullptr || entry->GetEntryKind() == CFilterComponent::EntryKind::other)
         return nullptr;
-    return dynamic_cast<CFilterComponent*>(object);
+    return entry;
+}
+
+// A value the map of a database in use holds: always a user or a group (AddEntry, the loads
+// and CheckLoaded admit nothing else), so it is taken as an entry without asking the run-time
+// type.
+CFilterComponent* HeldEntry(CObject* value) { return static_cast<CFilterComponent*>(value); }
+
+bool IsGroup(const CFilterComponent* entry) {
+    return entry->GetEntryKind() == CFilterComponent::EntryKind::group;
 }
 
 std::string EntryKeyPath(std::string_view name) {
@@ -63,9 +72,9 @@ bool CGroupMemberDatabase::MayTake(std::string_view name, bool isGroup, CFilterC
         return false;
     for (const auto& [key, entry] : *this) {
         if (key == name) {
-            if (IsGroup(entry) != isGroup)
+            if (IsGroup(HeldEntry(entry)) != isGroup)
                 return false;
-            *replacing = AsEntry(entry);
+            *replacing = HeldEntry(entry);
         } else if (RegNamesEqual(key, name)) {
             return false;
         }
@@ -81,15 +90,19 @@ BOOL CGroupMemberDatabase::CanTakeName(std::string_view name, bool isGroup) cons
 
 void CGroupMemberDatabase::Adopt(CFilterComponent* entry) {
     SetAt(entry->GetName(), entry);
-    if (auto* group = dynamic_cast<CGroup*>(entry))
-        group->SetDatabase(this);
+    if (IsGroup(entry))
+        static_cast<CGroup*>(entry)->SetDatabase(this);
 }
 
-void CGroupMemberDatabase::LetGo(CObject* entry) {
-    if (auto* group = dynamic_cast<CGroup*>(entry))
-        group->SetDatabase(nullptr);
-    else if (auto* user = dynamic_cast<CUser*>(entry))
-        user->CloseAuditFile();
+void CGroupMemberDatabase::LetGo(CObject* value) {
+    // Also called for what a refused upload left in a fresh map, which may be anything.
+    CFilterComponent* entry = AsEntry(value);
+    if (entry == nullptr)
+        return;
+    if (IsGroup(entry))
+        static_cast<CGroup*>(entry)->SetDatabase(nullptr);
+    else
+        static_cast<CUser*>(entry)->CloseAuditFile();
 }
 
 BOOL CGroupMemberDatabase::AddEntry(CFilterComponent* entry, BOOL* saved) {
@@ -146,19 +159,26 @@ BOOL CGroupMemberDatabase::DeleteEntry(std::string_view name) {
 
 CFilterComponent* CGroupMemberDatabase::FindEntry(std::string_view name) const {
     CScopedLock lock(*this);
-    return AsEntry(Lookup(name));
+    CObject* value = Lookup(name);
+    return value != nullptr ? HeldEntry(value) : nullptr;
 }
 
 CFilterComponent* CGroupMemberDatabase::FindUser(std::string_view name, BOOL wantGroup) const {
     CScopedLock lock(*this);
-    CObject* entry = Lookup(name);
-    if (entry == nullptr || IsGroup(entry) != (wantGroup != FALSE))
+    CObject* value = Lookup(name);
+    if (value == nullptr || IsGroup(HeldEntry(value)) != (wantGroup != FALSE))
         return nullptr;
-    return AsEntry(entry);
+    return HeldEntry(value);
 }
 
 CUser* CGroupMemberDatabase::FindUserAccount(std::string_view name) const {
     return static_cast<CUser*>(FindUser(name, FALSE));
+}
+
+bool CGroupMemberDatabase::IsEnabledAccount(std::string_view name) const {
+    CScopedLock lock(*this);
+    const CUser* user = FindUserAccount(name);
+    return user != nullptr && user->GetAccountEnabled() != FALSE;
 }
 
 CGroup* CGroupMemberDatabase::FindGroup(std::string_view name) const {
@@ -220,8 +240,8 @@ void CGroupMemberDatabase::CreateBuiltInAccounts() {
 void CGroupMemberDatabase::OpenAuditFiles() {
     CScopedLock lock(*this);
     for (const auto& [key, entry] : *this) {
-        if (auto* user = dynamic_cast<CUser*>(entry))
-            user->OpenAuditFile();
+        if (!IsGroup(HeldEntry(entry)))
+            static_cast<CUser*>(HeldEntry(entry))->OpenAuditFile();
     }
 }
 
@@ -238,6 +258,8 @@ BOOL CGroupMemberDatabase::WriteAudit(CLogManager& manager, const std::string& u
 BOOL CGroupMemberDatabase::WriteAuditV(CLogManager& manager, const std::string& userName,
                                        DWORD eventBit, const SessionLogFields& session,
                                        const char* format, va_list args) const {
+    if (!CUser::AnyAudited())
+        return FALSE;
     CScopedLock lock(*this);
     const CUser* user = FindUserAccount(userName);
     if (user == nullptr || !user->GetAuditUser())
@@ -247,6 +269,8 @@ BOOL CGroupMemberDatabase::WriteAuditV(CLogManager& manager, const std::string& 
 }
 
 BOOL CGroupMemberDatabase::IsAudited(const std::string& userName, DWORD eventBit) const {
+    if (!CUser::AnyAudited())
+        return FALSE;
     CScopedLock lock(*this);
     const CUser* user = FindUserAccount(userName);
     return user != nullptr && user->GetAuditUser() && (user->GetAuditOptions() & eventBit) == eventBit
@@ -259,8 +283,8 @@ void CGroupMemberDatabase::TakeEntriesOf(CGroupMemberDatabase& fresh) {
     for (const auto& [key, entry] : fresh)
         LetGo(entry);
     for (const auto& [key, entry] : *this) {
-        if (auto* group = dynamic_cast<CGroup*>(entry))
-            group->SetDatabase(this);
+        if (IsGroup(HeldEntry(entry)))
+            static_cast<CGroup*>(HeldEntry(entry))->SetDatabase(this);
     }
 }
 
@@ -299,7 +323,7 @@ BOOL CGroupMemberDatabase::SaveToRegistry(const std::string& keyPath) const {
             return FALSE;
     }
     for (const auto& [key, entry] : *this) {
-        if (!AsEntry(entry)->SaveToRegistry(SubKeyPath(keyPath, key)))
+        if (!HeldEntry(entry)->SaveToRegistry(SubKeyPath(keyPath, key)))
             return FALSE;
     }
     return TRUE;
@@ -308,8 +332,8 @@ BOOL CGroupMemberDatabase::SaveToRegistry(const std::string& keyPath) const {
 BOOL CGroupMemberDatabase::SaveStatistics(const std::string& keyPath) const {
     CScopedLock lock(*this);
     for (const auto& [key, entry] : *this) {
-        const auto* user = dynamic_cast<const CUser*>(entry);
-        if (user != nullptr && !user->SaveStatistics(SubKeyPath(keyPath, key)))
+        const CFilterComponent* held = HeldEntry(entry);
+        if (!IsGroup(held) && !static_cast<const CUser*>(held)->SaveStatistics(SubKeyPath(keyPath, key)))
             return FALSE;
     }
     return TRUE;

@@ -74,6 +74,8 @@ public:
     // or a CUser (not wantGroup), else null.
     CFilterComponent* FindUser(std::string_view name, BOOL wantGroup) const;
     CUser* FindUserAccount(std::string_view name) const;
+    // Whether `name` names a user account whose AccountEnabled is set (one lock round trip).
+    bool IsEnabledAccount(std::string_view name) const;
     CGroup* FindGroup(std::string_view name) const;
 
     // Gives up every entry and empties the database.

@@ -26,9 +26,15 @@ CRecipient::CRecipient(std::string userName) : CRecipient() {
 CRecipient::~CRecipient() = default;
 
 BOOL CRecipient::IsSatisfiedBy(CAccessSession& session, BOOL skipRequestTest) const {
+    return IsSatisfiedBy(session, skipRequestTest, session.GetUserName());
+}
+
+BOOL CRecipient::IsSatisfiedBy(CAccessSession& session, BOOL skipRequestTest,
+                               const std::string& userName) const {
     if (static_cast<std::int64_t>(session.GetLogonLevel()) < static_cast<std::int64_t>(m_minimumSecurityLevel))
         return FALSE;
-    if (m_specifyUser != 0 && !EntryContainsSessionUser(session, m_userName))
+    if (m_specifyUser != 0 &&
+        !EntryContainsUser(session.GetAccessContext().GetUserDatabase(), m_userName, userName))
         return FALSE;
     if (m_specifyLocation != 0 && !AddressAdmitted(m_included, m_excluded, session.GetClientAddress()))
         return FALSE;

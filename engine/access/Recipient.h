@@ -87,6 +87,9 @@ public:
     const CRequestFilterCollection& GetRequestFilter() const { return *m_requestFilter; }
 
     BOOL IsSatisfiedBy(CAccessSession& session, BOOL skipRequestTest) const;
+    // The same for the session's user name `userName`, which the caller has taken already.
+    BOOL IsSatisfiedBy(CAccessSession& session, BOOL skipRequestTest,
+                       const std::string& userName) const;
 
     // "Unrestricted Rights", or "Restricted by " and "security level", "location", "time",
     // "request" for the restrictions set, joined by ", " (SpecifyUser does not count);

@@ -20,10 +20,7 @@ using RecipientVector = std::vector<std::unique_ptr<CRecipient>>;
 
 CRight::~CRight() { RemoveAll(); }
 
-DWORD CRight::GetRightType() const {
-    CScopedLock lock(*this);
-    return m_rightType;
-}
+DWORD CRight::GetRightType() const { return m_rightType.load(); }
 
 void CRight::SetRightType(DWORD kind) {
     CScopedLock lock(*this);
@@ -40,10 +37,7 @@ void CRight::SetDescription(std::string description) {
     m_description = std::move(description);
 }
 
-DWORD CRight::GetIncludeDefaultRights() const {
-    CScopedLock lock(*this);
-    return m_includeDefaultRights;
-}
+DWORD CRight::GetIncludeDefaultRights() const { return m_includeDefaultRights.load(); }
 
 void CRight::SetIncludeDefaultRights(DWORD flag) {
     CScopedLock lock(*this);
@@ -51,40 +45,36 @@ void CRight::SetIncludeDefaultRights(DWORD flag) {
 }
 
 BOOL CRight::IsGranted(CAccessSession& session, BOOL skipRequestTest) const {
-    return Decide(session, skipRequestTest, true);
-}
-
-BOOL CRight::Decide(CAccessSession& session, BOOL skipRequestTest, bool consultDefault) const {
     CAccessContext& context = session.GetAccessContext();
-    {
-        CGroupMemberDatabase& users = context.GetUserDatabase();
-        CScopedLock lock(users);
-        const CUser* user = users.FindUserAccount(session.GetUserName());
-        if (user == nullptr || !user->GetAccountEnabled())
-            return FALSE;
-    }
-    DWORD kind, includeDefault;
-    {
-        CScopedLock lock(*this);
-        kind = m_rightType;
-        includeDefault = m_includeDefaultRights;
-    }
-    if (consultDefault && includeDefault != 0 && kind <= kLastDefaultRightKind) {
+    // The user is looked up once: the default right consulted below decides for the same
+    // account.
+    const std::string userName = session.GetUserName();
+    if (!context.GetUserDatabase().IsEnabledAccount(userName))
+        return FALSE;
+    const DWORD kind = m_rightType.load();
+    if (m_includeDefaultRights.load() != 0 && kind <= kLastDefaultRightKind) {
         if (const CRight* defaultRight = context.GetDefaultRight(kind)) {
-            {
+            // Written only when set: the flag is read by every decision of every session.
+            if (defaultRight->m_includeDefaultRights.load() != 0) {
                 CScopedLock lock(*defaultRight);
-                defaultRight->m_includeDefaultRights = 0;
+                defaultRight->m_includeDefaultRights.store(0);
             }
-            if (defaultRight != this && defaultRight->Decide(session, skipRequestTest, false))
+            if (defaultRight != this &&
+                defaultRight->AnyRecipientSatisfied(session, skipRequestTest, userName))
                 return TRUE;
         }
     }
+    return AnyRecipientSatisfied(session, skipRequestTest, userName) ? TRUE : FALSE;
+}
+
+bool CRight::AnyRecipientSatisfied(CAccessSession& session, BOOL skipRequestTest,
+                                   const std::string& userName) const {
     CScopedLock lock(*this);
     for (const CObject* recipient : m_recipients) {
-        if (static_cast<const CRecipient*>(recipient)->IsSatisfiedBy(session, skipRequestTest))
-            return TRUE;
+        if (static_cast<const CRecipient*>(recipient)->IsSatisfiedBy(session, skipRequestTest, userName))
+            return true;
     }
-    return FALSE;
+    return false;
 }
 
 BOOL CRight::AddRecipient(CRecipient* recipient) {
@@ -147,9 +137,9 @@ void CRight::Copy(const CRight& other) {
     std::string description;
     {
         CScopedLock lock(other);
-        kind = other.m_rightType;
+        kind = other.m_rightType.load();
         description = other.m_description;
-        includeDefault = other.m_includeDefaultRights;
+        includeDefault = other.m_includeDefaultRights.load();
         for (const CObject* element : other.m_recipients) {
             auto copy = std::make_unique<CRecipient>();
             copy->Copy(*static_cast<const CRecipient*>(element));
@@ -168,9 +158,9 @@ BOOL CRight::SaveToRegistry(const std::string& keyPath) const {
     CScopedLock lock(*this);
     if (!RegDeleteKeyTree(keyPath))
         return FALSE;
-    BOOL ok = RegWriteDWORD(keyPath, kRightType, m_rightType);
+    BOOL ok = RegWriteDWORD(keyPath, kRightType, m_rightType.load());
     ok &= RegWriteString(keyPath, kDescription, m_description);
-    ok &= RegWriteDWORD(keyPath, kIncludeDefaultRights, m_includeDefaultRights);
+    ok &= RegWriteDWORD(keyPath, kIncludeDefaultRights, m_includeDefaultRights.load());
     return ok && SaveNumberedElements<CRecipient>(
                      m_recipients, keyPath, kRecipientKey,
                      [](const CRecipient& recipient, const std::string& path) {
@@ -199,7 +189,7 @@ void CRight::LoadFromRegistry(const std::string& keyPath) {
 void CRight::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         CScopedLock lock(*this);
-        ar << m_rightType << m_description << m_includeDefaultRights;
+        ar << m_rightType.load() << m_description << m_includeDefaultRights.load();
         WriteElements(ar, m_recipients);
         return;
     }

@@ -20,12 +20,14 @@
 // already listed; on TRUE the right has taken it, on FALSE the caller keeps it.
 //
 // Locking: one re-entrant mutex (Lock/Unlock, the recipient list's) guards the list and
-// RightType, Description and IncludeDefaultRights, which sessions read and a default right's
-// consulting rights clear. Lock order: the user database is taken and released, then this
-// mutex; under it a recipient takes the user database (then group mutexes), the time filter's
-// and the request filters' mutexes. A default right is consulted with none of this right's
-// locks held. Copy reads the source under its mutex and replaces this right's list under this
-// one, never holding both. FindRecipient's result is used under the lock:
+// Description; RightType and IncludeDefaultRights, which every decision reads and a default
+// right's consulting rights clear, are atomic values (changed under the mutex too, so a
+// reader holding it sees them with the list they belong to). Lock order: the user database
+// is taken and released (the account test), then this mutex; under it a recipient takes the
+// user database (then group mutexes), the time filter's and the request filters' mutexes. A
+// default right is consulted with none of this right's locks held. Copy reads the source
+// under its mutex and replaces this right's list under this one, never holding both.
+// FindRecipient's result is used under the lock:
 //     CScopedLock lock(right);
 //     if (CRecipient* recipient = right.FindRecipient("Users")) ...
 //
@@ -45,6 +47,7 @@
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -111,12 +114,14 @@ public:
     virtual void LoadFromRegistry(const std::string& keyPath);
 
 private:
-    // IsGranted; `consultDefault` is false for a default right being consulted.
-    BOOL Decide(CAccessSession& session, BOOL skipRequestTest, bool consultDefault) const;
+    // Step 3 of the decision for the session's user `userName`, whose account was found
+    // enabled.
+    bool AnyRecipientSatisfied(CAccessSession& session, BOOL skipRequestTest,
+                               const std::string& userName) const;
 
     CLockableList m_recipients;
-    DWORD m_rightType = RightAccess;
+    std::atomic<DWORD> m_rightType{RightAccess};
     std::string m_description;
     // Mutable: a consulting right clears a default right's flag through a const decision.
-    mutable DWORD m_includeDefaultRights = 1;
+    mutable std::atomic<DWORD> m_includeDefaultRights{1};
 };

@@ -1,6 +1,8 @@
 #include "engine/framework/Session.h"
 
+#include "engine/LogEntry.h"
 #include "engine/LogFormat.h"
+#include "engine/LogManager.h"
 #include "engine/LogWriters.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/AccessSession.h"
@@ -13,11 +15,14 @@
 #include "engine/framework/UserAccounts.h"
 #include "foundation/Archive.h"
 #include "foundation/NVDataObject.h"
+#include "foundation/ScopedLock.h"
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <span>
 
 using namespace FrameworkFormat;
 
@@ -145,6 +150,7 @@ void CSession::SetAccessRightsOf(const CSession& other) {
 
 void CSession::SetLoggingValues(DWORD options, CLogFileRef file) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_serviceLogBits = file ? options : 0;
     m_logOptions = options;
     m_logFile = std::move(file);
 }
@@ -287,77 +293,161 @@ BOOL CSession::CheckAccess(BOOL skipRequestTest) {
     return FALSE;
 }
 
-// --- Logs -----------------------------------------------------------------------------------
+// --- Logs ---------------------------------------------------------------------------------
+
+// One line to post: its form, whether it goes to the audit file `auditFile` (else to the
+// service log, if still chosen when the texts are taken), and its message.
+struct CSession::LogLine {
+    const LogFormat::LogLineForm* form = nullptr;
+    const CLogFileRef* auditFile = nullptr;
+    std::string_view message;
+};
 
 namespace {
 
-struct SubjectTexts {
-    std::string address;
-    std::string user;
-    std::string description;
-};
+// The audit file of the session's user when the user audits any of `bits`, with those it
+// audits in `*audited`; null (and 0) when it audits none of them or its file is not open.
+CLogFileRef FindAuditFile(const CSession& session, DWORD bits, DWORD* audited) {
+    *audited = 0;
+    if (!CLogFile::AnyAuditLogOpen())
+        return nullptr;  // the usual case, nobody audits, costs no lookup
+    const std::string userName = session.GetUserName();
+    CGroupMemberDatabase& users = CNorvaneEngine::Instance().GetUserDatabase();
+    CScopedLock lock(users);
+    const CUser* user = users.FindUserAccount(userName);
+    if (user == nullptr || !user->GetAuditUser() || (user->GetAuditOptions() & bits) == 0)
+        return nullptr;
+    CLogFileRef file = user->GetAuditFile();
+    if (file)
+        *audited = user->GetAuditOptions() & bits;
+    return file;
+}
 
-SessionLogFields MakeFields(const SubjectTexts& texts, DWORD sessionId, const LogTraffic& traffic) {
-    SessionLogFields fields;
-    fields.clientAddress = texts.address;
-    fields.userName = texts.user;
-    fields.sessionId = sessionId;
-    fields.description = texts.description;
-    fields.traffic = traffic;
-    return fields;
+std::string_view FormatMessage(std::span<char, LogFormat::kMessageBuffer> buffer, const char* format, ...)
+    NV_PRINTF_FORMAT(2, 3);
+std::string_view FormatMessage(std::span<char, LogFormat::kMessageBuffer> buffer, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string_view message = FormatLogMessageInto(buffer, format, args);
+    va_end(args);
+    return message;
 }
 
 }  // namespace
 
-void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
-    CNorvaneEngine& engine = CNorvaneEngine::Instance();
-    std::string user = GetUserName();
-    if (!engine.GetUserDatabase().IsAudited(user, eventBit))
-        return;  // most users audit nothing: no line is made
-    const SubjectTexts texts{GetClientAddress(), std::move(user), GetDescription()};
-    LogTraffic traffic;
-    if (eventBit == LogFormat::kAuditTraffic) {
-        traffic = {GetClientBytesSent(), GetClientBytesReceived(), GetRemoteBytesSent(),
-                   GetRemoteBytesReceived(), GetSecondsConnected()};
+LogTraffic CSession::GetLogTraffic() const {
+    return {GetClientBytesSent(), GetClientBytesReceived(), GetRemoteBytesSent(),
+            GetRemoteBytesReceived(), GetSecondsConnected()};
+}
+
+void CSession::PostLogLines(const LogLine* lines, std::size_t count, const LogTraffic& traffic) {
+    constexpr std::size_t kMostLines = 4;
+    count = std::min(count, kMostLines);
+    // The texts are copied out under the lock, onto the stack when they fit (they nearly always
+    // do); the entries are made after it, so the lock is not held while their memory is filled.
+    std::array<char, 1024> nearby;
+    std::string farther;
+    std::string_view address;
+    std::string_view user;
+    std::string_view description;
+    std::array<CLogFileRef, kMostLines> files;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::size_t size = m_clientAddress.size() + m_userName.size() + m_description.size();
+        char* at = nearby.data();
+        if (size > nearby.size()) {
+            farther.resize(size);
+            at = farther.data();
+        }
+        const auto keep = [&at](const std::string& text) {
+            const std::string_view kept(at, text.size());
+            at = std::copy(text.begin(), text.end(), at);
+            return kept;
+        };
+        address = keep(m_clientAddress);
+        user = keep(m_userName);
+        description = keep(m_description);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (lines[i].auditFile == nullptr && (m_logOptions & lines[i].form->bit) == lines[i].form->bit)
+                files[i] = m_logFile;
+        }
     }
-    const SessionLogFields fields = MakeFields(texts, GetSessionId(), traffic);
+    SessionLogFields fields;
+    fields.clientAddress = address;
+    fields.userName = user;
+    fields.sessionId = GetSessionId();
+    fields.description = description;
+    fields.traffic = traffic;
+    CLogManager& manager = CNorvaneEngine::Instance().GetLogManager();
+    for (std::size_t i = 0; i < count; ++i) {
+        const LogLine& line = lines[i];
+        if (line.auditFile != nullptr)
+            manager.PostLogEntry(MakeAuditLogEntry(*line.auditFile, *line.form, fields, line.message));
+        else if (files[i])
+            manager.PostLogEntry(MakeSessionLogEntry(std::move(files[i]), *line.form, fields, line.message));
+    }
+}
+
+void CSession::PostLogLineV(const LogFormat::LogLineForm& form, const CLogFileRef* auditFile,
+                            const char* format, va_list args) {
+    // Lines that do not show the message leave it unformatted.
+    std::array<char, LogFormat::kMessageBuffer> buffer;
+    LogLine line{&form, auditFile, {}};
+    if (form.field == LogFormat::LogField::kText)
+        line.message = FormatLogMessageInto(buffer, format, args);
+    PostLogLines(&line, 1, form.field == LogFormat::LogField::kTraffic ? GetLogTraffic() : LogTraffic{});
+}
+
+void CSession::WriteAudit(DWORD eventBit, const char* format, ...) {
+    const LogFormat::LogLineForm* form = FindAuditLineForm(eventBit);
+    if (form == nullptr)
+        return;
+    DWORD audited;
+    const CLogFileRef file = FindAuditFile(*this, eventBit, &audited);
+    if (audited != eventBit)
+        return;  // most users audit nothing: no line is made
     va_list args;
     va_start(args, format);
-    engine.GetUserDatabase().WriteAuditV(engine.GetLogManager(), texts.user, eventBit, fields,
-                                         format, args);
+    PostLogLineV(*form, &file, format, args);
     va_end(args);
 }
 
 void CSession::WriteServiceLog(DWORD eventBit, const char* format, ...) {
-    DWORD options;
-    CLogFileRef file;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        options = m_logOptions;
-        file = m_logFile;
-    }
-    if (!file || (options & eventBit) == 0)
+    // An unchosen line costs one load; the choice is confirmed under the lock with the texts.
+    if ((m_serviceLogBits.load(std::memory_order_relaxed) & eventBit) != eventBit)
         return;
-    const SubjectTexts texts{GetClientAddress(), GetUserName(), GetDescription()};
-    LogTraffic traffic;
-    if (eventBit == LogFormat::kLogTraffic) {
-        traffic = {GetClientBytesSent(), GetClientBytesReceived(), GetRemoteBytesSent(),
-                   GetRemoteBytesReceived(), GetSecondsConnected()};
-    }
-    const SessionLogFields fields = MakeFields(texts, GetSessionId(), traffic);
+    const LogFormat::LogLineForm* form = FindSessionLineForm(eventBit);
+    if (form == nullptr)
+        return;
     va_list args;
     va_start(args, format);
-    PostSessionLogLineV(CNorvaneEngine::Instance().GetLogManager(), file, options, eventBit,
-                        fields, format, args);
+    PostLogLineV(*form, nullptr, format, args);
     va_end(args);
 }
 
 void CSession::LogEnd(int code) {
-    const unsigned text = static_cast<unsigned>(code);
-    WriteAudit(LogFormat::kAuditTraffic, "%s", "");
-    WriteAudit(LogFormat::kAuditTerminated, kExitCodeText, text);
-    WriteServiceLog(LogFormat::kLogTraffic, "%s", "");
-    WriteServiceLog(LogFormat::kLogTerminated, kExitCodeText, text);
+    using namespace LogFormat;
+    DWORD audited;
+    const CLogFileRef auditFile = FindAuditFile(*this, kAuditTraffic | kAuditTerminated, &audited);
+    const DWORD logged = m_serviceLogBits.load(std::memory_order_relaxed) & (kLogTraffic | kLogTerminated);
+    if (audited == 0 && logged == 0)
+        return;
+    std::array<char, kMessageBuffer> buffer;
+    std::string_view exitText;
+    if ((audited & kAuditTerminated) != 0 || (logged & kLogTerminated) != 0)
+        exitText = FormatMessage(buffer, kExitCodeText, static_cast<unsigned>(code));
+    std::array<LogLine, 4> lines;
+    std::size_t count = 0;
+    if ((audited & kAuditTraffic) != 0)
+        lines[count++] = {FindAuditLineForm(kAuditTraffic), &auditFile, {}};
+    if ((audited & kAuditTerminated) != 0)
+        lines[count++] = {FindAuditLineForm(kAuditTerminated), &auditFile, exitText};
+    if ((logged & kLogTraffic) != 0)
+        lines[count++] = {FindSessionLineForm(kLogTraffic), nullptr, {}};
+    if ((logged & kLogTerminated) != 0)
+        lines[count++] = {FindSessionLineForm(kLogTerminated), nullptr, exitText};
+    const bool traffic = (audited & kAuditTraffic) != 0 || (logged & kLogTraffic) != 0;
+    PostLogLines(lines.data(), count, traffic ? GetLogTraffic() : LogTraffic{});
 }
 
 // --- Idle time-out --------------------------------------------------------------------------

@@ -50,6 +50,10 @@
 
 class CArchive;
 class CMachine;
+struct LogTraffic;
+namespace LogFormat {
+struct LogLineForm;
+}
 class CNVDataObject;
 class CRight;
 class CService;
@@ -142,15 +146,17 @@ public:
     BOOL CheckAccess(BOOL skipRequestTest);
 
     // --- Logs ---------------------------------------------------------------------------
-    // The audit line for the session's user (engine/LogWriters.h), under the user database's
-    // lock: only for a user in the database with AuditUser set, the bit in its AuditOptions
-    // and its audit file open.
+    // The audit line for the session's user (engine/LogWriters.h): only for a user in the
+    // database with AuditUser set, the bit in its AuditOptions and its audit file open (looked
+    // up under the user database's lock; nothing is looked up while no audit file is open).
     void WriteAudit(DWORD eventBit, const char* format, ...) NV_PRINTF_FORMAT(3, 4);
     // The service-log line for the session, with its copies of the service's log file and
-    // LogOptions.
+    // LogOptions. A line not chosen costs one atomic load; the message is formatted only for
+    // lines that show it.
     void WriteServiceLog(DWORD eventBit, const char* format, ...) NV_PRINTF_FORMAT(3, 4);
     // The end's four lines: audit Traffic and Terminated, service-log Traffic and Terminated
-    // ("exit code %u" with the code, -1 written 4294967295).
+    // ("exit code %u" with the code, -1 written 4294967295), each only when chosen. The user's
+    // audit choices are looked up once for both audit lines.
     void LogEnd(int code);
 
     // --- Idle time-out ------------------------------------------------------------------
@@ -210,6 +216,17 @@ protected:
 
 private:
     friend class CMachine;
+    struct LogLine;
+
+    // Takes the session's texts for `count` lines with one hold of its lock, then makes and
+    // posts their entries in that order (a service-log line only if still chosen then).
+    void PostLogLines(const LogLine* lines, std::size_t count, const LogTraffic& traffic);
+    // One line of that form (to `*auditFile`, or with a null one to the service log) with
+    // the caller's message.
+    void PostLogLineV(const LogFormat::LogLineForm& form, const CLogFileRef* auditFile,
+                      const char* format, va_list args) NV_PRINTF_FORMAT(4, 0);
+    // The traffic counters as the traffic lines show them.
+    LogTraffic GetLogTraffic() const;
 
     // Machine side of admission and ending; called by CMachine under its lock.
     void AttachToMachine(CMachine* machine, const std::string& userName, int level);
@@ -251,6 +268,9 @@ private:
     CRight* m_accessRight = nullptr;
     DWORD m_logOptions = 0;
     CLogFileRef m_logFile;
+    // m_logOptions while there is a log file, else 0: lets a writer skip an unchosen line
+    // without the lock. The lock's pair decides.
+    std::atomic<DWORD> m_serviceLogBits{0};
 
     static std::atomic<DWORD> s_lastSessionId;
     static std::atomic<TickSource> s_tickSource;

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -67,6 +69,10 @@ TEST(LogFileTest, FoldersComeFromTheSettingsKey) {
     EXPECT_EQ(log->GetPath(), dir.Path() + "/service logs/Dialer.log");
     EXPECT_EQ(audit->GetPath(), dir.Path() + "/audit/Administrator.log");
     EXPECT_FALSE(CLogFile::OpenAuditLog(".."));
+    // Writers skip the audit lookup while no audit file is open; service logs do not count.
+    EXPECT_TRUE(CLogFile::AnyAuditLogOpen());
+    audit.reset();
+    EXPECT_FALSE(CLogFile::AnyAuditLogOpen());
 
     ASSERT_TRUE(RegWriteString("Settings", "AuditDirectory", std::string("/tmp\0/x", 7)));
     EXPECT_FALSE(CLogFile::OpenAuditLog("Administrator"));
@@ -145,6 +151,37 @@ TEST(LogManagerTest, StrayMessagesAreIgnored) {
     ASSERT_TRUE(manager.PostLogEntry(file, "real\r\n"));
     StopAndWait(manager);
     EXPECT_EQ(ReadAll(file->GetPath()), "real\r\n");
+}
+
+TEST(LogEntryMemoryTest, BlocksFreedOnTheLogThreadReturnToThePostingThread) {
+    // One thread allocates, another frees, as a service thread and the log thread do.
+    constexpr std::size_t kBlocks = 256;
+    std::vector<void*> posted;
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+        void* block = LogEntryMemory::Allocate(100);
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t), 0u);
+        std::memset(block, 0xAB, 100);
+        posted.push_back(block);
+    }
+    void* large = LogEntryMemory::Allocate(LogEntryMemory::kBlockSize * 4);
+    std::memset(large, 0xCD, LogEntryMemory::kBlockSize * 4);
+    std::thread([&] {
+        for (void* block : posted)
+            LogEntryMemory::Free(block);
+        LogEntryMemory::Free(large);
+        LogEntryMemory::Free(nullptr);
+    }).join();
+    // The freeing thread kept a few and passed the rest on in batches; they come back here.
+    std::set<void*> before(posted.begin(), posted.end());
+    std::size_t reused = 0;
+    std::vector<void*> again;
+    for (std::size_t i = 0; i < kBlocks; ++i) {
+        again.push_back(LogEntryMemory::Allocate(LogEntryMemory::kBlockSize - 64));
+        reused += before.count(again.back());
+    }
+    EXPECT_GE(reused, kBlocks / 2);
+    for (void* block : again)
+        LogEntryMemory::Free(block);
 }
 
 TEST(LogManagerTest, ManyWritersNeverInterleaveWithinALine) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -178,6 +179,8 @@ TEST_F(GroupMemberDatabaseTest, MembershipEndsForCycles) {
         other = y;
     }
     EXPECT_FALSE(db.FindGroup(below)->ContainsUser("u"));
+    db.FindGroup("Bottom2")->AddMember("u", CGroup::kUserMember);
+    EXPECT_TRUE(db.FindGroup(below)->ContainsUser("u"));  // found past the first visited groups
 }
 
 TEST_F(GroupMemberDatabaseTest, MemberNamesFollowTheStoresLetterCase) {
@@ -518,6 +521,68 @@ TEST_F(GroupMemberDatabaseTest, ConcurrentTestsChangesAndUploads) {
         threads[t].join();
     CScopedLock lock(db);
     EXPECT_TRUE(db.FindGroup("Users")->ContainsUser("Guest"));
+}
+
+// The count behind the quick "nobody audits" answer follows every way a user's AuditUser
+// changes and every way a user comes or goes: a count left too low would drop audit lines.
+TEST_F(GroupMemberDatabaseTest, AuditedUserCountFollowsEveryChange) {
+    constexpr DWORD kBit = 16;
+    const long base = CUser::AuditedUserCount();
+    AddUser("bob");
+    auto bob = [&] { return db.FindUserAccount("bob"); };
+    auto audit = [](CUser& user, BOOL flag) {
+        user.SetAuditUser(flag);
+        user.SetAuditOptions(kBit);
+    };
+    std::vector<std::uint8_t> record;
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        long audited;
+    } steps[] = {
+        {"flag set", [&] { audit(*bob(), TRUE); }, 1},
+        {"flag set again", [&] { audit(*bob(), TRUE); }, 1},
+        {"a working copy", [&] {
+             auto copy = std::make_unique<CUser>();
+             copy->Copy(*bob());
+             EXPECT_EQ(CUser::AuditedUserCount() - base, 2);
+         }, 1},
+        {"saved and reloaded", [&] {
+             ASSERT_TRUE(db.SaveToRegistry("UserDatabase"));
+             db.LoadFromRegistry("UserDatabase");
+         }, 1},
+        {"uploaded", [&] {
+             record = StoreBytes([&](CArchive& ar) { db.Serialize(ar); });
+             ASSERT_TRUE(LoadBytes(record, [&](CArchive& ar) { db.Serialize(ar); }));
+         }, 1},
+        {"replaced by a plain user", [&] { ASSERT_TRUE(db.AddEntry(new CUser("bob", "", "", ""))); }, 0},
+        {"copied from an audited user", [&] {
+             CUser audited("x", "", "", "");
+             audit(audited, TRUE);
+             bob()->Copy(audited);
+         }, 1},
+        {"a plain record loaded over it", [&] {
+             record = StoreBytes([&](CArchive& ar) { CUser("bob", "", "", "").Serialize(ar); });
+             ASSERT_TRUE(LoadBytes(record, [&](CArchive& ar) { bob()->Serialize(ar); }));
+         }, 0},
+        {"flag set and cleared", [&] { audit(*bob(), TRUE); audit(*bob(), FALSE); }, 0},
+        {"audited, then deleted", [&] {
+             audit(*bob(), TRUE);
+             ASSERT_TRUE(db.DeleteEntry("bob"));
+         }, 0},
+        {"an audited user re-added, then everything emptied", [&] {
+             audit(*AddUser("bob"), TRUE);
+             EXPECT_EQ(CUser::AuditedUserCount() - base, 1);
+             db.RemoveAll();
+         }, 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        EXPECT_EQ(CUser::AuditedUserCount() - base, step.audited);
+        EXPECT_EQ(db.IsAudited("bob", kBit), base + step.audited > 0 && bob() != nullptr &&
+                                                    bob()->GetAuditUser() ? TRUE : FALSE);
+    }
 }
 
 }  // namespace
