@@ -13,7 +13,7 @@ void CDNSMessage::Assign(const void* bytes, std::size_t length) {
 }
 
 void CDNSMessage::SetLength(std::size_t length) {
-    m_length = std::min(length, m_bytes.size());
+    m_length = static_cast<std::uint16_t>(std::min(length, m_bytes.size()));
     m_questionEnd = 0;
 }
 
@@ -86,7 +86,7 @@ bool CDNSMessage::ParseQuestion(std::string* name, WORD* type, WORD* qclass) {
         return false;
     *type = Read16(after);
     *qclass = Read16(after + 2);
-    m_questionEnd = after + 4;
+    m_questionEnd = static_cast<std::uint16_t>(after + 4);
     return true;
 }
 
@@ -117,7 +117,7 @@ void CDNSMessage::BuildRefusal(int code) {
         m_length = m_questionEnd;
     } else {
         SetReplyHeader(code, 0, 0);
-        m_length = kHeaderSize;
+        m_length = static_cast<std::uint16_t>(kHeaderSize);
     }
 }
 
@@ -143,7 +143,7 @@ bool CDNSMessage::BuildAnswer(const std::string& name, DWORD address) {
     Write16(p + 8, static_cast<WORD>(kAddressLength));
     Write16(p + 10, static_cast<WORD>(address >> 16));
     Write16(p + 12, static_cast<WORD>(address));
-    m_length = total;
+    m_length = static_cast<std::uint16_t>(total);
     return true;
 }
 

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -65,8 +66,9 @@ private:
     void Write16(std::size_t offset, WORD value);
 
     std::array<BYTE, DNSFormat::kMaxMessage> m_bytes{};
-    std::size_t m_length = 0;
-    std::size_t m_questionEnd = 0;  // 0: no question accepted
+    // Offsets into the 512 bytes: one session per query holds a message, so it is kept small.
+    std::uint16_t m_length = 0;
+    std::uint16_t m_questionEnd = 0;  // 0: no question accepted
 };
 
 // A dotted name in label form ("a.bc" gives 1 'a' 2 'b' 'c' 0), one trailing dot ignored.

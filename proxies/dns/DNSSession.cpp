@@ -18,6 +18,10 @@ using namespace DNSFormat;
 
 IMPLEMENT_SERIAL(CDNSSession, CUDPSession, 1)
 
+// One session is made per query. Kept within 1000 bytes, its heap block stays among the small
+// ones, whose allocation never first consolidates the heap's recently freed blocks.
+static_assert(sizeof(CDNSSession) <= 1000, "a DNS session has outgrown the heap's small blocks");
+
 CDNSSession::CDNSSession() = default;
 
 CDNSSession::CDNSSession(CDNSService* owner) : CUDPSession(owner) {}
