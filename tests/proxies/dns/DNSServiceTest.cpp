@@ -14,8 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -168,6 +170,69 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
                                        std::string::npos;
                             }),
               4);
+}
+
+TEST_F(DNSServiceTest, BurstsAreAnsweredOnceEachWithTheirLinesInOrderAndAStopLeavesHeldLookupsHarmless) {
+    CAsyncResolver resolver(3, 64);
+    RawUdp client;
+    auto* service = new CDNSService;
+    service->SetResolver(resolver);
+    service->SetPortNumber(FreeTcpPort());
+    service->SetInterfaceAddress(TRUE, "127.0.0.1");
+    AllowEveryone(*service);
+    service->OpenLogFile();
+    const std::shared_ptr<CEvent> ended = service->EndedEvent();
+    service->StartIfEnabled();
+    ASSERT_TRUE(WaitFor([&] { return service->GetRunState() == CService::kRunning; }));
+    const auto port = static_cast<std::uint16_t>(service->GetPortNumber());
+
+    // Bursts of queries, many in flight at once over few lookup threads: each is answered
+    // once, from its own session.
+    constexpr int kRounds = 8;
+    constexpr int kBurst = 25;
+    std::map<int, int> answers;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 1; i <= kBurst; ++i)
+            client.SendTo(port, Query(round * kBurst + i));
+        std::string reply;
+        for (int i = 0; i < kBurst && client.Receive(&reply, 5000); ++i) {
+            ASSERT_GE(reply.size(), 4u);
+            EXPECT_EQ(reply.substr(2, 2), std::string("\x85\x80", 2));
+            EXPECT_EQ(reply.substr(reply.size() - 4), std::string("\x7f\x00\x00\x01", 4));
+            ++answers[(static_cast<unsigned char>(reply[0]) << 8) | static_cast<unsigned char>(reply[1])];
+        }
+    }
+    EXPECT_EQ(answers.size(), static_cast<std::size_t>(kRounds * kBurst));
+    EXPECT_TRUE(std::all_of(answers.begin(), answers.end(), [](const auto& a) { return a.second == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return service->GetSessionCount() == 0; }));
+
+    // Lookups held on their threads when the service stops: its socket is gone by the time
+    // they finish, so nothing is sent and nothing is left behind.
+    Engine().mode = CDialingEngine::Mode::hold;
+    for (int i = 1; i <= 3; ++i)
+        client.SendTo(port, Query(1000 + i));
+    ASSERT_EQ(Engine().entered.Wait(5000), WAIT_OBJECT_0);
+    service->StopAndDelete();
+    ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
+    Engine().release.Set();
+    std::string late;
+    EXPECT_FALSE(client.Receive(&late, 500));
+    EXPECT_TRUE(WaitFor([&] { return resolver.GetRequestCount() == 0; }));
+
+    // Every session wrote its request line, then its traffic line: the held ones too, ended
+    // by the stop.
+    std::map<std::string, std::vector<std::string>> bySession;
+    for (const std::string& line : WithoutTimes(LogLines("DNS server"))) {
+        const std::size_t at = line.find("\t0000");
+        if (at != std::string::npos && line.find("\tRequested:") != std::string::npos)
+            bySession[line.substr(at + 1, 10)].push_back("Requested");
+        else if (at != std::string::npos && line.find("\tTraffic") != std::string::npos)
+            bySession[line.substr(at + 1, 10)].push_back("Traffic");
+    }
+    const std::vector<std::string> inOrder{"Requested", "Traffic"};
+    EXPECT_EQ(bySession.size(), static_cast<std::size_t>(kRounds * kBurst + 3));
+    EXPECT_TRUE(std::all_of(bySession.begin(), bySession.end(),
+                            [&](const auto& session) { return session.second == inOrder; }));
 }
 
 }  // namespace
