@@ -60,6 +60,23 @@ protected:
     }
     CDialingEngine& Engine() { return static_cast<CDialingEngine&>(*m_engine); }
 
+    // A DNS service on a free port of 127.0.0.1 (free for UDP too, below the ephemeral range),
+    // open to everyone, with its log and this idle time-out, whose lookups go to `resolver`;
+    // started. `*ended` is set once it has stopped.
+    static CDNSService* StartService(CAsyncResolver& resolver, DWORD idleSeconds,
+                                     std::shared_ptr<CEvent>* ended) {
+        auto* service = new CDNSService;
+        service->SetResolver(resolver);
+        service->SetPortNumber(FreeTcpPort());
+        service->SetInterfaceAddress(TRUE, "127.0.0.1");
+        service->SetSessionTimeout(TRUE, idleSeconds);
+        AllowEveryone(*service);
+        service->OpenLogFile();
+        *ended = service->EndedEvent();
+        service->StartIfEnabled();
+        return service;
+    }
+
     // A query for "localhost", type A, with this ID.
     static std::string Query(int id) {
         std::string q = {static_cast<char>(id >> 8), static_cast<char>(id), 1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
@@ -99,15 +116,8 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
     FakeClock clock;
     CAsyncResolver resolver(2, 16);
     RawUdp client;
-    auto* service = new CDNSService;
-    service->SetResolver(resolver);
-    service->SetPortNumber(FreeTcpPort());  // free for UDP too, below the ephemeral range
-    service->SetInterfaceAddress(TRUE, "127.0.0.1");
-    service->SetSessionTimeout(TRUE, 1);
-    AllowEveryone(*service);
-    service->OpenLogFile();
-    const std::shared_ptr<CEvent> ended = service->EndedEvent();
-    service->StartIfEnabled();
+    std::shared_ptr<CEvent> ended;
+    CDNSService* service = StartService(resolver, 1, &ended);
     ASSERT_TRUE(WaitFor([&] { return service->GetRunState() == CService::kRunning; }));
     const auto port = static_cast<std::uint16_t>(service->GetPortNumber());
 
@@ -175,14 +185,8 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
 TEST_F(DNSServiceTest, BurstsAreAnsweredOnceEachWithTheirLinesInOrderAndAStopLeavesHeldLookupsHarmless) {
     CAsyncResolver resolver(3, 64);
     RawUdp client;
-    auto* service = new CDNSService;
-    service->SetResolver(resolver);
-    service->SetPortNumber(FreeTcpPort());
-    service->SetInterfaceAddress(TRUE, "127.0.0.1");
-    AllowEveryone(*service);
-    service->OpenLogFile();
-    const std::shared_ptr<CEvent> ended = service->EndedEvent();
-    service->StartIfEnabled();
+    std::shared_ptr<CEvent> ended;
+    CDNSService* service = StartService(resolver, 60, &ended);
     ASSERT_TRUE(WaitFor([&] { return service->GetRunState() == CService::kRunning; }));
     const auto port = static_cast<std::uint16_t>(service->GetPortNumber());
 
