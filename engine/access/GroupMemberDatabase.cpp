@@ -3,6 +3,7 @@
 #include "engine/access/AccessFormat.h"
 #include "engine/access/AccessStore.h"
 #include "engine/access/AccessTexts.h"
+#include "engine/LogFile.h"
 #include "foundation/Archive.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
@@ -258,24 +259,14 @@ BOOL CGroupMemberDatabase::WriteAudit(CLogManager& manager, const std::string& u
 BOOL CGroupMemberDatabase::WriteAuditV(CLogManager& manager, const std::string& userName,
                                        DWORD eventBit, const SessionLogFields& session,
                                        const char* format, va_list args) const {
-    if (!CUser::AnyAudited())
-        return FALSE;
+    if (!CLogFile::AnyAuditLogOpen())
+        return FALSE;  // no audit file is open: no line could be written
     CScopedLock lock(*this);
     const CUser* user = FindUserAccount(userName);
     if (user == nullptr || !user->GetAuditUser())
         return FALSE;
     return PostAuditLogLineV(manager, user->GetAuditFile(), user->GetAuditOptions(), eventBit,
                              session, format, args);
-}
-
-BOOL CGroupMemberDatabase::IsAudited(const std::string& userName, DWORD eventBit) const {
-    if (!CUser::AnyAudited())
-        return FALSE;
-    CScopedLock lock(*this);
-    const CUser* user = FindUserAccount(userName);
-    return user != nullptr && user->GetAuditUser() && (user->GetAuditOptions() & eventBit) == eventBit
-               ? TRUE
-               : FALSE;
 }
 
 void CGroupMemberDatabase::TakeEntriesOf(CGroupMemberDatabase& fresh) {

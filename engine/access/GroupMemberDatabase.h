@@ -105,9 +105,6 @@ public:
     BOOL WriteAuditV(CLogManager& manager, const std::string& userName, DWORD eventBit,
                      const SessionLogFields& session, const char* format, va_list args) const
         NV_PRINTF_FORMAT(6, 0);
-    // Whether the user `userName` audits `eventBit` (it exists, AuditUser is set and the bit
-    // is in its AuditOptions): a writer may skip making a line nobody wants.
-    BOOL IsAudited(const std::string& userName, DWORD eventBit) const;
 
     void Serialize(CArchive& ar) override;
     // Deletes the sub-keys of keyPath that name no entry (letter case ignored, as the store

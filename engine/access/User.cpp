@@ -39,8 +39,6 @@ DWORD SaturatingAdd(DWORD a, DWORD b) {
 
 }  // namespace
 
-std::atomic<long> CUser::s_auditedUsers{0};
-
 CUser::CUser() : CFilterComponent(EntryKind::user) {}
 
 CUser::CUser(std::string name, std::string realName, std::string password, std::string description)
@@ -49,29 +47,10 @@ CUser::CUser(std::string name, std::string realName, std::string password, std::
     m_account.password = std::move(password);
 }
 
-CUser::~CUser() { ChangeAuditUser(FALSE); }
-
-void CUser::ChangeAuditUser(BOOL flag) {
-    const bool was = m_account.auditUser != FALSE;
-    const bool is = flag != FALSE;
-    m_account.auditUser = flag;
-    if (is != was)
-        s_auditedUsers.fetch_add(is ? 1 : -1, std::memory_order_acq_rel);
-}
-
-void CUser::TakeAccount(Account&& account) {
-    const BOOL auditUser = account.auditUser;
-    account.auditUser = m_account.auditUser;
-    m_account = std::move(account);
-    ChangeAuditUser(auditUser);
-}
-
-void CUser::SetAuditUser(BOOL flag) { ChangeAuditUser(flag); }
-
 void CUser::Copy(const CUser& other) {
     if (&other == this)
         return;
-    TakeAccount(Account(other.m_account));
+    m_account = other.m_account;
     CopyBase(other);
 }
 
@@ -94,7 +73,7 @@ void CUser::OpenAuditFile() {
     } catch (const std::bad_alloc&) {
     }
     if (!file) {
-        ChangeAuditUser(FALSE);
+        m_account.auditUser = FALSE;
         return;
     }
     std::lock_guard<std::mutex> lock(m_auditMutex);
@@ -189,7 +168,7 @@ void CUser::LoadFromRegistry(const std::string& keyPath) {
     a.auditUser = static_cast<BOOL>(RegReadDWORD(keyPath, kAuditUser, 0));
     a.auditOptions = RegReadDWORD(keyPath, kAuditOptions, 0);
     CFilterComponent::LoadFromRegistry(keyPath);
-    TakeAccount(std::move(a));
+    m_account = std::move(a);
 }
 
 void CUser::Serialize(CArchive& ar) {
@@ -216,7 +195,7 @@ void CUser::Serialize(CArchive& ar) {
         ar >> amount;
     ar >> a.accountEnabled >> a.userCannotChangePassword >> a.userMustChangePassword >>
         a.auditUser >> a.auditOptions;
-    TakeAccount(std::move(a));
+    m_account = std::move(a);
     SetName(std::move(name));
     SetDescription(std::move(description));
 }

@@ -43,7 +43,6 @@
 #include "platform/kernel/Types.h"
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -75,7 +74,6 @@ public:
 
     CUser();
     CUser(std::string name, std::string realName, std::string password, std::string description);
-    ~CUser() override;
     CUser(const CUser&) = delete;
     CUser& operator=(const CUser&) = delete;
 
@@ -106,11 +104,7 @@ public:
     BOOL GetUserMustChangePassword() const { return m_account.userMustChangePassword; }
     void SetUserMustChangePassword(BOOL flag) { m_account.userMustChangePassword = flag; }
     BOOL GetAuditUser() const { return m_account.auditUser; }
-    void SetAuditUser(BOOL flag);
-    // False only while no user of the process has AuditUser set: then no session has an
-    // audit line to write, whatever its user, and nothing need be looked up to know it.
-    static bool AnyAudited() { return AuditedUserCount() != 0; }
-    static long AuditedUserCount() { return s_auditedUsers.load(std::memory_order_acquire); }
+    void SetAuditUser(BOOL flag) { m_account.auditUser = flag; }
     DWORD GetAuditOptions() const { return m_account.auditOptions; }
     void SetAuditOptions(DWORD options) { m_account.auditOptions = options; }
 
@@ -153,14 +147,6 @@ private:
         BOOL auditUser = FALSE;
         DWORD auditOptions = 0;
     };
-
-    // Every change of the account's AuditUser goes through these, which keep the count of
-    // audited users true.
-    void TakeAccount(Account&& account);
-    void ChangeAuditUser(BOOL flag);
-
-    // How many users (of every database and working copy) have AuditUser set.
-    static std::atomic<long> s_auditedUsers;
 
     Account m_account;
     mutable std::mutex m_auditMutex;
