@@ -209,6 +209,10 @@ void X1Socket::CloseGracefully(DWORD drainMs, bool peerDone) {
     Close();
 }
 
+bool X1Socket::HasPeerEnded() const {
+    return m_hSocket != INVALID_SOCKET_HANDLE && NetPeerEnded(m_hSocket);
+}
+
 void X1Socket::ShutdownSend() {
     if (!NetShutdownSend(RequireOpen()))
         throw new X1SocketException(WSAGetLastError());

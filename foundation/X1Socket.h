@@ -161,6 +161,10 @@ public:
     int MoveTo(X1Socket& to, int size);
     // Bytes waiting (on a datagram socket: the next datagram's length).
     int GetBytesAvailable();
+    // Whether the peer has ended its stream (or the connection failed) while bytes it sent
+    // may still wait: a session that leaves them unread learns so that its client has gone.
+    // False for a closed socket.
+    bool HasPeerEnded() const;
 
     // Blocking reads, served by the read worker while the calling thread waits.
     // Reads one line into `line` (cleared first), its line feed included; returns its length.

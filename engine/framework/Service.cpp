@@ -303,19 +303,16 @@ void CService::WriteLog(DWORD eventBit, const char* format, ...) {
 
 // --- Listening ------------------------------------------------------------------------------
 
+std::string CService::GetBindAddress() const {
+    CMutexLock lock(m_settingsMutex);
+    return m_settings.specifiedInterfaceAddress ? m_settings.interfaceAddress : std::string();
+}
+
 void CService::BindServiceSocket() {
-    DWORD port;
-    BOOL specified;
-    std::string address;
-    {
-        CMutexLock lock(m_settingsMutex);
-        port = m_settings.portNumber;
-        specified = m_settings.specifiedInterfaceAddress;
-        address = m_settings.interfaceAddress;
-    }
+    const DWORD port = GetPortNumber();
     if (port < kMinPort || port > kMaxPort)
         throw new X1SocketException(kInvalidArgument);
-    m_socket.Bind(port, specified ? address : std::string());
+    m_socket.Bind(port, GetBindAddress());
 }
 
 void CService::StopListening() {

@@ -105,6 +105,9 @@ public:
     DWORD GetPortNumber() const;
     void SetPortNumber(DWORD port);
     void SetInterfaceAddress(BOOL specified, const std::string& address);
+    // The address the service's sockets bind to: InterfaceAddress when
+    // SpecifiedInterfaceAddress is set, else empty (every interface).
+    std::string GetBindAddress() const;
     BOOL GetEnabled() const;
     void SetEnabled(BOOL enabled);
     BOOL GetCriticalService() const;

@@ -687,6 +687,11 @@ bool NetShutdownSend(int s) {
     return true;
 }
 
+bool NetPeerEnded(int s) {
+    pollfd p{s, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 bool NetShutdownBoth(int s) {
     if (shutdown(s, SHUT_RDWR) != 0)
         return FailErrno();

@@ -119,6 +119,9 @@ int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count);
 long NetBytesAvailable(int s);
 
 bool NetShutdownSend(int s);
+// Whether the peer of a connected stream socket has ended its stream (or the connection
+// failed), even while bytes it sent before still wait unread.
+bool NetPeerEnded(int s);
 // Ends both directions: a read or connect waiting on the socket in another thread returns (the
 // peer sees the end of stream); the handle stays open until closed.
 bool NetShutdownBoth(int s);
