@@ -8,6 +8,7 @@
 #include "engine/framework/UDPSession.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
+#include "platform/net/Resolver.h"
 
 #include <memory>
 #include <utility>
@@ -17,10 +18,12 @@ using namespace FrameworkFormat;
 
 IMPLEMENT_SERIAL(CUDPService, CService, 1)
 
-CUDPService::CUDPService() = default;
+CUDPService::CUDPService() { SetSessionCeilingBound(kMaxUDPSessions); }
 
 CUDPService::CUDPService(UINT port, std::string name, std::string description, BOOL critical)
-    : CService(port, std::move(name), std::move(description), critical) {}
+    : CService(port, std::move(name), std::move(description), critical) {
+    SetSessionCeilingBound(kMaxUDPSessions);
+}
 
 CUDPService::~CUDPService() = default;
 
@@ -157,6 +160,7 @@ void CUDPService::StartOnThread() {
             }
         }
         BindServiceSocket();
+        FitSessionCeiling();
         RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Udp);
         {
             std::lock_guard<std::mutex> lock(m_outletMutex);
@@ -191,9 +195,25 @@ std::shared_ptr<CDatagramOutlet> CUDPService::GetOutlet() const {
 
 // --- Sessions -------------------------------------------------------------------------------
 
+bool CUDPService::TakeSessionPlace(CUDPSession& session) {
+    if (session.HoldsLease())
+        return true;
+    DWORD address = 0;
+    ParseDottedAddress(session.GetClientAddress(), &address);
+    std::shared_ptr<void> place = TakeSessionPlace(address);
+    if (!place)
+        return false;
+    session.HoldWhileAlive(std::move(place));
+    return true;
+}
+
 void CUDPService::AddSession(CUDPSession* session) {
     if (session == nullptr)
         return;
+    if (!TakeSessionPlace(*session)) {
+        session->Terminate(kExitError);
+        return;
+    }
     CRef<CUDPSession> replaced;
     {
         CMutexLock lock(m_sessionsMutex);
