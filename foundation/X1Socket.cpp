@@ -112,10 +112,16 @@ void X1Socket::SetDefaultMode(int mode) { s_nDefaultMode = mode; }
 int X1Socket::GetDefaultMode() { return s_nDefaultMode.load(); }
 
 void X1Socket::Register() {
+    m_generation = NetGeneration(m_hSocket);
     if (m_pCallback)
         Window().RegisterCallback(m_hSocket, this);
     else
         Window().RegisterCurrentThread(m_hSocket);
+}
+
+bool X1Socket::Interrupt() {
+    const std::uint64_t generation = m_generation.load();
+    return generation != 0 && NetInterrupt(generation);
 }
 
 int X1Socket::RequireOpen() const {
@@ -168,6 +174,7 @@ int X1Socket::Detach() {
     const int h = m_hSocket;
     if (h == INVALID_SOCKET_HANDLE)
         return INVALID_SOCKET_HANDLE;
+    m_generation = 0;  // the handle is another socket's now: never interrupted from here
     Window().Unregister(h);
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
@@ -181,6 +188,7 @@ void X1Socket::Close() {
     const int h = m_hSocket;
     if (h == INVALID_SOCKET_HANDLE)
         return;
+    m_generation = 0;
     Window().Unregister(h);
     const bool closed = NetClose(h);
     const int error = WSAGetLastError();

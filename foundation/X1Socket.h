@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -93,6 +94,11 @@ public:
     // Half-close: ends the sending side only (the peer reads end of stream) while this side
     // can still receive. Throws the socket error on failure.
     void ShutdownSend();
+    // From any thread: ends both directions of the connection, so that a send, connect or
+    // blocking read the owner thread waits in fails at once (its socket stays open until the
+    // owner closes it). Nothing (false) when the socket is closed or was detached meanwhile:
+    // its handle may be another socket's by then.
+    bool Interrupt();
     // Keeps `lease` (a registration of the socket's port, say) until the handle is closed or
     // detached here; a second lease replaces the first.
     void HoldWhileOpen(std::shared_ptr<void> lease) { m_lease = std::move(lease); }
@@ -270,6 +276,9 @@ private:
     void* m_pUserData = nullptr;
     bool m_bConnected = false;
     std::atomic<DWORD> m_connectedLocal{0};  // this end's IPv4 address while connected, else 0
+    // The registration of the open handle (NetGeneration), 0 while closed: Interrupt's only
+    // way to the socket, since the handle number may be reused once closed.
+    std::atomic<std::uint64_t> m_generation{0};
     std::atomic<DWORD> m_dwBytesSent{0};
     std::atomic<DWORD> m_dwBytesReceived{0};
     // The link members: credentials, challenge, cipher states and buffer; null until

@@ -1,6 +1,7 @@
 """Ceilings that hold under abuse, in the real NorvaneEngine: the engine-wide ceiling on live
 sessions that follows from its descriptor limit (the engine started with a small one), each
-service's half of it and each client address's share of a service's and of the engine's."""
+service's half of it and each client address's share of a service's and of the engine's; and
+Terminate ending a session blocked in a send."""
 
 import os
 import re
@@ -201,6 +202,67 @@ class Ceilings(harness.EngineTestCase):
         for s in held:
             s.close()
         harness.wait_until(lambda: flood("Telnet", "127.0.0.5", 1) == 1)
+
+    def test_terminate_ends_a_session_blocked_in_a_send_at_once(self):
+        """A web session relaying to a client that stopped reading waits in a send; the
+        console's Terminate, and the idle time-out, end it within moments: the origin's
+        connection is gone (its sends fail)."""
+        origin = socket.create_server(("127.0.0.1", 0))
+        self.addCleanup(origin.close)
+        written, failed = {}, {}  # by path: bytes sent, and when the connection failed
+
+        def serve(conn):
+            with conn:
+                path = conn.recv(4096).split(b" ")[1].decode()
+                written[path] = 0
+                conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 1073741824\r\n\r\n")
+                block = b"x" * 65536
+                try:
+                    while True:
+                        conn.sendall(block)
+                        written[path] += len(block)
+                except OSError:
+                    failed[path] = time.monotonic()
+
+        def accept():
+            while True:
+                conn, _ = origin.accept()
+                threading.Thread(target=serve, args=(conn,), daemon=True).start()
+        threading.Thread(target=accept, daemon=True).start()
+        web, idle_web = harness.free_ports(2)
+        self.start(service("Web", "CWWWService", web) +
+                   service("Idle", "CWWWService", idle_web,
+                           '"TimeOutSessions"=dword:00000001\n"SessionTimeout"=dword:00000002\n'),
+                   [web, idle_web])
+        console = self.console("127.0.0.2")
+
+        def stalled_fetch(port, path):
+            """A client that reads nothing once the request is out; returns once the relay
+            has stalled (the origin can write no more)."""
+            client = connect(port, "127.0.0.1")
+            self.addCleanup(client.close)
+            client.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            client.sendall(b"GET http://127.0.0.1:%d%s HTTP/1.0\r\n\r\n" % (origin.getsockname()[1],
+                                                                           path.encode()))
+            samples = []
+
+            def stalled():
+                samples.append(written.get(path, 0))
+                return len(samples) > 3 and samples[-1] == samples[-4] > 0
+            harness.wait_until(stalled, interval=0.2)
+
+        stalled_fetch(web, "/terminated")
+        found = re.search(r"\t(\d+)\tRequested:\t[^\r]*/terminated", self.log("Web"))
+        asked = time.monotonic()
+        console.transact(76, (b"127.0.0.1", str(int(found.group(1))).encode()))
+        harness.wait_until(lambda: "/terminated" in failed)
+        self.assertLess(failed["/terminated"] - asked, harness.scaled(2))
+
+        stalled_fetch(idle_web, "/idle")
+        harness.wait_until(lambda: "\tTerminated exit code 2" in self.log("Idle"))
+        ended = time.monotonic()
+        harness.wait_until(lambda: "/idle" in failed)
+        self.assertLess(failed["/idle"] - ended, harness.scaled(2))
 
 
 if __name__ == "__main__":
