@@ -267,13 +267,14 @@ class ProxyRequests(WebProxyTest):
                 digest.update(chunk)
                 f.write(chunk)
         url = self.origin.url("/big.bin")
-        fetch = "curl -sS --max-time 120 -x %s %s | sha256sum" % (self.proxy, url)
-        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=150)
+        fetch = "curl -sS --max-time %d -x %s %s | sha256sum" % (
+            harness.scaled(120), self.proxy, url)
+        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=harness.scaled(150))
         self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
         # The body, far longer than what one move holds, went into the cache as it passed:
         # the copy served next is the same.
         self.wait_for_end(url)
-        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=150)
+        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=harness.scaled(150))
         self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
         self.assertEqual(len([r for r in self.origin.requests() if "GET /big.bin" in r]), 1)
 
