@@ -573,7 +573,6 @@ void CWWWCache::RunExclusive(Remove removeWhich, bool deleteUnusedFiles) {
         ~Idle() { busy = false; }
     } idle{m_busy};
 
-    bool suspended = false;
     {
         CScopedLock lock(*this);
         std::lock_guard<std::recursive_mutex> index(m_indexMutex);
@@ -588,10 +587,10 @@ void CWWWCache::RunExclusive(Remove removeWhich, bool deleteUnusedFiles) {
             DeleteUnusedFilesLocked();
         WriteIndex();
         if (OverLimitLocked())
-            suspended = SuspendStoringLocked();
+            SuspendStoringLocked();
     }
-    if (suspended)
-        NotifySettingsChanged();
+    // The totals the consoles show changed (and CacheOptions, when storing was suspended).
+    NotifySettingsChanged();
 }
 
 void CWWWCache::Purge() {

@@ -112,7 +112,8 @@ public:
     // cache (the console's copy) takes the totals it is sent.
     void MarkLive() { m_live = true; }
     // Called, outside the cache's locks, whenever the cache itself turned storing off or on
-    // again (the engine tells the consoles that the settings changed).
+    // again, and after every purge and rebuild that ran (the engine tells the consoles that
+    // the settings, and with them the totals, changed).
     void SetSettingsNotifier(std::function<void()> notifier);
 
     // Archive form of proxies/web/CacheFormat.h. Loading reads everything aside and changes
