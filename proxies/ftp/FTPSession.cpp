@@ -179,9 +179,11 @@ void CFTPSession::OnClose(X1Socket& socket) {
 // --- the client's lines -----------------------------------------------------------------------
 
 // While lines wait (for the server's greeting, or for its replies to the commands before
-// them), the client's further bytes stay in the socket.
+// them), or the server has many commands to answer, the client's further bytes stay in the
+// socket.
 void CFTPSession::OnClientRead() {
-    if (m_state == EState::loggingOn || !m_heldLines.empty())
+    if (m_state == EState::loggingOn || !m_heldLines.empty() ||
+        m_awaited.size() >= kFTPMaxAwaitedReplies)
         return;
     char buffer[kFTPClientReadSize];
     const int count = m_clientSocket.Receive(buffer, sizeof buffer);
@@ -395,7 +397,7 @@ void CFTPSession::HandleServerLine(const SFTPReplyLine& line) {
     }
     if (line.last && !IsPreliminary(line.code) && !m_awaited.empty()) {
         m_awaited.pop_front();
-        if (m_awaited.empty())
+        if (m_awaited.empty() || m_awaited.size() + 1 == kFTPMaxAwaitedReplies)
             ResumeClientLines();
     }
 }

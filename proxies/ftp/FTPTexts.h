@@ -91,3 +91,6 @@ inline constexpr std::size_t kFTPServerReadSize = 2047;
 inline constexpr std::size_t kFTPRelayBufferSize = 2048;
 // Longest command or reply line kept; the rest of a longer line is dropped.
 inline constexpr std::size_t kFTPMaxLineLength = 4096;
+// Commands relayed and not yet answered: at this many the client's further lines wait in the
+// socket until the server catches up.
+inline constexpr std::size_t kFTPMaxAwaitedReplies = 256;
