@@ -48,15 +48,17 @@ class DNSService(harness.EngineTestCase):
         self.norvane.import_reg(harness.base_reg(self.logs, remote) + REG.format(port=self.port))
         self.norvane.install_and_start()
         self.norvane.wait_for_port(remote)
-        harness.wait_until(lambda: "status: NOERROR" in self.dig("localhost", "+tries=1"),
+        harness.wait_until(lambda: "status: NOERROR" in self.dig("localhost", "+tries=1", "+time=1"),
                            message="the DNS service never answered")
 
     def dig(self, *args):
-        done = subprocess.run(["dig", "@127.0.0.1", "-p", str(self.port), "+time=5"] + list(args),
-                              capture_output=True, text=True, timeout=30)
+        # dig's own limit is per try (three by default): the answer may wait for a lookup.
+        wait = int(harness.WAIT_TIMEOUT)
+        done = subprocess.run(["dig", "@127.0.0.1", "-p", str(self.port), "+time=%d" % wait] + list(args),
+                              capture_output=True, text=True, timeout=3 * wait + 10)
         return done.stdout
 
-    def exchange(self, datagram, timeout=harness.scaled(2)):
+    def exchange(self, datagram, timeout=harness.WAIT_TIMEOUT):
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
             s.settimeout(timeout)
             s.sendto(datagram, ("127.0.0.1", self.port))

@@ -39,7 +39,7 @@ class Control:
     """A raw control connection of a scripted client, closed when its test ends."""
 
     def __init__(self, test, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=20)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT)
         self.reader = self.sock.makefile("rb")
         test.addCleanup(self.sock.close)
         test.addCleanup(self.reader.close)
@@ -88,7 +88,7 @@ class RealClients(Gateway):
         norvane, gateway = self.start()
         root, blob, server = self.pyftpd(norvane)
         ftp = ftplib.FTP()
-        self.assertEqual(ftp.connect("127.0.0.1", gateway, timeout=60),
+        self.assertEqual(ftp.connect("127.0.0.1", gateway, timeout=harness.scaled(60)),
                          "220 Norvane Engine FTP Gateway ready")
         with self.assertRaisesRegex(ftplib.error_perm, "^" + re.escape(LOGIN_FIRST)):
             ftp.sendcmd("SYST")
@@ -139,7 +139,7 @@ class RealClients(Gateway):
             os.makedirs(work)
             with open(os.path.join(work, "up.bin"), "wb") as f:
                 f.write(blob[:200000])
-            done = subprocess.run(argv, input=commands, cwd=work, capture_output=True, timeout=90,
+            done = subprocess.run(argv, input=commands, cwd=work, capture_output=True, timeout=harness.scaled(90),
                                   env=dict(norvane.env, HOME=work))
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn(shown, done.stdout)
@@ -160,7 +160,7 @@ class RealClients(Gateway):
         inner_engine, inner = self.start()
         root, blob, server = self.pyftpd(inner_engine)
         ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.start(upstream=inner)[1], timeout=60)
+        ftp.connect("127.0.0.1", self.start(upstream=inner)[1], timeout=harness.scaled(60))
         ftp.login("anonymous@127.0.0.1:%d" % server, "guest@")
         got = io.BytesIO()
         ftp.retrbinary("RETR blob.bin", got.write)
@@ -214,9 +214,9 @@ class ScriptedPeers(Gateway):
             # server's own is joined to the client's data port.
             numbers = [int(n) for n in line.split(b" ")[1].split(b",")]
             target = ("%d.%d.%d.%d" % tuple(numbers[:4]), numbers[4] * 256 + numbers[5])
-            with socket.create_connection(target, timeout=5, source_address=("127.0.0.2", 0)) as s:
+            with socket.create_connection(target, timeout=harness.WAIT_TIMEOUT, source_address=("127.0.0.2", 0)) as s:
                 seen["intruder"] = s.recv(1)
-            seen["data"] = socket.create_connection(target, timeout=5)
+            seen["data"] = socket.create_connection(target, timeout=harness.WAIT_TIMEOUT)
             self.addCleanup(seen["data"].close)
             return b"200 ok\r\n"
 

@@ -269,8 +269,8 @@ class ProxyRequests(WebProxyTest):
                 digest.update(chunk)
                 f.write(chunk)
         result = subprocess.run(
-            "curl -sS --max-time 120 -x %s %s | sha256sum" % (self.proxy, self.origin.url("/big.bin")),
-            shell=True, capture_output=True, timeout=150)
+            "curl -sS --max-time %d -x %s %s | sha256sum" % (harness.scaled(120), self.proxy, self.origin.url("/big.bin")),
+            shell=True, capture_output=True, timeout=harness.scaled(150))
         self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
 
     def test_heads_over_the_cap_are_refused(self):

@@ -64,31 +64,25 @@ def start_web_proxy(test, extra_reg="", upstream=None):
     return norvane, port
 
 
-def curl(norvane, *args, timeout=60):
+def curl(norvane, *args):
     """curl through nothing by itself (the caller passes -x); returns the CompletedProcess with
     bytes output."""
-    return subprocess.run(["curl", "-sS", "--max-time", "30"] + list(args), env=norvane.env,
-                          capture_output=True, timeout=timeout)
+    return subprocess.run(["curl", "-sS", "--max-time", "%d" % harness.WAIT_TIMEOUT] + list(args),
+                          env=norvane.env, capture_output=True, timeout=harness.WAIT_TIMEOUT + 30)
 
 
-def exchange(port, data, until_close=True, timeout=20):
+def exchange(port, data, until=None, timeout=harness.WAIT_TIMEOUT):
     """Sends `data` to 127.0.0.1:port in one piece and returns what comes back until the
-    connection closes (or, with until_close false, until nothing arrives for half a second)."""
+    connection closes (or, with `until`, until what came holds it)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(data)
         received = b""
-        if not until_close:
-            s.settimeout(0.5)
-        while True:
-            try:
-                chunk = s.recv(65536)
-            except socket.timeout:
-                if until_close:
-                    raise
-                return received
+        while until is None or until not in received:
+            chunk = s.recv(65536)
             if not chunk:
-                return received
+                break
             received += chunk
+        return received
 
 
 # --- origins -----------------------------------------------------------------------------------
