@@ -11,7 +11,6 @@ import shutil
 import socket
 import struct
 import subprocess
-import threading
 
 import cacheindex
 import harness
@@ -107,35 +106,32 @@ REMOTE = "[" + ROOT + r'''\Services\Remote Control Service]
 SERVICE_KEY = re.compile(r"^\[.*\\Services\\([^\\\]]+)(\\Mappings)?\]$")
 
 
+def keys(text):
+    """(service name or None, whether it is that service's Mappings key, the key's text) of every
+    key of a configuration's text."""
+    for key in re.split(r"\n(?=\[)", text):
+        match = SERVICE_KEY.match(key.split("\n", 1)[0])
+        yield (match.group(1) if match else None), bool(match and match.group(2)), key
+
+
 def starter_services(text):
     """{service name: (class, port)} of a starter configuration's text."""
-    found, name = {}, None
-    for line in text.splitlines():
-        if line.startswith("["):
-            match = SERVICE_KEY.match(line)
-            name = match.group(1) if match and not match.group(2) else None
-        elif name and line.startswith('"ServiceType"='):
-            found[name] = (line.split('"')[3], found.get(name, (None, 0))[1])
-        elif name and line.startswith('"PortNumber"=dword:'):
-            found[name] = (found.get(name, (None, 0))[0], int(line.split(":")[1], 16))
-    return found
+    return {name: (re.search(r'"ServiceType"="(\w+)"', key).group(1),
+                   int(re.search(r'"PortNumber"=dword:(\w+)', key).group(1), 16))
+            for name, mappings, key in keys(text) if name and not mappings}
 
 
 def relocated(text, ports, targets, remote):
     """The starter configuration with each service on ports[name], each mapping's default target
     at 127.0.0.1:targets[name], and the remote-control service on `remote`."""
-    out, service, mappings = [], None, False
-    for line in text.splitlines():
-        if line.startswith("["):
-            match = SERVICE_KEY.match(line)
-            service, mappings = (match.group(1), bool(match.group(2))) if match else (None, False)
-        elif service and not mappings and line.startswith('"PortNumber"='):
-            line = '"PortNumber"=dword:%08x' % ports[service]
-        elif service and mappings and line.startswith('"Port"='):
-            line = '"Port"=dword:%08x' % targets[service]
-        elif service and mappings and line.startswith('"Host"='):
-            line = '"Host"="127.0.0.1"'
-        out.append(line)
+    out = []
+    for name, mappings, key in keys(text):
+        if name and mappings:
+            key = re.sub(r'"Port"=dword:\w+', '"Port"=dword:%08x' % targets[name],
+                         re.sub(r'"Host"=".*"', '"Host"="127.0.0.1"', key))
+        elif name:
+            key = re.sub(r'"PortNumber"=dword:\w+', '"PortNumber"=dword:%08x' % ports[name], key)
+        out.append(key)
     return "\n".join(out) + "\n\n" + REMOTE.format(remote=remote)
 
 
@@ -188,27 +184,17 @@ class MakeRun(harness.EngineTestCase):
         self.web = harness.free_port()
         n.spawn(["/usr/bin/python3", "-m", "http.server", str(self.web), "--bind", "127.0.0.1"], cwd=www,
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.echo = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.echo.bind(("127.0.0.1", 0))
-        self.addCleanup(self.echo.close)
-        threading.Thread(target=self._echo, daemon=True).start()
+        echo = harness.free_port()
+        n.spawn(["socat", "-T", "30", "UDP4-RECVFROM:%d,bind=127.0.0.1,fork" % echo, "PIPE"])
         self.connected = []
         self.listener = harness.ConnectionServer(lambda conn: self.connected.append(True))
         self.addCleanup(self.listener.close)
-        targets = {name: self.web if kind == "CTCPMappingService" else self.echo.getsockname()[1]
-                   for name, (kind, _) in self.services.items()}
+        targets = {name: self.web if kind == "CTCPMappingService" else echo for name, (kind, _) in self.services.items()}
         self.remote = harness.free_port()
         with open(os.path.join(self.checkout, "engine", "starter.reg"), "w") as f:
             f.write(relocated(text, self.ports, targets, self.remote))
         n.wait_for_port(self.web)
-
-    def _echo(self):
-        while True:
-            try:
-                data, sender = self.echo.recvfrom(2048)
-                self.echo.sendto(data, sender)
-            except OSError:
-                return
+        harness.wait_until(lambda: not harness._udp_free("127.0.0.1", echo))
 
     def run_engine(self, command):
         done = self.norvane.run([os.path.join(self.checkout, ".ci", "run-engine.sh"), command], check=True)
