@@ -33,14 +33,15 @@
 #include "engine/framework/TwoEndTCPSession.h"
 #include "foundation/X1Socket.h"
 #include "platform/kernel/Types.h"
+#include "proxies/ftp/FTPReply.h"
 #include "proxies/web/CacheCheck.h"
 #include "proxies/web/CacheDownload.h"
 #include "proxies/web/CacheEntry.h"
 #include "proxies/web/ErrorPage.h"
-#include "proxies/ftp/FTPReply.h"
 #include "proxies/web/OutboundRequest.h"
 #include "proxies/web/RequestCollector.h"
 #include "proxies/web/ResponseCollector.h"
+#include "proxies/web/ResponseDecision.h"
 #include "proxies/web/WWWRequest.h"
 #include "proxies/web/WWWResponse.h"
 #include "proxies/web/WWWTexts.h"
@@ -162,8 +163,8 @@ protected:
     // Serves the cached copy and ends; when its content file is gone, writes `goneLine` and
     // sends the client's own request to the server instead.
     void ServeCachedCopy(const char* goneLine);
-    // Whether new responses may be stored now.
-    bool IsCacheStoringEnabled() const;
+    // What storing the response (or keeping the copy a 304 is about) depends on now.
+    SStoreConditions GetStoreConditions() const;
 
     // --- Connections --------------------------------------------------------------------
     // Asks for dial on demand, then ConnectAndSelect.

@@ -26,6 +26,8 @@ CWWWCache& Cache() { return CNorvaneEngine::Instance().GetCache(); }
 // An interim answer, which a real head follows (101 switches protocols: it is the answer).
 bool IsInterimCode(DWORD code) { return code >= 100 && code < 200 && code != 101; }
 
+constexpr DWORD kCodeNotModified = 304;
+
 }  // namespace
 
 void CWWWSession::CheckCache() {
@@ -128,7 +130,15 @@ void CWWWSession::ServeCachedCopy(const char* goneLine) {
     SendRequest();
 }
 
-bool CWWWSession::IsCacheStoringEnabled() const { return Cache().IsStoringEnabled(); }
+SStoreConditions CWWWSession::GetStoreConditions() const {
+    if (!m_cacheConsidered)
+        return {};  // the cache takes no part in this response
+    const CWWWCache& cache = Cache();
+    const std::string type = m_response.code == kCodeNotModified && m_cacheEntry
+                                 ? m_cacheEntry->GetContentType()
+                                 : StoredContentType(m_response.headers, m_request.path);
+    return {cache.IsStoringEnabled(), cache.GetRecheckPeriod(type), std::time(nullptr)};
+}
 
 void CWWWSession::OnRemoteRead() {
     for (int round = 0; round < kReadRoundsPerNotice; ++round) {
@@ -191,8 +201,8 @@ void CWWWSession::ProcessResponse() {
             TakeResponseBytes(rest);
         return;
     }
-    const SResponseDecision decision = DecideResponse(
-        m_cacheState, m_cacheConsidered, m_request, m_response, IsCacheStoringEnabled());
+    const SResponseDecision decision = DecideResponse(m_cacheState, m_cacheConsidered, m_request,
+                                                      m_response, GetStoreConditions());
     if (decision.unhandledCode)
         DebugLine(kLogUnhandledResponseCode, m_response.code);
     m_cacheState = decision.state;
@@ -203,7 +213,13 @@ void CWWWSession::ProcessResponse() {
         CloseClient();
         Finish(kExitNormal);
         return;
-    case EResponseAction::serveCached: ServeCachedCopy(kErrorLineCacheGone); return;
+    case EResponseAction::serveCached: {
+        const std::string key = m_request.cacheKey;
+        ServeCachedCopy(kErrorLineCacheGone);
+        if (decision.dropCopy)
+            Cache().RemoveEntry(key, TRUE);
+        return;
+    }
     case EResponseAction::relay: break;
     }
     m_state = EWebState::relaying;
@@ -219,6 +235,8 @@ void CWWWSession::ProcessResponse() {
         if (!body.empty())
             StoreResponseData(body);
     }
+    if (decision.dropCopy)
+        Cache().RemoveEntry(m_request.cacheKey, TRUE);
 }
 
 void CWWWSession::RelayResponseData(std::string_view bytes) {

@@ -59,8 +59,7 @@ def local_addresses():
 
 def closes_at_once(port):
     """Connects; True when the engine accepts and closes the connection (no session class)."""
-    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
-        s.settimeout(5)
+    with socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT) as s:
         return s.recv(16) == b""
 
 
@@ -88,7 +87,7 @@ class Services(harness.EngineTestCase):
         self.assertEqual(n.stop().returncode, 0)
         self.assertFalse(harness.port_accepts(relay))
         self.assertFalse(harness.port_accepts(remote))
-        lines = harness.read_log(relay_log).split("\r\n")
+        lines = harness.wait_for_log(relay_log, "\tService stopped\r\n").split("\r\n")
         self.assertTrue(lines[0].endswith("\tService started"), lines)
         self.assertTrue(lines[1].endswith("\tService stopped"), lines)
         self.assertIn("\tService started\r\n",
