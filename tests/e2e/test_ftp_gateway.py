@@ -101,10 +101,16 @@ class RealClients(Gateway):
             self.assertEqual(got.getvalue(), blob)
             ftp.storbinary("STOR sub/up%d.bin" % passive, io.BytesIO(blob[:123456]))
             self.assertEqual(read_file(os.path.join(root, "sub/up%d.bin" % passive)), blob[:123456])
-        # Extended data commands are answered by the gateway; a PORT may name only the
-        # client's own address.
-        with self.assertRaisesRegex(ftplib.error_perm, "^502 Command not implemented$"):
-            ftp.sendcmd("EPSV")
+        # What the gateway does not carry it answers itself, and the server's FEAT reply
+        # does not name it; the rest of that reply reaches the client.
+        features = ftp.sendcmd("FEAT").split("\n")
+        self.assertEqual((features[0], features[-1]), ("211-Features supported:", "211 End FEAT."))
+        self.assertIn(" MDTM", features)
+        for command in ("EPSV", "EPRT |1|127.0.0.1|1025|", "AUTH TLS", "PBSZ 0"):
+            with self.assertRaisesRegex(ftplib.error_perm, "^502 Command not implemented$"):
+                ftp.sendcmd(command)
+            self.assertFalse([f for f in features if f.startswith(" " + command[:4])], features)
+        # A PORT may name only the client's own address.
         with self.assertRaisesRegex(ftplib.error_perm, "^500 Bad Port command$"):
             ftp.sendcmd("PORT 10,0,0,5,4,1")
         ftp.quit()
@@ -139,6 +145,14 @@ class RealClients(Gateway):
             self.assertIn(shown, done.stdout)
             self.assertEqual(read_file(os.path.join(work, "got.bin")), blob)
             self.assertEqual(read_file(os.path.join(root, "sub", stored)), blob[:200000])
+        # Told to prefer EPSV and to trust FEAT (by default it takes MLST for a sign of EPSV),
+        # lftp never hears of EPSV and goes passive with PASV at once.
+        done = subprocess.run(["lftp", "-c", "debug 9; set ftp:trust-feat yes; set ftp:prefer-epsv yes; "
+                               "open -u anonymous@127.0.0.1:%d,guest@ -p %d 127.0.0.1; cls -1" % (server, gateway)],
+                              capture_output=True, timeout=90, env=dict(norvane.env, HOME=work))
+        self.assertEqual((done.returncode, done.stdout), (0, b"blob.bin\nsub/\n"), done.stderr)
+        self.assertIn(b"---> PASV", done.stderr)
+        self.assertNotIn(b"EPSV", done.stderr)
 
     def test_two_gateways_in_a_row(self):
         # The outer one tells the inner one the server in its USER line; the passive data

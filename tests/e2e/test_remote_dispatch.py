@@ -349,11 +349,15 @@ class RemoteDispatch(harness.EngineTestCase):
                  for k, r in records.items()}
         self.ok(alice, 133, b"HTTP://127.0.0.1:%d/a" % origin)
         os.remove(files[b"b"])
-        self.ok(alice, 134)
-        self.assertEqual((os.path.exists(files[b"a"]), cacheindex.read(index)),
-                         (False, [records[b"c"]]))
-        self.ok(alice, 132)
-        self.assertEqual((os.path.exists(files[b"c"]), cacheindex.read(index)), (False, []))
+        # After a rebuild and after a purge, both consoles are sent the new totals (bytes
+        # cached, hits times size).
+        for op, gone, left in ((134, b"a", [records[b"c"]]), (132, b"c", [])):
+            self.ok(alice, op)
+            self.assertEqual((os.path.exists(files[gone]), cacheindex.read(index)), (False, left))
+            for console in (alice, dave):
+                image = console.wait_for(131).objects[0]
+                totals = struct.unpack_from("<dd", image, rcp.read_string(image, 0)[1] + 7 * 4)
+                self.assertEqual(totals, (float(sum(r.size for r in left)), 0.0), op)
         off = rcp.set_fields(self.ok(alice, 130, receive=1)[0], rcp.CACHE, {1: 0})
         self.ok(alice, 131, send=[off])
         prefix = off[:len(self.cache) + 5]  # the folder and CacheOptions

@@ -221,6 +221,18 @@ class Socks(harness.EngineTestCase):
             self.assertNotEqual(head[8:], b"\0\0")
             s.sendall(b"ping")
             self.assertEqual(recv_exact(s, 4), b"ping")
+        # Without RFC 1929 only "no authentication" is acceptable: a client that does not
+        # offer it is told that none is (0x05 0xFF), and the proxy closes. With RFC 1929 the
+        # choice is a password when offered, else none, as before.
+        for port, offered, chosen in ((self.port, b"\x02", 0xFF), (self.port, b"", 0xFF),
+                                      (self.port, b"\x01\x80\x02", 0xFF),
+                                      (self.auth_port, b"", 0), (self.auth_port, b"\x01\x03", 0)):
+            s, reply = socks5(port, offered)
+            with s:
+                self.assertEqual(reply, bytes([5, chosen]), (port, offered))
+                if chosen == 0xFF:
+                    self.assertEqual(recv_all(s), b"")
+        self.wait_for_log("Error:\tCould not negotiate SOCKS5 access - terminating")
         # An IPv6 address: 0x05 0x08; an unknown command: 0x05 0x07; a refused port: 0x05 0x02.
         for request, code in ((b"\x05\x01\x00\x04" + b"\0" * 18, 8),
                               (b"\x05\x09\x00\x01" + LOOPBACK + b"\x00\x50", 7),

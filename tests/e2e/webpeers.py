@@ -102,8 +102,8 @@ def start_tls_origin(norvane, folder):
     return port
 
 
-class EchoServer(threading.Thread):
-    """Echoes every connection's bytes back until it closes."""
+class LoopbackServer(threading.Thread):
+    """Hands every connection to a loopback port to serve(conn) until its test ends."""
 
     def __init__(self, test):
         super().__init__(daemon=True)
@@ -118,7 +118,14 @@ class EchoServer(threading.Thread):
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            threading.Thread(target=self.echo, args=(conn,), daemon=True).start()
+            self.serve(conn)
+
+
+class EchoServer(LoopbackServer):
+    """Echoes every connection's bytes back until it closes."""
+
+    def serve(self, conn):
+        threading.Thread(target=self.echo, args=(conn,), daemon=True).start()
 
     @staticmethod
     def echo(conn):
@@ -128,6 +135,30 @@ class EchoServer(threading.Thread):
                 if not data:
                     return
                 conn.sendall(data)
+
+
+class VersionOrigin(LoopbackServer):
+    """An HTTP origin whose answer to a GET of a path is a page "version N" (N counting that
+    path's requests from 1), with Last-Modified and the headers `headers[path]` adds."""
+
+    def __init__(self, test, headers):
+        self.headers = headers
+        self.hits = {}
+        super().__init__(test)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def serve(self, conn):
+        with conn, conn.makefile("rb") as reader:
+            path = reader.readline().split(b" ")[1].decode()
+            while reader.readline() not in (b"\r\n", b"\n", b""):
+                pass
+            self.hits[path] = self.hits.get(path, 0) + 1
+            body = b"version %d" % self.hits[path]
+            head = ["HTTP/1.0 200 OK", "Content-Type: text/html", "Content-Length: %d" % len(body),
+                    "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT"] + self.headers.get(path, [])
+            conn.sendall("\r\n".join(head).encode() + b"\r\n\r\n" + body)
 
 
 PYFTPD = r'''
