@@ -216,6 +216,7 @@ TEST_F(DNSServiceTest, BurstsAreAnsweredOnceEachWithTheirLinesInOrderAndAStopLea
     for (int i = 1; i <= 3; ++i)
         client.SendTo(port, Query(1000 + i));
     ASSERT_EQ(Engine().entered.Wait(5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(WaitFor([&] { return service->GetSessionCount() == 3u; }));  // all three taken
     service->StopAndDelete();
     ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
     Engine().release.Set();
