@@ -5,6 +5,7 @@ that the name server never answers."""
 import os
 import random
 import re
+import select
 import shutil
 import socket
 import struct
@@ -230,6 +231,7 @@ class DNSFlood(harness.EngineTestCase):
         flood.bind(("127.0.0.2", 0))
         flood.setblocking(False)
         replies = {}
+        names = []
         stop = threading.Event()
 
         def drain():
@@ -241,36 +243,36 @@ class DNSFlood(harness.EngineTestCase):
                 pass
 
         def send():
-            sent = 0
             began = time.monotonic()
             while not stop.is_set():
-                while sent < (time.monotonic() - began) * 20000:
-                    datagram = query("f%08x.example.net" % random.getrandbits(32), ident=sent & 0xFFFF)
+                while len(names) < (time.monotonic() - began) * 20000:
+                    names.append("f%08x.example.net" % random.getrandbits(32))
                     try:
-                        flood.sendto(datagram, ("127.0.0.1", self.port))
+                        flood.sendto(query(names[-1], ident=len(names) & 0xFFFF), ("127.0.0.1", self.port))
                     except BlockingIOError:
                         break
-                    sent += 1
+                select.select([flood], [], [], 0.005)  # replies, or the next queries' turn
                 drain()
-                time.sleep(0.005)
+
+        def probe(when):
+            for source in ("127.0.0.3", "127.0.0.2"):
+                reply, _ = ask(self.port, name, source, within)
+                self.assertIsNotNone(reply, "no answer for %s to %s %s" % (name, source, when))
+                self.assertEqual(rcode(reply), 0)
+            self.assertLessEqual(engine_threads(self.pid), threads_before + self.CLIENT_THREADS + 1)
+
         sender = threading.Thread(target=send)
         sender.start()
         try:
-            for _ in range(6):
-                for source in ("127.0.0.3", "127.0.0.2"):
-                    reply, seconds = ask(self.port, name, source, within)
-                    self.assertIsNotNone(reply, "no answer for %s to %s during the flood" % (name, source))
-                    self.assertEqual(rcode(reply), 0)
-                self.assertLessEqual(engine_threads(self.pid), threads_before + self.CLIENT_THREADS + 1)
-                time.sleep(0.5)
+            harness.wait_until(lambda: replies.get(2, 0) >= 100,
+                               message="the flooding client's share never filled")
+            probe("while the flood fills its share")
+            harness.wait_for_session_end(self.log, "Address lookup for " + names[0])
+            probe("while the flood's lookups time out")
         finally:
             stop.set()
             sender.join()
-        # Right after it as well, while the flood's lookups still hold their threads.
-        for source in ("127.0.0.3", "127.0.0.2"):
-            reply, seconds = ask(self.port, name, source, within)
-            self.assertIsNotNone(reply, "no answer for %s to %s after the flood" % (name, source))
-            self.assertEqual(rcode(reply), 0)
+        probe("right after the flood, its lookups still holding their threads")
 
         # Every flood query answered was a server failure: refused at once beyond the client's
         # share, or timed out; within the deadline every session has ended.

@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Sync.h"
 #include "platform/net/HostsFile.h"
+#include "support/FrameworkTestKit.h"
 #include "support/TempDir.h"
 #include "platform/kernel/Thread.h"
 #include "platform/net/SocketErrors.h"
@@ -375,34 +376,42 @@ TEST(AsyncResolverTest, ARequestPastItsDeadlineWhilePreparedOrCancelledInsideIts
     HangingLookups hanging;
     CAsyncResolver resolver(hanging.Limits());
     const DWORD me = GetCurrentThreadId();
-    // Prepared past its deadline: done as timed out once the preparation is over, unlooked up.
-    const std::uint64_t slow = resolver.Start("found.test", me, kDone, [] {
-        std::this_thread::sleep_for(2 * HangingLookups::kDeadline);  // a slow dial, say
+    // Prepared past its deadline (a slow dial, say): done as timed out once the preparation is
+    // over, without a lookup.
+    CEvent prepared{true, false};
+    const std::uint64_t slow = resolver.Start("found.test", me, kDone, [&] {
+        prepared.Wait(20000);
         return 0;
     });
+    // Started after it, inside its lookup at its own deadline: done by then, and so due after
+    // the first.
+    const std::uint64_t later = resolver.Start("hang2.test", me, kDone, {},
+                                               CAsyncResolver::Notice::eachRequest, {}, 3);
     // Cancelled inside its lookup: nothing comes, and its hooks go at once.
     std::atomic<bool> finished{false};
     auto held = std::make_shared<int>(0);
     const std::uint64_t cancelled = resolver.Start(
         "hang.test", me, kDone, [held] { return 0; }, CAsyncResolver::Notice::eachRequest,
         [&](int, const HostLookup&) { finished = true; }, 2);
-    for (int i = 0; i < 500 && hanging.inside == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(hanging.inside.load(), 1);
+    ASSERT_TRUE(WaitFor([&] { return hanging.inside == 2; }));
     EXPECT_TRUE(resolver.Cancel(cancelled));
     EXPECT_EQ(held.use_count(), 1);
     EXPECT_FALSE(resolver.Cancel(cancelled));
 
-    const auto done = Completions(2, 3 * HangingLookups::kDeadline.count());
+    auto done = Completions(1);
     ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(later)), CAsyncResolver::kTimedOut);
+    prepared.Set();
+    done = Completions(2, 1000);
+    ASSERT_EQ(done.size(), 1u);  // nothing of the cancelled one
     EXPECT_EQ(CAsyncResolver::ReplyError(done.at(slow)), CAsyncResolver::kTimedOut);
     int error = 0;
     HostLookup lookup;
     ASSERT_TRUE(resolver.TakeResult(slow, &error, &lookup));
     EXPECT_TRUE(lookup.addresses.empty());
+    ASSERT_TRUE(resolver.TakeResult(later, &error, &lookup));
     hanging.release.Set();
-    for (int i = 0; i < 500 && hanging.inside != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitFor([&] { return hanging.inside == 0; }));
     EXPECT_FALSE(finished.load());
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
 }
