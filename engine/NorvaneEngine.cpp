@@ -35,8 +35,8 @@ CNorvaneEngine::CNorvaneEngine(InertCopy) { m_users.MarkStoreless(); }
 CNorvaneEngine::CNorvaneEngine() {
     m_machines.MarkLive();
     m_services.MarkLive();
-    // The cache turns storing off (or on again) by itself when it fills: the consoles are
-    // told that its settings changed.
+    // The cache turns storing off (or on again) by itself when it fills, and its totals
+    // change with every purge: the consoles are told that its settings changed.
     m_cache.SetSettingsNotifier([this] {
         NotifyConsoles(CacheFormat::kSettingsChangedNotification, "", "", "");
     });

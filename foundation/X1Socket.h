@@ -156,9 +156,12 @@ public:
     virtual int Peek(void* buffer, int size);
     // Moves at most `size` of the bytes waiting here to `to`, sending as Send does (waiting for
     // room, failures thrown): the count moved, 0 when nothing waited. Between two plain stream
-    // sockets the bytes never pass through this process; otherwise (a cipher, a datagram
-    // socket) they go through Receive and Send. Both sockets' counters count them.
-    int MoveTo(X1Socket& to, int size);
+    // sockets the bytes never pass through this process, and `to` counts them sent as they go
+    // (a slow peer's progress shows while the send waits); otherwise (a cipher, a datagram
+    // socket) they go through Receive and Send. Both sockets' counters count them. With
+    // `copy`, the bytes moved are also written into its file once sent (NetMoveCopy: a failed
+    // write sets its error and stops the copy, not the move).
+    int MoveTo(X1Socket& to, int size, NetMoveCopy* copy = nullptr);
     // Bytes waiting (on a datagram socket: the next datagram's length).
     int GetBytesAvailable();
 

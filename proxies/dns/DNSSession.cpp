@@ -76,13 +76,10 @@ void CDNSSession::BuildAnswer(const HostLookup& lookup) {
 }
 
 BOOL CDNSSession::ProcessQuery() {
-    // A response is nobody's query: answering it could start a loop between two servers.
-    if (m_message.IsResponse()) {
+    // A response is nobody's query: answering it could start a loop between two servers. A
+    // datagram shorter than a header is no query either (its refusal is empty).
+    if (m_message.IsResponse() || m_message.Length() < kHeaderSize) {
         m_message.SetLength(0);
-        return FALSE;
-    }
-    if (m_message.Length() < kHeaderSize) {
-        BuildRefusal(kRcodeFormatError);
         return FALSE;
     }
     std::string name;

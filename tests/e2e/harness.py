@@ -151,12 +151,32 @@ def _udp_free(host, port):
             return False
 
 
+def udp_bound(port, host="127.0.0.1"):
+    """True while a UDP socket is bound to `host`:`port`."""
+    return not _udp_free(host, port)
+
+
 def port_accepts(port, host="127.0.0.1", timeout=1.0):
     try:
         with socket.create_connection((host, port), timeout=timeout):
             return True
     except OSError:
         return False
+
+
+def unread_bytes(sock):
+    """How many bytes sent on the TCP socket `sock` its peer on this host has not read yet (the
+    peer's receive queue): 0 once a program that reads them has taken them."""
+    def address(host_port):
+        host, port = host_port[:2]
+        return "%08X:%04X" % (struct.unpack("=I", socket.inet_aton(host))[0], port)
+    mine, theirs = address(sock.getsockname()), address(sock.getpeername())
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1] == theirs and fields[2] == mine:
+                return int(fields[4].split(":")[1], 16)
+    raise HarnessError("no connection from %s to %s on this host" % (theirs, mine))
 
 
 def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
@@ -341,6 +361,8 @@ class Norvane:
             "XDG_CONFIG_HOME": self.config_dir,
             "NORVANE_EVENTLOG_FILE": self.event_file,
             "NORVANE_TRACE_FILE": self.trace_file,
+            # For the test programs with time limits of their own (the console scenario).
+            "NORVANE_TIME_SCALE": str(TIME_SCALE),
         })
         self._imports = 0
         self._started = []   # Popen objects of helper processes started through spawn()
@@ -460,12 +482,15 @@ class Norvane:
             message=lambda: "event %r (x%d) not seen within %d s\n%s" % (
                 text, count, timeout, self.diagnostics()))
 
-    def wait_for_port(self, port, host="127.0.0.1", timeout=WAIT_TIMEOUT):
-        """Waits until `host`:`port` accepts TCP connections."""
+    def wait_for_port(self, port, host="127.0.0.1", timeout=WAIT_TIMEOUT, udp=False):
+        """Waits until `host`:`port` accepts TCP connections (with udp: until a UDP socket is
+        bound to it)."""
+        ready = (lambda: udp_bound(port, host)) if udp else (lambda: port_accepts(port, host))
         return wait_until(
-            lambda: port_accepts(port, host), timeout,
-            message=lambda: "%s:%d does not accept connections after %d s\n%s" % (
-                host, port, timeout, self.diagnostics()))
+            ready, timeout,
+            message=lambda: "%s:%d %s after %d s\n%s" % (
+                host, port, "has no UDP socket" if udp else "does not accept connections", timeout,
+                self.diagnostics()))
 
     def wait_for_engine_end(self, timeout=WAIT_TIMEOUT):
         return wait_until(
