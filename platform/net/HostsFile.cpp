@@ -86,7 +86,7 @@ CHostsFile& CHostsFile::System() {
 }
 
 bool CHostsFile::Lists(std::string_view name) {
-    const std::int64_t due = m_nextCheckMs.load(std::memory_order_relaxed);
+    const std::int64_t due = m_nextCheckMs.load(std::memory_order_acquire);  // after the snapshot
     if (due == 0) {
         std::lock_guard<std::mutex> lock(m_refreshMutex);  // the first asker waits for the read
         if (m_nextCheckMs.load() == 0)
@@ -101,7 +101,6 @@ bool CHostsFile::Lists(std::string_view name) {
 }
 
 void CHostsFile::Refresh() {
-    m_nextCheckMs = std::max<std::int64_t>(NowMs() + m_recheck.count(), 1);
     auto fresh = std::make_shared<Snapshot>();
     struct stat st {};
     if (::stat(m_path.c_str(), &st) == 0) {
@@ -111,16 +110,19 @@ void CHostsFile::Refresh() {
         fresh->inode = static_cast<std::uint64_t>(st.st_ino);
     }
     const std::shared_ptr<const Snapshot> current = m_snapshot.load();
-    if (current && current->modifiedNs == fresh->modifiedNs && current->size == fresh->size &&
-        current->device == fresh->device && current->inode == fresh->inode)
-        return;
-    if (fresh->size >= 0) {
-        std::ifstream file(m_path, std::ios::binary);
-        std::string text;
-        text.resize(std::min<std::size_t>(static_cast<std::size_t>(fresh->size), kMaxFileSize));
-        file.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
-        fresh->names = ParseNames(text);
+    if (!current || current->modifiedNs != fresh->modifiedNs || current->size != fresh->size ||
+        current->device != fresh->device || current->inode != fresh->inode) {
+        if (fresh->size >= 0) {
+            std::ifstream file(m_path, std::ios::binary);
+            std::string text;
+            text.resize(std::min<std::size_t>(static_cast<std::size_t>(fresh->size), kMaxFileSize));
+            file.read(text.data(), static_cast<std::streamsize>(text.size()));
+            text.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
+            fresh->names = ParseNames(text);
+        }
+        m_snapshot.store(std::move(fresh));
     }
-    m_snapshot.store(std::move(fresh));
+    // Due again only now: whoever finds the time set finds the snapshot too.
+    m_nextCheckMs.store(std::max<std::int64_t>(NowMs() + m_recheck.count(), 1),
+                        std::memory_order_release);
 }
