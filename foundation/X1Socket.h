@@ -34,6 +34,7 @@
 #include <string>
 
 class CEvent;
+class CLinkLogOnThrottle;
 class X1Socket;
 
 // Called for each event (an FD_ bit) of a callback-mode socket, on the callback thread.
@@ -213,8 +214,11 @@ public:
     // the refusal's code and text; the caller closes the socket.
     void ClientHandshake();
     // The server half on an accepted socket whose credentials are set. Without a fixed user,
-    // `lookup` finds the client's user and password. Throws like ClientHandshake.
-    void ServerHandshake(const CLinkUserLookup& lookup = {});
+    // `lookup` finds the client's user and password. With a `throttle`, the client's answer
+    // is checked and answered at its address's turn (LinkLogOnThrottle.h), waiting on the
+    // calling thread. Throws like ClientHandshake.
+    void ServerHandshake(const CLinkUserLookup& lookup = {},
+                         CLinkLogOnThrottle* throttle = nullptr);
     // The link type (after a server's promotion of a console link to 3), and the user name (on
     // a server, the client's); 0 and empty without credentials.
     BYTE GetLinkType() const;

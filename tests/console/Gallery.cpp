@@ -23,6 +23,7 @@
 #include "engine/access/CachePurgeCriterion.h"
 #include "engine/access/RequestFilterCollection.h"
 #include "engine/access/RequestVariables.h"
+#include "tests/support/TimeScale.h"
 #include "engine/framework/FrameworkFormat.h"
 
 #include <QAbstractButton>

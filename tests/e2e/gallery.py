@@ -200,6 +200,9 @@ class Run:
         self.console.do("wait " + consoledriver.ONLINE)
         self.console.do("wait view cfg 130 -")
         self.console.do("wait view act 74 item 7 GET " + self.url)
+        # The services come as notices, which may trail the lists.
+        for name, _ in SERVICES:
+            self.console.do("seen view cfg 32 item 3 " + name)
 
     def gallery(self, manifest=MANIFEST):
         """Walks the manifest; returns ([(file name, title)], [missing lines], [unmasked lines],
