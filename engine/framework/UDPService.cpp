@@ -8,7 +8,6 @@
 #include "engine/framework/UDPSession.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
-#include "platform/net/Resolver.h"
 
 #include <memory>
 #include <utility>
@@ -195,25 +194,9 @@ std::shared_ptr<CDatagramOutlet> CUDPService::GetOutlet() const {
 
 // --- Sessions -------------------------------------------------------------------------------
 
-bool CUDPService::TakeSessionPlace(CUDPSession& session) {
-    if (session.HoldsLease())
-        return true;
-    DWORD address = 0;
-    ParseDottedAddress(session.GetClientAddress(), &address);
-    std::shared_ptr<void> place = TakeSessionPlace(address);
-    if (!place)
-        return false;
-    session.HoldWhileAlive(std::move(place));
-    return true;
-}
-
 void CUDPService::AddSession(CUDPSession* session) {
     if (session == nullptr)
         return;
-    if (!TakeSessionPlace(*session)) {
-        session->Terminate(kExitError);
-        return;
-    }
     CRef<CUDPSession> replaced;
     {
         CMutexLock lock(m_sessionsMutex);

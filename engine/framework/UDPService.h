@@ -13,13 +13,12 @@
 // reference; the thread's end stops the socket, ends the sessions still in the map (code 0)
 // and gives up the thread's reference.
 //
-// Sessions. Each session in the map holds a place among the service's live sessions
-// (CService::TakeSessionPlace: the service's ceiling, kMaxUDPSessions, and its client
-// address's share of it; the engine's ceiling too for services whose sessions hold sockets):
-// a service takes it with TakeSessionPlace before it sets a new session up, and AddSession
-// takes it for a session that has none yet, so that the sessions waiting in the map (a DNS
-// query's for its lookup) are bounded per address too. The map holds a counted reference to
-// each session (AddSession takes one; the creator gives up its own). A session that ends leaves the map on the service thread
+// Sessions. A service whose sessions live on (the UDP mapping service's clients) takes a place
+// for each among its live sessions before it sets it up (CService::TakeSessionPlace: the
+// service's ceiling, kMaxUDPSessions, and the client address's share of it; the engine's
+// ceiling too for services whose sessions hold sockets). The DNS service's sessions wait only
+// for their lookups, which its resolver bounds per client itself. The map holds a counted
+// reference to each session (AddSession takes one; the creator gives up its own). A session that ends leaves the map on the service thread
 // (ScheduleRemoveSession): ending runs with machine locks held, and the service thread takes
 // the service's mutexes before machine locks when it admits sessions, so removing directly
 // from another thread could deadlock. Only the service thread changes the map.
@@ -63,14 +62,8 @@ public:
     void Stop() override;
 
     // Enters the session under its key, replacing (and giving up) another session of that key.
-    // A session that holds no place yet takes one (TakeSessionPlace); refused, it is ended
-    // (code 1) and not entered. Null does nothing.
+    // Null does nothing.
     virtual void AddSession(CUDPSession* session);
-    // Gives `session` a place among the service's live sessions for its client address, which
-    // it holds until it is destroyed; true when it holds one (also when it held one before).
-    // Refused, false (the first refusal of a ceiling reached is logged).
-    bool TakeSessionPlace(CUDPSession& session);
-    using CService::TakeSessionPlace;
     // A UDP service's sessions stay outside the engine's ceiling unless they hold sockets of
     // their own (the UDP mapping service's do).
     bool UsesEngineCeiling() const override { return false; }
