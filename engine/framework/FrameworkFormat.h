@@ -93,7 +93,7 @@ inline constexpr int kAcceptsPerNotice = 64;
 // flood of idle connections cannot take every thread or descriptor of the engine.
 inline constexpr std::size_t kMaxLiveSessions = 3000;
 // Live sessions of one UDP service at most (a UDP mapping service's clients, each with a
-// socket; the DNS service's queries waiting for their lookups).
+// socket of its own).
 inline constexpr std::size_t kMaxUDPSessions = 4096;
 // One client address holds at most this fraction of a ceiling's places (SessionCeiling.h).
 inline constexpr std::size_t kAddressShareDivisor = 4;

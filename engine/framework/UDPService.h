@@ -18,10 +18,11 @@
 // service's ceiling, kMaxUDPSessions, and the client address's share of it; the engine's
 // ceiling too for services whose sessions hold sockets). The DNS service's sessions wait only
 // for their lookups, which its resolver bounds per client itself. The map holds a counted
-// reference to each session (AddSession takes one; the creator gives up its own). A session that ends leaves the map on the service thread
-// (ScheduleRemoveSession): ending runs with machine locks held, and the service thread takes
-// the service's mutexes before machine locks when it admits sessions, so removing directly
-// from another thread could deadlock. Only the service thread changes the map.
+// reference to each session (AddSession takes one; the creator gives up its own). A session
+// that ends leaves the map on the service thread (ScheduleRemoveSession): ending runs with
+// machine locks held, and the service thread takes the service's mutexes before machine locks
+// when it admits sessions, so removing directly from another thread could deadlock. Only the
+// service thread changes the map.
 
 #include "engine/framework/Service.h"
 #include "platform/framework/Object.h"
