@@ -40,15 +40,21 @@ class _Reader:
         return self.take(n)
 
 
-def decode(data):
-    """The records of an index file's bytes; DamagedIndex when they do not end cleanly."""
+def decode(data, torn_tail=False):
+    """The records of an index file's bytes; DamagedIndex when they do not end cleanly, or,
+    with torn_tail, the records before the damage (as the engine reads an index)."""
     reader = _Reader(bytes(data))
     records = []
     while reader.pos < len(reader.data):
-        url, name = reader.string(), reader.string()
-        checked, modified = reader.number("I"), reader.number("I")
-        content_type = reader.string()
-        size, hits = reader.number("I"), reader.number("I")
+        try:
+            url, name = reader.string(), reader.string()
+            checked, modified = reader.number("I"), reader.number("I")
+            content_type = reader.string()
+            size, hits = reader.number("I"), reader.number("I")
+        except DamagedIndex:
+            if torn_tail:
+                break
+            raise
         records.append(Record(url, name, checked, modified, content_type, size, hits))
     return records
 
@@ -63,6 +69,28 @@ def encode(record):
             + string(record.content_type) + struct.pack("<II", record.size, record.hits))
 
 
-def read(path):
+def read(path, torn_tail=False):
     with open(path, "rb") as f:
-        return decode(f.read())
+        return decode(f.read(), torn_tail)
+
+
+NAME_DIGITS = b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+
+
+def load(records):
+    """The entries (cache key -> record) the engine maps from an index's records: the last
+    record of a key wins, a file name that is not eight of NAME_DIGITS is skipped, and so is a
+    record naming a file that an entry mapped before it holds."""
+    entries, owners = {}, {}
+    for record in records:
+        name = record.file_name
+        if len(name) != 8 or any(c not in NAME_DIGITS for c in name):
+            continue
+        if owners.get(name, record.url) != record.url:
+            continue
+        old = entries.get(record.url)
+        if old is not None and old.file_name != name:
+            owners.pop(old.file_name, None)
+        owners[name] = record.url
+        entries[record.url] = record
+    return entries
