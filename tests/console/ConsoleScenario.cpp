@@ -17,6 +17,8 @@
 // changes (line breaks are written "\n"), "saved <path>|<title>" for each picture. Commands:
 //   logon PASSWORD [USER]  answers the On-line Options dialog (opened if need be) with them
 //   wait TEXT              until a line printed since the last wait (not an answer) holds TEXT
+//   seen TEXT              until any line printed so far (not an answer) holds TEXT; for what
+//                          may come before or after the last wait's line
 //   dismiss                clicks OK in the oldest open alert
 //   request OP [A1 A2 A3]  queues a request on the session
 //   add-group NAME         queues request 25 with a new group of that name
@@ -78,7 +80,10 @@
 //                          its Criterion dialog answered with them
 //   sheet-shot NAME | sheet-ok   the open sheet as NAME.png / its OK
 //   quit
-// Runs offscreen or on an X display (xvfb-run).
+// A command that names a service, a user, an item of a view or a dialer profile first waits
+// until the console holds it (the engine's lists arrive after the log-on, as notices that may
+// trail the requests' answers). Every time limit is a multiple of NORVANE_TIME_SCALE, which
+// the drivers set for sanitizer builds. Runs offscreen or on an X display (xvfb-run).
 
 #include "console/ActivityView.h"
 #include "console/ConsoleIds.h"
@@ -253,7 +258,11 @@ private:
             m_seen.insert(box);
             m_alerts.push_back(box);
             Say("alert " + OneLine(FromDisplay(box->windowTitle())) + "|" + OneLine(FromDisplay(box->text())));
-            QObject::connect(box, &QObject::destroyed, [this, box] { std::erase(m_alerts, box); });
+            // A later box may get this one's address: it is forgotten as it goes.
+            QObject::connect(box, &QObject::destroyed, [this, box] {
+                std::erase(m_alerts, box);
+                m_seen.erase(box);
+            });
         }
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* message = qobject_cast<CMessageDlg*>(widget);
@@ -261,6 +270,7 @@ private:
                 continue;
             m_seenMessages.insert(message);
             Say("message " + OneLine(message->Caption()) + "|" + message->Address());
+            QObject::connect(message, &QObject::destroyed, [this, message] { m_seenMessages.erase(message); });
         }
         if (m_answer && QApplication::activeModalWidget() && m_answer(QApplication::activeModalWidget()))
             m_answer = nullptr;
@@ -269,17 +279,22 @@ private:
             Say("title " + FromDisplay(m_title));
         }
         if (m_pending) {
-            if (m_pending->done())
-                Finish({});
-            else if (m_pending->deadline.hasExpired())
-                Finish(m_pending->failure());
+            const bool done = m_pending->done();
+            if (done || m_pending->deadline.hasExpired()) {
+                Pending pending = std::move(*m_pending);
+                m_pending.reset();
+                if (pending.then)
+                    pending.then();
+                else
+                    Finish(done ? std::string() : pending.failure());
+            }
         }
     }
 
     // A command that waits: the watch polls it, whichever loop runs (dialogs run their own),
     // and answers it once it is done or its time is up; no command is read meanwhile.
     std::string Await(std::function<bool()> done, std::function<std::string()> failure, int timeoutMs = kTimeoutMs) {
-        m_pending = Pending{std::move(done), std::move(failure), QDeadlineTimer(timeoutMs)};
+        m_pending = Pending{std::move(done), std::move(failure), QDeadlineTimer(ScaledMs(timeoutMs)), {}};
         return kPending;
     }
 
@@ -302,7 +317,7 @@ private:
             return true;
         };
         auto opened = std::make_shared<bool>(false);
-        QDeadlineTimer soon(kDialogWaitMs);
+        QDeadlineTimer soon(ScaledMs(kDialogWaitMs));
         return Await(
             [answered, opened, soon, open] {
                 if (!*answered && !*opened && open && soon.hasExpired() && !QApplication::activeModalWidget()) {
@@ -326,9 +341,75 @@ private:
         }
         m_input->setEnabled(false);
         m_line = line;
-        std::string failure = Run(line);
+        // A command that names something the engine sends waits until the console holds it,
+        // as a user waits for the tree to fill; after the time limit it runs all the same and
+        // reports what it misses.
+        if (std::function<bool()> held = Named(line); held && !held()) {
+            m_pending = Pending{std::move(held), {}, QDeadlineTimer(ScaledMs(kTimeoutMs)), [this] { Start(); }};
+            return;
+        }
+        Start();
+    }
+
+    void Start() {
+        std::string failure = Run(m_line);
         if (failure != kPending)
             Finish(failure);
+    }
+
+    // For a command that names a service, a user, an item of a view or a dialer profile: whether
+    // the console holds it yet. Empty for any other command.
+    std::function<bool()> Named(const std::string& line) {
+        std::istringstream words(line);
+        std::string command, a, rest;
+        words >> command;
+        std::getline(words >> std::ws, rest);
+        std::istringstream(rest) >> a;
+        if ((command == "service" || command == "open-service") && !a.starts_with("new:"))
+            return [a] { return bool(theConfiguration.GetServiceManager().FindServiceRef(a)); };
+        if (command == "user" || command == "open-user") {
+            return [a] {
+                CGroupMemberDatabase& database = theConfiguration.GetUserDatabase();
+                CScopedLock lock(database);
+                return database.FindUserAccount(a) != nullptr;
+            };
+        }
+        if (command == "terminate" || command == "send-message") {
+            const std::string label = command == "terminate" ? rest : a;
+            const Qt::MatchFlags how = command == "terminate" ? Qt::MatchContains : Qt::MatchExactly;
+            return [label, how] {
+                return !Tree("act")->findItems(ToDisplay(label), how | Qt::MatchRecursive).isEmpty();
+            };
+        }
+        if (command == "run" || command == "picture") {
+            const std::string path = ItemPath(command, rest.substr(std::min(rest.size(), a.size() + 1)));
+            return [a, path] { return CGallery::FindPath(Tree(a), path) != nullptr; };
+        }
+        if ((command == "dialer-dial" || command == "dialer-reset") && m_dialer) {
+            QPointer<CDialerSheet> sheet = m_dialer;
+            return [sheet, a] {
+                return sheet && !sheet->m_phonebookPage.List()->findItems(ToDisplay(a), Qt::MatchExactly).isEmpty();
+            };
+        }
+        return {};
+    }
+
+    // The configuration (cfg) or activity (act) view.
+    static QTreeWidget* Tree(const std::string& view) {
+        CMainFrame* frame = theApp.GetMainFrame();
+        return view == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
+                             : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+    }
+
+    // The item path of "run VIEW PATH ID" or "picture VIEW PATH" from what follows VIEW; `id`,
+    // when given, takes run's command number.
+    static std::string ItemPath(const std::string& command, const std::string& rest, int* id = nullptr) {
+        if (command != "run")
+            return rest;
+        const std::size_t space = rest.rfind(' ');
+        if (id != nullptr)
+            *id = space == std::string::npos ? 0 : std::atoi(rest.c_str() + space + 1);
+        return space == std::string::npos ? rest : rest.substr(0, space);
     }
 
     void Finish(const std::string& failure) {
@@ -361,16 +442,17 @@ private:
                 qobject_cast<QLineEdit*>(FindControl(dialog, 1024))->setText(ToDisplay(b));
             });
         }
-        if (command == "wait") {
+        if (command == "wait" || command == "seen") {
             std::getline(words >> std::ws, a);
+            const bool after = command == "wait";
             return Await(
-                [this, a] {
+                [this, a, after] {
                     // The program's answers to commands are no part of what it shows: an
                     // earlier wait's "ok wait TEXT" never satisfies a wait for TEXT.
-                    for (std::size_t n = m_waited; n < said.size(); ++n)
+                    for (std::size_t n = after ? m_waited : 0; n < said.size(); ++n)
                         if (said[n].find(a) != std::string::npos && !said[n].starts_with("ok ") &&
                             !said[n].starts_with("FAILED ")) {
-                            m_waited = n + 1;
+                            m_waited = after ? n + 1 : m_waited;
                             return true;
                         }
                     return false;
@@ -481,9 +563,7 @@ private:
         }
         if (command == "tree") {
             words >> a;
-            CMainFrame* frame = theApp.GetMainFrame();
-            QTreeWidget* view = a == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
-                                           : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+            QTreeWidget* view = Tree(a);
             for (QTreeWidgetItemIterator it(view); *it; ++it) {
                 std::string path = FromDisplay((*it)->text(0));
                 for (QTreeWidgetItem* up = (*it)->parent(); up; up = up->parent())
@@ -653,14 +733,8 @@ private:
             words >> a;
             std::getline(words >> std::ws, b);
             int id = 0;
-            if (command == "run") {
-                const std::size_t space = b.rfind(' ');
-                id = space == std::string::npos ? 0 : std::atoi(b.c_str() + space + 1);
-                b = space == std::string::npos ? b : b.substr(0, space);
-            }
-            CMainFrame* frame = theApp.GetMainFrame();
-            QTreeWidget* view = a == "act" ? static_cast<QTreeWidget*>(frame->ActivityPane())
-                                           : static_cast<QTreeWidget*>(frame->ConfigurationPane());
+            b = ItemPath(command, b, &id);
+            QTreeWidget* view = Tree(a);
             QTreeWidgetItem* item = CGallery::FindPath(view, b);
             if (item == nullptr)
                 failure = "no item " + b;
@@ -952,6 +1026,7 @@ private:
         std::function<bool()> done;
         std::function<std::string()> failure;
         QDeadlineTimer deadline;
+        std::function<void()> then;  // when set, runs in place of the answer, done or not
     };
     static constexpr const char* kPending = "\x01pending";
     std::optional<Pending> m_pending;  // the command that waits
@@ -1005,7 +1080,7 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, qApp, &QApplication::quit);
     });
     poll.start(20);
-    QTimer::singleShot(kTimeoutMs, [&] {
+    QTimer::singleShot(ScaledMs(kTimeoutMs), [&] {
         std::fprintf(stderr, "wardenhall_scenario: the On-line Options dialog did not open\n");
         scenario.Fail();
         QApplication::quit();

@@ -188,7 +188,7 @@ void CGallery::Poll() {
     while (m_steps.empty() && m_next < m_entries.size()) {
         m_opened.clear();
         Plan(m_entries[m_next++]);
-        m_deadline = QDeadlineTimer(kOpenWaitMs);
+        m_deadline = QDeadlineTimer(ScaledMs(kOpenWaitMs));
     }
     if (m_steps.empty()) {
         m_timer.stop();
@@ -198,7 +198,7 @@ void CGallery::Poll() {
     if (step()) {
         if (!m_steps.empty())
             m_steps.pop_front();
-        m_deadline = QDeadlineTimer(kOpenWaitMs);
+        m_deadline = QDeadlineTimer(ScaledMs(kOpenWaitMs));
     }
 }
 

@@ -20,7 +20,9 @@ import threading
 import harness
 import rcp
 
-TIMEOUT = 40.0
+# An answer's limit: above the program's own for one command (its wait for what the command
+# names, then the command's own wait), both scaled alike through NORVANE_TIME_SCALE.
+TIMEOUT = harness.scaled(60)
 ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
@@ -52,7 +54,7 @@ class Console:
                 argv = ["xvfb-run", "-a", "-s", "-screen 0 " + screen] + argv
             # A real display loads the desktop's libraries, whose allocations for the process's
             # life are no leak of ours (the offscreen runs check the console's own code).
-            env = dict(norvane.env, QT_QPA_PLATFORM="xcb",
+            env = dict(env, QT_QPA_PLATFORM="xcb",
                        ASAN_OPTIONS=norvane.env.get("ASAN_OPTIONS", "") +
                        ":strict_string_checks=0:detect_leaks=0")
             if display == "inherit":

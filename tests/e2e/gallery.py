@@ -204,7 +204,7 @@ class Run:
     def gallery(self, manifest=MANIFEST):
         """Walks the manifest; returns ([(file name, title)], [missing lines], [unmasked lines])
         and writes index.html."""
-        reports = self.console.do("gallery %s %s" % (manifest, " ".join(SECRETS)), timeout=300)
+        reports = self.console.do("gallery %s %s" % (manifest, " ".join(SECRETS)), timeout=harness.scaled(300))
         shots = [line[len("saved "):].split("|", 1) for line in reports if line.startswith("saved ")]
         shots = [(os.path.basename(path), title) for path, title in shots]
         write_index(self.console.shots, shots)

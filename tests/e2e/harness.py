@@ -159,6 +159,21 @@ def port_accepts(port, host="127.0.0.1", timeout=1.0):
         return False
 
 
+def unread_bytes(sock):
+    """How many bytes sent on the TCP socket `sock` its peer on this host has not read yet (the
+    peer's receive queue): 0 once a program that reads them has taken them."""
+    def address(host_port):
+        host, port = host_port[:2]
+        return "%08X:%04X" % (struct.unpack("=I", socket.inet_aton(host))[0], port)
+    mine, theirs = address(sock.getsockname()), address(sock.getpeername())
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if fields[1] == theirs and fields[2] == mine:
+                return int(fields[4].split(":")[1], 16)
+    raise HarnessError("no connection from %s to %s on this host" % (theirs, mine))
+
+
 def wait_until(condition, timeout=WAIT_TIMEOUT, interval=0.05, message=None):
     """Calls `condition` until it returns a true value, which is returned; raises HarnessError
     with `message` (a text, or a function giving one) after `timeout` seconds."""
@@ -341,6 +356,8 @@ class Norvane:
             "XDG_CONFIG_HOME": self.config_dir,
             "NORVANE_EVENTLOG_FILE": self.event_file,
             "NORVANE_TRACE_FILE": self.trace_file,
+            # For the test programs with time limits of their own (the console scenario).
+            "NORVANE_TIME_SCALE": str(TIME_SCALE),
         })
         self._imports = 0
         self._started = []   # Popen objects of helper processes started through spawn()

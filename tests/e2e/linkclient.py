@@ -26,9 +26,12 @@ import socket
 import struct
 import sys
 
+import harness
+
 VERSION = b"\x01\x03"
 STATUS_OK = 4
-FRAME_TIMEOUT = 5.0
+# How long either half waits for the other's frame of the handshake.
+FRAME_TIMEOUT = harness.WAIT_TIMEOUT
 
 
 class LinkError(Exception):

@@ -17,6 +17,7 @@ for users (passwords scrambled).
 import socket
 import struct
 
+import harness
 import linkclient
 
 ACCEPTED, DENIED, COMPLETED, INTERNAL_ERROR = 1, 2, 3, 4
@@ -27,7 +28,7 @@ REGISTER, CHANGE_PASSWORD = 80, 120
 MAX_IMAGE = 16384
 # How many objects follow a notification of these codes.
 OBJECTS_AFTER = {22: 1, 24: 1, 25: 1, 27: 1, 32: 1, 34: 1, 42: 11, 52: 1, 54: 1, 62: 1, 131: 1}
-TIMEOUT = 20.0
+TIMEOUT = harness.WAIT_TIMEOUT
 
 
 class ProtocolError(AssertionError):

@@ -18,12 +18,13 @@ REG = "[" + ROOT + r'''\Services\Remote Control Service]
 "PortNumber"=dword:{remote:08x}
 '''
 
-# Under the X server: Wardenhall until its two windows are listed (at most 20 s), the window
-# tree, then the scenario program.
+# Under the X server: Wardenhall until its two windows are listed (at most $5 seconds), the
+# window tree, then the scenario program.
 SCRIPT = r'''
 "$1" --server 127.0.0.1 --port "$2" &
 console=$!
-for i in $(seq 200); do
+end=$(($(date +%s) + $5))
+while [ "$(date +%s)" -lt "$end" ]; do
     tree=$(xwininfo -root -tree 2>/dev/null)
     case $tree in *'"On-line Options"'*'"Urvo Wardenhall - Off-line"'*|*'"Urvo Wardenhall - Off-line"'*'"On-line Options"'*) break ;; esac
     sleep 0.1
@@ -68,7 +69,8 @@ class Console(harness.EngineTestCase):
         norvane.env["ASAN_OPTIONS"] = norvane.env.get("ASAN_OPTIONS", "") + ":strict_string_checks=0:detect_leaks=0"
 
         done = norvane.run(["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", SCRIPT, "sh",
-                            self.console, str(remote), self.scenario, shots], timeout=120)
+                            self.console, str(remote), self.scenario, shots, str(int(harness.WAIT_TIMEOUT))],
+                           timeout=harness.COMMAND_TIMEOUT + 2 * harness.WAIT_TIMEOUT)
         diagnostics = "stdout:\n%s\nstderr:\n%s" % (done.stdout, done.stderr)
         self.assertIn('"Urvo Wardenhall - Off-line"', done.stdout, diagnostics)
         self.assertIn('"On-line Options"', done.stdout, diagnostics)

@@ -62,17 +62,16 @@ class ConsoleDialer(harness.EngineTestCase):
         fetched = webpeers.curl(norvane, "-o", "/dev/null", "-w", "%{http_code}",
                                 "-x", "http://127.0.0.1:%d" % web, "http://localhost:%d/" % origin)
         self.assertEqual(fetched.stdout, b"200")
-        harness.wait_until(lambda: "Local site localhost not dialed" in harness.read_log(log),
-                           message=lambda: harness.read_log(log))
+        harness.wait_for_log(log, "Local site localhost not dialed")
         self.assertNotIn("Dialing profile", harness.read_log(log))
 
         alice.do("dialer-dial Office")
         alice.do("dialer-wait Office On line to Office Line")
-        self.assertIn("\tDialling Office Line\r\n", harness.read_log(log))
+        harness.wait_for_log(log, "\tDialling Office Line\r\n")
         alice.do("dialer-reset Office")
         # The timer's next check finds the line down and says so.
         alice.do("dialer-wait Office Disconnected from Office Line|Off-Line")
-        self.assertIn("\tResetting Office Line\r\n", harness.read_log(log))
+        harness.wait_for_log(log, "\tResetting Office Line\r\n")
         alice.do("dialer-ok")
         self.assertEqual(alice.quit(), 0)
 

@@ -23,7 +23,7 @@ class ConsoleUsers(consoledriver.ConsoleTestCase):
         bob.close()
         harness.wait_until(lambda: alice.report("sheet") != before, message=lambda: "\n".join(alice.log))
         audit = os.path.join(norvane.root, "logs", "bob.log")
-        harness.wait_until(lambda: "\tCreated\t" in harness.read_log(audit), message=lambda: harness.read_log(audit))
+        harness.wait_for_log(audit, "\tCreated\t")
 
         alice.do("shot-groups")
         alice.do("close-sheet")

@@ -13,6 +13,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
 import linkclient  # noqa: E402
 
 BINARY_DIR = os.environ.get("NORVANE_BINARY_DIR", "build")
@@ -35,7 +36,7 @@ class Peer:
             self.lines.put(raw.decode("latin-1").rstrip("\n"))
         self.lines.put(None)
 
-    def line(self, timeout=15):
+    def line(self, timeout=harness.WAIT_TIMEOUT):
         try:
             line = self.lines.get(timeout=timeout)
         except queue.Empty:
@@ -54,7 +55,7 @@ class Peer:
                 self.proc.wait()
         self.proc.stdout.close()
 
-    def wait(self, timeout=30):
+    def wait(self, timeout=harness.WAIT_TIMEOUT):
         return self.proc.wait(timeout=timeout)
 
 
@@ -77,7 +78,7 @@ class OurServer(unittest.TestCase):
         return channel
 
     def raw(self):
-        sock = socket.create_connection(("127.0.0.1", self.port), timeout=15)
+        sock = socket.create_connection(("127.0.0.1", self.port), timeout=harness.WAIT_TIMEOUT)
         self.addCleanup(sock.close)
         return sock
 
@@ -224,7 +225,7 @@ class OurClient(unittest.TestCase):
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
         self.listener.listen(1)
-        self.listener.settimeout(15)
+        self.listener.settimeout(harness.WAIT_TIMEOUT)
         self.addCleanup(self.listener.close)
         self.port = self.listener.getsockname()[1]
 
@@ -234,7 +235,7 @@ class OurClient(unittest.TestCase):
         self.addCleanup(peer.stop)
         conn, address = self.listener.accept()
         self.addCleanup(conn.close)
-        conn.settimeout(15)
+        conn.settimeout(harness.WAIT_TIMEOUT)
         return peer, conn, address
 
     def test_handshake_and_messages(self):

@@ -46,17 +46,7 @@ class RemoteControl(harness.EngineTestCase):
         return client
 
     def wait_for_line(self, name, text, count=1):
-        path = os.path.join(self.logs, name + ".log")
-
-        def content():
-            try:
-                with open(path, encoding="latin-1", newline="") as f:
-                    return f.read()
-            except FileNotFoundError:
-                return ""
-        harness.wait_until(lambda: content().count(text) >= count,
-                           message=lambda: "%r not in %s:\n%s" % (text, path, content()))
-        return content()
+        return harness.wait_for_log(os.path.join(self.logs, name + ".log"), text, count=count)
 
     def test_handshake_log_on_and_its_refusal(self):
         # Refusals with their status, and broken answers closed without one.
@@ -77,7 +67,7 @@ class RemoteControl(harness.EngineTestCase):
                            "InitInstance() User alice failed password - terminating")
 
         # A client that answers no challenge is dropped after the handshake's 5 s.
-        with socket.create_connection(("127.0.0.1", self.port), timeout=15) as silent:
+        with socket.create_connection(("127.0.0.1", self.port), timeout=harness.WAIT_TIMEOUT) as silent:
             started = time.monotonic()
             self.assertEqual(linkclient.read_frame(silent)[:4], b"\x01\x03\x00\x01")
             self.assertEqual(silent.recv(1), b"")
@@ -137,9 +127,10 @@ class RemoteControl(harness.EngineTestCase):
         self.assertEqual(carol.request(rcp.REGISTER), ([rcp.DENIED], []))
 
         # The registered console heard of these log-ons, and of none of their answers.
-        heard = alice.pending()
-        users = {m.args[1] for m in heard if m.op == rcp.MACHINE_CHANGED}
-        self.assertTrue({b"bob", b"carol"} <= users, heard)
+        heard = []
+        while not {b"bob", b"carol"} <= {m.args[1] for m in heard if m.op == rcp.MACHINE_CHANGED}:
+            heard.append(alice.next_message())
+        heard += alice.pending()
         self.assertFalse({rcp.LOGGED_ON, rcp.MUST_CHANGE_PASSWORD, rcp.ALERT} &
                          {m.op for m in heard}, heard)
 
@@ -181,17 +172,18 @@ class RemoteControl(harness.EngineTestCase):
         self.assertEqual([m.args[2] for m in dave.notices(1)],
                          [b"Norvane Login: Register for activity updates"])
 
-        # While alice's request is on its way, a third console logs on: its notices wait until
-        # the request is answered.
+        # While alice's request is on its way (its session has read the start and waits for
+        # the rest), a third console logs on: its notices, which dave gets at once, wait for
+        # alice until the request is answered.
         request = rcp.Message(81).image()
         alice.send_raw(struct.pack("<I", len(request)) + request[:1])
-        time.sleep(0.2)
+        harness.wait_until(lambda: harness.unread_bytes(alice.sock) == 0,
+                           message="the engine did not read the start of the request")
         third = self.connect(b"alice", b"wonder")
-        time.sleep(0.3)
+        early = dave.notices(2)
         alice.send_raw(request[1:])
         self.assertEqual(alice.statuses(), ([1, 3], []))
-        for console in (alice, dave):
-            changed, started, status = console.notices(3)
+        for changed, started, status in (alice.notices(3), early + dave.notices(1)):
             self.assertEqual((changed.op, changed.args),
                              (rcp.MACHINE_CHANGED, (b"127.0.0.1", b"alice", b"2")))
             self.assertEqual(started.op, rcp.SESSION_STARTED)
