@@ -691,8 +691,11 @@ void CWWWCache::ReconcileFolderLocked() {
             gone.push_back(key);
         used.insert(name);
     }
-    for (const std::string& key : gone)
-        RemoveLocked(key);
+    for (const std::string& key : gone) {
+        // Nothing to delete: whatever holds the name now is not the entry's file.
+        TakeFileLocked(FindLocked(key)->GetFileName());
+        RemoveLocked(key, true);
+    }
     for (const std::string& name : present)
         if (used.count(name) == 0)
             RemoveFile(ContentPathLocked(name));

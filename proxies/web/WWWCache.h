@@ -192,7 +192,8 @@ public:
     // content files of the folder that no entry uses (nor a download in progress).
     void RebuildIndex();
     // Takes CacheDirectory as the cache's folder (created when missing), opens or creates its
-    // index, reads it and rewrites it. Entries mapped before are given up.
+    // index, reads it, drops the entries whose content file is gone, deletes the content files
+    // no entry names, and rewrites the index. Entries mapped before are given up.
     void LoadIndex();
     // Recomputes both totals and, with an index file, rewrites it whole. FALSE when the new
     // index could not be written (the old one stays, and appends go on there) or its folder
