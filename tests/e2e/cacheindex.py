@@ -72,25 +72,3 @@ def encode(record):
 def read(path, torn_tail=False):
     with open(path, "rb") as f:
         return decode(f.read(), torn_tail)
-
-
-NAME_DIGITS = b"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-
-
-def load(records):
-    """The entries (cache key -> record) the engine maps from an index's records: the last
-    record of a key wins, a file name that is not eight of NAME_DIGITS is skipped, and so is a
-    record naming a file that an entry mapped before it holds."""
-    entries, owners = {}, {}
-    for record in records:
-        name = record.file_name
-        if len(name) != 8 or any(c not in NAME_DIGITS for c in name):
-            continue
-        if owners.get(name, record.url) != record.url:
-            continue
-        old = entries.get(record.url)
-        if old is not None and old.file_name != name:
-            owners.pop(old.file_name, None)
-        owners[name] = record.url
-        entries[record.url] = record
-    return entries

@@ -3,12 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
-#include <sys/stat.h>
-
-unsigned PermissionsOf(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");

@@ -3,9 +3,6 @@
 
 #include <string>
 
-// The permission bits of a file or folder (links not followed); 0 when there is none.
-unsigned PermissionsOf(const std::string& path);
-
 // A fresh folder under $TMPDIR (or /tmp), removed with its contents when the object goes.
 class TempDir {
 public:

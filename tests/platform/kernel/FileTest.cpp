@@ -1,10 +1,8 @@
 #include "platform/kernel/File.h"
 
-#include "platform/kernel/Paths.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <fstream>
 
@@ -48,31 +46,6 @@ TEST(FileTest, OpeningForWritingTakesNoShareLockAndRefusesFolders) {
     EXPECT_EQ(errno, EISDIR);
     CloseFile(writer);
     CloseFile(exclusive);
-}
-
-TEST(FileTest, WhatThePlatformCreatesIsPrivateAndWhatExistsKeepsItsMode) {
-    TempDir dir;
-    const std::string shared = dir.Path() + "/shared", folder = dir.Path() + "/new/deeper";
-    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
-    ASSERT_EQ(chmod(shared.c_str(), 0755), 0);
-    ASSERT_TRUE(MakeDirectories(folder));
-    ASSERT_TRUE(MakeDirectories(shared + "/inner"));
-    EXPECT_EQ(PermissionsOf(dir.Path() + "/new"), kPrivateFolderMode);
-    EXPECT_EQ(PermissionsOf(folder), kPrivateFolderMode);
-    EXPECT_EQ(PermissionsOf(shared + "/inner"), kPrivateFolderMode);
-    EXPECT_EQ(PermissionsOf(shared), 0755u);
-
-    const std::string kept = shared + "/kept";
-    std::ofstream(kept) << "contents";
-    ASSERT_EQ(chmod(kept.c_str(), 0644), 0);
-    CloseFile(OpenFile(folder + "/opened", GENERIC_WRITE, 0, CREATE_NEW));
-    CloseFile(OpenFileForWriting(folder + "/written", CREATE_ALWAYS));
-    EXPECT_TRUE(CopyFileTo(kept, folder + "/copied"));
-    for (const char* name : {"opened", "written", "copied"})
-        EXPECT_EQ(PermissionsOf(folder + "/" + name), kPrivateFileMode) << name;
-    CloseFile(OpenFile(kept, GENERIC_WRITE, 0, CREATE_ALWAYS));
-    CloseFile(OpenFileForWriting(kept, OPEN_ALWAYS));
-    EXPECT_EQ(PermissionsOf(kept), 0644u);
 }
 
 TEST(FileTest, ReadsAndWritesAtExplicitOffsets) {
