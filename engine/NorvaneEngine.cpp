@@ -3,6 +3,7 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/Machine.h"
 #include "engine/framework/Session.h"
+#include "engine/framework/UserAccounts.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
@@ -35,8 +36,8 @@ CNorvaneEngine::CNorvaneEngine(InertCopy) { m_users.MarkStoreless(); }
 CNorvaneEngine::CNorvaneEngine() {
     m_machines.MarkLive();
     m_services.MarkLive();
-    // The cache turns storing off (or on again) by itself when it fills: the consoles are
-    // told that its settings changed.
+    // The cache turns storing off (or on again) by itself when it fills, and its totals
+    // change with every purge: the consoles are told that its settings changed.
     m_cache.SetSettingsNotifier([this] {
         NotifyConsoles(CacheFormat::kSettingsChangedNotification, "", "", "");
     });
@@ -241,6 +242,7 @@ void CNorvaneEngine::OnTimer(DWORD timerId) {
         }
     }
     m_cache.SyncIndex();
+    EngineLogOnThrottle().Sweep(GetTickCount64());
     if (m_ticks.fetch_add(1) % kStatisticsEveryTicks == 0)
         SaveUserDatabase();
 }

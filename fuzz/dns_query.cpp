@@ -52,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     refusal.BuildRefusal(DNSFormat::kRcodeFormatError);
     Require(refusal.Length() <= std::min<std::size_t>(size, DNSFormat::kMaxMessage) ||
             refusal.Length() == DNSFormat::kHeaderSize);
+    // A refusal is a whole header at least, or nothing for a datagram shorter than one.
+    Require((refusal.Length() == 0) ==
+            (std::min<std::size_t>(size, DNSFormat::kMaxMessage) < DNSFormat::kHeaderSize));
     CheckReplyHeader(refusal, DNSFormat::kRcodeFormatError, 0);
 
     std::string encoded;

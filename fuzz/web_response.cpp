@@ -1,8 +1,9 @@
 // Feeds arbitrary bytes to the web proxy's response handling as a server would send them:
 // collected in pieces, parsed, and decided on under each cache state.
 // Besides crashes it checks that the head the client gets is well formed whatever the server
-// sent (no header line can be added, the head ends at its only blank line), and that the
-// collector never holds more than its cap.
+// sent (no header line can be added, the head ends at its only blank line), that the
+// collector never holds more than its cap, and that nothing the server gives a shorter
+// lifetime than the recheck period is stored.
 
 #include "WebHeadChecks.h"
 #include "proxies/web/CacheCheck.h"
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,13 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CWWWRequest request;
     request.method = "GET";
     request.path = "/x";
+    // A recheck period of 0 to 63 days, at a fixed time.
+    const SStoreConditions store{storing, std::int64_t{data[1] >> 2} * 86400, 1700000000};
+    const std::optional<std::int64_t> lifetime = ExplicitLifetime(response.headers, store.now);
+    Require(!lifetime || *lifetime >= 0);
     for (ECacheState state :
          {kCacheFetch, kCacheServe, kCacheNotModified, kCacheRevalidate, kCachePassConditional}) {
         const SResponseDecision decision =
-            DecideResponse(state, considered, request, response, storing);
+            DecideResponse(state, considered, request, response, store);
+        Require(!(decision.store && decision.dropCopy));
         if (decision.action == EResponseAction::relay) {
             CheckHead(decision.head);
-            Require(!decision.store || (response.code == 200 && considered && storing));
+            Require(!decision.store || (response.code == 200 && considered && storing &&
+                                        (!lifetime || *lifetime >= store.recheckPeriod)));
         }
     }
     return 0;

@@ -109,7 +109,7 @@ void CDNSMessage::SetReplyHeader(int code, WORD questions, WORD answers) {
 
 void CDNSMessage::BuildRefusal(int code) {
     if (m_length < kHeaderSize) {
-        SetReplyFlags(code);  // only the flags there is room for; the length stays
+        m_length = 0;  // a reply needs a header: nothing is sent
         return;
     }
     if (m_questionEnd != 0) {

@@ -47,9 +47,9 @@ public:
     // dot), QTYPE and QCLASS. False when the question breaks any rule above.
     bool ParseQuestion(std::string* name, WORD* type, WORD* qclass);
 
-    // A refusal with response code `code`. A message shorter than a header keeps its length
-    // and gets only the flags its bytes have room for; otherwise the reply is the header with
-    // the first question when ParseQuestion accepted one, else the header alone (QDCOUNT 0).
+    // A refusal with response code `code`. A message shorter than a header gets none (length
+    // 0); otherwise the reply is the header with the first question when ParseQuestion
+    // accepted one, else the header alone (QDCOUNT 0).
     void BuildRefusal(int code);
     // The answer to the parsed question: one A record of class IN, TTL 0, owned by `name` (the
     // official name, written in full) with `address` (host order). False, the message

@@ -76,13 +76,10 @@ void CDNSSession::BuildAnswer(const HostLookup& lookup) {
 }
 
 BOOL CDNSSession::ProcessQuery() {
-    // A response is nobody's query: answering it could start a loop between two servers.
-    if (m_message.IsResponse()) {
+    // A response is nobody's query: answering it could start a loop between two servers. A
+    // datagram shorter than a header is no query either (its refusal is empty).
+    if (m_message.IsResponse() || m_message.Length() < kHeaderSize) {
         m_message.SetLength(0);
-        return FALSE;
-    }
-    if (m_message.Length() < kHeaderSize) {
-        BuildRefusal(kRcodeFormatError);
         return FALSE;
     }
     std::string name;
@@ -138,12 +135,12 @@ bool CDNSSession::StartLookup(const std::string& name) {
     CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
-    // The reply leaves from the lookup thread the moment the lookup is done; the service
+    // The reply leaves from the resolver's thread the moment the lookup is done; the service
     // thread only ends the session afterwards.
     AddRef();  // the resolver's, given up in ReleaseHooks
     const std::uint64_t id =
         service->GetResolver().Start(name, service->ThreadId(), CUDPService::kHostLookupMessage,
-                                     *this, CAsyncResolver::Notice::oncePerTake);
+                                     *this, CAsyncResolver::Notice::oncePerTake, m_client.address);
     if (id == 0) {
         Release();
         return false;

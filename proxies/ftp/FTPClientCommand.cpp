@@ -77,12 +77,24 @@ EFTPClientCommand ClassifyCommand(std::string_view line) {
         {"PASV", EFTPClientCommand::pasv},     {"QUIT", EFTPClientCommand::quit},
         {"EPSV", EFTPClientCommand::extended}, {"EPRT", EFTPClientCommand::extended},
         {"LPSV", EFTPClientCommand::extended}, {"LPRT", EFTPClientCommand::extended},
+        {"AUTH", EFTPClientCommand::extended}, {"ADAT", EFTPClientCommand::extended},
+        {"PBSZ", EFTPClientCommand::extended}, {"PROT", EFTPClientCommand::extended},
+        {"CCC", EFTPClientCommand::extended},  {"MIC", EFTPClientCommand::extended},
+        {"CONF", EFTPClientCommand::extended}, {"ENC", EFTPClientCommand::extended},
+        {"FEAT", EFTPClientCommand::feat},
     };
     for (const SWord& known : kWords) {
         if (EqualsIgnoringCase(word, known.text))
             return known.command;
     }
     return EFTPClientCommand::other;
+}
+
+bool IsUncarriedFeature(std::string_view line) {
+    constexpr std::size_t kCodeAndDash = 4;
+    if (FTPReplyCode(line) != 0 && line.size() >= kCodeAndDash && line[kCodeAndDash - 1] == '-')
+        line.remove_prefix(kCodeAndDash);
+    return ClassifyCommand(line) == EFTPClientCommand::extended;
 }
 
 std::optional<SFTPUserTarget> ParseUserLine(std::string_view line,

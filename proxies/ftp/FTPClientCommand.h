@@ -12,17 +12,26 @@
 
 // What a client line is to the gateway.
 enum class EFTPClientCommand {
-    empty,     // nothing but blanks
-    other,     // relayed as it is
-    user,      // USER: names the server
-    port,      // PORT: rewritten
-    pasv,      // PASV: relayed; its 227 reply is rewritten
-    extended,  // EPSV, EPRT, LPSV, LPRT: not implemented, answered by the gateway
-    quit,      // QUIT
+    empty,  // nothing but blanks
+    other,  // relayed as it is
+    user,   // USER: names the server
+    port,   // PORT: rewritten
+    pasv,   // PASV: relayed; its 227 reply is rewritten
+    // Not carried, answered "502" by the gateway: EPSV, EPRT, LPSV and LPRT (addresses it
+    // does not rewrite), and the security commands AUTH, ADAT, PBSZ, PROT, CCC, MIC, CONF and
+    // ENC (a protected control connection would hide PORT and 227 from it).
+    extended,
+    feat,  // FEAT: relayed; its reply leaves out what the gateway does not carry
+    quit,  // QUIT
 };
 
 // The command word (up to the first blank), compared without regard to case.
 EFTPClientCommand ClassifyCommand(std::string_view line);
+
+// Whether a line of a FEAT reply names a feature the gateway does not carry: a feature line
+// (" EPSV", or "211-EPSV" from a server that writes its code on every line) whose word
+// ClassifyCommand takes as extended. The reply's first and last lines name no feature.
+bool IsUncarriedFeature(std::string_view line);
 
 // The service's setting for a USER line that names no server.
 struct SFTPNonProxyTarget {

@@ -107,9 +107,9 @@ void CFTPSession::SendToClient(std::string_view bytes) {
     m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-void CFTPSession::SendToServer(std::string_view bytes) {
+void CFTPSession::SendToServer(std::string_view bytes, EFTPClientCommand command) {
     m_remoteSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
-    ++m_awaitedReplies;
+    m_awaited.push_back(command);
 }
 
 // --- notices ----------------------------------------------------------------------------------
@@ -179,9 +179,11 @@ void CFTPSession::OnClose(X1Socket& socket) {
 // --- the client's lines -----------------------------------------------------------------------
 
 // While lines wait (for the server's greeting, or for its replies to the commands before
-// them), the client's further bytes stay in the socket.
+// them), or the server has many commands to answer, the client's further bytes stay in the
+// socket.
 void CFTPSession::OnClientRead() {
-    if (m_state == EState::loggingOn || !m_heldLines.empty())
+    if (m_state == EState::loggingOn || !m_heldLines.empty() ||
+        m_awaited.size() >= kFTPMaxAwaitedReplies)
         return;
     char buffer[kFTPClientReadSize];
     const int count = m_clientSocket.Receive(buffer, sizeof buffer);
@@ -196,7 +198,7 @@ void CFTPSession::OnClientRead() {
 // answered every command before it, so the client gets its replies in the order it asked.
 void CFTPSession::HandleClientLines() {
     while (!m_finished && m_state != EState::loggingOn && !m_heldLines.empty()) {
-        if (m_state == EState::relaying && m_awaitedReplies > 0 &&
+        if (m_state == EState::relaying && !m_awaited.empty() &&
             IsAnsweredByGateway(m_heldLines.front()))
             return;
         const CLineReader::SLine line = std::move(m_heldLines.front());
@@ -257,13 +259,13 @@ void CFTPSession::HandleClientLine(const CLineReader::SLine& line) {
     case EFTPClientCommand::extended: SendToClient(kFTPNotImplementedReply); break;
     case EFTPClientCommand::pasv:
         m_listenerPassive = true;
-        SendToServer(line.text + kLineEnd);
+        SendToServer(line.text + kLineEnd, command);
         break;
     case EFTPClientCommand::quit:
         m_clientQuit = true;
-        SendToServer(line.text + kLineEnd);
+        SendToServer(line.text + kLineEnd, command);
         break;
-    default: SendToServer(line.text + kLineEnd); break;
+    default: SendToServer(line.text + kLineEnd, command); break;
     }
 }
 
@@ -325,7 +327,7 @@ void CFTPSession::DisconnectServer() {
     CloseQuietly(m_remoteSocket);
     m_serverReplies = CFTPReplyReader();
     m_serverAddress.clear();
-    m_awaitedReplies = 0;
+    m_awaited.clear();
     ++m_serverGeneration;
     m_state = EState::connected;
 }
@@ -351,7 +353,8 @@ void CFTPSession::HandlePort(const std::string& line) {
     m_dataPort = parsed->port;
     const std::string outside = m_remoteSocket.GetLocalAddress();
     OpenDataListener(outside);
-    SendToServer(FormatHostPort(kFTPPortLineFormat, outside, m_listenSocket.GetLocalPort()));
+    SendToServer(FormatHostPort(kFTPPortLineFormat, outside, m_listenSocket.GetLocalPort()),
+                 EFTPClientCommand::port);
 }
 
 // --- the server's replies ---------------------------------------------------------------------
@@ -382,12 +385,21 @@ void CFTPSession::HandleServerLine(const SFTPReplyLine& line) {
     }
     if (m_state != EState::relaying)
         return;
-    if (line.code != kPassiveCode)
+    // A FEAT reply does not tell the client of features the gateway answers "502" to.
+    const bool uncarried = !line.last && !m_awaited.empty() &&
+                           m_awaited.front() == EFTPClientCommand::feat &&
+                           IsUncarriedFeature(line.text);
+    if (line.code == kPassiveCode) {
+        if (line.last)
+            HandlePassiveReply(line.text);
+    } else if (!uncarried) {
         SendToClient(line.text + kLineEnd);
-    else if (line.last)
-        HandlePassiveReply(line.text);
-    if (line.last && !IsPreliminary(line.code) && m_awaitedReplies > 0 && --m_awaitedReplies == 0)
-        ResumeClientLines();
+    }
+    if (line.last && !IsPreliminary(line.code) && !m_awaited.empty()) {
+        m_awaited.pop_front();
+        if (m_awaited.empty() || m_awaited.size() + 1 == kFTPMaxAwaitedReplies)
+            ResumeClientLines();
+    }
 }
 
 void CFTPSession::FinishGreeting(const SFTPReplyLine& line) {
@@ -396,12 +408,14 @@ void CFTPSession::FinishGreeting(const SFTPReplyLine& line) {
         const std::string user = GetFTPUserName();
         const std::string host = GetRemoteHost();
         const UINT port = GetRemotePort();
+        std::string line;
         if (GetUpstream().ConnectMethod != OutboundFormat::kMethodHttpProxy)
-            SendToServer(FormatText(kFTPUserLine, user.c_str()));
+            line = FormatText(kFTPUserLine, user.c_str());
         else if (port == kFTPDefaultServerPort)
-            SendToServer(FormatText(kFTPUserAtHostLine, user.c_str(), host.c_str()));
+            line = FormatText(kFTPUserAtHostLine, user.c_str(), host.c_str());
         else
-            SendToServer(FormatText(kFTPUserAtHostPortLine, user.c_str(), host.c_str(), port));
+            line = FormatText(kFTPUserAtHostPortLine, user.c_str(), host.c_str(), port);
+        SendToServer(line, EFTPClientCommand::user);
     }
     // The lines that waited for the greeting, then what waited in the socket.
     ResumeClientLines();

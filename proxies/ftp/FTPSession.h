@@ -20,7 +20,8 @@
 // greeting is awaited, the client's further lines wait (in the socket, once a read's worth
 // has been split) and are handled in order once the gateway's USER went out. Replies keep the
 // order of the commands: a line the gateway answers itself waits until the server has
-// answered every command relayed before it.
+// answered every command relayed before it. The server's FEAT reply reaches the client
+// without the features the gateway does not carry (IsUncarriedFeature).
 //
 // Addresses. A PORT may name only the client's own address. A passive reply's address is
 // never used: the data connection goes to the server of the control connection (under
@@ -41,6 +42,7 @@
 #include "foundation/X1Socket.h"
 #include "platform/kernel/Types.h"
 #include "proxies/common/LineReader.h"
+#include "proxies/ftp/FTPClientCommand.h"
 #include "proxies/ftp/FTPReply.h"
 
 #include <atomic>
@@ -102,8 +104,8 @@ private:
     // Leaves the server named by an earlier USER.
     void DisconnectServer();
     void SendToClient(std::string_view bytes);
-    // A command line: its reply is awaited.
-    void SendToServer(std::string_view bytes);
+    // A command line: the reply to `command` is awaited.
+    void SendToServer(std::string_view bytes, EFTPClientCommand command);
 
     // Data connections.
     // A fresh listener on `address` for the next transfer (any earlier one is closed).
@@ -147,5 +149,6 @@ private:
     std::deque<CLineReader::SLine> m_heldLines;  // split, not yet handled
     CFTPReplyReader m_serverReplies;
     unsigned m_serverGeneration = 0;  // counts server connections left
-    unsigned m_awaitedReplies = 0;    // commands sent that the server has not answered yet
+    // The commands sent that the server has not answered yet, in the order sent.
+    std::deque<EFTPClientCommand> m_awaited;
 };

@@ -33,8 +33,9 @@ inline constexpr const char* kFTPPassiveReplyFormat =
 inline constexpr const char* kFTPGoodbyeReply = "221 Goodbye\r\n";
 inline constexpr const char* kFTPLoginFirstReply =
     "530 Please login with USER user@host[:port]\r\n";
-// EPSV, EPRT, LPSV and LPRT name addresses the gateway does not rewrite; clients fall back to
-// PASV and PORT.
+// What the gateway does not carry (EPSV, EPRT, LPSV and LPRT name addresses it does not
+// rewrite; the security commands would hide the dialogue from it): clients fall back to PASV
+// and PORT, and to an unprotected control connection. FEAT replies leave these out.
 inline constexpr const char* kFTPNotImplementedReply = "502 Command not implemented\r\n";
 inline constexpr const char* kFTPBadPassiveReply = "425 Cannot parse passive reply\r\n";
 inline constexpr const char* kFTPLineTooLongReply = "500 Command line too long\r\n";
@@ -90,3 +91,6 @@ inline constexpr std::size_t kFTPServerReadSize = 2047;
 inline constexpr std::size_t kFTPRelayBufferSize = 2048;
 // Longest command or reply line kept; the rest of a longer line is dropped.
 inline constexpr std::size_t kFTPMaxLineLength = 4096;
+// Commands relayed and not yet answered: at this many the client's further lines wait in the
+// socket until the server catches up.
+inline constexpr std::size_t kFTPMaxAwaitedReplies = 256;

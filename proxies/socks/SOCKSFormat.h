@@ -55,6 +55,7 @@ inline constexpr BYTE kSocks4Refused = 91;
 // SOCKS 5 methods and RFC 1929.
 inline constexpr BYTE kMethodNoAuthentication = 0;
 inline constexpr BYTE kMethodUserPassword = 2;
+inline constexpr BYTE kMethodNoAcceptable = 0xFF;
 inline constexpr BYTE kUserPasswordReplyVersion = 1;
 inline constexpr BYTE kUserPasswordAccepted = 0;
 inline constexpr BYTE kUserPasswordRefused = 2;

@@ -4,6 +4,7 @@
 #include "proxies/socks/SOCKSFormat.h"
 #include "proxies/web/HeaderList.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -176,6 +177,15 @@ std::string BuildSocks5Reply(BYTE code, DWORD address, UINT port) {
     PutAddress(reply, address);
     PutPort(reply, port);
     return reply;
+}
+
+BYTE ChooseMethod(const std::vector<BYTE>& offered, bool useRFC1929) {
+    const auto offers = [&](BYTE method) {
+        return std::find(offered.begin(), offered.end(), method) != offered.end();
+    };
+    if (useRFC1929)
+        return offers(kMethodUserPassword) ? kMethodUserPassword : kMethodNoAuthentication;
+    return offers(kMethodNoAuthentication) ? kMethodNoAuthentication : kMethodNoAcceptable;
 }
 
 std::string BuildMethodReply(BYTE method) {

@@ -67,6 +67,11 @@ struct SUdpHeader {
 // (truncatedDatagram, or badAddressType with the type in `header.addressType`).
 SSOCKSParse ParseUdpHeader(std::string_view datagram, SUdpHeader& header);
 
+// The method the proxy picks from those a SOCKS 5 client offers: with RFC 1929 in use
+// (UseRFC1929 set), user name and password when offered, else none; without it, none when
+// offered, else kMethodNoAcceptable (the client must close).
+BYTE ChooseMethod(const std::vector<BYTE>& offered, bool useRFC1929);
+
 // Replies.
 std::string BuildSocks4Reply(BYTE code, UINT port, DWORD address);
 std::string BuildSocks5Reply(BYTE code, DWORD address, UINT port);

@@ -156,7 +156,7 @@ void CSOCKSSession::ReceiveRequest() {
         m_request.version = version;
         if (!NegotiateMethod(bytes)) {
             if (m_finished)
-                return;  // the client went away
+                return;  // the client went away, or none of its methods was acceptable
             WriteServiceLog(LogFormat::kLogError, "%s", kErrorNegotiation);
             SendFailureReply(kReplyNotAllowed);
             Finish(kExitError);
@@ -181,15 +181,17 @@ bool CSOCKSSession::NegotiateMethod(std::string& bytes) {
         Finish(kExitNormal);
         return false;
     }
-    const bool offersUserPassword =
-        std::find(methods.begin(), methods.end(), kMethodUserPassword) != methods.end();
-    if (m_settings.useRFC1929 == 0 || !offersUserPassword) {
-        const std::string reply = BuildMethodReply(kMethodNoAuthentication);
-        m_clientSocket.Send(reply.data(), static_cast<int>(reply.size()));
-        return true;
-    }
-    const std::string choice = BuildMethodReply(kMethodUserPassword);
+    const BYTE method = ChooseMethod(methods, m_settings.useRFC1929 != 0);
+    const std::string choice = BuildMethodReply(method);
     m_clientSocket.Send(choice.data(), static_cast<int>(choice.size()));
+    if (method == kMethodNoAcceptable) {
+        // The client closes now; no request follows to answer.
+        WriteServiceLog(LogFormat::kLogError, "%s", kErrorNegotiation);
+        Finish(kExitError);
+        return false;
+    }
+    if (method == kMethodNoAuthentication)
+        return true;
     Sleep(kUserPasswordPauseMs);
 
     std::string credentials;

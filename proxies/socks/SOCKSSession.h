@@ -92,7 +92,8 @@ protected:
     // Reads and carries out the client's next message: the SOCKS 5 greeting, or a request.
     void ReceiveRequest();
     // The SOCKS 5 greeting after its version byte (in `bytes`), and RFC 1929 when it is
-    // offered and chosen. True when the client may go on.
+    // offered and chosen (ChooseMethod). True when the client may go on; a client that
+    // offered no acceptable method is told so and the session ends.
     bool NegotiateMethod(std::string& bytes);
     void ReceiveSocks4Request(std::string& bytes);
     void ReceiveSocks5Request(std::string& bytes);

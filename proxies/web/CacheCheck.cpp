@@ -5,14 +5,13 @@
 namespace {
 
 constexpr std::string_view kIfModifiedSince = "If-Modified-Since";
-constexpr std::string_view kPragma = "Pragma";
-constexpr std::string_view kNoCache = "no-cache";
 
+// "Pragma: no-cache", "Cache-Control: no-cache" or "Cache-Control: max-age=0": the client
+// wants the server's own answer.
 bool AsksForNoCache(const CHeaderList& headers) {
-    for (std::string_view element : HeaderElements(headers, kPragma))
-        if (EqualsNoCase(element, kNoCache))
-            return true;
-    return false;
+    return HasDirective(headers, "Pragma", {"no-cache"}) ||
+           HasDirective(headers, "Cache-Control", {"no-cache"}) ||
+           CacheControlSeconds(headers, "max-age") == 0;
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ struct SCacheCheck {
 
 // The decision for a request that MayUseCache admitted, with the cached copy or null. Sets,
 // replaces or removes the request's If-Modified-Since as the state needs:
-//   "Pragma: no-cache" (any case)        fetch, the client's If-Modified-Since removed
+//   "Pragma: no-cache", or Cache-Control  fetch, the client's If-Modified-Since removed
+//   no-cache or max-age=0 (any case)
 //   no copy                              pass-conditional with a client If-Modified-Since,
 //                                        else fetch
 //   no client date:     fresh            serve; stale: revalidate with the copy's date

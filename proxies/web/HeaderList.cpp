@@ -146,3 +146,40 @@ std::vector<std::string_view> HeaderElements(const CHeaderList& headers, std::st
     }
     return elements;
 }
+
+bool HasDirective(const CHeaderList& headers, std::string_view name,
+                  std::initializer_list<std::string_view> directives) {
+    for (std::string_view element : HeaderElements(headers, name)) {
+        const std::string_view directive = TrimBlanks(element.substr(0, element.find('=')));
+        for (std::string_view wanted : directives)
+            if (EqualsNoCase(directive, wanted))
+                return true;
+    }
+    return false;
+}
+
+std::optional<std::int64_t> CacheControlSeconds(const CHeaderList& headers,
+                                                std::string_view directive) {
+    // Longer lifetimes are taken as this one, as HTTP caching asks.
+    constexpr std::int64_t kMaxDeltaSeconds = std::int64_t{1} << 31;
+    for (std::string_view element : HeaderElements(headers, "Cache-Control")) {
+        const std::size_t equals = element.find('=');
+        if (!EqualsNoCase(TrimBlanks(element.substr(0, equals)), directive))
+            continue;
+        std::string_view value = equals == std::string_view::npos
+                                     ? std::string_view()
+                                     : TrimBlanks(element.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos)
+            return 0;
+        std::int64_t seconds = 0;
+        for (char c : value) {
+            seconds = seconds * 10 + (c - '0');
+            if (seconds >= kMaxDeltaSeconds)
+                return kMaxDeltaSeconds;
+        }
+        return seconds;
+    }
+    return std::nullopt;
+}

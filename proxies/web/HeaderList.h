@@ -4,6 +4,8 @@
 // is sent on in the order it holds.
 
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,3 +60,15 @@ EContentLength GetContentLength(const CHeaderList& headers, std::uint64_t& lengt
 // The comma-separated elements of every header named `name`, in order, each without the
 // blanks around it; empty elements are left out ("no-cache, private" gives two).
 std::vector<std::string_view> HeaderElements(const CHeaderList& headers, std::string_view name);
+
+// Whether an element of the headers named `name` has one of `directives` as its directive
+// (the part before any "=", so "private" also stands as private="field-names"), without
+// regard to case.
+bool HasDirective(const CHeaderList& headers, std::string_view name,
+                  std::initializer_list<std::string_view> directives);
+
+// The value of the first Cache-Control directive named `directive` ("max-age=60" gives 60),
+// in seconds, at most 2^31: none when no Cache-Control header has it; 0 when its value is no
+// number of seconds (quotes around it are allowed), which a cache takes as "stale already".
+std::optional<std::int64_t> CacheControlSeconds(const CHeaderList& headers,
+                                                std::string_view directive);

@@ -254,11 +254,14 @@ bool CWWWCache::Contains(std::string_view key) const {
     return FindLocked(key) != nullptr;
 }
 
+std::int64_t CWWWCache::GetRecheckPeriod(std::string_view contentType) const {
+    const DWORD days = EqualsNoCase(contentType, kVolatileContentType) ? m_daysVolatile.load()
+                                                                       : m_daysNonVolatile.load();
+    return static_cast<std::int64_t>(days) * kSecondsPerDay;
+}
+
 bool CWWWCache::IsFresh(const CCacheEntry& entry, std::int64_t now) const {
-    const DWORD days = EqualsNoCase(entry.GetContentType(), kVolatileContentType)
-                           ? m_daysVolatile.load()
-                           : m_daysNonVolatile.load();
-    return entry.GetLastChecked() > now - static_cast<std::int64_t>(days) * kSecondsPerDay;
+    return entry.GetLastChecked() > now - GetRecheckPeriod(entry.GetContentType());
 }
 
 void CWWWCache::MarkChecked(CCacheEntry& entry, std::int64_t now) {
@@ -573,7 +576,6 @@ void CWWWCache::RunExclusive(Remove removeWhich, bool reconcileFolder) {
         ~Idle() { busy = false; }
     } idle{m_busy};
 
-    bool suspended = false;
     {
         CScopedLock lock(*this);
         std::lock_guard<std::recursive_mutex> index(m_indexMutex);
@@ -588,10 +590,10 @@ void CWWWCache::RunExclusive(Remove removeWhich, bool reconcileFolder) {
             ReconcileFolderLocked();
         WriteIndex();
         if (OverLimitLocked())
-            suspended = SuspendStoringLocked();
+            SuspendStoringLocked();
     }
-    if (suspended)
-        NotifySettingsChanged();
+    // The totals the consoles show changed (and CacheOptions, when storing was suspended).
+    NotifySettingsChanged();
 }
 
 void CWWWCache::Purge() {

@@ -6,6 +6,7 @@
 // The engine owns the one live cache (MarkLive): it loads the settings, then LoadIndex at
 // start-up, and Close at shut-down. Web sessions use it so:
 //   CheckCache     IsLookupEnabled, IsCacheable, Lookup, IsFresh, MarkChecked;
+//   responses      GetRecheckPeriod (ResponseDecision.h), RemoveEntry of a copy out of date;
 //   serving        GetContentPath, CountHit;
 //   storing        IsStoringEnabled; AllocateEntry (an entry with a file name, or without one
 //                  when nothing may be stored); GetContentPath; then AddEntry(entry, result)
@@ -115,7 +116,8 @@ public:
     // cache (the console's copy) takes the totals it is sent.
     void MarkLive() { m_live = true; }
     // Called, outside the cache's locks, whenever the cache itself turned storing off or on
-    // again (the engine tells the consoles that the settings changed).
+    // again, and after every purge and rebuild that ran (the engine tells the consoles that
+    // the settings, and with them the totals, changed).
     void SetSettingsNotifier(std::function<void()> notifier);
 
     // Archive form of proxies/web/CacheFormat.h. Loading reads everything aside and changes
@@ -141,8 +143,10 @@ public:
     // The entry mapped under `key`, or none.
     CCacheEntryRef Lookup(std::string_view key) const;
     bool Contains(std::string_view key) const;
-    // Checked within its age limit: DaysBeforeCheckVolatile days for "text/html" (any case),
-    // DaysBeforeCheckNonVolatile for every other type; last checked later than now minus that.
+    // The age limit of a copy of the type, in seconds: DaysBeforeCheckVolatile days for
+    // "text/html" (any case), DaysBeforeCheckNonVolatile for every other type.
+    std::int64_t GetRecheckPeriod(std::string_view contentType) const;
+    // Checked within its age limit: last checked later than now minus that.
     bool IsFresh(const CCacheEntry& entry, std::int64_t now) const;
     // The entry's last-checked time becomes `now` / it counts one more hit and becomes
     // checked `now`; under the map lock.

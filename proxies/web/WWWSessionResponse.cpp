@@ -13,6 +13,7 @@
 #include "proxies/web/WWWSession.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <optional>
 
@@ -25,6 +26,8 @@ CWWWCache& Cache() { return CNorvaneEngine::Instance().GetCache(); }
 
 // An interim answer, which a real head follows (101 switches protocols: it is the answer).
 bool IsInterimCode(DWORD code) { return code >= 100 && code < 200 && code != 101; }
+
+constexpr DWORD kCodeNotModified = 304;
 
 }  // namespace
 
@@ -128,23 +131,61 @@ void CWWWSession::ServeCachedCopy(const char* goneLine) {
     SendRequest();
 }
 
-bool CWWWSession::IsCacheStoringEnabled() const { return Cache().IsStoringEnabled(); }
+SStoreConditions CWWWSession::GetStoreConditions() const {
+    if (!m_cacheConsidered)
+        return {};  // the cache takes no part in this response
+    const CWWWCache& cache = Cache();
+    const std::string type = m_response.code == kCodeNotModified && m_cacheEntry
+                                 ? m_cacheEntry->GetContentType()
+                                 : StoredContentType(m_response.headers, m_request.path);
+    return {cache.IsStoringEnabled(), cache.GetRecheckPeriod(type), std::time(nullptr)};
+}
 
 void CWWWSession::OnRemoteRead() {
     for (int round = 0; round < kReadRoundsPerNotice; ++round) {
+        if (m_state == EWebState::relaying) {
+            MoveResponseData();
+            return;
+        }
         if (!ReceiveFromServer())
             return;
     }
 }
 
+void CWWWSession::MoveResponseData() {
+    std::size_t moved = 0;
+    while (moved < kMoveBurstBytes && !IsFinished()) {
+        const int got = MoveResponseChunk();
+        if (got <= 0)
+            return;
+        moved += static_cast<std::size_t>(got);
+    }
+}
+
+int CWWWSession::MoveResponseChunk() {
+    const int chunk = static_cast<int>(kMoveChunkBytes);
+    if (!m_cacheDownload.IsOpen())
+        return m_remoteSocket.MoveTo(m_clientSocket, chunk);
+    const std::uint64_t at = m_cacheDownload.GetWritten();
+    NetMoveCopy copy{.file = m_cacheDownload.GetHandle(), .offset = at};
+    const int got = m_remoteSocket.MoveTo(m_clientSocket, chunk, &copy);
+    if (got > 0) {
+        const auto count = static_cast<std::size_t>(got);
+        const int error = copy.error != 0 ? copy.error : copy.offset != at + count ? EIO : 0;
+        if (!m_cacheDownload.Wrote(count, error))
+            EndStoreOnFailure();
+    }
+    return got;
+}
+
 bool CWWWSession::ReceiveFromServer() {
     const int connection = m_remoteConnection;
-    char* buffer = RelayBuffer();
-    const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+    char buffer[kReceiveBufferSize];
+    const int received = m_remoteSocket.Receive(buffer, static_cast<int>(sizeof buffer));
     if (received <= 0)
         return false;
     TakeResponseBytes({buffer, static_cast<std::size_t>(received)});
-    return static_cast<std::size_t>(received) == kRelayBufferSize && !IsFinished() &&
+    return static_cast<std::size_t>(received) == sizeof buffer && !IsFinished() &&
            m_remoteConnection == connection;
 }
 
@@ -191,8 +232,8 @@ void CWWWSession::ProcessResponse() {
             TakeResponseBytes(rest);
         return;
     }
-    const SResponseDecision decision = DecideResponse(
-        m_cacheState, m_cacheConsidered, m_request, m_response, IsCacheStoringEnabled());
+    const SResponseDecision decision = DecideResponse(m_cacheState, m_cacheConsidered, m_request,
+                                                      m_response, GetStoreConditions());
     if (decision.unhandledCode)
         DebugLine(kLogUnhandledResponseCode, m_response.code);
     m_cacheState = decision.state;
@@ -203,7 +244,13 @@ void CWWWSession::ProcessResponse() {
         CloseClient();
         Finish(kExitNormal);
         return;
-    case EResponseAction::serveCached: ServeCachedCopy(kErrorLineCacheGone); return;
+    case EResponseAction::serveCached: {
+        const std::string key = m_request.cacheKey;
+        ServeCachedCopy(kErrorLineCacheGone);
+        if (decision.dropCopy)
+            Cache().RemoveEntry(key, TRUE);
+        return;
+    }
     case EResponseAction::relay: break;
     }
     m_state = EWebState::relaying;
@@ -219,6 +266,8 @@ void CWWWSession::ProcessResponse() {
         if (!body.empty())
             StoreResponseData(body);
     }
+    if (decision.dropCopy)
+        Cache().RemoveEntry(m_request.cacheKey, TRUE);
 }
 
 void CWWWSession::RelayResponseData(std::string_view bytes) {
@@ -227,20 +276,24 @@ void CWWWSession::RelayResponseData(std::string_view bytes) {
 }
 
 void CWWWSession::StoreResponseData(std::string_view bytes) {
-    if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size())) {
-        ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
-        CloseCacheFile(CCacheDownload::EEnd::abandoned);
-    }
+    if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size()))
+        EndStoreOnFailure();
+}
+
+void CWWWSession::EndStoreOnFailure() {
+    ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
+    CloseCacheFile(CCacheDownload::EEnd::abandoned);
 }
 
 void CWWWSession::OnRemoteClose() {
-    // What the server sent before it closed is still to be read.
+    // What the server sent before it closed is still to be read (the close is announced once
+    // everything was read, so this is rarely anything).
     const int connection = m_remoteConnection;
-    char* buffer = RelayBuffer();
+    char buffer[kReceiveBufferSize];
     for (;;) {
         if (IsFinished() || m_remoteConnection != connection)
             return;  // ended, or the request went out again on a new connection
-        const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+        const int received = m_remoteSocket.Receive(buffer, static_cast<int>(sizeof buffer));
         if (received <= 0)
             break;
         TakeResponseBytes({buffer, static_cast<std::size_t>(received)});

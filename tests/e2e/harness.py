@@ -151,6 +151,11 @@ def _udp_free(host, port):
             return False
 
 
+def udp_bound(port, host="127.0.0.1"):
+    """True while a UDP socket is bound to `host`:`port`."""
+    return not _udp_free(host, port)
+
+
 def port_accepts(port, host="127.0.0.1", timeout=1.0):
     try:
         with socket.create_connection((host, port), timeout=timeout):
@@ -477,12 +482,15 @@ class Norvane:
             message=lambda: "event %r (x%d) not seen within %d s\n%s" % (
                 text, count, timeout, self.diagnostics()))
 
-    def wait_for_port(self, port, host="127.0.0.1", timeout=WAIT_TIMEOUT):
-        """Waits until `host`:`port` accepts TCP connections."""
+    def wait_for_port(self, port, host="127.0.0.1", timeout=WAIT_TIMEOUT, udp=False):
+        """Waits until `host`:`port` accepts TCP connections (with udp: until a UDP socket is
+        bound to it)."""
+        ready = (lambda: udp_bound(port, host)) if udp else (lambda: port_accepts(port, host))
         return wait_until(
-            lambda: port_accepts(port, host), timeout,
-            message=lambda: "%s:%d does not accept connections after %d s\n%s" % (
-                host, port, timeout, self.diagnostics()))
+            ready, timeout,
+            message=lambda: "%s:%d %s after %d s\n%s" % (
+                host, port, "has no UDP socket" if udp else "does not accept connections", timeout,
+                self.diagnostics()))
 
     def wait_for_engine_end(self, timeout=WAIT_TIMEOUT):
         return wait_until(

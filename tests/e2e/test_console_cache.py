@@ -4,11 +4,11 @@ a content file equal to the body; a purge filter "Hit count" "less than" 1000, a
 Purge Now removes it."""
 
 import os
-import subprocess
 
 import consoledriver
 import harness
 import rcp
+import webpeers
 from test_web_proxy import Origin
 
 
@@ -36,8 +36,7 @@ class ConsoleCache(harness.EngineTestCase):
 
         def fetch():  # a fetch, until its session has ended
             ends = harness.read_log(os.path.join(logs, "Web.log")).count("Terminated")
-            got = subprocess.run(["curl", "-sS", "--max-time", "30", "-x", "http://127.0.0.1:%d" % web,
-                                  origin.url("/page.bin")], capture_output=True, timeout=40)
+            got = webpeers.curl(norvane, "-x", "http://127.0.0.1:%d" % web, origin.url("/page.bin"))
             self.assertEqual(got.stdout, body)
             harness.wait_until(lambda: harness.read_log(os.path.join(logs, "Web.log")).count("Terminated") > ends)
 

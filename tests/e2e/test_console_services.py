@@ -17,7 +17,7 @@ import rcp
 import test_remote_dispatch
 import test_socks
 
-TIMEOUT = 30
+TIMEOUT = int(harness.WAIT_TIMEOUT)
 
 
 def curl(norvane, proxy, url):
@@ -27,7 +27,7 @@ def curl(norvane, proxy, url):
 
 def refused(port):
     try:
-        socket.create_connection(("127.0.0.1", port), timeout=5).close()
+        socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT).close()
     except ConnectionRefusedError:
         return True
     return False

@@ -154,11 +154,11 @@ class Dialer(harness.EngineTestCase):
             self.assertNotIn(debug("Timing out profile Office"), self.lines())
         harness.wait_until(lambda: self.follows(debug("Timing out profile Office"),
                                                 status("Disconnected from Office Line")),
-                           timeout=10, message="the idle line was not hung up")
+                           message="the idle line was not hung up")
         # Error 614 restarts the dialer thread; the profile survives and dials again.
         self.assertIn(FAILED, self.fetch(url, "127.0.0.2"))
         harness.wait_until(lambda: self.lines().count(debug("Dialer thread started")) == 2,
-                           timeout=15, message="the dialer thread was not restarted")
+                           message="the dialer thread was not restarted")
         # The shut-down hangs the line up (an open connection keeps the idle check off it).
         with socket.create_connection(("127.0.0.1", self.port)):
             self.assertIn("dialled content", self.fetch(url, "127.0.0.2"))

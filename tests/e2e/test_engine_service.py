@@ -71,7 +71,7 @@ class CommandLine(harness.EngineTestCase):
     def test_no_argument_outside_the_manager_ends_at_once(self):
         n = self.new_norvane()
         n.install()
-        done = n.engine(timeout=15)
+        done = n.engine(timeout=harness.WAIT_TIMEOUT)
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stdout, "")
         self.assertIn("runs only as a service", done.stderr)

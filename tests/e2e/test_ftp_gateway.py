@@ -39,7 +39,7 @@ class Control:
     """A raw control connection of a scripted client, closed when its test ends."""
 
     def __init__(self, test, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=20)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT)
         self.reader = self.sock.makefile("rb")
         test.addCleanup(self.sock.close)
         test.addCleanup(self.reader.close)
@@ -88,7 +88,7 @@ class RealClients(Gateway):
         norvane, gateway = self.start()
         root, blob, server = self.pyftpd(norvane)
         ftp = ftplib.FTP()
-        self.assertEqual(ftp.connect("127.0.0.1", gateway, timeout=60),
+        self.assertEqual(ftp.connect("127.0.0.1", gateway, timeout=harness.scaled(60)),
                          "220 Norvane Engine FTP Gateway ready")
         with self.assertRaisesRegex(ftplib.error_perm, "^" + re.escape(LOGIN_FIRST)):
             ftp.sendcmd("SYST")
@@ -101,10 +101,16 @@ class RealClients(Gateway):
             self.assertEqual(got.getvalue(), blob)
             ftp.storbinary("STOR sub/up%d.bin" % passive, io.BytesIO(blob[:123456]))
             self.assertEqual(read_file(os.path.join(root, "sub/up%d.bin" % passive)), blob[:123456])
-        # Extended data commands are answered by the gateway; a PORT may name only the
-        # client's own address.
-        with self.assertRaisesRegex(ftplib.error_perm, "^502 Command not implemented$"):
-            ftp.sendcmd("EPSV")
+        # What the gateway does not carry it answers itself, and the server's FEAT reply
+        # does not name it; the rest of that reply reaches the client.
+        features = ftp.sendcmd("FEAT").split("\n")
+        self.assertEqual((features[0], features[-1]), ("211-Features supported:", "211 End FEAT."))
+        self.assertIn(" MDTM", features)
+        for command in ("EPSV", "EPRT |1|127.0.0.1|1025|", "AUTH TLS", "PBSZ 0"):
+            with self.assertRaisesRegex(ftplib.error_perm, "^502 Command not implemented$"):
+                ftp.sendcmd(command)
+            self.assertFalse([f for f in features if f.startswith(" " + command[:4])], features)
+        # A PORT may name only the client's own address.
         with self.assertRaisesRegex(ftplib.error_perm, "^500 Bad Port command$"):
             ftp.sendcmd("PORT 10,0,0,5,4,1")
         ftp.quit()
@@ -133,12 +139,20 @@ class RealClients(Gateway):
             os.makedirs(work)
             with open(os.path.join(work, "up.bin"), "wb") as f:
                 f.write(blob[:200000])
-            done = subprocess.run(argv, input=commands, cwd=work, capture_output=True, timeout=90,
+            done = subprocess.run(argv, input=commands, cwd=work, capture_output=True, timeout=harness.scaled(90),
                                   env=dict(norvane.env, HOME=work))
             self.assertEqual(done.returncode, 0, done.stderr)
             self.assertIn(shown, done.stdout)
             self.assertEqual(read_file(os.path.join(work, "got.bin")), blob)
             self.assertEqual(read_file(os.path.join(root, "sub", stored)), blob[:200000])
+        # Told to prefer EPSV and to trust FEAT (by default it takes MLST for a sign of EPSV),
+        # lftp never hears of EPSV and goes passive with PASV at once.
+        done = subprocess.run(["lftp", "-c", "debug 9; set ftp:trust-feat yes; set ftp:prefer-epsv yes; "
+                               "open -u anonymous@127.0.0.1:%d,guest@ -p %d 127.0.0.1; cls -1" % (server, gateway)],
+                              capture_output=True, timeout=90, env=dict(norvane.env, HOME=work))
+        self.assertEqual((done.returncode, done.stdout), (0, b"blob.bin\nsub/\n"), done.stderr)
+        self.assertIn(b"---> PASV", done.stderr)
+        self.assertNotIn(b"EPSV", done.stderr)
 
     def test_two_gateways_in_a_row(self):
         # The outer one tells the inner one the server in its USER line; the passive data
@@ -146,7 +160,7 @@ class RealClients(Gateway):
         inner_engine, inner = self.start()
         root, blob, server = self.pyftpd(inner_engine)
         ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.start(upstream=inner)[1], timeout=60)
+        ftp.connect("127.0.0.1", self.start(upstream=inner)[1], timeout=harness.scaled(60))
         ftp.login("anonymous@127.0.0.1:%d" % server, "guest@")
         got = io.BytesIO()
         ftp.retrbinary("RETR blob.bin", got.write)
@@ -200,9 +214,9 @@ class ScriptedPeers(Gateway):
             # server's own is joined to the client's data port.
             numbers = [int(n) for n in line.split(b" ")[1].split(b",")]
             target = ("%d.%d.%d.%d" % tuple(numbers[:4]), numbers[4] * 256 + numbers[5])
-            with socket.create_connection(target, timeout=5, source_address=("127.0.0.2", 0)) as s:
+            with socket.create_connection(target, timeout=harness.WAIT_TIMEOUT, source_address=("127.0.0.2", 0)) as s:
                 seen["intruder"] = s.recv(1)
-            seen["data"] = socket.create_connection(target, timeout=5)
+            seen["data"] = socket.create_connection(target, timeout=harness.WAIT_TIMEOUT)
             self.addCleanup(seen["data"].close)
             return b"200 ok\r\n"
 

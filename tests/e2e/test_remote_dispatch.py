@@ -204,11 +204,12 @@ class RemoteDispatch(harness.EngineTestCase):
         for state in (b"0", b"1"):
             self.ok(alice, 35, b"Web2", state)
             dave.wait_for(35, b"Web2", state)
-            self.assertEqual(harness.port_accepts(added), state == b"1")
+            harness.wait_until(lambda: harness.port_accepts(added) == (state == b"1"),
+                               message="port %d not %s" % (added, "open" if state == b"1" else "closed"))
         self.ok(alice, 34, b"Web2", send=[service(b"Web2", moved, restart=1)])
         dave.wait_for(34, b"Web2")
         self.norvane.wait_for_port(moved)
-        self.assertFalse(harness.port_accepts(added))
+        harness.wait_until(lambda: not harness.port_accepts(added), message="the old port stays open")
         # Refused: a record naming another service, one in the console service's name.
         self.ok(alice, 34, b"Web2", send=[service(b"Other", added)], expect=(1, 4))
         self.ok(alice, 32, RCS, send=[rcp.tagged([(web_class, service(RCS, added))])[2:]],
@@ -218,7 +219,8 @@ class RemoteDispatch(harness.EngineTestCase):
         self.ok(alice, 31, send=[rcp.tagged([(web_class, service(b"Web3", added)),
                                              (rcs_class, rcs)], [b"Web3", RCS])])
         self.norvane.wait_for_port(added)
-        self.assertFalse(harness.port_accepts(moved) or harness.port_accepts(web_port))
+        harness.wait_until(lambda: not (harness.port_accepts(moved) or harness.port_accepts(web_port)),
+                           message="an old service still listens")
         self.console(register=False)
 
         # Saved: the key of a service the engine no longer holds goes, one of a kind it does
@@ -301,7 +303,7 @@ class RemoteDispatch(harness.EngineTestCase):
         threading.Thread(target=serve_slowly, args=(slow,), daemon=True).start()
         alice, dave = self.console(), self.console(b"dave", b"d4ve", source="127.0.0.3")
         curl = lambda name, port=origin: subprocess.Popen(
-            ["curl", "-sS", "--max-time", "20", "--interface", "127.0.0.2", "-x",
+            ["curl", "-sS", "--max-time", "%d" % (2 * harness.WAIT_TIMEOUT), "--interface", "127.0.0.2", "-x",
              "127.0.0.1:%d" % proxy, "-o", "/dev/null", "-w",
              "%{size_header} %{size_download} %{size_request}",
              "http://127.0.0.1:%d/%s" % (port, name)], stdout=subprocess.PIPE,
@@ -320,7 +322,7 @@ class RemoteDispatch(harness.EngineTestCase):
             self.ok(alice, 70)
             alice.wait_for(74, b"127.0.0.2", session)
             self.ok(alice, op, b"127.0.0.2", session)
-            transfer.communicate(timeout=10)
+            transfer.communicate(timeout=harness.WAIT_TIMEOUT)
             self.assertNotEqual(transfer.returncode, 0)
             alice.wait_for(gone, b"127.0.0.2")
         # Messages go to the consoles of the address named.
@@ -347,11 +349,15 @@ class RemoteDispatch(harness.EngineTestCase):
                  for k, r in records.items()}
         self.ok(alice, 133, b"HTTP://127.0.0.1:%d/a" % origin)
         os.remove(files[b"b"])
-        self.ok(alice, 134)
-        self.assertEqual((os.path.exists(files[b"a"]), cacheindex.read(index)),
-                         (False, [records[b"c"]]))
-        self.ok(alice, 132)
-        self.assertEqual((os.path.exists(files[b"c"]), cacheindex.read(index)), (False, []))
+        # After a rebuild and after a purge, both consoles are sent the new totals (bytes
+        # cached, hits times size).
+        for op, gone, left in ((134, b"a", [records[b"c"]]), (132, b"c", [])):
+            self.ok(alice, op)
+            self.assertEqual((os.path.exists(files[gone]), cacheindex.read(index)), (False, left))
+            for console in (alice, dave):
+                image = console.wait_for(131).objects[0]
+                totals = struct.unpack_from("<dd", image, rcp.read_string(image, 0)[1] + 7 * 4)
+                self.assertEqual(totals, (float(sum(r.size for r in left)), 0.0), op)
         off = rcp.set_fields(self.ok(alice, 130, receive=1)[0], rcp.CACHE, {1: 0})
         self.ok(alice, 131, send=[off])
         prefix = off[:len(self.cache) + 5]  # the folder and CacheOptions

@@ -8,7 +8,6 @@ import socket
 import struct
 import subprocess
 import threading
-import time
 
 import harness
 import webpeers
@@ -84,7 +83,7 @@ def recv_all(s):
 
 def socks4(port, command, target_port, host, user_id=b"", tail=b""):
     """Connects and sends one SOCKS 4 request (and `tail` in the same piece)."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=20)
+    s = socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT)
     s.sendall(struct.pack(">BBH", 4, command, target_port) + socket.inet_aton(host) + user_id +
               b"\0" + tail)
     return s
@@ -92,7 +91,7 @@ def socks4(port, command, target_port, host, user_id=b"", tail=b""):
 
 def socks5(port, methods=b"\0"):
     """Connects and sends a SOCKS 5 greeting; returns the socket and the method reply."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=20)
+    s = socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT)
     s.sendall(bytes([5, len(methods)]) + methods)
     return s, recv_exact(s, 2)
 
@@ -170,8 +169,8 @@ class Socks(harness.EngineTestCase):
         harness.wait_for_log(os.path.join(self.logs, service + ".log"), text)
 
     def curl(self, *args):
-        return subprocess.run(["curl", "-sS", "--max-time", "20"] + list(args),
-                              capture_output=True, timeout=40)
+        return subprocess.run(["curl", "-sS", "--max-time", "%d" % harness.WAIT_TIMEOUT] + list(args),
+                              capture_output=True, timeout=harness.WAIT_TIMEOUT + 30)
 
     def test_socks4_connect_refusals_and_the_user_id(self):
         echo = webpeers.EchoServer(self)
@@ -198,7 +197,7 @@ class Socks(harness.EngineTestCase):
         # that is neither 4 nor 5 is closed without a byte.
         for first in (struct.pack(">BBH", 4, 1, echo.port) + LOOPBACK, b"\x07",
                       b"GET / HTTP/1.0\r\n\r\n"):
-            with socket.create_connection(("127.0.0.1", self.port), timeout=20) as s:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=harness.WAIT_TIMEOUT) as s:
                 s.sendall(first)
                 self.assertEqual(recv_all(s), b"")
         self.wait_for_log("Error:\tSOCKS4 Session did not send password - terminating")
@@ -222,6 +221,18 @@ class Socks(harness.EngineTestCase):
             self.assertNotEqual(head[8:], b"\0\0")
             s.sendall(b"ping")
             self.assertEqual(recv_exact(s, 4), b"ping")
+        # Without RFC 1929 only "no authentication" is acceptable: a client that does not
+        # offer it is told that none is (0x05 0xFF), and the proxy closes. With RFC 1929 the
+        # choice is a password when offered, else none, as before.
+        for port, offered, chosen in ((self.port, b"\x02", 0xFF), (self.port, b"", 0xFF),
+                                      (self.port, b"\x01\x80\x02", 0xFF),
+                                      (self.auth_port, b"", 0), (self.auth_port, b"\x01\x03", 0)):
+            s, reply = socks5(port, offered)
+            with s:
+                self.assertEqual(reply, bytes([5, chosen]), (port, offered))
+                if chosen == 0xFF:
+                    self.assertEqual(recv_all(s), b"")
+        self.wait_for_log("Error:\tCould not negotiate SOCKS5 access - terminating")
         # An IPv6 address: 0x05 0x08; an unknown command: 0x05 0x07; a refused port: 0x05 0x02.
         for request, code in ((b"\x05\x01\x00\x04" + b"\0" * 18, 8),
                               (b"\x05\x09\x00\x01" + LOOPBACK + b"\x00\x50", 7),
@@ -281,7 +292,7 @@ class Socks(harness.EngineTestCase):
             first = recv_exact(s, 10)
             self.assertEqual(first[:8], b"\x05\x00\x00\x01" + LOOPBACK)
             with socket.create_connection(("127.0.0.1", struct.unpack(">H", first[8:])[0]),
-                                          timeout=20) as peer:
+                                          timeout=harness.WAIT_TIMEOUT) as peer:
                 self.assertEqual(recv_exact(s, 10), b"\x05\x00\x00\x01" + LOOPBACK +
                                  struct.pack(">H", peer.getsockname()[1]))
                 s.sendall(b"to the peer")
@@ -296,7 +307,7 @@ class Socks(harness.EngineTestCase):
             first = recv_exact(s, 8)
             self.assertEqual(first[:2] + first[4:], b"\x00\x5a" + LOOPBACK)
             stranger.bind(("127.0.0.2", 0))
-            stranger.settimeout(20)
+            stranger.settimeout(harness.WAIT_TIMEOUT)
             stranger.connect(("127.0.0.1", struct.unpack(">H", first[2:4])[0]))
             self.assertEqual(recv_all(s), b"")
         self.wait_for_log("SOCKS Bind connection from 127.0.0.2 instead of 127.0.0.1")
@@ -307,7 +318,7 @@ class Socks(harness.EngineTestCase):
         s, _ = socks5(self.port)
         with s, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
             udp.bind(("127.0.0.1", 0))
-            udp.settimeout(10)
+            udp.settimeout(harness.WAIT_TIMEOUT)
             socks5_request(s, 3, "0.0.0.0", 0)
             reply = recv_exact(s, 10)
             self.assertEqual(reply[:8], b"\x05\x00\x00\x01" + LOOPBACK)
@@ -321,7 +332,7 @@ class Socks(harness.EngineTestCase):
             s.sendall(b"ignored")
             s.shutdown(socket.SHUT_WR)
             self.assertEqual(recv_all(s), b"")
-            time.sleep(0.3)
+            harness.wait_until(lambda: not harness.udp_bound(relay[1]), message="the relay stays open")
             udp.sendto(head + b"too late", relay)
             udp.settimeout(1)
             self.assertRaises(socket.timeout, udp.recvfrom, 4096)

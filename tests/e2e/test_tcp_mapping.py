@@ -14,7 +14,7 @@ import harness
 import linkclient
 
 ROOT = harness.CONFIG_ROOT
-CLIENT_TIMEOUT = 30
+CLIENT_TIMEOUT = int(harness.WAIT_TIMEOUT)
 # Its byte 32 ("B") scrambles to NUL: the stored password must be kept whole.
 LINK_PASSWORD = "the-branch-office-link-password-B"
 

@@ -50,7 +50,7 @@ class Typist:
     """A raw Telnet client that sends each piece in a packet of its own."""
 
     def __init__(self, port):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=20)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=harness.WAIT_TIMEOUT)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.seen = b""
 

@@ -178,7 +178,7 @@ class HostileFTPServer(harness.EngineTestCase):
         norvane, proxy = webpeers.start_web_proxy(self)
         fake = webpeers.FakeFTP(self, {}, greeting=b"220 no line end")
         head, page = split(webpeers.exchange(
-            proxy, b"GET ftp://127.0.0.1:%d/ HTTP/1.0\r\n\r\n" % fake.port, timeout=60))
+            proxy, b"GET ftp://127.0.0.1:%d/ HTTP/1.0\r\n\r\n" % fake.port, timeout=harness.scaled(60)))
         self.assertEqual(head[0], "HTTP/1.0 504 Gateway Timeout")
         self.assertIn(b"<H1>FTP Error</H1><P><P>FTP Session has timed out", page)
 

@@ -30,14 +30,14 @@ class Tunnel(harness.EngineTestCase):
         # The tunnel's answer as a client sees it on the wire.
         answer = webpeers.exchange(
             proxy, b"CONNECT localhost:%d HTTP/1.1\r\nHost: localhost\r\n\r\n" % origin,
-            until_close=False)
+            until=b"\r\n\r\n")
         self.assertEqual(answer, b"HTTP/1.0 200 Connected OK\r\n\r\n")
 
     def test_bytes_after_the_head_and_binary_data_pass_unchanged(self):
         norvane, proxy = webpeers.start_web_proxy(self)
         echo = webpeers.EchoServer(self)
         payload = bytes(range(256)) * 2000
-        with socket.create_connection(("127.0.0.1", proxy), timeout=20) as s:
+        with socket.create_connection(("127.0.0.1", proxy), timeout=harness.WAIT_TIMEOUT) as s:
             # The first bytes of the tunnelled protocol come in the same packet as the head.
             s.sendall(b"CONNECT 127.0.0.1:%d HTTP/1.0\r\n\r\nhello\x00\xff" % echo.port)
             expected = b"HTTP/1.0 200 Connected OK\r\n\r\nhello\x00\xff"

@@ -64,31 +64,25 @@ def start_web_proxy(test, extra_reg="", upstream=None):
     return norvane, port
 
 
-def curl(norvane, *args, timeout=60):
+def curl(norvane, *args):
     """curl through nothing by itself (the caller passes -x); returns the CompletedProcess with
     bytes output."""
-    return subprocess.run(["curl", "-sS", "--max-time", "30"] + list(args), env=norvane.env,
-                          capture_output=True, timeout=timeout)
+    return subprocess.run(["curl", "-sS", "--max-time", "%d" % harness.WAIT_TIMEOUT] + list(args),
+                          env=norvane.env, capture_output=True, timeout=harness.WAIT_TIMEOUT + 30)
 
 
-def exchange(port, data, until_close=True, timeout=20):
+def exchange(port, data, until=None, timeout=harness.WAIT_TIMEOUT):
     """Sends `data` to 127.0.0.1:port in one piece and returns what comes back until the
-    connection closes (or, with until_close false, until nothing arrives for half a second)."""
+    connection closes (or, with `until`, until what came holds it)."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(data)
         received = b""
-        if not until_close:
-            s.settimeout(0.5)
-        while True:
-            try:
-                chunk = s.recv(65536)
-            except socket.timeout:
-                if until_close:
-                    raise
-                return received
+        while until is None or until not in received:
+            chunk = s.recv(65536)
             if not chunk:
-                return received
+                break
             received += chunk
+        return received
 
 
 # --- origins -----------------------------------------------------------------------------------
@@ -108,8 +102,8 @@ def start_tls_origin(norvane, folder):
     return port
 
 
-class EchoServer(threading.Thread):
-    """Echoes every connection's bytes back until it closes."""
+class LoopbackServer(threading.Thread):
+    """Hands every connection to a loopback port to serve(conn) until its test ends."""
 
     def __init__(self, test):
         super().__init__(daemon=True)
@@ -124,7 +118,14 @@ class EchoServer(threading.Thread):
                 conn, _ = self.listener.accept()
             except OSError:
                 return
-            threading.Thread(target=self.echo, args=(conn,), daemon=True).start()
+            self.serve(conn)
+
+
+class EchoServer(LoopbackServer):
+    """Echoes every connection's bytes back until it closes."""
+
+    def serve(self, conn):
+        threading.Thread(target=self.echo, args=(conn,), daemon=True).start()
 
     @staticmethod
     def echo(conn):
@@ -134,6 +135,30 @@ class EchoServer(threading.Thread):
                 if not data:
                     return
                 conn.sendall(data)
+
+
+class VersionOrigin(LoopbackServer):
+    """An HTTP origin whose answer to a GET of a path is a page "version N" (N counting that
+    path's requests from 1), with Last-Modified and the headers `headers[path]` adds."""
+
+    def __init__(self, test, headers):
+        self.headers = headers
+        self.hits = {}
+        super().__init__(test)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def serve(self, conn):
+        with conn, conn.makefile("rb") as reader:
+            path = reader.readline().split(b" ")[1].decode()
+            while reader.readline() not in (b"\r\n", b"\n", b""):
+                pass
+            self.hits[path] = self.hits.get(path, 0) + 1
+            body = b"version %d" % self.hits[path]
+            head = ["HTTP/1.0 200 OK", "Content-Type: text/html", "Content-Length: %d" % len(body),
+                    "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT"] + self.headers.get(path, [])
+            conn.sendall("\r\n".join(head).encode() + b"\r\n\r\n" + body)
 
 
 PYFTPD = r'''

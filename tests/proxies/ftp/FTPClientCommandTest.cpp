@@ -12,11 +12,23 @@ TEST(FTPClientCommandTest, CommandsByTheirWordInAnyCase) {
     EXPECT_EQ(ClassifyCommand("  Port 1,2,3,4,5,6"), EFTPClientCommand::port);
     EXPECT_EQ(ClassifyCommand("PASV"), EFTPClientCommand::pasv);
     EXPECT_EQ(ClassifyCommand("quit"), EFTPClientCommand::quit);
-    for (const char* line : {"EPSV ALL", "eprt |1|127.0.0.1|1025|", "LPSV", "LPRT 4,4,1"})
+    EXPECT_EQ(ClassifyCommand("Feat"), EFTPClientCommand::feat);
+    for (const char* line :
+         {"EPSV ALL", "eprt |1|127.0.0.1|1025|", "LPSV", "LPRT 4,4,1", "AUTH TLS", "adat x",
+          "PBSZ 0", "PROT P", "CCC", "MIC x", "CONF x", "ENC x"})
         EXPECT_EQ(ClassifyCommand(line), EFTPClientCommand::extended) << line;
     for (const char* line : {"USERS a@b", "PAS", "\xff\xf4\xff\xf2" "ABOR"})
         EXPECT_EQ(ClassifyCommand(line), EFTPClientCommand::other) << line;
     EXPECT_EQ(ClassifyCommand(" \t "), EFTPClientCommand::empty);
+}
+
+TEST(FTPClientCommandTest, FeatureLinesOfWhatTheGatewayDoesNotCarry) {
+    for (const char* line : {" EPSV", " EPRT", "  lpsv", " LPRT", " AUTH TLS", " PBSZ", " PROT",
+                             " CCC", "211-EPSV", "211-AUTH SSL"})
+        EXPECT_TRUE(IsUncarriedFeature(line)) << line;
+    for (const char* line : {"211-Features:", " MDTM", " SIZE", " MLST type*;size*;", " UTF8",
+                             " REST STREAM", " EPSVX", " TVFS", "211-MDTM", ""})
+        EXPECT_FALSE(IsUncarriedFeature(line)) << line;
 }
 
 TEST(FTPClientCommandTest, UserLinesNameTheServer) {

@@ -16,7 +16,7 @@ constexpr const char* kLaterText = "Sun, 06 Nov 1994 08:49:38 GMT";
 constexpr const char* kEarlierText = "Sat, 05 Nov 1994 08:49:37 GMT";
 constexpr const char* kUnreadableText = "yesterday";
 
-CWWWRequest Request(std::optional<std::string> ifModifiedSince, bool pragmaNoCache = false) {
+CWWWRequest Request(std::optional<std::string> ifModifiedSince) {
     CWWWRequest request;
     request.method = "GET";
     request.scheme = "http";
@@ -27,8 +27,6 @@ CWWWRequest Request(std::optional<std::string> ifModifiedSince, bool pragmaNoCac
     request.headers.Add("Accept", "*/*");
     if (ifModifiedSince)
         request.headers.Add("If-Modified-Since", *ifModifiedSince);
-    if (pragmaNoCache)
-        request.headers.Add("Pragma", "No-Cache");
     return request;
 }
 
@@ -105,20 +103,34 @@ TEST(CacheCheckTest, WithoutACopyTheClientsOwnDateDecides) {
     EXPECT_EQ(IfModifiedSince(conditional), kEarlierText);
 }
 
-TEST(CacheCheckTest, PragmaNoCacheFetchesAndDropsTheClientsDate) {
-    for (bool fresh : {true, false}) {
-        CWWWRequest request = Request(kCopyDateText, true);
-        const SCachedCopy copy{kCopyDate, fresh};
-        const SCacheCheck check = CheckCache(request, &copy);
-        EXPECT_EQ(check.state, kCacheFetch);
-        EXPECT_TRUE(check.considered);  // its 200 replaces the copy
-        EXPECT_FALSE(check.markChecked);
-        EXPECT_EQ(IfModifiedSince(request), std::nullopt);
+TEST(CacheCheckTest, NoCacheFetchesAndDropsTheClientsDate) {
+    struct SCase {
+        const char* name;
+        const char* value;
+        bool noCache;  // the copy is passed over
+    };
+    const SCase cases[] = {
+        {"Pragma", "No-Cache", true},          {"Pragma", "foo, no-cache", true},
+        {"Cache-Control", "no-cache", true},   {"cache-control", "Max-Age=0", true},
+        {"Cache-Control", "max-age=x", true},  {"Cache-Control", "max-age=\"0\"", true},
+        {"Cache-Control", "max-age=5", false}, {"Cache-Control", "no-store", false},
+    };
+    for (const SCase& c : cases) {
+        for (bool fresh : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + ": " + c.value + (fresh ? " fresh" : " stale"));
+            CWWWRequest request = Request(kEarlierText);
+            request.headers.Add(c.name, c.value);
+            const SCachedCopy copy{kCopyDate, fresh};
+            const SCacheCheck check = CheckCache(request, &copy);
+            EXPECT_EQ(check.state, c.noCache ? kCacheFetch
+                                   : fresh   ? kCacheServe
+                                             : kCacheRevalidate);
+            EXPECT_TRUE(check.considered);  // its 200 replaces the copy
+            EXPECT_EQ(check.markChecked, !c.noCache);
+            const std::optional<std::string> sent = fresh ? kEarlierText : kCopyDateText;
+            EXPECT_EQ(IfModifiedSince(request), c.noCache ? std::nullopt : sent);
+        }
     }
-    CWWWRequest listed = Request(std::nullopt);
-    listed.headers.Add("Pragma", "foo, no-cache");
-    const SCachedCopy copy{kCopyDate, true};
-    EXPECT_EQ(CheckCache(listed, &copy).state, kCacheFetch);
 }
 
 TEST(CacheCheckTest, AVanishedCopyIsFetchedWithTheClientsOwnHeaders) {
@@ -151,7 +163,7 @@ TEST(CacheCheckTest, AClientWithoutADateNeverHearsTheCachesNotModified) {
             const SCacheCheck check = CheckCache(request, hasCopy ? &copy : nullptr);
             EXPECT_NE(check.state, kCacheNotModified);
             const SResponseDecision decision =
-                DecideResponse(check.state, check.considered, request, notModified, true);
+                DecideResponse(check.state, check.considered, request, notModified, {true});
             EXPECT_NE(decision.action, EResponseAction::notModified);
             if (decision.action == EResponseAction::serveCached) {
                 // The copy is gone: the request that goes out again carries no date at all.

@@ -532,13 +532,13 @@ TEST_F(CacheTest, PurgeBySizeAndCriteriaOnePurgeAtATime) {
     EXPECT_TRUE(cache.Contains("h/popular"));
     EXPECT_EQ(cache.GetTotalSize(), 600000.0);
     EXPECT_EQ(cache.GetCacheOptions(), 3u);  // under the limit again: storing stays on
-    EXPECT_EQ(notified, 0);
+    EXPECT_EQ(notified, 1);                  // every purge tells the consoles the new totals
 
-    // A purge that cannot make room suspends storing and tells the consoles.
+    // A purge that cannot make room suspends storing (and tells the consoles).
     cache.SetMaxSize(0);
     cache.Purge();
     EXPECT_EQ(cache.GetCacheOptions(), 2u);
-    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(notified, 2);
 
     // A purge asked for while one runs does nothing (here: from inside the running one).
     struct Reentrant : CCachePurgeCriterion {
@@ -561,6 +561,7 @@ TEST_F(CacheTest, PurgeBySizeAndCriteriaOnePurgeAtATime) {
     cache.GetPurgeFilter().AddFilter(second);
     cache.Purge();
     EXPECT_EQ(reentrant->calls, 1);
+    EXPECT_EQ(notified, 3);  // the purges refused inside it tell nobody
     EXPECT_FALSE(cache.IsBusy());
     EXPECT_EQ(cache.GetCacheOptions(), 2u);  // the purge left the options as they were
 }
