@@ -9,9 +9,11 @@
 #     every request a reload ("Pragma: no-cache"), so each is a miss whose response is stored;
 #     and cache hits,
 #   - through tinyproxy, and through squid with its cache off and on (cache hits),
-# and prints each figure with its ratio to direct and to the best peer of the same kind, and,
-# for each Norvane row, the engine's system calls per 1 KiB request (strace -c over a short
-# extra run, so the figures above are measured without it).
+# and prints each figure with its ratio to direct and to the best peer of the same kind, beside
+# each Norvane 1 MiB row the engine's CPU time per MiB relayed (all its threads, from
+# /proc/PID/stat over the same run), and, for each Norvane row, the engine's system calls per
+# 1 KiB request (strace -c over a short extra run, so the figures above are measured without
+# it).
 #
 # Missing programs (wrk, nginx, tinyproxy, squid and the build tools) are installed with apt-get
 # when run as root; otherwise the one command to run is printed. Every server runs as the
@@ -80,7 +82,10 @@ start_nginx "$origin_port"
 
 # --- measuring --------------------------------------------------------------------------------
 
-declare -A rps mibs errors read_errors origin_share note syscalls top_syscalls
+declare -A rps mibs errors read_errors origin_share note syscalls top_syscalls cpu_per_mib
+
+# The CPU time the engine `pid` has used so far, every thread's (ended ones too), in clock ticks.
+engine_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
 
 # measure ROW SIZE PORT: first one fetch through 127.0.0.1:PORT (the origin's port for the
 # direct row) that must be byte-identical to the object, then wrk for BENCH_DURATION seconds.
@@ -96,10 +101,16 @@ measure() {
     local before after out line
     local -a extra=()
     [[ -n ${row_headers[$row]:-} ]] && extra=("${row_headers[$row]}")
+    local pid="" cpu_before=""
+    if [[ $row == norvane-* && $size == 1m ]] && pid=$(engine_pid); then
+        cpu_before=$(engine_cpu_ticks "$pid")
+    fi
     before=$(origin_requests)
     out=$(wrk -t"$threads" -c"$connections" -d"${duration}s" --timeout 10s -s "$lua" \
         "http://127.0.0.1:$port/" -- "$url" "${extra[@]}" 2>&1) || true
     after=$(origin_requests)
+    local cpu_after=""
+    [[ -n $cpu_before ]] && cpu_after=$(engine_cpu_ticks "$pid")
     line=$(grep '^RESULT ' <<<"$out" || true)
     if [[ -z $line ]]; then
         note[$key]="wrk failed: $(head -c 200 <<<"$out")"
@@ -111,6 +122,10 @@ measure() {
     rps[$key]=$(awk -v n="$((responses - status))" -v us="$us" 'BEGIN { printf "%.1f", n * 1e6 / us }')
     mibs[$key]=$(awk -v b="$bytes" -v us="$us" 'BEGIN { printf "%.1f", b * 1e6 / us / 1048576 }')
     errors[$key]=$((connect + write + status + timeout))
+    if [[ -n $cpu_before && -n $cpu_after ]] && ((bytes > 0)); then
+        cpu_per_mib[$key]=$(awk -v t="$((cpu_after - cpu_before))" -v hz="$(getconf CLK_TCK)" \
+            -v b="$bytes" 'BEGIN { printf "%.3f", t * 1000 / hz / (b / 1048576) }')
+    fi
     read_errors[$key]=$read
     origin_share[$key]=$(awk -v o="$((after - before))" -v n="$responses" \
         'BEGIN { printf "%.2f", n ? o / n : 0 }')
@@ -337,16 +352,16 @@ echo "origin nginx $(nginx -v 2>&1 | sed 's|.*/||'), tinyproxy $(dpkg-query -W -
     "$(nproc) CPUs, load average $load_before before the run"
 load_note
 echo
-format="%-6s  %-20s %10s %8s %8s  %8s %8s %8s  %6s %6s %6s\n"
+format="%-6s  %-20s %10s %8s %8s  %8s %8s %8s  %6s %6s %6s  %8s\n"
 # shellcheck disable=SC2059
-printf "$format" object row req/s xdirect xpeer MiB/s xdirect xpeer origin errors read
+printf "$format" object row req/s xdirect xpeer MiB/s xdirect xpeer origin errors read "ms/MiB"
 declare -a notes=()
 for size in "${sizes[@]}"; do
     for row in "${rows[@]}"; do
         key=$row/$size
         if [[ -z ${rps[$key]:-} ]]; then
             # shellcheck disable=SC2059
-            printf "$format" "${size_label[$size]}" "${row_label[$row]}" n/a - - n/a - - - - -
+            printf "$format" "${size_label[$size]}" "${row_label[$row]}" n/a - - n/a - - - - - -
             notes+=("${size_label[$size]}, ${row_label[$row]}: ${note[$key]:-not measured}")
             continue
         fi
@@ -356,7 +371,8 @@ for size in "${sizes[@]}"; do
             "$(ratio "${rps[$key]}" "$(best_peer "$row" "$size" rps)")" \
             "${mibs[$key]}" "$(ratio "${mibs[$key]}" "${mibs[direct/$size]:-}")" \
             "$(ratio "${mibs[$key]}" "$(best_peer "$row" "$size" mibs)")" \
-            "${origin_share[$key]}" "${errors[$key]}" "${read_errors[$key]}"
+            "${origin_share[$key]}" "${errors[$key]}" "${read_errors[$key]}" \
+            "${cpu_per_mib[$key]:--}"
     done
 done
 echo
@@ -367,6 +383,8 @@ requests reaching nginx per response. errors: wrk's connect, write and time-out 
 responses other than 2xx/3xx (those are not counted in req/s). read: wrk's read errors, which
 also count a connection closed after a complete response that did not announce the close
 (an HTTP/1.1 response without "Connection: close"); the response itself is counted.
+ms/MiB: the engine's CPU time (every thread, user and system) per MiB it relayed in that
+run, for Norvane's 1 MiB rows: what a large body costs, whatever share of the CPUs it got.
 EOF
 for line in "${notes[@]}"; do echo "n/a  $line"; done
 echo

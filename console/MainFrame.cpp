@@ -5,6 +5,7 @@
 #include "console/ConsoleImages.h"
 #include "console/ConsoleTexts.h"
 #include "console/KeyIndicators.h"
+#include "console/ScaledLayout.h"
 #include "console/WardenhallApp.h"
 #include "console/WardenhallView.h"
 
@@ -74,7 +75,7 @@ QLabel* MakeIndicator(const char* text) {
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setWindowIcon(ConsoleImages::ApplicationIcon());
-    resize(kWidth, kHeight);
+    resize(ScaledSize(this, kWidth, kHeight));
     CreateCommands();
     CreateMenus();
     CreateToolBar();
@@ -194,7 +195,7 @@ void CMainFrame::CreatePanes() {
     // The activity pane keeps its width as the window grows; the configuration pane takes the rest.
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({kActivityPaneWidth, kConfigurationPaneWidth});
+    m_splitter->setSizes({ScaledWidth(this, kActivityPaneWidth), ScaledWidth(this, kConfigurationPaneWidth)});
     setCentralWidget(m_splitter);
     setFocusProxy(m_activityPane);
 }
@@ -209,14 +210,19 @@ void CMainFrame::showEvent(QShowEvent* event) {
     if (!m_placed) {
         m_placed = true;
         if (QScreen* screen = this->screen()) {
+            const QRect available = screen->availableGeometry();
+            // Taller where the screen has room, never taller than the screen.
+            const int tall = std::max(height(), available.height() * kScreenHeightShare / 100);
+            resize(width(), std::min(tall, available.height()));
             QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
+            frame.moveCenter(available.center());
             move(frame.topLeft());
         }
         // The splitter shares out only the width it has: the left pane gets exactly its own.
         layout()->activate();
-        int rest = m_splitter->width() - m_splitter->handleWidth() - kActivityPaneWidth;
-        m_splitter->setSizes({kActivityPaneWidth, std::max(rest, kConfigurationPaneWidth / 4)});
+        const int activity = ScaledWidth(this, kActivityPaneWidth);
+        int rest = m_splitter->width() - m_splitter->handleWidth() - activity;
+        m_splitter->setSizes({activity, std::max(rest, ScaledWidth(this, kConfigurationPaneWidth) / 4)});
         m_activityPane->setFocus();
         UpdateIndicators();
     }

@@ -1,10 +1,13 @@
 #pragma once
-// CMainFrame: the console's main window. 600 x 440, centred; the menu bar ("&File" with the
-// application's commands, "&Configuration" and "&Activity" for the views, "&Help"); the tool bar
-// (Go On-line, Go Off-line, On-line options, a gap, Save changes; docked at the top, dockable
-// on every side, with tool tips); the status bar (the message pane, then CAP, NUM and SCRL); and
-// a splitter of two panes, the activity pane on the left (400 wide, the active one) and the
-// configuration pane on the right: the activity view and the configuration tree.
+// CMainFrame: the console's main window. 600 x 440 (sizes of the first layout, scaled to the
+// font: console/ScaledLayout.h), on its first showing as tall as 3/4 of the screen where that
+// is more, so that a configuration tree of some thirty rows shows whole; centred. The menu bar
+// ("&File" with the application's commands, "&Configuration" and "&Activity" for the views,
+// "&Help"); the tool bar (Go On-line, Go Off-line, On-line options, a gap, Save changes; docked
+// at the top, dockable on every side, with tool tips); the status bar (the message pane, then
+// CAP, NUM and SCRL); and a splitter of two panes, the activity pane on the left (400 wide,
+// scaled; the active one) and the configuration pane on the right: the activity view and the
+// configuration tree.
 //
 // Commands are QActions found by their command id; each shows the first line of its prompt in
 // the status bar and the second as its tool tip. GUI thread only.
@@ -29,6 +32,8 @@ public:
     static constexpr int kHeight = 440;
     static constexpr int kActivityPaneWidth = 400;
     static constexpr int kConfigurationPaneWidth = 200;
+    // Percent of the screen's height that the window takes at least when first shown.
+    static constexpr int kScreenHeightShare = 75;
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;

@@ -3,6 +3,7 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/Machine.h"
 #include "engine/framework/Session.h"
+#include "engine/framework/UserAccounts.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
@@ -241,6 +242,7 @@ void CNorvaneEngine::OnTimer(DWORD timerId) {
         }
     }
     m_cache.SyncIndex();
+    EngineLogOnThrottle().Sweep(GetTickCount64());
     if (m_ticks.fetch_add(1) % kStatisticsEveryTicks == 0)
         SaveUserDatabase();
 }

@@ -217,8 +217,8 @@ protected:
     void OnMessageException() override;
 
     // WM_TIMER: ignored unless `timerId` is the engine's timer. Walks every machine's idle
-    // check under the machine-map lock, then saves the users' statistics on the first tick
-    // and every 60th after it.
+    // check under the machine-map lock, lets the log-on throttle forget quiet addresses, then
+    // saves the users' statistics on the first tick and every 60th after it.
     virtual void OnTimer(DWORD timerId);
     // WM_USER + 11: the dialer hangs up every line, its thread is waited for (bounded), a
     // 3000 ms pause, then the dialer thread starts again. Failures are dropped.

@@ -35,6 +35,10 @@ inline constexpr DWORD EVMSG_STARTED = 5;
 inline constexpr DWORD EVMSG_STOPPED = 6;
 inline constexpr DWORD EVMSG_BADREQUEST = 7;
 inline constexpr DWORD EVMSG_DEBUG = 8;
+// A client address keeps failing the link handshake's log-on (%1 the address, %2 the account),
+// and the end of that burst (%1 the address, %2 the failures counted).
+inline constexpr DWORD EVMSG_LOGONFAILURES = 9;
+inline constexpr DWORD EVMSG_LOGONFAILURESENDED = 10;
 
 // The program's message table; each text ends with CR LF as in a message table.
 inline constexpr EventMessage kEventMessages[] = {
@@ -48,6 +52,12 @@ inline constexpr EventMessage kEventMessages[] = {
     {EVMSG_STOPPED, "The service has been stopped.\r\n"},
     {EVMSG_BADREQUEST, "Bad request sent to service.\r\n"},
     {EVMSG_DEBUG, "%1.\r\n"},
+    {EVMSG_LOGONFAILURES,
+     "Repeated failed log-ons from %1 (account %2): further log-ons from this address are "
+     "slowed down.\r\n"},
+    {EVMSG_LOGONFAILURESENDED,
+     "Failed log-ons from %1 have ended after %2 failures: log-ons from this address are no "
+     "longer slowed down.\r\n"},
 };
 inline constexpr std::size_t kEventMessageCount = sizeof kEventMessages / sizeof kEventMessages[0];
 

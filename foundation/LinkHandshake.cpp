@@ -99,7 +99,8 @@ std::string CLinkHandshake::MakeChallenge(std::string text) {
 }
 
 std::optional<CLinkRefusal> CLinkHandshake::CheckAnswer(std::string_view body,
-                                                        const CLinkUserLookup& lookup) {
+                                                        const CLinkUserLookup& lookup,
+                                                        bool passwordMayPass) {
     if (body.size() < kAnswerFixed)
         return Refuse(kCodeProtocol, kTextBadProtocol);
 
@@ -132,6 +133,7 @@ std::optional<CLinkRefusal> CLinkHandshake::CheckAnswer(std::string_view body,
         return Refuse(kCodeProtocol, kTextBadProtocol);
     const std::string user(body.substr(kAnswerUserAt, userEnd - kAnswerUserAt));
     const std::string_view response = body.substr(userEnd + 1, responseEnd - userEnd - 1);
+    m_answeredUser = user;
 
     if (m_fixedUser) {
         if (user != m_userName)
@@ -146,7 +148,7 @@ std::optional<CLinkRefusal> CLinkHandshake::CheckAnswer(std::string_view body,
         m_password = std::move(password);
     }
 
-    if (!SameText(Response(m_challenge, m_password), response))
+    if (!SameText(Response(m_challenge, m_password), response) || !passwordMayPass)
         return Refuse(kCodeBadPassword, FormatText(kTextFailedPassword, user.c_str()), true);
     return std::nullopt;
 }

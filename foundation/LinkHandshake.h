@@ -44,6 +44,9 @@ public:
     bool IsFixedUser() const { return m_fixedUser; }
     // On the server, after CheckAnswer has read it, the client's user name.
     const std::string& GetUserName() const { return m_userName; }
+    // On the server, the user name of the client's answer as it came, also when it was refused
+    // for not being the fixed user; empty before an answer was read that far.
+    const std::string& GetAnsweredUserName() const { return m_answeredUser; }
     const std::string& GetChallenge() const { return m_challenge; }
 
     // Client half, in order. Each returns the refusal that ends the handshake, or nothing.
@@ -63,8 +66,11 @@ public:
     std::string MakeChallenge(std::string text);
     // Checks an answer frame's body against the credentials or `lookup` (which may be empty:
     // then no user exists). Takes the client's user name, the promotion of a console link to
-    // type 3, and the password the keys are made from.
-    std::optional<CLinkRefusal> CheckAnswer(std::string_view body, const CLinkUserLookup& lookup);
+    // type 3, and the password the keys are made from. Without `passwordMayPass` every check
+    // runs as usual but the response counts as wrong, so the refusal is the one a wrong
+    // password gets.
+    std::optional<CLinkRefusal> CheckAnswer(std::string_view body, const CLinkUserLookup& lookup,
+                                            bool passwordMayPass = true);
 
     // Cipher. StartCipher keys both directions from the challenge and credentials (the client's
     // send key is the server's receive key and the reverse) and turns the cipher on.
@@ -97,6 +103,7 @@ private:
     BYTE m_linkType;
     bool m_fixedUser;
     std::string m_userName;
+    std::string m_answeredUser;
     std::string m_password;
     std::string m_challenge;
     bool m_cipherActive = false;

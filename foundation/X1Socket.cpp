@@ -11,6 +11,7 @@
 #include "platform/net/SocketErrors.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <functional>
 #include <memory>
@@ -458,18 +459,18 @@ int X1Socket::Peek(void* buffer, int size) {
     return static_cast<int>(got);
 }
 
-int X1Socket::MoveTo(X1Socket& to, int size) {
+int X1Socket::MoveTo(X1Socket& to, int size, NetMoveCopy* copy) {
     if (m_hSocket == INVALID_SOCKET_HANDLE || size <= 0)
         return 0;
     if (!IsCipherActive() && !to.IsCipherActive() && m_nMode != kModeDatagram &&
         to.m_nMode != kModeDatagram) {
         const int s = to.RequireOpen();
         std::size_t taken = 0;
-        const long moved = NetMove(m_hSocket, s, static_cast<std::size_t>(size),
-                                   SendTimeout(static_cast<std::size_t>(size)), &taken);
+        const long moved =
+            NetMove(m_hSocket, s, static_cast<std::size_t>(size),
+                    SendTimeout(static_cast<std::size_t>(size)), &taken, &to.m_dwBytesSent, copy);
         if (moved >= 0) {
             AddBytesReceived(static_cast<DWORD>(moved));
-            to.AddBytesSent(static_cast<DWORD>(moved));
             return static_cast<int>(moved);
         }
         AddBytesReceived(static_cast<DWORD>(taken));
@@ -478,9 +479,18 @@ int X1Socket::MoveTo(X1Socket& to, int size) {
     }
     std::vector<char> buffer(static_cast<std::size_t>(std::min(size, kMoveCopyBlock)));
     const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
-    if (received > 0)
-        to.Send(buffer.data(), received);
-    return std::max(received, 0);
+    if (received <= 0)
+        return 0;
+    to.Send(buffer.data(), received);
+    if (copy != nullptr && copy->error == 0) {
+        const auto count = static_cast<std::size_t>(received);
+        if (WriteFileAt(copy->file, buffer.data(), count, copy->offset) ==
+            static_cast<std::int64_t>(count))
+            copy->offset += count;
+        else
+            copy->error = errno != 0 ? errno : EIO;
+    }
+    return received;
 }
 
 int X1Socket::GetBytesAvailable() {

@@ -34,6 +34,7 @@
 #include <string>
 
 class CEvent;
+class CLinkLogOnThrottle;
 class X1Socket;
 
 // Called for each event (an FD_ bit) of a callback-mode socket, on the callback thread.
@@ -156,9 +157,12 @@ public:
     virtual int Peek(void* buffer, int size);
     // Moves at most `size` of the bytes waiting here to `to`, sending as Send does (waiting for
     // room, failures thrown): the count moved, 0 when nothing waited. Between two plain stream
-    // sockets the bytes never pass through this process; otherwise (a cipher, a datagram
-    // socket) they go through Receive and Send. Both sockets' counters count them.
-    int MoveTo(X1Socket& to, int size);
+    // sockets the bytes never pass through this process, and `to` counts them sent as they go
+    // (a slow peer's progress shows while the send waits); otherwise (a cipher, a datagram
+    // socket) they go through Receive and Send. Both sockets' counters count them. With
+    // `copy`, the bytes moved are also written into its file once sent (NetMoveCopy: a failed
+    // write sets its error and stops the copy, not the move).
+    int MoveTo(X1Socket& to, int size, NetMoveCopy* copy = nullptr);
     // Bytes waiting (on a datagram socket: the next datagram's length).
     int GetBytesAvailable();
 
@@ -210,8 +214,11 @@ public:
     // the refusal's code and text; the caller closes the socket.
     void ClientHandshake();
     // The server half on an accepted socket whose credentials are set. Without a fixed user,
-    // `lookup` finds the client's user and password. Throws like ClientHandshake.
-    void ServerHandshake(const CLinkUserLookup& lookup = {});
+    // `lookup` finds the client's user and password. With a `throttle`, the client's answer
+    // is checked and answered at its address's turn (LinkLogOnThrottle.h), waiting on the
+    // calling thread. Throws like ClientHandshake.
+    void ServerHandshake(const CLinkUserLookup& lookup = {},
+                         CLinkLogOnThrottle* throttle = nullptr);
     // The link type (after a server's promotion of a console link to 3), and the user name (on
     // a server, the client's); 0 and empty without credentials.
     BYTE GetLinkType() const;

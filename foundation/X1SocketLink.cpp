@@ -4,6 +4,7 @@
 
 #include "foundation/X1Socket.h"
 
+#include "foundation/LinkLogOnThrottle.h"
 #include "platform/net/SocketErrors.h"
 
 #include <algorithm>
@@ -82,12 +83,17 @@ void X1Socket::ClientHandshake() {
     link.StartCipher(false);
 }
 
-void X1Socket::ServerHandshake(const CLinkUserLookup& lookup) {
+void X1Socket::ServerHandshake(const CLinkUserLookup& lookup, CLinkLogOnThrottle* throttle) {
     CLinkHandshake& link = BeginHandshake();
+    // Taken now: a client that resets the connection after its answer is still the same one.
+    const std::string client = throttle ? GetPeerAddress() : std::string();
     SendLinkFrame(link.MakeChallenge());
     std::string body;
     ReadLinkFrame(body, kTextNoResponseFromClient, kTextBadProtocol);
-    if (std::optional<CLinkRefusal> refusal = link.CheckAnswer(body, lookup)) {
+    std::optional<CLinkRefusal> refusal = throttle
+                                              ? throttle->CheckAnswer(client, link, body, lookup)
+                                              : link.CheckAnswer(body, lookup);
+    if (refusal) {
         if (refusal->sendStatus) {
             try {
                 SendLinkFrame(CLinkHandshake::StatusFrame(static_cast<BYTE>(refusal->code)));

@@ -42,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (BYTE type : {LinkFormat::kLinkEngine, LinkFormat::kLinkConsole}) {
         CLinkHandshake server(type, type == LinkFormat::kLinkEngine, "admin", "secret");
         server.MakeChallenge("3735928559");
+        // An answer whose password may not pass is never admitted.
+        CLinkHandshake held(type, type == LinkFormat::kLinkEngine, "admin", "secret");
+        held.MakeChallenge("3735928559");
+        if (!held.CheckAnswer(body, LookUp, false))
+            std::abort();
         if (!server.CheckAnswer(body, LookUp)) {
             server.StartCipher(true);
             BYTE probe[4] = {};

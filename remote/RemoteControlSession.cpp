@@ -71,7 +71,7 @@ CLinkUserLookup CRemoteControlSession::UserLookup() { return LinkUserLookup(fals
 
 void CRemoteControlSession::BeforeAdmission() {
     m_clientSocket.SetLinkCredentials(LinkFormat::kLinkConsole, false, "", "");
-    m_clientSocket.ServerHandshake(UserLookup());
+    m_clientSocket.ServerHandshake(UserLookup(), &EngineLogOnThrottle());
 }
 
 void CRemoteControlSession::AfterAdmission() {

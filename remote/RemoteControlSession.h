@@ -8,8 +8,10 @@
 //
 // Start (CTCPSession's start-up steps, on the session's thread):
 //   1. BeforeAdmission: the handshake (link type 2, no fixed user): the client's user name and
-//      MD5 response are checked against the engine's user database. A refusal ends the session
-//      with code 1 after the "CRemoteControlSession::InitInstance()" error line.
+//      MD5 response are checked against the engine's user database, at the client address's
+//      turn in the engine's log-on throttle (engine/framework/UserAccounts.h), which slows
+//      guessing down. A refusal ends the session with code 1 after the
+//      "CRemoteControlSession::InitInstance()" error line.
 //   2. The session is admitted to the client machine of its address.
 //   3. AfterAdmission: the machine's user becomes the handshake's user at level 2
 //      (authenticated; the consoles hear machine changed, 72), and the session takes both.

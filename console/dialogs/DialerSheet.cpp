@@ -34,6 +34,7 @@
 
 #include <memory>
 
+using UserDialogKit::MakeListBox;
 using UserDialogKit::Numbered;
 
 namespace {
@@ -188,7 +189,7 @@ void CDialerPhonebookPage::OnDialOrReset(const char* action) {
 CDialerLocalSitesPage::CDialerLocalSitesPage(CDialer& dialer)
     : CTabPage(ConsoleIds::kDialerLocalSitesPage),
       m_dialer(dialer),
-      m_list(Numbered(new QListWidget, kSiteList)),
+      m_list(MakeListBox(kSiteList)),
       m_edit(Numbered(new QLineEdit, kSiteEdit)) {
     setWindowTitle("Local sites");
     auto* group = new QGroupBox;

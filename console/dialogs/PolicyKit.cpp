@@ -159,7 +159,7 @@ CPatternLists::CPatternLists(int everywhereId, const char* everywhereText, int s
 }
 
 CPatternLists::Side CPatternLists::MakeSide(int listId, int editId, int addId, int removeId) {
-    return {Numbered(new QListWidget, listId), Numbered(new QLineEdit, editId), Numbered(new QPushButton("Add"), addId),
+    return {MakeListBox(listId), Numbered(new QLineEdit, editId), Numbered(new QPushButton("Add"), addId),
             Numbered(new QPushButton("Remove"), removeId)};
 }
 

@@ -157,8 +157,8 @@ void CRecipientLocationPage::Store() {
 
 CRecipientTimePage::CRecipientTimePage()
     : CRecipientPage(ConsoleIds::kRecipientTimePage),
-      m_included(Numbered(new QListWidget, kIncludedList)),
-      m_excluded(Numbered(new QListWidget, kExcludedList)) {
+      m_included(MakeListBox(kIncludedList)),
+      m_excluded(MakeListBox(kExcludedList)) {
     setWindowTitle("Time");
     auto* layout = new QVBoxLayout(this);
     AddRadios(this, layout,

@@ -34,6 +34,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using UserDialogKit::MakeListBox;
 using UserDialogKit::Numbered;
 
 namespace {
@@ -773,7 +774,7 @@ void CServiceMappingsPage::SetMappingEditor(MappingEditor editor) {
 CServiceMappingsPage::CServiceMappingsPage(CServiceManager& manager)
     : CServicePage(ConsoleIds::kServiceMappingsPage),
       m_manager(manager),
-      m_list(Numbered(new QListWidget, Mappings::kList)),
+      m_list(MakeListBox(Mappings::kList)),
       m_copy(CRef<CMappings>::Adopt(new CMappings)) {
     using namespace Mappings;
     setWindowTitle("Mappings");

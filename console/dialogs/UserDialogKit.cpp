@@ -3,6 +3,7 @@
 #include "console/ConsoleIds.h"
 #include "console/ConsoleImages.h"
 #include "console/MessageBox.h"
+#include "console/ScaledLayout.h"
 #include "console/WardenhallApp.h"
 #include "console/session/WHTreeItem.h"
 #include "engine/access/GroupMemberDatabase.h"
@@ -11,8 +12,8 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEvent>
-#include <QHeaderView>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -62,16 +63,19 @@ QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>>
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setColumnCount(static_cast<int>(columns.size()));
     QStringList labels;
-    int column = 0;
+    std::vector<int> widths;
     for (const auto& [text, width] : columns) {
         labels << QString::fromLatin1(text);
-        list->setColumnWidth(column++, width);
+        widths.push_back(width);
     }
     list->setHeaderLabels(labels);
-    int width = 0;
-    for (const auto& column : columns)
-        width += column.second;
-    list->setMinimumWidth(width + 2 * list->frameWidth() + 4);
+    FitColumns(list, widths);
+    return list;
+}
+
+QListWidget* MakeListBox(int id) {
+    auto* list = Numbered(new QListWidget, id);
+    FitToRows(list);
     return list;
 }
 

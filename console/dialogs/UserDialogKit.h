@@ -17,6 +17,7 @@ class CGroupMemberDatabase;
 class QDialog;
 class QDialogButtonBox;
 class QLineEdit;
+class QListWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -35,8 +36,11 @@ QDialogButtonBox* OkCancelButtons(QDialog* dialog);
 
 // An edit numbered `id`; with `password` its text shows as dots.
 QLineEdit* NumberedEdit(int id, bool password = false);
-// A single-selection report list numbered `id` with these columns (text, width).
+// A single-selection report list numbered `id` with these columns (text, width as first laid
+// out; console/ScaledLayout.h).
 QTreeWidget* MakeList(int id, std::initializer_list<std::pair<const char*, int>> columns);
+// A list box numbered `id`, as wide as its widest row.
+QListWidget* MakeListBox(int id);
 // Appends a row of these texts with picture `image`.
 QTreeWidgetItem* AddRow(QTreeWidget* list, int image, const std::vector<std::string>& texts);
 // The names (column 0) of every row, in list order.

@@ -6,6 +6,7 @@
 
 #include "engine/access/GroupMemberDatabase.h"
 #include "foundation/LinkHandshake.h"
+#include "foundation/LinkLogOnThrottle.h"
 #include "foundation/ScopedLock.h"
 #include "platform/kernel/Types.h"
 
@@ -31,3 +32,8 @@ bool WithUserAccount(const std::string& userName, Use&& use) {
 // The link handshake's view of the user database: the password of the user account of that
 // name. With `enabledOnly`, a disabled account counts as missing.
 CLinkUserLookup LinkUserLookup(bool enabledOnly);
+
+// The engine's one throttle of link log-ons, shared by every door that checks link passwords
+// (the remote-control service and the TCP mapping's enciphered links). Its bursts go to the
+// event log. It lives as long as the process; the engine's timer sweeps it.
+CLinkLogOnThrottle& EngineLogOnThrottle();

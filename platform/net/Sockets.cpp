@@ -70,6 +70,44 @@ private:
 };
 
 thread_local MovePipe t_movePipe;
+// The second pipe of NetMove with a copy: it holds the bytes moved until they are in the file.
+// Empty between calls, as the first.
+thread_local MovePipe t_copyPipe;
+
+// Duplicates the `count` bytes at the front of `pipe` into the copy pipe (they stay in `pipe`
+// for the socket). False, with `copy.error` set, when they could not all be.
+bool TeeForCopy(MovePipe& pipe, std::size_t count, NetMoveCopy& copy) {
+    long n;
+    do {
+        n = tee(pipe.ReadEnd(), t_copyPipe.WriteEnd(), count, SPLICE_F_NONBLOCK);
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<long>(count))
+        return true;
+    // A part cannot be completed: tee always starts again at the front of `pipe`.
+    copy.error = n < 0 ? errno : EIO;
+    t_copyPipe.Close();
+    return false;
+}
+
+// Writes the `count` bytes the copy pipe holds into the copy's file at its offset.
+void WriteCopy(std::size_t count, NetMoveCopy& copy) {
+    loff_t offset = static_cast<loff_t>(copy.offset);
+    std::size_t written = 0;
+    while (written < count) {
+        const ssize_t n = splice(t_copyPipe.ReadEnd(), nullptr, copy.file, &offset,
+                                 count - written, SPLICE_F_MOVE);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        copy.error = n < 0 ? errno : EIO;
+        t_copyPipe.Close();  // the bytes it still holds are not written
+        break;
+    }
+    copy.offset += written;
+}
 
 bool Fail(int socketError) {
     WSASetLastError(socketError);
@@ -442,7 +480,8 @@ long NetSendTo(int s, const void* bytes, std::size_t count, const NetAddress& to
     }
 }
 
-long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken) {
+long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken,
+             std::atomic<DWORD>* sentCount, NetMoveCopy* copy) {
     *taken = 0;
     RegistrationPtr rf = FindOrFail(from);
     RegistrationPtr rt = rf ? FindOrFail(to) : nullptr;
@@ -458,7 +497,15 @@ long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_
     MovePipe& pipe = t_movePipe;
     if (!pipe.Open())
         return FailedWith(WSAEOPNOTSUPP);
-    const std::size_t size = std::min(maxBytes, pipe.Capacity());
+    std::size_t size = std::min(maxBytes, pipe.Capacity());
+    if (copy != nullptr && copy->error == 0) {
+        if (!t_copyPipe.Open())
+            return FailedWith(WSAEOPNOTSUPP);
+        // The copy pipe must take all that is taken in one tee.
+        size = std::min(size, t_copyPipe.Capacity());
+    } else {
+        copy = nullptr;
+    }
     long in;
     {
         NoticeScope scope;
@@ -484,6 +531,8 @@ long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_
     if (in <= 0)
         return 0;
     *taken = static_cast<std::size_t>(in);
+    if (copy != nullptr && !TeeForCopy(pipe, *taken, *copy))
+        copy = nullptr;
     const std::uint64_t deadline = DeadlineAfter(timeoutMs);
     std::size_t sent = 0;
     bool waited = false;
@@ -493,6 +542,8 @@ long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_
                                  SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            if (sentCount != nullptr)
+                sentCount->fetch_add(static_cast<DWORD>(n));
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -516,8 +567,13 @@ long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_
     }
     if (error != 0) {
         pipe.Close();  // what it still holds is lost with the send
+        if (copy != nullptr)
+            t_copyPipe.Close();
         return FailedWith(error);
     }
+    // The file is written once the peer has the bytes, so the peer never waits for it.
+    if (copy != nullptr)
+        WriteCopy(*taken, *copy);
     return static_cast<long>(sent);
 }
 

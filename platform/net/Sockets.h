@@ -12,6 +12,7 @@
 
 #include "platform/kernel/Types.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -85,14 +86,30 @@ int NetSendDatagrams(int s, NetOutgoingDatagram* datagrams, std::size_t count);
 // is consumed and fails with WSAEMSGSIZE; a pending ICMP error is consumed and not reported.
 long NetRecv(int s, void* buffer, std::size_t size, bool peek);
 
+// A file that NetMove writes the bytes it moves into as they pass (a web cache's content file
+// filled while the response is relayed). The caller sets `file` (open for writing) and
+// `offset` (where the bytes go); the move advances `offset` past what it wrote, after the
+// bytes were sent, and sets `error` (an errno) when a write failed or fell short: the bytes
+// from there on are not written, the move goes on. A move whose send fails writes nothing.
+struct NetMoveCopy {
+    int file = -1;
+    std::uint64_t offset = 0;
+    int error = 0;
+};
+
 // Moves at most `maxBytes` of the bytes waiting on connected stream socket `from` to connected
 // stream socket `to` without copying them through this process (splice through a pipe of the
 // calling thread): the count moved, 0 when nothing waited (or `from` failed, as NetRecv reads
 // a failed stream). Sending waits for room up to `timeoutMs` as NetSend does; when it fails,
-// -1, and `*taken` says how many bytes had been taken from `from` (they are lost, as the
-// bytes of a failed NetSend are). Fails with WSAEOPNOTSUPP, taking nothing, when either
-// socket is not a connected stream or the thread cannot have its pipe: the caller copies.
-long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken);
+// -1, and `*taken` says how many bytes had been taken from `from` (those not sent are lost, as
+// the bytes of a failed NetSend are). `sentCount` (when given) counts the bytes sent as they
+// go, so that another thread sees a slow peer's progress while a send waits. With `copy`, the
+// bytes moved are written into its file too (the kernel copies them into the file; a second
+// pipe of the thread holds them meanwhile). Fails with WSAEOPNOTSUPP, taking nothing, when
+// either socket is not a connected stream or the thread cannot have its pipes: the caller
+// copies.
+long NetMove(int from, int to, std::size_t maxBytes, DWORD timeoutMs, std::size_t* taken,
+             std::atomic<DWORD>* sentCount = nullptr, NetMoveCopy* copy = nullptr);
 
 // NetRecv with the sender's address (a stream socket gives its peer).
 long NetRecvFrom(int s, void* buffer, std::size_t size, NetAddress* from);

@@ -78,10 +78,8 @@ void CTCPMappingSession::AcceptLink() {
     const bool fixedUser = m_link.SpecifyUserForIncomingConnection != 0;
     m_clientSocket.SetLinkCredentials(LinkFormat::kLinkEngine, fixedUser, m_link.UsernameIn,
                                       m_link.PasswordIn);
-    if (fixedUser)
-        m_clientSocket.ServerHandshake();
-    else
-        m_clientSocket.ServerHandshake(LinkUserLookup(true));
+    m_clientSocket.ServerHandshake(fixedUser ? CLinkUserLookup() : LinkUserLookup(true),
+                                   &EngineLogOnThrottle());
 }
 
 void CTCPMappingSession::ConnectTarget(const CHostPort& target) {

@@ -8,7 +8,9 @@
 //   2. with EncryptConnectionsIn, the accepting side of the link handshake on the client
 //      connection (link type 1): as UsernameIn with PasswordIn when
 //      SpecifyUserForIncomingConnection is set, else as any enabled user of the engine's user
-//      database with that user's password; from then on the client connection is enciphered;
+//      database with that user's password, slowed down per client address like the
+//      remote-control log-on (EngineLogOnThrottle); from then on the client connection is
+//      enciphered;
 //   3. the target becomes the session's remote host and port, the description
 //      "TCPMapping: Connected to <host>:<port>";
 //   4. the access check, the engine's dial on demand, the connection through the service's

@@ -57,20 +57,33 @@ bool CCacheDownload::Open(const std::string& path, const CWWWResponse& response,
 }
 
 bool CCacheDownload::Write(const void* bytes, std::size_t count) {
+    if (!MayTake(count))
+        return false;
+    const bool written = count == 0 || WriteFileAt(m_file.Get(), bytes, count, m_written) ==
+                                           static_cast<std::int64_t>(count);
+    return Took(count, written ? 0 : errno != 0 ? errno : EIO);
+}
+
+bool CCacheDownload::Wrote(std::size_t count, int error) {
+    return MayTake(count) && Took(count, error);
+}
+
+bool CCacheDownload::MayTake(std::size_t count) {
     if (!IsOpen())
         return false;
-    if (count == 0)
-        return true;
     const std::uint64_t limit = m_expected ? *m_expected : kMaxStoredSize;
-    if (!m_lengthTrusted || count > limit - m_written) {
-        m_errorText = !m_lengthTrusted ? kCacheLengthUntrustedText
-                      : m_expected     ? kCacheBodyOutgrewLengthText
-                                       : kCacheBodyTooLargeText;
-        Discard();
-        return false;
-    }
-    if (WriteFileAt(m_file.Get(), bytes, count, m_written) != static_cast<std::int64_t>(count)) {
-        m_error = errno != 0 ? errno : EIO;
+    if (count == 0 || (m_lengthTrusted && count <= limit - m_written))
+        return true;
+    m_errorText = !m_lengthTrusted ? kCacheLengthUntrustedText
+                  : m_expected     ? kCacheBodyOutgrewLengthText
+                                   : kCacheBodyTooLargeText;
+    Discard();
+    return false;
+}
+
+bool CCacheDownload::Took(std::size_t count, int error) {
+    if (error != 0) {
+        m_error = error;
         Discard();
         return false;
     }

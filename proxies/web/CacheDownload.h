@@ -70,6 +70,12 @@ public:
     // then deleted and later writes are refused.
     bool Write(const void* bytes, std::size_t count);
     std::uint64_t GetWritten() const { return m_written; }
+    // For body bytes that a relay writes into the file as they pass (the session's move from
+    // the server to the client): the file, written at GetWritten(), and then Wrote.
+    int GetHandle() const { return m_file.Get(); }
+    // `count` more body bytes were written at GetWritten() through GetHandle(), or `error`
+    // (an errno, 0 for none) says the write failed: the same checks and result as Write.
+    bool Wrote(std::size_t count, int error);
     // Why the last Write failed: the system's text for a failed write, or the reason a body
     // was refused ("" when none failed).
     std::string GetErrorText() const;
@@ -82,6 +88,12 @@ public:
                                              std::int64_t now);
 
 private:
+    // Whether the download is open and `count` more bytes may be kept; when they may not,
+    // says why and discards the download.
+    bool MayTake(std::size_t count);
+    // `count` bytes were written (error 0), or the write failed with `error`: the download is
+    // discarded.
+    bool Took(std::size_t count, int error);
     void Discard();
 
     CUniqueFd m_file;

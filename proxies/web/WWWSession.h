@@ -17,7 +17,8 @@
 // both ways), or in the FTP conversation, and finally finished. Bytes the client sends after
 // its head go on only while its body (or the tunnel, or an FTP upload) relays them; until
 // then they wait on the socket, and relaying starts by taking what waits. Each read notice
-// takes what waits, up to kReadRoundsPerNotice receives.
+// takes what waits, up to kReadRoundsPerNotice receives; a response body (a tunnel's bytes
+// from the server) moves from socket to socket instead, up to kMoveBurstBytes a notice.
 //
 // One request per connection. Every request goes out with "Connection: close" and every
 // response head the client gets says "Connection: close" and "Proxy-Connection: close", so a
@@ -63,12 +64,18 @@ class CService;
 class CWWWSession : public CTwoEndTCPSession {
     DECLARE_SERIAL(CWWWSession)
 public:
-    // Bytes of the request head taken in one receive.
+    // Bytes of a request or response head taken in one receive.
     static constexpr std::size_t kReceiveBufferSize = 8096;
     // Bytes a relay takes in one receive, and receives one notice takes at most (what waits
     // beyond them is announced again).
     static constexpr std::size_t kRelayBufferSize = 65536;
     static constexpr int kReadRoundsPerNotice = 16;
+    // Once the response head went to the client, its body (a tunnel's bytes from the server)
+    // moves from socket to socket without passing through the session (X1Socket::MoveTo),
+    // kMoveChunkBytes at a time and at most kMoveBurstBytes a notice (what waits beyond them
+    // is announced again).
+    static constexpr std::size_t kMoveChunkBytes = 262144;
+    static constexpr std::size_t kMoveBurstBytes = 4194304;
 
     // Where the session is (see the class comment).
     enum class EWebState {
@@ -135,6 +142,12 @@ protected:
     void CheckCache();
     // A remote read of codes 2, 3 and 7: takes what waits.
     void OnRemoteRead();
+    // Moves what waits of the body from the server to the client (and into the cache
+    // download), kMoveChunkBytes at a time, up to kMoveBurstBytes.
+    void MoveResponseData();
+    // One move: the count moved, 0 when nothing waited. A failed write into the cache ends
+    // the download (EndStoreOnFailure); the body still goes to the client.
+    int MoveResponseChunk();
     // Takes one receive from the server; false when nothing more came or the session moved
     // on (ended, or sent the request again).
     bool ReceiveFromServer();
@@ -150,6 +163,7 @@ protected:
     // Bytes of the response body into the cache download; a failed write ends the download
     // with an error line.
     void StoreResponseData(std::string_view bytes);
+    void EndStoreOnFailure();
     // The server closed: what it still sent goes to the client, then the session ends.
     void OnRemoteClose();
     // Forgets the response, for the request going out again.

@@ -13,6 +13,7 @@
 #include "proxies/web/WWWSession.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <optional>
 
@@ -142,19 +143,49 @@ SStoreConditions CWWWSession::GetStoreConditions() const {
 
 void CWWWSession::OnRemoteRead() {
     for (int round = 0; round < kReadRoundsPerNotice; ++round) {
+        if (m_state == EWebState::relaying) {
+            MoveResponseData();
+            return;
+        }
         if (!ReceiveFromServer())
             return;
     }
 }
 
+void CWWWSession::MoveResponseData() {
+    std::size_t moved = 0;
+    while (moved < kMoveBurstBytes && !IsFinished()) {
+        const int got = MoveResponseChunk();
+        if (got <= 0)
+            return;
+        moved += static_cast<std::size_t>(got);
+    }
+}
+
+int CWWWSession::MoveResponseChunk() {
+    const int chunk = static_cast<int>(kMoveChunkBytes);
+    if (!m_cacheDownload.IsOpen())
+        return m_remoteSocket.MoveTo(m_clientSocket, chunk);
+    const std::uint64_t at = m_cacheDownload.GetWritten();
+    NetMoveCopy copy{.file = m_cacheDownload.GetHandle(), .offset = at};
+    const int got = m_remoteSocket.MoveTo(m_clientSocket, chunk, &copy);
+    if (got > 0) {
+        const auto count = static_cast<std::size_t>(got);
+        const int error = copy.error != 0 ? copy.error : copy.offset != at + count ? EIO : 0;
+        if (!m_cacheDownload.Wrote(count, error))
+            EndStoreOnFailure();
+    }
+    return got;
+}
+
 bool CWWWSession::ReceiveFromServer() {
     const int connection = m_remoteConnection;
-    char* buffer = RelayBuffer();
-    const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+    char buffer[kReceiveBufferSize];
+    const int received = m_remoteSocket.Receive(buffer, static_cast<int>(sizeof buffer));
     if (received <= 0)
         return false;
     TakeResponseBytes({buffer, static_cast<std::size_t>(received)});
-    return static_cast<std::size_t>(received) == kRelayBufferSize && !IsFinished() &&
+    return static_cast<std::size_t>(received) == sizeof buffer && !IsFinished() &&
            m_remoteConnection == connection;
 }
 
@@ -245,20 +276,24 @@ void CWWWSession::RelayResponseData(std::string_view bytes) {
 }
 
 void CWWWSession::StoreResponseData(std::string_view bytes) {
-    if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size())) {
-        ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
-        CloseCacheFile(CCacheDownload::EEnd::abandoned);
-    }
+    if (m_cacheDownload.IsOpen() && !m_cacheDownload.Write(bytes.data(), bytes.size()))
+        EndStoreOnFailure();
+}
+
+void CWWWSession::EndStoreOnFailure() {
+    ErrorLine(kErrorLineCacheWrite, m_cacheDownload.GetErrorText().c_str());
+    CloseCacheFile(CCacheDownload::EEnd::abandoned);
 }
 
 void CWWWSession::OnRemoteClose() {
-    // What the server sent before it closed is still to be read.
+    // What the server sent before it closed is still to be read (the close is announced once
+    // everything was read, so this is rarely anything).
     const int connection = m_remoteConnection;
-    char* buffer = RelayBuffer();
+    char buffer[kReceiveBufferSize];
     for (;;) {
         if (IsFinished() || m_remoteConnection != connection)
             return;  // ended, or the request went out again on a new connection
-        const int received = m_remoteSocket.Receive(buffer, static_cast<int>(kRelayBufferSize));
+        const int received = m_remoteSocket.Receive(buffer, static_cast<int>(sizeof buffer));
         if (received <= 0)
             break;
         TakeResponseBytes({buffer, static_cast<std::size_t>(received)});

@@ -6,6 +6,7 @@
 #include "console/WardenhallView.h"
 #include "console/ConsoleIds.h"
 #include "console/MainFrame.h"
+#include "console/ScaledLayout.h"
 #include "console/WardenhallApp.h"
 #include "console/dialogs/OnlineOptionsDlg.h"
 #include "foundation/RegistryStore.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -180,8 +182,12 @@ TEST_F(ConsoleApp, CommandLineReplacesStoredSettingsAndIsSavedAtExit) {
 TEST_F(ConsoleApp, FrameTitlesAndCommandsFollowTheOnlineFlag) {
     Start({"--server", "engine.example"});
     CMainFrame* frame = theApp.GetMainFrame();
-    EXPECT_EQ(frame->size(), QSize(600, 440));
-    EXPECT_EQ(frame->Splitter()->sizes().value(0), 400);
+    // The first layout's 600 x 440 and 400-pixel left pane, for the font the console shows,
+    // and shown as tall as three quarters of the screen.
+    EXPECT_EQ(frame->width(), ScaledWidth(frame, 600));
+    EXPECT_GT(frame->width(), 600) << "the console's font is wider than the first layout's";
+    EXPECT_EQ(frame->height(), std::max(ScaledWidth(frame, 440), frame->screen()->availableGeometry().height() * 3 / 4));
+    EXPECT_EQ(frame->Splitter()->sizes().value(0), ScaledWidth(frame, 400));
     EXPECT_EQ(theApp.m_activityView.data(), static_cast<QWidget*>(frame->ActivityPane()));
     EXPECT_EQ(theApp.m_configurationView.data(), static_cast<QWidget*>(frame->ConfigurationPane()));
     EXPECT_EQ(frame->ToolBar()->allowedAreas(), Qt::AllToolBarAreas);

@@ -119,6 +119,7 @@
 #include "tests/console/Gallery.h"
 #include "tests/console/Shots.h"
 #include "tests/console/TestSheet.h"
+#include "tests/support/TimeScale.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -23,6 +23,7 @@
 #include "engine/access/CachePurgeCriterion.h"
 #include "engine/access/RequestFilterCollection.h"
 #include "engine/access/RequestVariables.h"
+#include "tests/support/TimeScale.h"
 #include "engine/framework/FrameworkFormat.h"
 
 #include <QAbstractButton>
@@ -35,6 +36,7 @@
 #include <QMouseEvent>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <QTreeView>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
@@ -48,8 +50,6 @@ namespace {
 // How long a window or menu may take to open after its command, and how often steps are polled.
 constexpr int kOpenWaitMs = 10000;
 constexpr int kPollMs = 20;
-constexpr int kMainWidth = 1000;
-constexpr int kMainHeight = 800;
 
 std::vector<std::string> SplitTabs(const std::string& line) {
     std::vector<std::string> fields;
@@ -177,8 +177,6 @@ CGallery::CGallery(CShots& shots, std::vector<Entry> entries, std::vector<std::s
 CGallery::~CGallery() = default;
 
 void CGallery::Start() {
-    // Big enough for both trees to show every item of the gallery's configuration.
-    theApp.GetMainFrame()->resize(kMainWidth, kMainHeight);
     theApp.GetMainFrame()->ConfigurationPane()->expandAll();
     m_timer.start(kPollMs);
 }
@@ -244,6 +242,7 @@ void CGallery::Plan(const Entry& entry) {
     auto argument = [&how](std::size_t n) { return n < how.size() ? how[n] : std::string(); };
     if (kind == "main") {
         m_steps.push_back([this] {
+            CheckCut(theApp.GetMainFrame(), Name());
             m_shots.SaveWithTitle(theApp.GetMainFrame(), Name());
             return true;
         });
@@ -531,6 +530,7 @@ void CGallery::ShootWindow(QWidget* window) {
     auto* sheet = window->findChild<CTabSheet*>();
     if (sheet == nullptr || sheet->GetPageCount() == 0) {
         CheckMasked(window);
+        CheckCut(window, Name());
         m_shots.SaveWithTitle(window, Name());
         return;
     }
@@ -542,6 +542,7 @@ void CGallery::ShootWindow(QWidget* window) {
         QApplication::processEvents();
         const QString tab = sheet->TabBar()->tabText(page);
         CheckMasked(window);
+        CheckCut(window, Name(std::to_string(page + 1) + "-" + Slug(tab)));
         m_shots.SaveWithTitle(window, Name(std::to_string(page + 1) + "-" + Slug(tab)),
                               window->windowTitle() + " - " + QString(tab).remove('&'));
     }
@@ -555,6 +556,46 @@ void CGallery::CheckMasked(QWidget* window) {
         for (const std::string& secret : m_secrets)
             if (!secret.empty() && text == secret)
                 m_say("unmasked " + m_entries[m_next - 1].window + " " + edit->property(kControlIdProperty).toString().toStdString());
+    }
+}
+
+namespace {
+
+// Every index below `parent` that `view` shows, depth first.
+void ShownIndexes(const QAbstractItemView* view, const QModelIndex& parent, std::vector<QModelIndex>& shown) {
+    const QAbstractItemModel* model = view->model();
+    auto* tree = qobject_cast<const QTreeView*>(view);
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        for (int column = 0; column < model->columnCount(parent); ++column)
+            if (!(tree && tree->isColumnHidden(column)))
+                shown.push_back(model->index(row, column, parent));
+        const QModelIndex first = model->index(row, 0, parent);
+        if (tree && tree->isExpanded(first))
+            ShownIndexes(view, first, shown);
+    }
+}
+
+}  // namespace
+
+void CGallery::CheckCut(QWidget* window, const std::string& picture) {
+    for (QAbstractItemView* view : window->findChildren<QAbstractItemView*>()) {
+        if (!view->isVisible() || view->model() == nullptr)
+            continue;
+        std::vector<QModelIndex> shown;
+        ShownIndexes(view, {}, shown);
+        const QRect viewport = view->viewport()->rect();
+        for (const QModelIndex& index : shown) {
+            const QString text = index.data(Qt::DisplayRole).toString();
+            const QRect cell = view->visualRect(index);
+            if (text.isEmpty() || cell.isEmpty())
+                continue;
+            // Elided within its cell, or partly outside what the list shows.
+            if (view->sizeHintForIndex(index).width() > cell.width() || !viewport.contains(cell)) {
+                const QVariant id = view->property(kControlIdProperty);
+                m_say("cut " + picture + " " + (id.isValid() ? id.toString() : view->metaObject()->className()).toStdString() +
+                      " " + FromDisplay(text));
+            }
+        }
     }
 }
 

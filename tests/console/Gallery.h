@@ -34,7 +34,9 @@
 //
 // Every picture's "saved <path>|<title>" line is printed; a window that could not be opened or
 // whose page could not be shown is "missing <window>: <why>"; a window with an edit that shows
-// one of the secrets in clear text is "unmasked <window> <control id>".
+// one of the secrets in clear text is "unmasked <window> <control id>"; a text of a list or tree
+// that a picture shows cut (elided, or past the list's edge) is "cut <picture> <control id or
+// class> <text>".
 
 #include "tests/console/Shots.h"
 
@@ -105,6 +107,9 @@ private:
     void Snapshot();
     void ShootWindow(QWidget* window);
     void CheckMasked(QWidget* window);
+    // Reports every text of a list or tree of `window` that is cut: elided in its cell, or
+    // beyond the edge of what the list shows.
+    void CheckCut(QWidget* window, const std::string& picture);
     QTreeWidget* View(const std::string& name);
     std::string Name(const std::string& page = {}) const;
 

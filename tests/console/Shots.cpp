@@ -8,17 +8,6 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include <cstdlib>
-
-int ScaledMs(int ms) {
-    static const double scale = [] {
-        const char* text = std::getenv("NORVANE_TIME_SCALE");
-        const double value = text != nullptr ? std::atof(text) : 0.0;
-        return value > 0.0 ? value : 1.0;
-    }();
-    return static_cast<int>(ms * scale);
-}
-
 CShots::CShots(QString folder, std::function<void(const std::string&)> say)
     : m_folder(std::move(folder)), m_say(std::move(say)) {}
 

@@ -11,10 +11,6 @@
 
 class QWidget;
 
-// `ms` of a plain build for the build under test: times NORVANE_TIME_SCALE when that is set
-// (the end-to-end drivers set it, higher for sanitizer builds, as for their own waits).
-int ScaledMs(int ms);
-
 class CShots {
 public:
     // `say` prints one line of the program's report.

@@ -26,7 +26,7 @@ TIMEOUT = harness.scaled(60)
 ONLINE = "title Urvo Wardenhall - Online to 127.0.0.1"
 # What the program prints besides the answers to commands.
 REPORTS = ("view ", "alert ", "message ", "box ", "title ", "counts ", "user ", "flags ",
-           "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ", "missing ", "unmasked ", "picture ",
+           "touched ", "ended ", "saved ", "sheet ", "tree ", "shown ", "missing ", "unmasked ", "cut ", "picture ",
            "composing ")
 
 

@@ -268,10 +268,17 @@ class ProxyRequests(WebProxyTest):
                 chunk = block[i:] + block[:i]
                 digest.update(chunk)
                 f.write(chunk)
-        result = subprocess.run(
-            "curl -sS --max-time %d -x %s %s | sha256sum" % (harness.scaled(120), self.proxy, self.origin.url("/big.bin")),
-            shell=True, capture_output=True, timeout=harness.scaled(150))
+        url = self.origin.url("/big.bin")
+        fetch = "curl -sS --max-time %d -x %s %s | sha256sum" % (
+            harness.scaled(120), self.proxy, url)
+        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=harness.scaled(150))
         self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
+        # The body, far longer than what one move holds, went into the cache as it passed:
+        # the copy served next is the same.
+        self.wait_for_end(url)
+        result = subprocess.run(fetch, shell=True, capture_output=True, timeout=harness.scaled(150))
+        self.assertEqual(result.stdout.split()[0].decode(), digest.hexdigest())
+        self.assertEqual(len([r for r in self.origin.requests() if "GET /big.bin" in r]), 1)
 
     def test_heads_over_the_cap_are_refused(self):
         # A request head beyond 64 KiB: the malformed-request page.

@@ -6,6 +6,7 @@
 #include "platform/kernel/InstanceLock.h"
 #include "platform/kernel/Paths.h"
 #include "platform/service/ServiceControlManager.h"
+#include "support/FrameworkTestKit.h"
 #include "support/ServiceChannels.h"
 #include "support/TempDir.h"
 
@@ -141,13 +142,11 @@ TEST_F(EngineServiceTest, RunTakesTheLockStartsTheEngineAndStopsOnTheStopControl
     EXPECT_EQ(status->status.dwServiceType, SERVICE_WIN32_OWN_PROCESS);
     EXPECT_EQ(status->status.dwControlsAccepted, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
     EXPECT_EQ(status->status.dwWin32ExitCode, 0u);
-    ASSERT_TRUE(CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName) ||
-                (Sleep(300), CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName)));
-    for (int i = 0; i < 100 && m_engine.initialized == 0; ++i)
-        Sleep(10);
+    ASSERT_TRUE(WaitFor([] { return CInstanceLock::IsHeldByAnyone(ServiceTexts::kInstanceLockName); }));
+    ASSERT_TRUE(WaitFor([&] { return m_engine.initialized != 0; }));
     EXPECT_EQ(m_engine.initialized, 1);
     EXPECT_EQ(m_engine.modeAtInitialize, 2);  // set before the engine started
-    EXPECT_TRUE(Contains(Events(), "The service has been started."));
+    EXPECT_TRUE(WaitFor([&] { return Contains(Events(), "The service has been started."); }));
 
     // Controls the service does not know are bad requests; interrogate is not.
     EXPECT_EQ(Control(11), ERROR_SUCCESS);
@@ -240,8 +239,7 @@ TEST_F(EngineServiceTest, DesktopInteractionIsTurnedOffForTheNextStart) {
     CNorvaneEngineService& service = Service();
     Dispatch(service);
     ASSERT_TRUE(WaitForServiceState(ServiceTexts::kServiceName, SERVICE_RUNNING));
-    for (int i = 0; i < 100 && m_engine.initialized == 0; ++i)
-        Sleep(10);
+    ASSERT_TRUE(WaitFor([&] { return m_engine.initialized != 0; }));
     QUERY_SERVICE_CONFIG config;
     ASSERT_TRUE(QueryServiceConfig(record.Get(), &config));
     EXPECT_EQ(config.dwServiceType, SERVICE_WIN32_OWN_PROCESS);

@@ -9,6 +9,7 @@
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
+#include "support/SocketTestKit.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -200,16 +201,6 @@ protected:
         return TRUE;
     }
 };
-
-// Waits, polling, until `done` holds; false after 10 s.
-bool WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000; ++i) {
-        if (done())
-            return true;
-        Sleep(10);
-    }
-    return done();
-}
 
 class NorvaneEngineTest : public ::testing::Test {
 protected:

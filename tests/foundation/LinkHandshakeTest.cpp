@@ -213,7 +213,23 @@ TEST(LinkHandshakeTest, ServerChecksAnswersInOrder) {
         else
             ExpectRefusal(refusal, c.code, c.text, c.sendStatus);
         EXPECT_EQ(server.GetLinkType(), c.typeAfter);
+
+        // Not letting the password pass changes nothing but an admission into the refusal a
+        // wrong password gets.
+        CLinkHandshake held(c.socketType, c.fixedUser, c.fixedUser ? "admin" : "", "secret");
+        held.MakeChallenge(kChallenge);
+        if (c.code < 0)
+            ExpectRefusal(held.CheckAnswer(c.body, users, false), kCodeBadPassword,
+                          "User admin failed password", true);
+        else
+            ExpectRefusal(held.CheckAnswer(c.body, users, false), c.code, c.text, c.sendStatus);
     }
+
+    // The name the client gave, also where only a fixed user is admitted.
+    CLinkHandshake fixed(kLinkEngine, true, "admin", "secret");
+    ExpectRefusal(fixed.CheckAnswer(AnswerBody(1, "Admin", kResponse), users), kCodeWrongUser,
+                  kTextWrongUsername, true);
+    EXPECT_EQ(fixed.GetAnsweredUserName(), "Admin");
 }
 
 TEST(LinkHandshakeTest, ServerWithoutLookupKnowsNoUser) {

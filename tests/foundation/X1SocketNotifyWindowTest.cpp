@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -152,10 +154,20 @@ TEST(SocketDeliveryTest, WriteComesOnceAfterConnectAndAgainOnlyAfterASendHadToWa
     EXPECT_EQ(c.Count(kWrite), 1);  // never because the socket is merely writable
 
     // A send far larger than both buffers together must wait until the peer reads, which it
-    // begins to do only once the sender is surely waiting.
+    // begins to do only once the sender waits: bytes have arrived and its thread sleeps.
     const std::string big(32 << 20, 'b');
-    std::thread sender([&] { c.Run([&](X1Socket& s) { s.Send(big.data(), int(big.size())); }); });
-    Sleep(300);
+    std::atomic<int> sending{0};
+    std::thread sender([&] {
+        c.Run([&](X1Socket& s) {
+            sending = static_cast<int>(gettid());
+            s.Send(big.data(), int(big.size()));
+        });
+    });
+    ASSERT_TRUE(WaitUntil([&] {
+        int waiting = 0;
+        return sending != 0 && ioctl(c.Peer().Fd(), FIONREAD, &waiting) == 0 && waiting > 0 &&
+               ThreadSleeps(sending);
+    }));
     EXPECT_EQ(c.Count(kWrite), 1);
     std::size_t received = 0;
     while (received < big.size()) {

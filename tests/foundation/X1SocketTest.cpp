@@ -4,14 +4,20 @@
 #include "foundation/SocketErrorTexts.h"
 #include "foundation/X1SocketException.h"
 #include "platform/kernel/Clock.h"
+#include "platform/kernel/File.h"
 #include "support/SocketTestKit.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -256,6 +262,85 @@ TEST(X1SocketTest, MoveToRelaysEveryByteInOrderCountsThemAndThrowsWhenTheTargetI
         code = CatchSocketError([&] { from.socket.MoveTo(to.socket, 262144); }).code;
     EXPECT_TRUE(code == 10054 || code == 10053 || code == 10058) << code;
     EXPECT_GT(from.socket.GetBytesReceived(), before);
+}
+
+// Moves `size` bytes (more than a move's pipe holds) from `from` to `to`, a chunk at a time,
+// each with `copy`; returns what reached `to`'s peer.
+std::string MoveAll(Pair& from, Pair& to, std::size_t size, NetMoveCopy& copy) {
+    std::string sent(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        sent[i] = static_cast<char>('a' + i * 7 % 26);
+    std::thread writer([&] { from.peer.Send(sent); });
+    std::string received;
+    std::thread reader([&] { received = to.peer.Receive(size, 20000); });
+    std::size_t moved = 0;
+    const std::uint64_t start = GetTickCount64();
+    while (moved < size && GetTickCount64() - start < 20000)
+        moved += static_cast<std::size_t>(from.socket.MoveTo(to.socket, 262144, &copy));
+    writer.join();
+    reader.join();
+    EXPECT_EQ(received, sent);
+    return received;
+}
+
+TEST(X1SocketTest, AMoveWithACopyWritesEveryByteIntoTheFileAndAFailedWriteStopsOnlyTheCopy) {
+    TempDir dir;
+    const std::string path = dir.Path() + "/copy";
+    constexpr std::size_t kSize = 3u << 20;
+    {
+        Pair from;
+        Pair to;
+        const int file = OpenFileForWriting(path, CREATE_ALWAYS);
+        NetMoveCopy copy{.file = file, .offset = 0};
+        const std::string sent = MoveAll(from, to, kSize, copy);
+        CloseFile(file);
+        EXPECT_EQ(copy.error, 0);
+        EXPECT_EQ(copy.offset, kSize);
+        std::ifstream in(path, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), sent);
+        EXPECT_EQ(to.socket.GetBytesSent(), kSize);
+    }
+    // The file may not grow past 300000 bytes: the write stops half-way with EFBIG, and every
+    // byte still reaches the peer.
+    Pair from;
+    Pair to;
+    const int file = OpenFileForWriting(path, CREATE_ALWAYS);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit held = limit;
+    limit.rlim_cur = 300000;
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    NetMoveCopy copy{.file = file, .offset = 0};
+    MoveAll(from, to, kSize, copy);
+    setrlimit(RLIMIT_FSIZE, &held);
+    signal(SIGXFSZ, oldHandler);
+    CloseFile(file);
+    EXPECT_EQ(copy.error, EFBIG);
+    EXPECT_EQ(copy.offset, 300000u);
+    EXPECT_EQ(from.socket.GetBytesReceived(), kSize);
+    EXPECT_EQ(to.socket.GetBytesSent(), kSize);
+}
+
+TEST(X1SocketTest, AMoveCountsWhatAPeerThatStopsReadingTookWhileTheSendWaits) {
+    Pair from;
+    Pair to;
+    const int small = 4096;
+    setsockopt(to.socket.GetHandle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    to.peer.SetReceiveBuffer(small);
+    from.peer.Send(std::string(65536, 'w'));
+    ASSERT_TRUE(WaitUntil([&] { return from.socket.GetBytesAvailable() == 65536; }));
+    std::atomic<int> moved{-1};
+    std::thread mover([&] { moved = from.socket.MoveTo(to.socket, 65536); });
+    // The peer reads nothing: the move waits, and what it sent so far counts already (the
+    // session's idle check sees a slow reader's progress, and no progress from one that
+    // stopped).
+    EXPECT_TRUE(WaitUntil([&] { return to.socket.GetBytesSent() > 0; }));
+    EXPECT_EQ(moved.load(), -1);
+    EXPECT_EQ(to.peer.Receive(65536, 5000).size(), 65536u);
+    mover.join();
+    EXPECT_EQ(moved.load(), 65536);
+    EXPECT_EQ(to.socket.GetBytesSent(), 65536u);
 }
 
 TEST(X1SocketTest, SendStringSendsTextsOfAnyLength) {

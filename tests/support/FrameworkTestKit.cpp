@@ -8,6 +8,7 @@
 #include "foundation/ScopedLock.h"
 #include "foundation/X1SocketNotifyWindow.h"
 #include "platform/kernel/Clock.h"
+#include "support/TimeScale.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -117,7 +118,7 @@ std::vector<std::string> FrameworkTest::LinesOf(const std::string& folder, const
     if (!file || !m_engine->GetLogManager().PostLogEntry(file, marker + "\r\n"))
         return lines;
     const std::string path = folder + "/" + name + ".log";
-    for (int i = 0; i < 500; ++i) {
+    for (const std::uint64_t deadline = GetTickCount64() + ScaledMs(5000); GetTickCount64() < deadline;) {
         std::ifstream in(path, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
@@ -139,7 +140,7 @@ std::vector<std::string> FrameworkTest::LinesOf(const std::string& folder, const
 }
 
 bool WaitFor(const std::function<bool()>& ready, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 5) {
+    for (const std::uint64_t deadline = GetTickCount64() + ScaledMs(timeoutMs); GetTickCount64() < deadline;) {
         if (ready())
             return true;
         Sleep(5);

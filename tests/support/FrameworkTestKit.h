@@ -115,8 +115,8 @@ protected:
 std::string WithoutTime(const std::string& line);
 std::vector<std::string> WithoutTimes(const std::vector<std::string>& lines);
 
-// Polls `ready` until it holds; false after `timeoutMs`.
-bool WaitFor(const std::function<bool()>& ready, int timeoutMs = 5000);
+// Polls `ready` until it holds; false after `timeoutMs` (scaled for the build, TimeScale.h).
+bool WaitFor(const std::function<bool()>& ready, int timeoutMs = 10000);
 
 // A port on 127.0.0.1 that was free for TCP and UDP a moment ago, below the kernel's ephemeral
 // range (a port bound to 0 and let go may be handed to any other socket at once).

@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Clock.h"
 #include "platform/service/ControlEndpoint.h"
+#include "support/TimeScale.h"
 
 #include <cstdlib>
 #include <string>
@@ -49,7 +50,7 @@ std::optional<ControlProtocol::Reply> SendServiceRequest(const std::string& serv
 }
 
 bool WaitForServiceState(const std::string& serviceName, DWORD state, DWORD timeoutMs) {
-    const std::uint64_t deadline = GetTickCount64() + timeoutMs;
+    const std::uint64_t deadline = GetTickCount64() + ScaledMs(static_cast<int>(timeoutMs));
     while (GetTickCount64() < deadline) {
         auto reply = SendServiceRequest(serviceName, ControlProtocol::kOpQueryStatus, 0, 2000);
         if (reply && reply->status.dwCurrentState == state)

@@ -33,5 +33,6 @@ std::optional<ControlProtocol::Reply> SendServiceRequest(const std::string& serv
                                                          DWORD argument,
                                                          DWORD timeoutMs = 20000);
 
-// Polls QueryStatus until the service reports `state`; false after `timeoutMs`.
+// Polls QueryStatus until the service reports `state`; false after `timeoutMs` (scaled for the
+// build, TimeScale.h).
 bool WaitForServiceState(const std::string& serviceName, DWORD state, DWORD timeoutMs = 10000);

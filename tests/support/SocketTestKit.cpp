@@ -2,6 +2,7 @@
 
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Sync.h"
+#include "support/TimeScale.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -12,6 +13,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -64,7 +67,7 @@ CaughtSocketError CatchSocketError(const std::function<void()>& fn) {
 }
 
 bool WaitUntil(const std::function<bool()>& ready, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ScaledMs(timeoutMs));
     for (;;) {
         if (ready())
             return true;
@@ -77,6 +80,13 @@ bool WaitUntil(const std::function<bool()>& ready, int timeoutMs) {
 int OpenDescriptorCount() { return CountEntries("/proc/self/fd") - 1; }  // minus the listing's own
 
 int ThreadCount() { return CountEntries("/proc/self/task"); }
+
+bool ThreadSleeps(int tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
+}
 
 RawPeer::~RawPeer() { Close(); }
 
@@ -112,7 +122,7 @@ void RawPeer::Send(std::string_view bytes) {
 
 std::string RawPeer::Receive(std::size_t max, int timeoutMs) {
     std::string got;
-    const std::uint64_t deadline = GetTickCount64() + static_cast<std::uint64_t>(timeoutMs);
+    const std::uint64_t deadline = GetTickCount64() + static_cast<std::uint64_t>(ScaledMs(timeoutMs));
     char buf[4096];
     while (got.size() < max) {
         const std::uint64_t now = GetTickCount64();
@@ -127,7 +137,7 @@ std::string RawPeer::Receive(std::size_t max, int timeoutMs) {
 }
 
 bool RawPeer::WaitForEnd(int timeoutMs) {
-    const std::uint64_t deadline = GetTickCount64() + static_cast<std::uint64_t>(timeoutMs);
+    const std::uint64_t deadline = GetTickCount64() + static_cast<std::uint64_t>(ScaledMs(timeoutMs));
     char buf[4096];
     for (;;) {
         const std::uint64_t now = GetTickCount64();
@@ -172,7 +182,7 @@ RawListener::RawListener(std::uint32_t address, std::uint16_t port) {
 RawListener::~RawListener() { close(m_fd); }
 
 RawPeer RawListener::Accept(int timeoutMs) {
-    if (!Readable(m_fd, timeoutMs))
+    if (!Readable(m_fd, ScaledMs(timeoutMs)))
         throw std::runtime_error("test listener: nobody connected");
     return RawPeer(accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
 }
@@ -194,7 +204,7 @@ void RawUdp::SendTo(std::uint16_t port, std::string_view bytes) {
 }
 
 bool RawUdp::Receive(std::string* datagram, int timeoutMs, std::uint16_t* fromPort) {
-    if (!Readable(m_fd, timeoutMs))
+    if (!Readable(m_fd, ScaledMs(timeoutMs)))
         return false;
     char buf[65536];
     sockaddr_in from{};

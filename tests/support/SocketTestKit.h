@@ -1,7 +1,8 @@
 #pragma once
 // Helpers for the socket layer's tests: loopback peers written with plain POSIX calls (so they
 // share nothing with the code under test), an owner thread that records the socket notices it
-// receives and runs a test's handler for each, and counters of descriptors and threads.
+// receives and runs a test's handler for each, and counters of descriptors and threads. Their
+// time limits are a plain build's: each is scaled for the build under test (TimeScale.h).
 
 #include "foundation/X1Socket.h"
 #include "foundation/X1SocketNotifyWindow.h"
@@ -25,11 +26,13 @@ struct CaughtSocketError {
 CaughtSocketError CatchSocketError(const std::function<void()>& fn);
 
 // Polls `ready` every few milliseconds until it holds or `timeoutMs` passed.
-bool WaitUntil(const std::function<bool()>& ready, int timeoutMs = 5000);
+bool WaitUntil(const std::function<bool()>& ready, int timeoutMs = 10000);
 
 // Open descriptors and threads of this process.
 int OpenDescriptorCount();
 int ThreadCount();
+// True while the thread `tid` of this process sleeps in the kernel (a blocking call waits).
+bool ThreadSleeps(int tid);
 
 // One end of a TCP connection on 127.0.0.1.
 class RawPeer {
@@ -70,7 +73,7 @@ public:
     RawListener(const RawListener&) = delete;
     RawListener& operator=(const RawListener&) = delete;
     std::uint16_t Port() const { return m_port; }
-    RawPeer Accept(int timeoutMs = 5000);
+    RawPeer Accept(int timeoutMs = 10000);
 
 private:
     int m_fd;
@@ -89,7 +92,7 @@ public:
     // One datagram within `timeoutMs` (and its sender's port), or nothing.
     bool Receive(std::string* datagram, int timeoutMs, std::uint16_t* fromPort = nullptr);
     // Sends `bytes` to 127.0.0.1:`port` and returns the answer, or "(no answer)".
-    std::string Ask(std::uint16_t port, std::string_view bytes, int timeoutMs = 5000);
+    std::string Ask(std::uint16_t port, std::string_view bytes, int timeoutMs = 10000);
 
 private:
     int m_fd;
@@ -116,7 +119,7 @@ public:
 
     std::vector<Notice> Notices() const;
     int Count(UINT message, int handle) const;
-    bool WaitForCount(UINT message, int handle, int count, int timeoutMs = 5000) const;
+    bool WaitForCount(UINT message, int handle, int count, int timeoutMs = 10000) const;
 
 protected:
     bool InitInstance() override;
@@ -150,7 +153,7 @@ public:
     void Run(const std::function<void(X1Socket&)>& fn);
     // Notices of this socket's handle of one kind so far.
     int Count(UINT message) const { return m_owner->Count(message, m_handle); }
-    bool WaitForCount(UINT message, int count, int timeoutMs = 5000) const {
+    bool WaitForCount(UINT message, int count, int timeoutMs = 10000) const {
         return m_owner->WaitForCount(message, m_handle, count, timeoutMs);
     }
 

@@ -9,6 +9,7 @@
 #include "foundation/X1SocketException.h"
 #include "platform/kernel/Clock.h"
 #include "support/FrameworkTestKit.h"
+#include "support/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,8 @@ std::atomic<std::uint16_t> g_originPort{0};
 // (a session port), and writes down each notice as "<kind> <socket>[ <bytes>]". The client's
 // commands: "close-remote" closes the remote side after a pause (while the origin sends), and
 // opens a new listener that may take the closed descriptor's number; "sleep" pauses the
-// thread; "handover" hands the connection to an echo session; anything else is relayed.
+// thread; "handover" hands the connection to an echo session; anything else is relayed. A
+// pause lasts until the test sets `resume`.
 class CProbeSession : public CTwoEndTCPSession {
 public:
     explicit CProbeSession(int handle) : CTwoEndTCPSession(handle) {
@@ -45,6 +47,7 @@ public:
     }
     std::atomic<UINT> listenerPort{0};
     std::atomic<bool> handedOver{false};
+    CEvent resume{false, false};
 
     void Initialize() override {
         m_remoteSocket.Create();
@@ -67,11 +70,11 @@ public:
         if (&socket != &m_clientSocket) {
             m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
         } else if (bytes == "close-remote") {
-            Sleep(300);
+            resume.Wait(ScaledMs(30000));
             m_remoteSocket.Close();
             OpenProbeListener();
         } else if (bytes == "sleep") {
-            Sleep(300);
+            resume.Wait(ScaledMs(30000));
         } else if (bytes == "handover") {
             HandOver();
         } else {
@@ -253,18 +256,19 @@ TEST_F(TCPSessionTest, NoNoticeIsHandledForAClosedSocketNorAfterTheSessionEnded)
     // The origin's bytes arrive while the session pauses before closing its remote socket: the
     // notice they raise is withdrawn with the socket, even if the new listener takes its number.
     c.client.Send("close-remote");
-    Sleep(100);
+    ASSERT_TRUE(WaitFor([&] { return c.session->Events().size() == 1; }));  // it pauses
     c.origin.Send("late");
-    ASSERT_TRUE(WaitFor([&] { return c.session->Events().size() == 1; }));
-    Sleep(300);
+    Sleep(50);
+    c.session->resume.Set();
 
     // Bytes that arrive while the thread pauses, then an end from another thread: the read
     // notice still queued behind them is not handled.
     c.client.Send("sleep");
-    Sleep(100);
+    ASSERT_TRUE(WaitFor([&] { return c.session->Events().size() == 2; }));
     c.client.Send("more");
     Sleep(50);
     c.session->Terminate(FrameworkFormat::kExitIdle);
+    c.session->resume.Set();
     EXPECT_TRUE(c.client.WaitForEnd(5000));
     EXPECT_EQ(c.session->Events(), (Strings{"read client close-remote", "read client sleep"}));
 }

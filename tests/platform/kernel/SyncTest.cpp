@@ -1,5 +1,7 @@
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Sync.h"
+#include "support/SocketTestKit.h"
+#include "support/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +25,13 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
     std::vector<std::thread> waiters;
     for (int i = 0; i < 3; ++i)
         waiters.emplace_back([&] {
-            if (event.Wait(2000) == WAIT_OBJECT_0)
+            if (event.Wait(ScaledMs(30000)) == WAIT_OBJECT_0)
                 ++released;
         });
     Sleep(50);
     event.Set();
-    Sleep(100);
+    ASSERT_TRUE(WaitUntil([&] { return released == 1; }));
+    Sleep(100);  // and nobody else
     EXPECT_EQ(released, 1);
     // A Set while the event is already signalled releases nobody extra: set, let one go, set.
     event.Set();

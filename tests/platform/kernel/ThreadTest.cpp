@@ -1,5 +1,6 @@
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Thread.h"
+#include "support/SocketTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -17,15 +18,6 @@
 #include <vector>
 
 namespace {
-
-bool WaitUntilTrue(const std::function<bool()>& ready) {
-    for (int i = 0; i < 2500; ++i) {
-        if (ready())
-            return true;
-        Sleep(2);
-    }
-    return false;
-}
 
 // Records every message it handles; throws on message WM_USER + 99.
 class RecordingThread : public CThread {
@@ -105,7 +97,7 @@ TEST(ThreadTest, ReusedSystemThreadsStartEachThreadWithItsOwnIdEmptyQueueAndNoEr
     std::vector<DWORD> ids;
     std::vector<std::thread::id> systemThreads;
     for (int i = 0; i < kRuns; ++i) {
-        Sleep(10);  // time for the last system thread to park
+        Sleep(50);  // time for the last system thread to park (it stays parked for seconds)
         LeftoverThread thread;
         ASSERT_TRUE(thread.CreateThread());
         ASSERT_EQ(thread.WaitForExit(5000), WAIT_OBJECT_0);
@@ -232,8 +224,10 @@ TEST(ThreadTest, AQueueWaiterSleepsInsteadOfTheQueueAndIsWokenOnlyByOtherThreads
     std::vector<DWORD> timeouts;
     int signalled = 0;
     bool postOwnWork = false;
+    std::atomic<bool> waiting{false};  // the other thread posts only once the waiter waits
     InstallQueueWaiter([&](DWORD timeoutMs) {
         timeouts.push_back(timeoutMs);
+        waiting = true;
         if (postOwnWork) {
             postOwnWork = false;
             PostThreadMessage(GetCurrentThreadId(), WM_USER + 7, 0, 0);
@@ -256,8 +250,9 @@ TEST(ThreadTest, AQueueWaiterSleepsInsteadOfTheQueueAndIsWokenOnlyByOtherThreads
     ThreadMessage msg;
 
     // Another thread's post wakes the waiter; the thread's own work posts without a wake.
-    std::thread poster([target = GetCurrentThreadId()] {
-        Sleep(30);
+    std::thread poster([target = GetCurrentThreadId(), &waiting] {
+        while (!waiting)
+            Sleep(1);
         PostThreadMessage(target, WM_USER + 5, 1, 0);
     });
     ASSERT_EQ(GetMessageTimeout(msg, 5000), WAIT_OBJECT_0);
@@ -374,32 +369,30 @@ TEST(ThreadTest, CallsToAnEndedThreadFailAndWaitingCallsAreDestroyedUnrun) {
     ASSERT_TRUE(late.CreateThread());
     ASSERT_EQ(late.WaitForExit(5000), WAIT_OBJECT_0);
     EXPECT_TRUE(ran);  // the first call ran before WM_QUIT
-    EXPECT_TRUE(WaitUntilTrue([&] { return token.use_count() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return token.use_count() == 1; }));
 }
 
 TEST(TimerTest, ALateReaderSeesOneTimerMessageNotABacklog) {
     std::atomic<DWORD> id{0};
     std::atomic<DWORD> timer{0};
-    std::atomic<bool> go{false};
+    CEvent slept, posted;
     int timerMessages = 0;
     std::thread worker([&] {
         id = GetCurrentThreadId();
         timer = SetTimer(10);
-        while (!go)
-            Sleep(1);
         Sleep(200);  // twenty periods pass unread
+        slept.Set();
+        posted.Wait(INFINITE);
         ThreadMessage msg;
         while (GetMessage(msg))
             if (msg.message == WM_TIMER && msg.wParam == timer)
                 ++timerMessages;
     });
-    while (timer == 0)
-        Sleep(1);
-    go = true;
-    Sleep(100);
     // Posted after the timer fell due but before the reader looks: the single WM_TIMER comes
     // first, then the quit.
+    slept.Wait(INFINITE);
     PostThreadMessage(id, WM_QUIT, 0, 0);
+    posted.Set();
     worker.join();
     EXPECT_EQ(timerMessages, 1);
 }
@@ -416,13 +409,15 @@ TEST(TimerTest, TimersFireRepeatedlyAndCanBeKilledFromAnotherThread) {
             n += (m.message == WM_TIMER && m.wParam == timer);
         return n;
     };
-    std::uint64_t deadline = GetTickCount64() + 5000;
-    while (countTimers() < 3 && GetTickCount64() < deadline)
-        Sleep(5);
-    EXPECT_GE(countTimers(), 3);
+    EXPECT_TRUE(WaitUntil([&] { return countTimers() >= 3; }));
     EXPECT_TRUE(KillTimer(timer));
     EXPECT_FALSE(KillTimer(timer));
-    Sleep(30);
+    // Whatever was queued before the kill is handled before this marker.
+    thread.PostThreadMessage(WM_USER + 4, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(thread.mutex);
+        return !thread.seen.empty() && thread.seen.back().message == WM_USER + 4u;
+    }));
     int after = countTimers();
     Sleep(100);
     EXPECT_EQ(countTimers(), after);

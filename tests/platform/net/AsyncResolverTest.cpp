@@ -3,6 +3,7 @@
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
 #include "platform/net/SocketErrors.h"
+#include "support/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,12 @@ namespace {
 
 constexpr UINT kDone = 0x40A;
 
-// The completions that reach the calling thread within `timeoutMs`: id to lParam.
-std::map<std::uint64_t, std::intptr_t> Completions(std::size_t wanted, DWORD timeoutMs = 5000) {
+// The completions that reach the calling thread, each within `timeoutMs` (scaled for the
+// build): id to lParam.
+std::map<std::uint64_t, std::intptr_t> Completions(std::size_t wanted, int timeoutMs = 5000) {
     std::map<std::uint64_t, std::intptr_t> got;
     ThreadMessage msg;
-    while (got.size() < wanted && GetMessageTimeout(msg, timeoutMs) == WAIT_OBJECT_0) {
+    while (got.size() < wanted && GetMessageTimeout(msg, ScaledMs(timeoutMs)) == WAIT_OBJECT_0) {
         if (msg.message == kDone)
             got[msg.wParam] = msg.lParam;
     }
@@ -94,7 +96,7 @@ TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDelive
     };
     // One lookup thread is held inside the first request; the second thread serves the next.
     const std::uint64_t held = resolver.Start("localhost", me, kDone, holding(entered1));
-    ASSERT_EQ(entered1.Wait(5000), WAIT_OBJECT_0);
+    ASSERT_EQ(entered1.Wait(ScaledMs(5000)), WAIT_OBJECT_0);
     const std::uint64_t quick = resolver.Start("localhost", me, kDone);
     auto done = Completions(1);
     ASSERT_EQ(done.size(), 1u);
@@ -106,7 +108,7 @@ TEST(AsyncResolverTest, SlowLookupsHoldNobodyUpAndCancelledOrAbandonedOnesDelive
     // Both threads held: later requests wait in the queue, up to the limit of five; one of
     // them for a requester that has ended by the time its lookup is done.
     const std::uint64_t held2 = resolver.Start("localhost", me, kDone, holding(entered2));
-    ASSERT_EQ(entered2.Wait(5000), WAIT_OBJECT_0);
+    ASSERT_EQ(entered2.Wait(ScaledMs(5000)), WAIT_OBJECT_0);
     const std::uint64_t waiting = resolver.Start("localhost", me, kDone);
     const std::uint64_t kept = resolver.Start("localhost", me, kDone);
     std::uint64_t orphan = 0;

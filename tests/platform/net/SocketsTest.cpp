@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,11 +70,13 @@ TEST(SocketsTest, AWaitingAcceptEndsWhenAnotherThreadClosesTheSocket) {
     ASSERT_TRUE(NetBind(s, {kLoopback, 0}));
     ASSERT_TRUE(NetListen(s, 5));
     int result = 0, error = 0;
+    std::atomic<int> tid{0};
     std::thread waiter([&] {
+        tid = static_cast<int>(gettid());
         result = NetAccept(s, nullptr, INFINITE);
         error = WSAGetLastError();
     });
-    Sleep(100);
+    ASSERT_TRUE(WaitUntil([&] { return tid != 0 && ThreadSleeps(tid); }));  // the accept waits
     NetClose(s);
     waiter.join();
     EXPECT_EQ(result, -1);

@@ -3,6 +3,7 @@
 #include "platform/service/ControlEndpoint.h"
 #include "platform/service/ServiceControlManager.h"
 #include "support/TempDir.h"
+#include "support/SocketTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -29,16 +30,6 @@ bool ProcessEnded(pid_t pid) {
     std::string::size_type paren = stat.rfind(')');
     return stat.empty() || paren == std::string::npos || paren + 2 >= stat.size() ||
            stat[paren + 2] == 'Z' || stat[paren + 2] == 'X';
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
-    const std::uint64_t deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(20);
-    }
-    return true;
 }
 
 class ServiceControlManager : public ::testing::Test {
@@ -263,7 +254,7 @@ TEST_F(ServiceControlManager, StartRunsTheProgramDetachedAndStopWaitsForItsEnd) 
     ASSERT_TRUE(ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
     EXPECT_NE(Log().find("handler returns"), std::string::npos);
     EXPECT_EQ(status.dwCurrentState, SERVICE_STOPPED);
-    EXPECT_TRUE(WaitUntil([&] { return ProcessEnded(pid); }, 1000));
+    EXPECT_TRUE(WaitUntil([&] { return ProcessEnded(pid); }));
     EXPECT_NE(Log().find("dispatcher returned"), std::string::npos);
     EXPECT_FALSE(EndpointIdentityOf(ServiceEndpointPath("Fixture")).valid);
     EXPECT_EQ(State(service.Get()), SERVICE_STOPPED);

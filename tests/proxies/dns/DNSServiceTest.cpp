@@ -9,6 +9,7 @@
 #include "proxies/dns/DNSSession.h"
 #include "support/ArchiveHelpers.h"
 #include "support/FrameworkTestKit.h"
+#include "support/TimeScale.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
     // afterwards answers nobody and leaves nothing behind.
     Engine().mode = CDialingEngine::Mode::hold;
     client.SendTo(port, Query(3));
-    ASSERT_EQ(Engine().entered.Wait(5000), WAIT_OBJECT_0);
+    ASSERT_EQ(Engine().entered.Wait(ScaledMs(5000)), WAIT_OBJECT_0);
     // The query before it ends once its completion, posted after its reply, is handled.
     ASSERT_TRUE(WaitFor([&] { return service->GetSessionCount() == 1u; }));
     for (int i = 0; i < 2; ++i) {
@@ -172,7 +173,7 @@ TEST_F(DNSServiceTest, LookupsDialFirstOffTheServiceThreadAndAnEndedSessionGetsN
                          Query(5).substr(12));
 
     service->StopAndDelete();
-    ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
+    ASSERT_EQ(ended->Wait(ScaledMs(10000)), WAIT_OBJECT_0);
     const auto lines = WithoutTimes(LogLines("DNS server"));
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) {
@@ -215,9 +216,10 @@ TEST_F(DNSServiceTest, BurstsAreAnsweredOnceEachWithTheirLinesInOrderAndAStopLea
     Engine().mode = CDialingEngine::Mode::hold;
     for (int i = 1; i <= 3; ++i)
         client.SendTo(port, Query(1000 + i));
-    ASSERT_EQ(Engine().entered.Wait(5000), WAIT_OBJECT_0);
+    ASSERT_EQ(Engine().entered.Wait(ScaledMs(5000)), WAIT_OBJECT_0);
+    ASSERT_TRUE(WaitFor([&] { return service->GetSessionCount() == 3u; }));
     service->StopAndDelete();
-    ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
+    ASSERT_EQ(ended->Wait(ScaledMs(10000)), WAIT_OBJECT_0);
     Engine().release.Set();
     std::string late;
     EXPECT_FALSE(client.Receive(&late, 500));

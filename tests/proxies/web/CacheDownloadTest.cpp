@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -124,6 +126,20 @@ TEST_F(CacheDownloadTest, ABodyLongerThanItsLengthIsDiscardedAtOnce) {
     ASSERT_TRUE(done);
     EXPECT_EQ(done->size, 0u);
     EXPECT_EQ(Contents(), "");
+}
+
+TEST_F(CacheDownloadTest, BytesARelayWroteCountAndAWriteItSaysFailedHalfWayDiscardsAll) {
+    CCacheDownload download;
+    ASSERT_TRUE(download.Open(path, Response("10")));
+    EXPECT_TRUE(Write(download, "0123"));
+    WriteFileAt(download.GetHandle(), "456", 3, download.GetWritten());
+    EXPECT_TRUE(download.Wrote(3, 0));
+    EXPECT_EQ(download.GetWritten(), 7u);
+    EXPECT_FALSE(download.Wrote(3, ENOSPC));
+    EXPECT_FALSE(download.IsOpen());
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(download.GetErrorText(), std::error_code(ENOSPC, std::system_category()).message());
+    EXPECT_FALSE(download.Finish(EEnd::serverClosed, "/a", kNow));
 }
 
 TEST_F(CacheDownloadTest, ALengthThatCannotBeTrustedIsNeverKept) {
