@@ -169,6 +169,21 @@ void CNorvaneEngine::SetProcessExitHandler(std::function<void()> handler) {
     m_exitHandler = std::move(handler);
 }
 
+void CNorvaneEngine::SetEventReporter(std::function<void(WORD, const std::string&)> reporter) {
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    m_eventReporter = std::move(reporter);
+}
+
+void CNorvaneEngine::ReportEvent(WORD type, const std::string& text) {
+    std::function<void(WORD, const std::string&)> reporter;
+    {
+        std::lock_guard<std::mutex> lock(m_eventMutex);
+        reporter = m_eventReporter;
+    }
+    if (reporter)
+        reporter(type, text);
+}
+
 void CNorvaneEngine::RequestProcessExit() {
     std::function<void()> handler;
     {

@@ -62,6 +62,7 @@
 #include "engine/access/LocationArray.h"
 #include "engine/access/Right.h"
 #include "engine/framework/ServiceManager.h"
+#include "engine/framework/SessionCeiling.h"
 #include "foundation/MachineMap.h"
 #include "platform/kernel/Sync.h"
 #include "platform/kernel/Thread.h"
@@ -179,6 +180,16 @@ public:
                             DWORD clientReceived, DWORD remoteSent, DWORD remoteReceived);
     void NotifyDialerStatus(const std::string& profile, DWORD state, const std::string& text);
     void NotifyAlert(const std::string& caption, const std::string& text);
+
+    // --- Ceilings and events -----------------------------------------------------------------
+    // The ceiling on the live sessions of all services together (but the remote-control
+    // service's): unbounded until the program sets it from its descriptor limit
+    // (SessionCeilingForDescriptors).
+    CSessionCeiling& GetSessionCeiling() { return m_sessionCeiling; }
+    // Where events for the event log go: the service host installs a reporter; without one
+    // they go nowhere. ReportEvent is callable from any thread.
+    void SetEventReporter(std::function<void(WORD type, const std::string& text)> reporter);
+    void ReportEvent(WORD type, const std::string& text);
 
     // --- Dial on demand ----------------------------------------------------------------------
     // Asks the dialer whether `session` may connect out now. Returns when it may; throws a new
@@ -312,4 +323,7 @@ private:
     std::unique_ptr<X1SocketOwnerWait> m_ownerWait;
     std::mutex m_exitMutex;
     std::function<void()> m_exitHandler;
+    CSessionCeiling m_sessionCeiling;
+    std::mutex m_eventMutex;  // leaf; guards the reporter (which the host makes thread-safe)
+    std::function<void(WORD, const std::string&)> m_eventReporter;
 };

@@ -80,6 +80,9 @@ inline constexpr const char* kStoppedBeta = "Stopped previous beta version";
 inline constexpr const char* kRemovedBeta = "Removed previous beta version";
 inline constexpr const char* kNotRemovedBeta = "Could not remove previous beta version";
 inline constexpr const char* kNotStoppedBeta = "Could not stop previous beta version";
+// Format: the engine's ceiling on live sessions, the descriptor limit it follows from.
+inline constexpr const char* kSessionCeilingEvent =
+    "At most %u live sessions at once, for a limit of %u open descriptors";
 // Format: the folder.
 inline constexpr const char* kHomeFolderEvent =
     "Could not change to Norvane home directory (%s) - some folders may end up in strange places";

@@ -4,10 +4,13 @@
 #include "engine/NorvaneEngineService.h"
 #include "engine/ServiceHelpers.h"
 #include "engine/ServiceTexts.h"
+#include "engine/framework/SessionCeiling.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Paths.h"
 #include "platform/net/SocketStartup.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -64,6 +67,18 @@ int main(int argc, char** argv) {
         service.LogEvent(EVENTLOG_ERROR_TYPE, EVMSG_DEBUG, kSocketInitFailed);
         return 1;
     }
+    // The limit is final now: the engine's ceiling on live sessions follows from it.
+    const std::size_t descriptors = DescriptorLimit();
+    const std::size_t ceiling = SessionCeilingForDescriptors(descriptors);
+    theEngine.GetSessionCeiling().SetCeiling(ceiling);
+    char ceilingText[160];
+    std::snprintf(ceilingText, sizeof ceilingText, kSessionCeilingEvent,
+                  static_cast<unsigned>(std::min<std::size_t>(ceiling, UINT_MAX)),
+                  static_cast<unsigned>(std::min<std::size_t>(descriptors, UINT_MAX)));
+    service.LogEvent(EVENTLOG_INFORMATION_TYPE, EVMSG_DEBUG, ceilingText);
+    theEngine.SetEventReporter([&service](WORD type, const std::string& text) {
+        service.LogEvent(type, EVMSG_DEBUG, text.c_str());
+    });
     // A shut-down a console asked for ends the process through the service, so that main
     // returns and the process ends with exit code 0.
     theEngine.SetProcessExitHandler([&service] { service.EndAfterEngineShutDown(); });
@@ -73,6 +88,7 @@ int main(int argc, char** argv) {
     const DWORD error = GetLastError();
     theEngine.WaitForThreads();
     theEngine.SetProcessExitHandler(nullptr);
+    theEngine.SetEventReporter(nullptr);
     if (!dispatched) {
         std::fprintf(stderr, kPrintNotAService, service.DisplayName().c_str(),
                      static_cast<unsigned>(error));

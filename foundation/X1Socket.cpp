@@ -113,10 +113,16 @@ void X1Socket::SetDefaultMode(int mode) { s_nDefaultMode = mode; }
 int X1Socket::GetDefaultMode() { return s_nDefaultMode.load(); }
 
 void X1Socket::Register() {
+    m_generation = NetGeneration(m_hSocket);
     if (m_pCallback)
         Window().RegisterCallback(m_hSocket, this);
     else
         Window().RegisterCurrentThread(m_hSocket);
+}
+
+bool X1Socket::Interrupt() {
+    const std::uint64_t generation = m_generation.load();
+    return generation != 0 && NetInterrupt(generation);
 }
 
 int X1Socket::RequireOpen() const {
@@ -169,6 +175,7 @@ int X1Socket::Detach() {
     const int h = m_hSocket;
     if (h == INVALID_SOCKET_HANDLE)
         return INVALID_SOCKET_HANDLE;
+    m_generation = 0;  // the handle is another socket's now: never interrupted from here
     Window().Unregister(h);
     m_hSocket = INVALID_SOCKET_HANDLE;
     m_bConnected = false;
@@ -182,6 +189,7 @@ void X1Socket::Close() {
     const int h = m_hSocket;
     if (h == INVALID_SOCKET_HANDLE)
         return;
+    m_generation = 0;
     Window().Unregister(h);
     const bool closed = NetClose(h);
     const int error = WSAGetLastError();
@@ -208,6 +216,10 @@ void X1Socket::CloseGracefully(DWORD drainMs, bool peerDone) {
     if (NetShutdownSend(h) && (!peerDone || NetDrain(h, 0, kGracefulDrainBytes) > 0))
         NetDrain(h, drainMs, kGracefulDrainBytes);
     Close();
+}
+
+bool X1Socket::HasPeerEnded() const {
+    return m_hSocket != INVALID_SOCKET_HANDLE && NetPeerEnded(m_hSocket);
 }
 
 void X1Socket::ShutdownSend() {

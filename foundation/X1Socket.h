@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -94,6 +95,11 @@ public:
     // Half-close: ends the sending side only (the peer reads end of stream) while this side
     // can still receive. Throws the socket error on failure.
     void ShutdownSend();
+    // From any thread: ends both directions of the connection, so that a send, connect or
+    // blocking read the owner thread waits in fails at once (its socket stays open until the
+    // owner closes it). Nothing (false) when the socket is closed or was detached meanwhile:
+    // its handle may be another socket's by then.
+    bool Interrupt();
     // Keeps `lease` (a registration of the socket's port, say) until the handle is closed or
     // detached here; a second lease replaces the first.
     void HoldWhileOpen(std::shared_ptr<void> lease) { m_lease = std::move(lease); }
@@ -165,6 +171,10 @@ public:
     int MoveTo(X1Socket& to, int size, NetMoveCopy* copy = nullptr);
     // Bytes waiting (on a datagram socket: the next datagram's length).
     int GetBytesAvailable();
+    // Whether the peer has ended its stream (or the connection failed) while bytes it sent
+    // may still wait: a session that leaves them unread learns so that its client has gone.
+    // False for a closed socket.
+    bool HasPeerEnded() const;
 
     // Blocking reads, served by the read worker while the calling thread waits.
     // Reads one line into `line` (cleared first), its line feed included; returns its length.
@@ -273,6 +283,9 @@ private:
     void* m_pUserData = nullptr;
     bool m_bConnected = false;
     std::atomic<DWORD> m_connectedLocal{0};  // this end's IPv4 address while connected, else 0
+    // The registration of the open handle (NetGeneration), 0 while closed: Interrupt's only
+    // way to the socket, since the handle number may be reused once closed.
+    std::atomic<std::uint64_t> m_generation{0};
     std::atomic<DWORD> m_dwBytesSent{0};
     std::atomic<DWORD> m_dwBytesReceived{0};
     // The link members: credentials, challenge, cipher states and buffer; null until

@@ -89,9 +89,26 @@ inline constexpr DWORD kLoadedSessionLimit = 0;
 inline constexpr int kListenBacklog = SOMAXCONN;
 // Connections one accept notice takes at most before the listener is served again.
 inline constexpr int kAcceptsPerNotice = 64;
-// Live sessions of one service at most; the newest connection past it is refused, so a flood
-// of idle connections cannot take every thread or descriptor of the engine.
-inline constexpr int kMaxLiveSessions = 3000;
+// Live sessions of one TCP service at most; the newest connection past it is refused, so a
+// flood of idle connections cannot take every thread or descriptor of the engine.
+inline constexpr std::size_t kMaxLiveSessions = 3000;
+// Live sessions of one UDP service at most (a UDP mapping service's clients, each with a
+// socket; the DNS service's queries waiting for their lookups).
+inline constexpr std::size_t kMaxUDPSessions = 4096;
+// One client address holds at most this fraction of a ceiling's places (SessionCeiling.h).
+inline constexpr std::size_t kAddressShareDivisor = 4;
+// One service takes at most this fraction of the engine's ceiling, so a flood on one service
+// leaves the others room.
+inline constexpr std::size_t kServiceShareDivisor = 2;
+// The engine-wide ceiling on live sessions follows from the process's descriptor limit: the
+// engine keeps a reserve for its own files, logs, listeners, the dialer, the UDP services and
+// the consoles (whose sessions stay outside the ceiling, so a console always gets in), the
+// larger of kDescriptorReserveMin and an eighth of the limit, and counts kDescriptorsPerSession
+// for each session: a relaying session's two connections, its thread's wait set and wake-up
+// descriptor, and the pipe it moves bytes through.
+inline constexpr std::size_t kDescriptorReserveMin = 256;
+inline constexpr std::size_t kDescriptorReserveDivisor = 8;
+inline constexpr std::size_t kDescriptorsPerSession = 6;
 // How long a replaced service's thread may take to end before its successor starts.
 inline constexpr DWORD kServiceThreadEndWaitMs = 5000;
 // How long a start or stop asked of a service's thread from another thread is waited for.
@@ -135,8 +152,19 @@ inline constexpr const char* kUDPRunTerminating =
     "Caught unknown exception in CUDPService::Run() - terminating";
 inline constexpr const char* kAcceptCallbackException =
     "Caught CException in CTCPServiceSocketCallback()";
+// The ceilings on live sessions, written once when reached (not for every refusal), to the
+// service's log of the session refused; the event log gets the same text after the service's
+// name (kCeilingEvent).
 inline constexpr const char* kSessionCeilingReached =
-    "Service has %d live sessions: new connections are refused until some end";
+    "Service has %u live sessions: new sessions are refused until some end";
+inline constexpr const char* kClientShareReached =
+    "Client %s has %u live sessions of this service: its new sessions are refused until some end";
+inline constexpr const char* kEngineCeilingReached =
+    "The engine has %u live sessions, as many as its descriptors allow: new sessions are "
+    "refused until some end";
+inline constexpr const char* kEngineClientShareReached =
+    "Client %s has %u live sessions in the engine: its new sessions are refused until some end";
+inline constexpr const char* kCeilingEvent = "%s: %s";
 
 // --- Remote-control service -----------------------------------------------------------------
 inline constexpr const char* kRemoteControlName = "Remote Control Service";

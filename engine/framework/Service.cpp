@@ -7,6 +7,12 @@
 #include "engine/framework/QuietClose.h"
 #include "foundation/Archive.h"
 #include "foundation/RegistryStore.h"
+#include "platform/net/Resolver.h"
+#include "platform/service/EventLog.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
 
 using namespace FrameworkFormat;
 
@@ -301,21 +307,69 @@ void CService::WriteLog(DWORD eventBit, const char* format, ...) {
     va_end(args);
 }
 
+// --- Ceilings -------------------------------------------------------------------------------
+
+bool CService::UsesEngineCeiling() const { return GetServiceKind() != kKindRemoteControl; }
+
+void CService::SetSessionCeilingBound(std::size_t bound) {
+    m_sessionCeilingBound = bound;
+    m_sessionCeiling.SetCeiling(bound);
+}
+
+void CService::FitSessionCeiling() {
+    std::size_t ceiling = m_sessionCeilingBound;
+    if (UsesEngineCeiling()) {
+        const std::size_t engine = CNorvaneEngine::Instance().GetSessionCeiling().GetCeiling();
+        ceiling = std::min(ceiling, std::max<std::size_t>(1, engine / kServiceShareDivisor));
+    }
+    m_sessionCeiling.SetCeiling(ceiling);
+}
+
+std::shared_ptr<void> CService::TakeSessionPlace(DWORD address) {
+    CSessionCeiling::STaken own = m_sessionCeiling.Take(address);
+    if (!own.place) {
+        ReportRefusal(own, address, false);
+        return nullptr;
+    }
+    if (!UsesEngineCeiling())
+        return std::move(own.place);
+    CSessionCeiling::STaken engine = CNorvaneEngine::Instance().GetSessionCeiling().Take(address);
+    if (!engine.place) {
+        ReportRefusal(engine, address, true);
+        return nullptr;  // the service's place goes back with `own`
+    }
+    using Both = std::pair<std::shared_ptr<void>, std::shared_ptr<void>>;
+    return std::make_shared<Both>(std::move(own.place), std::move(engine.place));
+}
+
+void CService::ReportRefusal(const CSessionCeiling::STaken& taken, DWORD address, bool engine) {
+    if (!taken.report)
+        return;
+    const auto limit = static_cast<unsigned>(std::min<std::size_t>(taken.limit, UINT_MAX));
+    const std::string client = FormatDottedAddress(address);
+    std::string text;
+    if (taken.refusal == CSessionCeiling::ERefusal::share)
+        text = FormatText(engine ? kEngineClientShareReached : kClientShareReached, client.c_str(),
+                          limit);
+    else
+        text = FormatText(engine ? kEngineCeilingReached : kSessionCeilingReached, limit);
+    WriteLog(LogFormat::kLogError, "%s", text.c_str());
+    CNorvaneEngine::Instance().ReportEvent(
+        EVENTLOG_WARNING_TYPE, FormatText(kCeilingEvent, GetName().c_str(), text.c_str()));
+}
+
 // --- Listening ------------------------------------------------------------------------------
 
+std::string CService::GetBindAddress() const {
+    CMutexLock lock(m_settingsMutex);
+    return m_settings.specifiedInterfaceAddress ? m_settings.interfaceAddress : std::string();
+}
+
 void CService::BindServiceSocket() {
-    DWORD port;
-    BOOL specified;
-    std::string address;
-    {
-        CMutexLock lock(m_settingsMutex);
-        port = m_settings.portNumber;
-        specified = m_settings.specifiedInterfaceAddress;
-        address = m_settings.interfaceAddress;
-    }
+    const DWORD port = GetPortNumber();
     if (port < kMinPort || port > kMaxPort)
         throw new X1SocketException(kInvalidArgument);
-    m_socket.Bind(port, specified ? address : std::string());
+    m_socket.Bind(port, GetBindAddress());
 }
 
 void CService::StopListening() {

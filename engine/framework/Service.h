@@ -18,10 +18,18 @@
 // are serialised by a second mutex of their own; the accept callback takes neither of them
 // across a close, so stopping never waits for a callback that waits for the stopper.
 // Lock order: settings mutex, then a right's own mutexes.
+//
+// Ceilings. Each session of a service holds a place among the service's live sessions (within
+// its ceiling and its client address's share of it) and, unless the service's sessions stay
+// outside it, among the engine's (engine/framework/SessionCeiling.h); TakeSessionPlace takes
+// both before a session is made. A service in the engine's ceiling takes half of it at most,
+// so a flood on one service leaves the others room.
 
 #include "engine/LogFile.h"
 #include "engine/access/Right.h"
+#include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundTargetGuard.h"
+#include "engine/framework/SessionCeiling.h"
 #include "foundation/Format.h"
 #include "foundation/X1Socket.h"
 #include "platform/framework/Object.h"
@@ -105,6 +113,9 @@ public:
     DWORD GetPortNumber() const;
     void SetPortNumber(DWORD port);
     void SetInterfaceAddress(BOOL specified, const std::string& address);
+    // The address the service's sockets bind to: InterfaceAddress when
+    // SpecifiedInterfaceAddress is set, else empty (every interface).
+    std::string GetBindAddress() const;
     BOOL GetEnabled() const;
     void SetEnabled(BOOL enabled);
     BOOL GetCriticalService() const;
@@ -129,6 +140,22 @@ public:
     // The three in their order: access, start/stop, edit.
     std::array<CRight*, 3> GetRights() { return {&m_accessRights, &m_startStopRights, &m_editRights}; }
 
+    // --- Ceilings -----------------------------------------------------------------------
+    // The service's ceiling on its live sessions: its bound (TCP services kMaxLiveSessions,
+    // UDP services kMaxUDPSessions), but, when UsesEngineCeiling, at most half the engine's
+    // ceiling, fitted each time the service starts (FitSessionCeiling).
+    CSessionCeiling& GetSessionCeiling() { return m_sessionCeiling; }
+    void FitSessionCeiling();
+    // A place for a new session of the client at `address` (IPv4, host order) under the
+    // service's ceiling and the address's share of it, and under the engine's when
+    // UsesEngineCeiling: the lease the session holds while it lives, or null when refused. The
+    // first refusal of a ceiling reached writes its line to the service's log (an error line)
+    // and to the event log.
+    std::shared_ptr<void> TakeSessionPlace(DWORD address);
+    // Whether the service's sessions count against the engine's ceiling: those of every
+    // service but the remote-control service (a console always gets in) here.
+    virtual bool UsesEngineCeiling() const;
+
     // --- Log ----------------------------------------------------------------------------
     // Opens "<LogFileDirectory>/<name>.log" (after dropping the file open before) when
     // LoggingEnabled; a file that cannot be opened turns LoggingEnabled off.
@@ -143,6 +170,8 @@ protected:
     void Delete() override { Release(); }
 
     void SetServiceKind(int kind) { m_serviceKind = kind; }
+    // The bound of the service's ceiling (and the ceiling itself until FitSessionCeiling).
+    void SetSessionCeilingBound(std::size_t bound);
     // Binds the service's socket to its port on its interface (every interface unless
     // SpecifiedInterfaceAddress); a port outside 1-65535 throws X1SocketException(10022).
     void BindServiceSocket();
@@ -176,6 +205,8 @@ protected:
 
 private:
     void ApplyRightIdentities();
+    // The log line and event of a refused place (`engine`: the engine's ceiling refused it).
+    void ReportRefusal(const CSessionCeiling::STaken& taken, DWORD address, bool engine);
 
     mutable CMutex m_settingsMutex;
     mutable CMutex m_runMutex;
@@ -188,4 +219,6 @@ private:
     std::atomic<int> m_runState{kStopped};
     UINT m_listeningPort = 0;
     OutboundTransport m_listeningTransport = OutboundTransport::Tcp;
+    std::size_t m_sessionCeilingBound = FrameworkFormat::kMaxLiveSessions;
+    CSessionCeiling m_sessionCeiling{FrameworkFormat::kMaxLiveSessions};
 };

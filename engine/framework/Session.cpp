@@ -93,6 +93,9 @@ void CSession::DetachFromMachine() {
 }
 
 BOOL CSession::HandOverTo(CSession& successor, int code) {
+    // The connection keeps its place among the live sessions until both have gone.
+    if (!successor.HoldsLease())
+        successor.m_aliveLease = m_aliveLease;
     CRef<CMachine> machine = GetMachine();
     return machine ? machine->HandOver(*this, successor, code) : FALSE;
 }

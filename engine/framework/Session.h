@@ -84,9 +84,11 @@ public:
     virtual DWORD GetTotalBytes() const { return 0; }
     // Copies the service's non-proxy-request settings and keeps a reference to the service.
     virtual void SetService(CService& service);
-    // Keeps `lease` until the session object is destroyed (its service counts live sessions
-    // by these).
+    // Keeps `lease` until the session object is destroyed (its place among its service's live
+    // sessions, CService::TakeSessionPlace). Set before the session is shared with other
+    // threads, or on the one thread that drives it (a UDP session's service thread).
     void HoldWhileAlive(std::shared_ptr<void> lease) { m_aliveLease = std::move(lease); }
+    bool HoldsLease() const { return m_aliveLease != nullptr; }
     // The right CheckAccess asks. `owner` (optional) holds the right and is kept alive with a
     // reference while the session uses it.
     void SetAccessRight(CRight* right, CObject* owner = nullptr);
@@ -123,7 +125,8 @@ public:
     // Gives this session's place on its client machine to `successor`, a session made on this
     // session's client connection and not started yet (CMachine::HandOver): the successor is
     // admitted with the machine's user and level and a number of its own, this session's
-    // traffic is booked and it ends with `code`. FALSE (nothing changed) when this session no
+    // traffic is booked and it ends with `code`. The successor shares this session's place
+    // among its service's live sessions. FALSE (the machine unchanged) when this session no
     // longer belongs to a machine or is already ending.
     BOOL HandOverTo(CSession& successor, int code);
     // Logs `userName` on to the session's machine with `level` (CMachine::LogOn) and takes the

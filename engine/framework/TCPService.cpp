@@ -39,6 +39,7 @@ void CTCPService::Start() {
             m_socket.SetReuseAddress(true);
         BindServiceSocket();
         m_socket.Listen(kListenBacklog);
+        FitSessionCeiling();
         RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Tcp);
         SetRunState(kRunning);
         WriteLog(LogFormat::kLogServiceEvent, "%s", kServiceStarted);
@@ -90,41 +91,24 @@ bool CTCPService::AcceptOne(X1Socket& listener) {
     }
     if (handle == INVALID_SOCKET_HANDLE)
         return false;  // nothing pending any more
-    const std::shared_ptr<LiveSessions> live = m_liveSessions;
-    int refusedAt = 0;  // the ceiling, when this connection is refused
-    bool logRefusal = false;
-    {
-        std::lock_guard<std::mutex> lock(live->mutex);
-        if (live->count >= live->ceiling) {
-            refusedAt = live->ceiling;
-            logRefusal = !live->full;
-            live->full = true;
-        } else {
-            ++live->count;  // the session made below holds it; given back if none is
-        }
-    }
-    if (refusedAt != 0) {
-        NetClose(handle);
-        if (logRefusal)
-            WriteLog(LogFormat::kLogError, kSessionCeilingReached, refusedAt);
+    NetAddress peer;
+    std::shared_ptr<void> place;
+    if (NetGetPeerAddress(handle, &peer))
+        place = TakeSessionPlace(peer.address);
+    if (!place) {
+        NetClose(handle);  // refused (or gone already): closed at once
         return true;
     }
-    auto giveBack = [live] {
-        std::lock_guard<std::mutex> lock(live->mutex);
-        --live->count;
-        live->full = false;
-    };
     CSession* session = nullptr;
     try {
         session = CreateSession(handle);
         if (session == nullptr) {
-            giveBack();
             NetClose(handle);
             return true;
         }
         // From here the session owns the handle (and closes it if it never runs), and its
         // place among the live sessions.
-        session->HoldWhileAlive(std::shared_ptr<void>(nullptr, [giveBack](void*) { giveBack(); }));
+        session->HoldWhileAlive(std::move(place));
         session->SetService(*this);
         session->SetAccessRights(*this);
         session->SetLogging(*this);
@@ -140,23 +124,12 @@ bool CTCPService::AcceptOne(X1Socket& listener) {
         WriteLog(LogFormat::kLogError, "%s", kAcceptCallbackException);
     }
     if (session == nullptr) {
-        giveBack();
         NetClose(handle);  // CreateSession failed: nobody took the connection
         return true;
     }
     // The creator's reference; a started session's thread holds its own.
     session->Release();
     return true;
-}
-
-int CTCPService::GetLiveSessionCount() const {
-    std::lock_guard<std::mutex> lock(m_liveSessions->mutex);
-    return m_liveSessions->count;
-}
-
-void CTCPService::SetLiveSessionCeiling(int ceiling) {
-    std::lock_guard<std::mutex> lock(m_liveSessions->mutex);
-    m_liveSessions->ceiling = ceiling;
 }
 
 // --- Settings, registry and archive ---------------------------------------------------------

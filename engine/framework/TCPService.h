@@ -56,13 +56,9 @@ public:
     DWORD GetSupportedMethods() const { return m_supportedMethods; }
 
     // The accept callback's work: every pending connection (up to kAcceptsPerNotice) becomes
-    // a session, or is refused while kMaxLiveSessions of this service live (called on the
-    // callback thread).
+    // a session, or, when no place is left for it (CService::TakeSessionPlace), is closed at
+    // once (called on the callback thread).
     void AcceptConnection(X1Socket& listener);
-    // Sessions of this service that have not been destroyed yet, and their ceiling
-    // (kMaxLiveSessions unless set).
-    int GetLiveSessionCount() const;
-    void SetLiveSessionCeiling(int ceiling);
 
 protected:
     void SetSupportedMethods(DWORD methods) { m_supportedMethods = methods; }
@@ -80,15 +76,6 @@ protected:
 private:
     // One accepted connection: true when another may be taken.
     bool AcceptOne(X1Socket& listener);
-    // Live sessions, counted by the leases the sessions hold; shared, so a session that
-    // outlives its service still returns its lease safely.
-    struct LiveSessions {
-        std::mutex mutex;  // guards the three below together
-        int count = 0;
-        int ceiling = FrameworkFormat::kMaxLiveSessions;
-        bool full = false;  // the ceiling's log line was written; cleared when one ends
-    };
-    std::shared_ptr<LiveSessions> m_liveSessions = std::make_shared<LiveSessions>();
     COutboundSettings m_upstream;
     DWORD m_supportedMethods = 0;
 };

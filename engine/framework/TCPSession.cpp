@@ -189,7 +189,17 @@ void CTCPSession::OnIdleCheck() { CheckIdleTimeout(); }
 
 void CTCPSession::EndSession(int code) {
     LogEnd(code);
+    // Ended by another thread (a console's Terminate, the idle time-out, a machine deleted),
+    // the session's thread may be waiting in a send, a connect or a blocking read: its sockets
+    // are shut down from here, so that the wait fails at once and the thread gets to its quit.
+    if (GetCurrentThreadId() != ThreadId())
+        InterruptSockets();
     PostThreadMessage(WM_QUIT, static_cast<std::uintptr_t>(code), 0);
+}
+
+void CTCPSession::InterruptSockets() {
+    for (X1Socket* socket : m_watched)
+        socket->Interrupt();
 }
 
 void CTCPSession::Delete() {

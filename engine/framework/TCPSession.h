@@ -21,7 +21,9 @@
 // work before the session counts, such as a link handshake), the session is admitted to its
 // client machine, AfterAdmission runs, the session is announced, logged as created, and
 // StartProtocol runs (by default the access check, Initialize and the client's notices); then
-// the notices drive it until something calls Terminate, whose EndSession posts WM_QUIT.
+// the notices drive it until something calls Terminate, whose EndSession posts WM_QUIT (and,
+// called from another thread, shuts the session's sockets down first, so a thread waiting in
+// a send to a client that stopped reading, or in a connect, sees its end within moments).
 // A session handed a connection by another session (CSession::HandOverTo) was admitted by that
 // hand-over and is not admitted again. A thread that ends any other way (an exception in
 // InitInstance or in a handler, a refused admission) leaves its machine with Terminate (code 1,
@@ -52,7 +54,9 @@ public:
     // session stays with its creator, who gives it up (closing the handle); a session that was
     // already admitted (handed over) is terminated first.
     void StartSession() override;
-    // LogEnd, then WM_QUIT with the code to the session's thread.
+    // LogEnd, then WM_QUIT with the code to the session's thread; called from another thread,
+    // it first interrupts every watched socket (X1Socket::Interrupt), so a session blocked in
+    // a send ends at once.
     void EndSession(int code) override;
     // FALSE when the client socket is not connected; else whether `text` is this host's
     // address on the client connection. Callable from any thread (the dialer's idle check).
@@ -85,6 +89,8 @@ protected:
     // Closes every watched socket, the last watched first (on the session's thread, as it
     // ends).
     virtual void CloseSockets();
+    // Shuts every watched socket down, from any thread (EndSession from another thread).
+    void InterruptSockets();
     // The sum of every watched socket's counters.
     std::uint64_t GetActivityCount() const override;
 

@@ -17,10 +17,12 @@ using namespace FrameworkFormat;
 
 IMPLEMENT_SERIAL(CUDPService, CService, 1)
 
-CUDPService::CUDPService() = default;
+CUDPService::CUDPService() { SetSessionCeilingBound(kMaxUDPSessions); }
 
 CUDPService::CUDPService(UINT port, std::string name, std::string description, BOOL critical)
-    : CService(port, std::move(name), std::move(description), critical) {}
+    : CService(port, std::move(name), std::move(description), critical) {
+    SetSessionCeilingBound(kMaxUDPSessions);
+}
 
 CUDPService::~CUDPService() = default;
 
@@ -157,6 +159,7 @@ void CUDPService::StartOnThread() {
             }
         }
         BindServiceSocket();
+        FitSessionCeiling();
         RememberListeningPort(m_socket.GetLocalPort(), OutboundTransport::Udp);
         {
             std::lock_guard<std::mutex> lock(m_outletMutex);

@@ -13,8 +13,12 @@
 // reference; the thread's end stops the socket, ends the sessions still in the map (code 0)
 // and gives up the thread's reference.
 //
-// Sessions. The map holds a counted reference to each session (AddSession takes one; the
-// creator gives up its own). A session that ends leaves the map on the service thread
+// Sessions. A service whose sessions live on (the UDP mapping service's clients) takes a place
+// for each among its live sessions before it sets it up (CService::TakeSessionPlace: the
+// service's ceiling, kMaxUDPSessions, and the client address's share of it; the engine's
+// ceiling too for services whose sessions hold sockets). The DNS service's sessions wait only
+// for their lookups, which its resolver bounds per client itself. The map holds a counted
+// reference to each session (AddSession takes one; the creator gives up its own). A session that ends leaves the map on the service thread
 // (ScheduleRemoveSession): ending runs with machine locks held, and the service thread takes
 // the service's mutexes before machine locks when it admits sessions, so removing directly
 // from another thread could deadlock. Only the service thread changes the map.
@@ -60,6 +64,9 @@ public:
     // Enters the session under its key, replacing (and giving up) another session of that key.
     // Null does nothing.
     virtual void AddSession(CUDPSession* session);
+    // A UDP service's sessions stay outside the engine's ceiling unless they hold sockets of
+    // their own (the UDP mapping service's do).
+    bool UsesEngineCeiling() const override { return false; }
     // Removes the session's entry if it holds that session, and gives the session up after the
     // mutex.
     virtual void RemoveSession(CUDPSession* session);

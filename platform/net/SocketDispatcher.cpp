@@ -408,6 +408,8 @@ RegistrationPtr Find(int fd) {
     return it == shard.byFd.end() ? nullptr : it->second;
 }
 
+RegistrationPtr FindByGeneration(std::uint64_t generation) { return FindGeneration(generation); }
+
 RegistrationPtr Unregister(int fd) {
     RegistrationPtr r;
     {

@@ -34,6 +34,8 @@ struct SocketRegistration {
     // Cleared (under `mutex`) when the socket is closed; readable without the lock by waiters
     // that poll in slices and must stop when another thread closes the socket.
     std::atomic<bool> alive{true};
+    // Set by NetInterrupt (under `mutex`); waiters give up when they see it.
+    std::atomic<bool> interrupted{false};
 
     SocketRole role;
     unsigned mask = 0;
@@ -107,6 +109,8 @@ bool RouteEvents(SocketRegistration& r, std::shared_ptr<SocketWaitSet> set);
 
 // The live registration of `fd`, or nullptr.
 RegistrationPtr Find(int fd);
+// The live registration of that generation, or nullptr.
+RegistrationPtr FindByGeneration(std::uint64_t generation);
 
 // Ends the registration of `fd` (no notice is made for it afterwards) and returns it, or
 // nullptr when there was none. The descriptor itself is left open.

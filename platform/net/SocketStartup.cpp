@@ -1,6 +1,7 @@
 #include "platform/net/SocketStartup.h"
 
 #include <csignal>
+#include <cstdint>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,4 +18,11 @@ bool SocketStartup() {
         return false;
     close(probe);
     return true;
+}
+
+std::size_t DescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return SIZE_MAX;
+    return static_cast<std::size_t>(limit.rlim_cur);
 }

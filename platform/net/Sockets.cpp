@@ -151,6 +151,10 @@ int WaitReady(const SocketRegistration& r, short events, std::uint64_t deadline)
             WSASetLastError(WSAEINTR);
             return -1;
         }
+        if (r.interrupted) {
+            WSASetLastError(WSAESHUTDOWN);
+            return -1;
+        }
         const std::uint64_t now = GetTickCount64();
         if (now >= deadline)
             return 0;
@@ -743,9 +747,28 @@ bool NetShutdownSend(int s) {
     return true;
 }
 
+bool NetPeerEnded(int s) {
+    pollfd p{s, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 bool NetShutdownBoth(int s) {
     if (shutdown(s, SHUT_RDWR) != 0)
         return FailErrno();
+    return true;
+}
+
+bool NetInterrupt(std::uint64_t generation) {
+    RegistrationPtr r = FindByGeneration(generation);
+    if (!r)
+        return false;
+    // Under the registration's lock: NetClose ends the registration under it before the
+    // descriptor is released, so the number is still this socket's here.
+    std::lock_guard<std::mutex> lock(r->mutex);
+    if (!r->alive)
+        return false;
+    r->interrupted = true;
+    shutdown(r->fd, SHUT_RDWR);  // fails harmlessly on a socket that is not connected
     return true;
 }
 

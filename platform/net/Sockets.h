@@ -136,9 +136,17 @@ int NetRecvDatagrams(int s, NetDatagram* datagrams, std::size_t count);
 long NetBytesAvailable(int s);
 
 bool NetShutdownSend(int s);
+// Whether the peer of a connected stream socket has ended its stream (or the connection
+// failed), even while bytes it sent before still wait unread.
+bool NetPeerEnded(int s);
 // Ends both directions: a read or connect waiting on the socket in another thread returns (the
 // peer sees the end of stream); the handle stays open until closed.
 bool NetShutdownBoth(int s);
+// From any thread, for the socket whose registration is `generation` (NetGeneration): ends
+// both directions, and every wait of this layer on it (a send for room, a connect, an accept)
+// gives up with WSAESHUTDOWN within moments. False, and nothing done, when that socket has
+// been closed: its descriptor number may already be another socket's.
+bool NetInterrupt(std::uint64_t generation);
 
 // Reads and discards what arrives until the peer's end of stream, `maxBytes` or `timeoutMs`;
 // returns the bytes discarded.

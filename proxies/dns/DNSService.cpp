@@ -166,7 +166,7 @@ void CDNSService::ServeDatagram(const BYTE* bytes, std::size_t length, const Net
 void CDNSService::OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) {
     // The lookup of wParam is taken with every other that finished meanwhile (the error comes
     // with each result): the lookups are started with one completion per take. Their replies
-    // have gone from the lookup threads; what is left is ending their sessions.
+    // have gone from the resolver's threads; what is left is ending their sessions.
     (void)wParam;
     (void)lParam;
     std::vector<CAsyncResolver::FinishedLookup> finished;

@@ -3,6 +3,8 @@
 // looking each name up with the system's host-name resolver, without ever blocking its thread:
 // the lookups run on the process's asynchronous resolver (platform/net/AsyncResolver.h), whose
 // completions reach the service thread as thread message 0x40A. Each query is one CDNSSession.
+// A lookup not done within the resolver's deadline is answered as a server failure; a client
+// whose lookups fill its share of the resolver gets server failures at once for more.
 //
 // Registry values: a UDP service's, then AllowAutodial (DWORD, 1 when missing). Archive form:
 // a UDP service's, then AllowAutodial (4 bytes). AllowAutodial set: every lookup first asks
@@ -35,7 +37,7 @@ public:
     // ignored.
     void OnDatagram(int socketHandle) override;
     // A completed lookup (wParam its id), taken with every other that finished meanwhile: the
-    // sessions still waiting for them, answered by the lookup threads already, end (a reply
+    // sessions still waiting for them, answered by the resolver's threads already, end (a reply
     // that could not be sent is logged).
     void OnHostLookupResult(std::uintptr_t wParam, std::intptr_t lParam) override;
 

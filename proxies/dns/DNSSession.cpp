@@ -135,12 +135,12 @@ bool CDNSSession::StartLookup(const std::string& name) {
     CDNSService* service = GetDNSService();
     if (service == nullptr)
         return false;
-    // The reply leaves from the lookup thread the moment the lookup is done; the service
+    // The reply leaves from the resolver's thread the moment the lookup is done; the service
     // thread only ends the session afterwards.
     AddRef();  // the resolver's, given up in ReleaseHooks
     const std::uint64_t id =
         service->GetResolver().Start(name, service->ThreadId(), CUDPService::kHostLookupMessage,
-                                     *this, CAsyncResolver::Notice::oncePerTake);
+                                     *this, CAsyncResolver::Notice::oncePerTake, m_client.address);
     if (id == 0) {
         Release();
         return false;

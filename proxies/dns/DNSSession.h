@@ -1,10 +1,13 @@
 #pragma once
 // CDNSSession: one DNS query, from its arrival until its reply is sent. The DNS service makes
 // it, admits it and checks it on the service thread, then ProcessQuery either readies a reply
-// at once (a refusal) or starts an asynchronous lookup of the queried name. The lookup thread
-// answers the client itself (AnswerLookup); then the completion comes back to the service
-// thread, which finds the session by the lookup's id and ends it. While the lookup is pending
-// the query and the reply belong to the lookup thread; everything else runs on the service
+// at once (a refusal) or starts an asynchronous lookup of the queried name, for the client's
+// address (one client's lookups take only its share of the resolver's threads and queue). A
+// resolver thread answers the client itself (AnswerLookup) when the lookup is done, or as a
+// server failure when its deadline has passed first (it was held up on the network, or waited
+// too long for a thread); then the completion comes back to the service thread, which finds
+// the session by the lookup's id and ends it (code 0) either way. While the lookup is pending
+// the query and the reply belong to the resolver's thread; everything else runs on the service
 // thread, but EndSession.
 //
 // Its key in the service's session map is the low half of the lookup's id; the whole id is
@@ -56,7 +59,7 @@ public:
     // address, 11001 and 11004 (no such name, no address) a name error, anything else a server
     // failure.
     void OnLookupDone(int error, const HostLookup& lookup);
-    // On the lookup thread, when the lookup is done: the reply built (OnLookupDone) and sent
+    // On a resolver thread, when the lookup is done: the reply built (OnLookupDone) and sent
     // from the service's socket, unless the session has ended meanwhile.
     void AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet);
     // On the service thread, for the completion of lookup `id`: false when the session waits

@@ -93,11 +93,6 @@ inline constexpr const char* kClientDatagramTooLong =
     "Datagram from a client longer than %u bytes - dropped";
 inline constexpr const char* kTargetDatagramTooLong =
     "Datagram from %s:%u longer than %u bytes - dropped";
-// Live sessions (so sockets) one UDP mapping service keeps at most; datagrams of new clients
-// are dropped while it is reached, and the service's log says so once each time it is reached.
-inline constexpr std::size_t kMaxUDPMappingSessions = 4096;
-inline constexpr const char* kSessionCeilingReached =
-    "%u UDP mapping sessions open - datagrams from new clients are dropped";
 
 // --- TCP mapping service and session --------------------------------------------------------
 inline constexpr const char* kTCPMappingServiceName = "TCP Mapping service";

@@ -7,6 +7,7 @@
 #include "foundation/Archive.h"
 #include "foundation/Format.h"
 #include "platform/framework/Exception.h"
+#include "platform/net/Resolver.h"
 #include "platform/net/SocketErrors.h"
 #include "proxies/mapping/UDPMappingSession.h"
 
@@ -199,16 +200,13 @@ void CUDPMappingService::OnTargetDatagram(int socketHandle) {
 }
 
 CUDPMappingSession* CUDPMappingService::StartClientSession(const std::string& address, UINT port) {
-    if (m_clients.size() >= kMaxUDPMappingSessions) {
-        if (!m_ceilingLogged)
-            WriteLog(LogFormat::kLogError, kSessionCeilingReached,
-                     static_cast<unsigned>(kMaxUDPMappingSessions));
-        m_ceilingLogged = true;
+    DWORD client = 0;
+    ParseDottedAddress(address, &client);
+    std::shared_ptr<void> place = TakeSessionPlace(client);
+    if (!place)
         return nullptr;
-    }
-    m_ceilingLogged = false;
-
     auto session = CRef<CUDPMappingSession>::Adopt(new CUDPMappingSession(this));
+    session->HoldWhileAlive(std::move(place));
     session->SetAccessRights(*this);
     session->SetLogging(*this);
     const Settings settings = GetSettings();

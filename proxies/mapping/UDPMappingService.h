@@ -17,8 +17,10 @@
 // to the target and the session's idle deadline moves.
 //
 // Bounds. One 8192-byte buffer serves every datagram both ways; a longer datagram is dropped
-// with a log line. At most kMaxUDPMappingSessions sessions live at once: while that many do,
-// datagrams of new clients are dropped, and the log says so once each time it is reached.
+// with a log line. A new client's session needs a place among the service's live sessions
+// (CService::TakeSessionPlace: at most kMaxUDPSessions, a quarter of them for one client
+// address, and the engine's ceiling, since each holds a socket): without one the datagram is
+// dropped, and the log says so once each time a ceiling is reached.
 //
 // Ending. A session ends by its idle time-out (the engine's timer), a refusal or the service's
 // end; its removal runs on the service thread, takes both keys out of the maps and only then
@@ -72,6 +74,8 @@ public:
     // session's socket and gives the maps' references up.
     void RemoveSession(CUDPSession* session) override;
     void OnDatagram(int socketHandle) override;
+    // Each session holds a socket of its own.
+    bool UsesEngineCeiling() const override { return true; }
 
     // Sessions in the client map (counted under its mutex).
     std::size_t GetClientCount() const;
@@ -84,15 +88,13 @@ protected:
 private:
     void OnClientDatagram();
     void OnTargetDatagram(int socketHandle);
-    // The new session of a client, set up; null when it was refused or the ceiling is
-    // reached. The caller holds the client map's mutex. Throws what a failed step threw,
+    // The new session of a client, set up; null when it was refused or no place was left. The caller holds the client map's mutex. Throws what a failed step threw,
     // after ending the session.
     CUDPMappingSession* StartClientSession(const std::string& address, UINT port);
     void SetUpSession(CUDPMappingSession& session);
 
     mutable CMutex m_clientsMutex;
     std::unordered_map<std::string, CRef<CUDPMappingSession>> m_clients;
-    bool m_ceilingLogged = false;
     CRef<CMappings> m_mappings;
     std::array<char, MappingFormat::kDatagramBufferSize> m_buffer{};
 };

@@ -62,6 +62,7 @@ void CSOCKSService::LoadFromRegistry(const std::string& keyPath) {
 CSession* CSOCKSService::CreateSession(int acceptedHandle) {
     auto* session = new CSOCKSSession(acceptedHandle);
     session->SetParameters(GetSOCKSSettings());
+    session->SetListenAddress(GetBindAddress());
     return session;
 }
 

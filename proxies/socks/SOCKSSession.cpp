@@ -325,7 +325,7 @@ void CSOCKSSession::Bind() {
         WSASetLastError(WSAEINVAL);
         throw new X1SocketException(WSAEINVAL, HostnameLookupFailedText(m_request.host));
     }
-    OpenListener(m_listenSocket);
+    OpenListener(m_listenSocket, 0, m_listenAddress);
     m_listenSocket.SetEventMask(FD_ACCEPT | FD_CLOSE);
     m_listenSocket.StartAsyncSelect();
     SendSuccessReply();
@@ -419,7 +419,11 @@ void CSOCKSSession::SendSuccessReply() {
                                       m_remoteSocket.GetLocalPort());
         break;
     case kCommandBind: {
-        const DWORD local = LocalAddressToward(m_targetAddress, m_request.port);
+        // A listener on one interface is reached there; one on every interface by the
+        // address this host uses towards the expected host.
+        DWORD local = ParseAddress(m_listenSocket.GetLocalAddress());
+        if (local == NET_ADDR_ANY)
+            local = LocalAddressToward(m_targetAddress, m_request.port);
         const UINT port = m_listenSocket.GetLocalPort();
         reply = v4 ? BuildSocks4Reply(kSocks4Granted, port, local)
                    : BuildSocks5Reply(kReplySucceeded, local, port);

@@ -24,6 +24,11 @@
 // sends their data to the targets and receives the targets' answers, and the outside one,
 // bound to the port the request named, whose datagrams also go to the client.
 //
+// BIND. The listener binds to the service's own interface address when the service has one
+// (every interface otherwise). Until the expected host connects, what the client sends waits
+// unread on its connection; a client that goes meanwhile ends the session at once all the
+// same (its stream's end is looked for with each of its read notices).
+//
 // Ending. Either connection closing ends the session, except that a client that only ends
 // its sending side gets the server's answer until the server closes. After a hand-over the
 // session has ended (its place on the client machine went to the web session).
@@ -73,6 +78,9 @@ public:
 
     // The service's six SOCKS settings (CSOCKSService::CreateSession).
     void SetParameters(const CSOCKSService::SOCKSSettings& settings);
+    // The address a BIND listens on: the service's own interface address when it has one
+    // (empty: every interface).
+    void SetListenAddress(const std::string& address) { m_listenAddress = address; }
 
     // The two-ended session's test, or the BIND listener's local address.
     BOOL IsOwnAddress(const std::string& text) override;
@@ -173,6 +181,7 @@ private:
     DWORD m_targetAddress = 0;  // the checked address of the target
 
     // BIND.
+    std::string m_listenAddress;
     X1Socket m_listenSocket;  // watched
     std::string m_listenLocalAddress;
 

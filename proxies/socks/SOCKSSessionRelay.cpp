@@ -30,9 +30,12 @@ void CSOCKSSession::OnClientData() {
         Relay(m_clientSocket, m_remoteSocket);
         break;
     case kCommandBind:
-        // Until the expected host connects, the client's bytes wait on its connection.
+        // Until the expected host connects, the client's bytes wait on its connection, so its
+        // close would never be announced: a client that has gone meanwhile ends the session.
         if (m_remoteSocket.IsConnected())
             Relay(m_clientSocket, m_remoteSocket);
+        else if (m_clientSocket.HasPeerEnded())
+            Finish(kExitNormal);
         break;
     default: {
         // A UDP association's connection only says how long the association lives: what

@@ -16,8 +16,8 @@ from linkclient import recv_exact
 ROOT = webpeers.ROOT
 
 # Two SOCKS services: "SOCKS" without authentication, whose rights refuse one port (a request
-# variable known before the access check), and "SOCKS Auth" with RFC 1929 and reverse lookups,
-# whose hand-over names a web service that does not exist. Users alice (enabled) and bob
+# variable known before the access check), and "SOCKS Auth" on 127.0.0.1 only, with RFC 1929
+# and reverse lookups, whose hand-over names a web service that does not exist. Users alice (enabled) and bob
 # (disabled) have the password "pa:ss".
 REG = "[" + ROOT + r'''\Settings]
 "LogFileDirectory"="{logs}"
@@ -46,6 +46,9 @@ REG = "[" + ROOT + r'''\Settings]
 "ServiceType"="CSOCKSService"
 "Name"="SOCKS Auth"
 "PortNumber"=dword:{auth_port:08x}
+"SpecifiedInterfaceAddress"=dword:00000001
+"InterfaceAddress"="127.0.0.1"
+"LogOptions"=dword:000003ff
 "UseRFC1929"=dword:00000001
 "DoReverseLookups"=dword:00000001
 "UseSpecifiedPolicy"=dword:00000001
@@ -103,6 +106,13 @@ def socks5_request(s, command, host, port):
     except OSError:
         target = b"\x03" + bytes([len(host)]) + host.encode()
     s.sendall(bytes([5, command, 0]) + target + struct.pack(">H", port))
+
+
+def reverse_name(address):
+    try:
+        return socket.gethostbyaddr(address)[0]
+    except OSError:
+        return address
 
 
 def web_origin(test, folder, hosts=("127.0.0.1",), port=0):
@@ -266,7 +276,7 @@ class Socks(harness.EngineTestCase):
                 self.assertEqual(recv_exact(s, 10), b"authorised")
         self.wait_for_log("Error:\tCould not negotiate SOCKS5 access - terminating", "SOCKS Auth")
         # Reverse lookups name an address's host in the descriptions.
-        name = socket.gethostbyaddr("127.0.0.1")[0]
+        name = reverse_name("127.0.0.1")
         self.wait_for_log("Requested:\tSOCKS5 Connect %s:%d" % (name, echo.port), "SOCKS Auth")
 
         # curl as it is: by address, by name (the proxy resolves it), with a user name and
@@ -311,6 +321,28 @@ class Socks(harness.EngineTestCase):
             stranger.connect(("127.0.0.1", struct.unpack(">H", first[2:4])[0]))
             self.assertEqual(recv_all(s), b"")
         self.wait_for_log("SOCKS Bind connection from 127.0.0.2 instead of 127.0.0.1")
+
+        # A client that goes while its BIND waits ends the session at once, though a byte it
+        # sent is still unread, and the listener goes with it. A service with an interface
+        # address listens there only: its BIND listener too.
+        for port in (self.port, self.auth_port):
+            s, _ = socks5(port)
+            with s:
+                socks5_request(s, 2, "127.0.0.3", 0)
+                s.sendall(b"X")
+                first = recv_exact(s, 10)
+                self.assertEqual(first[:8], b"\x05\x00\x00\x01" + LOOPBACK)
+                listener = struct.unpack(">H", first[8:])[0]
+                if port == self.auth_port:
+                    self.assertRaises(ConnectionRefusedError, socket.create_connection,
+                                      ("127.0.0.2", listener), 20)
+            service, name = "SOCKS", "127.0.0.3"
+            if port == self.auth_port:  # a service with reverse lookups
+                service, name = "SOCKS Auth", reverse_name("127.0.0.3")
+            harness.wait_for_session_end(os.path.join(self.logs, service + ".log"),
+                                         "SOCKS5 Bind %s:0" % name)
+            self.assertRaises(ConnectionRefusedError, socket.create_connection,
+                              ("127.0.0.1", listener), 20)
 
         # UDP ASSOCIATE: one round trip by address and one by name; a datagram cut short is
         # dropped and the association goes on; it ends with its connection.

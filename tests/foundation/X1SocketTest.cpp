@@ -343,6 +343,34 @@ TEST(X1SocketTest, AMoveCountsWhatAPeerThatStopsReadingTookWhileTheSendWaits) {
     EXPECT_EQ(to.socket.GetBytesSent(), 65536u);
 }
 
+TEST(X1SocketTest, AnInterruptFromAnotherThreadEndsAWaitingSendAndNeverReachesAReusedNumber) {
+    Pair p;
+    const int small = 4096;
+    setsockopt(p.socket.GetHandle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    p.peer.SetReceiveBuffer(small);
+    // The peer reads nothing: the send would wait ten times its count plus 10 s.
+    const std::string big(1 << 22, 's');
+    std::atomic<int> code{-2};
+    std::thread sender([&] {
+        code = ErrorCodeOf([&] { p.socket.Send(big.data(), static_cast<int>(big.size())); });
+    });
+    EXPECT_TRUE(p.socket.Interrupt());
+    sender.join();
+    EXPECT_NE(code.load(), -1);  // it failed
+    // Closed, its number goes to the next socket, which an interrupt of the old one never
+    // reaches (an interrupted socket could not connect).
+    const int number = p.socket.GetHandle();
+    p.socket.Close();
+    EXPECT_FALSE(p.socket.Interrupt());
+    X1Socket again;
+    again.Create();
+    ASSERT_EQ(again.GetHandle(), number);
+    EXPECT_FALSE(p.socket.Interrupt());
+    again.Connect("127.0.0.1", p.server.Port());
+    again.Send("still", 5);
+    EXPECT_EQ(p.server.Accept().Receive(5, 5000), "still");
+}
+
 TEST(X1SocketTest, SendStringSendsTextsOfAnyLength) {
     Pair p;
     const std::string long_(20000, 'L');

@@ -100,10 +100,13 @@ RawPeer& RawPeer::operator=(RawPeer&& other) noexcept {
     return *this;
 }
 
-RawPeer RawPeer::Connect(std::uint16_t port) {
+RawPeer RawPeer::Connect(std::uint16_t port, std::uint32_t source) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from = Loopback(0);
+    from.sin_addr.s_addr = htonl(source);
     sockaddr_in sin = Loopback(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+    if ((source != 0 && bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) ||
+        connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
         close(fd);
         throw std::runtime_error("test peer could not connect");
     }

@@ -44,7 +44,8 @@ public:
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
-    static RawPeer Connect(std::uint16_t port);
+    // From `source` (host byte order, such as 127.0.0.2) when it is not 0.
+    static RawPeer Connect(std::uint16_t port, std::uint32_t source = 0);
 
     int Fd() const { return m_fd; }
     void Send(std::string_view bytes);

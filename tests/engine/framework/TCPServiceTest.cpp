@@ -187,28 +187,50 @@ TEST_F(TCPServiceTest, ABurstIsAcceptedWholeAndSessionsPastTheCeilingAreRefused)
         EXPECT_EQ(client.Receive(7, 5000), "hello\r\n");
     burst.clear();
     m_service->Forget();
-    ASSERT_TRUE(WaitFor([&] { return m_service->GetLiveSessionCount() == 0; }));
+    CSessionCeiling& ceiling = m_service->GetSessionCeiling();
+    ASSERT_TRUE(WaitFor([&] { return ceiling.GetCount() == 0; }));
 
-    m_service->SetLiveSessionCeiling(2);
-    RawPeer first = RawPeer::Connect(m_port), second = RawPeer::Connect(m_port);
-    EXPECT_EQ(first.Receive(7, 5000), "hello\r\n");
-    EXPECT_EQ(second.Receive(7, 5000), "hello\r\n");
-    for (int i = 0; i < 2; ++i) {
-        RawPeer refused = RawPeer::Connect(m_port);
-        EXPECT_TRUE(refused.WaitForEnd(5000));  // closed unanswered
+    // Eight places, two for each address: a third client of one address is refused at once
+    // while other addresses are served, until the eight are taken; each limit is logged once.
+    ceiling.SetCeiling(8);
+    auto served = [&](std::uint32_t source) {
+        RawPeer peer = RawPeer::Connect(m_port, source);
+        EXPECT_EQ(peer.Receive(7, 5000), "hello\r\n") << std::hex << source;
+        return peer;
+    };
+    auto refused = [&](std::uint32_t source) {
+        RawPeer peer = RawPeer::Connect(m_port, source);
+        EXPECT_TRUE(peer.WaitForEnd(5000)) << std::hex << source;  // closed unanswered
+    };
+    std::vector<RawPeer> held;
+    for (std::uint32_t source = 0x7F000001; source <= 0x7F000004; ++source) {
+        held.push_back(served(source));
+        held.push_back(served(source));
+        refused(source);  // its share (the last address: the ceiling)
+        refused(source);
     }
-    first.Close();
+    refused(0x7F000005);
+    // One place back lets one more in; the ceiling is not left, so its refusal is not logged
+    // again.
+    held.front().Close();
     m_service->Forget();
-    ASSERT_TRUE(WaitFor([&] { return m_service->GetLiveSessionCount() == 1; }));
-    RawPeer later = RawPeer::Connect(m_port);
-    EXPECT_EQ(later.Receive(7, 5000), "hello\r\n");
+    ASSERT_TRUE(WaitFor([&] { return ceiling.GetCount() == 7; }));
+    held.push_back(served(0x7F000005));
+    refused(0x7F000006);
     const Strings lines = WithoutTimes(LogLines("Echo"));
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-                  return line.find("Service has 2 live sessions: new connections are refused "
-                                   "until some end") != std::string::npos;
-              }),
-              1)
+    auto count = [&](const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(count("Error:\tService has 8 live sessions: new sessions are refused until some end"), 1)
         << testing::PrintToString(lines);
+    for (const char* client : {"127.0.0.1", "127.0.0.2", "127.0.0.3"})
+        EXPECT_EQ(count(std::string("Error:\tClient ") + client +
+                        " has 2 live sessions of this service: its new sessions are refused "
+                        "until some end"),
+                  1)
+            << client;
 }
 
 TEST_F(TCPServiceTest, ARefusedSessionIsToldAndEndsWithCodeOne) {

@@ -1,6 +1,9 @@
 #include "platform/net/AsyncResolver.h"
 
 #include "platform/kernel/Sync.h"
+#include "platform/net/HostsFile.h"
+#include "support/FrameworkTestKit.h"
+#include "support/TempDir.h"
 #include "platform/kernel/Thread.h"
 #include "platform/net/SocketErrors.h"
 #include "support/TimeScale.h"
@@ -11,7 +14,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,5 +254,166 @@ TEST(AsyncResolverTest, OncePerTakeRequestsWakeTheRequesterOncePerTakeAndGoWithA
     release.Set();
     for (int i = 0; i < 500 && resolver.GetRequestCount() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+}
+
+namespace {
+
+// A resolver whose lookups of names beginning "hang" stay inside the lookup (as the system
+// resolver does while the name servers do not answer) until released; other names are found
+// at 10.0.0.1 at once. Names of its hosts file ("listed.test") take no client's share.
+struct HangingLookups {
+    static constexpr auto kDeadline = std::chrono::milliseconds(400);
+    TempDir dir;
+    CHostsFile hosts{WriteHosts(dir.Path() + "/hosts")};
+    CEvent release{true, false};
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};  // the most lookups inside at once
+
+    CAsyncResolver::Limits Limits() {
+        CAsyncResolver::Limits limits;
+        limits.threads = 4;
+        limits.requests = 32;
+        limits.clientThreads = 2;
+        limits.clientRequests = 4;
+        limits.deadline = kDeadline;
+        limits.hostsFile = &hosts;
+        limits.lookup = [this](const std::string& host, HostLookup* lookup) {
+            if (host.rfind("hang", 0) == 0) {
+                const int now = ++inside;
+                for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+                }
+                release.Wait(20000);
+                --inside;
+                WSASetLastError(WSAHOST_NOT_FOUND);
+                return false;
+            }
+            lookup->officialName = host;
+            lookup->addresses = {0x0A000001};
+            return true;
+        };
+        return limits;
+    }
+
+    static std::string WriteHosts(const std::string& path) {
+        std::ofstream(path) << "10.0.0.2 listed.test\n";
+        return path;
+    }
+};
+
+}  // namespace
+
+TEST(AsyncResolverTest, LookupsTheNetworkHoldsUpTimeOutAndTakeOnlyTheirClientsShare) {
+    HangingLookups hanging;
+    CAsyncResolver resolver(hanging.Limits());
+    const DWORD me = GetCurrentThreadId();
+    std::mutex mutex;
+    std::map<std::uint64_t, int> finishes;  // id to the error its finish saw, on other threads
+    std::atomic<std::uint64_t> finishing{0};
+    const auto start = [&](const std::string& name, std::uint32_t client) {
+        const std::uint64_t id = ++finishing;  // ids count from 1 in the order started
+        return resolver.Start(name, me, kDone, {}, CAsyncResolver::Notice::eachRequest,
+                              [&, id](int error, const HostLookup&) {
+                                  EXPECT_NE(GetCurrentThreadId(), me);
+                                  std::lock_guard<std::mutex> lock(mutex);
+                                  finishes[id] = error;
+                              },
+                              client);
+    };
+    const auto began = std::chrono::steady_clock::now();
+
+    // Client 1's lookups hang: two take its two threads, two wait, a fifth is refused.
+    std::vector<std::uint64_t> hung;
+    for (int i = 0; i < 4; ++i)
+        hung.push_back(start("hang" + std::to_string(i), 1));
+    EXPECT_EQ(start("hang4", 1), 0u);
+    EXPECT_EQ(WSAGetLastError(), WSAENOBUFS);
+    --finishing;
+    // Client 2 and a name of the hosts file (client 1's) go ahead on the threads left.
+    const std::uint64_t other = start("other.test", 2);
+    const std::uint64_t listed = start("listed.test", 1);
+    auto done = Completions(2);
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(other)), 0);  // found, not timed out
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(listed)), 0);
+
+    // At the deadline all four are done as timed out, the two inside their lookups too.
+    done = Completions(4);
+    ASSERT_EQ(done.size(), 4u);
+    EXPECT_GE(std::chrono::steady_clock::now() - began, HangingLookups::kDeadline);
+    for (std::uint64_t id : hung) {
+        EXPECT_EQ(CAsyncResolver::ReplyError(done.at(id)), CAsyncResolver::kTimedOut);
+        int error = 0;
+        HostLookup lookup;
+        ASSERT_TRUE(resolver.TakeResult(id, &error, &lookup));
+        EXPECT_EQ(error, CAsyncResolver::kTimedOut);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(finishes.size(), 6u);
+        for (std::uint64_t id = 1; id <= 4; ++id)
+            EXPECT_EQ(finishes[id], CAsyncResolver::kTimedOut);
+    }
+    EXPECT_EQ(hanging.most.load(), 2);
+
+    // Its share of requests is free again, while its threads are still held: a new request
+    // waits, and a cancelled one is forgotten.
+    const std::uint64_t again = start("again.test", 1);
+    const std::uint64_t dropped = start("dropped.test", 1);
+    EXPECT_TRUE(resolver.Cancel(dropped));
+    hanging.release.Set();
+    done = Completions(2, 1000);
+    ASSERT_EQ(done.size(), 1u);  // the hung lookups' own outcomes go to nobody
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(again)), 0);
+    EXPECT_LE(resolver.GetThreadCount(), 4u);
+    int error = 0;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(again, &error, &lookup));
+    ASSERT_TRUE(resolver.TakeResult(other, &error, &lookup));
+    ASSERT_TRUE(resolver.TakeResult(listed, &error, &lookup));
+    EXPECT_EQ(resolver.GetRequestCount(), 0u);
+}
+
+TEST(AsyncResolverTest, ARequestPastItsDeadlineWhilePreparedOrCancelledInsideItsLookupGetsNoLookupOutcome) {
+    HangingLookups hanging;
+    CAsyncResolver resolver(hanging.Limits());
+    const DWORD me = GetCurrentThreadId();
+    // Prepared past its deadline (a slow dial, say): done as timed out once the preparation is
+    // over, without a lookup.
+    CEvent prepared{true, false};
+    const std::uint64_t slow = resolver.Start("found.test", me, kDone, [&] {
+        prepared.Wait(20000);
+        return 0;
+    });
+    // Started after it, inside its lookup at its own deadline: done by then, and so due after
+    // the first.
+    const std::uint64_t later = resolver.Start("hang2.test", me, kDone, {},
+                                               CAsyncResolver::Notice::eachRequest, {}, 3);
+    // Cancelled inside its lookup: nothing comes, and its hooks go at once.
+    std::atomic<bool> finished{false};
+    auto held = std::make_shared<int>(0);
+    const std::uint64_t cancelled = resolver.Start(
+        "hang.test", me, kDone, [held] { return 0; }, CAsyncResolver::Notice::eachRequest,
+        [&](int, const HostLookup&) { finished = true; }, 2);
+    ASSERT_TRUE(WaitFor([&] { return hanging.inside == 2; }));
+    EXPECT_TRUE(resolver.Cancel(cancelled));
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_FALSE(resolver.Cancel(cancelled));
+
+    auto done = Completions(1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(later)), CAsyncResolver::kTimedOut);
+    prepared.Set();
+    done = Completions(2, 1000);
+    ASSERT_EQ(done.size(), 1u);  // nothing of the cancelled one
+    EXPECT_EQ(CAsyncResolver::ReplyError(done.at(slow)), CAsyncResolver::kTimedOut);
+    int error = 0;
+    HostLookup lookup;
+    ASSERT_TRUE(resolver.TakeResult(slow, &error, &lookup));
+    EXPECT_TRUE(lookup.addresses.empty());
+    ASSERT_TRUE(resolver.TakeResult(later, &error, &lookup));
+    hanging.release.Set();
+    ASSERT_TRUE(WaitFor([&] { return hanging.inside == 0; }));
+    EXPECT_FALSE(finished.load());
     EXPECT_EQ(resolver.GetRequestCount(), 0u);
 }

@@ -1,6 +1,7 @@
 #include "proxies/mapping/UDPMappingService.h"
 
 #include "engine/EngineFormat.h"
+#include "engine/framework/FrameworkFormat.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
@@ -175,8 +176,11 @@ TEST_F(UDPMappingServiceTest, RefusedAndFailedSetUpsEndAtOnceAndTheNextDatagramT
     EXPECT_EQ(Logged("\tTerminated exit code 1"), 4u);
 }
 
-TEST_F(UDPMappingServiceTest, ManyClientPortsUpToTheCeiling) {
-    constexpr std::size_t kCeiling = MappingFormat::kMaxUDPMappingSessions;
+// One address takes a quarter of the sessions at most, so others are served while it floods;
+// the service takes kMaxUDPSessions in all.
+TEST_F(UDPMappingServiceTest, ManyClientPortsUpToTheAddressShareAndTheCeiling) {
+    constexpr std::size_t kCeiling = FrameworkFormat::kMaxUDPSessions;
+    constexpr std::size_t kShare = kCeiling / FrameworkFormat::kAddressShareDivisor;
     // Each session holds a socket and so does each client of this test.
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
@@ -190,25 +194,38 @@ TEST_F(UDPMappingServiceTest, ManyClientPortsUpToTheCeiling) {
     CUDPMappingService& service = Start(nullptr, target.Port());
     const int before = OpenDescriptorCount();
 
-    // One at a time, so no datagram is lost in a full receive queue.
+    // One at a time, so no datagram is lost in a full receive queue. Four addresses take
+    // their share each; beyond it an address's new ports get no session (the service handles
+    // datagrams in order: once a later one was answered, the earlier ones were dropped). The
+    // last share fills the service.
     std::vector<std::unique_ptr<RawUdp>> clients;
     std::size_t answered = 0;
-    for (std::size_t i = 0; i < kCeiling; ++i) {
-        clients.push_back(std::make_unique<RawUdp>());
-        answered += clients.back()->Ask(m_port, "hello") == "hello" ? 1 : 0;
+    std::string answer;
+    for (int host = 1; host <= 4; ++host) {
+        const std::string address = "127.0.0." + std::to_string(host);
+        for (std::size_t i = 0; i < kShare; ++i) {
+            clients.push_back(std::make_unique<RawUdp>(address));
+            answered += clients.back()->Ask(m_port, "hello") == "hello" ? 1 : 0;
+        }
+        RawUdp beyond(address);
+        beyond.SendTo(m_port, "beyond");
+        EXPECT_EQ(clients.front()->Ask(m_port, "again"), "again");
+        EXPECT_FALSE(beyond.Receive(&answer, 0)) << address;
+        EXPECT_EQ(Logged("\tError:\tClient " + address + " has 1024 live sessions of this "
+                         "service: its new sessions are refused until some end"),
+                  host < 4 ? 1u : 0u);
     }
     EXPECT_EQ(answered, kCeiling);
-    // Beyond it new clients get no session, and the log says so once (the service handles its
-    // datagrams in order: once a later one was answered, the earlier ones were dropped).
-    RawUdp late, later;
+    RawUdp late("127.0.0.5"), later("127.0.0.6");
     late.SendTo(m_port, "late");
     later.SendTo(m_port, "later");
     EXPECT_EQ(clients.front()->Ask(m_port, "again"), "again");
-    std::string answer;
-    EXPECT_FALSE(late.Receive(&answer, 300));
+    EXPECT_FALSE(late.Receive(&answer, 0));
     EXPECT_FALSE(later.Receive(&answer, 0));
     EXPECT_EQ(service.GetClientCount(), kCeiling);
-    EXPECT_EQ(Logged("\tError:\t4096 UDP mapping sessions open - datagrams from new clients are dropped"), 1u);
+    EXPECT_EQ(Logged("\tError:\tService has 4096 live sessions: new sessions are refused until "
+                     "some end"),
+              1u);
 
     // The idle time-out ends them all and gives every socket back; new clients are served.
     ASSERT_TRUE(WaitFor([&] {
@@ -220,6 +237,7 @@ TEST_F(UDPMappingServiceTest, ManyClientPortsUpToTheCeiling) {
     clients.clear();
     EXPECT_LE(OpenDescriptorCount(), before + 2);
     EXPECT_EQ(late.Ask(m_port, "served"), "served");
+    EXPECT_EQ(service.GetSessionCeiling().GetCount(), 1u);
 }
 
 // The engine's timer ends idle sessions (under machine locks) while the service thread admits
