@@ -16,7 +16,7 @@ CLogFileRef CLogFile::Open(const std::string& folder, const std::string& name) {
     if (folder.empty() || !IsSafeName(name))
         return nullptr;
     // A folder that cannot be made shows as a failed open below.
-    MakeDirectories(folder, 0755);
+    MakeDirectories(folder);
     std::string path = FormatText(kLogFileName, folder.c_str(), name.c_str());
     int handle = OpenFile(path, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS);
     if (handle == INVALID_FILE_HANDLE)

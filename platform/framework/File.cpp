@@ -110,6 +110,24 @@ void CFile::Flush() {
         Fail("Cannot flush");
 }
 
+std::uint32_t CFile::GetMode() const {
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        Fail("Cannot read the mode of");
+    return static_cast<std::uint32_t>(st.st_mode & 07777);
+}
+
+void CFile::SetMode(std::uint32_t mode) {
+    if (::fchmod(m_fd, static_cast<mode_t>(mode)) != 0)
+        Fail("Cannot set the mode of");
+}
+
+void CFile::Rename(const std::string& target) {
+    if (!MoveFileReplacing(m_path, target))
+        Fail("Cannot rename");
+    m_path = target;
+}
+
 void CFile::Close() {
     if (m_fd < 0)
         return;

@@ -60,6 +60,12 @@ public:
     virtual void SetLength(std::uint64_t length);
     // Makes written bytes durable.
     virtual void Flush();
+    // The file's permission bits; setting them changes the file, not just this handle.
+    std::uint32_t GetMode() const;
+    void SetMode(std::uint32_t mode);
+    // Gives the open file the name `target` in one step (MoveFileReplacing), replacing a file
+    // there; it stays open under its new name. Durable once the folder is synced (SyncFolder).
+    void Rename(const std::string& target);
     virtual void Close();
 
     // Bytes between the position and the end (0 when the position is past the end).

@@ -1,5 +1,7 @@
 #include "platform/kernel/File.h"
 
+#include "platform/kernel/Paths.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <climits>
@@ -125,7 +127,7 @@ int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
     bool truncate = false;
     if (!OpenFlags(name, desiredAccess, creationDisposition, flags, truncate))
         return INVALID_FILE_HANDLE;
-    int fd = open(name.c_str(), flags, 0666);
+    int fd = open(name.c_str(), flags, kPrivateFileMode);
     if (fd < 0)
         return INVALID_FILE_HANDLE;
     struct stat st{};
@@ -157,7 +159,7 @@ int OpenFileForWriting(const std::string& name, DWORD creationDisposition) {
     if (!OpenFlags(name, GENERIC_WRITE, creationDisposition, flags, truncate))
         return INVALID_FILE_HANDLE;
     // A folder is refused by the open itself (write access).
-    const int fd = open(name.c_str(), flags | (truncate ? O_TRUNC : 0), 0666);
+    const int fd = open(name.c_str(), flags | (truncate ? O_TRUNC : 0), kPrivateFileMode);
     return fd < 0 ? INVALID_FILE_HANDLE : fd;
 }
 
@@ -246,6 +248,24 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to) {
     return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
+bool MoveFileReplacing(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int rc;
+    do {
+        rc = fsync(fd);
+    } while (rc != 0 && errno == EINTR);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return rc == 0;
+}
+
 bool CopyFileTo(const std::string& source, const std::string& target) {
     int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -255,7 +275,7 @@ bool CopyFileTo(const std::string& source, const std::string& target) {
         close(in);
         return false;
     }
-    int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+    int out = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
     if (out < 0) {
         close(in);
         return false;

@@ -41,7 +41,7 @@ inline constexpr int INVALID_FILE_HANDLE = -1;
 
 // Opens `name` with the access, share mode and creation disposition given. Returns the handle,
 // or INVALID_FILE_HANDLE (errno set) when the file cannot be opened, the arguments are not
-// valid, or the share modes conflict (EBUSY). New files get mode 0666 less the umask.
+// valid, or the share modes conflict (EBUSY). New files get kPrivateFileMode (Paths.h).
 int OpenFile(const std::string& name, DWORD desiredAccess, DWORD shareMode,
              DWORD creationDisposition);
 // Opens `name` for writing like OpenFile, without the share check: for files whose writers
@@ -82,6 +82,11 @@ bool RemoveFile(const std::string& name);
 // Gives the file `from` the name `to` (one step; an open handle of it stays valid). Refused,
 // with nothing changed, when `to` exists.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
-// Copies a regular file to a new file; an existing target is refused and left alone. A copy
-// that fails part-way leaves no target behind.
+// Gives the file `from` the name `to` in one step, replacing a file there: at every moment the
+// name holds the old file or the new one, whole. Durable only once the folder is synced.
+bool MoveFileReplacing(const std::string& from, const std::string& to);
+// Makes the folder's own changes (files created, renamed, deleted in it) durable.
+bool SyncFolder(const std::string& folder);
+// Copies a regular file to a new (private) file; an existing target is refused and left alone.
+// A copy that fails part-way leaves no target behind.
 bool CopyFileTo(const std::string& source, const std::string& target);

@@ -29,7 +29,7 @@ CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name) {
         return Result::AlreadyExists;
     if (!IsSafeName(name) || !MakeDirectories(StateDirectory() + "/run"))
         return Result::Failed;
-    int fd = open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
     if (fd < 0)
         return Result::Failed;
     // Each open() is its own description, so a second TryAcquire in this process conflicts

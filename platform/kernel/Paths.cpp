@@ -31,13 +31,13 @@ std::string ProgramDirectory() {
 
 bool SetCurrentDirectory(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
 
-bool MakeDirectories(const std::string& path, unsigned mode) {
+bool MakeDirectories(const std::string& path) {
     if (path.empty())
         return false;
     for (std::string::size_type pos = 1;; ++pos) {
         pos = path.find('/', pos);
         std::string part = path.substr(0, pos);
-        if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+        if (mkdir(part.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
             return false;
         if (pos == std::string::npos)
             break;

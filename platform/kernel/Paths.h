@@ -14,8 +14,16 @@ std::string ProgramDirectory();
 // Makes `path` the process's current folder (for every thread). False when it cannot.
 bool SetCurrentDirectory(const std::string& path);
 
-// Creates `path` and every missing parent with `mode`; true when it exists as a folder after.
-bool MakeDirectories(const std::string& path, unsigned mode = 0700);
+// What the engine creates is its own user's alone: its logs, audit files and cache hold user
+// names, client addresses, visited URLs and page bodies. Files the platform layer creates get
+// kPrivateFileMode, folders kPrivateFolderMode (both less the umask); files and folders that
+// exist keep the mode they have.
+inline constexpr unsigned kPrivateFileMode = 0600;
+inline constexpr unsigned kPrivateFolderMode = 0700;
+
+// Creates `path` and every missing parent (kPrivateFolderMode); true when it exists as a folder
+// after.
+bool MakeDirectories(const std::string& path);
 
 // True when `name` may become a file name or a key path component: not empty, not "." or
 // "..", and without '/', '\' or control characters.

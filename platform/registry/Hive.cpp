@@ -89,13 +89,14 @@ std::string ParentFolder(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Creates the hive file with mode 0600 when it does not exist, and makes its directory
+// Creates the hive file (private) when it does not exist, and makes its directory
 // entry durable.
 LONG CreateFile(const std::string& path) {
     std::string folder = ParentFolder(path);
-    if (!MakeDirectories(folder, 0700))
+    if (!MakeDirectories(folder))
         return ErrnoError(errno);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                  kPrivateFileMode);
     if (fd < 0)
         return errno == EEXIST ? ERROR_SUCCESS : ErrnoError(errno);
     close(fd);

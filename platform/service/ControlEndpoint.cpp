@@ -29,14 +29,14 @@ std::string ServiceEndpointPath(const std::string& serviceName) {
 
 DWORD PrepareServiceRunDirectory() {
     const std::string dir = ServiceRunDirectory();
-    if (!MakeDirectories(dir, 0700))
+    if (!MakeDirectories(dir))
         return errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
     struct stat st;
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return ERROR_ACCESS_DENIED;
     if (st.st_uid != geteuid())
         return ERROR_ACCESS_DENIED;
-    if ((st.st_mode & 0077) != 0 && chmod(dir.c_str(), 0700) != 0)
+    if ((st.st_mode & 0077) != 0 && chmod(dir.c_str(), kPrivateFolderMode) != 0)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
 }
@@ -149,7 +149,7 @@ DWORD ListenEndpoint(const std::string& path, CUniqueFd& listener) {
         return errno == EADDRINUSE ? ERROR_SERVICE_ALREADY_RUNNING : ErrorFromErrno(errno);
     // The folder is private already; the socket's own mode keeps it so if the folder is ever
     // opened up.
-    if (chmod(path.c_str(), 0600) != 0 || listen(fd.Get(), 16) != 0) {
+    if (chmod(path.c_str(), kPrivateFileMode) != 0 || listen(fd.Get(), 16) != 0) {
         DWORD result = ErrorFromErrno(errno);
         unlink(path.c_str());
         return result;

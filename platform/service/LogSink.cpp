@@ -1,5 +1,7 @@
 #include "platform/service/LogSink.h"
 
+#include "platform/kernel/Paths.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -26,7 +28,8 @@ void SyslogWrite(const std::string& ident, int priority, const std::string& text
 bool AppendLineToFile(const std::string& path, const std::string& line) {
     if (path.empty())
         return false;
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY,
+                  kPrivateFileMode);
     if (fd < 0)
         return false;
     const char* at = line.data();

@@ -190,7 +190,7 @@ class CStartLock {
 public:
     DWORD Acquire(const std::string& name) {
         m_fd.Reset(open((ServiceRunDirectory() + "/" + name + ".lock").c_str(),
-                        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+                        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode));
         if (!m_fd.IsValid())
             return ErrorFromErrno(errno);
         const std::uint64_t deadline = GetTickCount64() + kStartLockLimitMs;

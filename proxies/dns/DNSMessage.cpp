@@ -90,17 +90,11 @@ bool CDNSMessage::ParseQuestion(std::string* name, WORD* type, WORD* qclass) {
     return true;
 }
 
-void CDNSMessage::SetReplyFlags(int code) {
-    if (m_length > kFlagsOffset)
-        m_bytes[kFlagsOffset] =
-            static_cast<BYTE>((m_bytes[kFlagsOffset] | kFlagQR | kFlagAA) & ~kFlagTC);
-    if (m_length > kCodesOffset)
-        m_bytes[kCodesOffset] = static_cast<BYTE>(
-            ((m_bytes[kCodesOffset] | kFlagRA) & ~(kZADCDMask | kRcodeMask)) | (code & kRcodeMask));
-}
-
 void CDNSMessage::SetReplyHeader(int code, WORD questions, WORD answers) {
-    SetReplyFlags(code);
+    m_bytes[kFlagsOffset] =
+        static_cast<BYTE>((m_bytes[kFlagsOffset] | kFlagQR | kFlagAA) & ~kFlagTC);
+    m_bytes[kCodesOffset] = static_cast<BYTE>(
+        ((m_bytes[kCodesOffset] | kFlagRA) & ~(kZADCDMask | kRcodeMask)) | (code & kRcodeMask));
     Write16(kQDCountOffset, questions);
     Write16(kANCountOffset, answers);
     Write16(kNSCountOffset, 0);

@@ -58,9 +58,8 @@ public:
     bool BuildAnswer(const std::string& name, DWORD address);
 
 private:
-    // The reply's flags and response code, in the bytes the message has.
-    void SetReplyFlags(int code);
-    // The flags, then the four counts.
+    // The reply's flags and response code, then the four counts (the message holds a
+    // header).
     void SetReplyHeader(int code, WORD questions, WORD answers);
     WORD Read16(std::size_t offset) const;
     void Write16(std::size_t offset, WORD value);

@@ -25,6 +25,7 @@
 //                 ending where the last record ends
 //   XXXXXXXX.nvc  one content file per entry: the response body exactly as received; the
 //                 name is eight characters of kFileNameDigits
+//   cache.idx.new the index being rewritten, until it takes the index's place (never read)
 //
 // Index record (archive form, no class information):
 //   URL            string        the cache key (host, optional ":" and port, path)
@@ -70,6 +71,7 @@ inline constexpr long long kSecondsPerDay = 86400;
 inline constexpr long long kSecondsPerHour = 3600;
 
 inline constexpr const char* kIndexFileName = "cache.idx";
+inline constexpr const char* kIndexRewriteFileName = "cache.idx.new";
 inline constexpr const char* kContentSuffix = ".nvc";
 inline constexpr const char* kFileNameDigits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 inline constexpr std::size_t kFileNameLength = 8;

@@ -567,7 +567,7 @@ void CWWWCache::RemoveEntryByURL(std::string_view text) {
 }
 
 template <class Remove>
-void CWWWCache::RunExclusive(Remove removeWhich, bool deleteUnusedFiles) {
+void CWWWCache::RunExclusive(Remove removeWhich, bool reconcileFolder) {
     bool expected = false;
     if (!m_busy.compare_exchange_strong(expected, true))
         return;
@@ -586,8 +586,8 @@ void CWWWCache::RunExclusive(Remove removeWhich, bool deleteUnusedFiles) {
         }
         for (const std::string& key : doomed)
             RemoveLocked(key);
-        if (deleteUnusedFiles)
-            DeleteUnusedFilesLocked();
+        if (reconcileFolder)
+            ReconcileFolderLocked();
         WriteIndex();
         if (OverLimitLocked())
             SuspendStoringLocked();
@@ -604,8 +604,7 @@ void CWWWCache::Purge() {
 
 void CWWWCache::RebuildIndex() {
     RunExclusive([this](const CCacheEntry& entry) {
-        return m_activeDirectory.empty() || !entry.HasFileName() ||
-               !FileExists(ContentPathLocked(entry.GetFileName()));
+        return m_activeDirectory.empty() || !entry.HasFileName();
     }, true);
 }
 
@@ -663,29 +662,45 @@ SContentFile CWWWCache::TakeFileLocked(std::string_view name) {
     return {};
 }
 
-void CWWWCache::DeleteUnusedFilesLocked() {
+void CWWWCache::ReconcileFolderLocked() {
     if (m_activeDirectory.empty())
         return;
-    std::set<std::string, std::less<>> used = m_pending;
-    for (const SSpare& spare : m_spares)
-        used.insert(spare.entry->GetFileName());
-    for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
-        used.insert(static_cast<const CCacheEntry*>(object)->GetFileName());
+    std::set<std::string, std::less<>> present;  // content files of the folder, by name
     const std::string_view suffix = kContentSuffix;
     std::error_code error;
-    std::vector<std::string> unused;
     for (auto it = std::filesystem::directory_iterator(m_activeDirectory, error);
          !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         const std::string file = it->path().filename().string();
         if (file.size() != kFileNameLength + suffix.size() || !file.ends_with(suffix))
             continue;
-        const std::string name = file.substr(0, kFileNameLength);
-        if (CCacheEntry::IsValidFileName(name) && used.count(name) == 0 &&
-            it->is_regular_file(error))
-            unused.push_back(name);
+        std::string name = file.substr(0, kFileNameLength);
+        // Only plain files: a link is never ours, and a file gone meanwhile is none.
+        std::error_code typeError;
+        if (CCacheEntry::IsValidFileName(name) &&
+            it->symlink_status(typeError).type() == std::filesystem::file_type::regular)
+            present.insert(std::move(name));
     }
-    for (const std::string& name : unused)
-        RemoveFile(ContentPathLocked(name));
+    if (error)
+        return;  // a folder read part-way would make files present look gone
+
+    std::set<std::string, std::less<>> used = m_pending;
+    for (const SSpare& spare : m_spares)
+        used.insert(spare.entry->GetFileName());
+    std::vector<std::string> gone;
+    for (const auto& [key, object] : static_cast<CObjectMap&>(*this)) {
+        const std::string& name = static_cast<const CCacheEntry*>(object)->GetFileName();
+        if (present.count(name) == 0)
+            gone.push_back(key);
+        used.insert(name);
+    }
+    for (const std::string& key : gone) {
+        // Nothing to delete: whatever holds the name now is not the entry's file.
+        TakeFileLocked(FindLocked(key)->GetFileName());
+        RemoveLocked(key, true);
+    }
+    for (const std::string& name : present)
+        if (used.count(name) == 0)
+            RemoveFile(ContentPathLocked(name));
 }
 
 void CWWWCache::LoadIndex() {
@@ -701,18 +716,17 @@ void CWWWCache::LoadIndex() {
     m_activeDirectory = FolderPath(m_directory);
     if (m_activeDirectory.empty())
         return;
-    MakeDirectories(m_activeDirectory, 0755);
+    MakeDirectories(m_activeDirectory);
     auto file = std::make_unique<CFile>();
     if (!file->Open(m_activeDirectory + "/" + kIndexFileName,
                     CFile::modeReadWrite | CFile::modeCreate | CFile::modeNoTruncate))
         return;
     m_index = std::move(file);
 
-    // A file belongs to the entry mapped to it. The file of a replaced record goes once the
-    // whole index is read, unless a later record of another key took it over: a store may
-    // write over a replaced copy's file once the record that replaced it is in the index.
+    // A file belongs to the entry mapped to it: a store may write over a replaced copy's file
+    // once the record that replaced it is in the index, and the last record naming the file
+    // is then another key's.
     std::unordered_map<std::string, std::string> owners;  // file name -> key
-    std::vector<std::string> replaced;                    // files of replaced records
     try {
         CArchive ar(m_index.get(), CArchive::load, kLoadBufferSize);
         while (!ar.IsAtEnd()) {
@@ -725,10 +739,8 @@ void CWWWCache::LoadIndex() {
             if (owner != owners.end() && owner->second != entry->GetURL())
                 continue;  // the file is another entry's
             if (const CCacheEntry* old = FindLocked(entry->GetURL())) {
-                if (old->GetFileName() != name) {
+                if (old->GetFileName() != name)
                     owners.erase(old->GetFileName());
-                    replaced.push_back(old->GetFileName());
-                }
                 RemoveLocked(entry->GetURL(), true);
             }
             if (name > m_counter)
@@ -740,9 +752,10 @@ void CWWWCache::LoadIndex() {
     } catch (...) {
         DropCurrentException();  // a damaged index is read up to its first bad record
     }
-    for (const std::string& name : replaced)
-        if (owners.count(name) == 0)
-            RemoveFile(ContentPathLocked(name));
+    // The files of replaced records, of downloads a crash cut short, and of copies written over
+    // whose records were lost go, and so do the entries whose files went: the totals are then
+    // what the folder holds.
+    ReconcileFolderLocked();
     WriteIndex();
 }
 
@@ -757,16 +770,14 @@ BOOL CWWWCache::WriteIndex() {
     }
     m_totals->size = size;
     m_totals->served = served;
-    std::uint64_t queued = 0;
-    {
-        // The rewrite holds every mapped entry: the records queued so far are in it.
-        std::lock_guard<std::mutex> queue(m_indexQueueMutex);
-        m_indexQueue.clear();
-        queued = m_recordsQueued;
-    }
-    // No record of a spare is left once the file holds the mapped entries only.
+    // The file holds the mapped entries only, once rewritten: the records queued so far (no
+    // more come while the map lock is held) are in it, and no record of a spare is left.
     const auto rewritten = [&] {
-        m_recordsWritten = queued;
+        {
+            std::lock_guard<std::mutex> queue(m_indexQueueMutex);
+            m_indexQueue.clear();
+            m_recordsWritten = m_recordsQueued;
+        }
         m_appendFailed = false;
         for (SSpare& spare : m_spares)
             spare.inIndex = false;
@@ -775,31 +786,63 @@ BOOL CWWWCache::WriteIndex() {
         rewritten();
         return TRUE;
     }
-    try {
-        // Emptied first: a rewrite cut short leaves whole records and at most one cut at the
-        // end, never new records followed by the tail of old ones.
-        m_index->SetLength(0);
-        m_index->Seek(0, CFile::begin);
-        CArchive ar(m_index.get(), CArchive::store, kWriteBufferSize);
-        for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
-            object->Serialize(ar);
-        ar.Close();
-        m_indexUnsynced = false;
-        m_rewrittenSize = m_index->GetLength();
+    if (!RewriteIndexFileLocked()) {
+        // The old index stays whole: what is queued goes on at its end, and the next rewrite
+        // waits for as many appends again.
+        m_rewrittenSize += m_appendedSize;
         m_appendedSize = 0;
-        rewritten();
-        return TRUE;
-    } catch (...) {
-        DropCurrentException();
-        // Appends go on from wherever the rewrite stopped, which is the file's end.
-        try {
-            m_rewrittenSize = m_index->Seek(0, CFile::end);
-            m_appendedSize = 0;
-        } catch (...) {
-            DropCurrentException();
-        }
+        AppendIndexQueue();
         return FALSE;
     }
+    m_indexUnsynced = false;
+    rewritten();
+    // The new index is in place for this process whatever follows; only the durability of its
+    // name waits for the folder.
+    const bool synced = SyncFolder(m_activeDirectory);
+    ReachedRewriteStep(ERewriteStep::FolderSynced);
+    return synced ? TRUE : FALSE;
+}
+
+bool CWWWCache::RewriteIndexFileLocked() {
+    const std::string path = m_activeDirectory + "/" + kIndexFileName;
+    const std::string newPath = m_activeDirectory + "/" + kIndexRewriteFileName;
+    auto fresh = std::make_unique<CFile>();
+    // A new file left by a crash is emptied and used again.
+    if (!fresh->Open(newPath, CFile::modeReadWrite | CFile::modeCreate))
+        return false;
+    std::uint64_t size = 0;
+    try {
+        ReachedRewriteStep(ERewriteStep::Created);
+        fresh->SetMode(m_index->GetMode());  // the index keeps the mode it has
+        CArchive ar(fresh.get(), CArchive::store, kWriteBufferSize);
+        for (const auto& [key, object] : static_cast<CObjectMap&>(*this))
+            object->Serialize(ar);
+        ar.Close();  // written and synced
+        size = fresh->GetPosition();
+        ReachedRewriteStep(ERewriteStep::Written);
+        fresh->Rename(path);
+    } catch (...) {
+        DropCurrentException();
+        fresh.reset();
+        RemoveFile(newPath);
+        return false;
+    }
+    // Appends go on at the new file's end, where the archive left its position.
+    m_index = std::move(fresh);
+    m_rewrittenSize = size;
+    m_appendedSize = 0;
+    ReachedRewriteStep(ERewriteStep::Renamed);
+    return true;
+}
+
+void CWWWCache::SetRewriteObserver(std::function<void(ERewriteStep)> observer) {
+    std::lock_guard<std::recursive_mutex> index(m_indexMutex);
+    m_rewriteObserver = std::move(observer);
+}
+
+void CWWWCache::ReachedRewriteStep(ERewriteStep step) const {
+    if (m_rewriteObserver)
+        m_rewriteObserver(step);
 }
 
 std::string CWWWCache::MakeIndexRecord(const CCacheEntry& entry) {

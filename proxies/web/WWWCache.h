@@ -18,13 +18,16 @@
 // stay there until the next LoadIndex (the next start), whatever CacheDirectory becomes.
 //
 // Index. LoadIndex reads the records, maps those with a valid file name (a later record for a
-// key replaces the earlier one and deletes its content file), stops at the first damaged
-// record, and rewrites the file whole. Every registered download appends its record without a
-// sync (SyncIndex makes the appends durable, on the engine's timer); WriteIndex rewrites the
-// file whole and syncs it (after purge and rebuild, at Close, and when the records appended
-// since the last rewrite pass both 256 KiB and the size it left, so that storing one key again
-// and again cannot grow the file without bound). Without an index file the
-// cache works in memory.
+// key replaces the earlier one), stops at the first damaged record, drops the entries whose
+// content file is gone, deletes the content files no entry names (a download cut short, a
+// replaced copy), and rewrites the index. Every registered download appends its record
+// without a sync (SyncIndex makes the appends durable, on the engine's timer): a crash tears
+// at most the last record, and the reading stops there. WriteIndex rewrites the file whole
+// (after purge and rebuild, at Close, and when the records appended since the last rewrite
+// pass both 256 KiB and the size it left, so that storing one key again and again cannot grow
+// the file without bound): into a new file beside it, synced, renamed over the index, and the
+// folder synced, so that a crash or a power cut at any moment leaves the old index or the new
+// one, whole. Without an index file the cache works in memory.
 //
 // Spares. The content file of a copy a store replaces is not deleted but kept (at most 64,
 // under its own name) for a later store to write over once no session holds that copy: on a
@@ -193,11 +196,18 @@ public:
     // content files of the folder that no entry uses (nor a download in progress).
     void RebuildIndex();
     // Takes CacheDirectory as the cache's folder (created when missing), opens or creates its
-    // index, reads it and rewrites it. Entries mapped before are given up.
+    // index, reads it, drops the entries whose content file is gone, deletes the content files
+    // no entry names, and rewrites the index. Entries mapped before are given up.
     void LoadIndex();
-    // Recomputes both totals and, with an index file, rewrites it whole. FALSE when the file
-    // could not be written.
+    // Recomputes both totals and, with an index file, rewrites it whole. FALSE when the new
+    // index could not be written (the old one stays, and appends go on there) or its folder
+    // not synced.
     BOOL WriteIndex();
+    // The steps of an index rewrite, in order, each reported to the rewrite observer once
+    // done: a test stops the process at each to see that the index loads whole whatever the
+    // moment of a crash.
+    enum class ERewriteStep { Created, Written, Renamed, FolderSynced };
+    void SetRewriteObserver(std::function<void(ERewriteStep)> observer);
     // WriteIndex, then gives up every entry and closes the index file. Later allocations get
     // no file name and later downloads are discarded.
     void Close();
@@ -252,8 +262,13 @@ private:
     // which `removeWhich` holds (under both locks, with the busy flag set), optionally the
     // content files no entry uses, rewrites the index and checks the size limit.
     template <class Remove>
-    void RunExclusive(Remove removeWhich, bool deleteUnusedFiles);
-    void DeleteUnusedFilesLocked();
+    void RunExclusive(Remove removeWhich, bool reconcileFolder);
+    // Removes the entries whose content file is missing and deletes the content files no
+    // entry, spare or download in progress uses; nothing unless the whole folder was read.
+    void ReconcileFolderLocked();
+    // The index rewrite of WriteIndex; false when the index stayed as it was. Both locks held.
+    bool RewriteIndexFileLocked();
+    void ReachedRewriteStep(ERewriteStep step) const;
     // A replaced copy kept for a later store. Its index record (the last of its key, when it
     // was replaced) is dead once a later record of the key is written, or the index rewritten:
     // from then on the file may be written over under its own name, since no load of the
@@ -309,6 +324,7 @@ private:
 
     mutable std::recursive_mutex m_indexMutex;
     std::unique_ptr<CFile> m_index;
+    std::function<void(ERewriteStep)> m_rewriteObserver;  // under the index mutex
     bool m_indexUnsynced = false;     // records appended since the last sync
     std::uint64_t m_rewrittenSize = 0;  // the index's size after its last rewrite
     std::uint64_t m_appendedSize = 0;   // bytes appended since

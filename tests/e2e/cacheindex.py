@@ -40,15 +40,21 @@ class _Reader:
         return self.take(n)
 
 
-def decode(data):
-    """The records of an index file's bytes; DamagedIndex when they do not end cleanly."""
+def decode(data, torn_tail=False):
+    """The records of an index file's bytes; DamagedIndex when they do not end cleanly, or,
+    with torn_tail, the records before the damage (as the engine reads an index)."""
     reader = _Reader(bytes(data))
     records = []
     while reader.pos < len(reader.data):
-        url, name = reader.string(), reader.string()
-        checked, modified = reader.number("I"), reader.number("I")
-        content_type = reader.string()
-        size, hits = reader.number("I"), reader.number("I")
+        try:
+            url, name = reader.string(), reader.string()
+            checked, modified = reader.number("I"), reader.number("I")
+            content_type = reader.string()
+            size, hits = reader.number("I"), reader.number("I")
+        except DamagedIndex:
+            if torn_tail:
+                break
+            raise
         records.append(Record(url, name, checked, modified, content_type, size, hits))
     return records
 
@@ -63,6 +69,6 @@ def encode(record):
             + string(record.content_type) + struct.pack("<II", record.size, record.hits))
 
 
-def read(path):
+def read(path, torn_tail=False):
     with open(path, "rb") as f:
-        return decode(f.read())
+        return decode(f.read(), torn_tail)
