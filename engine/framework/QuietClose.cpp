@@ -1,5 +1,6 @@
 #include "engine/framework/QuietClose.h"
 
+#include "engine/framework/HandlerGuard.h"
 #include "foundation/X1Socket.h"
 #include "platform/framework/Exception.h"
 
@@ -18,4 +19,10 @@ void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs, bool peerDone) noex
         DropCurrentException();
         CloseQuietly(socket);
     }
+}
+
+void SendQuietly(X1Socket& socket, std::string_view bytes) {
+    if (bytes.empty())
+        return;
+    CatchSocketFailure([&] { socket.Send(bytes.data(), static_cast<int>(bytes.size())); });
 }

@@ -5,6 +5,8 @@
 
 #include "platform/kernel/Types.h"
 
+#include <string_view>
+
 class X1Socket;
 
 void CloseQuietly(X1Socket& socket) noexcept;
@@ -12,3 +14,6 @@ void CloseQuietly(X1Socket& socket) noexcept;
 // never resets a connection whose answer is still on its way; with `peerDone` a peer that
 // has nothing more waiting is not waited for); a failure closes at once.
 void CloseGracefullyQuietly(X1Socket& socket, DWORD drainMs, bool peerDone = false) noexcept;
+// Sends `bytes` (nothing for none) where a failure has nobody to tell either: a last answer
+// to a client that may have gone, a refusal before a close. A socket failure is dropped.
+void SendQuietly(X1Socket& socket, std::string_view bytes);

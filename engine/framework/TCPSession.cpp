@@ -49,50 +49,48 @@ void CTCPSession::StartSession() {
 }
 
 bool CTCPSession::InitInstance() {
-    CNorvaneEngine& engine = CNorvaneEngine::Instance();
-    const InitErrorTexts texts = GetInitErrorTexts();
-    try {
-        engine.GetThreadRoster().Enter(*this);
-        m_ownerWait = std::make_unique<X1SocketOwnerWait>();
-        m_clientSocket.Attach(m_acceptedHandle.exchange(INVALID_SOCKET_HANDLE));
-        if (GetTerminateCount() != 0) {
-            // Ended before its thread ran (a handed-over session its machine let go).
-            m_clientSocket.Close();
-            return false;
-        }
-        std::string peerAddress;
-        UINT peerPort = 0;
-        m_clientSocket.GetPeer(peerAddress, peerPort);
-        SetClientAddress(peerAddress, peerPort);
-        BeforeAdmission();
-        // A handed-over session was admitted by the hand-over and is announced here once; any
-        // other is announced when its first admission gives it a number.
-        const bool announce = WasHandedOver() || GetSessionId() == 0;
-        if (!WasHandedOver() && !engine.RegisterSession(this)) {
-            // Refused (the engine is shutting down): the session ends unadmitted.
-            m_clientSocket.Close();
-            Terminate(kExitError);
-            return false;
-        }
-        AfterAdmission();
-        if (announce)
-            engine.NotifySessionStarted(GetClientAddress(), GetSessionId(), GetDescription());
-        WriteAudit(LogFormat::kAuditSessionCreated, "%s", "");
-        WriteServiceLog(LogFormat::kLogSessionCreated, "%s", "");
-        StartProtocol();
-        return true;
-    } catch (X1SocketException* e) {
+    bool started = false;
+    const std::optional<SHandlerFailure> failure =
+        RunGuarded(GetInitErrorTexts(), [&] { started = StartOnThread(); });
+    if (!failure)
+        return started;
+    if (failure->IsSocket())
         CloseQuietly(m_clientSocket);
-        WriteServiceLog(LogFormat::kLogError, texts.socketException, e->GetErrorText().c_str());
-        e->Delete();
-        Terminate(kExitError);
-        return false;
-    } catch (...) {
-        DropCurrentException();
-    }
-    WriteServiceLog(LogFormat::kLogError, "%s", texts.unknownException);
     Terminate(kExitError);
     return false;
+}
+
+bool CTCPSession::StartOnThread() {
+    CNorvaneEngine& engine = CNorvaneEngine::Instance();
+    engine.GetThreadRoster().Enter(*this);
+    m_ownerWait = std::make_unique<X1SocketOwnerWait>();
+    m_clientSocket.Attach(m_acceptedHandle.exchange(INVALID_SOCKET_HANDLE));
+    if (GetTerminateCount() != 0) {
+        // Ended before its thread ran (a handed-over session its machine let go).
+        m_clientSocket.Close();
+        return false;
+    }
+    std::string peerAddress;
+    UINT peerPort = 0;
+    m_clientSocket.GetPeer(peerAddress, peerPort);
+    SetClientAddress(peerAddress, peerPort);
+    BeforeAdmission();
+    // A handed-over session was admitted by the hand-over and is announced here once; any
+    // other is announced when its first admission gives it a number.
+    const bool announce = WasHandedOver() || GetSessionId() == 0;
+    if (!WasHandedOver() && !engine.RegisterSession(this)) {
+        // Refused (the engine is shutting down): the session ends unadmitted.
+        m_clientSocket.Close();
+        Terminate(kExitError);
+        return false;
+    }
+    AfterAdmission();
+    if (announce)
+        engine.NotifySessionStarted(GetClientAddress(), GetSessionId(), GetDescription());
+    WriteAudit(LogFormat::kAuditSessionCreated, "%s", "");
+    WriteServiceLog(LogFormat::kLogSessionCreated, "%s", "");
+    StartProtocol();
+    return true;
 }
 
 void CTCPSession::StartProtocol() {
@@ -106,21 +104,20 @@ CTCPSession::InitErrorTexts CTCPSession::GetInitErrorTexts() const {
     return {kTCPInitSocketException, kTCPInitUnknownException};
 }
 
-bool CTCPSession::RunGuarded(const HandlerTexts& texts, const std::function<void()>& handler) {
-    try {
-        handler();
-        return true;
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteServiceLog(LogFormat::kLogError, texts.socketException, text.c_str());
-        return false;
-    } catch (...) {
-        DropCurrentException();
-    }
-    WriteServiceLog(LogFormat::kLogError, "%s", texts.unknownException);
-    return false;
+std::optional<SHandlerFailure> CTCPSession::RunGuarded(const SHandlerLines& lines,
+                                                       const std::function<void()>& handler) {
+    return ::RunGuarded(*this, lines, handler);
 }
+
+std::optional<SHandlerLines> CTCPSession::GetNoticeLines(ENotice, const X1Socket&) const {
+    return std::nullopt;
+}
+
+void CTCPSession::OnNoticeFailure(ENotice, X1Socket&, const SHandlerFailure&) {
+    Finish(kExitError);
+}
+
+void CTCPSession::Finish(int code) { Terminate(code); }
 
 int CTCPSession::Run() {
     for (;;) {
@@ -172,12 +169,30 @@ void CTCPSession::HandleSocketNotice(UINT message, int handle) {
     if (socket == nullptr)
         return;
     switch (message) {
-    case X1SocketNotifyWindow::kSocketAccept: OnAccept(*socket); break;
-    case X1SocketNotifyWindow::kSocketRead: OnRead(*socket); break;
-    case X1SocketNotifyWindow::kSocketWrite: OnWrite(*socket); break;
-    case X1SocketNotifyWindow::kSocketClose: OnClose(*socket); break;
+    case X1SocketNotifyWindow::kSocketAccept: DispatchNotice(ENotice::accept, *socket); break;
+    case X1SocketNotifyWindow::kSocketRead: DispatchNotice(ENotice::read, *socket); break;
+    case X1SocketNotifyWindow::kSocketWrite: DispatchNotice(ENotice::write, *socket); break;
+    case X1SocketNotifyWindow::kSocketClose: DispatchNotice(ENotice::close, *socket); break;
     default: break;
     }
+}
+
+void CTCPSession::DispatchNotice(ENotice notice, X1Socket& socket) {
+    const auto handle = [&] {
+        switch (notice) {
+        case ENotice::accept: OnAccept(socket); break;
+        case ENotice::read: OnRead(socket); break;
+        case ENotice::write: OnWrite(socket); break;
+        case ENotice::close: OnClose(socket); break;
+        }
+    };
+    const std::optional<SHandlerLines> lines = GetNoticeLines(notice, socket);
+    if (!lines) {
+        handle();
+        return;
+    }
+    if (const std::optional<SHandlerFailure> failure = RunGuarded(*lines, handle))
+        OnNoticeFailure(notice, socket, *failure);
 }
 
 void CTCPSession::OnAccept(X1Socket&) {}

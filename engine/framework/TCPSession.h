@@ -30,6 +30,7 @@
 // or the code of a WM_QUIT it got). The sockets are closed on the thread as it ends, so no
 // descriptor outlives the thread.
 
+#include "engine/framework/HandlerGuard.h"
 #include "engine/framework/Session.h"
 #include "foundation/X1Socket.h"
 #include "platform/kernel/Thread.h"
@@ -38,6 +39,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,7 @@ public:
     DWORD GetTotalBytes() const override { return GetClientBytesTotal(); }
 
     // Socket notices for one of the session's watched sockets (empty here), and the idle check.
+    // A protocol session's handlers run under its guard (GetNoticeLines).
     virtual void OnAccept(X1Socket& socket);
     virtual void OnRead(X1Socket& socket);
     virtual void OnWrite(X1Socket& socket);
@@ -103,20 +106,27 @@ protected:
     // After the Created lines: CheckAccess(TRUE); granted, Initialize, then read, write and
     // close notices of the client socket.
     virtual void StartProtocol();
-    // The error lines of a handler: the socket exception's (with "%s" for its text) and any
-    // other exception's.
-    struct HandlerTexts {
-        const char* socketException;
-        const char* unknownException;
-    };
     // The error lines of InitInstance.
-    using InitErrorTexts = HandlerTexts;
+    using InitErrorTexts = SHandlerLines;
     virtual InitErrorTexts GetInitErrorTexts() const;
 
-    // Runs `handler`. A socket exception writes the service-log error line
-    // texts.socketException with the exception's text (and deletes it), any other exception
-    // texts.unknownException; either way false is returned and the caller ends the session.
-    bool RunGuarded(const HandlerTexts& texts, const std::function<void()>& handler);
+    // The notices, as the guard names them.
+    enum class ENotice { accept, read, write, close };
+    // The error lines of the handler of `notice` for `socket`. With lines, the handler runs
+    // under the guard (HandlerGuard.h): a failure writes its line, then OnNoticeFailure
+    // follows. Without (here), what the handler throws ends the thread (Run's error line).
+    virtual std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                        const X1Socket& socket) const;
+    // What follows a guarded notice handler's failure once its line is written:
+    // Finish(kExitError) here.
+    virtual void OnNoticeFailure(ENotice notice, X1Socket& socket,
+                                 const SHandlerFailure& failure);
+    // Ends the session from its own thread with `code`: Terminate(code) here; a protocol
+    // session first takes its own last steps (closing what it must), once.
+    virtual void Finish(int code);
+    // RunGuarded (HandlerGuard.h) for this session.
+    std::optional<SHandlerFailure> RunGuarded(const SHandlerLines& lines,
+                                              const std::function<void()>& handler);
 
     // Makes `socket` (a member of the session) one of the session's watched sockets. Called
     // from constructors only: other threads read the list without a lock.
@@ -138,7 +148,10 @@ protected:
     X1Socket m_clientSocket;
 
 private:
+    // InitInstance's steps after the thread's own set-up: false when the session ends here.
+    bool StartOnThread();
     void HandleSocketNotice(UINT message, int handle);
+    void DispatchNotice(ENotice notice, X1Socket& socket);
 
     // The thread waits for its own sockets' events (from InitInstance until Delete).
     std::unique_ptr<X1SocketOwnerWait> m_ownerWait;

@@ -10,7 +10,6 @@
 #include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/SocketErrors.h"
 #include "platform/net/Sockets.h"
@@ -66,13 +65,7 @@ CFTPSession::CFTPSession(int acceptedHandle)
     SetDescription(kFTPDescription);
 }
 
-void CFTPSession::SendAccessDenied() {
-    try {
-        SendToClient(kFTPAccessDenied);
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
-}
+void CFTPSession::SendAccessDenied() { SendQuietly(m_clientSocket, kFTPAccessDenied); }
 
 void CFTPSession::GetValue(DWORD id, CNVDataObject& value) {
     if (id == kFTPUserNameValue)
@@ -87,18 +80,14 @@ std::string CFTPSession::GetFTPUserName() const {
 }
 
 void CFTPSession::Initialize() {
-    try {
-        SendToClient(kFTPGreeting);
-    } catch (X1SocketException* e) {
-        e->Delete();
+    if (CatchSocketFailure([&] { SendToClient(kFTPGreeting); }))
         Finish(kExitError);
-    }
 }
 
 void CFTPSession::Finish(int code) {
-    if (m_finished)
+    if (m_state == EState::finished)
         return;
-    m_finished = true;
+    m_state = EState::finished;
     CloseDataLegs();
     Terminate(code);
 }
@@ -114,65 +103,67 @@ void CFTPSession::SendToServer(std::string_view bytes, EFTPClientCommand command
 
 // --- notices ----------------------------------------------------------------------------------
 
+std::optional<SHandlerLines> CFTPSession::GetNoticeLines(ENotice notice,
+                                                         const X1Socket&) const {
+    switch (notice) {
+    case ENotice::read: return SHandlerLines{kFTPOnReadSocketLog, kFTPOnReadUnknownLog};
+    case ENotice::close: return SHandlerLines{kFTPOnCloseUnknownLog, kFTPOnCloseUnknownLog};
+    case ENotice::accept: return SHandlerLines{kFTPOnAcceptSocketLog, kFTPOnAcceptUnknownLog};
+    case ENotice::write: break;
+    }
+    return std::nullopt;
+}
+
+void CFTPSession::OnNoticeFailure(ENotice notice, X1Socket& socket,
+                                  const SHandlerFailure& failure) {
+    if (notice == ENotice::accept) {
+        CloseDataLegs();
+        return;
+    }
+    if (&socket == &m_clientSocket && failure.IsSocket() && m_state == EState::connecting) {
+        // The client learns why before its connection closes.
+        SendQuietly(m_clientSocket,
+                    FormatText(kFTPConnectFailedReply, SanitizeDisplayText(failure.text).c_str()));
+        CloseGracefullyQuietly(m_clientSocket, X1Socket::kGracefulDrainMs);
+    }
+    Finish(kExitError);
+}
+
 void CFTPSession::OnRead(X1Socket& socket) {
-    if (m_finished)
+    if (m_state == EState::finished)
         return;
     ResetIdleTimer();
-    if (&socket == &m_connectedDataSocket) {
+    if (&socket == &m_connectedDataSocket)
         RelayData(m_connectedDataSocket, m_acceptedDataSocket);
-        return;
-    }
-    if (&socket == &m_acceptedDataSocket) {
+    else if (&socket == &m_acceptedDataSocket)
         RelayData(m_acceptedDataSocket, m_connectedDataSocket);
-        return;
-    }
-    try {
-        if (&socket == &m_clientSocket)
-            OnClientRead();
-        else if (&socket == &m_remoteSocket)
-            OnServerRead();
-    } catch (X1SocketException* e) {
-        WriteServiceLog(kLogError, kFTPOnReadSocketLog, e->GetErrorText().c_str());
-        e->Delete();
-        Finish(kExitError);
-    } catch (...) {
-        DropCurrentException();
-        WriteServiceLog(kLogError, "%s", kFTPOnReadUnknownLog);
-        Finish(kExitError);
-    }
+    else if (&socket == &m_clientSocket)
+        OnClientRead();
+    else if (&socket == &m_remoteSocket)
+        OnServerRead();
 }
 
 void CFTPSession::OnClose(X1Socket& socket) {
-    if (m_finished)
+    if (m_state == EState::finished)
         return;
-    try {
-        if (&socket == &m_clientSocket) {
-            CloseQuietly(m_clientSocket);
-            CloseQuietly(m_remoteSocket);
-            // A client that quit may close before the server does.
-            Finish(m_clientQuit ? kExitNormal : kExitError);
-        } else if (&socket == &m_remoteSocket) {
-            // A last reply without its line end still reaches the client.
-            m_serverClosed = true;
-            if (const std::optional<SFTPReplyLine> last = m_serverReplies.Flush())
-                HandleServerLine(*last);
-            DrainAndCloseData();
-            CloseQuietly(m_remoteSocket);
-            m_clientSocket.CloseGracefully();
-            Finish(kExitNormal);
-        } else if (&socket == &m_connectedDataSocket) {
-            OnDataClose(m_connectedDataSocket, m_acceptedDataSocket);
-        } else if (&socket == &m_acceptedDataSocket) {
-            OnDataClose(m_acceptedDataSocket, m_connectedDataSocket);
-        }
-    } catch (X1SocketException* e) {
-        e->Delete();
-        WriteServiceLog(kLogError, "%s", kFTPOnCloseUnknownLog);
-        Finish(kExitError);
-    } catch (...) {
-        DropCurrentException();
-        WriteServiceLog(kLogError, "%s", kFTPOnCloseUnknownLog);
-        Finish(kExitError);
+    if (&socket == &m_clientSocket) {
+        CloseQuietly(m_clientSocket);
+        CloseQuietly(m_remoteSocket);
+        // A client that quit may close before the server does.
+        Finish(m_clientQuit ? kExitNormal : kExitError);
+    } else if (&socket == &m_remoteSocket) {
+        // A last reply without its line end still reaches the client.
+        m_serverClosed = true;
+        if (const std::optional<SFTPReplyLine> last = m_serverReplies.Flush())
+            HandleServerLine(*last);
+        DrainAndCloseData();
+        CloseQuietly(m_remoteSocket);
+        m_clientSocket.CloseGracefully();
+        Finish(kExitNormal);
+    } else if (&socket == &m_connectedDataSocket) {
+        OnDataClose(m_connectedDataSocket, m_acceptedDataSocket);
+    } else if (&socket == &m_acceptedDataSocket) {
+        OnDataClose(m_acceptedDataSocket, m_connectedDataSocket);
     }
 }
 
@@ -197,7 +188,7 @@ void CFTPSession::OnClientRead() {
 // A line the gateway answers itself (or that leaves the server) waits until the server has
 // answered every command before it, so the client gets its replies in the order it asked.
 void CFTPSession::HandleClientLines() {
-    while (!m_finished && m_state != EState::loggingOn && !m_heldLines.empty()) {
+    while (m_state != EState::finished && m_state != EState::loggingOn && !m_heldLines.empty()) {
         if (m_state == EState::relaying && !m_awaited.empty() &&
             IsAnsweredByGateway(m_heldLines.front()))
             return;
@@ -211,7 +202,7 @@ void CFTPSession::ResumeClientLines() {
     if (m_serverClosed)
         return;
     HandleClientLines();
-    if (!m_finished && m_state == EState::relaying && m_heldLines.empty() &&
+    if (m_state == EState::relaying && m_heldLines.empty() &&
         m_clientSocket.GetBytesAvailable() > 0)
         OnClientRead();
 }
@@ -296,26 +287,16 @@ void CFTPSession::HandleUser(const std::string& line) {
     // The server is known now: the request filters may test it (a refusal answers the client
     // and ends the session).
     if (!CheckAccess(FALSE)) {
-        m_finished = true;
+        m_state = EState::finished;
         return;
     }
-    try {
-        CNorvaneEngine::Instance().CheckDialFirst(this);
-        ConnectRemote(m_remoteSocket, target->host, target->port);
-        m_serverAddress = m_remoteSocket.GetPeerAddress();
-        m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
-        m_remoteSocket.StartAsyncSelect();
-    } catch (X1SocketException* e) {
-        // The client learns why before its connection closes.
-        try {
-            SendToClient(FormatText(kFTPConnectFailedReply,
-                                    SanitizeDisplayText(e->GetErrorText()).c_str()));
-            m_clientSocket.CloseGracefully();
-        } catch (X1SocketException* unsent) {
-            unsent->Delete();
-        }
-        throw;
-    }
+    // A failure from here on is the client's answer (OnNoticeFailure).
+    m_state = EState::connecting;
+    CNorvaneEngine::Instance().CheckDialFirst(this);
+    ConnectRemote(m_remoteSocket, target->host, target->port);
+    m_serverAddress = m_remoteSocket.GetPeerAddress();
+    m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
+    m_remoteSocket.StartAsyncSelect();
     m_state = EState::loggingOn;
 }
 
@@ -367,7 +348,7 @@ void CFTPSession::OnServerRead() {
     const unsigned generation = m_serverGeneration;
     for (const SFTPReplyLine& line : m_serverReplies.AppendLines(std::string_view(buffer, count))) {
         // A client line handled on the way may have left this server.
-        if (m_finished || generation != m_serverGeneration)
+        if (m_state == EState::finished || generation != m_serverGeneration)
             return;
         HandleServerLine(line);
     }
@@ -449,39 +430,29 @@ void CFTPSession::OpenDataListener(const std::string& address) {
 }
 
 void CFTPSession::OnAccept(X1Socket& socket) {
-    if (m_finished || &socket != &m_listenSocket)
+    if (m_state == EState::finished || &socket != &m_listenSocket)
         return;
     ResetIdleTimer();
-    try {
-        // Checked before it replaces anything: a connection from elsewhere is dropped and the
-        // listener keeps waiting for the right one.
-        X1Socket arrived;
-        arrived.Attach(m_listenSocket.Accept());
-        const std::string expected =
-            m_listenerPassive ? m_clientSocket.GetPeerAddress() : m_serverAddress;
-        const std::string from = arrived.GetPeerAddress();
-        if (from != expected) {
-            WriteServiceLog(kLogError, kFTPForeignDataLog, from.c_str(), expected.c_str());
-            return;
-        }
-        CloseDataLegs();
-        m_acceptedDataSocket.Attach(arrived.Detach());
-        m_legsPassive = m_listenerPassive;
-        CloseQuietly(m_listenSocket);
-        ConnectDataLeg();
-        m_acceptedDataSocket.SetEventMask(FD_READ | FD_CLOSE);
-        m_acceptedDataSocket.StartAsyncSelect();
-        m_connectedDataSocket.SetEventMask(FD_READ | FD_CLOSE);
-        m_connectedDataSocket.StartAsyncSelect();
-    } catch (X1SocketException* e) {
-        WriteServiceLog(kLogError, kFTPOnAcceptSocketLog, e->GetErrorText().c_str());
-        e->Delete();
-        CloseDataLegs();
-    } catch (...) {
-        DropCurrentException();
-        WriteServiceLog(kLogError, "%s", kFTPOnAcceptUnknownLog);
-        CloseDataLegs();
+    // Checked before it replaces anything: a connection from elsewhere is dropped and the
+    // listener keeps waiting for the right one.
+    X1Socket arrived;
+    arrived.Attach(m_listenSocket.Accept());
+    const std::string expected =
+        m_listenerPassive ? m_clientSocket.GetPeerAddress() : m_serverAddress;
+    const std::string from = arrived.GetPeerAddress();
+    if (from != expected) {
+        WriteServiceLog(kLogError, kFTPForeignDataLog, from.c_str(), expected.c_str());
+        return;
     }
+    CloseDataLegs();
+    m_acceptedDataSocket.Attach(arrived.Detach());
+    m_legsPassive = m_listenerPassive;
+    CloseQuietly(m_listenSocket);
+    ConnectDataLeg();
+    m_acceptedDataSocket.SetEventMask(FD_READ | FD_CLOSE);
+    m_acceptedDataSocket.StartAsyncSelect();
+    m_connectedDataSocket.SetEventMask(FD_READ | FD_CLOSE);
+    m_connectedDataSocket.StartAsyncSelect();
 }
 
 void CFTPSession::ConnectDataLeg() {
@@ -497,22 +468,17 @@ void CFTPSession::ConnectDataLeg() {
         ConnectRemote(m_connectedDataSocket, m_dataAddress, m_dataPort);
 }
 
-// A failure on a data connection ends that transfer; the control connection goes on.
 void CFTPSession::RelayData(X1Socket& from, X1Socket& to) {
-    try {
+    RunDataStep([&] {
         char buffer[kFTPRelayBufferSize];
         const int count = from.Receive(buffer, sizeof buffer);
         if (count > 0 && to.GetHandle() != INVALID_SOCKET_HANDLE)
             to.Send(buffer, count);
-    } catch (X1SocketException* e) {
-        WriteServiceLog(kLogError, kFTPDataSocketLog, e->GetErrorText().c_str());
-        e->Delete();
-        CloseDataLegs();
-    }
+    });
 }
 
 void CFTPSession::OnDataClose(X1Socket& closed, X1Socket& other) {
-    try {
+    RunDataStep([&] {
         char buffer[kFTPRelayBufferSize];
         for (int count; (count = closed.Receive(buffer, sizeof buffer)) > 0;) {
             if (other.GetHandle() != INVALID_SOCKET_HANDLE)
@@ -522,11 +488,16 @@ void CFTPSession::OnDataClose(X1Socket& closed, X1Socket& other) {
         // The peer of the other leg reads the end of the data; what it still sends is taken
         // before the close, so the close cannot reset the last bytes on their way.
         other.CloseGracefully();
-    } catch (X1SocketException* e) {
-        WriteServiceLog(kLogError, kFTPDataSocketLog, e->GetErrorText().c_str());
-        e->Delete();
-    }
+    });
     CloseDataLegs();
+}
+
+// A failure on a data connection ends that transfer; the control connection goes on.
+void CFTPSession::RunDataStep(const std::function<void()>& step) {
+    if (const std::optional<SHandlerFailure> failure = CatchSocketFailure(step)) {
+        WriteServiceLog(kLogError, kFTPDataSocketLog, failure->text.c_str());
+        CloseDataLegs();
+    }
 }
 
 void CFTPSession::DrainAndCloseData() {

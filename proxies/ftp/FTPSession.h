@@ -47,7 +47,9 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -78,11 +80,24 @@ public:
 
     std::string GetFTPUserName() const;
 
+protected:
+    // A close of a control connection writes the unknown-exception line whatever it threw.
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
+    // A failed accept ends the transfer only; a client whose server could not be reached is
+    // told why before the session ends (code 1), as it is on any other failure.
+    void OnNoticeFailure(ENotice notice, X1Socket& socket,
+                         const SHandlerFailure& failure) override;
+    // Closes the transfer (folding its counters) and ends the session with `code`, once.
+    void Finish(int code) override;
+
 private:
     enum class EState {
-        connected,  // greeted; waiting for USER
-        loggingOn,  // connected to the server; waiting for its greeting
-        relaying,   // the gateway's USER went out
+        connected,   // greeted; waiting for USER
+        connecting,  // USER named a server: it is being connected
+        loggingOn,   // connected to the server; waiting for its greeting
+        relaying,    // the gateway's USER went out
+        finished,    // ended here; notices are ignored
     };
 
     // Control connections.
@@ -115,6 +130,9 @@ private:
     void RelayData(X1Socket& from, X1Socket& to);
     // `closed` reported its end: what it still holds goes to `other`, then both close.
     void OnDataClose(X1Socket& closed, X1Socket& other);
+    // Runs a step of the transfer: a socket failure writes the data connection's line and
+    // ends the transfer; the control connection goes on.
+    void RunDataStep(const std::function<void()>& step);
     // What either leg still holds goes across, then both close (the receiving side drained
     // first) and their counters are folded in.
     void DrainAndCloseData();
@@ -123,15 +141,11 @@ private:
     const X1Socket& ClientLeg() const;
     const X1Socket& ServerLeg() const;
 
-    // Closes the transfer (folding its counters) and ends the session with `code`.
-    void Finish(int code);
-
     X1Socket m_listenSocket;         // watched
     X1Socket m_acceptedDataSocket;   // watched
     X1Socket m_connectedDataSocket;  // watched
 
     EState m_state = EState::connected;
-    bool m_finished = false;
     bool m_serverClosed = false;  // its last bytes are being passed on
     bool m_clientQuit = false;    // QUIT went to the server
     // Passive flag: the listener waits for the client (after a 227), not the server (after a

@@ -48,7 +48,7 @@ void CTCPMappingSession::StartProtocol() {
 }
 
 void CTCPMappingSession::Initialize() {
-    if (!RunGuarded({kInitializeSocketException, kInitializeUnknownException}, [this] { Join(); }))
+    if (RunGuarded({kInitializeSocketException, kInitializeUnknownException}, [this] { Join(); }))
         Terminate(kExitError);
 }
 
@@ -94,27 +94,26 @@ void CTCPMappingSession::ConnectTarget(const CHostPort& target) {
 
 // --- Relay ----------------------------------------------------------------------------------
 
+std::optional<SHandlerLines> CTCPMappingSession::GetNoticeLines(ENotice notice,
+                                                                 const X1Socket&) const {
+    if (notice == ENotice::close)
+        return SHandlerLines{kOnCloseSocketException, kOnCloseUnknownException};
+    return SHandlerLines{kOnReadSocketException, kOnReadUnknownException};
+}
+
 void CTCPMappingSession::OnRead(X1Socket& socket) {
-    const bool ok = RunGuarded({kOnReadSocketException, kOnReadUnknownException}, [&] {
-        ResetIdleTimer();
-        if (&socket == &m_clientSocket)
-            RelayBlock(m_clientSocket, m_remoteSocket);
-        else if (&socket == &m_remoteSocket)
-            RelayBlock(m_remoteSocket, m_clientSocket);
-    });
-    if (!ok)
-        Terminate(kExitError);
+    ResetIdleTimer();
+    if (&socket == &m_clientSocket)
+        RelayBlock(m_clientSocket, m_remoteSocket);
+    else if (&socket == &m_remoteSocket)
+        RelayBlock(m_remoteSocket, m_clientSocket);
 }
 
 void CTCPMappingSession::OnClose(X1Socket& socket) {
-    const bool ok = RunGuarded({kOnCloseSocketException, kOnCloseUnknownException}, [&] {
-        if (&socket == &m_clientSocket)
-            EndDirection(m_clientSocket, m_remoteSocket, m_clientEnded);
-        else if (&socket == &m_remoteSocket)
-            EndDirection(m_remoteSocket, m_clientSocket, m_remoteEnded);
-    });
-    if (!ok)
-        Terminate(kExitError);
+    if (&socket == &m_clientSocket)
+        EndDirection(m_clientSocket, m_remoteSocket);
+    else if (&socket == &m_remoteSocket)
+        EndDirection(m_remoteSocket, m_clientSocket);
 }
 
 void CTCPMappingSession::RelayBlock(X1Socket& from, X1Socket& to) {
@@ -123,18 +122,20 @@ void CTCPMappingSession::RelayBlock(X1Socket& from, X1Socket& to) {
         to.Send(m_buffer.data(), m_bytesRead);
 }
 
-void CTCPMappingSession::EndDirection(X1Socket& from, X1Socket& to, bool& fromEnded) {
-    if (fromEnded)
+void CTCPMappingSession::EndDirection(X1Socket& from, X1Socket& to) {
+    const EPhase ended = &from == &m_clientSocket ? EPhase::clientEnded : EPhase::remoteEnded;
+    if (m_phase == ended)
         return;
     while ((m_bytesRead = from.Receive(m_buffer.data(), kBufferSize)) > 0)
         to.Send(m_buffer.data(), m_bytesRead);
-    fromEnded = true;
-    if (m_clientEnded && m_remoteEnded) {
+    if (m_phase != EPhase::relaying) {
+        // The other direction had ended already.
         CloseQuietly(m_clientSocket);
         CloseQuietly(m_remoteSocket);
         Terminate(kExitNormal);
         return;
     }
+    m_phase = ended;
     // Its stream is over: no more notices for it, while it still takes what the other side
     // sends.
     from.StopAsyncSelect();

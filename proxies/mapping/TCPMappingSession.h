@@ -61,6 +61,8 @@ protected:
     // The first access check, then Initialize, then the client's read and close notices
     // unless the session ended meanwhile.
     void StartProtocol() override;
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
 
 private:
     void Join();
@@ -71,12 +73,18 @@ private:
     void RelayBlock(X1Socket& from, X1Socket& to);
     // `from` ended its stream: the rest of its bytes go to `to`, whose sending is shut down;
     // once both directions have ended, both connections close and the session ends (code 0).
-    void EndDirection(X1Socket& from, X1Socket& to, bool& fromEnded);
+    void EndDirection(X1Socket& from, X1Socket& to);
+
+    enum class EPhase {
+        relaying,       // both directions relay
+        clientEnded,    // the client's stream has ended (its bytes all relayed); the target's
+                        // still relays
+        remoteEnded,    // the same the other way round
+    };
 
     CRef<CMappings> m_mappings;
     CTCPMappingLink m_link;
     std::array<char, MappingFormat::kRelayBufferSize> m_buffer{};
     int m_bytesRead = 0;
-    bool m_clientEnded = false;  // the client's stream has ended (its bytes all relayed)
-    bool m_remoteEnded = false;  // the same for the target's
+    EPhase m_phase = EPhase::relaying;
 };

@@ -5,7 +5,6 @@
 #include "engine/access/RequestVariables.h"
 #include "engine/framework/DisplayText.h"
 #include "engine/framework/FrameworkFormat.h"
-#include "engine/framework/NoticeGuard.h"
 #include "engine/framework/OutboundConnection.h"
 #include "engine/framework/QuietClose.h"
 #include "engine/framework/SocketRelay.h"
@@ -47,60 +46,60 @@ void CPOP3Session::GetValue(DWORD id, CNVDataObject& value) {
 }
 
 void CPOP3Session::Initialize() {
-    try {
-        SendText(m_clientSocket, kGreeting);
-    } catch (X1SocketException* e) {
-        e->Delete();
+    if (CatchSocketFailure([&] { SendText(m_clientSocket, kGreeting); }))
         Terminate(kExitError);
-    }
 }
 
 // --- Notices ------------------------------------------------------------------------------
 
+std::optional<SHandlerLines> CPOP3Session::GetNoticeLines(ENotice notice,
+                                                          const X1Socket&) const {
+    if (notice == ENotice::close)
+        return SHandlerLines{kLogOnCloseSocket, kLogOnCloseUnknown};
+    return SHandlerLines{kLogOnReadSocket, kLogOnReadUnknown};
+}
+
+void CPOP3Session::OnNoticeFailure(ENotice notice, X1Socket& socket,
+                                   const SHandlerFailure& failure) {
+    if (notice == ENotice::read && failure.IsSocket() && m_phase != EPhase::relaying)
+        AnswerAndClose(FormatText(kFailed, SanitizeDisplayText(failure.text).c_str()));
+    CTwoEndTCPSession::OnNoticeFailure(notice, socket, failure);
+}
+
 void CPOP3Session::OnRead(X1Socket& socket) {
     ResetIdleTimer();
-    RunGuardedNotice(
-        *this, kLogOnReadSocket, kLogOnReadUnknown,
-        [&] {
-            if (&socket == &m_clientSocket)
-                OnClientRead();
-            else if (&socket == &m_remoteSocket)
-                OnServerRead();
-        },
-        [&](const std::string& text) {
-            // A client still waiting for the answer to its log-on is told why there is none.
-            if (!m_serverRelay)
-                AnswerAndClose(FormatText(kFailed, SanitizeDisplayText(text).c_str()));
-        });
+    if (&socket == &m_clientSocket)
+        OnClientRead();
+    else if (&socket == &m_remoteSocket)
+        OnServerRead();
 }
 
 void CPOP3Session::OnClose(X1Socket& socket) {
-    RunGuardedNotice(*this, kLogOnCloseSocket, kLogOnCloseUnknown, [&] {
-        if (&socket == &m_clientSocket) {
-            if (m_serverRelay)
-                RelayRemaining(m_clientSocket, m_remoteSocket, kRelayBufferSize);
-            CloseQuietly(m_clientSocket);
-            if (m_remoteSocket.IsConnected())
-                CloseGracefullyQuietly(m_remoteSocket, kCloseDrainMs);
-            Terminate(kExitError);
-        } else if (&socket == &m_remoteSocket) {
-            RelayRemaining(m_remoteSocket, m_clientSocket, kRelayBufferSize);
-            CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
-            CloseQuietly(m_remoteSocket);
-            Terminate(kExitNormal);
-        }
-    });
+    if (&socket == &m_clientSocket) {
+        if (m_phase == EPhase::relaying)
+            RelayRemaining(m_clientSocket, m_remoteSocket, kRelayBufferSize);
+        CloseQuietly(m_clientSocket);
+        if (m_remoteSocket.IsConnected())
+            CloseGracefullyQuietly(m_remoteSocket, kCloseDrainMs);
+        Terminate(kExitError);
+    } else if (&socket == &m_remoteSocket) {
+        RelayRemaining(m_remoteSocket, m_clientSocket, kRelayBufferSize);
+        CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
+        CloseQuietly(m_remoteSocket);
+        Terminate(kExitNormal);
+    }
 }
 
 // --- Client -------------------------------------------------------------------------------
 
 void CPOP3Session::OnClientRead() {
-    if (m_clientRelay) {
-        // Until the server has the log-on, the client's bytes wait on its socket.
-        if (m_serverRelay)
-            RelayWaiting(m_clientSocket, m_remoteSocket, kRelayBufferSize);
+    if (m_phase == EPhase::relaying) {
+        RelayWaiting(m_clientSocket, m_remoteSocket, kRelayBufferSize);
         return;
     }
+    // Until the server has the log-on, the client's bytes wait on its socket.
+    if (m_phase == EPhase::serverGreeting)
+        return;
     if (m_clientSocket.GetBytesAvailable() == 0)
         return;
     const std::optional<EPOP3Logon> outcome = ParseUser();
@@ -166,13 +165,13 @@ void CPOP3Session::ConnectServer() {
     }
     m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
     m_remoteSocket.StartAsyncSelect();
-    m_clientRelay = true;
+    m_phase = EPhase::serverGreeting;
 }
 
 // --- Server -------------------------------------------------------------------------------
 
 void CPOP3Session::OnServerRead() {
-    if (m_serverRelay) {
+    if (m_phase == EPhase::relaying) {
         RelayWaiting(m_remoteSocket, m_clientSocket, kRelayBufferSize);
         return;
     }
@@ -194,7 +193,7 @@ void CPOP3Session::LogOnToServer() {
         SendText(m_remoteSocket, BuildServerUserLine(m_logon, GetUpstream().ConnectMethod));
     else
         SendText(m_clientSocket, line);
-    m_serverRelay = true;
+    m_phase = EPhase::relaying;
     // What the client sent after its log-on has waited for this.
     RelayWaiting(m_clientSocket, m_remoteSocket, kRelayBufferSize);
 }
@@ -202,11 +201,7 @@ void CPOP3Session::LogOnToServer() {
 // --- Answers and lines --------------------------------------------------------------------
 
 void CPOP3Session::AnswerAndClose(const std::string& text) {
-    try {
-        SendText(m_clientSocket, text);
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
+    SendQuietly(m_clientSocket, text);
     CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
 }
 

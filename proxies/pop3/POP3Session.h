@@ -44,6 +44,13 @@ public:
     void OnClose(X1Socket& socket) override;
 
 protected:
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
+    // A client still waiting for the answer to its log-on is told why there is none; then
+    // the session ends (code 1).
+    void OnNoticeFailure(ENotice notice, X1Socket& socket,
+                         const SHandlerFailure& failure) override;
+
     // Reads the client's line before its log-on and parses it, reporting and logging a log-on:
     // EPOP3Logon::connect when the session knows where to go, none when no whole line came
     // (the client closed in the middle of it).
@@ -61,8 +68,13 @@ private:
     // Error lines of the service log.
     void ErrorLine(const char* format, const std::string& text);
 
+    enum class EPhase {
+        logOn,           // the client's log-on is awaited
+        serverGreeting,  // the server is connected; its first line is awaited
+        relaying,        // the server's first line was handled: both directions relay
+    };
+
     char m_delimiter = '#';
-    bool m_clientRelay = false;  // the log-on was handled and the server connected
-    bool m_serverRelay = false;  // the server's first line was handled
+    EPhase m_phase = EPhase::logOn;
     SPOP3Logon m_logon;
 };

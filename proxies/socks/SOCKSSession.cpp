@@ -13,7 +13,6 @@
 #include "foundation/NVDataObject.h"
 #include "foundation/SocketErrorTexts.h"
 #include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/SocketErrors.h"
@@ -64,7 +63,6 @@ CSOCKSSession::~CSOCKSSession() = default;
 
 void CSOCKSSession::SetParameters(const CSOCKSService::SOCKSSettings& settings) {
     m_settings = settings;
-    m_handOverChecked = settings.referHTTPRequests == 0;
 }
 
 BOOL CSOCKSSession::IsOwnAddress(const std::string& text) {
@@ -91,51 +89,56 @@ void CSOCKSSession::GetValue(DWORD index, CNVDataObject& data) {
 // --- Notices ------------------------------------------------------------------------------
 
 void CSOCKSSession::OnRead(X1Socket& socket) {
-    if (m_finished)
+    if (m_phase == EPhase::finished)
         return;
-    Guarded(kErrorOnReadSocket, kErrorOnReadUnknown, true, true, [&] {
-        if (&socket == &m_clientSocket) {
-            if (!m_requestDone)
-                ReceiveRequest();
-            else
-                OnClientData();
-        } else if (&socket == &m_remoteSocket) {
-            Relay(m_remoteSocket, m_clientSocket);
-        } else if (&socket == &m_udpClientSocket) {
-            OnClientSideDatagram();
-        } else if (&socket == &m_udpOutsideSocket) {
-            OnOutsideDatagram();
-        }
-    });
+    if (&socket == &m_clientSocket) {
+        if (m_phase == EPhase::greeting || m_phase == EPhase::request)
+            ReceiveRequest();
+        else
+            OnClientData();
+    } else if (&socket == &m_remoteSocket) {
+        Relay(m_remoteSocket, m_clientSocket);
+    } else if (&socket == &m_udpClientSocket) {
+        OnClientSideDatagram();
+    } else if (&socket == &m_udpOutsideSocket) {
+        OnOutsideDatagram();
+    }
 }
 
-void CSOCKSSession::Guarded(const char* socketLine, const char* unknownLine, bool ending,
-                            bool reply, const std::function<void()>& handler) {
-    try {
-        handler();
-        return;
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        WriteServiceLog(LogFormat::kLogError, socketLine, text.c_str());
-        if (ending && reply)
-            SendFailureReply(kReplyGeneralFailure);
-    } catch (CException* e) {
-        e->Delete();
-    } catch (...) {
-        DropCurrentException();
-        WriteServiceLog(LogFormat::kLogError, "%s", unknownLine);
+std::optional<SHandlerLines> CSOCKSSession::GetNoticeLines(ENotice notice,
+                                                           const X1Socket&) const {
+    switch (notice) {
+    case ENotice::read: return SHandlerLines{kErrorOnReadSocket, kErrorOnReadUnknown};
+    case ENotice::close: return SHandlerLines{kErrorOnCloseSocket, kErrorOnCloseUnknown};
+    case ENotice::accept: return SHandlerLines{kErrorOnAcceptSocket, kErrorOnAcceptUnknown};
+    case ENotice::write: break;
     }
-    if (ending)
-        Finish(kExitError);
+    return std::nullopt;
+}
+
+void CSOCKSSession::OnNoticeFailure(ENotice notice, X1Socket&, const SHandlerFailure& failure) {
+    if (notice == ENotice::accept)
+        return;
+    if (notice == ENotice::read && failure.IsSocket())
+        SendFailureReply(kReplyGeneralFailure);
+    Finish(kExitError);
 }
 
 void CSOCKSSession::Finish(int code) {
-    if (m_finished)
+    if (m_phase == EPhase::finished)
         return;
-    m_finished = true;
+    m_phase = EPhase::finished;
     CloseGracefullyQuietly(m_clientSocket, kClientDrainMs);
     Terminate(code);
+}
+
+bool CSOCKSSession::IsUnanswered() const {
+    return m_phase == EPhase::greeting || m_phase == EPhase::request ||
+           m_phase == EPhase::carryingOut;
+}
+
+bool CSOCKSSession::IsGranted() const {
+    return m_phase == EPhase::handOverTest || m_phase == EPhase::relaying;
 }
 
 // --- The request --------------------------------------------------------------------------
@@ -152,17 +155,17 @@ void CSOCKSSession::ReceiveRequest() {
     if (version == kVersion4) {
         m_request.version = version;
         ReceiveSocks4Request(bytes);
-    } else if (version == kVersion5 && !m_methodNegotiated) {
+    } else if (version == kVersion5 && m_phase == EPhase::greeting) {
         m_request.version = version;
         if (!NegotiateMethod(bytes)) {
-            if (m_finished)
+            if (m_phase == EPhase::finished)
                 return;  // the client went away, or none of its methods was acceptable
             WriteServiceLog(LogFormat::kLogError, "%s", kErrorNegotiation);
             SendFailureReply(kReplyNotAllowed);
             Finish(kExitError);
             return;
         }
-        m_methodNegotiated = true;
+        m_phase = EPhase::request;
         ResumeClient();
     } else if (version == kVersion5) {
         ReceiveSocks5Request(bytes);
@@ -231,7 +234,7 @@ void CSOCKSSession::ReceiveSocks4Request(std::string& bytes) {
     }
     const SSOCKSParse parsed =
         ReadMessage(bytes, [&](std::string_view b) { return ParseSocks4Request(b, m_request); });
-    m_requestDone = true;
+    m_phase = EPhase::carryingOut;
     if (parsed.state == SSOCKSParse::State::incomplete) {
         Finish(kExitNormal);
         return;
@@ -249,7 +252,7 @@ void CSOCKSSession::ReceiveSocks4Request(std::string& bytes) {
 void CSOCKSSession::ReceiveSocks5Request(std::string& bytes) {
     const SSOCKSParse parsed =
         ReadMessage(bytes, [&](std::string_view b) { return ParseSocks5Request(b, m_request); });
-    m_requestDone = true;
+    m_phase = EPhase::carryingOut;
     if (parsed.state == SSOCKSParse::State::incomplete) {
         Finish(kExitNormal);
         return;
@@ -341,15 +344,14 @@ void CSOCKSSession::UdpAssociate() {
     OpenDatagramSocket(m_udpClientSocket);
     m_udpClientSocket.SetEventMask(FD_READ);
     m_udpClientSocket.StartAsyncSelect();
-    try {
-        OpenDatagramSocket(m_udpOutsideSocket, m_request.port);
-        m_udpOutsideSocket.SetEventMask(FD_READ);
-        m_udpOutsideSocket.StartAsyncSelect();
-    } catch (X1SocketException* e) {
-        // Without it the association still relays through the client-side socket.
-        e->Delete();
+    const bool outsideFailed = CatchSocketFailure([&] {
+                                   OpenDatagramSocket(m_udpOutsideSocket, m_request.port);
+                                   m_udpOutsideSocket.SetEventMask(FD_READ);
+                                   m_udpOutsideSocket.StartAsyncSelect();
+                               }).has_value();
+    // Without it the association still relays through the client-side socket.
+    if (outsideFailed)
         CloseQuietly(m_udpOutsideSocket);
-    }
     SendSuccessReply();
     ResumeClient();
 }
@@ -434,7 +436,11 @@ void CSOCKSSession::SendSuccessReply() {
                                  m_udpClientSocket.GetLocalPort());
         break;
     }
-    m_replied = true;
+    // A CONNECT to a web port may still go to a web session (TryHandOver).
+    const bool handOverTest =
+        m_settings.referHTTPRequests != 0 && m_request.command == kCommandConnect &&
+        (m_request.port == kHandOverPort || m_request.port == kHandOverAltPort);
+    m_phase = handOverTest ? EPhase::handOverTest : EPhase::relaying;
     m_clientSocket.Send(reply.data(), static_cast<int>(reply.size()));
 }
 
@@ -452,14 +458,9 @@ void CSOCKSSession::SendBindConnectedReply() {
 
 void CSOCKSSession::SendFailureReply(BYTE code) {
     const BYTE version = m_request.version;
-    if (m_replied || (version != kVersion4 && version != kVersion5))
+    if (!IsUnanswered() || (version != kVersion4 && version != kVersion5))
         return;
-    m_replied = true;
-    const std::string reply = version == kVersion4 ? BuildSocks4Reply(kSocks4Refused, 0, 0)
-                                                   : BuildSocks5Reply(code, 0, 0);
-    try {
-        m_clientSocket.Send(reply.data(), static_cast<int>(reply.size()));
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
+    m_phase = EPhase::refused;
+    SendQuietly(m_clientSocket, version == kVersion4 ? BuildSocks4Reply(kSocks4Refused, 0, 0)
+                                                     : BuildSocks5Reply(code, 0, 0));
 }

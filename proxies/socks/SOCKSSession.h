@@ -44,6 +44,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -137,9 +138,17 @@ protected:
     // Wraps `data` from `sender`:`port` and sends it to the client's datagram address.
     void SendToClient(const std::string& sender, UINT port, std::string_view data);
 
+    // The guard's lines of the read, close and accept notices.
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
+    // A failed read is answered with the general failure reply while the request is not
+    // answered, and ends the session (code 1); so does a failed close. A failed accept of the
+    // BIND listener is only written down: the session goes on.
+    void OnNoticeFailure(ENotice notice, X1Socket& socket,
+                         const SHandlerFailure& failure) override;
     // Ends the session once with `code`, closing the client connection gracefully (a reply
     // the client has not read yet is not destroyed by a reset); later notices are ignored.
-    void Finish(int code);
+    void Finish(int code) override;
 
 private:
     // --- Reading (SOCKSSession.cpp) -----------------------------------------------------
@@ -157,22 +166,27 @@ private:
     void AnnounceRequest(const std::string& text);
     // The name of the target for descriptions and logs.
     std::string DisplayName() const;
-    // Runs a notice's handler under the guard of its notice: a socket exception writes
-    // `socketLine` with its text, any other exception `unknownLine` (a library exception
-    // none); with `ending` the session then ends with code 1 (after the failure reply when
-    // `reply` is set), otherwise it goes on.
-    void Guarded(const char* socketLine, const char* unknownLine, bool ending, bool reply,
-                 const std::function<void()>& handler);
+    // Whether the request is still to be answered (a failure then gets the failure reply).
+    bool IsUnanswered() const;
+    // Whether the request was granted: its success reply went out.
+    bool IsGranted() const;
+
+    enum class EPhase {
+        greeting,      // the client's first message (a SOCKS 5 client's greeting) is awaited
+        request,       // SOCKS 5: a method was chosen; the request is awaited
+        carryingOut,   // the request was read and is carried out; no answer yet
+        refused,       // the failure reply went out; the session ends
+        handOverTest,  // a CONNECT to a web port was granted: the client's first bytes decide
+                       // whether a web session takes the connection over
+        relaying,      // the request was granted (a BIND also while its host is awaited)
+        finished,      // ended here, or handed over; notices are ignored
+    };
 
     // Settings from the service.
     CSOCKSService::SOCKSSettings m_settings;
 
     // The conversation.
-    bool m_handOverChecked = false;
-    bool m_methodNegotiated = false;
-    bool m_requestDone = false;
-    bool m_replied = false;       // the request was answered
-    bool m_finished = false;
+    EPhase m_phase = EPhase::greeting;
     std::uint64_t m_readDeadline = 0;
     SSOCKSRequest m_request;
     std::string m_userName;  // RFC 1929

@@ -10,7 +10,6 @@
 #include "engine/framework/QuietClose.h"
 #include "engine/framework/ServiceManager.h"
 #include "foundation/Format.h"
-#include "foundation/X1SocketException.h"
 #include "platform/net/Resolver.h"
 #include "platform/net/SocketErrors.h"
 #include "proxies/socks/SOCKSTexts.h"
@@ -25,7 +24,7 @@ using FrameworkFormat::kExitNormal;
 void CSOCKSSession::OnClientData() {
     switch (m_request.command) {
     case kCommandConnect:
-        if (!m_handOverChecked && TryHandOver())
+        if (m_phase == EPhase::handOverTest && TryHandOver())
             return;
         Relay(m_clientSocket, m_remoteSocket);
         break;
@@ -72,68 +71,60 @@ void CSOCKSSession::Drain(X1Socket& from, X1Socket& to) {
 }
 
 void CSOCKSSession::OnClose(X1Socket& socket) {
-    if (m_finished)
+    if (m_phase == EPhase::finished)
         return;
-    Guarded(kErrorOnCloseSocket, kErrorOnCloseUnknown, true, false, [&] {
-        if (&socket == &m_clientSocket) {
-            if (m_requestDone && m_request.command != kCommandUdpAssociate &&
-                m_remoteSocket.IsConnected()) {
-                // The client has said all it will say: the server learns so and may still
-                // answer, which is relayed until the server closes.
-                Drain(m_clientSocket, m_remoteSocket);
-                m_remoteSocket.ShutdownSend();
-                return;
-            }
-            Finish(kExitNormal);
-        } else if (&socket == &m_remoteSocket) {
-            Drain(m_remoteSocket, m_clientSocket);
-            CloseQuietly(m_remoteSocket);
-            Finish(kExitNormal);
+    if (&socket == &m_clientSocket) {
+        if (IsGranted() && m_request.command != kCommandUdpAssociate &&
+            m_remoteSocket.IsConnected()) {
+            // The client has said all it will say: the server learns so and may still
+            // answer, which is relayed until the server closes.
+            Drain(m_clientSocket, m_remoteSocket);
+            m_remoteSocket.ShutdownSend();
+            return;
         }
-    });
+        Finish(kExitNormal);
+    } else if (&socket == &m_remoteSocket) {
+        Drain(m_remoteSocket, m_clientSocket);
+        CloseQuietly(m_remoteSocket);
+        Finish(kExitNormal);
+    }
 }
 
 // --- BIND ---------------------------------------------------------------------------------
 
 void CSOCKSSession::OnAccept(X1Socket& socket) {
-    if (m_finished || &socket != &m_listenSocket)
+    if (m_phase == EPhase::finished || &socket != &m_listenSocket)
         return;
-    Guarded(kErrorOnAcceptSocket, kErrorOnAcceptUnknown, false, false, [&] {
-        m_remoteSocket.Attach(m_listenSocket.Accept());
-        const std::string peer = m_remoteSocket.GetPeerAddress();
-        const std::string expected = FormatDottedAddress(m_targetAddress);
-        if (peer != expected) {
-            WriteServiceLog(LogFormat::kLogError, kErrorBindPeer, peer.c_str(), expected.c_str());
-            CloseQuietly(m_remoteSocket);
-            Finish(kExitError);
-            return;
-        }
-        AnnounceRequest(FormatText(m_request.version == kVersion4 ? kSocks4BindConnected
-                                                                  : kSocks5BindConnected,
-                                   m_request.host.c_str(), m_request.port));
-        m_remoteSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
-        m_remoteSocket.StartAsyncSelect();
-        SendBindConnectedReply();
-        CloseQuietly(m_listenSocket);
-        // What the client sent while it waited goes first.
-        Relay(m_clientSocket, m_remoteSocket);
-    });
+    m_remoteSocket.Attach(m_listenSocket.Accept());
+    const std::string peer = m_remoteSocket.GetPeerAddress();
+    const std::string expected = FormatDottedAddress(m_targetAddress);
+    if (peer != expected) {
+        WriteServiceLog(LogFormat::kLogError, kErrorBindPeer, peer.c_str(), expected.c_str());
+        CloseQuietly(m_remoteSocket);
+        Finish(kExitError);
+        return;
+    }
+    AnnounceRequest(FormatText(m_request.version == kVersion4 ? kSocks4BindConnected
+                                                              : kSocks5BindConnected,
+                               m_request.host.c_str(), m_request.port));
+    m_remoteSocket.SetEventMask(FD_READ | FD_WRITE | FD_CLOSE);
+    m_remoteSocket.StartAsyncSelect();
+    SendBindConnectedReply();
+    CloseQuietly(m_listenSocket);
+    // What the client sent while it waited goes first.
+    Relay(m_clientSocket, m_remoteSocket);
 }
 
 // --- The hand-over of plain HTTP requests -------------------------------------------------
 
 bool CSOCKSSession::TryHandOver() {
-    if (m_request.port != kHandOverPort && m_request.port != kHandOverAltPort) {
-        m_handOverChecked = true;
-        return false;
-    }
     char first[kHandOverPeek];
     const int peeked = m_clientSocket.Peek(first, static_cast<int>(sizeof first));
     // A read notice can come with nothing waiting (its bytes were taken with an earlier
     // one): the client's first bytes decide, whenever they come.
     if (peeked <= 0)
         return false;
-    m_handOverChecked = true;
+    m_phase = EPhase::relaying;
     if (!IsHandOverRequest(std::string_view(first, static_cast<std::size_t>(peeked))))
         return false;
     HandOver();
@@ -166,7 +157,7 @@ void CSOCKSSession::HandOver() {
         web->SetAccessRightsOf(*this);
         web->SetLoggingValues(GetLogOptions(), GetServiceLogFile());
     }
-    m_finished = true;
+    m_phase = EPhase::finished;
     // The web session takes this session's place on its client machine (user, log-on level),
     // and this session ends; if it is already ending, the web session goes with its handle.
     if (HandOverTo(*web, kExitNormal))
@@ -176,14 +167,13 @@ void CSOCKSSession::HandOver() {
 // --- UDP ASSOCIATE ------------------------------------------------------------------------
 
 int CSOCKSSession::ReceiveDatagram(X1Socket& socket, std::string& sender, UINT& port) {
-    try {
-        return socket.ReceiveFrom(m_datagram.data(), static_cast<int>(m_datagram.size()), sender,
-                                  port);
-    } catch (X1SocketException* e) {
-        // Longer than the relay takes (consumed), or an earlier datagram's ICMP error.
-        e->Delete();
-        return -1;
-    }
+    // A failure: longer than the relay takes (consumed), or an earlier datagram's ICMP error.
+    int got = -1;
+    CatchSocketFailure([&] {
+        got = socket.ReceiveFrom(m_datagram.data(), static_cast<int>(m_datagram.size()), sender,
+                                 port);
+    });
+    return got;
 }
 
 void CSOCKSSession::OnClientSideDatagram() {
@@ -216,17 +206,16 @@ void CSOCKSSession::OnClientSideDatagram() {
         Finish(kExitError);
         return;
     }
-    try {
+    const std::optional<SHandlerFailure> failure = CatchSocketFailure([&] {
         COutboundConnection::SendDatagram(m_udpClientSocket, datagram.data() + header.size,
                                           static_cast<int>(datagram.size() - header.size),
                                           header.host, header.port);
-    } catch (X1SocketException* e) {
-        // A target the guard refuses, a name that does not resolve, a failed send: this
-        // datagram is lost, as datagrams may be; the association goes on.
+    });
+    // A target the guard refuses, a name that does not resolve, a failed send: this datagram
+    // is lost, as datagrams may be; the association goes on.
+    if (failure)
         WriteServiceLog(LogFormat::kLogDebug, kDebugDatagramDropped, sender.c_str(), senderPort,
-                        e->GetErrorText().c_str());
-        e->Delete();
-    }
+                        failure->text.c_str());
 }
 
 void CSOCKSSession::OnOutsideDatagram() {
@@ -250,10 +239,8 @@ void CSOCKSSession::SendToClient(const std::string& sender, UINT port, std::stri
     const std::size_t size = WrapDatagram(address, port, data, m_wrapped.data(), m_wrapped.size());
     if (size == 0)
         return;
-    try {
+    CatchSocketFailure([&] {
         m_udpClientSocket.SendTo(m_wrapped.data(), static_cast<int>(size), m_udpClientPort,
                                  m_udpClientHost);
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
+    });
 }

@@ -4,8 +4,6 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
-#include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/net/Sockets.h"
 #include "proxies/streaming/RealAudioFormat.h"
 
@@ -45,8 +43,15 @@ DWORD CRealAudioSession::GetRemoteBytesReceived() const {
     return CStreamingSession::GetRemoteBytesReceived() + m_DataUDPSocket.GetBytesReceived();
 }
 
-CStreamingSession::SHandlerTexts CRealAudioSession::GetOnCloseTexts() const {
-    return {kOnCloseSocket, kOnCloseUnknown};
+std::optional<SHandlerLines> CRealAudioSession::GetNoticeLines(ENotice notice,
+                                                                const X1Socket& socket) const {
+    if (notice == ENotice::close)
+        return SHandlerLines{kOnCloseSocket, kOnCloseUnknown};
+    const char* socketLine = &socket == &m_DataUDPSocket     ? kOnReadDataSocket
+                             : &socket == &m_RobustUDPSocket ? kOnReadRobustSocket
+                             : &socket == &m_clientSocket    ? kOnReadClientSocket
+                                                             : kOnReadServerSocket;
+    return SHandlerLines{socketLine, kOnReadUnknown};
 }
 
 // --- Notices --------------------------------------------------------------------------------
@@ -56,13 +61,13 @@ void CRealAudioSession::OnRead(X1Socket& socket) {
         return;
     ResetIdleTimer();
     if (&socket == &m_DataUDPSocket)
-        Guarded({kOnReadDataSocket, kOnReadUnknown}, [this] { OnDataDatagram(); });
+        OnDataDatagram();
     else if (&socket == &m_RobustUDPSocket)
-        Guarded({kOnReadRobustSocket, kOnReadUnknown}, [this] { OnRobustDatagram(); });
+        OnRobustDatagram();
     else if (&socket == &m_clientSocket)
-        Guarded({kOnReadClientSocket, kOnReadUnknown}, [this] { OnClientRead(); });
+        OnClientRead();
     else if (&socket == &m_remoteSocket)
-        Guarded({kOnReadServerSocket, kOnReadUnknown}, [this] { OnServerRead(); });
+        OnServerRead();
 }
 
 void CRealAudioSession::OnDataDatagram() {
@@ -83,6 +88,7 @@ void CRealAudioSession::OnRobustDatagram() {
 
 void CRealAudioSession::OnClientRead() {
     switch (m_clientState) {
+    case EClientState::proxyCheck:
     case EClientState::commands:
         if (ReceiveBlock(m_clientSocket, m_clientPending, kRelayBlock) > 0)
             ReadPackets();
@@ -110,27 +116,18 @@ void CRealAudioSession::OnServerRead() {
 // --- Control packets ------------------------------------------------------------------------
 
 void CRealAudioSession::ReadPackets() {
-    try {
-        while (m_clientState == EClientState::commands && !IsEnding() && ReadPacket()) {
-        }
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
-        try {
-            SendStatus(kStatusFailed, text);
-        } catch (X1SocketException* unsent) {
-            unsent->Delete();
-        }
-        WriteServiceLog(kLogError, kReadPacketSocket, text.c_str());
-        End(kExitError);
-        return;
-    } catch (...) {
-        DropCurrentException();
-        WriteServiceLog(kLogError, "%s", kReadPacketUnknown);
-        End(kExitError);
+    const std::optional<SHandlerFailure> failure =
+        RunGuarded({kReadPacketSocket, kReadPacketUnknown}, [&] {
+            while (IsTakingCommands() && !IsEnding() && ReadPacket()) {
+            }
+        });
+    if (failure) {
+        if (failure->IsSocket())
+            SendQuietly(m_clientSocket, BuildRealAudioStatusPacket(kStatusFailed, failure->text));
+        Finish(kExitError);
         return;
     }
-    if (IsEnding() || m_clientState == EClientState::commands)
+    if (IsEnding() || IsTakingCommands())
         return;
     // What the client sent after its last packet belongs to the next state.
     const std::string rest = std::move(m_clientPending);
@@ -141,11 +138,15 @@ void CRealAudioSession::ReadPackets() {
         HandleClientMessages(rest);
 }
 
+bool CRealAudioSession::IsTakingCommands() const {
+    return m_clientState == EClientState::proxyCheck || m_clientState == EClientState::commands;
+}
+
 bool CRealAudioSession::ReadPacket() {
-    if (m_firstRead) {
+    if (m_clientState == EClientState::proxyCheck) {
         if (m_clientPending.size() < kPacketHeaderSize)
             return false;
-        m_firstRead = false;
+        m_clientState = EClientState::commands;
         if (!SpeaksRealAudioProxyProtocol(m_clientPending)) {
             AnswerNonProxyRequest();
             return false;
@@ -177,7 +178,7 @@ void CRealAudioSession::HandlePacket(const SRealAudioPacket& packet) {
         if (packet.value == kHelloVersion)
             SendAll(m_clientSocket, kHelloAnswer);
         else
-            End(kExitError);
+            Finish(kExitError);
         break;
     case kCommandServerName:
         m_serverName = packet.text;
@@ -216,7 +217,7 @@ void CRealAudioSession::AnswerNonProxyRequest() {
     if (GetNonProxyRequestAction() != kNonProxyForward) {
         SendStatus(kStatusBadRequest, kBadInfoPassed);
         WriteServiceLog(kLogError, "%s", kErrorNonProxy);
-        End(kExitNormal);
+        Finish(kExitNormal);
         return;
     }
     const std::string host = GetNonProxyRequestHost();
@@ -235,7 +236,7 @@ void CRealAudioSession::ConnectRequested() {
     if (m_serverName.empty() || m_serverPort == 0) {
         SendStatus(kStatusBadRequest, kBadInfoPassed);
         WriteServiceLog(kLogError, "%s", kErrorNoServer);
-        End(kExitNormal);
+        Finish(kExitNormal);
         return;
     }
     if (!CheckAccess(FALSE))

@@ -40,10 +40,17 @@ public:
     void OnRead(X1Socket& socket) override;
 
 protected:
-    SHandlerTexts GetOnCloseTexts() const override;
+    // A read's error line names the socket it was for.
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
 
 private:
-    enum class EClientState { commands, raw, messages };
+    enum class EClientState {
+        proxyCheck,  // the first packet's header shows whether the client speaks to a proxy
+        commands,    // control packets
+        raw,         // both ways unread
+        messages,    // the client's first messages are watched
+    };
 
     void OnClientRead();
     void OnServerRead();
@@ -53,6 +60,7 @@ private:
     // Acts on the whole control packets received; a socket failure answers the client with
     // its text and ends the session. Bytes after the last packet go to the next state.
     void ReadPackets();
+    bool IsTakingCommands() const;
     // One packet; false when none is whole (or the session ends).
     bool ReadPacket();
     void HandlePacket(const SRealAudioPacket& packet);
@@ -70,10 +78,9 @@ private:
     X1Socket m_RobustUDPSocket;  // watched
     WORD m_robustSocketPort = 0;
 
-    bool m_firstRead = true;
     bool m_tcpMode = false;
-    EClientState m_clientState = EClientState::commands;
-    bool m_serverRaw = false;
+    EClientState m_clientState = EClientState::proxyCheck;
+    bool m_serverRaw = false;  // the server's answer was watched: its bytes pass unread
     std::string m_clientPending;  // control bytes not yet a whole packet
     CRealAudioClientMessages m_clientMessages;
     CRealAudioServerGreeting m_serverGreeting;

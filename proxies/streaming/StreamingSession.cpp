@@ -7,7 +7,6 @@
 #include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
 #include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/net/SocketErrors.h"
 #include "platform/net/Sockets.h"
 
@@ -22,17 +21,10 @@ IMPLEMENT_DYNAMIC(CStreamingSession, CTwoEndTCPSession)
 void CStreamingSession::BeforeAdmission() { SetUpstream(COutboundSettings{}); }
 
 void CStreamingSession::OnClose(X1Socket& socket) {
-    Guarded(GetOnCloseTexts(), [&] {
-        if (&socket == &m_clientSocket)
-            End(kExitError);
-        else if (&socket == &m_remoteSocket)
-            End(kExitNormal);
-    });
-}
-
-void CStreamingSession::Guarded(const SHandlerTexts& texts, const std::function<void()>& handler) {
-    if (!RunGuarded(texts, handler))
-        End(kExitError);
+    if (&socket == &m_clientSocket)
+        Finish(kExitError);
+    else if (&socket == &m_remoteSocket)
+        Finish(kExitNormal);
 }
 
 void CStreamingSession::ConnectServer(const std::string& host, UINT port) {
@@ -79,15 +71,14 @@ WORD CStreamingSession::OpenStreamSocket(X1Socket& socket) {
 bool CStreamingSession::ReceiveDatagram(X1Socket& socket, std::size_t size,
                                         std::string& datagram, std::string& host, UINT& port) {
     std::vector<char> buffer(size);
-    int received;
-    try {
-        received = socket.ReceiveFrom(buffer.data(), static_cast<int>(size), host, port);
-    } catch (X1SocketException* e) {
+    int received = 0;
+    const std::optional<SHandlerFailure> failure = CatchSocketFailure(
+        [&] { received = socket.ReceiveFrom(buffer.data(), static_cast<int>(size), host, port); });
+    if (failure) {
         // A datagram longer than the relay allows is dropped (it was consumed); any other
         // failure is the socket's.
-        if (e->GetErrorCode() != WSAEMSGSIZE)
-            throw;
-        e->Delete();
+        if (failure->code != WSAEMSGSIZE)
+            throw new X1SocketException(failure->code, failure->text);
         return false;
     }
     datagram.assign(buffer.data(), static_cast<std::size_t>(received > 0 ? received : 0));
@@ -102,7 +93,7 @@ void CStreamingSession::ForwardDatagram(X1Socket& socket, std::string_view datag
                                       host, port);
 }
 
-void CStreamingSession::End(int code) {
+void CStreamingSession::Finish(int code) {
     if (IsEnding())
         return;
     m_ending = true;
@@ -116,5 +107,5 @@ void CStreamingSession::EndForBadProtocol(const char* format, ...) {
     const std::string text = FormatTextV(format, args);
     va_end(args);
     WriteServiceLog(LogFormat::kLogError, "%s", text.c_str());
-    End(kExitError);
+    Finish(kExitError);
 }

@@ -22,7 +22,6 @@
 #include "platform/kernel/Types.h"
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -44,16 +43,9 @@ protected:
     CStreamingSession() = default;
     explicit CStreamingSession(int acceptedHandle) : CTwoEndTCPSession(acceptedHandle) {}
 
-    using SHandlerTexts = HandlerTexts;
-    virtual SHandlerTexts GetOnCloseTexts() const = 0;
-
     // The service's upstream settings are dropped: these sessions connect directly, and the
     // dial-on-demand check asks about the server they name.
     void BeforeAdmission() override;
-
-    // Runs `handler`; a socket exception writes texts.socketException with its text, any
-    // other exception texts.unknownException, and both end the session with code 1.
-    void Guarded(const SHandlerTexts& texts, const std::function<void()>& handler);
 
     // Sets the server as the session's target (request variables 2 and 3, and the dial
     // check), asks the engine to dial when it must, connects the remote socket directly and
@@ -85,9 +77,10 @@ protected:
     static void ForwardDatagram(X1Socket& socket, std::string_view datagram,
                                 const std::string& host, UINT port);
 
-    // Closes every socket and ends the session with `code`, once.
-    void End(int code);
-    // The error line (service log bit 128), then End(1).
+    // Closes every socket and ends the session with `code`, once. A guarded notice's failure
+    // ends the session this way with code 1 (each protocol names its notices' error lines).
+    void Finish(int code) override;
+    // The error line (service log bit 128), then Finish(1).
     void EndForBadProtocol(const char* format, ...) NV_PRINTF_FORMAT(2, 3);
     bool IsEnding() const { return m_ending || HasSessionEnded(); }
 

@@ -5,7 +5,6 @@
 #include "engine/framework/OutboundTargetGuard.h"
 #include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
-#include "foundation/X1SocketException.h"
 #include "platform/net/Sockets.h"
 #include "proxies/streaming/VDOLiveFormat.h"
 
@@ -54,8 +53,11 @@ std::string CVDOLiveSession::GetClipName() const {
     return m_clipName;
 }
 
-CStreamingSession::SHandlerTexts CVDOLiveSession::GetOnCloseTexts() const {
-    return {kOnCloseSocket, kOnCloseUnknown};
+std::optional<SHandlerLines> CVDOLiveSession::GetNoticeLines(ENotice notice,
+                                                              const X1Socket&) const {
+    if (notice == ENotice::close)
+        return SHandlerLines{kOnCloseSocket, kOnCloseUnknown};
+    return SHandlerLines{kOnReadSocket, kOnReadUnknown};
 }
 
 // --- Notices --------------------------------------------------------------------------------
@@ -64,31 +66,26 @@ void CVDOLiveSession::OnRead(X1Socket& socket) {
     if (IsEnding())
         return;
     ResetIdleTimer();
-    Guarded({kOnReadSocket, kOnReadUnknown}, [&] {
-        if (&socket == &m_clientSocket)
-            OnPlayerRead();
-        else if (&socket == &m_remoteSocket)
-            RelayBlock(m_remoteSocket, m_clientSocket, kRelayBlock);
-        else if (&socket == &m_serverUDPSocket)
-            OnServerDatagram();
-        else if (&socket == &m_playerUDPSocket)
-            OnPlayerDatagram();
-    });
+    if (&socket == &m_clientSocket)
+        OnPlayerRead();
+    else if (&socket == &m_remoteSocket)
+        RelayBlock(m_remoteSocket, m_clientSocket, kRelayBlock);
+    else if (&socket == &m_serverUDPSocket)
+        OnServerDatagram();
+    else if (&socket == &m_playerUDPSocket)
+        OnPlayerDatagram();
 }
 
 void CVDOLiveSession::OnPlayerRead() {
-    if (m_relay) {
+    if (m_phase == EPhase::relaying) {
         RelayBlock(m_clientSocket, m_remoteSocket, kRelayBlock);
         return;
     }
     if (ReceiveBlock(m_clientSocket, m_pending, kRelayBlock) <= 0)
         return;
-    try {
-        HandleMessages();
-    } catch (X1SocketException* e) {
-        e->Delete();
-        End(kExitError);
-    }
+    // A socket failure while the messages are handled ends the session without a line.
+    if (CatchSocketFailure([&] { HandleMessages(); }))
+        Finish(kExitError);
 }
 
 void CVDOLiveSession::OnServerDatagram() {
@@ -117,7 +114,7 @@ void CVDOLiveSession::OnPlayerDatagram() {
 // --- Messages -------------------------------------------------------------------------------
 
 void CVDOLiveSession::HandleMessages() {
-    while (!m_relay && !IsEnding()) {
+    while (m_phase != EPhase::relaying && !IsEnding()) {
         const SVDOLiveFrame frame = FrameVDOLiveMessage(m_pending);
         if (frame.result == SVDOLiveFrame::EResult::incomplete)
             return;
@@ -127,12 +124,12 @@ void CVDOLiveSession::HandleMessages() {
         }
         std::string message = m_pending.substr(0, frame.size);
         m_pending.erase(0, frame.size);
-        if (m_firstMessageHandled)
+        if (m_phase == EPhase::messages)
             HandleClientMessage(message);
         else
             HandleRequest(message);
     }
-    if (m_relay && !IsEnding()) {
+    if (m_phase == EPhase::relaying && !IsEnding()) {
         SendAll(m_remoteSocket, m_pending);
         m_pending.clear();
     }
@@ -146,7 +143,7 @@ void CVDOLiveSession::HandleRequest(std::string& message) {
     if (type == kTypeStream) {
         MarkNonProxyRequest();
         if (GetNonProxyRequestAction() != kNonProxyForward) {
-            End(kExitError);
+            Finish(kExitError);
             return;
         }
         found = FindVDOLivePlayerPort(message);
@@ -185,7 +182,7 @@ void CVDOLiveSession::HandleRequest(std::string& message) {
         return;
     ReportStatus(GetDescription());
     ConnectServer(host, port);
-    m_firstMessageHandled = true;
+    m_phase = EPhase::messages;
     // The player's request was for the proxy; a player that took the proxy for the server
     // spoke to the server.
     if (IsNonProxyRequest())
@@ -205,7 +202,7 @@ void CVDOLiveSession::HandleClientMessage(std::string& message) {
         if (m_playerUDPSocket.GetHandle() == INVALID_SOCKET_HANDLE)
             OpenPlayerSocket(found.port);
         WriteVDOLivePlayerPort(message, found, m_serverSocketPort);
-        m_relay = true;
+        m_phase = EPhase::relaying;
         break;
     case SVDOLivePort::EKind::none: break;
     }

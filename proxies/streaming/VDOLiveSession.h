@@ -49,7 +49,8 @@ public:
     std::string GetClipName() const;
 
 protected:
-    SHandlerTexts GetOnCloseTexts() const override;
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
 
 private:
     void OnPlayerRead();
@@ -67,9 +68,14 @@ private:
     X1Socket m_serverUDPSocket;  // watched
     WORD m_serverSocketPort = 0;
 
-    bool m_firstMessageHandled = false;
-    bool m_relay = false;
-    bool m_datagramConnected = false;
+    enum class EPhase {
+        request,   // the player's first message is awaited
+        messages,  // the player's messages are read whole and passed on
+        relaying,  // after a marked type-1 message: the player's bytes pass unread
+    };
+
+    EPhase m_phase = EPhase::request;
+    bool m_datagramConnected = false;  // the server's first datagram fixed its port
     std::string m_pending;  // the player's bytes not yet a whole message
 
     UINT m_playerUDPPort = 0;

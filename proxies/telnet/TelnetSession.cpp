@@ -3,11 +3,9 @@
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
-#include "engine/framework/NoticeGuard.h"
 #include "engine/framework/QuietClose.h"
 #include "engine/framework/SocketRelay.h"
 #include "foundation/Format.h"
-#include "foundation/X1SocketException.h"
 #include "proxies/telnet/TelnetFormat.h"
 
 #include <algorithm>
@@ -29,11 +27,7 @@ CTelnetSession::CTelnetSession(int acceptedHandle) : CTwoEndTCPSession(acceptedH
 }
 
 void CTelnetSession::SendAccessDenied() {
-    try {
-        SendToClient(kAccessDenied);
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
+    SendQuietly(m_clientSocket, kAccessDenied);
     CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
 }
 
@@ -45,35 +39,39 @@ void CTelnetSession::Initialize() {
 
 // --- Notices ------------------------------------------------------------------------------
 
+std::optional<SHandlerLines> CTelnetSession::GetNoticeLines(ENotice notice,
+                                                            const X1Socket&) const {
+    if (notice == ENotice::close)
+        return SHandlerLines{kLogOnCloseSocket, kLogOnCloseUnknown};
+    return SHandlerLines{kLogOnReadSocket, kLogOnReadUnknown};
+}
+
 void CTelnetSession::OnRead(X1Socket& socket) {
     ResetIdleTimer();
-    RunGuardedNotice(*this, kLogOnReadSocket, kLogOnReadUnknown, [&] {
-        if (&socket == &m_clientSocket)
-            OnClientRead();
-        else if (&socket == &m_remoteSocket)
-            RelayWaiting(m_remoteSocket, m_clientSocket, kRelayBufferSize);
-    });
+    if (&socket == &m_clientSocket)
+        OnClientRead();
+    else if (&socket == &m_remoteSocket)
+        RelayWaiting(m_remoteSocket, m_clientSocket, kRelayBufferSize);
 }
 
 void CTelnetSession::OnClose(X1Socket& socket) {
-    RunGuardedNotice(*this, kLogOnCloseSocket, kLogOnCloseUnknown, [&] {
-        if (&socket == &m_clientSocket) {
-            char buffer[kRelayBufferSize];
-            int received;
-            while (m_relay && (received = m_clientSocket.Receive(buffer, sizeof buffer)) > 0)
-                RelayToRemote(buffer, static_cast<std::size_t>(received));
-            CloseQuietly(m_clientSocket);
-            if (m_remoteSocket.IsConnected())
-                CloseGracefullyQuietly(m_remoteSocket, kCloseDrainMs);
-            Terminate(kExitNormal);
-        } else if (&socket == &m_remoteSocket) {
-            RelayRemaining(m_remoteSocket, m_clientSocket, kRelayBufferSize);
-            SendToClient(kTerminatedByRemote);
-            CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
-            CloseQuietly(m_remoteSocket);
-            Terminate(kExitNormal);
-        }
-    });
+    if (&socket == &m_clientSocket) {
+        char buffer[kRelayBufferSize];
+        int received;
+        while (m_phase == EPhase::relaying &&
+               (received = m_clientSocket.Receive(buffer, sizeof buffer)) > 0)
+            RelayToRemote(buffer, static_cast<std::size_t>(received));
+        CloseQuietly(m_clientSocket);
+        if (m_remoteSocket.IsConnected())
+            CloseGracefullyQuietly(m_remoteSocket, kCloseDrainMs);
+        Terminate(kExitNormal);
+    } else if (&socket == &m_remoteSocket) {
+        RelayRemaining(m_remoteSocket, m_clientSocket, kRelayBufferSize);
+        SendToClient(kTerminatedByRemote);
+        CloseGracefullyQuietly(m_clientSocket, kCloseDrainMs);
+        CloseQuietly(m_remoteSocket);
+        Terminate(kExitNormal);
+    }
 }
 
 void CTelnetSession::OnClientRead() {
@@ -84,7 +82,7 @@ void CTelnetSession::OnClientRead() {
     const auto count = static_cast<std::size_t>(received);
     std::size_t used = 0;
     std::string answers;
-    while (!m_relay && used < count) {
+    while (m_phase == EPhase::command && used < count) {
         if (!m_command.Feed(static_cast<BYTE>(buffer[used++]), answers))
             continue;
         SendToClient(answers);
@@ -95,7 +93,7 @@ void CTelnetSession::OnClientRead() {
     }
     SendToClient(answers);
     // What the client typed behind the line that joined belongs to the host.
-    if (m_relay && used < count)
+    if (m_phase == EPhase::relaying && used < count)
         RelayToRemote(buffer + used, count - used);
 }
 
@@ -125,7 +123,7 @@ void CTelnetSession::ProcessConnectRequest(const std::string& line) {
     SetRemoteTarget(target.host, target.port);
     if (!CheckAccess(FALSE))
         return;  // refused: answered and ended
-    try {
+    const std::optional<SHandlerFailure> failure = CatchSocketFailure([&] {
         SendToClient(FormatText(kConnecting, target.host.c_str()));
         CNorvaneEngine::Instance().CheckDialFirst(this);
         ConnectRemote(m_remoteSocket, target.host, target.port);
@@ -133,17 +131,16 @@ void CTelnetSession::ProcessConnectRequest(const std::string& line) {
         m_remoteSocket.SetEventMask(FD_READ | FD_CLOSE);
         m_remoteSocket.StartAsyncSelect();
         ReplayOptions();
-    } catch (X1SocketException* e) {
-        const std::string text = e->GetErrorText();
-        e->Delete();
+    });
+    if (failure) {
         // The user may try another host; the failed connection goes now.
         CloseQuietly(m_remoteSocket);
-        SendToClient(FormatText(kFailure, text.c_str()));
-        WriteServiceLog(LogFormat::kLogError, kLogConnectFailed, text.c_str());
+        SendToClient(FormatText(kFailure, failure->text.c_str()));
+        WriteServiceLog(LogFormat::kLogError, kLogConnectFailed, failure->text.c_str());
         SendPromptToClient();
         return;
     }
-    m_relay = true;
+    m_phase = EPhase::relaying;
     m_command.SetEcho(false);
 }
 

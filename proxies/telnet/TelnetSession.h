@@ -40,6 +40,9 @@ public:
     void OnClose(X1Socket& socket) override;
 
 protected:
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
+
     // Joins the host a complete command line names (see the top of this file).
     void ProcessConnectRequest(const std::string& line);
     // To a host on port 23: the client's recorded negotiation, in its order.
@@ -52,6 +55,11 @@ private:
     void SendToClient(std::string_view bytes);
     void SendPromptToClient();
 
+    enum class EPhase {
+        command,   // the proxy's command line
+        relaying,  // joined to a host
+    };
+
     CTelnetCommandMode m_command;
-    bool m_relay = false;
+    EPhase m_phase = EPhase::command;
 };
