@@ -6,9 +6,7 @@
 #include "engine/framework/OutboundFormat.h"
 #include "engine/framework/QuietClose.h"
 #include "foundation/Format.h"
-#include "foundation/X1SocketException.h"
 #include "foundation/X1SocketNotifyWindow.h"
-#include "platform/framework/Exception.h"
 #include "platform/kernel/File.h"
 #include "platform/net/Sockets.h"
 #include "proxies/web/FTPControl.h"
@@ -18,7 +16,6 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <functional>
 #include <ctime>
 
 using FrameworkFormat::kExitError;
@@ -96,19 +93,34 @@ void CWWWSession::OnThreadMessage(const ThreadMessage& msg) {
     CTwoEndTCPSession::OnThreadMessage(msg);
 }
 
+std::optional<SHandlerLines> CWWWSession::GetNoticeLines(ENotice notice,
+                                                         const X1Socket&) const {
+    switch (notice) {
+    case ENotice::read: return SHandlerLines{kErrorLineOnReadSocket, kErrorLineOnReadUnknown};
+    case ENotice::close: return SHandlerLines{kErrorLineOnCloseSocket, kErrorLineOnCloseUnknown};
+    case ENotice::accept:
+    case ENotice::write: break;
+    }
+    return std::nullopt;
+}
+
+void CWWWSession::OnNoticeFailure(ENotice notice, X1Socket&, const SHandlerFailure& failure) {
+    if (notice == ENotice::read && failure.IsSocket())
+        SendSocketErrorPage(failure.text, failure.code);
+    Finish(kExitError);
+}
+
 void CWWWSession::OnRead(X1Socket& socket) {
     if (IsFinished())
         return;
-    Guarded(kErrorLineOnReadSocket, kErrorLineOnReadUnknown, true, [&] {
-        if (&socket == &m_clientSocket)
-            OnClientRead();
-        else if (&socket == &m_remoteSocket && m_request.protocolCode == PROTOCOL_FTP)
-            OnFTPControlRead();
-        else if (&socket == &m_remoteSocket)
-            OnRemoteRead();
-        else if (&socket == &m_ftpDataSocket)
-            OnFTPDataRead();
-    });
+    if (&socket == &m_clientSocket)
+        OnClientRead();
+    else if (&socket == &m_remoteSocket && m_request.protocolCode == PROTOCOL_FTP)
+        OnFTPControlRead();
+    else if (&socket == &m_remoteSocket)
+        OnRemoteRead();
+    else if (&socket == &m_ftpDataSocket)
+        OnFTPDataRead();
 }
 
 void CWWWSession::OnClientRead() {
@@ -136,23 +148,21 @@ void CWWWSession::OnClientRead() {
 void CWWWSession::OnClose(X1Socket& socket) {
     if (IsFinished())
         return;
-    Guarded(kErrorLineOnCloseSocket, kErrorLineOnCloseUnknown, false, [&] {
-        if (&socket == &m_clientSocket) {
-            OnClientClose();
-        } else if (&socket == &m_remoteSocket && m_request.protocolCode == PROTOCOL_FTP) {
-            OnFTPControlClose();
-            if (IsFinished())
-                return;
-            CloseQuietly(m_ftpDataSocket);
-            CloseQuietly(m_remoteSocket);
-            DebugLine(kLogServerClosed, ThreadId());
-            Finish(kExitNormal);
-        } else if (&socket == &m_remoteSocket) {
-            OnRemoteClose();
-        } else if (&socket == &m_ftpDataSocket) {
-            OnFTPDataClose();
-        }
-    });
+    if (&socket == &m_clientSocket) {
+        OnClientClose();
+    } else if (&socket == &m_remoteSocket && m_request.protocolCode == PROTOCOL_FTP) {
+        OnFTPControlClose();
+        if (IsFinished())
+            return;
+        CloseQuietly(m_ftpDataSocket);
+        CloseQuietly(m_remoteSocket);
+        DebugLine(kLogServerClosed, ThreadId());
+        Finish(kExitNormal);
+    } else if (&socket == &m_remoteSocket) {
+        OnRemoteClose();
+    } else if (&socket == &m_ftpDataSocket) {
+        OnFTPDataClose();
+    }
 }
 
 void CWWWSession::OnClientClose() {
@@ -171,27 +181,10 @@ void CWWWSession::OnClientClose() {
     Finish(kExitNormal);
 }
 
-void CWWWSession::Guarded(const char* socketErrorLine, const char* unknownErrorLine,
-                          bool sendPage, const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (X1SocketException* e) {
-        EndOnSocketError(e, socketErrorLine, sendPage);
-    } catch (...) {
-        DropCurrentException();
-        ErrorLine("%s", unknownErrorLine);
-        Finish(kExitError);
-    }
-}
-
-void CWWWSession::EndOnSocketError(X1SocketException* e, const char* errorLine, bool sendPage) {
-    const std::string text = e->GetErrorText();
-    const int code = e->GetErrorCode();
-    e->Delete();
+void CWWWSession::EndOnSocketError(const SHandlerFailure& failure, const char* errorLine) {
     if (errorLine != nullptr)
-        ErrorLine(errorLine, text.c_str());
-    if (sendPage)
-        SendSocketErrorPage(text, code);
+        ErrorLine(errorLine, failure.text.c_str());
+    SendSocketErrorPage(failure.text, failure.code);
     Finish(kExitError);
 }
 
@@ -205,12 +198,11 @@ char* CWWWSession::RelayBuffer() {
 
 bool CWWWSession::ReceiveRequest() {
     char buffer[kReceiveBufferSize];
-    int received;
-    try {
-        received = m_clientSocket.Receive(buffer, sizeof buffer);
-    } catch (X1SocketException* e) {
+    int received = 0;
+    if (const std::optional<SHandlerFailure> failure =
+            CatchSocketFailure([&] { received = m_clientSocket.Receive(buffer, sizeof buffer); })) {
         DebugLine(kLogReceiveSocketError, ThreadId());
-        EndOnSocketError(e, nullptr);
+        EndOnSocketError(*failure, nullptr);
         return false;
     }
     if (received <= 0)
@@ -309,31 +301,31 @@ void CWWWSession::HTTPProcessRequest() {
 }
 
 void CWWWSession::SendRequest() {
-    try {
-        DebugLine(kLogSendingRequest, ThreadId());
-        ++m_remoteConnection;
-        ConnectToServer(m_remoteSocket, m_request.connectHost, m_request.port,
-                        FD_READ | FD_WRITE | FD_CLOSE);
-        m_state = EWebState::forwarding;
+    const std::optional<SHandlerFailure> failure = CatchSocketFailure([&] {
+    DebugLine(kLogSendingRequest, ThreadId());
+    ++m_remoteConnection;
+    ConnectToServer(m_remoteSocket, m_request.connectHost, m_request.port,
+                    FD_READ | FD_WRITE | FD_CLOSE);
+    m_state = EWebState::forwarding;
 
-        const bool throughHTTPProxy =
-            GetUpstream().ConnectMethod == OutboundFormat::kMethodHttpProxy;
-        std::string head = BuildOutboundHead(m_request, throughHTTPProxy);
-        // An ftp:// URL fetched through an upstream HTTP proxy is answered in HTTP.
-        if (throughHTTPProxy && m_request.protocolCode == PROTOCOL_FTP)
-            m_request.protocolCode = PROTOCOL_HTTP;
-        // The body bytes that came with the head go in the same send.
-        if (!m_bodyRelay)
-            m_bodyRelay.emplace(m_request);
-        const std::string body = std::move(m_requestBody);
-        m_requestBody.clear();
-        head.append(body, 0, m_bodyRelay->Take(body.size()));
-        m_remoteSocket.Send(head.data(), static_cast<int>(head.size()));
-        if (ClientDataGoesOn())
-            RelayClientData();
-    } catch (X1SocketException* e) {
-        EndOnSocketError(e, kErrorLineProcessRequest);
-    }
+    const bool throughHTTPProxy =
+        GetUpstream().ConnectMethod == OutboundFormat::kMethodHttpProxy;
+    std::string head = BuildOutboundHead(m_request, throughHTTPProxy);
+    // An ftp:// URL fetched through an upstream HTTP proxy is answered in HTTP.
+    if (throughHTTPProxy && m_request.protocolCode == PROTOCOL_FTP)
+        m_request.protocolCode = PROTOCOL_HTTP;
+    // The body bytes that came with the head go in the same send.
+    if (!m_bodyRelay)
+        m_bodyRelay.emplace(m_request);
+    const std::string body = std::move(m_requestBody);
+    m_requestBody.clear();
+    head.append(body, 0, m_bodyRelay->Take(body.size()));
+    m_remoteSocket.Send(head.data(), static_cast<int>(head.size()));
+    if (ClientDataGoesOn())
+        RelayClientData();
+    });
+    if (failure)
+        EndOnSocketError(*failure, kErrorLineProcessRequest);
 }
 
 bool CWWWSession::ClientDataGoesOn() const {
@@ -390,19 +382,18 @@ void CWWWSession::SendToClient(std::string_view bytes) {
     m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+void CWWWSession::SendLastToClient(std::string_view bytes) {
+    CatchSocketFailure([&] { SendToClient(bytes); });
+}
+
 void CWWWSession::SendInterimToClient(std::string_view bytes) {
     m_clientSocket.Send(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 void CWWWSession::SendErrorPage(EPageStatus status, std::string_view title,
                                 std::string_view description) {
-    if (!m_answerBegun) {
-        try {
-            SendToClient(BuildErrorPage(status, title, description));
-        } catch (X1SocketException* e) {
-            e->Delete();
-        }
-    }
+    if (!m_answerBegun)
+        SendLastToClient(BuildErrorPage(status, title, description));
     CloseClient();
 }
 

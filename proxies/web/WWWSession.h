@@ -49,7 +49,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -117,6 +116,12 @@ public:
 protected:
     // The FTP reply-line timer; socket notices as every TCP session.
     void OnThreadMessage(const ThreadMessage& msg) override;
+    // The guard's lines of the read and close notices. A failed read answers the socket-error
+    // page (unless the answer has begun); either failure ends the session (code 1).
+    std::optional<SHandlerLines> GetNoticeLines(ENotice notice,
+                                                const X1Socket& socket) const override;
+    void OnNoticeFailure(ENotice notice, X1Socket& socket,
+                         const SHandlerFailure& failure) override;
 
     // --- Request half -------------------------------------------------------------------
     // Takes one receive into the request head; true when the head is complete (false also
@@ -185,15 +190,18 @@ protected:
     void ConnectToServer(X1Socket& socket, const std::string& host, UINT port, unsigned mask);
     // Connects through the service's ConnectMethod and selects `mask`.
     void ConnectAndSelect(X1Socket& socket, const std::string& host, UINT port, unsigned mask);
-    // A socket failure ends the session: `errorLine` (if any) with the exception's text, the
-    // socket-error page (unless `sendPage` is false), then Finish(kExitError). Deletes `e`.
-    void EndOnSocketError(X1SocketException* e, const char* errorLine, bool sendPage = true);
+    // A socket failure ends the session: `errorLine` (if any) with the failure's text, the
+    // socket-error page, then Finish(kExitError).
+    void EndOnSocketError(const SHandlerFailure& failure, const char* errorLine);
 
     // --- Answers ------------------------------------------------------------------------
     // Sends bytes to the client; from the first one on, the answer has begun.
     void SendToClient(std::string_view bytes);
     // Sends an interim answer ("100 Continue"), which is not the start of the answer.
     void SendInterimToClient(std::string_view bytes);
+    // SendToClient for the answer's last bytes (a page before the close): a socket failure is
+    // dropped, as nobody is left to tell.
+    void SendLastToClient(std::string_view bytes);
     bool HasAnswerBegun() const { return m_answerBegun; }
     // The error page with the two texts under `status`, then the client connection is
     // closed; only the close once the answer has begun. Socket errors while sending are
@@ -215,7 +223,7 @@ protected:
     // The request and all of its body were taken from the client.
     bool ClientRequestTaken() const;
     // Ends the session once with `code`; later notices are ignored.
-    void Finish(int code);
+    void Finish(int code) override;
     // Ended here, or from another thread (an idle time-out, the machine deleted).
     bool IsFinished() const { return m_state == EWebState::finished || IsEnding(); }
 
@@ -304,11 +312,6 @@ private:
     // The client closed its side: before the request it is gone; after it, the answer still
     // goes out (a tunnel passes the half-close on).
     void OnClientClose();
-    // Runs a notice's handler; a socket exception writes `socketErrorLine` with its text
-    // (and, with `sendPage`, answers the socket-error page), any other the unknown line; both
-    // end the session.
-    void Guarded(const char* socketErrorLine, const char* unknownErrorLine, bool sendPage,
-                 const std::function<void()>& handler);
     char* RelayBuffer();
 
     bool m_answerBegun = false;

@@ -12,15 +12,12 @@
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundFormat.h"
 #include "engine/framework/QuietClose.h"
-#include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "platform/kernel/Thread.h"
 #include "platform/net/Sockets.h"
 #include "proxies/web/FTPControl.h"
 
 #include <ctime>
-#include <new>
 
 using FrameworkFormat::kExitError;
 using FrameworkFormat::kExitNormal;
@@ -35,20 +32,20 @@ void CWWWSession::FTPProcessRequest() {
         SendFTPPage(page);
         return;
     }
-    try {
+    const std::optional<SHandlerFailure> failure = CatchFailure([&] {
         m_ftp = std::make_unique<CFTPControl>(m_request, kEngineFolder, m_requestBody.size());
         m_state = EWebState::ftp;
         ConnectToServer(m_remoteSocket, m_request.host, m_request.port, FD_READ | FD_CLOSE);
-    } catch (X1SocketException* e) {
-        EndOnSocketError(e, kErrorLineFTPSocket);
-    } catch (const std::bad_alloc&) {
-        ErrorLine("%s", kErrorLineFTPMemory);
-        Finish(kExitError);
-    } catch (...) {
-        DropCurrentException();
-        ErrorLine("%s", kErrorLineFTPUnknown);
-        Finish(kExitError);
+    });
+    if (!failure)
+        return;
+    if (failure->IsSocket()) {
+        EndOnSocketError(*failure, kErrorLineFTPSocket);
+        return;
     }
+    ErrorLine("%s", failure->kind == SHandlerFailure::EKind::memory ? kErrorLineFTPMemory
+                                                                    : kErrorLineFTPUnknown);
+    Finish(kExitError);
 }
 
 // --- control connection ---------------------------------------------------------------------
@@ -163,11 +160,7 @@ void CWWWSession::ApplyFTPStep(const SFTPStep& step) {
 
 // A page that ends the request; the client connection closes after it.
 void CWWWSession::SendFTPPage(const std::string& page) {
-    try {
-        SendToClient(page);
-    } catch (X1SocketException* e) {
-        e->Delete();
-    }
+    SendLastToClient(page);
     CloseClient();
     CloseFTPData();
     Finish(kExitNormal);

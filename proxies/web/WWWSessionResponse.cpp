@@ -5,7 +5,6 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/QuietClose.h"
-#include "foundation/X1SocketException.h"
 #include "platform/kernel/File.h"
 #include "proxies/web/ResponseDecision.h"
 #include "proxies/web/ResponseHead.h"
@@ -102,15 +101,13 @@ bool CWWWSession::SendCachedResource() {
     ReportStatus(kStatusCached);
     const std::int64_t now = std::time(nullptr);
     cache.CountHit(*m_cacheEntry, now);
-    try {
-        SendHeadAndFile(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
-                                                m_cacheEntry->GetLastModified(),
-                                                static_cast<std::uint64_t>(size)),
-                        file, static_cast<std::uint64_t>(size));
-    } catch (X1SocketException* e) {
-        e->Delete();
+    if (CatchSocketFailure([&] {
+            SendHeadAndFile(BuildCachedResourceHead(now, m_cacheEntry->GetContentType(),
+                                                    m_cacheEntry->GetLastModified(),
+                                                    static_cast<std::uint64_t>(size)),
+                            file, static_cast<std::uint64_t>(size));
+        }))
         DebugLine("%s", kLogSendCachedException);
-    }
     CloseFile(file);
     CloseClient();
     return true;

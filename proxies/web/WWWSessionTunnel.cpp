@@ -7,7 +7,6 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/FrameworkFormat.h"
 #include "engine/framework/OutboundFormat.h"
-#include "foundation/X1SocketException.h"
 #include "platform/net/Sockets.h"
 
 void CWWWSession::SSLPreProcessRequest() {
@@ -17,13 +16,13 @@ void CWWWSession::SSLPreProcessRequest() {
         HTTPProcessRequest();
         return;
     }
-    try {
-        ConnectToServer(m_remoteSocket, m_request.host, m_request.port,
-                        FD_READ | FD_WRITE | FD_CLOSE);
-        SendToClient(kConnectedResponse);
-    } catch (X1SocketException* e) {
+    if (const std::optional<SHandlerFailure> failure = CatchSocketFailure([&] {
+            ConnectToServer(m_remoteSocket, m_request.host, m_request.port,
+                            FD_READ | FD_WRITE | FD_CLOSE);
+            SendToClient(kConnectedResponse);
+        })) {
         // Under "502 Bad Gateway" (504 for a time-out): a client must not take the tunnel as up.
-        EndOnSocketError(e, kErrorLineTunnelSocket);
+        EndOnSocketError(*failure, kErrorLineTunnelSocket);
         return;
     }
     m_state = EWebState::relaying;
