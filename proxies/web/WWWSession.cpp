@@ -330,7 +330,7 @@ void CWWWSession::SendRequest() {
 
 bool CWWWSession::ClientDataGoesOn() const {
     if (m_request.protocolCode == PROTOCOL_FTP && m_ftp)
-        return m_ftpUploading;
+        return m_ftpPhase == EFTPPhase::uploading;
     if (m_state != EWebState::forwarding && m_state != EWebState::relaying)
         return false;
     return m_bodyRelay && m_bodyRelay->RelaysClientData();

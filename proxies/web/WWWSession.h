@@ -257,20 +257,29 @@ protected:
     void StopFTPReplyTimer();
     void OpenFTPData(WORD port);
     void CloseFTPData();
-    void StartFTPData();
+    // The head went to the client: what the data connection held back follows (its end, when
+    // `ended`).
+    void StartFTPData(bool ended);
     bool ReadListing();
     bool RelayDownloadData();
     void StartUpload();
     void SendUploadData(std::string_view bytes);
 
+    // Where the FTP conversation is.
+    enum class EFTPPhase {
+        talking,       // commands and replies; a data connection's bytes wait for the head
+        dataEnded,     // the data connection closed before the head went: its end waits
+        uploading,     // the server takes the file: the client's bytes go on (to the end)
+        transferring,  // the head went: the data connection's events are taken
+        serverClosed,  // the server closed the control connection: no command goes out
+    };
+
     X1Socket m_ftpDataSocket;  // watched
     std::unique_ptr<CFTPControl> m_ftp;  // the conversation, from FTPProcessRequest on
     CFTPReplyReader m_ftpReplyReader;
-    DWORD m_ftpTransferState = 0;        // 0 listing, 1 download, 2 upload
-    bool m_ftpDataStarted = false;       // the head went; data events are taken
-    bool m_ftpDataClosePending = false;  // the data socket closed before the head went
-    bool m_ftpControlClosed = false;     // the server closed while the data still flowed
-    bool m_ftpUploading = false;         // the server takes the file: client bytes go on
+    DWORD m_ftpTransferState = 0;  // what the data connection carries: 0 listing, 1 download,
+                                   // 2 upload
+    EFTPPhase m_ftpPhase = EFTPPhase::talking;
     // The reply-line timer of the session's thread; it goes with the session.
     struct SFTPReplyTimer {
         DWORD id = 0;

@@ -80,7 +80,7 @@ void CWWWSession::OnFTPControlClose() {
     if (!m_ftp || IsFinished())
         return;
     StopFTPReplyTimer();
-    m_ftpControlClosed = true;
+    m_ftpPhase = EFTPPhase::serverClosed;
     // A server that closes while the data connection is still open: what it holds ends the
     // transfer.
     if (m_ftpDataSocket.GetHandle() != INVALID_SOCKET_HANDLE && m_ftp->IsHeadSent()) {
@@ -146,15 +146,18 @@ void CWWWSession::ApplyFTPStep(const SFTPStep& step) {
         SendToClient(step.toClient);
     if (step.dataPort)
         OpenFTPData(*step.dataPort);
-    if (step.commandCode != FTP_NONE && !m_ftpControlClosed)
+    if (step.commandCode != FTP_NONE && m_ftpPhase != EFTPPhase::serverClosed)
         SendFTPCommand(step.commandCode, step.command);
     if (step.relayUpload)
         StartUpload();
     if (step.closeData)
         CloseFTPData();
-    if (m_ftp->IsHeadSent() && !m_ftpDataStarted) {
-        m_ftpDataStarted = true;
-        StartFTPData();
+    // An upload's head is its last answer: its data connection is closed by then.
+    if (m_ftp->IsHeadSent() &&
+        (m_ftpPhase == EFTPPhase::talking || m_ftpPhase == EFTPPhase::dataEnded)) {
+        const bool ended = m_ftpPhase == EFTPPhase::dataEnded;
+        m_ftpPhase = EFTPPhase::transferring;
+        StartFTPData(ended);
     }
 }
 
@@ -177,17 +180,17 @@ void CWWWSession::OpenFTPData(WORD port) {
     const std::string host = direct ? m_remoteSocket.GetPeerAddress() : m_request.host;
     m_ftpTransferState = m_ftp->GetTransferState();
     CloseFTPData();
-    m_ftpDataClosePending = false;
+    if (m_ftpPhase == EFTPPhase::dataEnded)
+        m_ftpPhase = EFTPPhase::talking;
     ConnectAndSelect(m_ftpDataSocket, host, port, FD_READ | FD_CLOSE);
 }
 
 void CWWWSession::CloseFTPData() { CloseQuietly(m_ftpDataSocket); }
 
-// The head went to the client: what the data connection held back follows.
-void CWWWSession::StartFTPData() {
+void CWWWSession::StartFTPData(bool ended) {
     if (m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
         return;
-    if (m_ftpDataClosePending)
+    if (ended)
         OnFTPDataClose();
     else
         OnFTPDataRead();
@@ -227,7 +230,7 @@ void CWWWSession::OnFTPDataClose() {
     if (!m_ftp || IsFinished() || m_ftpDataSocket.GetHandle() == INVALID_SOCKET_HANDLE)
         return;
     if (!m_ftp->IsHeadSent() && m_ftpTransferState != kFTPUpload) {
-        m_ftpDataClosePending = true;
+        m_ftpPhase = EFTPPhase::dataEnded;
         return;
     }
     if (m_ftpTransferState == kFTPListing) {
@@ -245,7 +248,7 @@ void CWWWSession::OnFTPDataClose() {
 
 // The server is ready for the file: the body that came with the head, then every client read.
 void CWWWSession::StartUpload() {
-    m_ftpUploading = true;
+    m_ftpPhase = EFTPPhase::uploading;
     if (!m_requestBody.empty()) {
         const std::string body = std::move(m_requestBody);
         m_requestBody.clear();
