@@ -2,15 +2,21 @@
 
 #include "engine/LogFile.h"
 #include "engine/access/Location.h"
+#include "engine/framework/HandlerGuard.h"
 #include "engine/framework/Machine.h"
 #include "foundation/Currency.h"
 #include "foundation/NVDataObject.h"
+#include "foundation/X1SocketException.h"
+#include "platform/framework/Exception.h"
 #include "support/ArchiveHelpers.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <new>
+#include <optional>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -60,6 +66,45 @@ TEST_F(SessionTest, TheEndIsLoggedWithTrafficAndExitCodeInTheServiceLogAndTheAud
     EXPECT_EQ(WithoutTimes(AuditLines("bob")),
               (Strings{"192.168.1.20\t" + id + "\tTraffic\t 1\t2\t3\t4\t9s",
                        "192.168.1.20\t" + id + "\tTerminated exit code 2"}));
+}
+
+TEST_F(SessionTest, AGuardedHandlerNeverThrowsAndWritesTheLineOfWhatItThrew) {
+    using EKind = SHandlerFailure::EKind;
+    auto session = Admitted("10.0.0.9");
+    session->SetLoggingValues(0xFFFF, CLogFile::Open(LogFolder(), "Guard"));
+    const SHandlerLines lines{"Caught socket exception %s", "Caught other exception"};
+    struct Case {
+        std::function<void()> handler;
+        std::optional<EKind> kind;  // none: the handler returned
+        int code;
+        std::string text;
+        const char* line;  // the line's text after "Error:\t", or none
+    };
+    const Case cases[] = {
+        {[] {}, std::nullopt, 0, "", nullptr},
+        {[] { throw new X1SocketException(10054, "reset by peer"); }, EKind::socket, 10054,
+         "reset by peer", "Caught socket exception reset by peer"},
+        {[] { throw new CNotSupportedException(); }, EKind::library, 0, "",
+         "Caught other exception"},
+        {[] { throw std::bad_alloc(); }, EKind::memory, 0, "", "Caught other exception"},
+        {[] { throw 7; }, EKind::unknown, 0, "", "Caught other exception"},
+    };
+    Strings expected;
+    for (const Case& c : cases) {
+        const std::optional<SHandlerFailure> failure = RunGuarded(*session, lines, c.handler);
+        ASSERT_EQ(failure.has_value(), c.kind.has_value());
+        if (failure) {
+            EXPECT_EQ(failure->kind, *c.kind);
+            EXPECT_EQ(failure->code, c.code);
+            EXPECT_EQ(failure->text, c.text);
+        }
+        if (c.line)
+            expected.push_back("10.0.0.9\tGuest\t" + Id(*session) + "\tError:\t" + c.line);
+    }
+    // Only socket exceptions pass the narrower guard; anything else goes on to the caller's.
+    EXPECT_TRUE(CatchSocketFailure([] { throw new X1SocketException(10060, "timed out"); }));
+    EXPECT_THROW(CatchSocketFailure([] { throw std::bad_alloc(); }), std::bad_alloc);
+    EXPECT_EQ(WithoutTimes(LogLines("Guard")), expected);
 }
 
 TEST_F(SessionTest, TheDefaultOptionsLogOnlyTrafficAndAMachineDeletionWritesMinusOneAsUnsigned) {
