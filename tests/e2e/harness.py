@@ -394,9 +394,13 @@ class Norvane:
 
     def import_reg(self, text):
         """Imports registry text (REGEDIT4 form) with nvreg; a leading "REGEDIT4" line is added
-        when missing."""
-        if not text.lstrip().startswith("REGEDIT4"):
-            text = "REGEDIT4\n\n" + text
+        when missing. The first import also gives the engine folders of its own for service
+        logs, audit logs and the cache (see _own_folders); the text may name others."""
+        if text.lstrip().startswith("REGEDIT4"):
+            text = text.lstrip()[len("REGEDIT4"):]
+        if self._imports == 0:
+            text = self._own_folders() + text
+        text = "REGEDIT4\n\n" + text
         self._imports += 1
         path = os.path.join(self.root, "import-%d.reg" % self._imports)
         with open(path, "w") as f:
@@ -412,7 +416,19 @@ class Norvane:
 
     # --- the service ---
 
+    def _own_folders(self):
+        """Registry text that puts this engine's service logs, audit logs and cache in its own
+        folder. Left to their defaults, they would lie beside the program, where every engine
+        of the build tree would share them (and one cache index)."""
+        def folder(name):
+            return os.path.join(self.root, name).replace("\\", "\\\\")
+        return ('[%s\\Settings]\n"LogFileDirectory"="%s"\n"AuditDirectory"="%s"\n\n'
+                '[%s\\Cache]\n"CacheDirectory"="%s"\n\n') % (
+                    CONFIG_ROOT, folder("Logs"), folder("Audit"), CONFIG_ROOT, folder("cache"))
+
     def install(self):
+        if self._imports == 0:
+            self.import_reg("")
         done = self.engine("-i")
         if done.returncode != 0:
             raise HarnessError("NorvaneEngine -i failed (%d): %s%s" % (
