@@ -52,11 +52,11 @@ void CActivityView::OnViewUpdate(UINT code, const CRef<CObject>& object) {
         RemoveAllItems();
         clear();
         break;
-    case 71:
+    case RCPOperations::kNotifyMachineAdded:
         if (auto* record = dynamic_cast<CWHTreeItem*>(target); record && record->kind == CWHTreeItem::kMachine)
             AddItem(CRef<CWHTreeItem>(record));
         break;
-    case 72:
+    case RCPOperations::kNotifyMachineChanged:
         if (CWHTreeItem* record = FindItemByObject(target); record && dynamic_cast<CMachine*>(target)) {
             auto* machine = static_cast<CMachine*>(target);
             CScopedLock machines(theConfiguration.GetMachineMap());
@@ -66,9 +66,9 @@ void CActivityView::OnViewUpdate(UINT code, const CRef<CObject>& object) {
             RefreshItem(record);
         }
         break;
-    case 73:
-    case 76: RemoveItem(FindItemByObject(target)); break;
-    case 74:
+    case RCPOperations::kNotifyMachineRemoved:
+    case RCPOperations::kNotifySessionEnded: RemoveItem(FindItemByObject(target)); break;
+    case RCPOperations::kNotifySessionStarted:
         if (auto* record = dynamic_cast<CWHTreeItem*>(target); record && record->kind == CWHTreeItem::kSession) {
             // Only under its machine: a session whose machine has no item would outlive it.
             bool known = false;
@@ -80,7 +80,7 @@ void CActivityView::OnViewUpdate(UINT code, const CRef<CObject>& object) {
                 AddItem(CRef<CWHTreeItem>(record));
         }
         break;
-    case 75:
+    case RCPOperations::kNotifySessionStatus:
         if (CWHTreeItem* record = FindItemByObject(target); record && dynamic_cast<CSession*>(target)) {
             auto* session = static_cast<CSession*>(target);
             CScopedLock machines(theConfiguration.GetMachineMap());
@@ -156,9 +156,9 @@ void CActivityView::OnTerminate() {
     if (record == nullptr || !session.IsOnline())
         return;
     if (record->kind == CWHTreeItem::kMachine)
-        session.QueueMessage(RCPFormat::kTerminateMachine, record->text, {}, {});
+        session.QueueMessage(RCPOperations::kTerminateMachine, record->text, {}, {});
     else if (record->kind == CWHTreeItem::kSession)
-        session.QueueMessage(RCPFormat::kTerminateSession, MachineOfRecord(*record).address,
+        session.QueueMessage(RCPOperations::kTerminateSession, MachineOfRecord(*record).address,
                              FormatText(ConsoleTexts::kSessionNumber, static_cast<unsigned>(record->level)), {});
 }
 

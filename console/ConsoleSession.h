@@ -8,7 +8,7 @@
 
 #include "platform/framework/Object.h"
 #include "platform/kernel/Types.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <string>
 
@@ -31,12 +31,12 @@ IConsoleSession& ConsoleSession();
 // alive while it is installed.
 void SetConsoleSession(IConsoleSession* session);
 
-// Request codes the console's own windows send (remote/RCPFormat.h has them all).
+// Request codes the console's own windows send (remote/RCPOperations.h has them all).
 namespace ConsoleRequests {
-inline constexpr WORD kCommitConfiguration = RCPFormat::kCommitConfiguration;
-inline constexpr WORD kSendMessage = RCPFormat::kSendMessage;
-inline constexpr WORD kChangePassword = RCPFormat::kChangePassword;
-inline constexpr WORD kShutdown = RCPFormat::kShutdown;
+inline constexpr WORD kCommitConfiguration = RCPOperations::kCommitConfiguration;
+inline constexpr WORD kSendMessage = RCPOperations::kSendMessage;
+inline constexpr WORD kChangePassword = RCPOperations::kChangePassword;
+inline constexpr WORD kShutdown = RCPOperations::kShutdown;
 }  // namespace ConsoleRequests
 
 // Whether request `op` with these strings fits in one frame of the remote-control link (the

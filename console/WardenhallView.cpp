@@ -141,21 +141,21 @@ void CWardenhallView::OnViewUpdate(UINT code, const CRef<CObject>& object) {
         while (topLevelItemCount() > 0)
             DeleteTreeItem(topLevelItem(0));
         break;
-    case 20:
+    case RCPOperations::kRetrieveUsers:
         InsertNode(kUsers);
         InsertNode(kGroups);
         break;
-    case 22: AddUnder(kUsers, object); break;
-    case 25: AddUnder(kGroups, object); break;
-    case 32: AddUnder(kServices, object); break;
-    case 52: AddUnder(kLocations, object); break;
-    case 23:
-    case 26:
-    case 33:
-    case 53: RemoveItem(FindItemByObject(target)); break;
-    case 30: InsertNode(kServices); break;
-    case 34:
-    case 54:
+    case RCPOperations::kNotifyUserAdded: AddUnder(kUsers, object); break;
+    case RCPOperations::kNotifyGroupAdded: AddUnder(kGroups, object); break;
+    case RCPOperations::kNotifyServiceAdded: AddUnder(kServices, object); break;
+    case RCPOperations::kNotifyLocationAdded: AddUnder(kLocations, object); break;
+    case RCPOperations::kNotifyUserDeleted:
+    case RCPOperations::kNotifyGroupDeleted:
+    case RCPOperations::kNotifyServiceDeleted:
+    case RCPOperations::kNotifyLocationDeleted: RemoveItem(FindItemByObject(target)); break;
+    case RCPOperations::kRetrieveServices: InsertNode(kServices); break;
+    case RCPOperations::kNotifyServiceModified:
+    case RCPOperations::kNotifyLocationModified:
         if (CWHTreeItem* record = FindItemByObject(target)) {
             if (auto* service = dynamic_cast<CService*>(target))
                 record->text = service->GetName();
@@ -166,25 +166,25 @@ void CWardenhallView::OnViewUpdate(UINT code, const CRef<CObject>& object) {
             RefreshItem(record);
         }
         break;
-    case 35:
+    case RCPOperations::kNotifyServiceState:
         if (CWHTreeItem* record = FindItemByObject(target); record && dynamic_cast<CService*>(target)) {
             record->image = ServiceImage(static_cast<CService*>(target)->GetRunState());
             RefreshItem(record);
         }
         break;
-    case 40:
+    case RCPOperations::kRetrievePolicies:
         InsertNode(kPolicies);
         InsertNode(kDefaultPolicies);
         InsertNode(kSystemRights);
         break;
-    case 50: InsertNode(kLocations); break;
-    case 55: MoveItemUp(FindItemByObject(target)); break;
-    case 56: MoveItemDown(FindItemByObject(target)); break;
-    case 60:
+    case RCPOperations::kRetrieveLocations: InsertNode(kLocations); break;
+    case RCPOperations::kNotifyLocationPromoted: MoveItemUp(FindItemByObject(target)); break;
+    case RCPOperations::kNotifyLocationDemoted: MoveItemDown(FindItemByObject(target)); break;
+    case RCPOperations::kRetrieveDialer:
         InsertNode(kDialing);
         m_dialerFetched = true;
         break;
-    case 130:
+    case RCPOperations::kRetrieveCache:
         InsertNode(kCaching);
         m_cacheFetched = true;
         break;
@@ -313,7 +313,7 @@ void CWardenhallView::OnCommand(int id) {
         CWHTreeItem* record = SelectedRecord();
         if (record == nullptr || record->kind != CWHTreeItem::kService || !session.IsOnline())
             return;
-        session.QueueMessage(RCPFormat::kStartStopService, record->text,
+        session.QueueMessage(RCPOperations::kStartStopService, record->text,
                              FormatText(ConsoleTexts::kServiceState, id == kStartService ? 1 : 0), {});
         return;
     }
@@ -326,7 +326,7 @@ void CWardenhallView::OnCommand(int id) {
         // Promoting the first location or demoting the last would change nothing.
         if (at < 0 || (id == kPromoteLocation && at == 0) || (id == kDemoteLocation && at == count - 1))
             return;
-        session.QueueMessage(id == kPromoteLocation ? RCPFormat::kPromoteLocation : RCPFormat::kDemoteLocation,
+        session.QueueMessage(id == kPromoteLocation ? RCPOperations::kPromoteLocation : RCPOperations::kDemoteLocation,
                              record->text, {}, {});
         return;
     }
@@ -359,10 +359,10 @@ void CWardenhallView::OnDelete() {
         return;
     WORD op = 0;
     switch (record->kind) {
-    case CWHTreeItem::kUser: op = RCPFormat::kDeleteUser; break;
-    case CWHTreeItem::kGroup: op = RCPFormat::kDeleteGroup; break;
-    case CWHTreeItem::kLocation: op = RCPFormat::kDeleteLocation; break;
-    case CWHTreeItem::kService: op = RCPFormat::kDeleteService; break;
+    case CWHTreeItem::kUser: op = RCPOperations::kDeleteUser; break;
+    case CWHTreeItem::kGroup: op = RCPOperations::kDeleteGroup; break;
+    case CWHTreeItem::kLocation: op = RCPOperations::kDeleteLocation; break;
+    case CWHTreeItem::kService: op = RCPOperations::kDeleteService; break;
     default: return;
     }
     ConsoleSession().QueueMessage(op, record->text, {}, {});

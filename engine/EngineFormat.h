@@ -1,7 +1,7 @@
 #pragma once
 // The engine object's constants in one place: where its configuration lives, the eleven
-// default and system rights, the notifications it sends to consoles, its alert and trace
-// texts, its timer and its pauses.
+// default and system rights, its alert and trace texts, its timer and its pauses. The
+// notifications it sends to consoles are remote/RCPOperations.h.
 
 #include "platform/kernel/Thread.h"
 #include "platform/kernel/Types.h"
@@ -55,19 +55,6 @@ inline constexpr EngineRight kRights[kRightCount] = {
     {9, "SystemRights\\CacheManagement", "Users can modify and control Norvane cache", "Administrators"},
     {10, "SystemRights\\Shutdown", "Users can shutdown Norvane", "Administrators"},
 };
-
-// Operation codes of the notifications the engine queues on registered consoles; numbers in
-// their texts are decimal ("%u").
-inline constexpr WORD kOpDialerStatus = 63;    // profile, state code, state text
-inline constexpr WORD kOpMachineAdded = 71;    // address, user, log-on level
-inline constexpr WORD kOpMachineChanged = 72;  // address, user, log-on level
-inline constexpr WORD kOpMachineRemoved = 73;  // address, seconds connected, ""
-inline constexpr WORD kOpSessionStarted = 74;  // address, session id, description
-inline constexpr WORD kOpSessionStatus = 75;   // address, session id, text
-inline constexpr WORD kOpSessionEnded = 76;    // address, session id, "%u %u %u %u" counters
-inline constexpr WORD kOpAlert = 90;           // caption, text, ""
-inline constexpr const char* kNumber = "%u";
-inline constexpr const char* kSessionCounters = "%u %u %u %u";
 
 // The alerts of a failed configuration save.
 inline constexpr const char* kAlertCaption = "Norvane Internal Error";

@@ -12,13 +12,17 @@
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "platform/service/DebugTrace.h"
-#include "proxies/web/CacheFormat.h"
 #include "remote/NVRCPMessage.h"
+#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <algorithm>
 #include <utility>
 
 using namespace EngineFormat;
+using namespace RCPOperations;
+using RCPFormat::kNumber;
+using RCPFormat::kSessionCounters;
 
 namespace {
 
@@ -39,7 +43,7 @@ CNorvaneEngine::CNorvaneEngine() {
     // The cache turns storing off (or on again) by itself when it fills, and its totals
     // change with every purge: the consoles are told that its settings changed.
     m_cache.SetSettingsNotifier([this] {
-        NotifyConsoles(CacheFormat::kSettingsChangedNotification, "", "", "");
+        NotifyConsoles(kNotifyCache, "", "", "");
     });
 }
 
@@ -588,16 +592,16 @@ void CNorvaneEngine::SendToMachineConsoles(const std::string& addressText, WORD 
 
 void CNorvaneEngine::NotifyMachineAdded(const std::string& address, const std::string& user,
                                         DWORD level) {
-    NotifyConsoles(kOpMachineAdded, address, user, FormatText(kNumber, level));
+    NotifyConsoles(kNotifyMachineAdded, address, user, FormatText(kNumber, level));
 }
 
 void CNorvaneEngine::NotifyMachineChanged(const std::string& address, const std::string& user,
                                           DWORD level) {
-    NotifyConsoles(kOpMachineChanged, address, user, FormatText(kNumber, level));
+    NotifyConsoles(kNotifyMachineChanged, address, user, FormatText(kNumber, level));
 }
 
 void CNorvaneEngine::NotifyMachineRemoved(const std::string& address, DWORD secondsConnected) {
-    NotifyConsoles(kOpMachineRemoved, address, FormatText(kNumber, secondsConnected), "");
+    NotifyConsoles(kNotifyMachineRemoved, address, FormatText(kNumber, secondsConnected), "");
 }
 
 void CNorvaneEngine::NotifySessionStarted(const std::string& address, DWORD sessionId,
@@ -605,12 +609,12 @@ void CNorvaneEngine::NotifySessionStarted(const std::string& address, DWORD sess
     // Sessions come and go many times a second: no texts are made for no console.
     if (GetConsoleCount() == 0)
         return;
-    NotifyConsoles(kOpSessionStarted, address, FormatText(kNumber, sessionId), description);
+    NotifyConsoles(kNotifySessionStarted, address, FormatText(kNumber, sessionId), description);
 }
 
 void CNorvaneEngine::NotifySessionStatus(const std::string& address, DWORD sessionId,
                                          const std::string& text) {
-    NotifyConsoles(kOpSessionStatus, address, FormatText(kNumber, sessionId), text);
+    NotifyConsoles(kNotifySessionStatus, address, FormatText(kNumber, sessionId), text);
 }
 
 void CNorvaneEngine::NotifySessionEnded(const std::string& address, DWORD sessionId,
@@ -618,17 +622,17 @@ void CNorvaneEngine::NotifySessionEnded(const std::string& address, DWORD sessio
                                         DWORD remoteReceived) {
     if (GetConsoleCount() == 0)
         return;
-    NotifyConsoles(kOpSessionEnded, address, FormatText(kNumber, sessionId),
+    NotifyConsoles(kNotifySessionEnded, address, FormatText(kNumber, sessionId),
                    FormatText(kSessionCounters, clientSent, clientReceived, remoteSent, remoteReceived));
 }
 
 void CNorvaneEngine::NotifyDialerStatus(const std::string& profile, DWORD state,
                                         const std::string& text) {
-    NotifyConsoles(kOpDialerStatus, profile, FormatText(kNumber, state), text);
+    NotifyConsoles(kNotifyDialerState, profile, FormatText(kNumber, state), text);
 }
 
 void CNorvaneEngine::NotifyAlert(const std::string& caption, const std::string& text) {
-    NotifyConsoles(kOpAlert, caption, text, "");
+    NotifyConsoles(kNotifyAlert, caption, text, "");
 }
 
 // --- Dial on demand --------------------------------------------------------------------------

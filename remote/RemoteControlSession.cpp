@@ -17,6 +17,7 @@
 #include "platform/framework/Exception.h"
 #include "platform/kernel/Clock.h"
 #include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 #include "remote/RequestDispatcher.h"
 
 #include <algorithm>
@@ -24,21 +25,11 @@
 #include <utility>
 
 using namespace RCPFormat;
+using namespace RCPOperations;
 
 IMPLEMENT_SERIAL(CRemoteControlSession, CTCPSession, 1)
 
 namespace {
-
-const RequestText* FindRequest(WORD code) {
-    const auto* found = std::find_if(std::begin(kRequests), std::end(kRequests),
-                                     [code](const RequestText& row) { return row.code == code; });
-    return found == std::end(kRequests) ? nullptr : found;
-}
-
-template <std::size_t N>
-bool IsListed(const WORD (&codes)[N], WORD code) {
-    return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
-}
 
 // The failure in flight was a library exception (freed here) or another.
 bool DropFailure() {
@@ -290,71 +281,69 @@ CRemoteControlSession::Frames CRemoteControlSession::MakeOutgoingFrames(
         add(message, false);
         add(*object, tagged);
     };
-    const WORD op = message.Op;
-    switch (op) {
-    case kNotifyLoggedOn:
+    const Operation* row = Find(message.Op);
+    const Notice notice = row != nullptr ? row->notification : Notice::kNotSent;
+    switch (notice) {
+    case Notice::kNotSent: break;
+    case Notice::kAlone: add(message, false); break;
+    case Notice::kLogsOn:
         m_loggedOn = true;
         add(message, false);
         break;
-    case kNotifyMustChangePassword:
+    case Notice::kLogOnAnswer:
         if (m_mustChangeQueued.exchange(false))
             add(message, false);
         break;
-    case kNotifyUserAdded:
-    case kNotifyUserModified:
-    case kNotifyGroupAdded:
-    case kNotifyGroupModified: {
+    case Notice::kWithUser:
+    case Notice::kWithGroup: {
         CScopedLock lock(engine.GetUserDatabase());
-        const BOOL group = op == kNotifyGroupAdded || op == kNotifyGroupModified;
+        const BOOL group = notice == Notice::kWithGroup ? TRUE : FALSE;
         addWith(engine.FindUser(message.Arg1, group), false);
         break;
     }
-    case kNotifyServiceAdded:
-    case kNotifyServiceModified:
-    case kNotifyServiceState: {
+    case Notice::kAloneIfService:
+    case Notice::kWithService:
+    case Notice::kWithTaggedService: {
         CServiceManager& services = engine.GetServiceManager();
         CScopedLock lock(services);
         CService* service = services.FindService(message.Arg1);
         if (service == nullptr)
             break;
-        if (op == kNotifyServiceState) {
+        if (notice == Notice::kAloneIfService) {
             add(message, false);
             break;
         }
-        addWith(service, op == kNotifyServiceAdded);
-        if (op == kNotifyServiceAdded)
+        const bool tagged = notice == Notice::kWithTaggedService;
+        addWith(service, tagged);
+        if (tagged)
             followUp = std::make_unique<CNVRCPMessage>(
                 kNotifyServiceState, message.Arg1,
                 FormatText(kServiceStateFormat, service->GetRunState()));
         break;
     }
-    case kNotifyPolicies:
+    case Notice::kWithRights:
         add(message, false);
         for (DWORD kind = 0; kind < kRightKindCount; ++kind)
             add(*engine.GetRight(kind), false);
         break;
-    case kNotifyLocationAdded:
-    case kNotifyLocationModified: {
+    case Notice::kWithLocation:
+    case Notice::kWithLocationArg2: {
         CLocationArray& locations = engine.GetLocations();
         CScopedLock lock(locations);
-        addWith(locations.FindLocation(op == kNotifyLocationAdded ? message.Arg1 : message.Arg2),
-                false);
+        const std::string& text = notice == Notice::kWithLocation ? message.Arg1 : message.Arg2;
+        addWith(locations.FindLocation(text), false);
         break;
     }
-    case kNotifyDialer:
+    case Notice::kWithDialer:
         add(message, false);
         add(engine.GetDialer(), false);
         break;
-    case kNotifyCache:
+    case Notice::kWithCache:
         add(message, false);
         add(engine.GetCache(), false);
         break;
-    case kNotifyMachineAdded:
+    case Notice::kAloneIfMachine:
         if (engine.GetMachineMap().FindMachineRef(message.Arg1))
-            add(message, false);
-        break;
-    default:
-        if (IsListed(kPlainNotifications, op))
             add(message, false);
         break;
     }
@@ -432,15 +421,15 @@ void CRemoteControlSession::DescribeRequest(const CNVRCPMessage& message, std::s
             text = FormatText(on ? kDialText : kHangUpText, message.Arg1.c_str());
         return;
     case kTerminateSession:
-        text = FormatText(FindRequest(kTerminateSession)->text, message.Arg2.c_str(),
+        text = FormatText(Find(kTerminateSession)->text, message.Arg2.c_str(),
                           message.Arg1.c_str());
         return;
     default:
         break;
     }
-    const RequestText* request = FindRequest(message.Op);
-    if (request != nullptr && request->text != nullptr)
-        text = FormatText(request->text, message.Arg1.c_str());
+    const Operation* row = Find(message.Op);
+    if (row != nullptr && row->text != nullptr)
+        text = FormatText(row->text, message.Arg1.c_str());
 }
 
 BOOL CRemoteControlSession::IsRightGranted(DWORD kind) {
@@ -485,12 +474,12 @@ void CRemoteControlSession::ChangePassword(const CNVRCPMessage& message) {
 void CRemoteControlSession::LogRequestResult(const CNVRCPMessage& message) {
     CNorvaneEngine& engine = CNorvaneEngine::Instance();
     const WORD op = message.Op;
-    if (op != kStartStopService && FindRequest(op) != nullptr) {
+    if (op != kStartStopService && IsRequest(op)) {
         std::string text;
         DescribeRequest(message, text);
         SetDescription(FormatText(kRequestDescription, text.c_str()));
     }
-    if (IsListed(kEchoedRequests, op))
+    if (const Operation* row = Find(op); row != nullptr && row->echoed)
         engine.NotifyConsolesMessage(message);
     if (op != kAddService && op != kModifyService && op != kStartStopService)
         return;

@@ -4,7 +4,8 @@
 // handshake against the engine's user database, logs the console's user on, reads requests
 // and answers each with statuses, and sends the notifications that other threads queue for it.
 // The console's own session derives from this class and reuses its queue, its framing and its
-// virtual operations; the protocol's layout, codes and texts are remote/RCPFormat.h.
+// virtual operations; the protocol's layout and texts are remote/RCPFormat.h, its operations
+// remote/RCPOperations.h.
 //
 // Start (CTCPSession's start-up steps, on the session's thread):
 //   1. BeforeAdmission: the handshake (link type 2, no fixed user): the client's user name and
@@ -38,7 +39,7 @@
 // connection out of step (a frame refused for its length, cut short or late, or a send that
 // failed): then it ends with code 1, since nothing after it can be read as frames.
 //
-// Which requests are served: remote/RequestPermissions.h decides, for the session's own
+// Which requests are served: the rules of remote/RCPOperations.h decide, for the session's own
 // logged-on user, and remote/RequestDispatcher.h carries each out (payloads, engine actions,
 // the messages queued for after the request). A shut-down request is carried out once its
 // status 3 and log lines have gone out.
@@ -113,7 +114,7 @@ public:
     // Null when anything failed, the object of another class included.
     std::unique_ptr<CObject> ReceiveTaggedObject(const CRuntimeClass* expected);
 
-    // The request's text for logs and the activity view (RCPFormat::kRequests); left unchanged
+    // The request's text for logs and the activity view (remote/RCPOperations.h); left unchanged
     // for codes without one (callers pass it empty).
     static void DescribeRequest(const CNVRCPMessage& message, std::string& text);
 

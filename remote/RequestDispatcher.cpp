@@ -1,6 +1,5 @@
 #include "remote/RequestDispatcher.h"
 
-#include "engine/EngineFormat.h"
 #include "engine/LogFormat.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/AccessFormat.h"
@@ -18,8 +17,8 @@
 #include "remote/ConfigurationUploads.h"
 #include "remote/RCPFormat.h"
 #include "remote/RCPFraming.h"
+#include "remote/RCPOperations.h"
 #include "remote/RemoteControlSession.h"
-#include "remote/RequestPermissions.h"
 
 #include <memory>
 #include <optional>
@@ -27,7 +26,7 @@
 #include <vector>
 
 using namespace RCPFormat;
-using RequestPermissions::Permission;
+using namespace RCPOperations;
 
 CRequestDispatcher::CRequestDispatcher(CRemoteControlSession& session)
     : m_session(session), m_engine(CNorvaneEngine::Instance()) {}
@@ -48,22 +47,24 @@ BOOL CRequestDispatcher::CheckPermission(const CNVRCPMessage& message) {
         return FALSE;
     if (!m_session.IsLoggedOn() && message.Op != kChangePassword)
         return FALSE;
-    const RequestPermissions::Rule* rule = RequestPermissions::FindRule(message.Op);
-    if (rule == nullptr)
+    const Operation* row = Find(message.Op);
+    if (row == nullptr)
         return FALSE;
-    for (const char* name : rule->protectedNames)
+    const Rule& rule = row->mayAsk;
+    for (const char* name : rule.except.names)
         if (name != nullptr && message.Arg1 == name)
             return FALSE;
-    switch (rule->permission) {
+    switch (rule.permission) {
     case Permission::kGranted:
         return TRUE;
     case Permission::kSystemRight:
-        return m_session.IsRightGranted(rule->right);
+        return m_session.IsRightGranted(rule.right);
     case Permission::kServiceRight:
-        return IsServiceRightGranted(message.Arg1, rule->right);
+        return IsServiceRightGranted(message.Arg1, rule.right);
     case Permission::kOwnPassword:
         return message.Arg1 == userName && CLinkHandshake::SameText(message.Arg2, password) ? TRUE
                                                                                           : FALSE;
+    case Permission::kNotARequest:
     case Permission::kRefused:
         break;
     }
@@ -154,11 +155,14 @@ void CRequestDispatcher::Process(const CNVRCPMessage& message) {
     case kRemoveCacheEntry: cache.RemoveEntryByURL(arg1); break;
     case kRebuildCacheIndex: cache.RebuildIndex(); break;
 
+    case kRegisterEverything:
+    case kRegisterAlerts:
+    case kRegisterMessages:
+    case kRegisterActivity:
+    case kRegisterDialer: m_engine.RegisterConsole(&m_session); break;
+
     case kShutdown: m_session.m_shutDownRequested = true; break;
-    default:
-        if (message.Op >= kRegisterFirst && message.Op <= kRegisterLast)
-            m_engine.RegisterConsole(&m_session);
-        break;
+    default: break;
     }
 }
 
@@ -309,10 +313,10 @@ void CRequestDispatcher::ListActivity() {
         const std::string address = machine->GetAddressText();
         const auto level = static_cast<DWORD>(machine->GetLogonState());
         m_session.QueueMessage(kNotifyMachineAdded, address, machine->GetUserName(),
-                               FormatText(EngineFormat::kNumber, level));
+                               FormatText(kNumber, level));
         for (const CRef<CSession>& session : machine->GetSessions())
-            m_session.QueueMessage(EngineFormat::kOpSessionStarted, address,
-                                   FormatText(EngineFormat::kNumber, session->GetSessionId()),
+            m_session.QueueMessage(kNotifySessionStarted, address,
+                                   FormatText(kNumber, session->GetSessionId()),
                                    session->GetDescription());
     }
 }

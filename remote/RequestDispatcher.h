@@ -3,7 +3,8 @@
 // out on the session's thread between its statuses 1 and 3 (remote/RemoteControlSession.h
 // sends the statuses, logs the request and echoes changes afterwards).
 //
-// CheckPermission follows remote/RequestPermissions.h for the session's own logged-on user.
+// CheckPermission follows the rules of remote/RCPOperations.h for the session's own logged-on
+// user.
 //
 // Process, by code (Arg1-Arg3 are the request's):
 //   12, 13       save the configuration / reload it from the store (the engine object)

@@ -16,7 +16,7 @@
 #include "engine/access/RequestVariables.h"
 #include "foundation/ScopedLock.h"
 #include "proxies/web/WWWCache.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -77,7 +77,7 @@ CCacheGeneralPage::CCacheGeneralPage() : CCachePage(ConsoleIds::kCacheGeneralPag
     grid->addWidget(rebuild, 6, 0, Qt::AlignLeft);
     grid->setColumnStretch(3, 1);
     grid->setRowStretch(7, 1);
-    connect(rebuild, &QPushButton::clicked, this, [] { QueueIfOnline(RCPFormat::kRebuildCacheIndex); });
+    connect(rebuild, &QPushButton::clicked, this, [] { QueueIfOnline(RCPOperations::kRebuildCacheIndex); });
 }
 
 BOOL CCacheGeneralPage::OnInitDialog() { return Reload(); }
@@ -223,7 +223,7 @@ CCachePurgePage::CCachePurgePage()
     layout->addWidget(MakeTreeBox(), 1);
     auto* purge = Numbered(new QPushButton("Purge Now"), kPurgeNow);
     layout->addWidget(purge, 0, Qt::AlignLeft);
-    connect(purge, &QPushButton::clicked, this, [] { QueueIfOnline(RCPFormat::kPurgeCache); });
+    connect(purge, &QPushButton::clicked, this, [] { QueueIfOnline(RCPOperations::kPurgeCache); });
 }
 
 CRequestFilterCollection& CCachePurgePage::Collection(CWWWCache& cache) const { return cache.GetPurgeFilter(); }
@@ -253,7 +253,7 @@ void CCacheSheet::ReloadPages() {
 bool CCacheSheet::event(QEvent* event) {
     if (event->type() != CViewUpdateEvent::Type())
         return CRecordedSheetDlg::event(event);
-    if (static_cast<CViewUpdateEvent*>(event)->Code() == RCPFormat::kNotifyCache && m_generalPage.GetSheet())
+    if (static_cast<CViewUpdateEvent*>(event)->Code() == RCPOperations::kNotifyCache && m_generalPage.GetSheet())
         ReloadPages();
     return true;
 }
@@ -263,7 +263,7 @@ void CCacheSheet::StoreUnderLock(const std::function<void()>& storeAll) {
     storeAll();
 }
 
-void CCacheSheet::OnApplied() { QueueIfOnline(RCPFormat::kUpdateCache); }
+void CCacheSheet::OnApplied() { QueueIfOnline(RCPOperations::kUpdateCache); }
 
 int EditCacheProperties(QWidget* parent) {
     CCacheSheet sheet(parent);

@@ -10,7 +10,7 @@
 #include "console/dialogs/UserDialogKit.h"
 #include "console/session/ConsoleConfiguration.h"
 #include "engine/NorvaneEngine.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <QDialogButtonBox>
 #include <QKeyEvent>
@@ -62,7 +62,7 @@ void CDefaultPolicyDlg::accept() {
     m_editor->Store();
     IConsoleSession& session = ConsoleSession();
     if (session.IsOnline())
-        session.QueueMessage(RCPFormat::kModifyPolicies, {}, {}, {});
+        session.QueueMessage(RCPOperations::kModifyPolicies, {}, {}, {});
     QDialog::accept();
 }
 

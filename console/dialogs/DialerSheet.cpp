@@ -17,7 +17,7 @@
 #include "engine/NorvaneEngine.h"
 #include "foundation/RegistryStore.h"
 #include "foundation/ScopedLock.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -80,8 +80,8 @@ CDialerPhonebookPage::CDialerPhonebookPage(CDialer& dialer)
     layout->addLayout(buttons);
     connect(remove, &QPushButton::clicked, this, [this] { OnRemove(); });
     connect(add, &QPushButton::clicked, this, [this] { OnAdd(); });
-    connect(reset, &QPushButton::clicked, this, [this] { OnDialOrReset(RCPFormat::kArgOff); });
-    connect(dial, &QPushButton::clicked, this, [this] { OnDialOrReset(RCPFormat::kArgOn); });
+    connect(reset, &QPushButton::clicked, this, [this] { OnDialOrReset(RCPOperations::kArgOff); });
+    connect(dial, &QPushButton::clicked, this, [this] { OnDialOrReset(RCPOperations::kArgOn); });
     UserDialogKit::OnDoubleClick(m_list, [this](QTreeWidgetItem* row) { OnEdit(row); });
 }
 
@@ -181,7 +181,7 @@ void CDialerPhonebookPage::OnDialOrReset(const char* action) {
     IConsoleSession& session = ConsoleSession();
     if (profile == nullptr || !session.IsOnline())
         return;
-    session.QueueMessage(RCPFormat::kDialHangUp, profile->GetName(), action, {});
+    session.QueueMessage(RCPOperations::kDialHangUp, profile->GetName(), action, {});
 }
 
 // --- Local sites ----------------------------------------------------------------------------------
@@ -349,11 +349,11 @@ bool CDialerSheet::event(QEvent* event) {
         return CRecordedSheetDlg::event(event);
     auto* update = static_cast<CViewUpdateEvent*>(event);
     switch (update->Code()) {
-    case RCPFormat::kNotifyDialer:
+    case RCPOperations::kNotifyDialer:
         m_phonebookPage.Refill();
         m_localSitesPage.Reload();
         break;
-    case RCPFormat::kNotifyDialerState:
+    case RCPOperations::kNotifyDialerState:
         m_phonebookPage.ShowStatus(dynamic_cast<const CDialerProfile*>(update->Object().Get()));
         break;
     default: break;
@@ -369,7 +369,7 @@ void CDialerSheet::StoreUnderLock(const std::function<void()>& storeAll) {
 void CDialerSheet::OnApplied() {
     IConsoleSession& session = ConsoleSession();
     if (session.IsOnline())
-        session.QueueMessage(RCPFormat::kModifyDialer, {}, {}, {});
+        session.QueueMessage(RCPOperations::kModifyDialer, {}, {}, {});
 }
 
 int EditDialerProperties(QWidget* parent) {

@@ -12,7 +12,7 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/access/GroupMemberDatabase.h"
 #include "foundation/ScopedLock.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -134,7 +134,7 @@ void CNewGroupDlg::accept() {
     }
     IConsoleSession& session = ConsoleSession();
     if (session.IsOnline())
-        session.QueueRequest(RCPFormat::kAddGroup, m_name, std::move(group));
+        session.QueueRequest(RCPOperations::kAddGroup, m_name, std::move(group));
     else
         AddEntryOffline(m_database, *group);
     QDialog::accept();
@@ -171,7 +171,7 @@ void CEditGroupDlg::accept() {
     }
     IConsoleSession& session = ConsoleSession();
     if (found && session.IsOnline())
-        session.QueueMessage(RCPFormat::kModifyGroup, m_name, {}, {});
+        session.QueueMessage(RCPOperations::kModifyGroup, m_name, {}, {});
     QDialog::accept();
 }
 

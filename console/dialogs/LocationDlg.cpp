@@ -69,9 +69,9 @@ void CLocationDlg::accept() {
     bool online = session.IsOnline();
     if (m_location) {
         if (online)
-            session.QueueMessage(RCPFormat::kModifyLocation, oldPattern, pattern, {});
+            session.QueueMessage(RCPOperations::kModifyLocation, oldPattern, pattern, {});
     } else if (online) {
-        session.QueueRequest(RCPFormat::kAddLocation, pattern,
+        session.QueueRequest(RCPOperations::kAddLocation, pattern,
                              CRef<CObject>::Adopt(new CLocation(pattern, userName)));
     } else {
         auto* location = new CLocation(pattern, userName);

@@ -15,7 +15,7 @@
 #include "foundation/ScopedLock.h"
 #include "proxies/mapping/TCPMappingService.h"
 #include "proxies/socks/SOCKSService.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 CEditServiceSheet::CEditServiceSheet(CRef<CService> service, bool existing, QWidget* parent)
     : CEditServiceSheet(std::move(service), existing, theConfiguration.GetServiceManager(), parent) {}
@@ -103,9 +103,9 @@ void CEditServiceSheet::OnApplied() {
         name = service->GetName();
     }
     if (IsExisting())
-        session.QueueMessage(RCPFormat::kModifyService, name, {}, {});
+        session.QueueMessage(RCPOperations::kModifyService, name, {}, {});
     else
-        session.QueueRequest(RCPFormat::kAddService, name, CRef<CObject>(service));
+        session.QueueRequest(RCPOperations::kAddService, name, CRef<CObject>(service));
 }
 
 int EditServiceProperties(QWidget* parent, CRef<CService> service) {

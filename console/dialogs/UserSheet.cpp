@@ -18,7 +18,7 @@
 #include "engine/access/GroupMemberDatabase.h"
 #include "foundation/Format.h"
 #include "foundation/ScopedLock.h"
-#include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -422,9 +422,9 @@ void CEditUserSheet::OnApplied() {
     }
     if (IsExisting()) {
         if (online)
-            session.QueueMessage(RCPFormat::kModifyUser, name, {}, {});
+            session.QueueMessage(RCPOperations::kModifyUser, name, {}, {});
     } else if (online) {
-        session.QueueRequest(RCPFormat::kAddUser, name, CRef<CObject>(&user));
+        session.QueueRequest(RCPOperations::kAddUser, name, CRef<CObject>(&user));
     } else {
         AddEntryOffline(m_database, user);
     }
@@ -456,7 +456,7 @@ void CEditUserSheet::ApplyMemberships(bool online, const std::string& user) {
     if (!online)
         return;
     for (const std::string& name : changed)
-        ConsoleSession().QueueMessage(RCPFormat::kModifyGroup, name, {}, {});
+        ConsoleSession().QueueMessage(RCPOperations::kModifyGroup, name, {}, {});
 }
 
 int EditUserProperties(QWidget* parent, CUser& user) {

@@ -5,7 +5,6 @@
 #include "console/session/SessionTexts.h"
 #include "console/session/WHTreeItem.h"
 #include "dialer/Dialer.h"
-#include "engine/EngineFormat.h"
 #include "engine/NorvaneEngine.h"
 #include "engine/access/Right.h"
 #include "engine/framework/Machine.h"
@@ -17,24 +16,16 @@
 #include "remote/NVRCPMessage.h"
 #include "remote/RCPFormat.h"
 #include "remote/RCPFraming.h"
+#include "remote/RCPOperations.h"
 
 #include <array>
 #include <memory>
 #include <optional>
 
-using namespace RCPFormat;
+using namespace RCPOperations;
 using namespace ViewTargets;
 
 namespace {
-
-// The requests a log-on sets off, in this order.
-constexpr WORD kListRequests[] = {kRetrieveUsers,  kRetrieveLocations, kRetrieveServices,
-                                  kRetrievePolicies, kRetrieveDialer,  kRetrieveCache,
-                                  kRetrieveActivity, kRegisterFirst};
-
-// Messages that make the console ask for a new password, and the one that still does once it
-// has logged on.
-constexpr WORD kMustChangeCodes[] = {100, 101, 104, 110, 111};
 
 void Decode(const std::vector<BYTE>& image, CObject& object) {
     RCPFraming::DecodeInto(image.data(), image.size(), object);
@@ -111,7 +102,7 @@ void CConsoleNotifications::Process(const CNVRCPMessage& message) {
     switch (op) {
     case kNotifyLoggedOn:
         m_loggedOn = true;
-        for (WORD request : kListRequests)
+        for (WORD request : kLogOnRequests)
             m_queue(request);
         return;
     case kNotifyUserAdded: AddEntry(message, false); return;
@@ -137,11 +128,16 @@ void CConsoleNotifications::Process(const CNVRCPMessage& message) {
         return;
     case kNotifyDialerState: SetDialerStatus(message); return;
     case kNotifyMachineAdded: AddMachine(message); return;
-    case EngineFormat::kOpMachineChanged: ChangeMachine(message); return;
-    case EngineFormat::kOpMachineRemoved: RemoveMachine(message); return;
-    case EngineFormat::kOpSessionStarted: AddSession(message); return;
-    case EngineFormat::kOpSessionStatus: ChangeSession(message); return;
-    case EngineFormat::kOpSessionEnded: RemoveSession(message); return;
+    case kNotifyMachineChanged: ChangeMachine(message); return;
+    case kNotifyMachineRemoved: RemoveMachine(message); return;
+    case kNotifySessionStarted: AddSession(message); return;
+    case kNotifySessionStatus: ChangeSession(message); return;
+    case kNotifySessionEnded: RemoveSession(message); return;
+    case kRegisterEverything:
+    case kRegisterAlerts:
+    case kRegisterMessages:
+    case kRegisterActivity:
+    case kRegisterDialer:
     case kNotifyAlert:
         m_host.Alert(CAlertThread::kMessageBox, MB::kIconExclamation, message.Arg1, message.Arg2);
         return;
@@ -157,13 +153,11 @@ void CConsoleNotifications::Process(const CNVRCPMessage& message) {
         return;
     default: break;
     }
-    if (op >= kRegisterFirst && op <= kRegisterLast) {
-        m_host.Alert(CAlertThread::kMessageBox, MB::kIconExclamation, message.Arg1, message.Arg2);
-        return;
-    }
-    for (WORD code : kMustChangeCodes)
-        if (op == code && !m_loggedOn)
-            MustChangePassword();
+    // Before the console has logged on, these make it ask for a new password: afterwards
+    // anyone's request 100 could.
+    const Operation* row = Find(op);
+    if (row != nullptr && row->console == ConsoleUse::kAsksPassword && !m_loggedOn)
+        MustChangePassword();
 }
 
 // --- Shared payloads ---------------------------------------------------------------------------

@@ -6,7 +6,7 @@
 // concerned, and the windows hear of each through the dispatcher (console/session/ViewNotice.h):
 //
 //   code       what changes                                                   notice
-//   5          the requests 20, 50, 30, 40, 60, 130, 70, 80 are queued        -
+//   5          the log-on's requests are queued in order (kLogOnRequests)     -
 //   22, 25     a new user / group, read, stored under its name                2, code, record
 //   23, 26     the user / group named s1 leaves the database                  2, code, object
 //   24, 27     the user / group named s1 reads the record (else dropped)      -
@@ -35,18 +35,19 @@
 //   80-84, 90  an alert: title s1, text s2, exclamation icon                  -
 //   91         a message from user s2 on s1, text s3, answered to s1          -
 //   120        "You must change your password", then Change Password         -
-//   100, 101,  the same, but only until the console has received 5: afterwards
-//   104, 110,  anyone's request 100 could make this console ask for a new password
-//   111
+//   100-111    the same for the codes marked kAsksPassword, but only until the console has
+//              received 5: afterwards anyone's request 100 could make this console ask for a
+//              new password
 //   131        the web cache's settings                                       7, 131, none
 //
-// Every other code is ignored. A message's objects are always read whole before anything is
-// changed, so the stream stays in step even when an object cannot be used: a record whose name
-// differs from the one its message names, one that the copy refuses (an unusable name), or one
-// for an object the copy does not hold is dropped. Numbers in the texts are read strictly
-// (foundation/Format.h); a text that is not a number changes nothing, and 76's counters count
-// only when all four are numbers. Objects leave their containers only; they go with their last
-// holder (the notice that names them, a window).
+// kLogOnRequests and kAsksPassword are remote/RCPOperations.h's. Every other code is ignored.
+// A message's objects are always read whole before anything is changed, so the stream stays in
+// step even when an object cannot be used: a record whose name differs from the one its
+// message names, one that the copy refuses (an unusable name), or one for an object the copy
+// does not hold is dropped. Numbers in the texts are read strictly (foundation/Format.h); a
+// text that is not a number changes nothing, and 76's counters count only when all four are
+// numbers. Objects leave their containers only; they go with their last holder (the notice
+// that names them, a window).
 //
 // The copy's machines and sessions are inert records: nothing is booked or told when they go.
 //

@@ -1,6 +1,6 @@
 #pragma once
 // Every text the console session shows, and the numbers of its requests and messages that are
-// its own (the protocol's codes are remote/RCPFormat.h). Texts are kept byte for byte: the
+// its own (the protocol's codes are remote/RCPOperations.h). Texts are kept byte for byte: the
 // operators of the engine know them ("occured" and the double spaces included).
 
 #include "platform/kernel/Thread.h"

@@ -16,31 +16,19 @@
 #include "platform/net/Sockets.h"
 #include "remote/RCPFormat.h"
 #include "remote/RCPFraming.h"
-
-#include <algorithm>
-#include <iterator>
+#include "remote/RCPOperations.h"
 
 using namespace RCPFormat;
+using namespace RCPOperations;
 using namespace ViewTargets;
 
 namespace {
 
-// Lists whose refusal shows nothing (a user without the right sees empty branches), and those
-// whose completion lets the configuration view build their branch.
-constexpr WORD kListRequests[] = {kRetrieveUsers,     kRetrieveServices, kRetrievePolicies,
-                                  kRetrieveLocations, kRetrieveDialer,   kRetrieveActivity,
-                                  kRegisterFirst,     kRetrieveCache};
-constexpr WORD kBranchRequests[] = {kRetrieveUsers,     kRetrieveServices, kRetrievePolicies,
-                                    kRetrieveLocations, kRetrieveDialer,   kRetrieveCache};
-// Changes that the engine accepted and keeps only until request 12.
-constexpr WORD kUnsavedChanges[] = {kAddUser,         kDeleteUser,       kAddGroup,       kDeleteGroup,
-                                    kAddService,      kDeleteService,    kModifyService,  kUploadPolicies,
-                                    kModifyPolicies,  kAddLocation,      kDeleteLocation, kModifyLocation,
-                                    kPromoteLocation, kDemoteLocation,   kModifyDialer,   kUpdateCache};
-
-template <std::size_t N>
-bool IsListed(const WORD (&codes)[N], WORD code) {
-    return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+// The row of a code, or one that says nothing.
+const Operation& RowOf(WORD code) {
+    static constexpr Operation kNone{};
+    const Operation* row = Find(code);
+    return row != nullptr ? *row : kNone;
 }
 
 bool IsStatus(WORD op) { return op >= kStatusAccepted && op <= kStatusInternalError; }
@@ -243,14 +231,16 @@ void CWardenhallSession::ProcessOutgoingMessage(CNVRCPMessage& request) {
         CNVRCPMessage reply;
         ReceiveStatus(reply);
         if (reply.Op == kStatusDenied) {
-            if (!IsListed(kListRequests, request.Op))
+            // A list of the log-on refused shows nothing: a user without the right sees an
+            // empty branch.
+            if (RowOf(request.Op).logOn == 0)
                 Alert(MB::kIconStop, SessionTexts::kAuthenticationTitle, SessionTexts::kAccessDenied);
         } else if (reply.Op == kStatusInternalError) {
             Alert(MB::kIconStop, SessionTexts::kServerErrorTitle, SessionTexts::kServerError);
         } else if (reply.Op == kStatusAccepted) {
             CarryOut(request, payload);
             ReceiveStatus(reply);
-            if (reply.Op == kStatusCompleted && IsListed(kBranchRequests, request.Op))
+            if (reply.Op == kStatusCompleted && RowOf(request.Op).console == ConsoleUse::kBranch)
                 UpdateViews(kConfigurationView, request.Op, {});
             else if (reply.Op == kStatusInternalError)
                 Alert(MB::kIconStop, SessionTexts::kServerErrorTitle, SessionTexts::kServerError);
@@ -292,47 +282,51 @@ bool CWardenhallSession::PreparePayload(const CNVRCPMessage& request,
         return true;
     };
     try {
-        switch (request.Op) {
-        case kAddUser:
-        case kAddGroup:
-        case kAddLocation:
-        case kAddService: return add(request.Target.Get(), request.Op == kAddService);
-        case kUploadUsers:
-        case kModifyUser:
-        case kModifyGroup: {
+        const Payload payload = RowOf(request.Op).request;
+        switch (payload) {
+        case Payload::kNewUser:
+        case Payload::kNewGroup:
+        case Payload::kNewLocation: return add(request.Target.Get(), false);
+        case Payload::kNewService: return add(request.Target.Get(), true);
+        case Payload::kUserDatabase:
+        case Payload::kNamedUser:
+        case Payload::kNamedGroup: {
             CGroupMemberDatabase& users = m_configuration.GetUserDatabase();
             CScopedLock lock(users);
-            if (request.Op == kUploadUsers)
+            if (payload == Payload::kUserDatabase)
                 return add(&users, false);
-            return add(users.FindUser(request.Arg1, request.Op == kModifyGroup ? TRUE : FALSE), false);
+            return add(users.FindUser(request.Arg1, payload == Payload::kNamedGroup ? TRUE : FALSE),
+                       false);
         }
-        case kUploadServices:
-        case kModifyService: {
+        case Payload::kServiceManager:
+        case Payload::kNamedService: {
             CServiceManager& services = m_configuration.GetServiceManager();
             CScopedLock lock(services);
-            return add(request.Op == kUploadServices ? static_cast<CObject*>(&services)
+            return add(payload == Payload::kServiceManager ? static_cast<CObject*>(&services)
                                                      : services.FindService(request.Arg1),
                        false);
         }
-        case kUploadPolicies:
-        case kModifyPolicies:
+        case Payload::kRights:
             for (DWORD kind = 0; kind < kRightKindCount; ++kind)
                 add(m_configuration.GetRight(kind), false);
             return true;
-        case kUploadLocations:
-        case kModifyLocation: {
+        case Payload::kLocationArray:
+        case Payload::kNamedLocation: {
             CLocationArray& locations = m_configuration.GetLocations();
             CScopedLock lock(locations);
-            if (request.Op == kUploadLocations)
+            if (payload == Payload::kLocationArray)
                 return add(&locations, false);
             const std::string& name = request.Arg1 != request.Arg2 ? request.Arg2 : request.Arg1;
             return add(locations.FindLocation(name), false);
         }
-        case kUploadDialer:
-        case kModifyDialer: return add(&m_configuration.GetDialer(), false);
-        case kUpdateCache: return add(&m_configuration.GetCache(), false);
-        default: return true;
+        case Payload::kDialer: return add(&m_configuration.GetDialer(), false);
+        case Payload::kCache: return add(&m_configuration.GetCache(), false);
+        case Payload::kNothing:
+        case Payload::kRightsToConsole:
+        case Payload::kDialerToConsole:
+        case Payload::kCacheToConsole: return true;
         }
+        return true;
     } catch (X1SocketException* e) {
         // Too long for one frame: the request is not sent, the stream stays as it was.
         const std::string text = e->GetErrorText();
@@ -349,6 +343,13 @@ bool CWardenhallSession::PreparePayload(const CNVRCPMessage& request,
 void CWardenhallSession::CarryOut(const CNVRCPMessage& request, const std::vector<std::vector<BYTE>>& frames) {
     for (const std::vector<BYTE>& frame : frames)
         GetChannel().Send(frame);
+    const Operation& row = RowOf(request.Op);
+    switch (row.request) {
+    case Payload::kRightsToConsole: m_notifications.ReceiveRights(); break;
+    case Payload::kDialerToConsole: m_notifications.ReceiveDialer(); break;
+    case Payload::kCacheToConsole: m_notifications.ReceiveCache(); break;
+    default: break;
+    }
     switch (request.Op) {
     case kCommitConfiguration: m_host.SetConfigurationChanged(false); break;
     case kRetrieveServices: {
@@ -357,13 +358,10 @@ void CWardenhallSession::CarryOut(const CNVRCPMessage& request, const std::vecto
         services.DeleteElements();  // the services come again as messages 32
         break;
     }
-    case kRetrievePolicies: m_notifications.ReceiveRights(); break;
-    case kRetrieveDialer: m_notifications.ReceiveDialer(); break;
     case kRetrieveActivity: m_configuration.GetMachineMap().DeleteAll(); break;  // then 71 and 74
-    case kRetrieveCache: m_notifications.ReceiveCache(); break;
     default: break;
     }
-    if (IsListed(kUnsavedChanges, request.Op))
+    if (row.console == ConsoleUse::kUnsaved)
         m_host.SetConfigurationChanged(true);
 }
 

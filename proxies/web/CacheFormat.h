@@ -92,7 +92,4 @@ inline constexpr const char* kVolatileContentType = "text/html";
 // What RemoveEntryByURL drops from the front of its text (compared without case).
 inline constexpr const char* kHttpScheme = "http://";
 
-// The console notification that the cache settings changed (three empty texts).
-inline constexpr WORD kSettingsChangedNotification = 131;
-
 }  // namespace CacheFormat

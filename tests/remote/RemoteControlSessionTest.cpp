@@ -6,6 +6,7 @@
 #include "foundation/Format.h"
 #include "foundation/LinkFormat.h"
 #include "remote/RCPFraming.h"
+#include "remote/RCPOperations.h"
 #include "remote/RemoteControlService.h"
 #include "support/FrameworkTestKit.h"
 
@@ -20,6 +21,7 @@
 namespace {
 
 using namespace RCPFormat;
+using namespace RCPOperations;
 
 // The real service, keeping a reference to the last session it made.
 class CWatchedService : public CRemoteControlService {

@@ -12,6 +12,7 @@
 #include "engine/access/Right.h"
 #include "foundation/ScopedLock.h"
 #include "remote/RCPFormat.h"
+#include "remote/RCPOperations.h"
 #include "remote/RemoteControlService.h"
 #include "support/FrameworkTestKit.h"
 
@@ -28,6 +29,7 @@
 namespace {
 
 using namespace RCPFormat;
+using namespace RCPOperations;
 
 // The application as the session sees it, recording what it is told.
 class CRecordingHost : public IWardenhallHost, public IViewDispatcher {

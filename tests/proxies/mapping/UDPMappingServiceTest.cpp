@@ -1,7 +1,7 @@
 #include "proxies/mapping/UDPMappingService.h"
 
-#include "engine/EngineFormat.h"
 #include "engine/framework/FrameworkFormat.h"
+#include "remote/RCPOperations.h"
 #include "support/FrameworkTestKit.h"
 
 #include <gtest/gtest.h>
@@ -120,7 +120,7 @@ TEST_F(UDPMappingServiceTest, RelaysEachClientThroughItsOwnSocketAndDropsWhatDoe
     EXPECT_EQ(target.SourcePorts(), 2u);
     EXPECT_EQ(MachineCount(), 1u);
     const std::string description = "UDPMapping: 127.0.0.1 -> 127.0.0.1:" + std::to_string(target.Port());
-    const Strings started = m_console.Messages(EngineFormat::kOpSessionStarted);
+    const Strings started = m_console.Messages(RCPOperations::kNotifySessionStarted);
     ASSERT_EQ(started.size(), 2u);
     EXPECT_NE(started[0].find("|" + description), std::string::npos) << started[0];
 
@@ -141,7 +141,7 @@ TEST_F(UDPMappingServiceTest, RelaysEachClientThroughItsOwnSocketAndDropsWhatDoe
     auto ended = service.EndedEvent();
     m_service.Detach()->StopAndDelete();
     ASSERT_EQ(ended->Wait(10000), WAIT_OBJECT_0);
-    const Strings endedNotices = m_console.Messages(EngineFormat::kOpSessionEnded);
+    const Strings endedNotices = m_console.Messages(RCPOperations::kNotifySessionEnded);
     ASSERT_EQ(endedNotices.size(), 2u);
     EXPECT_EQ(CountOf(endedNotices, "|8200 8203 8203 8200"), 1u) << endedNotices[0] << endedNotices[1];
     EXPECT_EQ(Logged("\tTerminated exit code 0"), 2u);
