@@ -4,15 +4,16 @@
 #include "engine/NorvaneEngine.h"
 #include "engine/framework/DatagramOutlet.h"
 #include "engine/framework/DisplayText.h"
+#include "engine/framework/HandlerGuard.h"
 #include "foundation/NVDataObject.h"
 #include "foundation/X1SocketException.h"
-#include "platform/framework/Exception.h"
 #include "platform/net/AsyncResolver.h"
 #include "platform/net/SocketErrors.h"
 #include "proxies/dns/DNSFormat.h"
 #include "proxies/dns/DNSService.h"
 
 #include <memory>
+#include <optional>
 
 using namespace DNSFormat;
 
@@ -154,16 +155,11 @@ int CDNSSession::BeforeLookup() {
     if (!m_allowAutodial)
         return 0;
     // Dialling may take long: it runs on the lookup thread, never the service's.
-    try {
-        CNorvaneEngine::Instance().CheckDialFirst(this);
-    } catch (X1SocketException* e) {
-        const int code = e->GetErrorCode();
-        e->Delete();
-        return code != 0 ? code : WSANO_RECOVERY;
-    } catch (...) {
-        DropCurrentException();
-    }
-    return 0;
+    const std::optional<SHandlerFailure> failure =
+        CatchFailure([this] { CNorvaneEngine::Instance().CheckDialFirst(this); });
+    if (!failure || !failure->IsSocket())
+        return 0;
+    return failure->code != 0 ? failure->code : WSANO_RECOVERY;
 }
 
 void CDNSSession::AfterLookup(int error, const HostLookup& lookup) {
@@ -182,7 +178,7 @@ void CDNSSession::ReleaseHooks() { Release(); }
 void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOutlet& outlet) {
     if (HasSessionEnded())
         return;  // ended while it was looked up: nobody waits for the reply
-    try {
+    const std::optional<SHandlerFailure> failure = CatchFailure([&] {
         OnLookupDone(error, lookup);
         NetOutgoingDatagram reply;
         if (!TakeReply(&reply))
@@ -192,10 +188,9 @@ void CDNSSession::AnswerLookup(int error, const HostLookup& lookup, CDatagramOut
             CountReplySent(reply);
         else
             m_replyError = reply.error != 0 ? reply.error : WSAGetLastError();
-    } catch (...) {
-        DropCurrentException();
+    });
+    if (failure)
         m_replyError = kUnknownReplyFailure;
-    }
 }
 
 bool CDNSSession::FinishLookup(std::uint64_t id, int* replyError) {

@@ -10,7 +10,6 @@
 #include "engine/framework/SocketRelay.h"
 #include "foundation/Format.h"
 #include "foundation/NVDataObject.h"
-#include "foundation/X1SocketException.h"
 #include "proxies/pop3/POP3Format.h"
 
 #include <string_view>
