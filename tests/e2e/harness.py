@@ -102,6 +102,12 @@ def _program(*candidates):
 # --- ports ------------------------------------------------------------------------------------
 
 _handed_ports = set()
+# One lock file per port handed out, held (flock) while this process lives: test programs run
+# side by side (ctest -j, other checkouts on the machine), and a port one of them has chosen but
+# whose engine has not bound it yet must not be chosen by another. The kernel lets go of a
+# lock when its holder ends, however it ends; the files themselves stay for the next run.
+_PORT_LOCKS = os.path.join(tempfile.gettempdir(), "norvane-e2e-ports")
+_port_locks = []
 
 
 def _ephemeral_floor():
@@ -114,19 +120,32 @@ def _ephemeral_floor():
 
 
 def free_port(host="127.0.0.1", udp_too=True):
-    """A port that is free now for TCP (and UDP, unless udp_too is false) on `host`, and that
-    this process has not handed out before. It lies below the kernel's ephemeral range, so no
+    """A port that is free now for TCP (and UDP, unless udp_too is false) on `host`, that this
+    process has not handed out before and that no other test program running holds. It lies below the kernel's ephemeral range, so no
     outgoing connection of a busy machine takes it between this probe and the engine's bind."""
     top = max(_ephemeral_floor() - 1, 12000)
     for _ in range(500):
         port = random.randint(10000, top)
-        if port in _handed_ports or not _tcp_free(host, port):
-            continue
-        if udp_too and not _udp_free(host, port):
+        if port in _handed_ports or not _reserve(port):
             continue
         _handed_ports.add(port)
+        if not _tcp_free(host, port) or (udp_too and not _udp_free(host, port)):
+            continue
         return port
     raise HarnessError("no free port found")
+
+
+def _reserve(port):
+    """True when this process now holds `port`'s lock, so no other test program hands it out."""
+    os.makedirs(_PORT_LOCKS, exist_ok=True)
+    fd = os.open(os.path.join(_PORT_LOCKS, str(port)), os.O_RDWR | os.O_CREAT | os.O_CLOEXEC, 0o600)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        os.close(fd)
+        return False
+    _port_locks.append(fd)
+    return True
 
 
 def free_ports(count, host="127.0.0.1", udp_too=True):
